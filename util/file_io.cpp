@@ -1,0 +1,169 @@
+#include "util/file_io.hpp"
+#include "util/file_chunks.hpp"
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tolvane {
+
+namespace {
+
+std::error_code lastError() { return {errno, std::generic_category()}; }
+
+// The process umask, read without changing it (umask() itself would race other threads).
+mode_t currentUmask() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Umask:", 0) == 0)
+            return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+    }
+    return 022;
+}
+
+} // namespace
+
+std::error_code forEachChunk(const std::filesystem::path& path,
+                             const std::function<bool(ByteView)>& consume) {
+    // O_NONBLOCK keeps a FIFO from hanging the open; regular files ignore it.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        return lastError();
+    std::error_code result;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        result = lastError();
+    } else if (S_ISDIR(info.st_mode)) {
+        result = std::make_error_code(std::errc::is_a_directory);
+    } else if (!S_ISREG(info.st_mode)) {
+        result = std::make_error_code(std::errc::invalid_argument);
+    } else {
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        thread_local std::array<unsigned char, 256 * 1024> buffer;
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                result = lastError();
+                break;
+            }
+            if (n == 0)
+                break;
+            if (!consume(ByteView(buffer.data(), static_cast<std::size_t>(n)))) {
+                result = std::make_error_code(std::errc::operation_canceled);
+                break;
+            }
+        }
+    }
+    ::close(fd);
+    return result;
+}
+
+std::optional<Bytes> readWholeFile(const std::filesystem::path& path, std::error_code* error) {
+    Bytes contents;
+    const std::error_code failure = forEachChunk(path, [&](ByteView chunk) {
+        contents.insert(contents.end(), chunk.begin(), chunk.end());
+        return true;
+    });
+    if (error)
+        *error = failure;
+    if (failure)
+        return std::nullopt;
+    return contents;
+}
+
+AtomicFileWriter::AtomicFileWriter(std::filesystem::path target) : target_(std::move(target)) {
+    const std::filesystem::path folder =
+        target_.has_parent_path() ? target_.parent_path() : std::filesystem::path(".");
+    std::string pattern = (folder / ("." + target_.filename().string() + ".tolvane-XXXXXX")).string();
+    fd_ = ::mkstemp(pattern.data());
+    if (fd_ < 0) {
+        error_ = lastError();
+        return;
+    }
+    temp_ = pattern;
+    ::fcntl(fd_, F_SETFD, FD_CLOEXEC);
+
+    // Keep the permission bits of the file being replaced; a new file gets the usual mode.
+    struct stat existing {};
+    const mode_t mode = ::stat(target_.c_str(), &existing) == 0 ? (existing.st_mode & 07777)
+                                                                 : (0666 & ~currentUmask());
+    if (::fchmod(fd_, mode) != 0) {
+        error_ = lastError();
+        discard();
+    }
+}
+
+AtomicFileWriter::~AtomicFileWriter() { discard(); }
+
+void AtomicFileWriter::discard() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!temp_.empty()) {
+        ::unlink(temp_.c_str());
+        temp_.clear();
+    }
+}
+
+bool AtomicFileWriter::write(ByteView data) {
+    if (error_)
+        return false;
+    const unsigned char* p = data.data();
+    std::size_t left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd_, p, left);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            error_ = lastError();
+            discard();
+            return false;
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool AtomicFileWriter::commit() {
+    if (error_)
+        return false;
+    // Flush before the rename, so a crash cannot leave an empty file in place of the old one.
+    if (::fdatasync(fd_) != 0) {
+        error_ = lastError();
+        discard();
+        return false;
+    }
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) {
+        error_ = lastError();
+        discard();
+        return false;
+    }
+    if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+        error_ = lastError();
+        discard();
+        return false;
+    }
+    temp_.clear();
+    return true;
+}
+
+std::error_code writeFileAtomically(const std::filesystem::path& path, ByteView data) {
+    AtomicFileWriter writer(path);
+    writer.write(data);
+    writer.commit();
+    return writer.error();
+}
+
+} // namespace tolvane

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "util/bytes.hpp"
+
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
+namespace tolvane {
+
+// Reads a whole regular file. Absent (with the reason in *error) for a missing file,
+// a folder, or a read failure.
+std::optional<Bytes> readWholeFile(const std::filesystem::path& path,
+                                   std::error_code* error = nullptr);
+
+// Writes a file so that a reader sees either the old or the new contents, never a part:
+// the bytes go to a temporary file in the same folder, which then replaces the target.
+// A replaced file keeps its permission bits; a new one gets the usual 0666 less umask.
+// On failure the target is left as it was and no temporary file remains.
+class AtomicFileWriter {
+  public:
+    explicit AtomicFileWriter(std::filesystem::path target);
+    ~AtomicFileWriter(); // discards the temporary file unless commit() succeeded
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+    // False once anything failed; error() then says why.
+    bool ok() const { return !error_; }
+    const std::error_code& error() const { return error_; }
+
+    bool write(ByteView data);
+    // Flushes to disk and renames over the target. Returns false and discards on failure.
+    bool commit();
+
+  private:
+    void discard();
+
+    std::filesystem::path target_;
+    std::filesystem::path temp_;
+    int fd_ = -1;
+    std::error_code error_;
+};
+
+// One-shot form of AtomicFileWriter. Returns the failure, or an empty error code.
+std::error_code writeFileAtomically(const std::filesystem::path& path, ByteView data);
+
+} // namespace tolvane
