@@ -16,6 +16,8 @@ int main(int argc, char** argv) {
     Verbs verbs;
     addMd5Verb(app, verbs);
     addCryptVerbs(app, verbs);
+    addScanVerbs(app, verbs);
+    addOptimizeVerb(app, verbs);
 
     try {
         app.parse(argc, argv);

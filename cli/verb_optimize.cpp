@@ -1,0 +1,7 @@
+#include "cli/verbs.hpp"
+
+namespace tolvane::cli {
+
+void addOptimizeVerb(CLI::App&, Verbs&) {}
+
+} // namespace tolvane::cli

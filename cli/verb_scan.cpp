@@ -1,0 +1,7 @@
+#include "cli/verbs.hpp"
+
+namespace tolvane::cli {
+
+void addScanVerbs(CLI::App&, Verbs&) {}
+
+} // namespace tolvane::cli
