@@ -1,0 +1,361 @@
+#include "optimize/file_manager.hpp"
+
+#include "util/digest.hpp"
+#include "util/file_io.hpp"
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tolvane {
+
+namespace fs = std::filesystem;
+using Op = FileError::Operation;
+
+namespace {
+
+FileError failure(Op operation, std::vector<fs::path> paths, std::error_code code) {
+    return FileError{operation, std::move(paths), code};
+}
+
+std::error_code errnoCode(int value) { return {value, std::generic_category()}; }
+
+// Closes a descriptor when it goes out of scope.
+struct Fd {
+    int fd = -1;
+    explicit Fd(int value) : fd(value) {}
+    ~Fd() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+};
+
+// Reads up to size bytes, fewer only at the end of the file. -1 on error.
+ssize_t readFully(int fd, unsigned char* buffer, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::read(fd, buffer + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(done);
+}
+
+bool writeFully(int fd, const unsigned char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Gives a finished file its final name without replacing anything already there.
+int placeWithoutReplacing(const fs::path& from, const fs::path& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    const int error = errno;
+    if (error != EINVAL && error != ENOSYS && error != ENOTSUP)
+        return error;
+    // A file system without the no-replace rename: a hard link fails if the name is taken.
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return errno;
+    if (::unlink(from.c_str()) != 0) {
+        const int unlinkError = errno;
+        ::unlink(to.c_str());
+        return unlinkError;
+    }
+    return 0;
+}
+
+} // namespace
+
+bool RealFileManager::exists(const fs::path& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+FileResult RealFileManager::createDirectory(const fs::path& path) {
+    if (::mkdir(path.c_str(), 0777) != 0)
+        return failure(Op::createDirectory, {path}, errnoCode(errno));
+    return std::nullopt;
+}
+
+FileResult RealFileManager::moveItem(const fs::path& from, const fs::path& to) {
+    struct stat info {};
+    if (::lstat(from.c_str(), &info) != 0)
+        return failure(Op::move, {from, to}, errnoCode(errno));
+    if (S_ISDIR(info.st_mode))
+        return failure(Op::move, {from, to}, errnoCode(EISDIR));
+    const int error = placeWithoutReplacing(from, to);
+    if (error == EXDEV)
+        return copyThenRemove(from, to);
+    if (error != 0)
+        return failure(Op::move, {from, to}, errnoCode(error));
+    return std::nullopt;
+}
+
+FileResult RealFileManager::copyThenRemove(const fs::path& from, const fs::path& to) {
+    auto fail = [&](int error) { return failure(Op::move, {from, to}, errnoCode(error)); };
+    Fd source(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {};
+    if (source.fd < 0 || ::fstat(source.fd, &info) != 0)
+        return fail(errno);
+    if (!S_ISREG(info.st_mode))
+        return fail(EINVAL);
+
+    const fs::path folder = to.has_parent_path() ? to.parent_path() : fs::path(".");
+    std::string pattern = (folder / ("." + to.filename().string() + ".tolvane-XXXXXX")).string();
+    Fd temp(::mkstemp(pattern.data()));
+    if (temp.fd < 0)
+        return fail(errno);
+    const fs::path tempPath = pattern;
+    auto discard = [&](int error) {
+        ::unlink(tempPath.c_str());
+        return fail(error);
+    };
+
+    std::array<unsigned char, 256 * 1024> buffer;
+    for (;;) {
+        const ssize_t n = readFully(source.fd, buffer.data(), buffer.size());
+        if (n < 0)
+            return discard(errno);
+        if (n == 0)
+            break;
+        if (!writeFully(temp.fd, buffer.data(), static_cast<std::size_t>(n)))
+            return discard(errno);
+    }
+    if (::fchmod(temp.fd, info.st_mode & 07777) != 0 || ::fsync(temp.fd) != 0)
+        return discard(errno);
+
+    // Only a verified copy may take the place of the source.
+    FileResult compareError;
+    if (!sameContent(from, tempPath, compareError))
+        return discard(compareError ? compareError->code.value() : EIO);
+    if (const int error = placeWithoutReplacing(tempPath, to); error != 0)
+        return discard(error);
+    if (::unlink(from.c_str()) != 0)
+        return fail(errno); // the copy stays at the destination; the source is still whole
+    return std::nullopt;
+}
+
+FileResult RealFileManager::removeItem(const fs::path& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0)
+        return failure(Op::remove, {path}, errnoCode(errno));
+    if (S_ISDIR(info.st_mode))
+        return failure(Op::remove, {path}, errnoCode(EISDIR));
+    if (::unlink(path.c_str()) != 0)
+        return failure(Op::remove, {path}, errnoCode(errno));
+    return std::nullopt;
+}
+
+std::optional<Bytes> RealFileManager::readFile(const fs::path& path, FileResult& error) {
+    std::error_code code;
+    auto contents = readWholeFile(path, &code);
+    if (!contents)
+        error = failure(Op::read, {path}, code);
+    return contents;
+}
+
+FileResult RealFileManager::writeFile(const fs::path& path, ByteView data) {
+    if (const std::error_code code = writeFileAtomically(path, data))
+        return failure(Op::write, {path}, code);
+    return std::nullopt;
+}
+
+bool RealFileManager::sameContent(const fs::path& a, const fs::path& b, FileResult& error) {
+    auto open = [&](const fs::path& path, struct stat& info) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) {
+            error = failure(Op::compare, {path}, errnoCode(errno));
+        } else if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+            error = failure(Op::compare, {path},
+                            errnoCode(S_ISDIR(info.st_mode) ? EISDIR : EINVAL));
+            ::close(fd);
+            return -1;
+        }
+        return fd;
+    };
+    struct stat infoA {}, infoB {};
+    Fd fileA(open(a, infoA));
+    if (fileA.fd < 0)
+        return false;
+    Fd fileB(open(b, infoB));
+    if (fileB.fd < 0)
+        return false;
+    if (infoA.st_size != infoB.st_size)
+        return false;
+    std::array<unsigned char, 64 * 1024> bufferA, bufferB;
+    for (;;) {
+        const ssize_t n = readFully(fileA.fd, bufferA.data(), bufferA.size());
+        if (n < 0) {
+            error = failure(Op::compare, {a}, errnoCode(errno));
+            return false;
+        }
+        const ssize_t m = readFully(fileB.fd, bufferB.data(), bufferB.size());
+        if (m < 0) {
+            error = failure(Op::compare, {b}, errnoCode(errno));
+            return false;
+        }
+        if (n != m || std::memcmp(bufferA.data(), bufferB.data(), static_cast<std::size_t>(n)) != 0)
+            return false;
+        if (n == 0)
+            return true;
+    }
+}
+
+std::optional<std::uint64_t> RealFileManager::fileSize(const fs::path& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+std::optional<std::string> RealFileManager::md5(const fs::path& path) { return MD5(path); }
+
+// ---- Dry run ----
+
+std::optional<fs::path> DryRunFileManager::origin(const fs::path& path) const {
+    if (gone_.count(path))
+        return std::nullopt;
+    if (auto moved = movedIn_.find(path); moved != movedIn_.end())
+        return moved->second;
+    return path;
+}
+
+bool DryRunFileManager::exists(const fs::path& path) {
+    if (gone_.count(path))
+        return false;
+    if (folders_.count(path) || movedIn_.count(path) || written_.count(path))
+        return true;
+    return disk_.exists(path);
+}
+
+FileResult DryRunFileManager::createDirectory(const fs::path& path) {
+    if (exists(path))
+        return failure(Op::createDirectory, {path}, errnoCode(EEXIST));
+    const fs::path parent = path.parent_path();
+    if (!exists(parent))
+        return failure(Op::createDirectory, {path}, errnoCode(ENOENT));
+    if (!folders_.count(parent) && !fs::is_directory(parent))
+        return failure(Op::createDirectory, {path}, errnoCode(ENOTDIR));
+    folders_.insert(path);
+    actions_.push_back("mkdir " + path.string());
+    return std::nullopt;
+}
+
+FileResult DryRunFileManager::moveItem(const fs::path& from, const fs::path& to) {
+    if (!exists(from))
+        return failure(Op::move, {from, to}, errnoCode(ENOENT));
+    if (folders_.count(from) || (!movedIn_.count(from) && fs::is_directory(from)))
+        return failure(Op::move, {from, to}, errnoCode(EISDIR));
+    if (exists(to))
+        return failure(Op::move, {from, to}, errnoCode(EEXIST));
+    const fs::path parent = to.parent_path();
+    if (!exists(parent))
+        return failure(Op::move, {from, to}, errnoCode(ENOENT));
+    if (!folders_.count(parent) && !fs::is_directory(parent))
+        return failure(Op::move, {from, to}, errnoCode(ENOTDIR));
+    if (auto text = written_.find(from); text != written_.end()) {
+        written_[to] = std::move(text->second);
+        written_.erase(text);
+    } else {
+        movedIn_[to] = *origin(from);
+    }
+    movedIn_.erase(from);
+    gone_.insert(from);
+    gone_.erase(to);
+    actions_.push_back("move " + from.string() + " " + to.string());
+    return std::nullopt;
+}
+
+FileResult DryRunFileManager::removeItem(const fs::path& path) {
+    if (!exists(path))
+        return failure(Op::remove, {path}, errnoCode(ENOENT));
+    if (folders_.count(path) || (!movedIn_.count(path) && fs::is_directory(path)))
+        return failure(Op::remove, {path}, errnoCode(EISDIR));
+    gone_.insert(path);
+    movedIn_.erase(path);
+    written_.erase(path);
+    actions_.push_back("remove " + path.string());
+    return std::nullopt;
+}
+
+std::optional<Bytes> DryRunFileManager::readFile(const fs::path& path, FileResult& error) {
+    if (auto text = written_.find(path); text != written_.end())
+        return text->second;
+    if (folders_.count(path)) {
+        error = failure(Op::read, {path}, errnoCode(EISDIR));
+        return std::nullopt;
+    }
+    const auto source = origin(path);
+    if (!source) {
+        error = failure(Op::read, {path}, errnoCode(ENOENT));
+        return std::nullopt;
+    }
+    auto contents = disk_.readFile(*source, error);
+    if (error)
+        error->paths = {path};
+    return contents;
+}
+
+FileResult DryRunFileManager::writeFile(const fs::path& path, ByteView data) {
+    if (!exists(path.parent_path()))
+        return failure(Op::write, {path}, errnoCode(ENOENT));
+    if (folders_.count(path) || (exists(path) && !movedIn_.count(path) && fs::is_directory(path)))
+        return failure(Op::write, {path}, errnoCode(EISDIR));
+    written_[path] = Bytes(data.begin(), data.end());
+    movedIn_.erase(path);
+    gone_.erase(path);
+    actions_.push_back("write " + path.string());
+    return std::nullopt;
+}
+
+bool DryRunFileManager::sameContent(const fs::path& a, const fs::path& b, FileResult& error) {
+    FileResult readError;
+    const auto bytesA = readFile(a, readError);
+    if (!bytesA) {
+        error = failure(Op::compare, {a}, readError->code);
+        return false;
+    }
+    const auto bytesB = readFile(b, readError);
+    if (!bytesB) {
+        error = failure(Op::compare, {b}, readError->code);
+        return false;
+    }
+    return *bytesA == *bytesB;
+}
+
+std::optional<std::uint64_t> DryRunFileManager::fileSize(const fs::path& path) {
+    if (auto text = written_.find(path); text != written_.end())
+        return text->second.size();
+    const auto source = origin(path);
+    return source ? disk_.fileSize(*source) : std::nullopt;
+}
+
+std::optional<std::string> DryRunFileManager::md5(const fs::path& path) {
+    if (auto text = written_.find(path); text != written_.end())
+        return tolvane::md5(ByteView(text->second));
+    const auto source = origin(path);
+    return source ? disk_.md5(*source) : std::nullopt;
+}
+
+} // namespace tolvane

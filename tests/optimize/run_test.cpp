@@ -1,0 +1,500 @@
+#include "optimize/run.hpp"
+
+#include "optimize/run_support.hpp"
+
+#include <gtest/gtest.h>
+
+namespace tolvane {
+namespace {
+
+namespace fs = std::filesystem;
+using test::readFile;
+using test::writeFile;
+using Step = test::FailingFileManager::Step;
+using Lines = std::vector<std::string>;
+
+class RunTest : public ::testing::Test {
+  protected:
+    fs::path S() const { return dir.path(); }
+
+    // A page "<stem>.html" beside "<stem>_files", which holds the images and the page script;
+    // the page shows every image and the script sets every image in the escaped form.
+    void page(const std::string& stem, const std::vector<std::pair<std::string, std::string>>& images) {
+        const std::string leaf = fs::path(stem).filename().string();
+        const fs::path folder = S() / (stem + "_files");
+        std::string html = "<html><body>\n";
+        std::string script;
+        for (const auto& [name, bytes] : images) {
+            writeFile(folder / name, bytes);
+            html += "<img src=\"" + leaf + "_files/" + name + "\">\n";
+            script += "document.images[0].src = \"" + leaf + "_files\\/" + name + "\";\n";
+        }
+        html += "<script src=\"" + leaf + "_files/" + leaf + ".js\"></script></body></html>\n";
+        writeFile(S() / (stem + ".html"), html);
+        writeFile(folder / (leaf + ".js"), script);
+    }
+
+    RunOutcome run(const std::vector<DuplicateGroup>& groups, FileManager& files) {
+        return startOptimization(groups, S(), files, reporter);
+    }
+    RunOutcome run(const std::vector<DuplicateGroup>& groups) { return run(groups, real); }
+
+    Lines linesStartingWith(const std::string& prefix) const {
+        Lines found;
+        for (const auto& line : reporter.lines) {
+            if (line.rfind(prefix, 0) == 0)
+                found.push_back(line);
+        }
+        return found;
+    }
+
+    std::string p(const std::string& relative) const { return (S() / relative).string(); }
+
+    test::TempDir dir;
+    RealFileManager real;
+    test::RecordingReporter reporter;
+};
+
+TEST_F(RunTest, TheWorkedExampleLineForLine) {
+    writeFile(S() / "index.html", "<html></html>");
+    page("A", {{"logo.png", "LOGO"}});
+    page("B", {{"logo.png", "LOGO"}});
+    const auto before = test::referenceTargets(S());
+
+    const auto outcome = run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"})});
+
+    EXPECT_EQ(reporter.events,
+              (Lines{"log Starting optimization - calculate number of actions",
+                     "setup 4",
+                     "log Creating images folder in root",
+                     "log Moving image file: logo.png to folder: " + p("images/logo.png"),
+                     "log " + p("A_files/logo.png"),
+                     "log " + p("images/logo.png"),
+                     "step",
+                     "log Removing duplicate file: logo.png from " + p("B_files"),
+                     "step",
+                     "log Updating file: " + p("A.html") + " to use moved image: logo.png",
+                     "log Updating file: " + p("A_files/A.js") + " to use moved image: logo.png",
+                     "step",
+                     "log Updating file: " + p("B.html") + " to use moved image: logo.png",
+                     "log Updating file: " + p("B_files/B.js") + " to use moved image: logo.png",
+                     "step",
+                     "stop",
+                     "completed"}));
+    EXPECT_TRUE(outcome.completed);
+    EXPECT_EQ(outcome.errorSheets, 0);
+    EXPECT_EQ(outcome.filesRewritten, 4u);
+    EXPECT_EQ(outcome.copiesRemoved, 1u);
+    EXPECT_EQ(outcome.bytesSaved, 4u);
+    EXPECT_EQ(reporter.steps, 4);
+    EXPECT_EQ(readFile(S() / "images/logo.png"), "LOGO");
+    EXPECT_FALSE(fs::exists(S() / "A_files/logo.png"));
+    EXPECT_FALSE(fs::exists(S() / "B_files/logo.png"));
+    EXPECT_EQ(readFile(S() / "A_files/A.js"), "document.images[0].src = \"images\\/logo.png\";\n");
+    EXPECT_NE(readFile(S() / "B.html").find("<img src=\"images/logo.png\">"), std::string::npos);
+    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+}
+
+TEST_F(RunTest, ThreeCopiesOneOutsideAnyPageFolder) {
+    page("A", {{"logo.png", "LOGO"}});
+    page("B", {{"logo.png", "LOGO"}});
+    writeFile(S() / "logo.png", "LOGO");
+    fs::create_directory(S() / "images");
+    const auto before = test::referenceTargets(S());
+
+    const auto outcome = run({test::makeGroup(
+        {S() / "A_files/logo.png", S() / "B_files/logo.png", S() / "logo.png"})});
+
+    EXPECT_TRUE(outcome.completed);
+    EXPECT_EQ(reporter.maximum, 6);
+    EXPECT_EQ(reporter.steps, 6);
+    EXPECT_TRUE(linesStartingWith("Creating").empty()); // the images folder was there
+    EXPECT_EQ(linesStartingWith("Removing duplicate file: "),
+              (Lines{"Removing duplicate file: logo.png from " + p("B_files"),
+                     "Removing duplicate file: logo.png from " + S().string()}));
+    EXPECT_EQ(linesStartingWith("Updating file: ").size(), 4u);
+    EXPECT_FALSE(fs::exists(S() / "logo.png"));
+    EXPECT_EQ(outcome.bytesSaved, 8u);
+    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+}
+
+TEST_F(RunTest, OnePageFolderWithThreeImagesIsRewrittenOncePerGroupInGroupOrder) {
+    page("A", {{"a.png", "1"}, {"b.gif", "2"}, {"c.jpg", "3"}});
+    page("B", {{"a.png", "1"}, {"b.gif", "2"}, {"c.jpg", "3"}});
+    const auto before = test::referenceTargets(S());
+    std::vector<DuplicateGroup> groups;
+    for (const char* name : {"c.jpg", "a.png", "b.gif"})
+        groups.push_back(test::makeGroup({S() / "A_files" / name, S() / "B_files" / name}));
+
+    EXPECT_TRUE(run(groups).completed);
+    EXPECT_EQ(linesStartingWith("Updating file: " + p("A.html")),
+              (Lines{"Updating file: " + p("A.html") + " to use moved image: c.jpg",
+                     "Updating file: " + p("A.html") + " to use moved image: a.png",
+                     "Updating file: " + p("A.html") + " to use moved image: b.gif"}));
+    EXPECT_EQ(readFile(S() / "A.html"),
+              "<html><body>\n<img src=\"images/a.png\">\n<img src=\"images/b.gif\">\n"
+              "<img src=\"images/c.jpg\">\n<script src=\"A_files/A.js\"></script></body></html>\n");
+    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+}
+
+TEST_F(RunTest, NestedPagesGetReferencesFromTheirOwnFolder) {
+    page("Old_files/A", {{"logo.png", "LOGO"}});
+    page("Blog/2024/Entry", {{"logo.png", "LOGO"}});
+    page("Top", {{"logo.png", "LOGO"}});
+    const auto before = test::referenceTargets(S());
+
+    EXPECT_TRUE(run({test::makeGroup({S() / "Old_files/A_files/logo.png",
+                                      S() / "Blog/2024/Entry_files/logo.png",
+                                      S() / "Top_files/logo.png"})})
+                    .completed);
+    EXPECT_NE(readFile(S() / "Old_files/A.html").find("\"../images/logo.png\""), std::string::npos);
+    EXPECT_EQ(readFile(S() / "Old_files/A_files/A.js"),
+              "document.images[0].src = \"..\\/images\\/logo.png\";\n");
+    EXPECT_NE(readFile(S() / "Blog/2024/Entry.html").find("\"../../images/logo.png\""),
+              std::string::npos);
+    EXPECT_NE(readFile(S() / "Top.html").find("\"images/logo.png\""), std::string::npos);
+    EXPECT_TRUE(linesStartingWith("HTML/js file: ").empty());
+    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+}
+
+TEST_F(RunTest, FolderWithOtherCaseSuffixIsNoPageFolder) {
+    writeFile(S() / "Page_Files/logo.png", "LOGO");
+    writeFile(S() / "Page.html", "Page_Files/logo.png");
+    page("A", {{"logo.png", "LOGO"}});
+    EXPECT_TRUE(run({test::makeGroup({S() / "A_files/logo.png", S() / "Page_Files/logo.png"})})
+                    .completed);
+    EXPECT_EQ(readFile(S() / "Page.html"), "Page_Files/logo.png");
+    EXPECT_EQ(linesStartingWith("Updating file: ").size(), 2u);
+}
+
+TEST_F(RunTest, EmptyListStillCreatesTheImagesFolder) {
+    const auto outcome = run({});
+    EXPECT_TRUE(outcome.completed);
+    EXPECT_EQ(reporter.events, (Lines{"log Starting optimization - calculate number of actions",
+                                      "setup 0", "log Creating images folder in root", "stop",
+                                      "completed"}));
+    EXPECT_TRUE(fs::is_directory(S() / "images"));
+}
+
+TEST_F(RunTest, PlainFileNamedImagesEndsTheRunAtTheFirstMove) {
+    page("A", {{"logo.png", "LOGO"}});
+    page("B", {{"logo.png", "LOGO"}});
+    writeFile(S() / "images", "not a folder");
+    const auto before = test::snapshot(S());
+
+    const auto outcome = run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"})});
+
+    EXPECT_FALSE(outcome.completed);
+    EXPECT_EQ(outcome.errorSheets, 1);
+    ASSERT_EQ(reporter.sheets.size(), 1u);
+    EXPECT_EQ(reporter.sheets[0].message, "Unable to move logo.png to the site images folder");
+    EXPECT_EQ(reporter.sheets[0].error->code, std::make_error_code(std::errc::not_a_directory));
+    EXPECT_EQ(reporter.lines.back(), "Unable to move logo.png to the site images folder, error: " +
+                                         reporter.sheets[0].error->description());
+    EXPECT_TRUE(linesStartingWith("Creating").empty());
+    EXPECT_EQ(reporter.steps, 0);
+    EXPECT_TRUE(reporter.stopped);
+    EXPECT_FALSE(reporter.completed);
+    EXPECT_EQ(test::snapshot(S()), before);
+}
+
+TEST_F(RunTest, ImagesFolderThatCannotBeCreatedEndsTheRun) {
+    page("A", {{"logo.png", "LOGO"}});
+    page("B", {{"logo.png", "LOGO"}});
+    const auto before = test::snapshot(S());
+    test::FailingFileManager failing(real);
+    failing.failAt(Step::createDirectory, S() / "images", std::errc::read_only_file_system);
+
+    const auto outcome =
+        run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"})}, failing);
+
+    EXPECT_FALSE(outcome.completed);
+    ASSERT_EQ(reporter.sheets.size(), 1u);
+    EXPECT_EQ(reporter.sheets[0].message, "Unable to create images folder");
+    EXPECT_EQ(reporter.events.back(), "stop");
+    EXPECT_EQ(test::snapshot(S()), before);
+
+    // And a root that really refuses: the site root itself is gone.
+    test::RecordingReporter other;
+    const auto gone = startOptimization({}, S() / "no-such-site", real, other);
+    EXPECT_FALSE(gone.completed);
+    ASSERT_EQ(other.sheets.size(), 1u);
+    EXPECT_EQ(other.sheets[0].error->code, std::make_error_code(std::errc::no_such_file_or_directory));
+}
+
+TEST_F(RunTest, GroupContentAlreadyInTheImagesFolderReplacesTheMove) {
+    page("A", {{"logo.png", "LOGO"}});
+    page("B", {{"logo.png", "LOGO"}});
+    writeFile(S() / "images/logo.png", "LOGO");
+    const auto before = test::referenceTargets(S());
+
+    const auto outcome = run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"})});
+
+    EXPECT_TRUE(outcome.completed);
+    EXPECT_EQ(outcome.copiesRemoved, 2u);
+    EXPECT_EQ(outcome.bytesSaved, 8u);
+    EXPECT_FALSE(fs::exists(S() / "A_files/logo.png"));
+    EXPECT_EQ(readFile(S() / "images/logo.png"), "LOGO");
+    EXPECT_EQ(outcome.filesRewritten, 4u);
+    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+}
+
+TEST_F(RunTest, OtherContentAtTheDestinationTakesTheDigestName) {
+    page("A", {{"logo.png", "LOGO"}});
+    page("B", {{"logo.png", "LOGO"}});
+    writeFile(S() / "images/logo.png", "an older, different logo");
+    const auto before = test::referenceTargets(S());
+    const auto group = test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"});
+    const fs::path kept = S() / "images" / ("logo-" + md5("LOGO").substr(0, 8) + ".png");
+
+    EXPECT_TRUE(run({group}).completed);
+    EXPECT_EQ(reporter.lines.at(1), "Moving image file: logo.png to folder: " + kept.string());
+    EXPECT_EQ(reporter.lines.at(3), kept.string());
+    EXPECT_EQ(readFile(kept), "LOGO");
+    EXPECT_EQ(readFile(S() / "images/logo.png"), "an older, different logo");
+    EXPECT_NE(readFile(S() / "A.html").find("\"" + ("images/" + kept.filename().string()) + "\""),
+              std::string::npos);
+    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+    EXPECT_TRUE(reporter.sheets.empty());
+}
+
+TEST_F(RunTest, TwoGroupsOfOneNameKeepBothImages) {
+    page("A", {{"logo.png", "RED"}});
+    page("B", {{"logo.png", "RED"}});
+    page("C", {{"logo.png", "BLUE"}});
+    page("D", {{"logo.png", "BLUE"}});
+    const auto before = test::referenceTargets(S());
+    const auto files = test::snapshot(S());
+    EXPECT_TRUE(run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"}),
+                     test::makeGroup({S() / "C_files/logo.png", S() / "D_files/logo.png"})})
+                    .completed);
+    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+    EXPECT_TRUE(test::lostFiles(files, S()).empty());
+}
+
+TEST_F(RunTest, BothNamesTakenLeavesTheGroupAndGoesOn) {
+    page("A", {{"logo.png", "LOGO"}, {"b.png", "B"}});
+    page("B", {{"logo.png", "LOGO"}, {"b.png", "B"}});
+    writeFile(S() / "images/logo.png", "other");
+    writeFile(S() / "images" / ("logo-" + md5("LOGO").substr(0, 8) + ".png"), "other too");
+    const auto before = test::referenceTargets(S());
+
+    const auto outcome = run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"}),
+                              test::makeGroup({S() / "A_files/b.png", S() / "B_files/b.png"})});
+
+    EXPECT_TRUE(outcome.completed);
+    EXPECT_EQ(outcome.errorSheets, 1);
+    ASSERT_EQ(reporter.sheets.size(), 1u);
+    EXPECT_EQ(reporter.sheets[0].message, "Unable to move logo.png to the site images folder");
+    EXPECT_EQ(reporter.sheets[0].error->code, make_error_code(RunErrc::destinationTaken));
+    EXPECT_EQ(readFile(S() / "A_files/logo.png"), "LOGO");
+    EXPECT_EQ(readFile(S() / "B_files/logo.png"), "LOGO");
+    EXPECT_FALSE(fs::exists(S() / "B_files/b.png"));
+    EXPECT_EQ(reporter.steps, 8);
+    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+}
+
+TEST_F(RunTest, AnEntryThatIsTheDestinationIsNeverDeleted) {
+    page("A", {{"logo.png", "LOGO"}});
+    page("B", {{"logo.png", "LOGO"}});
+    writeFile(S() / "images/logo.png", "LOGO");
+    writeFile(S() / "Old.html", "<img src=\"images/logo.png\">");
+    const auto before = test::referenceTargets(S());
+
+    // The kept copy of an earlier run, met second by the scan.
+    auto outcome = run({test::makeGroup(
+        {S() / "A_files/logo.png", S() / "images/logo.png", S() / "B_files/logo.png"})});
+    EXPECT_TRUE(outcome.completed);
+    EXPECT_EQ(readFile(S() / "images/logo.png"), "LOGO");
+    EXPECT_FALSE(fs::exists(S() / "A_files/logo.png"));
+    EXPECT_FALSE(fs::exists(S() / "B_files/logo.png"));
+    EXPECT_EQ(reporter.steps, 6);
+    EXPECT_EQ(linesStartingWith("Removing").size(), 1u);
+    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+}
+
+TEST_F(RunTest, AFirstCopyThatIsTheDestinationStays) {
+    page("A", {{"logo.png", "LOGO"}});
+    writeFile(S() / "images/logo.png", "LOGO");
+    const auto before = test::referenceTargets(S());
+    const auto outcome = run({test::makeGroup({S() / "images/logo.png", S() / "A_files/logo.png"})});
+    EXPECT_TRUE(outcome.completed);
+    EXPECT_EQ(readFile(S() / "images/logo.png"), "LOGO");
+    EXPECT_FALSE(fs::exists(S() / "A_files/logo.png"));
+    EXPECT_EQ(outcome.filesRewritten, 2u);
+    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+}
+
+TEST_F(RunTest, ACopyChangedSinceTheScanIsLeftWithItsPages) {
+    page("A", {{"logo.png", "LOGO"}});
+    page("B", {{"logo.png", "LOGO"}});
+    page("C", {{"logo.png", "LOGO"}});
+    const auto group = test::makeGroup(
+        {S() / "A_files/logo.png", S() / "B_files/logo.png", S() / "C_files/logo.png"});
+    writeFile(S() / "B_files/logo.png", "LOGX"); // edited after the scan, same size
+    const auto before = test::referenceTargets(S());
+    const std::string pageB = readFile(S() / "B.html");
+
+    const auto outcome = run({group});
+
+    EXPECT_TRUE(outcome.completed);
+    EXPECT_EQ(outcome.errorSheets, 1);
+    EXPECT_EQ(reporter.sheets.at(0).message, "Unable to remove logo.png from " + p("B_files"));
+    EXPECT_EQ(reporter.sheets.at(0).error->code, make_error_code(RunErrc::contentDiffers));
+    EXPECT_EQ(readFile(S() / "B_files/logo.png"), "LOGX");
+    EXPECT_EQ(readFile(S() / "B.html"), pageB);
+    EXPECT_FALSE(fs::exists(S() / "C_files/logo.png"));
+    EXPECT_EQ(reporter.steps, 6);
+    EXPECT_EQ(reporter.maximum, 6);
+    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+}
+
+TEST_F(RunTest, ACopyThatCannotBeDeletedEndsTheRunWithNoPageBroken) {
+    page("A", {{"logo.png", "LOGO"}, {"z.png", "Z"}});
+    page("B", {{"logo.png", "LOGO"}, {"z.png", "Z"}});
+    page("C", {{"logo.png", "LOGO"}});
+    page("D", {{"logo.png", "LOGO"}});
+    const auto before = test::referenceTargets(S());
+    const auto files = test::snapshot(S());
+    test::FailingFileManager failing(real);
+    failing.failAt(Step::remove, S() / "C_files/logo.png", std::errc::device_or_resource_busy);
+
+    const auto outcome =
+        run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png",
+                              S() / "C_files/logo.png", S() / "D_files/logo.png"}),
+             test::makeGroup({S() / "A_files/z.png", S() / "B_files/z.png"})},
+            failing);
+
+    EXPECT_FALSE(outcome.completed);
+    ASSERT_EQ(reporter.sheets.size(), 1u);
+    EXPECT_EQ(reporter.sheets[0].message, "Unable to remove logo.png from " + p("C_files"));
+    EXPECT_EQ(reporter.steps, 2);
+    EXPECT_TRUE(reporter.stopped);
+    EXPECT_FALSE(reporter.completed);
+    // The pages of the two copies already gone are rewritten after the sheet; D is untouched.
+    const auto sheet = std::find(reporter.events.begin(), reporter.events.end(),
+                                 "sheet Unable to remove logo.png from " + p("C_files"));
+    ASSERT_NE(sheet, reporter.events.end());
+    EXPECT_EQ(Lines(sheet + 1, reporter.events.end()),
+              (Lines{"log Updating file: " + p("A.html") + " to use moved image: logo.png",
+                     "log Updating file: " + p("A_files/A.js") + " to use moved image: logo.png",
+                     "log Updating file: " + p("B.html") + " to use moved image: logo.png",
+                     "log Updating file: " + p("B_files/B.js") + " to use moved image: logo.png",
+                     "stop"}));
+    EXPECT_TRUE(fs::exists(S() / "D_files/logo.png"));
+    EXPECT_TRUE(fs::exists(S() / "A_files/z.png"));
+    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+    EXPECT_TRUE(test::lostFiles(files, S()).empty());
+
+    // A second run on the old groups ends at once: the first copy is gone.
+    test::RecordingReporter second;
+    const auto again =
+        startOptimization({test::makeGroup({S() / "A_files/z.png", S() / "B_files/z.png"})}, S(),
+                          real, second); // a group that still stands goes through
+    EXPECT_TRUE(again.completed);
+    test::RecordingReporter third;
+    DuplicateGroup old;
+    old.name = "logo.png";
+    old.md5 = md5("LOGO");
+    old.copies = {S() / "A_files/logo.png", S() / "B_files/logo.png", S() / "C_files/logo.png",
+                  S() / "D_files/logo.png"};
+    const auto last = startOptimization({old}, S(), real, third);
+    EXPECT_FALSE(last.completed);
+    ASSERT_EQ(third.sheets.size(), 1u);
+    EXPECT_EQ(third.sheets[0].message, "Unable to move logo.png to the site images folder");
+    EXPECT_EQ(third.steps, 0);
+    EXPECT_TRUE(fs::exists(S() / "C_files/logo.png"));
+    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+    EXPECT_TRUE(test::lostFiles(files, S()).empty());
+}
+
+TEST_F(RunTest, AFirstCopyThatCannotBeMovedEndsTheRunBeforeAnythingIsGone) {
+    page("A", {{"logo.png", "LOGO"}});
+    page("B", {{"logo.png", "LOGO"}});
+    test::FailingFileManager failing(real);
+    failing.failAt(Step::move, S() / "A_files/logo.png");
+    const auto before = test::referenceTargets(S());
+    EXPECT_FALSE(
+        run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"})}, failing)
+            .completed);
+    EXPECT_EQ(reporter.sheets.at(0).message, "Unable to move logo.png to the site images folder");
+    EXPECT_TRUE(fs::exists(S() / "B_files/logo.png"));
+    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+}
+
+TEST_F(RunTest, PageFailuresAreReportedAndTheRunGoesOn) {
+    writeFile(S() / "A_files/logo.png", "LOGO");             // no page, no script
+    page("B", {{"logo.png", "LOGO"}});
+    page("C", {{"logo.png", "LOGO"}});
+    page("D", {{"logo.png", "LOGO"}});
+    writeFile(S() / "C.html", "caf\xE9 <img src=\"C_files/logo.png\">"); // Latin-1
+    test::FailingFileManager failing(real);
+    failing.failAt(Step::write, S() / "D_files/D.js", std::errc::no_space_on_device);
+
+    const auto outcome = run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png",
+                                               S() / "C_files/logo.png", S() / "D_files/logo.png"})},
+                             failing);
+
+    EXPECT_TRUE(outcome.completed);
+    EXPECT_EQ(outcome.errorSheets, 2);
+    EXPECT_EQ(linesStartingWith("HTML/js file: "),
+              (Lines{"HTML/js file: " + p("A.html") + " doesn't exist",
+                     "HTML/js file: " + p("A_files/A.js") + " doesn't exist"}));
+    ASSERT_EQ(reporter.sheets.size(), 2u);
+    EXPECT_EQ(reporter.sheets[0].message, "Unable to update " + p("C.html"));
+    EXPECT_EQ(reporter.sheets[1].message, "Unable to write back to file: " + p("D_files/D.js"));
+    EXPECT_EQ(readFile(S() / "C.html"), "caf\xE9 <img src=\"C_files/logo.png\">");
+    EXPECT_EQ(outcome.filesRewritten, 4u); // B.html, B.js, C.js, D.html
+    EXPECT_EQ(reporter.steps, 8);
+    EXPECT_TRUE(reporter.completed);
+}
+
+TEST_F(RunTest, DryRunLogsWhatTheRunDoesAndChangesNothing) {
+    page("A", {{"logo.png", "LOGO"}, {"x.png", "X"}});
+    page("Blog/B", {{"logo.png", "LOGO"}, {"x.png", "X"}});
+    writeFile(S() / "logo.png", "LOGO");
+    writeFile(S() / "C_files/x.png", "X");
+    const auto groups = [&](const fs::path& root) {
+        return std::vector<DuplicateGroup>{
+            test::makeGroup({root / "A_files/logo.png", root / "Blog/B_files/logo.png",
+                             root / "logo.png"}),
+            test::makeGroup({root / "A_files/x.png", root / "C_files/x.png",
+                             root / "Blog/B_files/x.png"})};
+    };
+    test::TempDir copy;
+    fs::copy(S(), copy.path(), fs::copy_options::recursive);
+    const auto before = test::snapshot(S());
+
+    DryRunFileManager plan;
+    const auto planned = run(groups(S()), plan);
+    EXPECT_EQ(test::snapshot(S()), before);
+
+    test::RecordingReporter realReporter;
+    const auto done = startOptimization(groups(copy.path()), copy.path(), real, realReporter);
+    auto expected = realReporter.events;
+    for (auto& event : expected) {
+        for (std::size_t at; (at = event.find(copy.path().string())) != std::string::npos;)
+            event.replace(at, copy.path().string().size(), S().string());
+    }
+    EXPECT_EQ(reporter.events, expected);
+    EXPECT_EQ(planned.bytesSaved, done.bytesSaved);
+    EXPECT_EQ(planned.filesRewritten, done.filesRewritten);
+    EXPECT_EQ(planned.copiesRemoved, 4u);
+}
+
+TEST_F(RunTest, PiecesOfRunLinesAreLocalizedOneByOne) {
+    page("A", {{"logo.png", "LOGO"}});
+    writeFile(S() / "x_files/logo.png", "LOGO");
+    const Localize brackets = [](std::string_view english) { return "<" + std::string(english) + ">"; };
+    startOptimization({test::makeGroup({S() / "A_files/logo.png", S() / "x_files/logo.png"})}, S(),
+                      real, reporter, brackets);
+    EXPECT_EQ(Lines(reporter.lines.begin(), reporter.lines.begin() + 6),
+              (Lines{"Starting optimization - calculate number of actions",
+                     "<Creating images folder in root>",
+                     "<Moving image file: >logo.png< to folder: >" + p("images/logo.png"),
+                     p("A_files/logo.png"), p("images/logo.png"),
+                     "<Removing duplicate file: >logo.png< from >" + p("x_files")}));
+}
+
+} // namespace
+} // namespace tolvane
