@@ -1,0 +1,5 @@
+// Sets the page's script-driven picture once the page has loaded.
+function pageLoaded() {
+    document.getElementById('scripted').src = "Gallery_files\/banner.png";
+}
+window.addEventListener('load', pageLoaded);
