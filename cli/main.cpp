@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
     addMd5Verb(app, verbs);
     addCryptVerbs(app, verbs);
     addScanVerbs(app, verbs);
+    addCheckVerb(app, verbs);
     addOptimizeVerb(app, verbs);
 
     try {

@@ -19,7 +19,8 @@ using Verbs = std::vector<std::pair<CLI::App*, VerbRun>>;
 
 void addMd5Verb(CLI::App& app, Verbs& verbs);
 void addCryptVerbs(CLI::App& app, Verbs& verbs);
-void addScanVerbs(CLI::App& app, Verbs& verbs);     // scan, check
+void addScanVerbs(CLI::App& app, Verbs& verbs);
+void addCheckVerb(CLI::App& app, Verbs& verbs);
 void addOptimizeVerb(CLI::App& app, Verbs& verbs);
 
 } // namespace tolvane::cli

@@ -1,0 +1,181 @@
+#pragma once
+
+#include "optimize/url_text.hpp"
+#include "util/bytes.hpp"
+
+#include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <unordered_map>
+#include <vector>
+
+namespace tolvane {
+
+// Files whose text can refer to an image, by their name (any letter case).
+enum class TextKind {
+    none,       // not read for references
+    page,       // .html .htm .xhtml .shtml: relative to its own folder or its <base href>
+    document,   // .xml .rss .atom .svg: markup read on its own, relative to its own folder
+    stylesheet, // .css: relative to its own folder
+    script,     // .js .mjs .json: relative to the page that loads it
+};
+TextKind textKindOf(std::string_view fileName);
+
+// The folder a text file's relative URLs start from, or why it is not known.
+struct FileBase {
+    std::optional<std::filesystem::path> folder;
+    std::string unknownBecause;
+};
+
+// The folder of the page that loads a file inside a page folder "X_files": the folder that
+// holds the innermost "X_files" around it (below root), whether or not X.html is there
+// (index.html may load Welcome_files/). Absent for a file in no page folder.
+std::optional<std::filesystem::path> loadingPageFolder(const std::filesystem::path& file,
+                                                       const std::filesystem::path& root);
+
+// The folder named by the first <base href> of a page's text (decoded view), resolved
+// against the page's folder. Absent when there is none; unknown when it leaves the site's
+// relative world (an absolute or root-relative URL).
+std::optional<FileBase> baseHrefOf(const TextView& page, std::string_view raw,
+                                   const std::filesystem::path& pageFolder);
+
+// A relative URL found in a text file that leads to an image the index was asked about.
+struct Reference {
+    std::filesystem::path file;
+    std::size_t offset = 0; // the path as written, without query or fragment
+    std::size_t length = 0;
+    std::size_t line = 0;   // 1-based, for people
+    std::string text;       // the bytes at offset
+    std::filesystem::path base;   // the folder it is resolved against
+    std::filesystem::path target; // the image it leads to
+    ParsedUrl url;                // decoded form and the style to write it back in
+};
+
+// Text that names one of the images but cannot be followed: its file's base is unknown, it
+// is absolute or root-relative, it is malformed, or the name stands in a form not recognised.
+struct UnresolvedReference {
+    std::filesystem::path file;
+    std::size_t offset = 0;
+    std::size_t length = 0;
+    std::size_t line = 0;
+    std::string text;
+    std::string reason;
+    std::vector<std::size_t> images; // indices of the images it could name
+};
+
+// A text file or folder that could not be read; it may refer to any image.
+struct UnreadablePlace {
+    std::filesystem::path path;
+    std::error_code error;
+};
+
+// Why the references to a copy cannot all be rewritten, naming the file.
+struct KeepReason {
+    std::filesystem::path file;
+    std::string reason;
+};
+
+// Reads and writes referencing files; the run gives its own file manager, tests a failing one.
+class TextFileAccess {
+  public:
+    virtual ~TextFileAccess() = default;
+    virtual std::optional<Bytes> read(const std::filesystem::path& path, std::error_code& error) = 0;
+    // Replaces the file atomically, keeping its permission bits.
+    virtual std::error_code write(const std::filesystem::path& path, ByteView data) = 0;
+    // Empty when the file can be replaced (the file and its folder writable); else why not.
+    virtual std::optional<std::string> whyNotWritable(const std::filesystem::path& path) = 0;
+};
+
+// The file system itself (util/file_io.hpp for reading and atomic writing).
+class DiskTextFileAccess : public TextFileAccess {
+  public:
+    std::optional<Bytes> read(const std::filesystem::path& path, std::error_code& error) override;
+    std::error_code write(const std::filesystem::path& path, ByteView data) override;
+    std::optional<std::string> whyNotWritable(const std::filesystem::path& path) override;
+};
+
+// The text that a file's references become when each leads to keptCopy instead: every other
+// byte kept. Absent, with why, when the text no longer holds a reference at its offset.
+std::optional<std::string> rewrittenText(std::string_view text,
+                                         const std::vector<const Reference*>& references,
+                                         const std::filesystem::path& keptCopy,
+                                         std::string* why = nullptr);
+
+// Every reference to a set of images in the text files below a site root. Each text file is
+// read once; each image-like URL in it is decoded, resolved against the file's base and
+// matched against the images by path.
+class ReferenceIndex {
+  public:
+    // images: the files a run may move or delete, as absolute paths below root.
+    static ReferenceIndex build(const std::filesystem::path& root,
+                                const std::vector<std::filesystem::path>& images,
+                                TextFileAccess* access = nullptr);
+
+    const std::filesystem::path& root() const { return root_; }
+    const std::vector<std::filesystem::path>& images() const { return images_; }
+    std::size_t textFilesRead() const { return textFilesRead_; }
+    const std::vector<Reference>& references() const { return references_; }
+    const std::vector<UnresolvedReference>& unresolved() const { return unresolved_; }
+    const std::vector<UnreadablePlace>& unreadable() const { return unreadable_; }
+
+    std::vector<const Reference*> referencesTo(const std::filesystem::path& image) const;
+    std::vector<const UnresolvedReference*> unresolvedFor(const std::filesystem::path& image) const;
+    // The files that refer to any of images, each once, in the order they were read.
+    std::vector<std::filesystem::path>
+    filesReferring(const std::vector<std::filesystem::path>& images) const;
+
+    // Empty when every reference to image can be rewritten: each referencing file read,
+    // valid UTF-8 and writable, each reference in a recognised form with a known base.
+    std::vector<KeepReason> reasonsToKeep(const std::filesystem::path& image,
+                                          TextFileAccess& access) const;
+
+    // Rewrites, in file, every reference to one of copies so that it leads to keptCopy, and
+    // keeps the index in step with the new text. Returns the number of references replaced
+    // (0: the file is not written). Throws nothing; a failure comes back in error.
+    std::size_t rewrite(const std::filesystem::path& file,
+                        const std::vector<std::filesystem::path>& copies,
+                        const std::filesystem::path& keptCopy, TextFileAccess& access,
+                        std::error_code& error, std::string* why = nullptr);
+
+  private:
+    std::filesystem::path root_;
+    std::vector<std::filesystem::path> images_;
+    std::unordered_map<std::string, std::size_t> imageIndex_; // path -> index in images_
+    std::vector<Reference> references_;
+    std::vector<UnresolvedReference> unresolved_;
+    std::vector<UnreadablePlace> unreadable_;
+    std::map<std::filesystem::path, bool> notUtf8_; // referencing files that are not UTF-8
+    std::vector<std::filesystem::path> fileOrder_;  // text files in the order read
+    std::size_t textFilesRead_ = 0;
+};
+
+// What `tolvane-cli check` reports about a site, before any run.
+struct BrokenReference {
+    std::filesystem::path file;
+    std::size_t line = 0;
+    std::string text;             // the URL as written
+    std::filesystem::path target; // where it leads
+};
+
+struct SiteCheck {
+    std::vector<BrokenReference> broken;            // lead to nothing
+    std::vector<std::filesystem::path> unreferenced; // images nothing refers to
+    std::vector<UnresolvedReference> unresolved;    // name an image, cannot be followed
+    std::vector<UnreadablePlace> unreadable;
+    std::size_t textFiles = 0;
+    std::size_t imageFiles = 0;
+    std::size_t references = 0; // references followed to an existing file
+};
+
+// Every image file below root (by suffix, any letter case; no symbolic links), in walk order.
+SiteCheck checkSite(const std::filesystem::path& root);
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool isUtf8(std::string_view text);
+
+} // namespace tolvane
