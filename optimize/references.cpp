@@ -630,6 +630,7 @@ ReferenceIndex ReferenceIndex::build(const fs::path& root, const std::vector<fs:
         for (Found& f : scanner.scan(file, kind, *text, base)) {
             const std::string& last = f.url.segments.back();
             if (const auto* sameName = names.withName(last)) {
+                std::string reason;
                 if (f.target) {
                     const auto hit = index.imageIndex_.find(f.target->string());
                     if (hit != index.imageIndex_.end()) {
@@ -637,14 +638,21 @@ ReferenceIndex ReferenceIndex::build(const fs::path& root, const std::vector<fs:
                                                      text->substr(f.offset, f.length),
                                                      *base.folder, *f.target, std::move(f.url)});
                         refers = true;
+                        continue;
                     }
-                    continue;
+                    // Another file of that name: not ours. Nothing at all: the text may be a
+                    // piece of a URL that a script completes, so it could be ours.
+                    if (std::error_code ignored; fs::exists(*f.target, ignored) || ignored)
+                        continue;
+                    reason = "leads to nothing here; a script may complete it at run time";
+                } else {
+                    reason = unresolvedReason(f.url, base);
                 }
                 auto candidates = candidatesFor(f.url.segments, *sameName, index.images_, index.root_);
                 if (!candidates.empty()) {
                     index.unresolved_.push_back({file, f.offset, f.length, f.line,
                                                  text->substr(f.offset, f.length),
-                                                 unresolvedReason(f.url, base), std::move(candidates)});
+                                                 std::move(reason), std::move(candidates)});
                     refers = true;
                 }
                 continue;

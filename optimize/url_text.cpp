@@ -159,6 +159,22 @@ TextView decodeText(std::string_view raw, bool markup) {
                 i += 2;
                 continue;
             }
+            // Script escapes of one character: \u002F, \x2F.
+            const std::size_t digits = next == 'u' ? 4 : next == 'x' ? 2 : 0;
+            if (digits && i + 2 + digits <= raw.size()) {
+                std::uint32_t value = 0;
+                bool hex = true;
+                for (std::size_t k = 0; k < digits && hex; ++k) {
+                    const int d = hexValue(raw[i + 2 + k]);
+                    hex = d >= 0;
+                    value = value * 16 + static_cast<std::uint32_t>(d);
+                }
+                if (hex && value != 0 && (value < 0xD800 || value > 0xDFFF)) {
+                    put(utf8(value), i);
+                    i += 2 + digits;
+                    continue;
+                }
+            }
             if (next == '\\') {
                 // An escaped backslash stays two bytes, so it never joins the next character.
                 put(raw.substr(i, 1), i);

@@ -13,7 +13,7 @@
 namespace tolvane {
 
 // A text file as its own language reads it: in markup files (HTML, XML) character
-// references decoded, in every file the script-string escapes \/ \" \' removed. Each byte of
+// references decoded, in every file the script-string escapes \/ \" \' \uXXXX \xXX decoded. Each byte of
 // text remembers where in the file the piece that produced it starts, so a span of the view
 // maps back to the bytes written in the file.
 struct TextView {
