@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -18,11 +19,40 @@ struct DuplicateGroup {
     std::vector<std::filesystem::path> copies;
 };
 
+// What a scan is busy with, for a progress display.
+enum class ScanPhase : int {
+    Walking,   // listing folders
+    Comparing, // reading the files that share name and size with another
+    Done,
+};
+
+inline const char* scanPhaseName(ScanPhase phase) {
+    switch (phase) {
+    case ScanPhase::Walking: return "Scanning";
+    case ScanPhase::Comparing: return "Comparing";
+    case ScanPhase::Done: return "Done";
+    }
+    return "";
+}
+
 // Counters a caller may poll from another thread while a scan runs, and its cancel switch.
 struct ScanProgress {
     std::atomic<std::uint64_t> entriesWalked{0};
-    std::atomic<std::uint64_t> bytesHashed{0};
+    std::atomic<std::uint64_t> bytesHashed{0}; // bytes read to compare contents
     std::atomic<bool> cancel{false};
+
+    std::atomic<ScanPhase> phase{ScanPhase::Walking};
+    // Known once the walk is over: the eligible images that share name and size with another,
+    // and their total size. Only these are ever read.
+    std::atomic<std::uint64_t> candidateFiles{0};
+    std::atomic<std::uint64_t> candidateBytes{0};
+    // One MD5 per group found: contents are compared byte for byte, and only one copy of
+    // each group is digested.
+    std::atomic<std::uint64_t> digestsComputed{0};
+    // Bytes read a second time. Stays zero unless very many same-sized files of one name
+    // agree for a long stretch and then differ, where memory is kept bounded by reading a
+    // stretch again instead of holding every distinct version of it.
+    std::atomic<std::uint64_t> bytesReread{0};
 };
 
 struct ScanResult {
@@ -31,7 +61,19 @@ struct ScanResult {
     std::vector<DuplicateGroup> duplicates;
     // Entry 1 of each group, aligned with duplicates.
     std::vector<std::filesystem::path> imageList;
-    bool cancelled = false;
+    bool cancelled = false; // then duplicates and imageList are empty
+};
+
+// How the scan reads file contents. The default reads regular files only, never through a
+// symbolic link; tests substitute one that refuses chosen files or records what is read.
+// Called from more than one thread at a time.
+class ContentReader {
+  public:
+    virtual ~ContentReader() = default;
+    // Reads up to length bytes at offset into buffer. Returns the count read, less than
+    // length only at the end of the file, or -1 when the file cannot be read.
+    virtual std::ptrdiff_t readAt(const std::filesystem::path& path, std::uint64_t offset,
+                                  unsigned char* buffer, std::size_t length) = 0;
 };
 
 // ".png", ".jpg", ".jpeg", ".gif" or ".tiff" in any case, and neither "_rollover_" nor
@@ -43,6 +85,8 @@ bool isWebsiteFolder(const std::filesystem::path& root);
 
 // Walks root depth-first, in the order the file system lists each folder, and groups the
 // eligible regular files by name and content. Symbolic links are never followed or grouped.
-ScanResult scanWebsite(const std::filesystem::path& root, ScanProgress* progress = nullptr);
+// A folder that cannot be read is passed over; a file that cannot be read joins no group.
+ScanResult scanWebsite(const std::filesystem::path& root, ScanProgress* progress = nullptr,
+                       ContentReader* reader = nullptr);
 
 } // namespace tolvane

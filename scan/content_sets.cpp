@@ -1,0 +1,234 @@
+#include "scan/content_sets.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <memory>
+#include <new>
+#include <openssl/evp.h>
+#include <stdexcept>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace tolvane::detail {
+
+namespace {
+
+// The first stretch is short: files of one name and size that differ mostly differ early,
+// and then the rest of them is never read.
+constexpr std::size_t longestFirstStretch = 4096;
+constexpr std::size_t shortestFirstStretch = 512;
+constexpr std::size_t laterStretch = std::size_t{1} << 20;
+
+struct MdCtxDeleter {
+    void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
+};
+using Md5Context = std::unique_ptr<EVP_MD_CTX, MdCtxDeleter>;
+
+Md5Context newMd5() {
+    Md5Context ctx(EVP_MD_CTX_new());
+    if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1)
+        throw std::runtime_error("MD5 unavailable");
+    return ctx;
+}
+
+// Files that agree so far share one digest state; a split gives each part a copy.
+Md5Context copyMd5(const Md5Context& from) {
+    Md5Context ctx(EVP_MD_CTX_new());
+    if (!ctx || EVP_MD_CTX_copy_ex(ctx.get(), from.get()) != 1)
+        throw std::runtime_error("MD5 unavailable");
+    return ctx;
+}
+
+std::string finishMd5(const Md5Context& ctx) {
+    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(ctx.get(), digest.data(), &length);
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string hex(2 * length, '0');
+    for (unsigned int i = 0; i < length; ++i) {
+        hex[2 * i] = digits[digest[i] >> 4];
+        hex[2 * i + 1] = digits[digest[i] & 0x0f];
+    }
+    return hex;
+}
+
+// Files that agreed up to offset, still to be read from there.
+struct Pending {
+    std::vector<std::size_t> members;
+    std::uint64_t offset = 0;
+    Md5Context md5; // state after the first offset bytes they share
+    bool readBefore = false;
+};
+
+// One distinct version of the current stretch, and the files that hold it.
+struct Version {
+    std::vector<unsigned char> bytes;
+    std::vector<std::size_t> members;
+};
+
+std::size_t hashOf(const unsigned char* data, std::size_t length) {
+    return std::hash<std::string_view>{}(
+        std::string_view(reinterpret_cast<const char*>(data), length));
+}
+
+} // namespace
+
+std::vector<ContentSet> partitionByContent(const std::vector<std::filesystem::path>& files,
+                                           std::uint64_t size, ContentReader& reader,
+                                           ScanProgress* progress, std::size_t keptBytesBudget) {
+    std::vector<ContentSet> found;
+    if (files.size() < 2)
+        return found;
+
+    const std::size_t firstStretch = std::clamp<std::size_t>(
+        keptBytesBudget / files.size(), shortestFirstStretch, longestFirstStretch);
+    std::vector<unsigned char> scratch(std::max(laterStretch, longestFirstStretch) + 1);
+
+    std::vector<Pending> pending;
+    {
+        Pending all;
+        all.members.resize(files.size());
+        for (std::size_t i = 0; i < files.size(); ++i)
+            all.members[i] = i;
+        all.md5 = newMd5();
+        pending.push_back(std::move(all));
+    }
+
+    while (!pending.empty()) {
+        Pending current = std::move(pending.back());
+        pending.pop_back();
+
+        const std::uint64_t remaining = size - current.offset;
+        const std::size_t stretch = static_cast<std::size_t>(
+            std::min<std::uint64_t>(current.offset == 0 ? firstStretch : laterStretch, remaining));
+        const bool last = current.offset + stretch == size;
+        // At the end, one byte more proves that the file has not grown since the walk.
+        const std::size_t wanted = stretch + (last ? 1 : 0);
+
+        std::vector<Version> versions;
+        std::unordered_multimap<std::size_t, std::size_t> versionsByHash;
+        bool indexed = false;
+        std::size_t keptBytes = 0;
+        std::vector<std::size_t> deferred;
+
+        for (const std::size_t member : current.members) {
+            if (progress && progress->cancel.load(std::memory_order_relaxed))
+                return {};
+            const std::ptrdiff_t got =
+                reader.readAt(files[member], current.offset, scratch.data(), wanted);
+            if (progress && got > 0) {
+                progress->bytesHashed.fetch_add(static_cast<std::uint64_t>(got),
+                                                std::memory_order_relaxed);
+                if (current.readBefore)
+                    progress->bytesReread.fetch_add(static_cast<std::uint64_t>(got),
+                                                    std::memory_order_relaxed);
+            }
+            // Unreadable, or shorter or longer than when it was listed: it joins nothing.
+            if (got < 0 || static_cast<std::size_t>(got) != stretch)
+                continue;
+
+            // Most often every file agrees with the first version; look further only then.
+            std::size_t match = versions.size();
+            std::size_t hash = 0;
+            if (!versions.empty()) {
+                if (std::memcmp(versions[0].bytes.data(), scratch.data(), stretch) == 0) {
+                    match = 0;
+                } else {
+                    if (!indexed) {
+                        for (std::size_t v = 0; v < versions.size(); ++v)
+                            versionsByHash.emplace(
+                                hashOf(versions[v].bytes.data(), stretch), v);
+                        indexed = true;
+                    }
+                    hash = hashOf(scratch.data(), stretch);
+                    const auto [from, to] = versionsByHash.equal_range(hash);
+                    for (auto it = from; it != to; ++it) {
+                        if (std::memcmp(versions[it->second].bytes.data(), scratch.data(),
+                                        stretch) == 0) {
+                            match = it->second;
+                            break;
+                        }
+                    }
+                }
+            }
+            if (match < versions.size()) {
+                versions[match].members.push_back(member);
+            } else if (versions.empty() || keptBytes + stretch <= keptBytesBudget) {
+                Version version;
+                version.bytes.assign(scratch.data(), scratch.data() + stretch);
+                version.members.push_back(member);
+                keptBytes += stretch;
+                if (indexed)
+                    versionsByHash.emplace(hash, versions.size());
+                versions.push_back(std::move(version));
+            } else {
+                // No room to keep another version: compare this file again in a later round.
+                deferred.push_back(member);
+            }
+        }
+
+        for (Version& version : versions) {
+            if (version.members.size() < 2)
+                continue;
+            Md5Context md5 = copyMd5(current.md5);
+            EVP_DigestUpdate(md5.get(), version.bytes.data(), version.bytes.size());
+            if (last) {
+                found.push_back({std::move(version.members), finishMd5(md5)});
+                if (progress)
+                    progress->digestsComputed.fetch_add(1, std::memory_order_relaxed);
+            } else {
+                Pending next;
+                next.members = std::move(version.members);
+                next.offset = current.offset + stretch;
+                next.md5 = std::move(md5);
+                pending.push_back(std::move(next));
+            }
+        }
+        if (deferred.size() >= 2) {
+            Pending again;
+            again.members = std::move(deferred);
+            again.offset = current.offset;
+            again.md5 = std::move(current.md5);
+            again.readBefore = true;
+            pending.push_back(std::move(again));
+        }
+    }
+    return found;
+}
+
+std::ptrdiff_t FileContentReader::readAt(const std::filesystem::path& path, std::uint64_t offset,
+                                         unsigned char* buffer, std::size_t length) {
+    // O_NONBLOCK keeps a file replaced by a FIFO since the walk from hanging the open.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return -1;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    std::size_t got = 0;
+    while (got < length) {
+        const ssize_t n = ::pread(fd, buffer + got, length - got,
+                                  static_cast<off_t>(offset + got));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ::close(fd);
+            return -1;
+        }
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    return static_cast<std::ptrdiff_t>(got);
+}
+
+} // namespace tolvane::detail

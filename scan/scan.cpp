@@ -1,0 +1,302 @@
+#include "scan/scan.hpp"
+#include "scan/content_sets.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <exception>
+#include <fcntl.h>
+#include <mutex>
+#include <numeric>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace tolvane {
+
+namespace {
+
+bool endsWithLowercased(std::string_view name, std::string_view suffix) {
+    if (name.size() < suffix.size())
+        return false;
+    const std::string_view tail = name.substr(name.size() - suffix.size());
+    for (std::size_t i = 0; i < suffix.size(); ++i) {
+        char c = tail[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != suffix[i])
+            return false;
+    }
+    return true;
+}
+
+// An eligible regular file met by the walk. Names and folder paths are stored once, so
+// a hundred thousand images cost a few megabytes.
+struct ListedImage {
+    std::uint32_t folder = 0; // index into Walk::folders
+    std::uint32_t nameOffset = 0;
+    std::uint32_t nameLength = 0;
+    std::uint64_t size = 0;
+};
+
+struct Walk {
+    std::vector<std::string> folders; // relative to the root, each ending in "/" but the root's ""
+    std::string names;
+    std::vector<ListedImage> images; // in walk order
+    bool cancelled = false;
+
+    std::string_view nameOf(const ListedImage& image) const {
+        return std::string_view(names).substr(image.nameOffset, image.nameLength);
+    }
+    std::string relativePath(const ListedImage& image) const {
+        std::string path = folders[image.folder];
+        path += nameOf(image);
+        return path;
+    }
+};
+
+void record(Walk& walk, std::uint32_t folder, std::string_view name, std::uint64_t size) {
+    ListedImage image;
+    image.folder = folder;
+    image.nameOffset = static_cast<std::uint32_t>(walk.names.size());
+    image.nameLength = static_cast<std::uint32_t>(name.size());
+    image.size = size;
+    walk.names += name;
+    walk.images.push_back(image);
+}
+
+// Depth-first, a folder's contents right after the folder, each folder in the order the
+// file system lists it. d_type spares a stat for everything but eligible images; symbolic
+// links are neither followed nor recorded; a folder that cannot be opened is passed over.
+Walk walkSite(const std::filesystem::path& root, ScanProgress* progress) {
+    Walk walk;
+    const int rootFd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (rootFd < 0)
+        return walk;
+    DIR* rootDir = ::fdopendir(rootFd);
+    if (!rootDir) {
+        ::close(rootFd);
+        return walk;
+    }
+    walk.folders.emplace_back();
+
+    struct Frame {
+        DIR* dir;
+        std::uint32_t folder;
+    };
+    std::vector<Frame> stack{{rootDir, 0}};
+    while (!stack.empty()) {
+        const Frame top = stack.back();
+        const dirent* entry = ::readdir(top.dir);
+        if (!entry) {
+            ::closedir(top.dir);
+            stack.pop_back();
+            continue;
+        }
+        const std::string_view name(entry->d_name);
+        if (name == "." || name == "..")
+            continue;
+        if (progress) {
+            progress->entriesWalked.fetch_add(1, std::memory_order_relaxed);
+            if (progress->cancel.load(std::memory_order_relaxed)) {
+                for (const Frame& frame : stack)
+                    ::closedir(frame.dir);
+                walk.cancelled = true;
+                return walk;
+            }
+        }
+
+        const int folderFd = ::dirfd(top.dir);
+        bool isFolder = entry->d_type == DT_DIR;
+        bool isRegular = entry->d_type == DT_REG;
+        const bool eligible = isEligibleImageName(name);
+        struct stat info {};
+        bool haveInfo = false;
+        if (entry->d_type == DT_UNKNOWN || (isRegular && eligible)) {
+            haveInfo = ::fstatat(folderFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0;
+            isFolder = haveInfo && S_ISDIR(info.st_mode);
+            isRegular = haveInfo && S_ISREG(info.st_mode);
+        }
+
+        if (isFolder) {
+            const int childFd = ::openat(folderFd, entry->d_name,
+                                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (childFd < 0)
+                continue;
+            DIR* child = ::fdopendir(childFd);
+            if (!child) {
+                ::close(childFd);
+                continue;
+            }
+            std::string relative = walk.folders[top.folder];
+            relative += name;
+            relative += '/';
+            walk.folders.push_back(std::move(relative));
+            stack.push_back({child, static_cast<std::uint32_t>(walk.folders.size() - 1)});
+        } else if (isRegular && eligible && haveInfo) {
+            record(walk, top.folder, name, static_cast<std::uint64_t>(info.st_size));
+        }
+    }
+    return walk;
+}
+
+// A set of identical files, by walk index, with their digest.
+struct FoundGroup {
+    std::vector<std::uint32_t> copies;
+    std::string md5;
+};
+
+} // namespace
+
+bool isEligibleImageName(std::string_view fileName) {
+    static constexpr std::array<std::string_view, 5> suffixes{".png", ".jpg", ".jpeg", ".gif",
+                                                              ".tiff"};
+    const bool image = std::any_of(suffixes.begin(), suffixes.end(), [&](std::string_view s) {
+        return endsWithLowercased(fileName, s);
+    });
+    return image && fileName.find("_rollover_") == std::string_view::npos &&
+           fileName.find("_link_") == std::string_view::npos;
+}
+
+bool isWebsiteFolder(const std::filesystem::path& root) {
+    std::error_code error;
+    return std::filesystem::exists(root / "index.html", error);
+}
+
+ScanResult scanWebsite(const std::filesystem::path& root, ScanProgress* progress,
+                       ContentReader* reader) {
+    ScanResult result;
+    result.root = root;
+    detail::FileContentReader fileReader;
+    ContentReader& contents = reader ? *reader : fileReader;
+    if (progress)
+        progress->phase.store(ScanPhase::Walking);
+
+    const Walk walk = walkSite(root, progress);
+    if (walk.cancelled) {
+        result.cancelled = true;
+        return result;
+    }
+
+    // Only files that share name and size with another can be copies of each other.
+    std::vector<std::uint32_t> order(walk.images.size());
+    std::iota(order.begin(), order.end(), 0u);
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        const ListedImage& x = walk.images[a];
+        const ListedImage& y = walk.images[b];
+        const int byName = walk.nameOf(x).compare(walk.nameOf(y));
+        if (byName != 0)
+            return byName < 0;
+        if (x.size != y.size)
+            return x.size < y.size;
+        return a < b;
+    });
+    struct Bucket {
+        std::size_t begin;
+        std::size_t end;
+        std::uint64_t bytes;
+    };
+    std::vector<Bucket> buckets;
+    std::uint64_t candidateFiles = 0;
+    std::uint64_t candidateBytes = 0;
+    for (std::size_t begin = 0; begin < order.size();) {
+        const ListedImage& first = walk.images[order[begin]];
+        std::size_t end = begin + 1;
+        while (end < order.size() && walk.images[order[end]].size == first.size &&
+               walk.nameOf(walk.images[order[end]]) == walk.nameOf(first))
+            ++end;
+        if (end - begin >= 2) {
+            const std::uint64_t bytes = first.size * (end - begin);
+            buckets.push_back({begin, end, bytes});
+            candidateFiles += end - begin;
+            candidateBytes += bytes;
+        }
+        begin = end;
+    }
+    // Largest first, so two threads finish together.
+    std::stable_sort(buckets.begin(), buckets.end(),
+                     [](const Bucket& a, const Bucket& b) { return a.bytes > b.bytes; });
+    if (progress) {
+        progress->candidateFiles.store(candidateFiles);
+        progress->candidateBytes.store(candidateBytes);
+        progress->phase.store(ScanPhase::Comparing);
+    }
+
+    std::vector<std::vector<detail::ContentSet>> setsOfBucket(buckets.size());
+    std::atomic<std::size_t> nextBucket{0};
+    std::exception_ptr failure;
+    std::mutex failureMutex;
+    auto compare = [&] {
+        try {
+            std::vector<std::filesystem::path> files;
+            for (;;) {
+                const std::size_t b = nextBucket.fetch_add(1);
+                if (b >= buckets.size())
+                    return;
+                files.clear();
+                for (std::size_t i = buckets[b].begin; i < buckets[b].end; ++i)
+                    files.push_back(root / walk.relativePath(walk.images[order[i]]));
+                setsOfBucket[b] = detail::partitionByContent(
+                    files, walk.images[order[buckets[b].begin]].size, contents, progress);
+            }
+        } catch (...) {
+            const std::lock_guard<std::mutex> lock(failureMutex);
+            if (!failure)
+                failure = std::current_exception();
+            nextBucket.store(buckets.size());
+        }
+    };
+    // A second thread pays off only when there is real reading to share.
+    const bool twoThreads = buckets.size() > 1 && candidateBytes > (std::uint64_t{4} << 20) &&
+                            std::thread::hardware_concurrency() > 1;
+    if (twoThreads) {
+        std::thread helper(compare);
+        compare();
+        helper.join();
+    } else {
+        compare();
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+    if (progress && progress->cancel.load()) {
+        result.cancelled = true;
+        return result;
+    }
+
+    // Within a bucket the files are in walk order, so each set's copies are too.
+    std::vector<FoundGroup> found;
+    for (std::size_t b = 0; b < buckets.size(); ++b) {
+        for (detail::ContentSet& set : setsOfBucket[b]) {
+            FoundGroup group;
+            group.md5 = std::move(set.md5);
+            for (const std::size_t member : set.members)
+                group.copies.push_back(order[buckets[b].begin + member]);
+            found.push_back(std::move(group));
+        }
+    }
+    // A group is formed when its second copy is met.
+    std::sort(found.begin(), found.end(), [](const FoundGroup& a, const FoundGroup& b) {
+        return a.copies[1] < b.copies[1];
+    });
+
+    result.duplicates.reserve(found.size());
+    result.imageList.reserve(found.size());
+    for (const FoundGroup& group : found) {
+        DuplicateGroup duplicate;
+        const ListedImage& first = walk.images[group.copies[0]];
+        duplicate.name = std::string(walk.nameOf(first));
+        duplicate.md5 = group.md5;
+        duplicate.size = first.size;
+        for (const std::uint32_t copy : group.copies)
+            duplicate.copies.push_back(root / walk.relativePath(walk.images[copy]));
+        result.imageList.push_back(duplicate.copies[1]);
+        result.duplicates.push_back(std::move(duplicate));
+    }
+    if (progress)
+        progress->phase.store(ScanPhase::Done);
+    return result;
+}
+
+} // namespace tolvane
