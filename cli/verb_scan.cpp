@@ -1,7 +1,34 @@
+#include "cli/scan_report.hpp"
 #include "cli/verbs.hpp"
+
+#include <iostream>
+#include <memory>
+#include <string>
 
 namespace tolvane::cli {
 
-void addScanVerbs(CLI::App&, Verbs&) {}
+void addScanVerbs(CLI::App& app, Verbs& verbs) {
+    CLI::App* command =
+        app.add_subcommand("scan", "List the images of a website that occur more than once");
+    command->footer("Only reads the site. A run keeps the copy marked \"keep\" in images/ and "
+                    "removes the others.");
+    auto site = std::make_shared<std::string>();
+    auto json = std::make_shared<bool>(false);
+    command->add_option("SITE", *site, "Root folder of the website (it holds index.html)")
+        ->required();
+    command->add_flag("--json", *json,
+                      "Print the groups as JSON: root, and per group name, md5, size, copies");
+    verbs.emplace_back(command, [=] {
+        if (!checkWebsiteFolder(*site, std::cerr))
+            return exitUsage;
+        const ScanResult result = scanShowingProgress(*site);
+        if (*json)
+            printScanJson(std::cout, result);
+        else
+            printScanSummary(std::cout, result);
+        std::cout.flush();
+        return std::cout ? exitOk : exitFailure;
+    });
+}
 
 } // namespace tolvane::cli

@@ -20,3 +20,6 @@ echo
 echo "\$ tolvane-cli md5 (the sample site's images)"
 find "$site" -type f \( -iname '*.png' -o -iname '*.gif' -o -iname '*.jpg' -o -iname '*.jpeg' \) -print0 \
   | sort -z | xargs -0 build/bin/tolvane-cli md5
+echo
+echo "\$ tolvane-cli scan (a copy of the sample site)"
+build/bin/tolvane-cli scan "$site"

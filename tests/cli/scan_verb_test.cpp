@@ -1,0 +1,166 @@
+#include "scan/literal_scan.hpp"
+#include "support/process.hpp"
+#include "support/temp_dir.hpp"
+#include "util/digest.hpp"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace tolvane;
+using tolvane::test::runProcess;
+using tolvane::test::TempDir;
+using tolvane::test::writeFile;
+
+namespace {
+
+test::ProcessResult scan(const TempDir& scratch, const std::vector<std::string>& args) {
+    std::vector<std::string> argv{TOLVANE_CLI, "scan"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return runProcess(scratch.path(), argv);
+}
+
+std::vector<fs::path> foldersInWalkOrder(const fs::path& root, std::vector<std::string> names) {
+    for (const auto& name : names)
+        fs::create_directory(root / name);
+    std::vector<fs::path> ordered;
+    for (const auto& entry : fs::directory_iterator(root))
+        if (entry.is_directory())
+            ordered.push_back(entry.path());
+    return ordered;
+}
+
+std::string siteRelative(const fs::path& path, const fs::path& root) {
+    return path.lexically_relative(root).generic_string();
+}
+
+} // namespace
+
+TEST(ScanVerb, RefusesWhatIsNotAWebsiteFolder) {
+    TempDir scratch;
+    TempDir site;
+    writeFile(site / "page.html", "<html>");
+    auto result = scan(scratch, {site.path().string()});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "Not a website folder.\nWARNING. That folder must contain index.html "
+                          "for it to be the root folder of the site.\n");
+
+    result = scan(scratch, {(site / "missing").string(), "--json"});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("no such folder"), std::string::npos) << result.err;
+
+    result = scan(scratch, {(site / "page.html").string()});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_NE(result.err.find("not a folder"), std::string::npos) << result.err;
+
+    result = scan(scratch, {});
+    EXPECT_EQ(result.exitCode, 2);
+}
+
+TEST(ScanVerb, NoDuplicatesMessage) {
+    TempDir scratch;
+    TempDir site;
+    writeFile(site / "index.html", "<html>");
+    writeFile(site / "a/logo.png", "one");
+    writeFile(site / "b/logo.png", "two");
+    const auto result = scan(scratch, {site.path().string()});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.out, "There are no images to optimize!\n"
+                          "Your website contains no duplicate images that need optimizing.\n");
+    EXPECT_EQ(result.err, ""); // no progress display without a terminal
+
+    const auto json = scan(scratch, {"--json", site.path().string()});
+    EXPECT_EQ(json.exitCode, 0);
+    EXPECT_EQ(json.out, "{\"root\": \"" + site.path().string() + "\", \"groups\": []}\n");
+}
+
+TEST(ScanVerb, PeopleFormatMarksTheKeptCopyAndTotals) {
+    TempDir scratch;
+    TempDir site;
+    writeFile(site / "index.html", "<html>");
+    const auto folders = foldersInWalkOrder(site.path(), {"A_files", "B_files", "C_files"});
+    for (const auto& folder : folders)
+        writeFile(folder / "logo.png", "0123456789");
+    writeFile(folders[0] / "x.gif", "xyz");
+    writeFile(folders[2] / "x.gif", "xyz");
+    const auto result = scan(scratch, {site.path().string()});
+    EXPECT_EQ(result.exitCode, 0);
+    const auto rel = [&](const fs::path& p) { return siteRelative(p, site.path()); };
+    const std::string logo =
+        "logo.png  (10 bytes, 3 copies, md5 " + md5(std::string_view("0123456789")) + ")\n" +
+        "  keep    " + rel(folders[0] / "logo.png") + "\n" +
+        "  remove  " + rel(folders[1] / "logo.png") + "\n" +
+        "  remove  " + rel(folders[2] / "logo.png") + "\n\n";
+    const std::string gif = "x.gif  (3 bytes, 2 copies, md5 " + md5(std::string_view("xyz")) +
+                            ")\n" + "  keep    " + rel(folders[0] / "x.gif") + "\n" +
+                            "  remove  " + rel(folders[2] / "x.gif") + "\n\n";
+    // The gif group forms at the third folder, after the logo group formed at the second.
+    EXPECT_EQ(result.out, logo + gif + "Groups: 2\nCopies to remove: 3\nBytes to save: 23 bytes\n");
+}
+
+TEST(ScanVerb, JsonEscapesNamesAndUsesSiteRelativePaths) {
+    TempDir scratch;
+    TempDir site;
+    writeFile(site / "index.html", "<html>");
+    const std::string odd = std::string("q\"b\\s\tt\x01") + "\xc3\xa9" + "\xff.png";
+    writeFile(site / "a b/sub" / odd, "odd");
+    writeFile(site / "z" / odd, "odd");
+    const auto folders = foldersInWalkOrder(site.path(), {}); // "a b" and "z", as listed
+    const auto result = scan(scratch, {site.path().string(), "--json"});
+    EXPECT_EQ(result.exitCode, 0);
+    const std::string escaped = "q\\\"b\\\\s\\tt\\u0001\xc3\xa9\\udcff.png";
+    std::vector<std::string> copies;
+    for (const auto& folder : folders)
+        copies.push_back(folder.filename() == "z" ? "z/" + escaped : "a b/sub/" + escaped);
+    EXPECT_EQ(result.out, "{\"root\": \"" + site.path().string() + "\", \"groups\": [{\"name\": \"" +
+                              escaped + "\", \"md5\": \"" + md5(std::string_view("odd")) +
+                              "\", \"size\": 3, \"copies\": [\"" + copies[0] + "\", \"" +
+                              copies[1] + "\"]}]}\n");
+    EXPECT_EQ(result.err, "");
+
+    // A relative SITE is reported as an absolute root.
+    const auto fromParent = runProcess(scratch.path(),
+                                       {"sh", "-c", "cd \"$1\" && \"$2\" scan --json \"$3\"", "sh",
+                                        site.path().parent_path().string(), TOLVANE_CLI,
+                                        site.path().filename().string() + "/"});
+    EXPECT_EQ(fromParent.out, result.out);
+}
+
+TEST(ScanVerb, JsonAgreesWithPlainGroupingOnGeneratedTrees) {
+    const std::vector<std::string> names{"logo.png", "Logo.png", "pic.JPG", "shapeimage_1.png",
+                                         "nav_link_1.gif", ".x.gif"};
+    const std::vector<std::string> contents{"a", "b", "ab", std::string(5000, 'q'),
+                                            std::string(5000, 'q') + "!"};
+    for (unsigned seed = 1; seed <= 6; ++seed) {
+        std::mt19937 random(seed);
+        TempDir scratch;
+        TempDir site;
+        writeFile(site / "index.html", "<html>");
+        for (int i = 0; i < 60; ++i) {
+            fs::path folder = site.path();
+            for (auto depth = random() % 3; depth > 0; --depth)
+                folder /= "P" + std::to_string(random() % 4) + "_files";
+            writeFile(folder / names[random() % names.size()], contents[random() % contents.size()]);
+        }
+        const test::LiteralScan expected = test::literalScan(site.path());
+        std::string json = "{\"root\": \"" + site.path().string() + "\", \"groups\": [";
+        for (std::size_t g = 0; g < expected.duplicates.size(); ++g) {
+            const auto& group = expected.duplicates[g];
+            json += std::string(g ? ", " : "") + "{\"name\": \"" +
+                    group[0].filename().string() + "\", \"md5\": \"" + *MD5(group[0]) +
+                    "\", \"size\": " + std::to_string(fs::file_size(group[0])) + ", \"copies\": [";
+            for (std::size_t i = 0; i < group.size(); ++i)
+                json += std::string(i ? ", " : "") + "\"" + siteRelative(group[i], site.path()) + "\"";
+            json += "]}";
+        }
+        json += "]}\n";
+        const auto result = scan(scratch, {"--json", site.path().string()});
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.out, json) << "seed " << seed;
+    }
+}
