@@ -72,6 +72,11 @@ struct Version {
     std::vector<std::size_t> members;
 };
 
+bool sameBytes(const std::vector<unsigned char>& kept, const unsigned char* data,
+               std::size_t length) {
+    return length == 0 || std::memcmp(kept.data(), data, length) == 0;
+}
+
 std::size_t hashOf(const unsigned char* data, std::size_t length) {
     return std::hash<std::string_view>{}(
         std::string_view(reinterpret_cast<const char*>(data), length));
@@ -137,7 +142,7 @@ std::vector<ContentSet> partitionByContent(const std::vector<std::filesystem::pa
             std::size_t match = versions.size();
             std::size_t hash = 0;
             if (!versions.empty()) {
-                if (std::memcmp(versions[0].bytes.data(), scratch.data(), stretch) == 0) {
+                if (sameBytes(versions[0].bytes, scratch.data(), stretch)) {
                     match = 0;
                 } else {
                     if (!indexed) {
@@ -149,8 +154,7 @@ std::vector<ContentSet> partitionByContent(const std::vector<std::filesystem::pa
                     hash = hashOf(scratch.data(), stretch);
                     const auto [from, to] = versionsByHash.equal_range(hash);
                     for (auto it = from; it != to; ++it) {
-                        if (std::memcmp(versions[it->second].bytes.data(), scratch.data(),
-                                        stretch) == 0) {
+                        if (sameBytes(versions[it->second].bytes, scratch.data(), stretch)) {
                             match = it->second;
                             break;
                         }
