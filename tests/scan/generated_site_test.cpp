@@ -1,0 +1,69 @@
+#include "bench/sitegen/sitegen.hpp"
+#include "scan/literal_scan.hpp"
+#include "scan/scan.hpp"
+#include "support/process.hpp"
+#include "support/temp_dir.hpp"
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+using namespace tolvane;
+using tolvane::test::TempDir;
+
+namespace {
+
+sitegen::SiteSpec spec(std::uint64_t seed, bool uniformSizes) {
+    sitegen::SiteSpec spec;
+    spec.seed = seed;
+    spec.pages = 20;
+    spec.imagesPerPage = 6;
+    spec.sharedImages = 6;
+    spec.sharedPerPage = 3;
+    spec.sharedVariants = 2;
+    spec.nestedShare = 0.4;
+    spec.minImageSize = 64;
+    spec.maxImageSize = 9000;
+    spec.uniformSizes = uniformSizes;
+    spec.assetCopies = 2;
+    return spec;
+}
+
+} // namespace
+
+// Generated sites: the scan, the plain grouping and the generator's own knowledge agree,
+// and `tolvane-cli scan --json` prints exactly the expected groups.
+TEST(ScanGeneratedSites, AgreeWithGeneratorAndPlainGrouping) {
+    for (const bool uniform : {false, true}) {
+        for (std::uint64_t seed = 1; seed <= 3; ++seed) {
+            SCOPED_TRACE("seed " + std::to_string(seed) + (uniform ? " uniform sizes" : ""));
+            TempDir scratch;
+            const auto site = sitegen::generateSite(scratch / "site", spec(seed, uniform));
+            ASSERT_FALSE(site.groups.empty());
+
+            const ScanResult result = scanWebsite(site.root);
+            ASSERT_EQ(result.duplicates.size(), site.groups.size());
+            for (std::size_t g = 0; g < site.groups.size(); ++g) {
+                const auto& expected = site.groups[g];
+                const auto& group = result.duplicates[g];
+                EXPECT_EQ(group.name, expected.name);
+                EXPECT_EQ(group.md5, expected.md5);
+                EXPECT_EQ(group.size, expected.size);
+                std::vector<fs::path> copies;
+                for (const auto& copy : expected.copies)
+                    copies.push_back(site.root / copy);
+                EXPECT_EQ(group.copies, copies);
+            }
+
+            const test::LiteralScan literal = test::literalScan(site.root);
+            ASSERT_EQ(literal.duplicates.size(), result.duplicates.size());
+            for (std::size_t g = 0; g < literal.duplicates.size(); ++g)
+                EXPECT_EQ(result.duplicates[g].copies, literal.duplicates[g]);
+            EXPECT_EQ(result.imageList, literal.imageList);
+
+            const auto json = test::runProcess(scratch.path(),
+                                               {TOLVANE_CLI, "scan", "--json", site.root.string()});
+            EXPECT_EQ(json.exitCode, 0);
+            EXPECT_EQ(json.out, sitegen::groupsToJson(site.root, site.groups));
+        }
+    }
+}
