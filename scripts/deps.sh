@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev libgl-dev
   xvfb xauth x11-apps imagemagick
   chromium python3
+  jdupes time
 )
 
 missing=()

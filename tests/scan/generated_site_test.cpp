@@ -3,6 +3,7 @@
 #include "scan/scan.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
+#include "util/digest.hpp"
 
 #include <gtest/gtest.h>
 
@@ -66,4 +67,23 @@ TEST(ScanGeneratedSites, AgreeWithGeneratorAndPlainGrouping) {
             EXPECT_EQ(json.out, sitegen::groupsToJson(site.root, site.groups));
         }
     }
+}
+
+// The sample site of the repository, scanned from a copy: the scan agrees with the plain
+// grouping and finds its groups.
+TEST(ScanGeneratedSites, SampleSiteAgreesWithPlainGrouping) {
+    TempDir scratch;
+    const fs::path site = scratch / "sample-site";
+    fs::copy(fs::path(TOLVANE_SOURCE_DIR) / "examples/sample-site", site,
+             fs::copy_options::recursive);
+    const ScanResult result = scanWebsite(site);
+    const test::LiteralScan literal = test::literalScan(site);
+    EXPECT_GE(result.duplicates.size(), 3u);
+    ASSERT_EQ(result.duplicates.size(), literal.duplicates.size());
+    for (std::size_t g = 0; g < literal.duplicates.size(); ++g) {
+        EXPECT_EQ(result.duplicates[g].copies, literal.duplicates[g]);
+        EXPECT_EQ(std::optional<std::string>(result.duplicates[g].md5),
+                  MD5(literal.duplicates[g][0]));
+    }
+    EXPECT_EQ(result.imageList, literal.imageList);
 }
