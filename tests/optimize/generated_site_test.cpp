@@ -1,0 +1,97 @@
+#include "optimize/run.hpp"
+
+#include "bench/sitegen/sitegen.hpp"
+#include "optimize/run_support.hpp"
+
+#include <gtest/gtest.h>
+
+namespace tolvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<DuplicateGroup> groupsOf(const sitegen::GeneratedSite& site) {
+    std::vector<DuplicateGroup> groups;
+    for (const auto& expected : site.groups) {
+        DuplicateGroup group{expected.name, expected.md5, expected.size, {}};
+        for (const auto& copy : expected.copies)
+            group.copies.push_back(site.root / copy);
+        groups.push_back(std::move(group));
+    }
+    return groups;
+}
+
+sitegen::SiteSpec smallSpec(std::uint64_t seed) {
+    sitegen::SiteSpec spec;
+    spec.seed = seed;
+    spec.pages = 6 + static_cast<int>(seed % 7);
+    spec.imagesPerPage = 4;
+    spec.sharedImages = 5;
+    spec.sharedPerPage = 3;
+    spec.sharedVariants = 1 + static_cast<int>(seed % 3); // same names, other contents
+    spec.nestedShare = 0.5;
+    // Copies outside page folders that other pages name (assets/) are not rewritten by a run,
+    // so they stay out of these sites.
+    spec.assetCopies = 0;
+    spec.minImageSize = 64;
+    spec.maxImageSize = 512;
+    return spec;
+}
+
+TEST(GeneratedSites, EveryReferenceStillShowsItsImageAndNothingIsLost) {
+    for (std::uint64_t seed = 1; seed <= 10; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        test::TempDir dir;
+        const auto site = sitegen::generateSite(dir / "site", smallSpec(seed));
+        const auto groups = groupsOf(site);
+        ASSERT_FALSE(groups.empty());
+        const auto references = test::referenceTargets(site.root);
+        const auto files = test::snapshot(site.root);
+
+        RealFileManager real;
+        test::RecordingReporter reporter;
+        const auto outcome = startOptimization(groups, site.root, real, reporter);
+
+        EXPECT_TRUE(outcome.completed);
+        EXPECT_EQ(outcome.errorSheets, 0);
+        EXPECT_EQ(reporter.steps, static_cast<int>(reporter.maximum));
+        EXPECT_EQ(test::brokenReferences(references, site.root), std::vector<std::string>{});
+        EXPECT_EQ(test::lostFiles(files, site.root), std::vector<std::string>{});
+        // Exactly one copy of each group is left, and it is in the images folder.
+        std::size_t copies = 0;
+        for (const auto& group : groups) {
+            std::size_t left = 0;
+            for (const auto& copy : group.copies)
+                left += fs::exists(copy);
+            EXPECT_EQ(left, 0u) << group.name;
+            copies += group.copies.size();
+        }
+        EXPECT_EQ(outcome.copiesRemoved, copies - groups.size());
+        std::size_t kept = 0;
+        for (const auto& entry : fs::directory_iterator(site.root / "images")) {
+            (void)entry;
+            ++kept;
+        }
+        EXPECT_EQ(kept, groups.size());
+    }
+}
+
+TEST(GeneratedSites, DryRunPlansTheSameRunAndWritesNothing) {
+    test::TempDir dir;
+    const auto site = sitegen::generateSite(dir / "site", smallSpec(5));
+    const auto files = test::snapshot(site.root);
+    DryRunFileManager plan;
+    test::RecordingReporter planned;
+    const auto dry = startOptimization(groupsOf(site), site.root, plan, planned);
+    EXPECT_EQ(test::snapshot(site.root), files);
+
+    RealFileManager real;
+    test::RecordingReporter done;
+    const auto outcome = startOptimization(groupsOf(site), site.root, real, done);
+    EXPECT_EQ(planned.events, done.events);
+    EXPECT_EQ(dry.bytesSaved, outcome.bytesSaved);
+    EXPECT_GT(dry.bytesSaved, 0u);
+}
+
+} // namespace
+} // namespace tolvane
