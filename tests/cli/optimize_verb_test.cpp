@@ -1,0 +1,149 @@
+#include "optimize/run_support.hpp"
+#include "support/process.hpp"
+#include "support/temp_dir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace tolvane {
+namespace {
+
+namespace fs = std::filesystem;
+using test::readFile;
+using test::runProcess;
+using test::writeFile;
+
+const std::string cli = TOLVANE_CLI;
+
+// The worked example: two pages sharing logo.png, plus a page of its own image.
+fs::path exampleSite(const test::TempDir& dir) {
+    const fs::path site = dir / "S";
+    writeFile(site / "index.html", "<html></html>");
+    for (const std::string page : {"A", "B"}) {
+        writeFile(site / (page + "_files/logo.png"), "LOGO");
+        writeFile(site / (page + ".html"), "<img src=\"" + page + "_files/logo.png\">");
+        writeFile(site / (page + "_files/" + page + ".js"),
+                  "x.src = \"" + page + "_files\\/logo.png\";");
+    }
+    return site;
+}
+
+// Without a terminal, as in CI.
+test::ProcessResult tolvane(const test::TempDir& dir, std::vector<std::string> args) {
+    args.insert(args.begin(), {"setsid", "-w", cli});
+    return runProcess(dir.path(), args);
+}
+
+// On a pseudo-terminal made by script(1), answering the question with input.
+test::ProcessResult onTerminal(const test::TempDir& dir, const std::string& command,
+                               const std::string& input) {
+    return runProcess(dir.path(), {"script", "-qec", command, "/dev/null"}, {}, &input);
+}
+
+TEST(OptimizeVerb, RunsTheExampleAndShowsTheRescan) {
+    test::TempDir dir;
+    const fs::path site = exampleSite(dir);
+    const auto result = tolvane(dir, {"optimize", "--yes", site.string()});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    const std::string S = site.string();
+    const std::string expected =
+        "Starting optimization - calculate number of actions\n"
+        "Creating images folder in root\n"
+        "Moving image file: logo.png to folder: " + S + "/images/logo.png\n" +
+        S + "/A_files/logo.png\n" + S + "/images/logo.png\n"
+        "Removing duplicate file: logo.png from " + S + "/B_files\n"
+        "Updating file: " + S + "/A.html to use moved image: logo.png\n"
+        "Updating file: " + S + "/A_files/A.js to use moved image: logo.png\n"
+        "Updating file: " + S + "/B.html to use moved image: logo.png\n"
+        "Updating file: " + S + "/B_files/B.js to use moved image: logo.png\n";
+    EXPECT_NE(result.out.find(expected), std::string::npos) << result.out;
+    // The re-scan at the end finds nothing more.
+    EXPECT_NE(result.out.rfind("There are no images to optimize!"), std::string::npos);
+    EXPECT_GT(result.out.rfind("There are no images to optimize!"), result.out.find(expected));
+    EXPECT_EQ(readFile(site / "B.html"), "<img src=\"images/logo.png\">");
+    EXPECT_EQ(readFile(site / "images/logo.png"), "LOGO");
+    EXPECT_EQ(result.err.find("Optimizing ["), std::string::npos); // no bar off a terminal
+}
+
+TEST(OptimizeVerb, DryRunPrintsEveryStepAndChangesNothing) {
+    test::TempDir dir;
+    const fs::path site = exampleSite(dir);
+    const auto before = test::snapshot(site);
+    const auto dry = tolvane(dir, {"optimize", "--dry-run", site.string()});
+    EXPECT_EQ(dry.exitCode, 0) << dry.err;
+    EXPECT_EQ(test::snapshot(site), before);
+    EXPECT_NE(dry.out.find("Dry run: nothing was changed. The run would remove 1 copies, save 4 "
+                           "bytes and rewrite 4 files."),
+              std::string::npos)
+        << dry.out;
+
+    // The same log lines as the real run.
+    const auto real = tolvane(dir, {"optimize", "--yes", site.string()});
+    const auto start = [](const std::string& out) {
+        return out.substr(out.find("Starting optimization"));
+    };
+    const std::string dryLog = start(dry.out).substr(0, start(dry.out).find("Dry run:"));
+    EXPECT_EQ(start(real.out).substr(0, dryLog.size()), dryLog);
+}
+
+TEST(OptimizeVerb, RefusesWithoutConfirmationOrWebsite) {
+    test::TempDir dir;
+    const fs::path site = exampleSite(dir);
+    const auto before = test::snapshot(site);
+    auto result = tolvane(dir, {"optimize", site.string()});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_NE(result.err.find("--yes"), std::string::npos);
+    EXPECT_EQ(test::snapshot(site), before);
+
+    fs::create_directories(dir / "plain");
+    result = tolvane(dir, {"optimize", "--yes", (dir / "plain").string()});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_NE(result.err.find("Not a website folder."), std::string::npos);
+    EXPECT_EQ(tolvane(dir, {"optimize"}).exitCode, 2);
+    EXPECT_EQ(tolvane(dir, {"optimize", "--bogus", site.string()}).exitCode, 2);
+}
+
+TEST(OptimizeVerb, AsksOnTheTerminalAndDefaultsToNo) {
+    test::TempDir dir;
+    const fs::path site = exampleSite(dir);
+    const auto before = test::snapshot(site);
+    const std::string command = test::shellQuote(cli) + " optimize " + test::shellQuote(site.string());
+    auto result = onTerminal(dir, command, "\n");
+    EXPECT_NE(result.out.find("Are you sure?"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("WARNING. You are about to overwrite files within your website."),
+              std::string::npos);
+    EXPECT_EQ(test::snapshot(site), before);
+    result = onTerminal(dir, command, "no\n");
+    EXPECT_EQ(test::snapshot(site), before);
+
+    result = onTerminal(dir, command, "y\n");
+    EXPECT_EQ(result.exitCode, 0) << result.out;
+    EXPECT_TRUE(fs::exists(site / "images/logo.png"));
+    EXPECT_FALSE(fs::exists(site / "A_files/logo.png"));
+}
+
+TEST(OptimizeVerb, AFailureEndsWithItsSheetOnStderrAndStatusOne) {
+    test::TempDir dir;
+    const fs::path site = exampleSite(dir);
+    writeFile(site / "images", "a plain file");
+    const auto result = tolvane(dir, {"optimize", "--yes", site.string()});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("Unable to move logo.png to the site images folder\n"),
+              std::string::npos)
+        << result.err;
+    EXPECT_NE(result.out.find("Unable to move logo.png to the site images folder, error: "),
+              std::string::npos);
+    EXPECT_TRUE(fs::exists(site / "A_files/logo.png"));
+
+    // A sheet that does not end the run still gives status 1.
+    fs::remove(site / "images");
+    writeFile(site / "B.html", "caf\xE9 <img src=\"B_files/logo.png\">");
+    const auto sheet = tolvane(dir, {"optimize", "--yes", site.string()});
+    EXPECT_EQ(sheet.exitCode, 1);
+    EXPECT_NE(sheet.err.find("Unable to update " + (site / "B.html").string()), std::string::npos);
+}
+
+} // namespace
+} // namespace tolvane
