@@ -129,6 +129,7 @@ void addOptimizeVerb(CLI::App& app, Verbs& verbs) {
             }
         }
 
+        std::cout << '\n';
         TerminalReporter reporter;
         RunOutcome outcome;
         if (*dryRun) {
@@ -144,8 +145,10 @@ void addOptimizeVerb(CLI::App& app, Verbs& verbs) {
                       << outcome.copiesRemoved << " copies, saved " << outcome.bytesSaved
                       << " bytes, rewrote " << outcome.filesRewritten << " files.\n"
                       << std::flush;
-            if (outcome.completed)
+            if (outcome.completed) {
+                std::cout << '\n';
                 printScanSummary(std::cout, scanShowingProgress(root));
+            }
         }
         std::cout.flush();
         if (!std::cout)

@@ -93,5 +93,41 @@ TEST(GeneratedSites, DryRunPlansTheSameRunAndWritesNothing) {
     EXPECT_GT(dry.bytesSaved, 0u);
 }
 
+// Scan, run and scan again, as the window and the command line do.
+void scanRunRescan(const fs::path& root) {
+    const auto references = test::referenceTargets(root);
+    const auto files = test::snapshot(root);
+    const ScanResult scan = scanWebsite(root);
+    ASSERT_FALSE(scan.duplicates.empty());
+
+    RealFileManager real;
+    test::RecordingReporter reporter;
+    const auto outcome = startOptimization(scan, real, reporter);
+    EXPECT_TRUE(outcome.completed);
+    EXPECT_EQ(outcome.errorSheets, 0);
+    EXPECT_TRUE(reporter.completed);
+    EXPECT_EQ(test::brokenReferences(references, root), std::vector<std::string>{});
+    EXPECT_EQ(test::lostFiles(files, root), std::vector<std::string>{});
+    EXPECT_TRUE(scanWebsite(root).duplicates.empty());
+}
+
+TEST(ScannedSites, SampleSiteKeepsEveryImageAndLeavesNoGroup) {
+    test::TempDir dir;
+    fs::copy(fs::path(TOLVANE_SOURCE_DIR) / "examples/sample-site", dir / "site",
+             fs::copy_options::recursive);
+    scanRunRescan(dir / "site");
+}
+
+TEST(ScannedSites, GeneratedSitesKeepEveryImageAndLeaveNoGroup) {
+    for (std::uint64_t seed = 31; seed <= 36; ++seed) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        test::TempDir dir;
+        auto spec = smallSpec(seed);
+        spec.uniformSizes = seed % 2 == 0;
+        sitegen::generateSite(dir / "site", spec);
+        scanRunRescan(dir / "site");
+    }
+}
+
 } // namespace
 } // namespace tolvane
