@@ -65,6 +65,8 @@ std::string FileError::description() const {
 
 std::string FileError::localizedDescription() const {
     const std::string name = paths.empty() ? std::string("file") : paths.front().filename().string();
+    if (code.category() == runErrorCategory())
+        return "\xE2\x80\x9C" + name + "\xE2\x80\x9D was left as it is. " + code.message() + ".";
     std::string text = "\xE2\x80\x9C" + name + "\xE2\x80\x9D could not be " + pastParticiple(operation);
     if (operation == Operation::move && paths.size() > 1)
         text += " to \xE2\x80\x9C" + paths[1].parent_path().filename().string() + "\xE2\x80\x9D";

@@ -170,6 +170,12 @@ TEST(FileError, DescriptionsNameTheStepThePathsAndTheReason) {
                                        " (generic 17)");
     EXPECT_NE(error.localizedDescription().find("logo.png"), std::string::npos);
     EXPECT_NE(error.localizedDescription().find("moved"), std::string::npos);
+    const FileError differs{FileError::Operation::compare,
+                            {"/S/B_files/logo.png", "/S/images/logo.png"},
+                            make_error_code(RunErrc::contentDiffers)};
+    EXPECT_EQ(differs.localizedDescription(),
+              "\xE2\x80\x9Clogo.png\xE2\x80\x9D was left as it is. Its content differs from the "
+              "copy kept in the site images folder.");
     EXPECT_EQ(errorLogLine("Unable to move logo.png to the site images folder", error),
               "Unable to move logo.png to the site images folder, error: " +
                   error.description());
