@@ -23,3 +23,6 @@ find "$site" -type f \( -iname '*.png' -o -iname '*.gif' -o -iname '*.jpg' -o -i
 echo
 echo "\$ tolvane-cli scan (a copy of the sample site)"
 build/bin/tolvane-cli scan "$site"
+echo
+echo "\$ tolvane-cli optimize --dry-run (the same copy: every step a run would take, nothing changed)"
+build/bin/tolvane-cli optimize --dry-run "$site"
