@@ -1,0 +1,32 @@
+#pragma once
+
+#include "app/tolvane_app_delegate.hpp"
+
+#include <QMetaType>
+#include <QObject>
+
+#include <memory>
+#include <optional>
+
+namespace tolvane {
+
+// What a run on the worker thread asks of the window. Its signals are emitted on the worker
+// and connected queued to the window's thread, so the requests arrive there in the order made.
+class RunChannel : public QObject {
+    Q_OBJECT
+
+  signals:
+    void logLine(const QString& line);
+    void errorSheet(const QString& message, const std::optional<tolvane::ErrorText>& error);
+    void progressSetUp(double maximum);
+    void progressStepped();
+    void progressStopped();
+    void runCompleted();
+    void rescanned(const std::shared_ptr<const tolvane::ScanResult>& result);
+    void ended(bool completed);
+};
+
+} // namespace tolvane
+
+Q_DECLARE_METATYPE(std::optional<tolvane::ErrorText>)
+Q_DECLARE_METATYPE(std::shared_ptr<const tolvane::ScanResult>)

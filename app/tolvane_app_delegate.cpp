@@ -1,0 +1,569 @@
+#include "app/tolvane_app_delegate.hpp"
+
+#include "app/main_window.hpp"
+#include "app/path_text.hpp"
+#include "app/run_channel.hpp"
+#include "optimize/page_rewrite.hpp"
+#include "optimize/run.hpp"
+#include "table/url_table_view_data_source.hpp"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFont>
+#include <QHeaderView>
+#include <QImageReader>
+#include <QItemSelectionModel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableView>
+#include <QThread>
+#include <QUrl>
+
+#include <cstdio>
+#include <exception>
+
+namespace tolvane {
+
+namespace {
+
+constexpr int yesCode = 1000;
+constexpr int noCode = 1001;
+
+QVariantList urlsOf(const std::vector<std::filesystem::path>& paths) {
+    QVariantList urls;
+    urls.reserve(static_cast<qsizetype>(paths.size()));
+    for (const auto& path : paths)
+        urls.append(QUrl::fromLocalFile(toQString(path)));
+    return urls;
+}
+
+QString fromUtf8(const std::string& text) { return QString::fromStdString(text); }
+
+std::optional<ErrorText> errorText(const std::optional<FileError>& error) {
+    if (!error)
+        return std::nullopt;
+    return ErrorText{fromUtf8(error->description()), fromUtf8(error->localizedDescription())};
+}
+
+// Looks pieces up in the window's translations, keyed by their English text.
+std::string localize(std::string_view english) {
+    return TolvaneAppDelegate::tr(std::string(english).c_str()).toStdString();
+}
+
+// Turns the calls of a run into the channel's signals.
+class ChannelReporter : public RunReporter {
+  public:
+    explicit ChannelReporter(RunChannel& channel) : channel_(channel) {}
+    void log(const std::string& line) override { emit channel_.logLine(fromUtf8(line)); }
+    void popupErrorMessage(const std::string& message,
+                           const std::optional<FileError>& error) override {
+        emit channel_.errorSheet(fromUtf8(message), errorText(error));
+    }
+    void progressSetup(double maximum) override { emit channel_.progressSetUp(maximum); }
+    void progressStep() override { emit channel_.progressStepped(); }
+    void progressStop() override { emit channel_.progressStopped(); }
+    void runCompleted() override { emit channel_.runCompleted(); }
+
+  private:
+    RunChannel& channel_;
+};
+
+// Calls of a page rewrite made on the window's thread go straight to the controller.
+class DirectReporter : public RunReporter {
+  public:
+    explicit DirectReporter(TolvaneAppDelegate& controller) : controller_(controller) {}
+    void log(const std::string& line) override { controller_.log(fromUtf8(line)); }
+    void popupErrorMessage(const std::string& message,
+                           const std::optional<FileError>& error) override {
+        controller_.popupErrorMessage(fromUtf8(message), errorText(error));
+    }
+    void progressSetup(double) override {}
+    void progressStep() override {}
+    void progressStop() override {}
+    void runCompleted() override {}
+
+  private:
+    TolvaneAppDelegate& controller_;
+};
+
+std::uint64_t savingOf(const DuplicateGroup& group) {
+    return group.copies.size() > 1 ? (group.copies.size() - 1) * group.size : 0;
+}
+
+} // namespace
+
+TolvaneAppDelegate::TolvaneAppDelegate(QObject* parent) : QObject(parent) {
+    qRegisterMetaType<std::optional<ErrorText>>();
+    qRegisterMetaType<std::shared_ptr<const ScanResult>>();
+    makeFileManager_ = [] { return std::make_unique<RealFileManager>(); };
+
+    window_ = new MainWindow;
+    window_->setAttribute(Qt::WA_DeleteOnClose, false);
+    imagesTable_ = window_->imagesTable;
+    pagesTable_ = window_->pagesTable;
+    openWebsiteButton = window_->openWebsiteButton;
+    optimizeButton = window_->optimizeButton;
+    progressIndicator = window_->progressIndicator;
+
+    connect(openWebsiteButton, &QPushButton::clicked, this, &TolvaneAppDelegate::openWebsite);
+    connect(window_->openAction, &QAction::triggered, this, &TolvaneAppDelegate::openWebsite);
+    connect(optimizeButton, &QPushButton::clicked, this, &TolvaneAppDelegate::saveWebsite);
+    connect(window_->optimizeAction, &QAction::triggered, this, &TolvaneAppDelegate::saveWebsite);
+    connect(window_->quitAction, &QAction::triggered, window_, &QWidget::close);
+    connect(window_, &MainWindow::folderDropped, this, &TolvaneAppDelegate::openFolder);
+
+    scanTicker_.setInterval(100);
+    connect(&scanTicker_, &QTimer::timeout, this, &TolvaneAppDelegate::showScanProgress);
+    showPreview(nullptr);
+    updateControls();
+}
+
+TolvaneAppDelegate::~TolvaneAppDelegate() {
+    if (scanProgress_)
+        scanProgress_->cancel = true;
+    for (QThread* thread : {scanThread_, runThread_}) {
+        if (thread) {
+            thread->wait();
+            delete thread;
+        }
+    }
+    delete window_;
+}
+
+void TolvaneAppDelegate::applicationDidFinishLaunching() {
+    logOfActions.clear();
+    logOfActions.reserve(10);
+}
+
+// ---- Scan and display ------------------------------------------------------------------------
+
+int TolvaneAppDelegate::selectedRow() const {
+    if (!imagesTable_->selectionModel())
+        return -1;
+    const QModelIndexList rows = imagesTable_->selectionModel()->selectedRows();
+    return rows.isEmpty() ? -1 : rows.constFirst().row();
+}
+
+void TolvaneAppDelegate::selectImage() {
+    const int index = selectedRow();
+    if (index < 0) {
+        if (pagesDataSource)
+            pagesDataSource->removeAllRows();
+        showPreview(nullptr);
+        return;
+    }
+    const DuplicateGroup* group =
+        duplicates && index < static_cast<int>(duplicates->size()) ? &(*duplicates)[index] : nullptr;
+    if (group) {
+        const QVariantList copies = urlsOf(group->copies);
+        if (pagesDataSource) {
+            pagesDataSource->removeAllRows();
+            pagesDataSource->addAllRows(copies);
+        } else {
+            pagesDataSource = new NSURLTableViewDataSource(copies, pagesTable_, this);
+            configurePagesTable();
+            pagesTable_->setModel(pagesDataSource);
+            pagesTable_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+            pagesTable_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+        }
+    } else if (pagesDataSource) {
+        pagesDataSource->removeAllRows();
+    }
+    pagesTable_->setModel(pagesDataSource);
+    showPreview(group);
+}
+
+void TolvaneAppDelegate::traverseWebsite(const std::filesystem::path& root) {
+    if (isBusy())
+        return;
+    setBusy(Busy::Scanning, tr("Scanning %1...").arg(toQString(root)));
+    scanProgress_ = std::make_unique<ScanProgress>();
+    delete scanThread_;
+    scanThread_ = QThread::create([this, root, progress = scanProgress_.get()] {
+        auto result = std::make_shared<const ScanResult>(scanWebsite(root, progress));
+        QMetaObject::invokeMethod(
+            this, [this, result] { scanFinished(result); }, Qt::QueuedConnection);
+    });
+    scanThread_->start();
+    scanTicker_.start();
+}
+
+void TolvaneAppDelegate::scanFinished(const std::shared_ptr<const ScanResult>& result) {
+    scanTicker_.stop();
+    scanThread_->wait();
+    setBusy(Busy::Idle, {});
+    if (result->cancelled)
+        return;
+    showScanResult(result);
+}
+
+void TolvaneAppDelegate::showScanProgress() {
+    if (!scanProgress_)
+        return;
+    window_->statusLabel->setText(tr("Scanning: %1 entries walked, %2 read")
+                                      .arg(scanProgress_->entriesWalked.load())
+                                      .arg(sizeText(scanProgress_->bytesHashed.load())));
+}
+
+void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanResult>& result) {
+    // The new result replaces the old in one step on this thread; the images table is emptied
+    // first so that no row ever describes a group of another result.
+    const QVariantList images = urlsOf(result->imageList);
+    shownRoot_ = result->root;
+    if (imagesDataSource) {
+        imagesDataSource->removeAllRows();
+        duplicates = result->duplicates;
+        imagesDataSource->addAllRows(images);
+    } else {
+        duplicates = result->duplicates;
+        imagesDataSource = new NSURLTableViewDataSource(images, imagesTable_, this);
+        configureImagesTable();
+    }
+    if (imagesTable_->model() != imagesDataSource) {
+        imagesTable_->setModel(imagesDataSource);
+        connect(imagesTable_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+                [this] {
+                    if (!displaying_)
+                        selectImage();
+                });
+        QHeaderView* header = imagesTable_->horizontalHeader();
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        for (int column = 1; column < 4; ++column)
+            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    }
+
+    displaying_ = true;
+    QItemSelectionModel* selection = imagesTable_->selectionModel();
+    if (imagesDataSource->rowCount() > 0)
+        selection->setCurrentIndex(imagesDataSource->index(0, 0),
+                                   QItemSelectionModel::ClearAndSelect |
+                                       QItemSelectionModel::Rows);
+    else
+        selection->clear();
+    displaying_ = false;
+    selectImage();
+    imagesTable_->scrollToTop();
+
+    window_->siteLabel->setText(toQString(shownRoot_));
+    window_->siteLabel->setToolTip(toQString(shownRoot_));
+    if (!duplicates->empty()) {
+        rootURL = result->root;
+        optimizeEnabled_ = true;
+    } else {
+        showSheet(tr("There are no images to optimize!"),
+                  tr("Your website contains no duplicate images that need optimizing."));
+    }
+    showSummary();
+    updateControls();
+    emit scanShown();
+}
+
+void TolvaneAppDelegate::configureImagesTable() {
+    imagesDataSource->setColumnTitles({tr("Image"), tr("Copies"), tr("Size"), tr("Saving")});
+    imagesDataSource->setCellPresenter([this](const QVariant& element, int row, int column,
+                                              int role) -> QVariant {
+        const DuplicateGroup* group =
+            duplicates && row < static_cast<int>(duplicates->size()) ? &(*duplicates)[row] : nullptr;
+        const auto path = toPath(element.toUrl().toLocalFile());
+        if (role == Qt::DisplayRole) {
+            switch (column) {
+            case 0:
+                return toQString(path.filename());
+            case 1:
+                return group ? QVariant(static_cast<qulonglong>(group->copies.size())) : QVariant();
+            case 2:
+                return group ? sizeText(group->size) : QString();
+            case 3:
+                return group ? sizeText(savingOf(*group)) : QString();
+            }
+        } else if (role == Qt::ToolTipRole) {
+            return relativeText(path, shownRoot_);
+        } else if (role == Qt::TextAlignmentRole && column > 0) {
+            return QVariant(Qt::AlignRight | Qt::AlignVCenter);
+        }
+        return {};
+    });
+}
+
+void TolvaneAppDelegate::configurePagesTable() {
+    pagesDataSource->setColumnTitles({tr("Copy"), tr("After optimizing")});
+    pagesDataSource->setCellPresenter([this](const QVariant& element, int row, int column,
+                                             int role) -> QVariant {
+        // Row 0 is the copy the run keeps in the site images folder.
+        const bool kept = row == 0;
+        const auto path = toPath(element.toUrl().toLocalFile());
+        if (role == Qt::DisplayRole) {
+            if (column == 0)
+                return relativeText(path, shownRoot_);
+            return kept ? tr("Kept in images/") : tr("Deleted");
+        }
+        if (role == Qt::ToolTipRole)
+            return toQString(path);
+        if (role == Qt::FontRole && kept) {
+            QFont font = pagesTable_->font();
+            font.setBold(true);
+            return font;
+        }
+        return {};
+    });
+}
+
+void TolvaneAppDelegate::showPreview(const DuplicateGroup* group) {
+    if (!group || group->copies.empty()) {
+        window_->preview->showPicture({}, tr("Select an image to see it here."));
+        window_->previewCaption->clear();
+        return;
+    }
+    const QString path = toQString(group->copies.front());
+    QImageReader reader(path);
+    reader.setAutoTransform(true);
+    const QImage image = reader.read();
+    window_->preview->showPicture(QPixmap::fromImage(image), tr("No preview for this image."));
+    QString caption = toQString(group->name);
+    if (!image.isNull())
+        caption += tr(", %1 × %2 pixels").arg(image.width()).arg(image.height());
+    caption += tr(", %1 each").arg(sizeText(group->size));
+    window_->previewCaption->setText(caption);
+}
+
+void TolvaneAppDelegate::showSummary() {
+    if (!duplicates)
+        return;
+    if (duplicates->empty()) {
+        window_->summaryLabel->setText(tr("No duplicate images in this website."));
+        return;
+    }
+    std::size_t copies = 0;
+    std::uint64_t bytes = 0;
+    for (const DuplicateGroup& group : *duplicates) {
+        copies += group.copies.size() - 1;
+        bytes += savingOf(group);
+    }
+    const QString images = duplicates->size() == 1
+                               ? tr("1 duplicated image")
+                               : tr("%1 duplicated images").arg(duplicates->size());
+    const QString removals =
+        copies == 1 ? tr("1 copy to remove") : tr("%1 copies to remove").arg(copies);
+    window_->summaryLabel->setText(
+        tr("%1, %2, %3 to save.").arg(images, removals, sizeText(bytes)));
+}
+
+// ---- Folder choice ---------------------------------------------------------------------------
+
+void TolvaneAppDelegate::chooseFile(const QStringList& fileTypes, PanelEnd didEnd,
+                                    const QString& title, const QString& message,
+                                    const QString& initialValue) {
+    try {
+        auto* openPanel = new QFileDialog(window_);
+        selectFolderPanel = openPanel;
+        openPanel->setAttribute(Qt::WA_DeleteOnClose);
+        openPanel->setOption(QFileDialog::DontUseNativeDialog);
+        openPanel->setFileMode(QFileDialog::Directory);
+        openPanel->setOption(QFileDialog::ShowDirsOnly);
+        openPanel->setWindowTitle(message);
+        openPanel->setLabelText(QFileDialog::FileName, title);
+        openPanel->setLabelText(QFileDialog::Accept, tr("Open"));
+        openPanel->setDirectory(initialValue);
+        openPanel->setProperty("fileTypes", fileTypes);
+        openPanel->setWindowModality(Qt::WindowModal);
+        connect(openPanel, &QFileDialog::finished, this,
+                [this, openPanel, didEnd](int result) { (this->*didEnd)(openPanel, result); });
+        openPanel->open();
+    } catch (const std::exception& exception) {
+        std::fprintf(stderr, "Exception trying to display openPanel: %s\n", exception.what());
+    }
+}
+
+void TolvaneAppDelegate::folderSelected(QFileDialog* panel, int returnCode) {
+    if (returnCode != 1)
+        return;
+    panel->hide();
+    const QStringList chosen = panel->selectedFiles();
+    if (chosen.isEmpty())
+        return;
+    openFolder(chosen.constFirst());
+}
+
+void TolvaneAppDelegate::openFolder(const QString& folder) {
+    if (isBusy())
+        return;
+    const std::filesystem::path candidate = toPath(folder);
+    if (isWebsiteFolder(candidate)) {
+        traverseWebsite(candidate);
+        return;
+    }
+    showSheet(tr("Not a website folder."),
+              tr("WARNING. That folder must contain index.html for it to be the root folder of "
+                 "the site."));
+}
+
+void TolvaneAppDelegate::openWebsite() {
+    if (isBusy())
+        return;
+    chooseFile({"PNG", "GIF", "JPG", "JPEG", "TIFF"}, &TolvaneAppDelegate::folderSelected,
+               tr("Choose folder:"), tr("Choose folder containing root of website."),
+               QDir::homePath());
+}
+
+// ---- Log and sheets --------------------------------------------------------------------------
+
+void TolvaneAppDelegate::log(const QString& text) {
+    logOfActions.append(text);
+    const QByteArray line = text.toUtf8() + '\n';
+    std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stdout);
+    std::fflush(stdout);
+    window_->logView->appendPlainText(text);
+    emit logged(text);
+}
+
+void TolvaneAppDelegate::popupErrorMessage(const QString& message,
+                                           const std::optional<ErrorText>& error) {
+    log(QStringLiteral("%1, error: %2")
+            .arg(message, error ? error->description : QStringLiteral("(null)")));
+    showSheet(message, error ? error->localizedDescription : QString());
+}
+
+QMessageBox* TolvaneAppDelegate::showSheet(const QString& text, const QString& informativeText) {
+    auto* alert = new QMessageBox(QMessageBox::Warning, window_->windowTitle(), text,
+                                  QMessageBox::NoButton, window_);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->setWindowModality(Qt::WindowModal);
+    alert->setInformativeText(informativeText);
+    alert->addButton(tr("OK"), QMessageBox::AcceptRole);
+    alert->open();
+    return alert;
+}
+
+// ---- Confirmation and run ---------------------------------------------------------------------
+
+void TolvaneAppDelegate::saveWebsite() {
+    if (isBusy() || !optimizeEnabled_ || rootURL.empty())
+        return;
+    auto* alert = new QMessageBox(QMessageBox::Warning, window_->windowTitle(),
+                                  tr("Are you sure?"), QMessageBox::NoButton, window_);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->setWindowModality(Qt::WindowModal);
+    alert->setInformativeText(tr("WARNING. You are about to overwrite files within your website."));
+    QPushButton* yes = alert->addButton(tr("Yes"), QMessageBox::YesRole);
+    QPushButton* no = alert->addButton(tr("No"), QMessageBox::NoRole);
+    alert->setDefaultButton(no);
+    alert->setEscapeButton(no);
+    connect(alert, &QMessageBox::buttonClicked, this, [this, alert, yes](QAbstractButton* button) {
+        overwriteAlertDidEnd(alert, button == yes ? yesCode : noCode);
+    });
+    alert->open();
+}
+
+void TolvaneAppDelegate::overwriteAlertDidEnd(QMessageBox* alert, qint64 returnCode) {
+    if (returnCode != yesCode || isBusy() || !duplicates)
+        return;
+    // The sheet goes before any file is touched.
+    alert->hide();
+    RunJob job{rootURL, *duplicates, makeFileManager_()};
+    optimizeEnabled_ = false; // back on only if the run fails or the re-scan finds duplicates
+    setBusy(Busy::Running, tr("Optimizing %1...").arg(toQString(rootURL)));
+
+    auto* channel = new RunChannel;
+    connect(channel, &RunChannel::logLine, this, &TolvaneAppDelegate::log, Qt::QueuedConnection);
+    connect(channel, &RunChannel::errorSheet, this, &TolvaneAppDelegate::popupErrorMessage,
+            Qt::QueuedConnection);
+    connect(
+        channel, &RunChannel::progressSetUp, this,
+        [this](double maximum) {
+            // A run with nothing to do still shows a bar, not a busy indicator.
+            progressIndicator->setRange(0, std::max(1, static_cast<int>(maximum)));
+            progressIndicator->setValue(0);
+            progressIndicator->setTextVisible(true);
+            progressIndicator->setFormat(tr("%v of %m steps"));
+        },
+        Qt::QueuedConnection);
+    connect(
+        channel, &RunChannel::progressStepped, this,
+        [this] { progressIndicator->setValue(progressIndicator->value() + 1); },
+        Qt::QueuedConnection);
+    connect(
+        channel, &RunChannel::progressStopped, this,
+        [this] { window_->statusLabel->setText(tr("Optimization finished, scanning again...")); },
+        Qt::QueuedConnection);
+    connect(
+        channel, &RunChannel::runCompleted, this,
+        [this] {
+            optimizeEnabled_ = false;
+            updateControls();
+        },
+        Qt::QueuedConnection);
+    connect(channel, &RunChannel::rescanned, this, &TolvaneAppDelegate::showScanResult,
+            Qt::QueuedConnection);
+    connect(channel, &RunChannel::ended, this, &TolvaneAppDelegate::runEnded,
+            Qt::QueuedConnection);
+    connect(channel, &RunChannel::ended, channel, &QObject::deleteLater, Qt::QueuedConnection);
+
+    delete runThread_;
+    runThread_ = QThread::create([this, job = std::move(job), channel] {
+        startOptimization(job, *channel);
+    });
+    runThread_->start();
+}
+
+void TolvaneAppDelegate::startOptimization(const RunJob& job, RunChannel& channel) {
+    ChannelReporter reporter(channel);
+    const RunOutcome outcome =
+        tolvane::startOptimization(job.duplicates, job.root, *job.files, reporter, localize);
+    if (outcome.completed) {
+        // The re-scan works here too; the window takes its result in one step on its thread.
+        emit channel.rescanned(std::make_shared<const ScanResult>(scanWebsite(job.root)));
+    }
+    emit channel.ended(outcome.completed);
+}
+
+void TolvaneAppDelegate::processFile(const QString& path, const QString& imageName,
+                                     const QString& folder) {
+    DirectReporter reporter(*this);
+    const std::unique_ptr<FileManager> files = makeFileManager_();
+    const std::filesystem::path pageFolder = toPath(folder);
+    const RewriteTarget target{imagesFolderReference(pageFolder, rootURL),
+                               imageName.toStdString()};
+    tolvane::processFile(toPath(path), imageName.toStdString(), pageFolder, target, *files,
+                         reporter, localize);
+}
+
+void TolvaneAppDelegate::runEnded(bool completed) {
+    runThread_->wait();
+    if (!completed)
+        optimizeEnabled_ = true; // a run stopped at a failure leaves the button as it was
+    setBusy(Busy::Idle, completed ? tr("Optimization finished.")
+                                  : tr("Optimization stopped at a failure."));
+    emit runFinished(completed);
+}
+
+// ---- Controls ---------------------------------------------------------------------------------
+
+void TolvaneAppDelegate::setBusy(Busy busy, const QString& status) {
+    busy_ = busy;
+    window_->statusLabel->setText(status);
+    if (busy == Busy::Scanning) {
+        progressIndicator->setTextVisible(false);
+        progressIndicator->setRange(0, 0); // busy indicator
+    } else if (progressIndicator->maximum() == 0) {
+        progressIndicator->setRange(0, 1);
+        progressIndicator->setValue(0);
+    }
+    updateControls();
+}
+
+void TolvaneAppDelegate::updateControls() {
+    const bool idle = !isBusy();
+    openWebsiteButton->setEnabled(idle);
+    window_->openAction->setEnabled(idle);
+    optimizeButton->setEnabled(idle && optimizeEnabled_);
+    window_->optimizeAction->setEnabled(idle && optimizeEnabled_);
+    window_->setAcceptsFolders(idle);
+}
+
+} // namespace tolvane
