@@ -1,6 +1,7 @@
 #include "app/main_window.hpp"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -232,6 +233,19 @@ void MainWindow::dropEvent(QDropEvent* event) {
         return;
     event->acceptProposedAction();
     emit folderDropped(folder);
+}
+
+} // namespace tolvane
+
+namespace tolvane {
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (closable_) {
+        QMainWindow::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    emit closeRefused();
 }
 
 } // namespace tolvane

@@ -56,17 +56,22 @@ class MainWindow : public QMainWindow {
 
     // Whether a dropped folder would be taken now.
     void setAcceptsFolders(bool accepts) { acceptsFolders_ = accepts; }
+    // Whether the window may close now (not while a run changes the site).
+    void setClosable(bool closable) { closable_ = closable; }
 
   signals:
     void folderDropped(const QString& folder);
+    void closeRefused();
 
   protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     QString droppedFolder(const QMimeData* mime) const;
     bool acceptsFolders_ = true;
+    bool closable_ = true;
 };
 
 } // namespace tolvane

@@ -14,8 +14,10 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFont>
+#include <QGridLayout>
 #include <QHeaderView>
 #include <QImageReader>
+#include <QLabel>
 #include <QItemSelectionModel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -92,6 +94,25 @@ class DirectReporter : public RunReporter {
     TolvaneAppDelegate& controller_;
 };
 
+// A warning alert attached to the window, deleted when closed. The spacer keeps the texts
+// from wrapping into a narrow column.
+QMessageBox* makeSheet(QWidget* window, const QString& text, const QString& informativeText) {
+    auto* alert = new QMessageBox(QMessageBox::Warning, QStringLiteral("Tolvane"), text,
+                                  QMessageBox::NoButton, window);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->setWindowModality(Qt::WindowModal);
+    alert->setInformativeText(informativeText);
+    if (auto* label = alert->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+        QFont font = label->font();
+        font.setBold(true);
+        label->setFont(font);
+    }
+    if (auto* grid = qobject_cast<QGridLayout*>(alert->layout()))
+        grid->addItem(new QSpacerItem(480, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    return alert;
+}
+
 std::uint64_t savingOf(const DuplicateGroup& group) {
     return group.copies.size() > 1 ? (group.copies.size() - 1) * group.size : 0;
 }
@@ -117,6 +138,9 @@ TolvaneAppDelegate::TolvaneAppDelegate(QObject* parent) : QObject(parent) {
     connect(window_->optimizeAction, &QAction::triggered, this, &TolvaneAppDelegate::saveWebsite);
     connect(window_->quitAction, &QAction::triggered, window_, &QWidget::close);
     connect(window_, &MainWindow::folderDropped, this, &TolvaneAppDelegate::openFolder);
+    connect(window_, &MainWindow::closeRefused, this, [this] {
+        window_->statusLabel->setText(tr("Tolvane can close when the optimization has finished."));
+    });
 
     scanTicker_.setInterval(100);
     connect(&scanTicker_, &QTimer::timeout, this, &TolvaneAppDelegate::showScanProgress);
@@ -252,6 +276,7 @@ void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanResult>&
 
     window_->siteLabel->setText(toQString(shownRoot_));
     window_->siteLabel->setToolTip(toQString(shownRoot_));
+    window_->setWindowTitle(tr("%1 - Tolvane").arg(toQString(shownRoot_.filename())));
     if (!duplicates->empty()) {
         rootURL = result->root;
         optimizeEnabled_ = true;
@@ -393,7 +418,8 @@ void TolvaneAppDelegate::folderSelected(QFileDialog* panel, int returnCode) {
 void TolvaneAppDelegate::openFolder(const QString& folder) {
     if (isBusy())
         return;
-    const std::filesystem::path candidate = toPath(folder);
+    const std::filesystem::path candidate =
+        toPath(QDir::cleanPath(QFileInfo(folder).absoluteFilePath()));
     if (isWebsiteFolder(candidate)) {
         traverseWebsite(candidate);
         return;
@@ -430,11 +456,7 @@ void TolvaneAppDelegate::popupErrorMessage(const QString& message,
 }
 
 QMessageBox* TolvaneAppDelegate::showSheet(const QString& text, const QString& informativeText) {
-    auto* alert = new QMessageBox(QMessageBox::Warning, window_->windowTitle(), text,
-                                  QMessageBox::NoButton, window_);
-    alert->setAttribute(Qt::WA_DeleteOnClose);
-    alert->setWindowModality(Qt::WindowModal);
-    alert->setInformativeText(informativeText);
+    QMessageBox* alert = makeSheet(window_, text, informativeText);
     alert->addButton(tr("OK"), QMessageBox::AcceptRole);
     alert->open();
     return alert;
@@ -445,11 +467,9 @@ QMessageBox* TolvaneAppDelegate::showSheet(const QString& text, const QString& i
 void TolvaneAppDelegate::saveWebsite() {
     if (isBusy() || !optimizeEnabled_ || rootURL.empty())
         return;
-    auto* alert = new QMessageBox(QMessageBox::Warning, window_->windowTitle(),
-                                  tr("Are you sure?"), QMessageBox::NoButton, window_);
-    alert->setAttribute(Qt::WA_DeleteOnClose);
-    alert->setWindowModality(Qt::WindowModal);
-    alert->setInformativeText(tr("WARNING. You are about to overwrite files within your website."));
+    QMessageBox* alert =
+        makeSheet(window_, tr("Are you sure?"),
+                  tr("WARNING. You are about to overwrite files within your website."));
     QPushButton* yes = alert->addButton(tr("Yes"), QMessageBox::YesRole);
     QPushButton* no = alert->addButton(tr("No"), QMessageBox::NoRole);
     alert->setDefaultButton(no);
@@ -564,6 +584,7 @@ void TolvaneAppDelegate::updateControls() {
     optimizeButton->setEnabled(idle && optimizeEnabled_);
     window_->optimizeAction->setEnabled(idle && optimizeEnabled_);
     window_->setAcceptsFolders(idle);
+    window_->setClosable(busy_ != Busy::Running);
 }
 
 } // namespace tolvane

@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config git
   libssl-dev openssl libcli11-dev libgtest-dev googletest
-  qt6-base-dev libgl-dev
+  qt6-base-dev libgl-dev qt6-image-formats-plugins
   xvfb xauth x11-apps imagemagick
   chromium python3
   jdupes time

@@ -490,6 +490,8 @@ class TolvaneAppDelegateTest : public QObject {
         QVERIFY(!controller->window()->optimizeAction->isEnabled());
         controller->saveWebsite();
         QVERIFY(visibleSheets(window()).isEmpty());
+        QVERIFY(!window()->close());
+        QVERIFY(window()->isVisible());
         TempDir other;
         writeFile(other / "index.html", "home");
         controller->openFolder(tolvane::toQString(other.path()));
