@@ -381,7 +381,7 @@ void TolvaneAppDelegate::showSummary() {
 
 // ---- Folder choice ---------------------------------------------------------------------------
 
-void TolvaneAppDelegate::chooseFile(const QStringList& fileTypes, PanelEnd didEnd,
+void TolvaneAppDelegate::chooseFile([[maybe_unused]] const QStringList& fileTypes, PanelEnd didEnd,
                                     const QString& title, const QString& message,
                                     const QString& initialValue) {
     try {
@@ -395,7 +395,6 @@ void TolvaneAppDelegate::chooseFile(const QStringList& fileTypes, PanelEnd didEn
         openPanel->setLabelText(QFileDialog::FileName, title);
         openPanel->setLabelText(QFileDialog::Accept, tr("Open"));
         openPanel->setDirectory(initialValue);
-        openPanel->setProperty("fileTypes", fileTypes);
         openPanel->setWindowModality(Qt::WindowModal);
         connect(openPanel, &QFileDialog::finished, this,
                 [this, openPanel, didEnd](int result) { (this->*didEnd)(openPanel, result); });
@@ -490,6 +489,7 @@ void TolvaneAppDelegate::overwriteAlertDidEnd(QMessageBox* alert, qint64 returnC
     setBusy(Busy::Running, tr("Optimizing %1...").arg(toQString(rootURL)));
 
     auto* channel = new RunChannel;
+    channel->setParent(this); // outlives the worker even if the window closes mid-run
     connect(channel, &RunChannel::logLine, this, &TolvaneAppDelegate::log, Qt::QueuedConnection);
     connect(channel, &RunChannel::errorSheet, this, &TolvaneAppDelegate::popupErrorMessage,
             Qt::QueuedConnection);
@@ -507,15 +507,13 @@ void TolvaneAppDelegate::overwriteAlertDidEnd(QMessageBox* alert, qint64 returnC
         channel, &RunChannel::progressStepped, this,
         [this] { progressIndicator->setValue(progressIndicator->value() + 1); },
         Qt::QueuedConnection);
-    connect(
-        channel, &RunChannel::progressStopped, this,
-        [this] { window_->statusLabel->setText(tr("Optimization finished, scanning again...")); },
-        Qt::QueuedConnection);
+    // A determinate bar has no animation to stop; the value reached stays visible.
     connect(
         channel, &RunChannel::runCompleted, this,
         [this] {
             optimizeEnabled_ = false;
             updateControls();
+            window_->statusLabel->setText(tr("Scanning the site again..."));
         },
         Qt::QueuedConnection);
     connect(channel, &RunChannel::rescanned, this, &TolvaneAppDelegate::showScanResult,
