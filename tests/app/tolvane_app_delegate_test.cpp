@@ -24,6 +24,7 @@
 #include <QUrl>
 
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <future>
 #include <map>
@@ -31,6 +32,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using tolvane::DuplicateGroup;
@@ -253,6 +255,15 @@ class TolvaneAppDelegateTest : public QObject {
     void cleanup() {
         shown.reset();
         controller.reset();
+    }
+
+    void selectingBeforeAnyScanShowsNothing() {
+        controller->selectImage();
+        QCOMPARE(rows(controller->pagesTable()), 0);
+        QVERIFY(!button("optimizeButton")->isEnabled());
+        QVERIFY(!controller->window()->optimizeAction->isEnabled());
+        QVERIFY(button("openWebsiteButton")->isEnabled());
+        QCOMPARE(controller->window()->openAction->shortcut(), QKeySequence(QKeySequence::Open));
     }
 
     void aFolderWithoutIndexHtmlIsRefusedAndNotScanned() {
@@ -584,12 +595,27 @@ class TolvaneAppDelegateTest : public QObject {
     }
 
     void popupErrorMessageLogsAndShowsASheet() {
+        // Capture the console while the lines are written.
+        TempDir folder;
+        std::fflush(stdout);
+        const int console = ::dup(STDOUT_FILENO);
+        FILE* captured = std::freopen((folder / "console.txt").c_str(), "w", stdout);
+        QVERIFY(captured);
         controller->popupErrorMessage("Unable to create images folder",
                                       tolvane::ErrorText{"mkdir /s/images: error 17", "It exists."});
         controller->popupErrorMessage("Without error", std::nullopt);
-        QCOMPARE(controller->actionLog(),
-                 (QStringList{"Unable to create images folder, error: mkdir /s/images: error 17",
-                              "Without error, error: (null)"}));
+        controller->log(QString::fromUtf8("Moving image file: caf\u00e9.png to folder: /s/images"));
+        std::fflush(stdout);
+        ::dup2(console, STDOUT_FILENO);
+        ::close(console);
+
+        const QStringList expected{
+            "Unable to create images folder, error: mkdir /s/images: error 17",
+            "Without error, error: (null)",
+            QString::fromUtf8("Moving image file: caf\u00e9.png to folder: /s/images")};
+        QCOMPARE(controller->actionLog(), expected);
+        QCOMPARE(QString::fromStdString(readFile(folder / "console.txt")),
+                 expected.join('\n') + '\n');
         const QList<QMessageBox*> sheets = visibleSheets(window());
         QCOMPARE(sheets.size(), 2);
         QSet<QString> texts;
