@@ -27,6 +27,7 @@
 #include <QThread>
 #include <QUrl>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 
@@ -230,9 +231,19 @@ void TolvaneAppDelegate::scanFinished(const std::shared_ptr<const ScanResult>& r
 void TolvaneAppDelegate::showScanProgress() {
     if (!scanProgress_)
         return;
-    window_->statusLabel->setText(tr("Scanning: %1 entries walked, %2 read")
-                                      .arg(scanProgress_->entriesWalked.load())
-                                      .arg(sizeText(scanProgress_->bytesHashed.load())));
+    const ScanProgress& progress = *scanProgress_;
+    const std::uint64_t total = progress.candidateBytes.load();
+    if (progress.phase.load() == ScanPhase::Comparing && total > 0) {
+        // Only files that share name and size with another are read: their total is known.
+        const std::uint64_t done = std::min(progress.bytesHashed.load(), total);
+        progressIndicator->setRange(0, 1000);
+        progressIndicator->setValue(static_cast<int>(done * 1000 / total));
+        window_->statusLabel->setText(
+            tr("Comparing: %1 of %2 read").arg(sizeText(done), sizeText(total)));
+    } else {
+        window_->statusLabel->setText(
+            tr("Scanning: %1 entries walked").arg(progress.entriesWalked.load()));
+    }
 }
 
 void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanResult>& result) {
@@ -568,7 +579,10 @@ void TolvaneAppDelegate::setBusy(Busy busy, const QString& status) {
     if (busy == Busy::Scanning) {
         progressIndicator->setTextVisible(false);
         progressIndicator->setRange(0, 0); // busy indicator
-    } else if (progressIndicator->maximum() == 0) {
+    } else if (busy == Busy::Idle && scanThread_ && scanThread_->isFinished() &&
+               scanProgress_) {
+        // The bar showed the scan; it is empty again until a run.
+        scanProgress_.reset();
         progressIndicator->setRange(0, 1);
         progressIndicator->setValue(0);
     }
