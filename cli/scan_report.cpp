@@ -70,7 +70,7 @@ std::string printable(std::string_view text) {
 std::string humanBytes(std::uint64_t bytes) {
     static constexpr const char* units[] = {"KiB", "MiB", "GiB", "TiB"};
     if (bytes < 1024)
-        return std::to_string(bytes) + " bytes";
+        return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
     double value = static_cast<double>(bytes) / 1024.0;
     std::size_t unit = 0;
     while (value >= 1024.0 && unit + 1 < std::size(units)) {
@@ -156,7 +156,8 @@ void printScanSummary(std::ostream& out, const ScanResult& result) {
     std::uint64_t removed = 0;
     std::uint64_t saved = 0;
     for (const DuplicateGroup& group : result.duplicates) {
-        out << printable(group.name) << "  (" << group.size << " bytes, " << group.copies.size()
+        out << printable(group.name) << "  (" << group.size
+            << (group.size == 1 ? " byte, " : " bytes, ") << group.copies.size()
             << " copies, md5 " << group.md5 << ")\n";
         for (std::size_t i = 0; i < group.copies.size(); ++i)
             out << (i == 0 ? "  keep    " : "  remove  ")

@@ -28,7 +28,8 @@ std::vector<ContentSet> partitionByContent(const std::vector<std::filesystem::pa
                                            ScanProgress* progress,
                                            std::size_t keptBytesBudget = defaultKeptBytesBudget);
 
-// Regular files only, opened without following a symbolic link.
+// Opens the file anew for each stretch, never through a symbolic link; whatever is not a
+// regular file fails the read or the comparison's length check.
 class FileContentReader final : public ContentReader {
   public:
     std::ptrdiff_t readAt(const std::filesystem::path& path, std::uint64_t offset,
