@@ -120,6 +120,7 @@ TEST(OptimizeVerb, AsksOnTheTerminalAndDefaultsToNo) {
 
     result = onTerminal(dir, command, "y\n");
     EXPECT_EQ(result.exitCode, 0) << result.out;
+    EXPECT_NE(result.out.find("Optimizing ["), std::string::npos); // the bar, on a terminal
     EXPECT_TRUE(fs::exists(site / "images/logo.png"));
     EXPECT_FALSE(fs::exists(site / "A_files/logo.png"));
 }

@@ -258,6 +258,25 @@ TEST_F(RunTest, OtherContentAtTheDestinationTakesTheDigestName) {
     EXPECT_TRUE(reporter.sheets.empty());
 }
 
+TEST_F(RunTest, TheDigestNameHoldingTheGroupContentIsTheKeptCopy) {
+    page("A", {{"logo.png", "LOGO"}});
+    page("B", {{"logo.png", "LOGO"}});
+    writeFile(S() / "images/logo.png", "an older, different logo");
+    const fs::path kept = S() / "images" / ("logo-" + md5("LOGO").substr(0, 8) + ".png");
+    writeFile(kept, "LOGO"); // left by an earlier run
+    const auto before = test::referenceTargets(S());
+
+    const auto outcome = run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"})});
+
+    EXPECT_TRUE(outcome.completed);
+    EXPECT_EQ(outcome.copiesRemoved, 2u);
+    EXPECT_EQ(reporter.lines.at(1), "Moving image file: logo.png to folder: " + kept.string());
+    EXPECT_FALSE(fs::exists(S() / "A_files/logo.png"));
+    EXPECT_EQ(readFile(kept), "LOGO");
+    EXPECT_EQ(readFile(S() / "images/logo.png"), "an older, different logo");
+    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+}
+
 TEST_F(RunTest, TwoGroupsOfOneNameKeepBothImages) {
     page("A", {{"logo.png", "RED"}});
     page("B", {{"logo.png", "RED"}});
