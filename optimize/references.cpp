@@ -725,27 +725,32 @@ std::vector<KeepReason> ReferenceIndex::reasonsToKeep(const fs::path& image,
                                                       TextFileAccess& access) const {
     std::vector<KeepReason> reasons;
     for (const auto& place : unreadable_)
-        reasons.push_back({place.path, "could not be read (" + describe(place.error) +
-                                           "), so it may refer to this image"});
+        reasons.push_back({KeepReason::Kind::unreadable, place.path,
+                           "could not be read (" + describe(place.error) +
+                               "), so it may refer to this image"});
     for (const UnresolvedReference* ref : unresolvedFor(image))
-        reasons.push_back({ref->file, "line " + std::to_string(ref->line) + ": \"" + ref->text +
-                                          "\": " + ref->reason});
+        reasons.push_back({KeepReason::Kind::unresolved, ref->file,
+                           "line " + std::to_string(ref->line) + ": \"" + ref->text + "\": " +
+                               ref->reason});
     std::set<fs::path> seen;
     for (const Reference* ref : referencesTo(image)) {
         if (!seen.insert(ref->file).second)
             continue;
         if (notUtf8_.count(ref->file))
-            reasons.push_back({ref->file, "is not valid UTF-8 text"});
+            reasons.push_back({KeepReason::Kind::notUtf8, ref->file, "is not valid UTF-8 text"});
         else if (auto why = access.whyNotWritable(ref->file))
-            reasons.push_back({ref->file, "cannot be written back: " + *why});
+            reasons.push_back({KeepReason::Kind::notWritable, ref->file, "cannot be written back: " + *why});
     }
     return reasons;
 }
 
-std::size_t ReferenceIndex::rewrite(const fs::path& file, const std::vector<fs::path>& copies,
-                                    const fs::path& keptCopy, TextFileAccess& access,
-                                    std::error_code& error, std::string* why) {
-    error.clear();
+ReferenceIndex::FileRewrite ReferenceIndex::rewrite(const fs::path& file,
+                                                    const std::vector<fs::path>& copies,
+                                                    const fs::path& keptCopy,
+                                                    TextFileAccess& access,
+                                                    bool writeBackUnchanged) {
+    FileRewrite result;
+    using Failure = FileRewrite::Failure;
     std::set<fs::path> targets;
     for (const auto& copy : copies)
         targets.insert(fs::absolute(copy).lexically_normal());
@@ -755,31 +760,34 @@ std::size_t ReferenceIndex::rewrite(const fs::path& file, const std::vector<fs::
         if (ref.file == file && targets.count(ref.target) && ref.target != kept)
             chosen.push_back(&ref);
     }
-    if (chosen.empty())
-        return 0;
-    const auto text = readText(access, file, error);
+    if (chosen.empty() && !writeBackUnchanged)
+        return result;
+    const auto text = readText(access, file, result.error);
     if (!text) {
-        if (why)
-            *why = "could not be read: " + error.message();
-        return 0;
+        result.failure = Failure::read;
+        result.why = "could not be read: " + result.error.message();
+        return result;
     }
     if (!isUtf8(*text)) {
-        error = std::make_error_code(std::errc::illegal_byte_sequence);
-        if (why)
-            *why = "is not valid UTF-8 text";
-        return 0;
+        result.failure = Failure::notUtf8;
+        result.error = std::make_error_code(std::errc::illegal_byte_sequence);
+        result.why = "is not valid UTF-8 text";
+        return result;
     }
     const std::vector<const Reference*> constChosen(chosen.begin(), chosen.end());
-    const auto next = rewrittenText(*text, constChosen, kept, why);
+    const auto next = rewrittenText(*text, constChosen, kept, &result.why);
     if (!next) {
-        error = std::make_error_code(std::errc::invalid_argument);
-        return 0;
+        result.failure = Failure::changed;
+        result.error = std::make_error_code(std::errc::invalid_argument);
+        return result;
     }
-    if ((error = access.write(file, asBytes(*next)))) {
-        if (why)
-            *why = "could not be written back: " + error.message();
-        return 0;
+    if ((result.error = access.write(file, asBytes(*next)))) {
+        result.failure = Failure::write;
+        result.why = "could not be written back: " + result.error.message();
+        return result;
     }
+    result.written = true;
+    result.replaced = chosen.size();
 
     // Keep the index in step: new texts for the rewritten references, shifted offsets after.
     const bool markup = textKindOf(file.filename().string()) == TextKind::page ||
@@ -819,7 +827,7 @@ std::size_t ReferenceIndex::rewrite(const fs::path& file, const std::vector<fs::
         if (ref.file == file)
             ref.offset = shifted(ref.offset);
     }
-    return chosen.size();
+    return result;
 }
 
 SiteCheck checkSite(const fs::path& rootPath) {

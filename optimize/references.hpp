@@ -76,6 +76,13 @@ struct UnreadablePlace {
 
 // Why the references to a copy cannot all be rewritten, naming the file.
 struct KeepReason {
+    enum class Kind {
+        unreadable,  // a text file or folder that could not be read may refer to it
+        notUtf8,     // a file that refers to it is not valid UTF-8
+        notWritable, // a file that refers to it cannot be written back
+        unresolved,  // a file refers to it in a form or from a base that is not known
+    };
+    Kind kind = Kind::unresolved;
     std::filesystem::path file;
     std::string reason;
 };
@@ -134,13 +141,24 @@ class ReferenceIndex {
     std::vector<KeepReason> reasonsToKeep(const std::filesystem::path& image,
                                           TextFileAccess& access) const;
 
+    // What became of one file's rewrite.
+    struct FileRewrite {
+        enum class Failure { none, read, notUtf8, changed, write };
+        std::size_t replaced = 0; // references replaced
+        bool written = false;
+        Failure failure = Failure::none;
+        std::error_code error;
+        std::string why; // for people, when it failed
+    };
+
     // Rewrites, in file, every reference to one of copies so that it leads to keptCopy, and
-    // keeps the index in step with the new text. Returns the number of references replaced
-    // (0: the file is not written). Throws nothing; a failure comes back in error.
-    std::size_t rewrite(const std::filesystem::path& file,
+    // keeps the index in step with the new text. A file with no such reference is not
+    // touched, unless writeBackUnchanged: then it is read, checked and written back as it is.
+    // A file that is not valid UTF-8 is never written. Throws nothing.
+    FileRewrite rewrite(const std::filesystem::path& file,
                         const std::vector<std::filesystem::path>& copies,
                         const std::filesystem::path& keptCopy, TextFileAccess& access,
-                        std::error_code& error, std::string* why = nullptr);
+                        bool writeBackUnchanged = false);
 
   private:
     std::filesystem::path root_;

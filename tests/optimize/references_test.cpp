@@ -43,10 +43,9 @@ std::vector<fs::path> paths(const Site& site, const std::vector<std::string>& re
 void rewriteGroup(ReferenceIndex& index, const std::vector<fs::path>& copies, const fs::path& kept) {
     DiskTextFileAccess disk;
     for (const auto& file : index.filesReferring(copies)) {
-        std::error_code error;
-        std::string why;
-        EXPECT_GT(index.rewrite(file, copies, kept, disk, error, &why), 0u) << file;
-        EXPECT_FALSE(error) << file << ": " << why;
+        const auto done = index.rewrite(file, copies, kept, disk);
+        EXPECT_GT(done.replaced, 0u) << file;
+        EXPECT_TRUE(done.written) << file << ": " << done.why;
     }
 }
 
@@ -238,9 +237,7 @@ TEST(ReferenceIndex, BaseHrefIsHonouredOrMakesTheBaseUnknown) {
     ASSERT_EQ(reasons.size(), 1u);
     EXPECT_EQ(reasons[0].file, site.path("B.html"));
 
-    std::error_code error;
-    index.rewrite(site.path("index.html"), copies, site.path("images/a.png"), disk, error);
-    EXPECT_FALSE(error);
+    EXPECT_TRUE(index.rewrite(site.path("index.html"), copies, site.path("images/a.png"), disk).written);
     EXPECT_EQ(site.read("index.html"), "<head><BASE target=_top HREF=\"sub/\"></head><img src=\"../images/a.png\">");
 }
 
@@ -331,12 +328,9 @@ TEST(Rewrite, KeepsEveryOtherByteAndThePermissionBits) {
     ASSERT_EQ(index.referencesTo(a).size(), 3u);
 
     DiskTextFileAccess disk;
-    std::error_code error;
-    EXPECT_EQ(index.rewrite(page, {a}, site.path("images/a-long-name.png"), disk, error), 3u);
-    EXPECT_FALSE(error);
+    EXPECT_EQ(index.rewrite(page, {a}, site.path("images/a-long-name.png"), disk).replaced, 3u);
     // The second image's references moved with the text; a second rewrite finds them.
-    EXPECT_EQ(index.rewrite(page, {b}, site.path("images/b.png"), disk, error), 1u);
-    EXPECT_FALSE(error);
+    EXPECT_EQ(index.rewrite(page, {b}, site.path("images/b.png"), disk).replaced, 1u);
     EXPECT_EQ(site.read("A.html"),
               "\xEF\xBB\xBF<p>\xC3\xA9t\xC3\xA9</p>\r\n<img src=\"images/a-long-name.png?v=2#x\">"
               "<img src=\"images/b.png\"> images/a-long-name.png\t<img src='images/a-long-name.png'>\r\n");
@@ -345,8 +339,14 @@ TEST(Rewrite, KeepsEveryOtherByteAndThePermissionBits) {
     EXPECT_EQ(info.st_mode & 07777, 0640u);
     for (const Reference& ref : index.references())
         EXPECT_EQ(site.read("A.html").substr(ref.offset, ref.length), ref.text);
-    // Nothing left to do: the file is not written again.
-    EXPECT_EQ(index.rewrite(page, {a}, site.path("images/a-long-name.png"), disk, error), 0u);
+    // Nothing left to do: the file is not written again, unless asked to.
+    const std::string text = site.read("A.html");
+    site.put("A.html", "x");
+    EXPECT_FALSE(index.rewrite(page, {a}, site.path("images/a-long-name.png"), disk).written);
+    EXPECT_EQ(site.read("A.html"), "x");
+    const auto again = index.rewrite(page, {a}, site.path("images/a-long-name.png"), disk, true);
+    EXPECT_TRUE(again.written);
+    EXPECT_EQ(again.replaced, 0u);
 }
 
 TEST(Rewrite, AFileChangedOrUnwritableIsLeftAsItWas) {
@@ -356,19 +356,27 @@ TEST(Rewrite, AFileChangedOrUnwritableIsLeftAsItWas) {
     const auto a = site.path("A_files/a.png");
     ReferenceIndex index = ReferenceIndex::build(site.root(), {a});
 
+    using Failure = ReferenceIndex::FileRewrite::Failure;
     FailingAccess failing;
     failing.failWrites = true;
-    std::error_code error;
-    std::string why;
-    EXPECT_EQ(index.rewrite(page, {a}, site.path("images/a.png"), failing, error, &why), 0u);
-    EXPECT_EQ(error, std::errc::no_space_on_device);
+    auto done = index.rewrite(page, {a}, site.path("images/a.png"), failing);
+    EXPECT_EQ(done.failure, Failure::write);
+    EXPECT_EQ(done.error, std::errc::no_space_on_device);
+    EXPECT_FALSE(done.written);
     EXPECT_EQ(site.read("A.html"), "<img src=\"A_files/a.png\">");
 
-    site.put("A.html", "<!-- edited --><img src=\"A_files/a.png\">");
+    failing.unreadable = page;
+    EXPECT_EQ(index.rewrite(page, {a}, site.path("images/a.png"), failing).failure, Failure::read);
+
     DiskTextFileAccess disk;
-    EXPECT_EQ(index.rewrite(page, {a}, site.path("images/a.png"), disk, error, &why), 0u);
-    EXPECT_TRUE(error);
-    EXPECT_NE(why.find("changed"), std::string::npos) << why;
+    site.put("A.html", "<img src=\"A_files/a.png\">\xE9");
+    EXPECT_EQ(index.rewrite(page, {a}, site.path("images/a.png"), disk).failure, Failure::notUtf8);
+    EXPECT_EQ(site.read("A.html"), "<img src=\"A_files/a.png\">\xE9");
+
+    site.put("A.html", "<!-- edited --><img src=\"A_files/a.png\">");
+    done = index.rewrite(page, {a}, site.path("images/a.png"), disk);
+    EXPECT_EQ(done.failure, Failure::changed);
+    EXPECT_NE(done.why.find("changed"), std::string::npos) << done.why;
     EXPECT_EQ(site.read("A.html"), "<!-- edited --><img src=\"A_files/a.png\">");
 }
 
