@@ -679,15 +679,26 @@ ReferenceIndex ReferenceIndex::build(const fs::path& root, const std::vector<fs:
     };
     std::stable_sort(index.references_.begin(), index.references_.end(), before);
     std::stable_sort(index.unresolved_.begin(), index.unresolved_.end(), before);
+    // Lookups by image and by file, so a run over many groups stays linear.
+    index.unresolvedByImage_.resize(index.images_.size());
+    for (std::size_t i = 0; i < index.references_.size(); ++i) {
+        index.byTarget_[index.references_[i].target.string()].push_back(i);
+        index.byFile_[index.references_[i].file].push_back(i);
+    }
+    for (std::size_t i = 0; i < index.unresolved_.size(); ++i) {
+        index.unresolvedByFile_[index.unresolved_[i].file].push_back(i);
+        for (const std::size_t image : index.unresolved_[i].images)
+            index.unresolvedByImage_[image].push_back(i);
+    }
     return index;
 }
 
 std::vector<const Reference*> ReferenceIndex::referencesTo(const fs::path& image) const {
-    const fs::path normal = fs::absolute(image).lexically_normal();
     std::vector<const Reference*> result;
-    for (const auto& ref : references_) {
-        if (ref.target == normal)
-            result.push_back(&ref);
+    const auto found = byTarget_.find(fs::absolute(image).lexically_normal().string());
+    if (found != byTarget_.end()) {
+        for (const std::size_t i : found->second)
+            result.push_back(&references_[i]);
     }
     return result;
 }
@@ -697,21 +708,16 @@ std::vector<const UnresolvedReference*> ReferenceIndex::unresolvedFor(const fs::
     const auto found = imageIndex_.find(fs::absolute(image).lexically_normal().string());
     if (found == imageIndex_.end())
         return result;
-    for (const auto& ref : unresolved_) {
-        if (std::find(ref.images.begin(), ref.images.end(), found->second) != ref.images.end())
-            result.push_back(&ref);
-    }
+    for (const std::size_t i : unresolvedByImage_[found->second])
+        result.push_back(&unresolved_[i]);
     return result;
 }
 
 std::vector<fs::path> ReferenceIndex::filesReferring(const std::vector<fs::path>& images) const {
-    std::set<fs::path> targets;
-    for (const auto& image : images)
-        targets.insert(fs::absolute(image).lexically_normal());
     std::set<fs::path> referring;
-    for (const auto& ref : references_) {
-        if (targets.count(ref.target))
-            referring.insert(ref.file);
+    for (const auto& image : images) {
+        for (const Reference* ref : referencesTo(image))
+            referring.insert(ref->file);
     }
     std::vector<fs::path> result;
     for (const auto& file : fileOrder_) {
@@ -756,9 +762,13 @@ ReferenceIndex::FileRewrite ReferenceIndex::rewrite(const fs::path& file,
         targets.insert(fs::absolute(copy).lexically_normal());
     const fs::path kept = fs::absolute(keptCopy).lexically_normal();
     std::vector<Reference*> chosen;
-    for (auto& ref : references_) {
-        if (ref.file == file && targets.count(ref.target) && ref.target != kept)
-            chosen.push_back(&ref);
+    const auto inFile = byFile_.find(file);
+    if (inFile != byFile_.end()) {
+        for (const std::size_t i : inFile->second) {
+            Reference& ref = references_[i];
+            if (targets.count(ref.target) && ref.target != kept)
+                chosen.push_back(&ref);
+        }
     }
     if (chosen.empty() && !writeBackUnchanged)
         return result;
@@ -808,6 +818,11 @@ ReferenceIndex::FileRewrite ReferenceIndex::rewrite(const fs::path& file,
         shifts.emplace_back(oldEnd, delta);
         ref->length = written.size();
         ref->text = written;
+        auto& from = byTarget_[ref->target.string()];
+        const auto index = static_cast<std::size_t>(ref - references_.data());
+        from.erase(std::find(from.begin(), from.end(), index));
+        auto& to = byTarget_[kept.string()];
+        to.insert(std::upper_bound(to.begin(), to.end(), index), index);
         ref->target = kept;
         ref->url = parseUrl(view, 0, view.text.size(), written, markup);
     }
@@ -819,13 +834,15 @@ ReferenceIndex::FileRewrite ReferenceIndex::rewrite(const fs::path& file,
         }
         return static_cast<std::size_t>(static_cast<long long>(offset) + d);
     };
-    for (auto& ref : references_) {
-        if (ref.file == file && std::find(chosen.begin(), chosen.end(), &ref) == chosen.end())
-            ref.offset = shifted(ref.offset);
+    if (chosen.empty())
+        return result;
+    for (const std::size_t i : inFile->second) {
+        if (std::find(chosen.begin(), chosen.end(), &references_[i]) == chosen.end())
+            references_[i].offset = shifted(references_[i].offset);
     }
-    for (auto& ref : unresolved_) {
-        if (ref.file == file)
-            ref.offset = shifted(ref.offset);
+    if (const auto found = unresolvedByFile_.find(file); found != unresolvedByFile_.end()) {
+        for (const std::size_t i : found->second)
+            unresolved_[i].offset = shifted(unresolved_[i].offset);
     }
     return result;
 }

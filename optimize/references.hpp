@@ -167,6 +167,10 @@ class ReferenceIndex {
     std::vector<Reference> references_;
     std::vector<UnresolvedReference> unresolved_;
     std::vector<UnreadablePlace> unreadable_;
+    std::unordered_map<std::string, std::vector<std::size_t>> byTarget_; // into references_
+    std::map<std::filesystem::path, std::vector<std::size_t>> byFile_;     // into references_
+    std::map<std::filesystem::path, std::vector<std::size_t>> unresolvedByFile_;
+    std::vector<std::vector<std::size_t>> unresolvedByImage_; // into unresolved_
     std::map<std::filesystem::path, bool> notUtf8_; // referencing files that are not UTF-8
     std::vector<std::filesystem::path> fileOrder_;  // text files in the order read
     std::size_t textFilesRead_ = 0;

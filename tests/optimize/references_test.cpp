@@ -347,6 +347,9 @@ TEST(Rewrite, KeepsEveryOtherByteAndThePermissionBits) {
     const auto again = index.rewrite(page, {a}, site.path("images/a-long-name.png"), disk, true);
     EXPECT_TRUE(again.written);
     EXPECT_EQ(again.replaced, 0u);
+    const fs::path plain = site.put("plain.html", "no references");
+    EXPECT_TRUE(index.rewrite(plain, {a}, site.path("images/a.png"), disk, true).written);
+    EXPECT_EQ(site.read("plain.html"), "no references");
 }
 
 TEST(Rewrite, AFileChangedOrUnwritableIsLeftAsItWas) {
