@@ -147,7 +147,8 @@ std::string relativeToRoot(const std::filesystem::path& copy, const std::filesys
     return copy.lexically_relative(root).generic_string();
 }
 
-void printScanSummary(std::ostream& out, const ScanResult& result) {
+void printScanSummary(std::ostream& out, const ScanResult& result,
+                      const ReferenceIndex* references) {
     if (result.duplicates.empty()) {
         out << "There are no images to optimize!\n"
             << "Your website contains no duplicate images that need optimizing.\n";
@@ -159,12 +160,35 @@ void printScanSummary(std::ostream& out, const ScanResult& result) {
         out << printable(group.name) << "  (" << group.size
             << (group.size == 1 ? " byte, " : " bytes, ") << group.copies.size()
             << " copies, md5 " << group.md5 << ")\n";
-        for (std::size_t i = 0; i < group.copies.size(); ++i)
-            out << (i == 0 ? "  keep    " : "  remove  ")
-                << printable(relativeToRoot(group.copies[i], result.root)) << '\n';
+        // A copy referred to in a way a run cannot rewrite stays where it is; when no copy
+        // but the first could go, the run leaves the whole group alone.
+        DiskTextFileAccess disk;
+        std::vector<std::vector<KeepReason>> held(group.copies.size());
+        std::size_t referring = 0;
+        std::size_t goes = group.copies.size() - 1;
+        if (references) {
+            for (std::size_t i = 0; i < group.copies.size(); ++i) {
+                referring += references->referencesTo(group.copies[i]).size();
+                held[i] = references->reasonsToKeep(group.copies[i], disk);
+                if (i > 0 && !held[i].empty())
+                    --goes;
+            }
+        }
+        for (std::size_t i = 0; i < group.copies.size(); ++i) {
+            const char* label = i == 0 ? (goes ? "  keep    " : "  stays   ")
+                                       : (held[i].empty() && goes ? "  remove  " : "  stays   ");
+            out << label << printable(relativeToRoot(group.copies[i], result.root)) << '\n';
+            for (const KeepReason& reason : held[i])
+                out << "          " << printable(relativeToRoot(reason.file, result.root)) << " "
+                    << printable(reason.reason) << '\n';
+        }
+        if (references)
+            out << "  " << referring << (referring == 1 ? " reference points" : " references point")
+                << " at its copies\n";
         out << '\n';
-        removed += group.copies.size() - 1;
-        saved += (group.copies.size() - 1) * group.size;
+        removed += goes;
+        // A first copy that must stay is copied to images/, which takes one size back.
+        saved += (goes && !held[0].empty() ? goes - 1 : goes) * group.size;
     }
     out << "Groups: " << result.duplicates.size() << '\n'
         << "Copies to remove: " << removed << '\n'

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "optimize/references.hpp"
 #include "scan/scan.hpp"
 
 #include <filesystem>
@@ -21,8 +22,10 @@ ScanResult scanShowingProgress(const std::filesystem::path& site);
 std::string relativeToRoot(const std::filesystem::path& copy, const std::filesystem::path& root);
 
 // For people: one block per group, the kept copy marked, then the totals; or the
-// no-duplicates message.
-void printScanSummary(std::ostream& out, const ScanResult& result);
+// no-duplicates message. With the site's references, each group also tells how many
+// references point at its copies, and which copies a run would leave in place and why.
+void printScanSummary(std::ostream& out, const ScanResult& result,
+                      const ReferenceIndex* references = nullptr);
 
 // For programs: {"root": ..., "groups": [{"name", "md5", "size", "copies"}...]} on one line.
 void printScanJson(std::ostream& out, const ScanResult& result);

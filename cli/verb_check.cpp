@@ -1,10 +1,8 @@
+#include "cli/scan_report.hpp"
 #include "cli/verbs.hpp"
 #include "optimize/references.hpp"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <dirent.h>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -15,34 +13,6 @@ namespace tolvane::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-// SITE must be a readable folder holding index.html, as for scan.
-bool isReadableWebsite(const fs::path& site, std::ostream& err) {
-    std::error_code error;
-    const auto status = fs::status(site, error);
-    if (!fs::exists(status)) {
-        err << "tolvane-cli: " << site.string() << ": no such folder\n";
-        return false;
-    }
-    if (!fs::is_directory(status)) {
-        err << "tolvane-cli: " << site.string() << ": not a folder\n";
-        return false;
-    }
-    if (DIR* dir = ::opendir(site.c_str())) {
-        ::closedir(dir);
-    } else {
-        err << "tolvane-cli: " << site.string() << ": cannot read the folder ("
-            << std::strerror(errno) << ")\n";
-        return false;
-    }
-    if (!fs::exists(site / "index.html", error)) {
-        err << "Not a website folder.\n"
-            << "WARNING. That folder must contain index.html for it to be the root folder of "
-               "the site.\n";
-        return false;
-    }
-    return true;
-}
 
 std::string siteRelative(const fs::path& path, const fs::path& root) {
     const fs::path rel = path.lexically_relative(root);
@@ -105,7 +75,7 @@ void addCheckVerb(CLI::App& app, Verbs& verbs) {
     command->add_option("SITE", *site, "Root folder of the website (it holds index.html)")
         ->required();
     verbs.emplace_back(command, [site] {
-        if (!isReadableWebsite(*site, std::cerr))
+        if (!checkWebsiteFolder(*site, std::cerr))
             return exitUsage;
         const fs::path root = fs::absolute(*site).lexically_normal();
         printCheck(std::cout, checkSite(root), root.filename().empty() ? root.parent_path() : root);

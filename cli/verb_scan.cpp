@@ -22,10 +22,15 @@ void addScanVerbs(CLI::App& app, Verbs& verbs) {
         if (!checkWebsiteFolder(*site, std::cerr))
             return exitUsage;
         const ScanResult result = scanShowingProgress(*site);
-        if (*json)
+        if (*json) {
             printScanJson(std::cout, result);
-        else
-            printScanSummary(std::cout, result);
+        } else {
+            std::vector<std::filesystem::path> copies;
+            for (const DuplicateGroup& group : result.duplicates)
+                copies.insert(copies.end(), group.copies.begin(), group.copies.end());
+            const ReferenceIndex references = ReferenceIndex::build(result.root, copies);
+            printScanSummary(std::cout, result, &references);
+        }
         std::cout.flush();
         return std::cout ? exitOk : exitFailure;
     });

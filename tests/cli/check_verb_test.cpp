@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 
 namespace tolvane {
@@ -50,6 +51,39 @@ TEST(CheckVerb, RefusesFoldersThatAreNotWebsites) {
     EXPECT_EQ(missing.exitCode, 2);
     EXPECT_NE(missing.err.find("no such folder"), std::string::npos) << missing.err;
     EXPECT_EQ(runProcess(dir.path(), {cli, "check"}).exitCode, 2);
+}
+
+TEST(ScanVerb, PeopleFormatCountsReferencesAndTellsWhichCopiesStay) {
+    TempDir dir;
+    const auto site = dir / "site";
+    writeFile(site / "index.html", "<img src=\"A_files/logo.png\"><img src=\"B_files/logo.png\">");
+    for (const char* page : {"A", "B", "C"}) {
+        writeFile(site / (std::string(page) + "_files/logo.png"), "LOGO");
+        writeFile(site / (std::string(page) + ".html"), std::string("<img src=\"") + page + "_files/logo.png\">");
+    }
+    writeFile(site / "C.html", "<img src=\"/C_files/logo.png\">");
+    const auto result = runProcess(dir.path(), {cli, "scan", site.string()});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    // Which copy comes first follows the walk; the one C.html names stays wherever it is.
+    EXPECT_NE(result.out.find("   C_files/logo.png\n"
+                              "          C.html line 1: \"/C_files/logo.png\": a URL from the "
+                              "server's root: where the site lies on the server is not known\n"),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("  4 references point at its copies\n"), std::string::npos) << result.out;
+    // Held as the first copy, C's copy is copied to images/ and both others go.
+    bool cFirst = false;
+    for (const auto& entry : std::filesystem::directory_iterator(site)) {
+        const std::string name = entry.path().filename().string();
+        if (name == "A_files" || name == "B_files" || name == "C_files") {
+            cFirst = name == "C_files";
+            break;
+        }
+    }
+    EXPECT_NE(result.out.find(std::string("Copies to remove: ") + (cFirst ? "2" : "1") +
+                              "\nBytes to save: 4 bytes\n"),
+              std::string::npos)
+        << result.out;
 }
 
 } // namespace

@@ -95,10 +95,12 @@ TEST(ScanVerb, PeopleFormatMarksTheKeptCopyAndTotals) {
         "logo.png  (10 bytes, 3 copies, md5 " + md5(std::string_view("0123456789")) + ")\n" +
         "  keep    " + rel(folders[0] / "logo.png") + "\n" +
         "  remove  " + rel(folders[1] / "logo.png") + "\n" +
-        "  remove  " + rel(folders[2] / "logo.png") + "\n\n";
+        "  remove  " + rel(folders[2] / "logo.png") + "\n" +
+        "  0 references point at its copies\n\n";
     const std::string gif = "x.gif  (3 bytes, 2 copies, md5 " + md5(std::string_view("xyz")) +
                             ")\n" + "  keep    " + rel(folders[0] / "x.gif") + "\n" +
-                            "  remove  " + rel(folders[2] / "x.gif") + "\n\n";
+                            "  remove  " + rel(folders[2] / "x.gif") + "\n" +
+                            "  0 references point at its copies\n\n";
     // The gif group forms at the third folder, after the logo group formed at the second.
     EXPECT_EQ(result.out, logo + gif + "Groups: 2\nCopies to remove: 3\nBytes to save: 23 bytes\n");
 }
