@@ -1,6 +1,9 @@
 #include "optimize/run.hpp"
 
 #include "optimize/page_rewrite.hpp"
+#include "optimize/run_references.hpp"
+
+#include <optional>
 
 namespace tolvane {
 
@@ -60,6 +63,8 @@ class Run {
         for (const auto& group : duplicates)
             maximum += 2.0 * static_cast<double>(group.copies.size());
         reporter_.progressSetup(maximum);
+        // Every reference to every copy, found before anything is touched.
+        references_.emplace(root_, duplicates, files_);
 
         if (!files_.exists(imagesFolder_)) {
             reporter_.log(localize_("Creating images folder in root"));
@@ -140,17 +145,43 @@ class Run {
             return true;
         }
 
+        // A copy that some file refers to in a way that cannot be rewritten stays where it is.
+        std::vector<std::vector<KeepReason>> keep(copies.size());
+        bool anyGoes = false;
+        for (std::size_t i = 0; i < copies.size(); ++i) {
+            if (i == 0 ? placement == Placement::firstIsKept
+                       : samePath(copies[i], kept) || samePath(copies[i], destination))
+                continue;
+            keep[i] = references_->reasonsToKeep(copies[i]);
+            // Moving the first copy alone saves nothing.
+            if (i > 0 || placement == Placement::deleteFirst)
+                anyGoes = anyGoes || keep[i].empty();
+        }
+        if (!anyGoes) {
+            for (std::size_t i = 0; i < copies.size(); ++i)
+                references_->reportKept(copies[i], keep[i], reporter_, localize_);
+            for (std::size_t i = 0; i < 2 * copies.size(); ++i)
+                reporter_.progressStep();
+            outcome_.fileTime += Clock::now() - started;
+            return true;
+        }
+
         reporter_.log(localize_("Moving image file: ") + N + localize_(" to folder: ") +
                       kept.string());
         reporter_.log(first.string());
         reporter_.log(kept.string());
 
         std::vector<bool> gone(copies.size(), false);
-        if (placement == Placement::moveFirst) {
+        references_->reportKept(first, keep[0], reporter_, localize_);
+        if (placement == Placement::moveFirst && !keep[0].empty()) {
+            // The first copy stays for what still refers to it; images/ gets its bytes.
+            if (FileResult copyError = references_->copyFirst(first, kept))
+                return fileStepFailed(moveMessage, *copyError, started);
+        } else if (placement == Placement::moveFirst) {
             if (FileResult moveError = files_.moveItem(first, kept))
                 return fileStepFailed(moveMessage, *moveError, started);
             gone[0] = true;
-        } else if (placement == Placement::deleteFirst) {
+        } else if (placement == Placement::deleteFirst && keep[0].empty()) {
             const auto size = files_.fileSize(first);
             if (FileResult removeError = files_.removeItem(first))
                 return fileStepFailed(moveMessage, *removeError, started);
@@ -170,6 +201,11 @@ class Run {
             const std::string removeMessage =
                 localize_("Unable to remove ") + N + localize_(" from ") + folder;
             reporter_.log(localize_("Removing duplicate file: ") + N + localize_(" from ") + folder);
+            if (!keep[i].empty()) {
+                references_->reportKept(copy, keep[i], reporter_, localize_);
+                reporter_.progressStep();
+                continue;
+            }
             FileResult compareError;
             if (!files_.sameContent(copy, kept, compareError)) {
                 // Changed since the scan: its bytes are kept nowhere else, so it stays.
@@ -213,16 +249,21 @@ class Run {
     void rewritePages(const DuplicateGroup& group, const std::vector<bool>& gone,
                       const fs::path& kept, bool stepProgress) {
         const auto started = Clock::now();
-        const std::string N = group.copies.front().filename().string();
+        // Every reference the index found to a copy that went now leads to the kept copy:
+        // first in the page file and page script beside each copy, then in any other file.
+        std::vector<fs::path> goneCopies;
+        for (std::size_t i = 0; i < group.copies.size(); ++i) {
+            if (gone[i])
+                goneCopies.push_back(group.copies[i]);
+        }
+        references_->beginGroup();
         for (std::size_t i = 0; i < group.copies.size(); ++i) {
             const fs::path folder = group.copies[i].parent_path();
             if (gone[i]) {
                 if (const auto page = pageFilesFor(folder)) {
-                    const RewriteTarget target{imagesFolderReference(folder, root_),
-                                               kept.filename().string()};
                     for (const auto& file : {page->pageFile, page->pageScript}) {
-                        if (processFile(file, N, folder, target, files_, reporter_, localize_) ==
-                            RewriteResult::rewritten)
+                        if (references_->rewritePageFile(file, goneCopies, kept, reporter_,
+                                                         localize_) == RewriteResult::rewritten)
                             ++outcome_.filesRewritten;
                     }
                 }
@@ -230,6 +271,8 @@ class Run {
             if (stepProgress)
                 reporter_.progressStep();
         }
+        outcome_.filesRewritten +=
+            references_->rewriteOtherFiles(goneCopies, kept, reporter_, localize_);
         outcome_.rewriteTime += Clock::now() - started;
     }
 
@@ -239,6 +282,7 @@ class Run {
     CountingReporter reporter_;
     const Localize& localize_;
     RunOutcome outcome_;
+    std::optional<RunReferences> references_;
 };
 
 } // namespace
