@@ -173,6 +173,9 @@ void printScanSummary(std::ostream& out, const ScanResult& result,
                 if (i > 0 && !held[i].empty())
                     --goes;
             }
+            // As the run does: a held first copy is copied to images/, so one more must go.
+            if (!held[0].empty() && goes < 2)
+                goes = 0;
         }
         for (std::size_t i = 0; i < group.copies.size(); ++i) {
             const char* label = i == 0 ? (goes ? "  keep    " : "  stays   ")

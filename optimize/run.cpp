@@ -146,17 +146,21 @@ class Run {
         }
 
         // A copy that some file refers to in a way that cannot be rewritten stays where it is.
+        // The group is handled only if that still saves a copy: a first copy that must stay
+        // is copied to images/, which costs one.
         std::vector<std::vector<KeepReason>> keep(copies.size());
-        bool anyGoes = false;
+        int saved = 0;
         for (std::size_t i = 0; i < copies.size(); ++i) {
             if (i == 0 ? placement == Placement::firstIsKept
                        : samePath(copies[i], kept) || samePath(copies[i], destination))
                 continue;
             keep[i] = references_->reasonsToKeep(copies[i]);
-            // Moving the first copy alone saves nothing.
             if (i > 0 || placement == Placement::deleteFirst)
-                anyGoes = anyGoes || keep[i].empty();
+                saved += keep[i].empty() ? 1 : 0;
+            else if (!keep[i].empty())
+                --saved;
         }
+        const bool anyGoes = saved > 0;
         if (!anyGoes) {
             for (std::size_t i = 0; i < copies.size(); ++i)
                 references_->reportKept(copies[i], keep[i], reporter_, localize_);

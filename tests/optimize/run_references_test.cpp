@@ -52,13 +52,16 @@ TEST_F(RunReferencesTest, CopiesThatCannotBeRewrittenStayAndTheRunGoesOn) {
     ASSERT_EQ(::chmod((S() / "X.html").c_str(), 0444), 0);
     put("Y_files/b.png", "BB");
     put("Y.html", "<img src=\"Y_files/b.png\">");
+    put("Z_files/b.png", "BB");
+    put("Z.html", "<img src=\"Z_files/b.png\">");
     put("P_files/c.gif", "C");
     put("Q_files/c.gif", "C");
     put("P.html", "<img src=\"P_files/c.gif\"><img src=\"http://example.com/Q_files/c.gif\">\xFF");
 
     const auto outcome = startOptimization(
         {group({"A_files/a.png", "B_files/a.png", "C_files/a.png"}),
-         group({"X_files/b.png", "Y_files/b.png"}), group({"P_files/c.gif", "Q_files/c.gif"})},
+         group({"X_files/b.png", "Y_files/b.png", "Z_files/b.png"}),
+         group({"P_files/c.gif", "Q_files/c.gif"})},
         S(), real, reporter);
 
     EXPECT_TRUE(outcome.completed);
@@ -90,6 +93,7 @@ TEST_F(RunReferencesTest, CopiesThatCannotBeRewrittenStayAndTheRunGoesOn) {
     EXPECT_EQ(readFile(S() / "X_files/b.png"), "BB");
     EXPECT_EQ(readFile(S() / "images/b.png"), "BB");
     EXPECT_FALSE(fs::exists(S() / "Y_files/b.png"));
+    EXPECT_FALSE(fs::exists(S() / "Z_files/b.png"));
     EXPECT_EQ(readFile(S() / "X.html"), "<img src=\"X_files/b.png\">");
     EXPECT_EQ(readFile(S() / "Y.html"), "<img src=\"images/b.png\">");
 
@@ -169,19 +173,30 @@ TEST_F(RunReferencesTest, ADryRunWritesTheSameLinesAndChangesNothing) {
     EXPECT_EQ(readFile(S() / "C_files/C.js"), "i = 'images\\/a.png';");
 }
 
-TEST_F(RunReferencesTest, WhenOnlyTheFirstCopyCouldGoNothingIsDone) {
+TEST_F(RunReferencesTest, AGroupIsLeftAloneWhenNoCopyWouldBeSaved) {
+    // Only the first copy could go: moving it alone saves nothing.
     put("A_files/a.png", "AAAA");
     put("B_files/a.png", "AAAA");
     put("A.html", "<img src=\"A_files/a.png\">");
     put("B.html", "<img src=\"B_files/a.png\">\xC0");
-    const auto outcome =
-        startOptimization({group({"A_files/a.png", "B_files/a.png"})}, S(), real, reporter);
+    // The first copy must stay: copying it to images/ would cost what removing the other saves.
+    put("C_files/c.png", "CC");
+    put("D_files/c.png", "CC");
+    put("C.html", "<img src=\"C_files/c.png\">\xC0");
+    put("D.html", "<img src=\"D_files/c.png\">");
+    const auto outcome = startOptimization(
+        {group({"A_files/a.png", "B_files/a.png"}), group({"C_files/c.png", "D_files/c.png"})}, S(),
+        real, reporter);
     EXPECT_TRUE(outcome.completed);
-    EXPECT_EQ(outcome.errorSheets, 1);
-    EXPECT_EQ(reporter.steps, 4);
-    EXPECT_TRUE(fs::exists(S() / "A_files/a.png"));
+    EXPECT_EQ(outcome.errorSheets, 2);
+    EXPECT_EQ(reporter.steps, 8);
+    EXPECT_TRUE(linesStartingWith("Moving image file: ").empty());
+    for (const char* copy : {"A_files/a.png", "B_files/a.png", "C_files/c.png", "D_files/c.png"})
+        EXPECT_TRUE(fs::exists(S() / copy)) << copy;
     EXPECT_FALSE(fs::exists(S() / "images/a.png"));
+    EXPECT_FALSE(fs::exists(S() / "images/c.png"));
     EXPECT_EQ(readFile(S() / "A.html"), "<img src=\"A_files/a.png\">");
+    EXPECT_EQ(readFile(S() / "D.html"), "<img src=\"D_files/c.png\">");
 }
 
 } // namespace
