@@ -156,9 +156,16 @@ TEST_F(RunReferencesTest, ADryRunWritesTheSameLinesAndChangesNothing) {
     put("C_files/a.png", "AAAA");
     put("C_files/C.js", "i = 'C_files\\/a.png';");
     put("index.html", "<img src=\"A_files/a.png\"><img src=\"/B_files/a.png\">");
+    // A first copy that must stay is copied, in the dry run only on paper.
+    for (const char* page : {"X", "Y", "Z"}) {
+        put(std::string(page) + "_files/b.png", "BB");
+        put(std::string(page) + ".html", std::string("<img src=\"") + page + "_files/b.png\">");
+    }
+    ASSERT_EQ(::chmod((S() / "X.html").c_str(), 0444), 0);
     const auto before = test::snapshot(S());
     const std::vector<DuplicateGroup> groups = {
-        group({"A_files/a.png", "B_files/a.png", "C_files/a.png"})};
+        group({"A_files/a.png", "B_files/a.png", "C_files/a.png"}),
+        group({"X_files/b.png", "Y_files/b.png", "Z_files/b.png"})};
 
     DryRunFileManager dry;
     test::RecordingReporter dryReporter;
@@ -171,6 +178,9 @@ TEST_F(RunReferencesTest, ADryRunWritesTheSameLinesAndChangesNothing) {
     EXPECT_EQ(readFile(S() / "B_files/a.png"), "AAAA");
     EXPECT_FALSE(fs::exists(S() / "C_files/a.png"));
     EXPECT_EQ(readFile(S() / "C_files/C.js"), "i = 'images\\/a.png';");
+    EXPECT_EQ(readFile(S() / "X_files/b.png"), "BB");
+    EXPECT_EQ(readFile(S() / "images/b.png"), "BB");
+    EXPECT_EQ(readFile(S() / "Z.html"), "<img src=\"images/b.png\">");
 }
 
 TEST_F(RunReferencesTest, AGroupIsLeftAloneWhenNoCopyWouldBeSaved) {
