@@ -246,6 +246,60 @@ struct Found {
     std::optional<fs::path> target; // a relative URL against a known base
 };
 
+// Each <name ...> tag of a page's text (decoded view): calls visit(value) with the span of the
+// attribute's value, for the tags that carry it, until visit returns true.
+template <typename Visit>
+void forEachTagAttribute(std::string_view text, std::string_view name, std::string_view attribute,
+                         Visit visit) {
+    auto startsNoCase = [&](std::size_t at, std::string_view word) {
+        if (at + word.size() > text.size())
+            return false;
+        for (std::size_t i = 0; i < word.size(); ++i) {
+            if (lower(text[at + i]) != word[i])
+                return false;
+        }
+        return true;
+    };
+    const std::size_t after = name.size() + 1;
+    for (std::size_t at = text.find('<'); at != std::string_view::npos; at = text.find('<', at + 1)) {
+        if (!startsNoCase(at + 1, name) || at + after >= text.size() ||
+            !(isSpace(text[at + after]) || text[at + after] == '/' || text[at + after] == '>'))
+            continue;
+        const std::size_t close = text.find('>', at);
+        const std::size_t tagEnd = close == std::string_view::npos ? text.size() : close;
+        for (std::size_t h = at + after; h + attribute.size() <= tagEnd; ++h) {
+            if (!isSpace(text[h - 1]) || !startsNoCase(h, attribute))
+                continue;
+            std::size_t v = h + attribute.size();
+            while (v < tagEnd && isSpace(text[v]))
+                ++v;
+            if (v >= tagEnd || text[v] != '=')
+                continue;
+            ++v;
+            while (v < tagEnd && isSpace(text[v]))
+                ++v;
+            std::size_t begin = v, end;
+            if (v < tagEnd && (text[v] == '"' || text[v] == '\'')) {
+                begin = v + 1;
+                end = text.find(text[v], begin);
+                if (end == std::string_view::npos || end > tagEnd)
+                    end = tagEnd;
+            } else {
+                end = v;
+                while (end < tagEnd && !isSpace(text[end]))
+                    ++end;
+            }
+            while (begin < end && isSpace(text[begin]))
+                ++begin;
+            while (end > begin && isSpace(text[end - 1]))
+                --end;
+            if (visit(begin, end))
+                return;
+            break;
+        }
+    }
+}
+
 // Reads the URLs of one text file; pages first so that the page folders' scripts can take
 // a page's <base href>.
 class TextScanner {
@@ -262,6 +316,16 @@ class TextScanner {
                     base = std::move(*href);
             }
             pageBases_[file] = base;
+            // The scripts this page loads run with its base.
+            if (view && base.folder) {
+                forEachTagAttribute(view->text, "script", "src", [&](std::size_t begin, std::size_t end) {
+                    const ParsedUrl url = parseUrl(*view, begin, end, raw, true);
+                    if (begin < end && url.kind == ParsedUrl::Kind::relative)
+                        loaders_[resolveSegments(*base.folder, url.segments, url.segments.size())]
+                            .insert(*base.folder);
+                    return false;
+                });
+            }
             return base;
         }
         case TextKind::document:
@@ -272,8 +336,16 @@ class TextScanner {
             break;
         }
         const auto page = loadingPageFolder(file, root_);
-        if (!page)
-            return {std::nullopt, "a script outside every page folder: the page that loads it is not known"};
+        if (!page) {
+            // Outside the page folders, a script takes the base of the pages that load it,
+            // when they all share one.
+            const auto found = loaders_.find(file);
+            if (found == loaders_.end())
+                return {std::nullopt, "a script outside every page folder that no page loads"};
+            if (found->second.size() > 1)
+                return {std::nullopt, "a script loaded by pages in different folders"};
+            return {*found->second.begin(), {}};
+        }
         // The page named after the folder may set a <base href>; it applies to its scripts.
         for (fs::path dir = file.parent_path(); dir.has_relative_path() && dir != root_;
              dir = dir.parent_path()) {
@@ -318,6 +390,7 @@ class TextScanner {
   private:
     fs::path root_;
     std::map<fs::path, FileBase> pageBases_;
+    std::map<fs::path, std::set<fs::path>> loaders_; // script -> base folders of its pages
 };
 
 // Images by file name, and the lengths of those names, for the names that stand inside text.
@@ -442,59 +515,19 @@ std::optional<fs::path> loadingPageFolder(const fs::path& file, const fs::path& 
 
 std::optional<FileBase> baseHrefOf(const TextView& page, std::string_view raw,
                                    const fs::path& pageFolder) {
-    const std::string_view text = page.text;
-    auto startsNoCase = [&](std::size_t at, std::string_view word) {
-        if (at + word.size() > text.size())
-            return false;
-        for (std::size_t i = 0; i < word.size(); ++i) {
-            if (lower(text[at + i]) != word[i])
-                return false;
-        }
+    std::optional<FileBase> base;
+    forEachTagAttribute(page.text, "base", "href", [&](std::size_t begin, std::size_t end) {
+        if (begin == end)
+            return true;
+        const ParsedUrl url = parseUrl(page, begin, end, raw, true);
+        const std::string value(page.text.substr(begin, end - begin));
+        if (url.kind != ParsedUrl::Kind::relative)
+            base = FileBase{std::nullopt, "its <base href=\"" + value + "\"> leads outside the site's folders"};
+        else // the last segment names a document, not a folder ("" after a trailing "/")
+            base = FileBase{resolveSegments(pageFolder, url.segments, url.segments.size() - 1), {}};
         return true;
-    };
-    for (std::size_t at = text.find('<'); at != std::string_view::npos; at = text.find('<', at + 1)) {
-        if (!startsNoCase(at + 1, "base") || at + 5 >= text.size() ||
-            !(isSpace(text[at + 5]) || text[at + 5] == '/' || text[at + 5] == '>'))
-            continue;
-        const std::size_t close = text.find('>', at);
-        const std::size_t tagEnd = close == std::string_view::npos ? text.size() : close;
-        for (std::size_t h = at + 5; h + 4 <= tagEnd; ++h) {
-            if (!isSpace(text[h - 1]) || !startsNoCase(h, "href"))
-                continue;
-            std::size_t v = h + 4;
-            while (v < tagEnd && isSpace(text[v]))
-                ++v;
-            if (v >= tagEnd || text[v] != '=')
-                continue;
-            ++v;
-            while (v < tagEnd && isSpace(text[v]))
-                ++v;
-            std::size_t begin = v, end;
-            if (v < tagEnd && (text[v] == '"' || text[v] == '\'')) {
-                begin = v + 1;
-                end = text.find(text[v], begin);
-                if (end == std::string_view::npos || end > tagEnd)
-                    end = tagEnd;
-            } else {
-                end = v;
-                while (end < tagEnd && !isSpace(text[end]))
-                    ++end;
-            }
-            while (begin < end && isSpace(text[begin]))
-                ++begin;
-            while (end > begin && isSpace(text[end - 1]))
-                --end;
-            if (begin == end)
-                return std::nullopt;
-            const ParsedUrl url = parseUrl(page, begin, end, raw, true);
-            const std::string value(text.substr(begin, end - begin));
-            if (url.kind != ParsedUrl::Kind::relative)
-                return FileBase{std::nullopt, "its <base href=\"" + value + "\"> leads outside the site's folders"};
-            // The last segment names a document, not a folder ("" after a trailing "/").
-            return FileBase{resolveSegments(pageFolder, url.segments, url.segments.size() - 1), {}};
-        }
-    }
-    return std::nullopt;
+    });
+    return base;
 }
 
 bool isUtf8(std::string_view text) {

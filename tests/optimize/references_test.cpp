@@ -241,6 +241,28 @@ TEST(ReferenceIndex, BaseHrefIsHonouredOrMakesTheBaseUnknown) {
     EXPECT_EQ(site.read("index.html"), "<head><BASE target=_top HREF=\"sub/\"></head><img src=\"../images/a.png\">");
 }
 
+TEST(ReferenceIndex, AScriptOutsidePageFoldersTakesTheBaseOfThePagesThatLoadIt) {
+    Site site;
+    site.put("A_files/a.png", "a");
+    site.put("B_files/a.png", "a");
+    site.put("index.html", "<script src=\"js/site.js\"></script><SCRIPT type=x SRC='js/shared.js'>");
+    site.put("B.html", "<script src=\"./js/site.js\"></script>");
+    site.put("sub/page.html", "<script src=\"../js/shared.js\"></script>");
+    site.put("js/site.js", "preload(\"A_files/a.png\");");
+    site.put("js/shared.js", "preload(\"B_files/a.png\");");
+    site.put("js/lonely.js", "preload(\"B_files/a.png\");");
+    const auto copies = paths(site, {"A_files/a.png", "B_files/a.png"});
+    ReferenceIndex index = ReferenceIndex::build(site.root(), copies);
+    ASSERT_EQ(index.referencesTo(copies[0]).size(), 1u);
+    EXPECT_EQ(index.referencesTo(copies[0])[0]->base, site.root());
+    const auto unresolved = index.unresolvedFor(copies[1]);
+    ASSERT_EQ(unresolved.size(), 2u);
+    std::vector<std::string> reasons = {unresolved[0]->reason, unresolved[1]->reason};
+    std::sort(reasons.begin(), reasons.end());
+    EXPECT_NE(reasons[0].find("different folders"), std::string::npos) << reasons[0];
+    EXPECT_NE(reasons[1].find("no page loads"), std::string::npos) << reasons[1];
+}
+
 // A file manager that reads nothing from one file and writes nothing anywhere.
 class FailingAccess : public DiskTextFileAccess {
   public:
