@@ -57,8 +57,7 @@ void printCheck(std::ostream& out, const SiteCheck& check, const fs::path& root)
                 << "  (" << ref.reason << ")\n";
     }
     if (!check.unreadable.empty()) {
-        out << "\nFiles and folders that could not be read (" << check.unreadable.size()
-            << "):\n";
+        out << "\nFiles and folders that could not be read (" << check.unreadable.size() << "):\n";
         for (const auto& place : check.unreadable)
             out << "  " << siteRelative(place.path, root) << ": " << place.error.message() << "\n";
     }

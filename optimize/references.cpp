@@ -17,7 +17,9 @@ namespace {
 
 constexpr std::string_view imageExtensions[] = {"jpeg", "tiff", "png", "jpg", "gif"};
 
-char lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+char lower(char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
 
 bool endsWithNoCase(std::string_view text, std::string_view suffix) {
     if (text.size() < suffix.size())
@@ -67,13 +69,19 @@ bool continuesName(unsigned char c) {
            c == '+' || c == '%' || c == '/';
 }
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; }
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
 
 // Where an unquoted URL can start: after one of these.
-bool stopsUrl(char c) { return isSpace(c) || std::strchr("\"'`()=,<>;{}[]|", c) != nullptr; }
+bool stopsUrl(char c) {
+    return isSpace(c) || std::strchr("\"'`()=,<>;{}[]|", c) != nullptr;
+}
 
 // Characters that can stand right before a name in text that is not a plain path.
-bool boundsName(char c) { return isSpace(c) || std::strchr("\"'`()=,<>:+\\/", c) != nullptr; }
+bool boundsName(char c) {
+    return isSpace(c) || std::strchr("\"'`()=,<>:+\\/", c) != nullptr;
+}
 
 // A URL candidate: view.text[begin, end) is its path, ending in an image extension.
 struct Span {
@@ -90,7 +98,8 @@ std::vector<Span> findImageUrls(std::string_view text) {
         std::size_t q;
         if (text[p] == '.')
             q = p + 1;
-        else if (text[p] == '%' && p + 2 < text.size() && text[p + 1] == '2' && lower(text[p + 2]) == 'e')
+        else if (text[p] == '%' && p + 2 < text.size() && text[p + 1] == '2' &&
+                 lower(text[p + 2]) == 'e')
             q = p + 3;
         else
             continue;
@@ -115,7 +124,8 @@ std::vector<Span> findImageUrls(std::string_view text) {
         // The closing delimiter, past any query or fragment.
         std::size_t e = r;
         if (e < text.size() && (text[e] == '?' || text[e] == '#')) {
-            while (e < text.size() && !isSpace(text[e]) && std::strchr("\"'`()<>", text[e]) == nullptr)
+            while (e < text.size() && !isSpace(text[e]) &&
+                   std::strchr("\"'`()<>", text[e]) == nullptr)
                 ++e;
         }
         const char close = e < text.size() ? text[e] : '\0';
@@ -242,7 +252,7 @@ struct Found {
     std::size_t offset;
     std::size_t length;
     std::size_t line;
-    std::string decoded;           // the whole URL, percent-decoded, for names inside it
+    std::string decoded;            // the whole URL, percent-decoded, for names inside it
     std::optional<fs::path> target; // a relative URL against a known base
 };
 
@@ -261,7 +271,8 @@ void forEachTagAttribute(std::string_view text, std::string_view name, std::stri
         return true;
     };
     const std::size_t after = name.size() + 1;
-    for (std::size_t at = text.find('<'); at != std::string_view::npos; at = text.find('<', at + 1)) {
+    for (std::size_t at = text.find('<'); at != std::string_view::npos;
+         at = text.find('<', at + 1)) {
         if (!startsNoCase(at + 1, name) || at + after >= text.size() ||
             !(isSpace(text[at + after]) || text[at + after] == '/' || text[at + after] == '>'))
             continue;
@@ -306,7 +317,8 @@ class TextScanner {
   public:
     explicit TextScanner(fs::path root) : root_(std::move(root)) {}
 
-    FileBase baseOf(const fs::path& file, TextKind kind, const TextView* view, std::string_view raw) {
+    FileBase baseOf(const fs::path& file, TextKind kind, const TextView* view,
+                    std::string_view raw) {
         const fs::path folder = file.parent_path();
         switch (kind) {
         case TextKind::page: {
@@ -318,13 +330,15 @@ class TextScanner {
             pageBases_[file] = base;
             // The scripts this page loads run with its base.
             if (view && base.folder) {
-                forEachTagAttribute(view->text, "script", "src", [&](std::size_t begin, std::size_t end) {
-                    const ParsedUrl url = parseUrl(*view, begin, end, raw, true);
-                    if (begin < end && url.kind == ParsedUrl::Kind::relative)
-                        loaders_[resolveSegments(*base.folder, url.segments, url.segments.size())]
-                            .insert(*base.folder);
-                    return false;
-                });
+                forEachTagAttribute(
+                    view->text, "script", "src", [&](std::size_t begin, std::size_t end) {
+                        const ParsedUrl url = parseUrl(*view, begin, end, raw, true);
+                        if (begin < end && url.kind == ParsedUrl::Kind::relative)
+                            loaders_[resolveSegments(*base.folder, url.segments,
+                                                     url.segments.size())]
+                                .insert(*base.folder);
+                        return false;
+                    });
             }
             return base;
         }
@@ -351,7 +365,8 @@ class TextScanner {
              dir = dir.parent_path()) {
             const std::string name = dir.filename().string();
             if (isPageFolderName(name)) {
-                const auto found = pageBases_.find(dir.parent_path() / (name.substr(0, name.size() - 6) + ".html"));
+                const auto found = pageBases_.find(dir.parent_path() /
+                                                   (name.substr(0, name.size() - 6) + ".html"));
                 if (found != pageBases_.end() && found->second.folder != *page)
                     return found->second;
                 break;
@@ -361,7 +376,8 @@ class TextScanner {
     }
 
     // Every image URL of the file, resolved where its base allows.
-    std::vector<Found> scan(const fs::path& file, TextKind kind, std::string_view raw, FileBase& base) {
+    std::vector<Found> scan(const fs::path& file, TextKind kind, std::string_view raw,
+                            FileBase& base) {
         const bool markup = kind == TextKind::page || kind == TextKind::document;
         const TextView view = decodeText(raw, markup);
         base = baseOf(file, kind, &view, raw);
@@ -378,8 +394,10 @@ class TextScanner {
             f.length = view.origin[span.end] - f.offset;
             f.line = static_cast<std::size_t>(
                          std::upper_bound(lineStarts.begin(), lineStarts.end(), f.offset) -
-                         lineStarts.begin()) + 1;
-            f.decoded = lenientPercentDecode(std::string_view(view.text).substr(span.begin, span.end - span.begin));
+                         lineStarts.begin()) +
+                     1;
+            f.decoded = lenientPercentDecode(
+                std::string_view(view.text).substr(span.begin, span.end - span.begin));
             if (f.url.kind == ParsedUrl::Kind::relative && base.folder)
                 f.target = resolveSegments(*base.folder, f.url.segments, f.url.segments.size());
             found.push_back(std::move(f));
@@ -522,7 +540,8 @@ std::optional<FileBase> baseHrefOf(const TextView& page, std::string_view raw,
         const ParsedUrl url = parseUrl(page, begin, end, raw, true);
         const std::string value(page.text.substr(begin, end - begin));
         if (url.kind != ParsedUrl::Kind::relative)
-            base = FileBase{std::nullopt, "its <base href=\"" + value + "\"> leads outside the site's folders"};
+            base = FileBase{std::nullopt,
+                            "its <base href=\"" + value + "\"> leads outside the site's folders"};
         else // the last segment names a document, not a folder ("" after a trailing "/")
             base = FileBase{resolveSegments(pageFolder, url.segments, url.segments.size() - 1), {}};
         return true;
@@ -586,7 +605,8 @@ std::optional<std::string> DiskTextFileAccess::whyNotWritable(const fs::path& pa
         return std::string("the file is read-only");
     const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
     if (::access(folder.c_str(), W_OK | X_OK) != 0)
-        return "its folder cannot be written: " + std::error_code(errno, std::generic_category()).message();
+        return "its folder cannot be written: " +
+               std::error_code(errno, std::generic_category()).message();
     return std::nullopt;
 }
 
@@ -603,7 +623,8 @@ std::optional<std::string> rewrittenText(std::string_view text,
         if (ref->offset < done || ref->offset + ref->length > text.size() ||
             text.substr(ref->offset, ref->length) != ref->text) {
             if (why)
-                *why = "the file changed since it was read (line " + std::to_string(ref->line) + ")";
+                *why =
+                    "the file changed since it was read (line " + std::to_string(ref->line) + ")";
             return std::nullopt;
         }
         std::vector<std::string> segments;
@@ -668,8 +689,8 @@ ReferenceIndex ReferenceIndex::build(const fs::path& root, const std::vector<fs:
                     const auto hit = index.imageIndex_.find(f.target->string());
                     if (hit != index.imageIndex_.end()) {
                         index.references_.push_back({file, f.offset, f.length, f.line,
-                                                     text->substr(f.offset, f.length),
-                                                     *base.folder, *f.target, std::move(f.url)});
+                                                     text->substr(f.offset, f.length), *base.folder,
+                                                     *f.target, std::move(f.url)});
                         refers = true;
                         continue;
                     }
@@ -681,7 +702,8 @@ ReferenceIndex ReferenceIndex::build(const fs::path& root, const std::vector<fs:
                 } else {
                     reason = unresolvedReason(f.url, base);
                 }
-                auto candidates = candidatesFor(f.url.segments, *sameName, index.images_, index.root_);
+                auto candidates =
+                    candidatesFor(f.url.segments, *sameName, index.images_, index.root_);
                 if (!candidates.empty()) {
                     index.unresolved_.push_back({file, f.offset, f.length, f.line,
                                                  text->substr(f.offset, f.length),
@@ -691,10 +713,10 @@ ReferenceIndex ReferenceIndex::build(const fs::path& root, const std::vector<fs:
                 continue;
             }
             for (const std::string& name : names.namesInside(f.decoded)) {
-                index.unresolved_.push_back({file, f.offset, f.length, f.line,
-                                             text->substr(f.offset, f.length),
-                                             "the name " + name + " stands in a form not recognised",
-                                             *names.withName(name)});
+                index.unresolved_.push_back(
+                    {file, f.offset, f.length, f.line, text->substr(f.offset, f.length),
+                     "the name " + name + " stands in a form not recognised",
+                     *names.withName(name)});
                 refers = true;
             }
         }
@@ -764,13 +786,13 @@ std::vector<KeepReason> ReferenceIndex::reasonsToKeep(const fs::path& image,
                                                       TextFileAccess& access) const {
     std::vector<KeepReason> reasons;
     for (const auto& place : unreadable_)
-        reasons.push_back({KeepReason::Kind::unreadable, place.path,
-                           "could not be read (" + describe(place.error) +
-                               "), so it may refer to this image"});
+        reasons.push_back(
+            {KeepReason::Kind::unreadable, place.path,
+             "could not be read (" + describe(place.error) + "), so it may refer to this image"});
     for (const UnresolvedReference* ref : unresolvedFor(image))
-        reasons.push_back({KeepReason::Kind::unresolved, ref->file,
-                           "line " + std::to_string(ref->line) + ": \"" + ref->text + "\": " +
-                               ref->reason});
+        reasons.push_back(
+            {KeepReason::Kind::unresolved, ref->file,
+             "line " + std::to_string(ref->line) + ": \"" + ref->text + "\": " + ref->reason});
     std::set<fs::path> seen;
     for (const Reference* ref : referencesTo(image)) {
         if (!seen.insert(ref->file).second)
@@ -778,16 +800,15 @@ std::vector<KeepReason> ReferenceIndex::reasonsToKeep(const fs::path& image,
         if (notUtf8_.count(ref->file))
             reasons.push_back({KeepReason::Kind::notUtf8, ref->file, "is not valid UTF-8 text"});
         else if (auto why = access.whyNotWritable(ref->file))
-            reasons.push_back({KeepReason::Kind::notWritable, ref->file, "cannot be written back: " + *why});
+            reasons.push_back(
+                {KeepReason::Kind::notWritable, ref->file, "cannot be written back: " + *why});
     }
     return reasons;
 }
 
-ReferenceIndex::FileRewrite ReferenceIndex::rewrite(const fs::path& file,
-                                                    const std::vector<fs::path>& copies,
-                                                    const fs::path& keptCopy,
-                                                    TextFileAccess& access,
-                                                    bool writeBackUnchanged) {
+ReferenceIndex::FileRewrite
+ReferenceIndex::rewrite(const fs::path& file, const std::vector<fs::path>& copies,
+                        const fs::path& keptCopy, TextFileAccess& access, bool writeBackUnchanged) {
     FileRewrite result;
     using Failure = FileRewrite::Failure;
     std::set<fs::path> targets;
@@ -929,7 +950,8 @@ SiteCheck checkSite(const fs::path& rootPath) {
                 } else if (std::error_code ignored; fs::exists(*f.target, ignored)) {
                     ++check.references;
                 } else {
-                    check.broken.push_back({file, f.line, text->substr(f.offset, f.length), *f.target});
+                    check.broken.push_back(
+                        {file, f.line, text->substr(f.offset, f.length), *f.target});
                 }
                 continue;
             }

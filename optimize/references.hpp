@@ -49,8 +49,8 @@ struct Reference {
     std::filesystem::path file;
     std::size_t offset = 0; // the path as written, without query or fragment
     std::size_t length = 0;
-    std::size_t line = 0;   // 1-based, for people
-    std::string text;       // the bytes at offset
+    std::size_t line = 0;         // 1-based, for people
+    std::string text;             // the bytes at offset
     std::filesystem::path base;   // the folder it is resolved against
     std::filesystem::path target; // the image it leads to
     ParsedUrl url;                // decoded form and the style to write it back in
@@ -91,7 +91,8 @@ struct KeepReason {
 class TextFileAccess {
   public:
     virtual ~TextFileAccess() = default;
-    virtual std::optional<Bytes> read(const std::filesystem::path& path, std::error_code& error) = 0;
+    virtual std::optional<Bytes> read(const std::filesystem::path& path,
+                                      std::error_code& error) = 0;
     // Replaces the file atomically, keeping its permission bits.
     virtual std::error_code write(const std::filesystem::path& path, ByteView data) = 0;
     // Empty when the file can be replaced (the file and its folder writable); else why not.
@@ -168,7 +169,7 @@ class ReferenceIndex {
     std::vector<UnresolvedReference> unresolved_;
     std::vector<UnreadablePlace> unreadable_;
     std::unordered_map<std::string, std::vector<std::size_t>> byTarget_; // into references_
-    std::map<std::filesystem::path, std::vector<std::size_t>> byFile_;     // into references_
+    std::map<std::filesystem::path, std::vector<std::size_t>> byFile_;   // into references_
     std::map<std::filesystem::path, std::vector<std::size_t>> unresolvedByFile_;
     std::vector<std::vector<std::size_t>> unresolvedByImage_; // into unresolved_
     std::map<std::filesystem::path, bool> notUtf8_; // referencing files that are not UTF-8
@@ -185,16 +186,18 @@ struct BrokenReference {
 };
 
 struct SiteCheck {
-    std::vector<BrokenReference> broken;            // lead to nothing
+    std::vector<BrokenReference> broken;             // lead to nothing
     std::vector<std::filesystem::path> unreferenced; // images nothing refers to
-    std::vector<UnresolvedReference> unresolved;    // name an image, cannot be followed
+    std::vector<UnresolvedReference> unresolved;     // name an image, cannot be followed
     std::vector<UnreadablePlace> unreadable;
     std::size_t textFiles = 0;
     std::size_t imageFiles = 0;
     std::size_t references = 0; // references followed to an existing file
 };
 
-// Every image file below root (by suffix, any letter case; no symbolic links), in walk order.
+// Reads every text file below root and follows each image URL in it: those that lead to no
+// file, and the image files (by suffix, any letter case; no symbolic links) that no URL
+// leads to. An image named by a URL that cannot be followed counts as referred to.
 SiteCheck checkSite(const std::filesystem::path& root);
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.

@@ -26,10 +26,14 @@ class KeepErrorCategory : public std::error_category {
 
 KeepErrc codeFor(KeepReason::Kind kind) {
     switch (kind) {
-    case KeepReason::Kind::unreadable: return KeepErrc::unreadableText;
-    case KeepReason::Kind::notUtf8: return KeepErrc::notUtf8;
-    case KeepReason::Kind::notWritable: return KeepErrc::notWritable;
-    case KeepReason::Kind::unresolved: break;
+    case KeepReason::Kind::unreadable:
+        return KeepErrc::unreadableText;
+    case KeepReason::Kind::notUtf8:
+        return KeepErrc::notUtf8;
+    case KeepReason::Kind::notWritable:
+        return KeepErrc::notWritable;
+    case KeepReason::Kind::unresolved:
+        break;
     }
     return KeepErrc::unresolved;
 }
@@ -48,7 +52,9 @@ const std::error_category& keepErrorCategory() {
     return category;
 }
 
-std::error_code make_error_code(KeepErrc e) { return {static_cast<int>(e), keepErrorCategory()}; }
+std::error_code make_error_code(KeepErrc e) {
+    return {static_cast<int>(e), keepErrorCategory()};
+}
 
 std::optional<Bytes> RunReferences::Access::read(const fs::path& path, std::error_code& error) {
     lastError.reset();
@@ -83,36 +89,42 @@ void RunReferences::reportKept(const fs::path& copy, const std::vector<KeepReaso
     const std::string N = copy.filename().string();
     const std::string folder = copy.parent_path().string();
     for (const auto& reason : reasons)
-        reporter.log(localize("Keeping ") + copy.string() + localize(": ") +
-                     reason.file.string() + " " + reason.reason);
+        reporter.log(localize("Keeping ") + copy.string() + localize(": ") + reason.file.string() +
+                     " " + reason.reason);
     const KeepReason& first = reasons.front();
-    reporter.popupErrorMessage(localize("Keeping ") + N + localize(" in ") + folder +
-                                   localize(": ") + first.file.string() + " " + first.reason,
-                               FileError{FileError::Operation::remove, {copy},
-                                         make_error_code(codeFor(first.kind))});
+    reporter.popupErrorMessage(
+        localize("Keeping ") + N + localize(" in ") + folder + localize(": ") +
+            first.file.string() + " " + first.reason,
+        FileError{FileError::Operation::remove, {copy}, make_error_code(codeFor(first.kind))});
 }
 
 FileResult RunReferences::copyFirst(const fs::path& first, const fs::path& kept) {
     if (files_.exists(kept))
-        return FileError{FileError::Operation::write, {kept}, std::make_error_code(std::errc::file_exists)};
+        return FileError{
+            FileError::Operation::write, {kept}, std::make_error_code(std::errc::file_exists)};
     FileResult error;
     const auto bytes = files_.readFile(first, error);
     if (!bytes)
-        return error ? error : FileError{FileError::Operation::read, {first},
-                                         std::make_error_code(std::errc::io_error)};
+        return error ? error
+                     : FileError{FileError::Operation::read,
+                                 {first},
+                                 std::make_error_code(std::errc::io_error)};
     if (FileResult written = files_.writeFile(kept, *bytes))
         return written;
     // Checked like every copy the run makes: the kept file must hold the first copy's bytes.
     if (!files_.sameContent(first, kept, error)) {
         if (!error)
-            error = FileError{FileError::Operation::compare, {first, kept},
+            error = FileError{FileError::Operation::compare,
+                              {first, kept},
                               make_error_code(RunErrc::contentDiffers)};
         return error;
     }
     return std::nullopt;
 }
 
-void RunReferences::beginGroup() { doneInGroup_.clear(); }
+void RunReferences::beginGroup() {
+    doneInGroup_.clear();
+}
 
 RewriteResult RunReferences::rewriteOne(const fs::path& P, const std::vector<fs::path>& gone,
                                         const fs::path& kept, bool writeBackUnchanged,
@@ -127,12 +139,14 @@ RewriteResult RunReferences::rewriteOne(const fs::path& P, const std::vector<fs:
         return done.written ? RewriteResult::rewritten : RewriteResult::missing;
     case Failure::read:
         reporter.popupErrorMessage(localize("Unable to update ") + P.string(),
-                                   access_.lastError ? *access_.lastError
-                                                     : FileError{FileError::Operation::read, {P}, done.error});
+                                   access_.lastError
+                                       ? *access_.lastError
+                                       : FileError{FileError::Operation::read, {P}, done.error});
         break;
     case Failure::notUtf8:
-        reporter.popupErrorMessage(localize("Unable to update ") + P.string(),
-                                   FileError{FileError::Operation::read, {P}, make_error_code(RunErrc::notUtf8)});
+        reporter.popupErrorMessage(
+            localize("Unable to update ") + P.string(),
+            FileError{FileError::Operation::read, {P}, make_error_code(RunErrc::notUtf8)});
         break;
     case Failure::changed:
         reporter.popupErrorMessage(localize("Unable to update ") + P.string(),
@@ -140,8 +154,9 @@ RewriteResult RunReferences::rewriteOne(const fs::path& P, const std::vector<fs:
         break;
     case Failure::write:
         reporter.popupErrorMessage(localize("Unable to write back to file: ") + P.string(),
-                                   access_.lastError ? *access_.lastError
-                                                     : FileError{FileError::Operation::write, {P}, done.error});
+                                   access_.lastError
+                                       ? *access_.lastError
+                                       : FileError{FileError::Operation::write, {P}, done.error});
         break;
     }
     return RewriteResult::failed;
@@ -158,8 +173,9 @@ RewriteResult RunReferences::rewritePageFile(const fs::path& P, const std::vecto
     return rewriteOne(P, gone, kept, true, reporter, localize);
 }
 
-std::size_t RunReferences::rewriteOtherFiles(const std::vector<fs::path>& gone, const fs::path& kept,
-                                             RunReporter& reporter, const Localize& localize) {
+std::size_t RunReferences::rewriteOtherFiles(const std::vector<fs::path>& gone,
+                                             const fs::path& kept, RunReporter& reporter,
+                                             const Localize& localize) {
     std::size_t written = 0;
     for (const fs::path& file : index_.filesReferring(gone)) {
         if (doneInGroup_.count(file))

@@ -66,7 +66,8 @@ class RunReferences {
     class Access : public TextFileAccess {
       public:
         explicit Access(FileManager& files) : files_(files) {}
-        std::optional<Bytes> read(const std::filesystem::path& path, std::error_code& error) override;
+        std::optional<Bytes> read(const std::filesystem::path& path,
+                                  std::error_code& error) override;
         std::error_code write(const std::filesystem::path& path, ByteView data) override;
         std::optional<std::string> whyNotWritable(const std::filesystem::path& path) override;
 

@@ -12,36 +12,42 @@ namespace {
 // the Latin-1 letters and signs, and the typographic marks that exported titles carry.
 const std::unordered_map<std::string_view, char32_t>& namedReferences() {
     static const std::unordered_map<std::string_view, char32_t> table = {
-        {"amp", U'&'}, {"lt", U'<'}, {"gt", U'>'}, {"quot", U'"'}, {"apos", U'\''},
-        {"nbsp", 0xA0}, {"excl", U'!'}, {"num", U'#'}, {"dollar", U'$'}, {"percnt", U'%'},
-        {"lpar", U'('}, {"rpar", U')'}, {"ast", U'*'}, {"plus", U'+'}, {"comma", U','},
-        {"period", U'.'}, {"sol", U'/'}, {"colon", U':'}, {"semi", U';'}, {"equals", U'='},
-        {"quest", U'?'}, {"commat", U'@'}, {"lsqb", U'['}, {"bsol", U'\\'}, {"rsqb", U']'},
-        {"Hat", U'^'}, {"lowbar", U'_'}, {"grave", U'`'}, {"lcub", U'{'}, {"verbar", U'|'},
-        {"rcub", U'}'}, {"tilde", 0x2DC}, {"iexcl", 0xA1}, {"cent", 0xA2}, {"pound", 0xA3},
-        {"curren", 0xA4}, {"yen", 0xA5}, {"brvbar", 0xA6}, {"sect", 0xA7}, {"uml", 0xA8},
-        {"copy", 0xA9}, {"ordf", 0xAA}, {"laquo", 0xAB}, {"not", 0xAC}, {"shy", 0xAD},
-        {"reg", 0xAE}, {"macr", 0xAF}, {"deg", 0xB0}, {"plusmn", 0xB1}, {"sup2", 0xB2},
-        {"sup3", 0xB3}, {"acute", 0xB4}, {"micro", 0xB5}, {"para", 0xB6}, {"middot", 0xB7},
-        {"cedil", 0xB8}, {"sup1", 0xB9}, {"ordm", 0xBA}, {"raquo", 0xBB}, {"frac14", 0xBC},
-        {"frac12", 0xBD}, {"frac34", 0xBE}, {"iquest", 0xBF}, {"Agrave", 0xC0},
-        {"Aacute", 0xC1}, {"Acirc", 0xC2}, {"Atilde", 0xC3}, {"Auml", 0xC4}, {"Aring", 0xC5},
-        {"AElig", 0xC6}, {"Ccedil", 0xC7}, {"Egrave", 0xC8}, {"Eacute", 0xC9}, {"Ecirc", 0xCA},
-        {"Euml", 0xCB}, {"Igrave", 0xCC}, {"Iacute", 0xCD}, {"Icirc", 0xCE}, {"Iuml", 0xCF},
-        {"ETH", 0xD0}, {"Ntilde", 0xD1}, {"Ograve", 0xD2}, {"Oacute", 0xD3}, {"Ocirc", 0xD4},
-        {"Otilde", 0xD5}, {"Ouml", 0xD6}, {"times", 0xD7}, {"Oslash", 0xD8}, {"Ugrave", 0xD9},
-        {"Uacute", 0xDA}, {"Ucirc", 0xDB}, {"Uuml", 0xDC}, {"Yacute", 0xDD}, {"THORN", 0xDE},
-        {"szlig", 0xDF}, {"agrave", 0xE0}, {"aacute", 0xE1}, {"acirc", 0xE2}, {"atilde", 0xE3},
-        {"auml", 0xE4}, {"aring", 0xE5}, {"aelig", 0xE6}, {"ccedil", 0xE7}, {"egrave", 0xE8},
-        {"eacute", 0xE9}, {"ecirc", 0xEA}, {"euml", 0xEB}, {"igrave", 0xEC}, {"iacute", 0xED},
-        {"icirc", 0xEE}, {"iuml", 0xEF}, {"eth", 0xF0}, {"ntilde", 0xF1}, {"ograve", 0xF2},
-        {"oacute", 0xF3}, {"ocirc", 0xF4}, {"otilde", 0xF5}, {"ouml", 0xF6}, {"divide", 0xF7},
-        {"oslash", 0xF8}, {"ugrave", 0xF9}, {"uacute", 0xFA}, {"ucirc", 0xFB}, {"uuml", 0xFC},
-        {"yacute", 0xFD}, {"thorn", 0xFE}, {"yuml", 0xFF}, {"OElig", 0x152}, {"oelig", 0x153},
-        {"Scaron", 0x160}, {"scaron", 0x161}, {"Yuml", 0x178}, {"ndash", 0x2013},
-        {"mdash", 0x2014}, {"lsquo", 0x2018}, {"rsquo", 0x2019}, {"sbquo", 0x201A},
-        {"ldquo", 0x201C}, {"rdquo", 0x201D}, {"bdquo", 0x201E}, {"bull", 0x2022},
-        {"hellip", 0x2026}, {"euro", 0x20AC}, {"trade", 0x2122},
+        {"amp", U'&'},     {"lt", U'<'},       {"gt", U'>'},      {"quot", U'"'},
+        {"apos", U'\''},   {"nbsp", 0xA0},     {"excl", U'!'},    {"num", U'#'},
+        {"dollar", U'$'},  {"percnt", U'%'},   {"lpar", U'('},    {"rpar", U')'},
+        {"ast", U'*'},     {"plus", U'+'},     {"comma", U','},   {"period", U'.'},
+        {"sol", U'/'},     {"colon", U':'},    {"semi", U';'},    {"equals", U'='},
+        {"quest", U'?'},   {"commat", U'@'},   {"lsqb", U'['},    {"bsol", U'\\'},
+        {"rsqb", U']'},    {"Hat", U'^'},      {"lowbar", U'_'},  {"grave", U'`'},
+        {"lcub", U'{'},    {"verbar", U'|'},   {"rcub", U'}'},    {"tilde", 0x2DC},
+        {"iexcl", 0xA1},   {"cent", 0xA2},     {"pound", 0xA3},   {"curren", 0xA4},
+        {"yen", 0xA5},     {"brvbar", 0xA6},   {"sect", 0xA7},    {"uml", 0xA8},
+        {"copy", 0xA9},    {"ordf", 0xAA},     {"laquo", 0xAB},   {"not", 0xAC},
+        {"shy", 0xAD},     {"reg", 0xAE},      {"macr", 0xAF},    {"deg", 0xB0},
+        {"plusmn", 0xB1},  {"sup2", 0xB2},     {"sup3", 0xB3},    {"acute", 0xB4},
+        {"micro", 0xB5},   {"para", 0xB6},     {"middot", 0xB7},  {"cedil", 0xB8},
+        {"sup1", 0xB9},    {"ordm", 0xBA},     {"raquo", 0xBB},   {"frac14", 0xBC},
+        {"frac12", 0xBD},  {"frac34", 0xBE},   {"iquest", 0xBF},  {"Agrave", 0xC0},
+        {"Aacute", 0xC1},  {"Acirc", 0xC2},    {"Atilde", 0xC3},  {"Auml", 0xC4},
+        {"Aring", 0xC5},   {"AElig", 0xC6},    {"Ccedil", 0xC7},  {"Egrave", 0xC8},
+        {"Eacute", 0xC9},  {"Ecirc", 0xCA},    {"Euml", 0xCB},    {"Igrave", 0xCC},
+        {"Iacute", 0xCD},  {"Icirc", 0xCE},    {"Iuml", 0xCF},    {"ETH", 0xD0},
+        {"Ntilde", 0xD1},  {"Ograve", 0xD2},   {"Oacute", 0xD3},  {"Ocirc", 0xD4},
+        {"Otilde", 0xD5},  {"Ouml", 0xD6},     {"times", 0xD7},   {"Oslash", 0xD8},
+        {"Ugrave", 0xD9},  {"Uacute", 0xDA},   {"Ucirc", 0xDB},   {"Uuml", 0xDC},
+        {"Yacute", 0xDD},  {"THORN", 0xDE},    {"szlig", 0xDF},   {"agrave", 0xE0},
+        {"aacute", 0xE1},  {"acirc", 0xE2},    {"atilde", 0xE3},  {"auml", 0xE4},
+        {"aring", 0xE5},   {"aelig", 0xE6},    {"ccedil", 0xE7},  {"egrave", 0xE8},
+        {"eacute", 0xE9},  {"ecirc", 0xEA},    {"euml", 0xEB},    {"igrave", 0xEC},
+        {"iacute", 0xED},  {"icirc", 0xEE},    {"iuml", 0xEF},    {"eth", 0xF0},
+        {"ntilde", 0xF1},  {"ograve", 0xF2},   {"oacute", 0xF3},  {"ocirc", 0xF4},
+        {"otilde", 0xF5},  {"ouml", 0xF6},     {"divide", 0xF7},  {"oslash", 0xF8},
+        {"ugrave", 0xF9},  {"uacute", 0xFA},   {"ucirc", 0xFB},   {"uuml", 0xFC},
+        {"yacute", 0xFD},  {"thorn", 0xFE},    {"yuml", 0xFF},    {"OElig", 0x152},
+        {"oelig", 0x153},  {"Scaron", 0x160},  {"scaron", 0x161}, {"Yuml", 0x178},
+        {"ndash", 0x2013}, {"mdash", 0x2014},  {"lsquo", 0x2018}, {"rsquo", 0x2019},
+        {"sbquo", 0x201A}, {"ldquo", 0x201C},  {"rdquo", 0x201D}, {"bdquo", 0x201E},
+        {"bull", 0x2022},  {"hellip", 0x2026}, {"euro", 0x20AC},  {"trade", 0x2122},
     };
     return table;
 }
@@ -76,14 +82,16 @@ int hexValue(char c) {
     return -1;
 }
 
-bool isAsciiAlpha(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+bool isAsciiAlpha(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
 
 // Bytes a written URL cannot hold as themselves in some file or context. A replacement
 // encodes them unless the original wrote them as themselves.
 bool unsafeInUrl(unsigned char b) {
     if (b <= 0x20 || b == 0x7F)
         return true;
-    return std::strchr("\"#%'()<>?\\^`{|}", b) != nullptr && b != 0;
+    return std::strchr("\"#%'()<>?\\^`{|}", b) != nullptr;
 }
 
 // Length of the UTF-8 sequence that starts with b (1 for a stray byte).
@@ -124,7 +132,8 @@ std::optional<std::pair<std::string, std::size_t>> decodeCharacterReference(std:
         return std::pair{utf8(value), i + 1};
     }
     std::size_t i = 1;
-    while (i < text.size() && i <= longest && (isAsciiAlpha(text[i]) || (text[i] >= '0' && text[i] <= '9')))
+    while (i < text.size() && i <= longest &&
+           (isAsciiAlpha(text[i]) || (text[i] >= '0' && text[i] <= '9')))
         ++i;
     if (i == 1 || i >= text.size() || text[i] != ';')
         return std::nullopt;
@@ -221,7 +230,8 @@ ParsedUrl parseUrl(const TextView& view, std::size_t begin, std::size_t end, std
         std::size_t j = i + 1;
         while (j < end && view.origin[j] == view.origin[i])
             ++j;
-        const std::string_view written = raw.substr(view.origin[i], view.origin[j] - view.origin[i]);
+        const std::string_view written =
+            raw.substr(view.origin[i], view.origin[j] - view.origin[i]);
         const std::string_view meant = std::string_view(view.text).substr(i, j - i);
         if (written != meant)
             url.style.spellings.emplace(std::string(meant), std::string(written));
@@ -252,13 +262,12 @@ ParsedUrl parseUrl(const TextView& view, std::size_t begin, std::size_t end, std
     std::string_view path = text;
     const auto colon = text.find(':');
     const auto firstSlash = text.find('/');
-    const bool hasScheme = colon != std::string_view::npos && colon > 0 &&
-                           (firstSlash == std::string_view::npos || colon < firstSlash) &&
-                           isAsciiAlpha(text[0]) &&
-                           std::all_of(text.begin(), text.begin() + static_cast<long>(colon), [](char c) {
-                               return isAsciiAlpha(c) || (c >= '0' && c <= '9') || c == '+' ||
-                                      c == '-' || c == '.';
-                           });
+    const bool hasScheme =
+        colon != std::string_view::npos && colon > 0 &&
+        (firstSlash == std::string_view::npos || colon < firstSlash) && isAsciiAlpha(text[0]) &&
+        std::all_of(text.begin(), text.begin() + static_cast<long>(colon), [](char c) {
+            return isAsciiAlpha(c) || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+        });
     if (hasScheme || text.substr(0, 2) == "//") {
         url.kind = ParsedUrl::Kind::absolute;
         path = hasScheme ? text.substr(colon + 1) : text;
@@ -274,19 +283,20 @@ ParsedUrl parseUrl(const TextView& view, std::size_t begin, std::size_t end, std
     std::size_t start = 0;
     for (;;) {
         const auto slash = path.find('/', start);
-        const std::string_view segment = path.substr(start, slash == std::string_view::npos
-                                                                ? std::string_view::npos
-                                                                : slash - start);
+        const std::string_view segment = path.substr(
+            start, slash == std::string_view::npos ? std::string_view::npos : slash - start);
         auto decoded = percentDecode(segment);
         if (!decoded) {
             url.kind = ParsedUrl::Kind::malformed;
             url.problem = "a % not followed by two hex digits";
             decoded = std::string(segment);
-        } else if (decoded->find('/') != std::string::npos || decoded->find('\0') != std::string::npos) {
+        } else if (decoded->find('/') != std::string::npos ||
+                   decoded->find('\0') != std::string::npos) {
             url.kind = ParsedUrl::Kind::malformed;
             url.problem = "an encoded / or NUL inside a name";
         }
-        if (segment.find('\\') != std::string_view::npos && url.kind != ParsedUrl::Kind::malformed) {
+        if (segment.find('\\') != std::string_view::npos &&
+            url.kind != ParsedUrl::Kind::malformed) {
             url.kind = ParsedUrl::Kind::malformed;
             url.problem = "a backslash inside the path";
         }
@@ -296,7 +306,8 @@ ParsedUrl parseUrl(const TextView& view, std::size_t begin, std::size_t end, std
         start = slash + 1;
     }
 
-    const std::size_t lastStart = begin + static_cast<std::size_t>(path.data() - text.data()) + start;
+    const std::size_t lastStart =
+        begin + static_cast<std::size_t>(path.data() - text.data()) + start;
     url.lastSegmentSpelling =
         std::string(raw.substr(view.origin[lastStart], view.origin[end] - view.origin[lastStart]));
     return url;
@@ -328,8 +339,8 @@ std::string respellUrl(const ParsedUrl& original, const std::vector<std::string>
     auto spell = [&](std::string_view urlText) {
         std::string out;
         for (std::size_t i = 0; i < urlText.size();) {
-            const std::size_t n =
-                std::min(sequenceLength(static_cast<unsigned char>(urlText[i])), urlText.size() - i);
+            const std::size_t n = std::min(sequenceLength(static_cast<unsigned char>(urlText[i])),
+                                           urlText.size() - i);
             const std::string character(urlText.substr(i, n));
             if (const auto found = style.spellings.find(character); found != style.spellings.end())
                 out += found->second;
@@ -350,7 +361,8 @@ std::string respellUrl(const ParsedUrl& original, const std::vector<std::string>
     for (std::size_t i = 0; i + 1 < segments.size(); ++i)
         prefix += encodeSegment(segments[i]) + "/";
     const bool sameName = !original.segments.empty() && original.segments.back() == segments.back();
-    return spell(prefix) + (sameName ? original.lastSegmentSpelling : spell(encodeSegment(segments.back())));
+    return spell(prefix) +
+           (sameName ? original.lastSegmentSpelling : spell(encodeSegment(segments.back())));
 }
 
 } // namespace tolvane

@@ -13,8 +13,8 @@
 namespace tolvane {
 
 // A text file as its own language reads it: in markup files (HTML, XML) character
-// references decoded, in every file the script-string escapes \/ \" \' \uXXXX \xXX decoded. Each byte of
-// text remembers where in the file the piece that produced it starts, so a span of the view
+// references decoded, in every file the script-string escapes \/ \" \' \uXXXX \xXX decoded. Each
+// byte of text remembers where in the file the piece that produced it starts, so a span of the view
 // maps back to the bytes written in the file.
 struct TextView {
     std::string text;
@@ -55,9 +55,9 @@ struct ParsedUrl {
     // The path's segments, percent-decoded; "." and ".." kept. For an absolute URL, the
     // segments of its path after the host.
     std::vector<std::string> segments;
-    std::string problem;              // why it is malformed
+    std::string problem; // why it is malformed
     UrlStyle style;
-    std::string lastSegmentSpelling;  // the file's bytes for the last segment
+    std::string lastSegmentSpelling; // the file's bytes for the last segment
 };
 
 // Parses the URL that occupies view.text[begin, end) (its path only: no query or fragment).

@@ -18,20 +18,24 @@ const std::string cli = TOLVANE_CLI;
 TEST(CheckVerb, ListsBrokenReferencesAndUnreferencedImages) {
     TempDir dir;
     const auto site = dir / "My Site";
-    writeFile(site / "index.html", "<img src=\"A_files/a.png\">\n<img src=\"A_files/gone%20now.png\">");
+    writeFile(site / "index.html",
+              "<img src=\"A_files/a.png\">\n<img src=\"A_files/gone%20now.png\">");
     writeFile(site / "A_files/a.png", "a");
     writeFile(site / "A_files/spare.gif", "s");
     const auto result = runProcess(dir.path(), {cli, "check", site.string()});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.err, "");
-    EXPECT_NE(result.out.find("References that point at nothing (1):\n"
-                              "  index.html:2: A_files/gone%20now.png  (no file A_files/gone now.png)\n"),
+    EXPECT_NE(
+        result.out.find("References that point at nothing (1):\n"
+                        "  index.html:2: A_files/gone%20now.png  (no file A_files/gone now.png)\n"),
+        std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("Images nothing refers to (1):\n  A_files/spare.gif\n"),
               std::string::npos)
         << result.out;
-    EXPECT_NE(result.out.find("Images nothing refers to (1):\n  A_files/spare.gif\n"), std::string::npos)
-        << result.out;
 
-    writeFile(site / "A_files/spare.html", "<img src=\"spare.gif\"><img src=\"../A_files/gone now.png\">");
+    writeFile(site / "A_files/spare.html",
+              "<img src=\"spare.gif\"><img src=\"../A_files/gone now.png\">");
     writeFile(site / "A_files/gone now.png", "g");
     const auto clean = runProcess(dir.path(), {cli, "check", site.string()});
     EXPECT_EQ(clean.exitCode, 0);
@@ -45,8 +49,9 @@ TEST(CheckVerb, RefusesFoldersThatAreNotWebsites) {
     const auto notSite = runProcess(dir.path(), {cli, "check", (dir / "site").string()});
     EXPECT_EQ(notSite.exitCode, 2);
     EXPECT_EQ(notSite.out, "");
-    EXPECT_EQ(notSite.err, "Not a website folder.\nWARNING. That folder must contain index.html for "
-                           "it to be the root folder of the site.\n");
+    EXPECT_EQ(notSite.err,
+              "Not a website folder.\nWARNING. That folder must contain index.html for "
+              "it to be the root folder of the site.\n");
     const auto missing = runProcess(dir.path(), {cli, "check", (dir / "nothing").string()});
     EXPECT_EQ(missing.exitCode, 2);
     EXPECT_NE(missing.err.find("no such folder"), std::string::npos) << missing.err;
@@ -59,7 +64,8 @@ TEST(ScanVerb, PeopleFormatCountsReferencesAndTellsWhichCopiesStay) {
     writeFile(site / "index.html", "<img src=\"A_files/logo.png\"><img src=\"B_files/logo.png\">");
     for (const char* page : {"A", "B", "C"}) {
         writeFile(site / (std::string(page) + "_files/logo.png"), "LOGO");
-        writeFile(site / (std::string(page) + ".html"), std::string("<img src=\"") + page + "_files/logo.png\">");
+        writeFile(site / (std::string(page) + ".html"),
+                  std::string("<img src=\"") + page + "_files/logo.png\">");
     }
     writeFile(site / "C.html", "<img src=\"/C_files/logo.png\">");
     const auto result = runProcess(dir.path(), {cli, "scan", site.string()});
@@ -70,7 +76,8 @@ TEST(ScanVerb, PeopleFormatCountsReferencesAndTellsWhichCopiesStay) {
                               "server's root: where the site lies on the server is not known\n"),
               std::string::npos)
         << result.out;
-    EXPECT_NE(result.out.find("  4 references point at its copies\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("  4 references point at its copies\n"), std::string::npos)
+        << result.out;
     // Held as the first copy, C's copy is copied to images/ and both others go.
     bool cFirst = false;
     for (const auto& entry : std::filesystem::directory_iterator(site)) {

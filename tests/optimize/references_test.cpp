@@ -40,7 +40,8 @@ std::vector<fs::path> paths(const Site& site, const std::vector<std::string>& re
 
 // What a run does to the text for one group: every file that refers to a copy is rewritten
 // to lead to the kept copy.
-void rewriteGroup(ReferenceIndex& index, const std::vector<fs::path>& copies, const fs::path& kept) {
+void rewriteGroup(ReferenceIndex& index, const std::vector<fs::path>& copies,
+                  const fs::path& kept) {
     DiskTextFileAccess disk;
     for (const auto& file : index.filesReferring(copies)) {
         const auto done = index.rewrite(file, copies, kept, disk);
@@ -72,18 +73,20 @@ TEST(ReferenceIndex, EncodedNamesInEveryFormAreFoundAndKeepTheirForm) {
     }
     site.put("26_GitHub\u2019s_Page_files/Caf\u00e9.png", "cafe");
     site.put("B_files/Caf\u00e9.png", "cafe");
-    site.put("index.html",
-             "<img src=\"A_files/Crayon_BK_v4%20%2801%29.png\">\n"
-             "<img alt=\"x\" src=\"A_files/Edgar&#32;Crest.jpg\" width=3>\n"
-             "<img src='A_files/Edgar%27s.png'><img src=\"A_files/Edgar's.png\">\n"
-             "<img src=\"A_files/Tom%20&amp;%20Jerry.gif\"><img src=\"A_files/Tom &#x26; Jerry.gif\">\n"
-             "<img src=\"26_GitHub%E2%80%99s_Page_files/Caf%c3%a9.png\">\n"
-             "<img src=\"26_GitHub\u2019s_Page_files/Caf\u00e9.png\">\n"
-             "<img src=\"26_GitHub&rsquo;s_Page_files/Caf&eacute;.png\">\n");
+    site.put(
+        "index.html",
+        "<img src=\"A_files/Crayon_BK_v4%20%2801%29.png\">\n"
+        "<img alt=\"x\" src=\"A_files/Edgar&#32;Crest.jpg\" width=3>\n"
+        "<img src='A_files/Edgar%27s.png'><img src=\"A_files/Edgar's.png\">\n"
+        "<img src=\"A_files/Tom%20&amp;%20Jerry.gif\"><img src=\"A_files/Tom &#x26; Jerry.gif\">\n"
+        "<img src=\"26_GitHub%E2%80%99s_Page_files/Caf%c3%a9.png\">\n"
+        "<img src=\"26_GitHub\u2019s_Page_files/Caf\u00e9.png\">\n"
+        "<img src=\"26_GitHub&rsquo;s_Page_files/Caf&eacute;.png\">\n");
 
-    ReferenceIndex index = ReferenceIndex::build(site.root(), paths(site, {
-        "A_files/Crayon_BK_v4 (01).png", "A_files/Edgar Crest.jpg", "A_files/Edgar's.png",
-        "A_files/Tom & Jerry.gif", "26_GitHub\u2019s_Page_files/Caf\u00e9.png"}));
+    ReferenceIndex index = ReferenceIndex::build(
+        site.root(), paths(site, {"A_files/Crayon_BK_v4 (01).png", "A_files/Edgar Crest.jpg",
+                                  "A_files/Edgar's.png", "A_files/Tom & Jerry.gif",
+                                  "26_GitHub\u2019s_Page_files/Caf\u00e9.png"}));
     EXPECT_EQ(index.references().size(), 9u);
     EXPECT_TRUE(index.unresolved().empty());
     EXPECT_EQ(index.referencesTo(site.path("A_files/Edgar's.png")).size(), 2u);
@@ -97,14 +100,15 @@ TEST(ReferenceIndex, EncodedNamesInEveryFormAreFoundAndKeepTheirForm) {
         rewriteGroup(index, {site.path("A_files/" + name)}, site.path("images/" + name));
     rewriteGroup(index, {site.path("26_GitHub\u2019s_Page_files/Caf\u00e9.png")},
                  site.path("images/Caf\u00e9.png"));
-    EXPECT_EQ(site.read("index.html"),
-              "<img src=\"images/Crayon_BK_v4%20%2801%29.png\">\n"
-              "<img alt=\"x\" src=\"images/Edgar&#32;Crest.jpg\" width=3>\n"
-              "<img src='images/Edgar%27s.png'><img src=\"images/Edgar's.png\">\n"
-              "<img src=\"images/Tom%20&amp;%20Jerry.gif\"><img src=\"images/Tom &#x26; Jerry.gif\">\n"
-              "<img src=\"images/Caf%c3%a9.png\">\n"
-              "<img src=\"images/Caf\u00e9.png\">\n"
-              "<img src=\"images/Caf&eacute;.png\">\n");
+    EXPECT_EQ(
+        site.read("index.html"),
+        "<img src=\"images/Crayon_BK_v4%20%2801%29.png\">\n"
+        "<img alt=\"x\" src=\"images/Edgar&#32;Crest.jpg\" width=3>\n"
+        "<img src='images/Edgar%27s.png'><img src=\"images/Edgar's.png\">\n"
+        "<img src=\"images/Tom%20&amp;%20Jerry.gif\"><img src=\"images/Tom &#x26; Jerry.gif\">\n"
+        "<img src=\"images/Caf%c3%a9.png\">\n"
+        "<img src=\"images/Caf\u00e9.png\">\n"
+        "<img src=\"images/Caf&eacute;.png\">\n");
     expectRoundTrip(site, {site.path("A_files/Edgar's.png")}, site.path("images/Edgar's.png"), 2);
     expectRoundTrip(site, {site.path("26_GitHub\u2019s_Page_files/Caf\u00e9.png")},
                     site.path("images/Caf\u00e9.png"), 3);
@@ -123,8 +127,9 @@ TEST(ReferenceIndex, OneFolderSpelledThreeWaysKeepsEachSpelling) {
 
     // Keep the copy in the other folder: the new folder name takes each reference's style.
     rewriteGroup(index, copies, copies[1]);
-    EXPECT_EQ(site.read("index.html"), "<a href=\"R&D_files/x.png\"><img src=\"R&amp;D_files/x.png\"></a>"
-                                       "<img src=\"R%26D_files/x.png\">");
+    EXPECT_EQ(site.read("index.html"),
+              "<a href=\"R&D_files/x.png\"><img src=\"R&amp;D_files/x.png\"></a>"
+              "<img src=\"R%26D_files/x.png\">");
     EXPECT_EQ(site.read("Q&A_files/Q&A.js"), "show(\"R&D_files\\/x.png\", 'R%26D_files/x.png');");
     expectRoundTrip(site, copies, copies[1], 5);
 }
@@ -133,9 +138,11 @@ TEST(ReferenceIndex, PageScriptsInlineScriptsAndStylesheets) {
     Site site;
     site.put("A_files/a.png", "a");
     site.put("B_files/a.png", "a");
-    site.put("A.html", "<script>var img = \"A_files\\/a.png\"; var n = 'A_files/a.png';</script>\n"
-                       "<img src=\"A_files/a.png\" srcset=\"A_files/a.png 1x, A_files/a.png?v=2 2x\">\n");
-    site.put("A_files/A.js", "x.src = \"A_files/a.png\"; y = \"A_files\\/a.png\"; z = \"A_files\\u002Fa.png\";\n");
+    site.put("A.html",
+             "<script>var img = \"A_files\\/a.png\"; var n = 'A_files/a.png';</script>\n"
+             "<img src=\"A_files/a.png\" srcset=\"A_files/a.png 1x, A_files/a.png?v=2 2x\">\n");
+    site.put("A_files/A.js",
+             "x.src = \"A_files/a.png\"; y = \"A_files\\/a.png\"; z = \"A_files\\u002Fa.png\";\n");
     site.put("A_files/A.css", "div { background: url(a.png) }\np { background: url(\"a.png\") }\n"
                               "q { background:url( 'a.png' ) }\n");
     site.put("B.html", "<img src=\"B_files/a.png\"><img src=\"./A_files/a.png#top\">");
@@ -153,9 +160,10 @@ TEST(ReferenceIndex, PageScriptsInlineScriptsAndStylesheets) {
               "<img src=\"images/a.png\" srcset=\"images/a.png 1x, images/a.png?v=2 2x\">\n");
     EXPECT_EQ(site.read("A_files/A.js"),
               "x.src = \"images/a.png\"; y = \"images\\/a.png\"; z = \"images\\u002Fa.png\";\n");
-    EXPECT_EQ(site.read("A_files/A.css"),
-              "div { background: url(../images/a.png) }\np { background: url(\"../images/a.png\") }\n"
-              "q { background:url( '../images/a.png' ) }\n");
+    EXPECT_EQ(
+        site.read("A_files/A.css"),
+        "div { background: url(../images/a.png) }\np { background: url(\"../images/a.png\") }\n"
+        "q { background:url( '../images/a.png' ) }\n");
     EXPECT_EQ(site.read("B.html"), "<img src=\"images/a.png\"><img src=\"./images/a.png#top\">");
     expectRoundTrip(site, copies, kept, 13);
 }
@@ -196,7 +204,8 @@ TEST(ReferenceIndex, NestedPagesOtherPagesFoldersAndBlogFeeds) {
              "<description>&lt;img src=&quot;Entries/E_files/x.png&quot;&gt;</description>\n"
              "<content><![CDATA[<img src=\"Entries/E_files/x.png\">]]></content>\n"
              "<enclosure url=\"Entries/E_files/x.png\"/>\n");
-    const auto copies = paths(site, {"Top_files/x.png", "a/b/c/P_files/x.png", "Blog/Entries/E_files/x.png"});
+    const auto copies =
+        paths(site, {"Top_files/x.png", "a/b/c/P_files/x.png", "Blog/Entries/E_files/x.png"});
     const fs::path kept = site.path("images/x.png");
     ReferenceIndex index = ReferenceIndex::build(site.root(), copies);
     EXPECT_EQ(index.referencesTo(copies[0]).size(), 2u);
@@ -220,7 +229,8 @@ TEST(ReferenceIndex, BaseHrefIsHonouredOrMakesTheBaseUnknown) {
     Site site;
     site.put("sub/A_files/a.png", "a");
     site.put("B_files/a.png", "a");
-    site.put("index.html", "<head><BASE target=_top HREF=\"sub/\"></head><img src=\"A_files/a.png\">");
+    site.put("index.html",
+             "<head><BASE target=_top HREF=\"sub/\"></head><img src=\"A_files/a.png\">");
     site.put("B.html", "<base href=\"http://example.com/site/\"><img src=\"B_files/a.png\">");
     const auto copies = paths(site, {"sub/A_files/a.png", "B_files/a.png"});
     ReferenceIndex index = ReferenceIndex::build(site.root(), copies);
@@ -237,15 +247,18 @@ TEST(ReferenceIndex, BaseHrefIsHonouredOrMakesTheBaseUnknown) {
     ASSERT_EQ(reasons.size(), 1u);
     EXPECT_EQ(reasons[0].file, site.path("B.html"));
 
-    EXPECT_TRUE(index.rewrite(site.path("index.html"), copies, site.path("images/a.png"), disk).written);
-    EXPECT_EQ(site.read("index.html"), "<head><BASE target=_top HREF=\"sub/\"></head><img src=\"../images/a.png\">");
+    EXPECT_TRUE(
+        index.rewrite(site.path("index.html"), copies, site.path("images/a.png"), disk).written);
+    EXPECT_EQ(site.read("index.html"),
+              "<head><BASE target=_top HREF=\"sub/\"></head><img src=\"../images/a.png\">");
 }
 
 TEST(ReferenceIndex, AScriptOutsidePageFoldersTakesTheBaseOfThePagesThatLoadIt) {
     Site site;
     site.put("A_files/a.png", "a");
     site.put("B_files/a.png", "a");
-    site.put("index.html", "<script src=\"js/site.js\"></script><SCRIPT type=x SRC='js/shared.js'>");
+    site.put("index.html",
+             "<script src=\"js/site.js\"></script><SCRIPT type=x SRC='js/shared.js'>");
     site.put("B.html", "<script src=\"./js/site.js\"></script>");
     site.put("sub/page.html", "<script src=\"../js/shared.js\"></script>");
     site.put("js/site.js", "preload(\"A_files/a.png\");");
@@ -286,21 +299,22 @@ TEST(Guard, ReferencesThatCannotBeRewrittenKeepTheirCopy) {
     Site site;
     for (const char* folder : {"A_files", "B_files", "C_files", "D_files", "E_files", "F_files"})
         site.put(std::string(folder) + "/a.png", "a");
-    site.put("A.html", "<img src=\"/A_files/a.png\">");                       // root-relative
-    site.put("B.html", "<img src=\"http://example.com/B_files/a.png\">");     // absolute
-    site.put("js/site.js", "preload('C_files/a.png');");                    // script in no page folder
-    site.put("D.html", "<img src=\"D_files/a.png\">\xff\xfe");               // not UTF-8
-    site.put("E.html", "<img src=\"E_files/a.png\">");                        // read-only
+    site.put("A.html", "<img src=\"/A_files/a.png\">");                   // root-relative
+    site.put("B.html", "<img src=\"http://example.com/B_files/a.png\">"); // absolute
+    site.put("js/site.js", "preload('C_files/a.png');");       // script in no page folder
+    site.put("D.html", "<img src=\"D_files/a.png\">\xff\xfe"); // not UTF-8
+    site.put("E.html", "<img src=\"E_files/a.png\">");         // read-only
     ASSERT_EQ(::chmod(site.path("E.html").c_str(), 0444), 0);
     site.put("F.html", "<script>w('<img src=\"' + dir + 'a.png\">')</script>"); // built by a script
-    site.put("G.html", "<img src=\"G_files/a.png\">\xff");                    // not UTF-8, refers elsewhere
+    site.put("G.html", "<img src=\"G_files/a.png\">\xff"); // not UTF-8, refers elsewhere
     const auto copies = paths(site, {"A_files/a.png", "B_files/a.png", "C_files/a.png",
                                      "D_files/a.png", "E_files/a.png", "F_files/a.png"});
     ReferenceIndex index = ReferenceIndex::build(site.root(), copies);
     DiskTextFileAccess disk;
 
     auto reasonsFor = [&](std::size_t i) { return index.reasonsToKeep(copies[i], disk); };
-    auto mentions = [](const std::vector<KeepReason>& reasons, const fs::path& file, const std::string& word) {
+    auto mentions = [](const std::vector<KeepReason>& reasons, const fs::path& file,
+                       const std::string& word) {
         return std::any_of(reasons.begin(), reasons.end(), [&](const KeepReason& r) {
             return r.file == file && r.reason.find(word) != std::string::npos;
         });
@@ -326,7 +340,8 @@ TEST(Guard, AnUnreadableTextFileMayReferToAnyImage) {
     site.put("secret.html", "?");
     FailingAccess access;
     access.unreadable = site.path("secret.html");
-    ReferenceIndex index = ReferenceIndex::build(site.root(), paths(site, {"A_files/a.png", "B_files/b.png"}), &access);
+    ReferenceIndex index = ReferenceIndex::build(
+        site.root(), paths(site, {"A_files/a.png", "B_files/b.png"}), &access);
     ASSERT_EQ(index.unreadable().size(), 1u);
     EXPECT_EQ(index.textFilesRead(), 1u);
     for (const auto& image : index.images()) {
@@ -340,8 +355,9 @@ TEST(Rewrite, KeepsEveryOtherByteAndThePermissionBits) {
     Site site;
     site.put("A_files/a.png", "a");
     site.put("A_files/b.png", "b");
-    const std::string before = "\xEF\xBB\xBF<p>\xC3\xA9t\xC3\xA9</p>\r\n<img src=\"A_files/a.png?v=2#x\">"
-                               "<img src=\"A_files/b.png\"> A_files/a.png\t<img src='A_files/a.png'>\r\n";
+    const std::string before =
+        "\xEF\xBB\xBF<p>\xC3\xA9t\xC3\xA9</p>\r\n<img src=\"A_files/a.png?v=2#x\">"
+        "<img src=\"A_files/b.png\"> A_files/a.png\t<img src='A_files/a.png'>\r\n";
     const fs::path page = site.put("A.html", before);
     ASSERT_EQ(::chmod(page.c_str(), 0640), 0);
     const auto a = site.path("A_files/a.png");
@@ -355,7 +371,8 @@ TEST(Rewrite, KeepsEveryOtherByteAndThePermissionBits) {
     EXPECT_EQ(index.rewrite(page, {b}, site.path("images/b.png"), disk).replaced, 1u);
     EXPECT_EQ(site.read("A.html"),
               "\xEF\xBB\xBF<p>\xC3\xA9t\xC3\xA9</p>\r\n<img src=\"images/a-long-name.png?v=2#x\">"
-              "<img src=\"images/b.png\"> images/a-long-name.png\t<img src='images/a-long-name.png'>\r\n");
+              "<img src=\"images/b.png\"> images/a-long-name.png\t<img "
+              "src='images/a-long-name.png'>\r\n");
     struct stat info {};
     ASSERT_EQ(::stat(page.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
@@ -413,7 +430,8 @@ TEST(SiteCheck, BrokenReferencesAndImagesNothingRefersTo) {
     site.put("A_files/remote.png", "r");
     site.put("index.html", "<img src=\"A_files/a.png\">\n<img src=\"A_files/gone.png\">\n"
                            "<img src=\"http://example.com/A_files/remote.png\">");
-    site.put("A_files/A.js", "x = 'A_files\\/only_by_script.jpg'; y = 'A_files/missing%20one.JPG';");
+    site.put("A_files/A.js",
+             "x = 'A_files\\/only_by_script.jpg'; y = 'A_files/missing%20one.JPG';");
     const SiteCheck check = checkSite(site.root());
     EXPECT_EQ(check.textFiles, 2u);
     EXPECT_EQ(check.imageFiles, 4u);
@@ -421,9 +439,11 @@ TEST(SiteCheck, BrokenReferencesAndImagesNothingRefersTo) {
     ASSERT_EQ(check.broken.size(), 2u);
     std::vector<std::string> broken;
     for (const auto& ref : check.broken)
-        broken.push_back(ref.file.filename().string() + ":" + std::to_string(ref.line) + ":" + ref.text);
+        broken.push_back(ref.file.filename().string() + ":" + std::to_string(ref.line) + ":" +
+                         ref.text);
     std::sort(broken.begin(), broken.end());
-    EXPECT_EQ(broken, (std::vector<std::string>{"A.js:1:A_files/missing%20one.JPG", "index.html:2:A_files/gone.png"}));
+    EXPECT_EQ(broken, (std::vector<std::string>{"A.js:1:A_files/missing%20one.JPG",
+                                                "index.html:2:A_files/gone.png"}));
     EXPECT_EQ(check.unreferenced, (std::vector<fs::path>{site.path("A_files/unused.gif")}));
     ASSERT_EQ(check.unresolved.size(), 1u);
     EXPECT_EQ(check.unresolved[0].line, 3u);

@@ -20,7 +20,9 @@ class RunReferencesTest : public ::testing::Test {
   protected:
     fs::path S() const { return dir.path(); }
     std::string p(const std::string& relative) const { return (S() / relative).string(); }
-    void put(const std::string& relative, const std::string& text) { writeFile(S() / relative, text); }
+    void put(const std::string& relative, const std::string& text) {
+        writeFile(S() / relative, text);
+    }
     DuplicateGroup group(const std::vector<std::string>& relatives) {
         std::vector<fs::path> copies;
         for (const auto& r : relatives)
@@ -58,11 +60,11 @@ TEST_F(RunReferencesTest, CopiesThatCannotBeRewrittenStayAndTheRunGoesOn) {
     put("Q_files/c.gif", "C");
     put("P.html", "<img src=\"P_files/c.gif\"><img src=\"http://example.com/Q_files/c.gif\">\xFF");
 
-    const auto outcome = startOptimization(
-        {group({"A_files/a.png", "B_files/a.png", "C_files/a.png"}),
-         group({"X_files/b.png", "Y_files/b.png", "Z_files/b.png"}),
-         group({"P_files/c.gif", "Q_files/c.gif"})},
-        S(), real, reporter);
+    const auto outcome =
+        startOptimization({group({"A_files/a.png", "B_files/a.png", "C_files/a.png"}),
+                           group({"X_files/b.png", "Y_files/b.png", "Z_files/b.png"}),
+                           group({"P_files/c.gif", "Q_files/c.gif"})},
+                          S(), real, reporter);
 
     EXPECT_TRUE(outcome.completed);
     EXPECT_EQ(reporter.steps, static_cast<int>(reporter.maximum));
@@ -77,7 +79,8 @@ TEST_F(RunReferencesTest, CopiesThatCannotBeRewrittenStayAndTheRunGoesOn) {
                                               " cannot be written back: the file is read-only");
     EXPECT_EQ(reporter.sheets[1].error->code, KeepErrc::notWritable);
     // Both copies of c.gif are held: the group is left as it is.
-    EXPECT_NE(reporter.sheets[2].message.find(p("P.html") + " is not valid UTF-8"), std::string::npos);
+    EXPECT_NE(reporter.sheets[2].message.find(p("P.html") + " is not valid UTF-8"),
+              std::string::npos);
     EXPECT_NE(reporter.sheets[3].message.find("absolute URL"), std::string::npos);
     EXPECT_EQ(outcome.errorSheets, 4);
 
@@ -124,9 +127,10 @@ TEST_F(RunReferencesTest, EveryFurtherFileIsRewrittenOnceWithItsLogLine) {
     const Lines updating = linesStartingWith("Updating file: ");
     ASSERT_EQ(updating.size(), 7u);
     // The page files and scripts beside the copies come first, in the run's order.
-    EXPECT_EQ(Lines(updating.begin(), updating.begin() + 3),
-              (Lines{"Updating file: " + p("A.html") + tail, "Updating file: " + p("A_files/A.js") + tail,
-                     "Updating file: " + p("B.html") + tail}));
+    EXPECT_EQ(
+        Lines(updating.begin(), updating.begin() + 3),
+        (Lines{"Updating file: " + p("A.html") + tail, "Updating file: " + p("A_files/A.js") + tail,
+               "Updating file: " + p("B.html") + tail}));
     Lines others(updating.begin() + 3, updating.end());
     Lines expected = {"Updating file: " + p("A_files/A.css") + tail,
                       "Updating file: " + p("Welcome_files/Welcome.js") + tail,
@@ -135,10 +139,12 @@ TEST_F(RunReferencesTest, EveryFurtherFileIsRewrittenOnceWithItsLogLine) {
     std::sort(others.begin(), others.end());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(others, expected);
-    EXPECT_EQ(linesStartingWith("HTML/js file: "), (Lines{"HTML/js file: " + p("B_files/B.js") + " doesn't exist"}));
+    EXPECT_EQ(linesStartingWith("HTML/js file: "),
+              (Lines{"HTML/js file: " + p("B_files/B.js") + " doesn't exist"}));
     EXPECT_EQ(outcome.filesRewritten, 7u);
 
-    EXPECT_EQ(readFile(S() / "A.html"), "<link rel=stylesheet href=\"A_files/A.css\"><img src=\"images/a.png\">");
+    EXPECT_EQ(readFile(S() / "A.html"),
+              "<link rel=stylesheet href=\"A_files/A.css\"><img src=\"images/a.png\">");
     EXPECT_EQ(readFile(S() / "A_files/A.js"), "s = \"images\\/a.png\";");
     EXPECT_EQ(readFile(S() / "A_files/A.css"), "div { background: url(../images/a.png) }");
     EXPECT_EQ(readFile(S() / "B.html"), "<img src=\"images/a.png\"><img src=\"images/a.png\">");
@@ -174,7 +180,8 @@ TEST_F(RunReferencesTest, ADryRunWritesTheSameLinesAndChangesNothing) {
 
     startOptimization(groups, S(), real, reporter);
     EXPECT_EQ(dryReporter.events, reporter.events);
-    EXPECT_EQ(readFile(S() / "index.html"), "<img src=\"images/a.png\"><img src=\"/B_files/a.png\">");
+    EXPECT_EQ(readFile(S() / "index.html"),
+              "<img src=\"images/a.png\"><img src=\"/B_files/a.png\">");
     EXPECT_EQ(readFile(S() / "B_files/a.png"), "AAAA");
     EXPECT_FALSE(fs::exists(S() / "C_files/a.png"));
     EXPECT_EQ(readFile(S() / "C_files/C.js"), "i = 'images\\/a.png';");

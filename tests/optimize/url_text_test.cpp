@@ -39,7 +39,8 @@ TEST(CharacterReferences, NamedDecimalAndHexDecodeToUtf8) {
         EXPECT_EQ(ref->first, c.bytes) << c.text;
         EXPECT_EQ(ref->second, c.length) << c.text;
     }
-    for (const char* bad : {"&amp", "&nosuchname;", "&#;", "&#0;", "&#xD800;", "&#x110000;", "& amp;", "amp;"})
+    for (const char* bad :
+         {"&amp", "&nosuchname;", "&#;", "&#0;", "&#xD800;", "&#x110000;", "& amp;", "amp;"})
         EXPECT_FALSE(decodeCharacterReference(bad)) << bad;
 }
 
@@ -95,7 +96,10 @@ TEST(Respelling, PercentEncodedStaysPercentEncoded) {
                       {"images", "Crayon_BK_v4 (01)-0a1b2c3d.png"}),
               "images/Crayon_BK_v4%20%2801%29-0a1b2c3d.png");
     // Lowercase hex stays lowercase, also for a folder the old URL did not name.
-    EXPECT_EQ(respell("26_GitHub%e2%80%99s_files/a.png", false, {"\xC3\x9C" "ber", "a.png"}),
+    EXPECT_EQ(respell("26_GitHub%e2%80%99s_files/a.png", false,
+                      {"\xC3\x9C"
+                       "ber",
+                       "a.png"}),
               "%c3%9cber/a.png");
     // A character the old URL wrote as itself stays itself; one it never had is made safe.
     EXPECT_EQ(respell("A_files/My Pic.png", false, {"my pics", "My Pic-1.png"}),
@@ -105,7 +109,8 @@ TEST(Respelling, PercentEncodedStaysPercentEncoded) {
 }
 
 TEST(Respelling, CharacterReferencesEscapedSlashesAndDotSlashStay) {
-    EXPECT_EQ(respell("Q&amp;A_files/Tom&#32;&amp;&#32;Jerry.gif", true, {"images", "Tom & Jerry-0123abcd.gif"}),
+    EXPECT_EQ(respell("Q&amp;A_files/Tom&#32;&amp;&#32;Jerry.gif", true,
+                      {"images", "Tom & Jerry-0123abcd.gif"}),
               "images/Tom&#32;&amp;&#32;Jerry-0123abcd.gif");
     EXPECT_EQ(respell("Q&amp;A_files/x.gif", true, {"R&D", "x.gif"}), "R&amp;D/x.gif");
     // A markup file gets &amp; for a new "&" unless the old URL wrote "&" as itself.
