@@ -277,7 +277,29 @@ class Run {
         }
         outcome_.filesRewritten +=
             references_->rewriteOtherFiles(goneCopies, kept, reporter_, localize_);
+        restoreStillReferred(goneCopies, kept);
         outcome_.rewriteTime += Clock::now() - started;
+    }
+
+    // A file that could not be rewritten after all still refers to copies that went: their
+    // bytes are in kept, so each is put back where the file expects it.
+    void restoreStillReferred(const std::vector<fs::path>& goneCopies, const fs::path& kept) {
+        for (const fs::path& copy : references_->stillReferred(goneCopies)) {
+            const std::string N = copy.filename().string();
+            const std::string folder = copy.parent_path().string();
+            reporter_.log(localize_("Restoring duplicate file: ") + N + localize_(" to ") + folder);
+            FileResult error;
+            std::optional<Bytes> bytes = files_.readFile(kept, error);
+            if (bytes && !files_.exists(copy))
+                error = files_.writeFile(copy, *bytes);
+            if (error) {
+                reporter_.popupErrorMessage(
+                    localize_("Unable to restore ") + N + localize_(" to ") + folder, *error);
+            } else if (bytes && outcome_.copiesRemoved > 0) {
+                --outcome_.copiesRemoved;
+                outcome_.bytesSaved -= std::min<std::uint64_t>(outcome_.bytesSaved, bytes->size());
+            }
+        }
     }
 
     fs::path root_;

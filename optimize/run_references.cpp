@@ -124,6 +124,20 @@ FileResult RunReferences::copyFirst(const fs::path& first, const fs::path& kept)
 
 void RunReferences::beginGroup() {
     doneInGroup_.clear();
+    failedInGroup_.clear();
+}
+
+std::vector<fs::path> RunReferences::stillReferred(const std::vector<fs::path>& gone) const {
+    std::vector<fs::path> referred;
+    for (const fs::path& copy : gone) {
+        for (const Reference* reference : index_.referencesTo(copy)) {
+            if (failedInGroup_.count(reference->file)) {
+                referred.push_back(copy);
+                break;
+            }
+        }
+    }
+    return referred;
 }
 
 RewriteResult RunReferences::rewriteOne(const fs::path& P, const std::vector<fs::path>& gone,
@@ -134,9 +148,12 @@ RewriteResult RunReferences::rewriteOne(const fs::path& P, const std::vector<fs:
     reporter.log(localize("Updating file: ") + P.string() + localize(" to use moved image: ") +
                  kept.filename().string());
     const auto done = index_.rewrite(P, gone, kept, access_, writeBackUnchanged);
+    if (done.failure == Failure::none)
+        return done.written ? RewriteResult::rewritten : RewriteResult::missing;
+    failedInGroup_.insert(P);
     switch (done.failure) {
     case Failure::none:
-        return done.written ? RewriteResult::rewritten : RewriteResult::missing;
+        break;
     case Failure::read:
         reporter.popupErrorMessage(localize("Unable to update ") + P.string(),
                                    access_.lastError

@@ -60,6 +60,11 @@ class RunReferences {
                                   const std::filesystem::path& kept, RunReporter& reporter,
                                   const Localize& localize);
 
+    // The copies in gone that a file of this group still refers to because its rewrite failed
+    // (a write that failed after the guard's checks, such as a full disk).
+    std::vector<std::filesystem::path>
+    stillReferred(const std::vector<std::filesystem::path>& gone) const;
+
   private:
     // The text files go through the run's file manager; whether one can be written is asked
     // of the file system itself.
@@ -87,6 +92,7 @@ class RunReferences {
     Access access_;
     ReferenceIndex index_;
     std::set<std::filesystem::path> doneInGroup_;
+    std::set<std::filesystem::path> failedInGroup_;
 };
 
 } // namespace tolvane

@@ -468,6 +468,12 @@ TEST_F(RunTest, PageFailuresAreReportedAndTheRunGoesOn) {
     EXPECT_EQ(readFile(S() / "C.html"), "caf\xE9 <img src=\"C_files/logo.png\">");
     EXPECT_EQ(readFile(S() / "C_files/logo.png"), "LOGO");
     EXPECT_EQ(outcome.filesRewritten, 3u); // B.html, B.js, D.html
+    // D.js still names D_files/logo.png, so that copy is put back from the kept one.
+    EXPECT_EQ(linesStartingWith("Restoring "),
+              (Lines{"Restoring duplicate file: logo.png to " + p("D_files")}));
+    EXPECT_EQ(readFile(S() / "D_files/logo.png"), "LOGO");
+    EXPECT_EQ(readFile(S() / "D_files/D.js"), "document.images[0].src = \"D_files\\/logo.png\";\n");
+    EXPECT_EQ(outcome.copiesRemoved, 1u); // only B's copy is gone for good
     EXPECT_EQ(reporter.steps, 8);
     EXPECT_TRUE(reporter.completed);
 }
