@@ -1,4 +1,5 @@
 #include "scan/content_sets.hpp"
+#include "util/digest.hpp"
 
 #include <algorithm>
 #include <array>
@@ -8,7 +9,6 @@
 #include <functional>
 #include <memory>
 #include <new>
-#include <openssl/evp.h>
 #include <stdexcept>
 #include <string_view>
 #include <sys/stat.h>
@@ -25,44 +25,11 @@ constexpr std::size_t longestFirstStretch = 4096;
 constexpr std::size_t shortestFirstStretch = 512;
 constexpr std::size_t laterStretch = std::size_t{1} << 20;
 
-struct MdCtxDeleter {
-    void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
-};
-using Md5Context = std::unique_ptr<EVP_MD_CTX, MdCtxDeleter>;
-
-Md5Context newMd5() {
-    Md5Context ctx(EVP_MD_CTX_new());
-    if (!ctx || EVP_DigestInit_ex(ctx.get(), EVP_md5(), nullptr) != 1)
-        throw std::runtime_error("MD5 unavailable");
-    return ctx;
-}
-
-// Files that agree so far share one digest state; a split gives each part a copy.
-Md5Context copyMd5(const Md5Context& from) {
-    Md5Context ctx(EVP_MD_CTX_new());
-    if (!ctx || EVP_MD_CTX_copy_ex(ctx.get(), from.get()) != 1)
-        throw std::runtime_error("MD5 unavailable");
-    return ctx;
-}
-
-std::string finishMd5(const Md5Context& ctx) {
-    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(ctx.get(), digest.data(), &length);
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string hex(2 * length, '0');
-    for (unsigned int i = 0; i < length; ++i) {
-        hex[2 * i] = digits[digest[i] >> 4];
-        hex[2 * i + 1] = digits[digest[i] & 0x0f];
-    }
-    return hex;
-}
-
 // Files that agreed up to offset, still to be read from there.
 struct Pending {
     std::vector<std::size_t> members;
     std::uint64_t offset = 0;
-    Md5Context md5; // state after the first offset bytes they share
+    Md5Hasher md5; // state after the first offset bytes they share
     bool readBefore = false;
 };
 
@@ -101,7 +68,7 @@ std::vector<ContentSet> partitionByContent(const std::vector<std::filesystem::pa
         all.members.resize(files.size());
         for (std::size_t i = 0; i < files.size(); ++i)
             all.members[i] = i;
-        all.md5 = newMd5();
+        all.md5 = Md5Hasher();
         pending.push_back(std::move(all));
     }
 
@@ -180,10 +147,10 @@ std::vector<ContentSet> partitionByContent(const std::vector<std::filesystem::pa
         for (Version& version : versions) {
             if (version.members.size() < 2)
                 continue;
-            Md5Context md5 = copyMd5(current.md5);
-            EVP_DigestUpdate(md5.get(), version.bytes.data(), version.bytes.size());
+            Md5Hasher md5 = current.md5;
+            md5.update(version.bytes);
             if (last) {
-                found.push_back({std::move(version.members), finishMd5(md5)});
+                found.push_back({std::move(version.members), md5.finish()});
                 if (progress)
                     progress->digestsComputed.fetch_add(1, std::memory_order_relaxed);
             } else {
