@@ -22,11 +22,11 @@ class RunChannel : public QObject {
     void progressStepped();
     void progressStopped();
     void runCompleted();
-    void rescanned(const std::shared_ptr<const tolvane::ScanResult>& result);
+    void rescanned(const std::shared_ptr<const tolvane::ScanDisplay>& shown);
     void ended(bool completed);
 };
 
 } // namespace tolvane
 
 Q_DECLARE_METATYPE(std::optional<tolvane::ErrorText>)
-Q_DECLARE_METATYPE(std::shared_ptr<const tolvane::ScanResult>)
+Q_DECLARE_METATYPE(std::shared_ptr<const tolvane::ScanDisplay>)

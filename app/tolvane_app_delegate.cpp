@@ -120,9 +120,40 @@ std::uint64_t savingOf(const DuplicateGroup& group) {
 
 } // namespace
 
+ScanDisplay withReferences(ScanResult scan) {
+    ScanDisplay shown;
+    std::vector<std::filesystem::path> copies;
+    for (const DuplicateGroup& group : scan.duplicates)
+        copies.insert(copies.end(), group.copies.begin(), group.copies.end());
+    if (!copies.empty()) {
+        const ReferenceIndex index = ReferenceIndex::build(scan.root, copies);
+        DiskTextFileAccess disk;
+        shown.groups.reserve(scan.duplicates.size());
+        for (const DuplicateGroup& group : scan.duplicates) {
+            // As a run decides: a copy referred to in a way that cannot be rewritten stays;
+            // a first copy that stays is copied to images/, so the group is handled only when
+            // that still saves a copy.
+            GroupReferences refs;
+            refs.held.resize(group.copies.size());
+            refs.goes = group.copies.empty() ? 0 : group.copies.size() - 1;
+            for (std::size_t i = 0; i < group.copies.size(); ++i) {
+                refs.references += index.referencesTo(group.copies[i]).size();
+                refs.held[i] = index.reasonsToKeep(group.copies[i], disk);
+                if (i > 0 && !refs.held[i].empty())
+                    --refs.goes;
+            }
+            if (!refs.held.empty() && !refs.held[0].empty() && refs.goes < 2)
+                refs.goes = 0;
+            shown.groups.push_back(std::move(refs));
+        }
+    }
+    shown.scan = std::move(scan);
+    return shown;
+}
+
 TolvaneAppDelegate::TolvaneAppDelegate(QObject* parent) : QObject(parent) {
     qRegisterMetaType<std::optional<ErrorText>>();
-    qRegisterMetaType<std::shared_ptr<const ScanResult>>();
+    qRegisterMetaType<std::shared_ptr<const ScanDisplay>>();
     makeFileManager_ = [] { return std::make_unique<RealFileManager>(); };
 
     window_ = new MainWindow;
@@ -178,6 +209,7 @@ int TolvaneAppDelegate::selectedRow() const {
 void TolvaneAppDelegate::selectImage() {
     const int index = selectedRow();
     if (index < 0) {
+        pagesGroup_ = -1;
         if (pagesDataSource)
             pagesDataSource->removeAllRows();
         showPreview(nullptr);
@@ -185,6 +217,7 @@ void TolvaneAppDelegate::selectImage() {
     }
     const DuplicateGroup* group =
         duplicates && index < static_cast<int>(duplicates->size()) ? &(*duplicates)[index] : nullptr;
+    pagesGroup_ = group ? index : -1;
     if (group) {
         const QVariantList copies = urlsOf(group->copies);
         if (pagesDataSource) {
@@ -210,27 +243,41 @@ void TolvaneAppDelegate::traverseWebsite(const std::filesystem::path& root) {
     setBusy(Busy::Scanning, tr("Scanning %1...").arg(toQString(root)));
     scanProgress_ = std::make_unique<ScanProgress>();
     delete scanThread_;
+    findingReferences_ = false;
     scanThread_ = QThread::create([this, root, progress = scanProgress_.get()] {
-        auto result = std::make_shared<const ScanResult>(scanWebsite(root, progress));
+        ScanResult scanned = scanWebsite(root, progress);
+        std::shared_ptr<const ScanDisplay> shown;
+        if (scanned.cancelled) {
+            shown = std::make_shared<const ScanDisplay>(ScanDisplay{std::move(scanned), {}});
+        } else {
+            findingReferences_ = true;
+            shown = std::make_shared<const ScanDisplay>(withReferences(std::move(scanned)));
+        }
         QMetaObject::invokeMethod(
-            this, [this, result] { scanFinished(result); }, Qt::QueuedConnection);
+            this, [this, shown] { scanFinished(shown); }, Qt::QueuedConnection);
     });
     scanThread_->start();
     scanTicker_.start();
 }
 
-void TolvaneAppDelegate::scanFinished(const std::shared_ptr<const ScanResult>& result) {
+void TolvaneAppDelegate::scanFinished(const std::shared_ptr<const ScanDisplay>& shown) {
     scanTicker_.stop();
     scanThread_->wait();
+    findingReferences_ = false;
     setBusy(Busy::Idle, {});
-    if (result->cancelled)
+    if (shown->scan.cancelled)
         return;
-    showScanResult(result);
+    showScanResult(shown);
 }
 
 void TolvaneAppDelegate::showScanProgress() {
     if (!scanProgress_)
         return;
+    if (findingReferences_) {
+        progressIndicator->setRange(0, 0);
+        window_->statusLabel->setText(tr("Finding the references to the copies..."));
+        return;
+    }
     const ScanProgress& progress = *scanProgress_;
     const std::uint64_t total = progress.candidateBytes.load();
     if (progress.phase.load() == ScanPhase::Comparing && total > 0) {
@@ -246,17 +293,25 @@ void TolvaneAppDelegate::showScanProgress() {
     }
 }
 
-void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanResult>& result) {
+const GroupReferences* TolvaneAppDelegate::referencesOf(int row) const {
+    return row >= 0 && row < static_cast<int>(groupReferences_.size()) ? &groupReferences_[row]
+                                                                        : nullptr;
+}
+
+void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>& shown) {
     // The new result replaces the old in one step on this thread; the images table is emptied
     // first so that no row ever describes a group of another result.
+    const ScanResult* result = &shown->scan;
     const QVariantList images = urlsOf(result->imageList);
     shownRoot_ = result->root;
     if (imagesDataSource) {
         imagesDataSource->removeAllRows();
         duplicates = result->duplicates;
+        groupReferences_ = shown->groups;
         imagesDataSource->addAllRows(images);
     } else {
         duplicates = result->duplicates;
+        groupReferences_ = shown->groups;
         imagesDataSource = new NSURLTableViewDataSource(images, imagesTable_, this);
         configureImagesTable();
     }
@@ -269,7 +324,7 @@ void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanResult>&
                 });
         QHeaderView* header = imagesTable_->horizontalHeader();
         header->setSectionResizeMode(0, QHeaderView::Stretch);
-        for (int column = 1; column < 4; ++column)
+        for (int column = 1; column < 5; ++column)
             header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
     }
 
@@ -301,11 +356,13 @@ void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanResult>&
 }
 
 void TolvaneAppDelegate::configureImagesTable() {
-    imagesDataSource->setColumnTitles({tr("Image"), tr("Copies"), tr("Size"), tr("Saving")});
+    imagesDataSource->setColumnTitles(
+        {tr("Image"), tr("Copies"), tr("References"), tr("Size"), tr("Saving")});
     imagesDataSource->setCellPresenter([this](const QVariant& element, int row, int column,
                                               int role) -> QVariant {
         const DuplicateGroup* group =
             duplicates && row < static_cast<int>(duplicates->size()) ? &(*duplicates)[row] : nullptr;
+        const GroupReferences* refs = referencesOf(row);
         const auto path = toPath(element.toUrl().toLocalFile());
         if (role == Qt::DisplayRole) {
             switch (column) {
@@ -314,10 +371,17 @@ void TolvaneAppDelegate::configureImagesTable() {
             case 1:
                 return group ? QVariant(static_cast<qulonglong>(group->copies.size())) : QVariant();
             case 2:
-                return group ? sizeText(group->size) : QString();
+                return refs ? QVariant(static_cast<qulonglong>(refs->references)) : QVariant();
             case 3:
-                return group ? sizeText(savingOf(*group)) : QString();
+                return group ? sizeText(group->size) : QString();
+            case 4:
+                if (!group)
+                    return QString();
+                return sizeText(refs ? refs->saving(group->size) : savingOf(*group));
             }
+        } else if (role == Qt::ToolTipRole && column == 2) {
+            return tr("References in the site's pages, scripts, stylesheets and feeds that "
+                      "point at the copies");
         } else if (role == Qt::ToolTipRole) {
             return relativeText(path, shownRoot_);
         } else if (role == Qt::TextAlignmentRole && column > 0) {
@@ -334,10 +398,19 @@ void TolvaneAppDelegate::configurePagesTable() {
         // Row 0 is the copy the run keeps in the site images folder.
         const bool kept = row == 0;
         const auto path = toPath(element.toUrl().toLocalFile());
+        const GroupReferences* refs = referencesOf(pagesGroup_);
+        const std::vector<KeepReason>* reasons =
+            refs && row < static_cast<int>(refs->held.size()) ? &refs->held[row] : nullptr;
         if (role == Qt::DisplayRole) {
             if (column == 0)
                 return relativeText(path, shownRoot_);
-            return kept ? tr("Kept in images/") : tr("Deleted");
+            return fateOf(refs, reasons, kept);
+        }
+        if (role == Qt::ToolTipRole && column == 1 && reasons && !reasons->empty()) {
+            QStringList lines;
+            for (const KeepReason& reason : *reasons)
+                lines << reasonText(reason);
+            return lines.join('\n');
         }
         if (role == Qt::ToolTipRole)
             return toQString(path);
@@ -348,6 +421,25 @@ void TolvaneAppDelegate::configurePagesTable() {
         }
         return {};
     });
+}
+
+QString TolvaneAppDelegate::reasonText(const KeepReason& reason) const {
+    return relativeText(reason.file, shownRoot_) + QLatin1Char(' ') + fromUtf8(reason.reason);
+}
+
+QString TolvaneAppDelegate::fateOf(const GroupReferences* refs,
+                                   const std::vector<KeepReason>* reasons, bool first) const {
+    if (refs && reasons && !reasons->empty()) {
+        QString why = reasonText(reasons->front());
+        if (reasons->size() > 1)
+            why += tr(" (and %1 more)").arg(reasons->size() - 1);
+        // A first copy that stays still gives its bytes to images/ when the group is handled.
+        return first && refs->goes ? tr("Stays, copied to images/: %1").arg(why)
+                                   : tr("Stays: %1").arg(why);
+    }
+    if (refs && refs->goes == 0)
+        return tr("Stays: no copy of this image can go");
+    return first ? tr("Kept in images/") : tr("Deleted");
 }
 
 void TolvaneAppDelegate::showPreview(const DuplicateGroup* group) {
@@ -377,9 +469,11 @@ void TolvaneAppDelegate::showSummary() {
     }
     std::size_t copies = 0;
     std::uint64_t bytes = 0;
-    for (const DuplicateGroup& group : *duplicates) {
-        copies += group.copies.size() - 1;
-        bytes += savingOf(group);
+    for (std::size_t i = 0; i < duplicates->size(); ++i) {
+        const DuplicateGroup& group = (*duplicates)[i];
+        const GroupReferences* refs = referencesOf(static_cast<int>(i));
+        copies += refs ? refs->goes : group.copies.size() - 1;
+        bytes += refs ? refs->saving(group.size) : savingOf(group);
     }
     const QString images = duplicates->size() == 1
                                ? tr("1 duplicated image")
@@ -546,7 +640,8 @@ void TolvaneAppDelegate::startOptimization(const RunJob& job, RunChannel& channe
         tolvane::startOptimization(job.duplicates, job.root, *job.files, reporter, localize);
     if (outcome.completed) {
         // The re-scan works here too; the window takes its result in one step on its thread.
-        emit channel.rescanned(std::make_shared<const ScanResult>(scanWebsite(job.root)));
+        emit channel.rescanned(
+            std::make_shared<const ScanDisplay>(withReferences(scanWebsite(job.root))));
     }
     emit channel.ended(outcome.completed);
 }

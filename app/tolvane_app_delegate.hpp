@@ -1,6 +1,7 @@
 #pragma once
 
 #include "optimize/file_manager.hpp"
+#include "optimize/references.hpp"
 #include "scan/scan.hpp"
 
 #include <QObject>
@@ -9,6 +10,8 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -34,6 +37,28 @@ struct ErrorText {
     QString description;
     QString localizedDescription;
 };
+
+// What the window shows of one duplicate group beyond its copies: how many references point at
+// them, and which copies a run leaves where they are and why.
+struct GroupReferences {
+    std::size_t references = 0;
+    std::vector<std::vector<KeepReason>> held; // per copy; empty for a copy free to go
+    std::size_t goes = 0;                      // copies a run removes
+    // Bytes a run saves: a first copy that must stay is copied to images/, which costs one.
+    std::uint64_t saving(std::uint64_t size) const {
+        return (goes && !held.empty() && !held[0].empty() ? goes - 1 : goes) * size;
+    }
+};
+
+// A scan result with the references to its copies, as the window shows it.
+struct ScanDisplay {
+    ScanResult scan;
+    std::vector<GroupReferences> groups; // one per duplicate group, in the same order
+};
+
+// Finds every reference to the copies of the scan's groups (reading the site's text files) and
+// decides, as a run would, which copies stay. Works off the window's thread.
+ScanDisplay withReferences(ScanResult scan);
 
 // The controller of the main window: opens a site, shows its duplicate images, and optimizes it
 // on a worker thread after the user confirmed. It owns the window and everything the window
@@ -84,6 +109,7 @@ class TolvaneAppDelegate : public QObject {
     const std::optional<std::vector<DuplicateGroup>>& currentDuplicates() const {
         return duplicates;
     }
+    const std::vector<GroupReferences>& currentReferences() const { return groupReferences_; }
     const std::filesystem::path& siteRoot() const { return rootURL; }
     const QStringList& actionLog() const { return logOfActions; }
 
@@ -107,12 +133,17 @@ class TolvaneAppDelegate : public QObject {
     // the window only through the channel's queued signals.
     static void startOptimization(const RunJob& job, RunChannel& channel);
 
-    void showScanResult(const std::shared_ptr<const ScanResult>& result);
-    void scanFinished(const std::shared_ptr<const ScanResult>& result);
+    void showScanResult(const std::shared_ptr<const ScanDisplay>& shown);
+    void scanFinished(const std::shared_ptr<const ScanDisplay>& shown);
+    const GroupReferences* referencesOf(int row) const;
     void runEnded(bool completed);
     QMessageBox* showSheet(const QString& text, const QString& informativeText);
     int selectedRow() const;
     void showPreview(const DuplicateGroup* group);
+    // What a run does with one copy, for the pages table.
+    QString fateOf(const GroupReferences* refs, const std::vector<KeepReason>* reasons,
+                   bool first) const;
+    QString reasonText(const KeepReason& reason) const;
     void showSummary();
     void updateControls();
     void setBusy(Busy busy, const QString& status);
@@ -133,6 +164,8 @@ class TolvaneAppDelegate : public QObject {
     NSURLTableViewDataSource* imagesDataSource = nullptr;
     NSURLTableViewDataSource* pagesDataSource = nullptr;
     std::optional<std::vector<DuplicateGroup>> duplicates;
+    std::vector<GroupReferences> groupReferences_; // in step with duplicates
+    int pagesGroup_ = -1;                          // the group the pages table shows
     QStringList logOfActions;
 
     // Beyond the tables: the root of the result on display, and what may start now.
@@ -142,6 +175,7 @@ class TolvaneAppDelegate : public QObject {
     Busy busy_ = Busy::Idle;
     QThread* scanThread_ = nullptr;
     std::unique_ptr<ScanProgress> scanProgress_;
+    std::atomic<bool> findingReferences_{false};
     QTimer scanTicker_;
     QThread* runThread_ = nullptr;
     FileManagerFactory makeFileManager_;

@@ -23,6 +23,7 @@
 #include <QThread>
 #include <QUrl>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -399,6 +400,70 @@ class TolvaneAppDelegateTest : public QObject {
         QCOMPARE(shownPicture.size(), QSize(12, 8));
         QCOMPARE(shownPicture.toImage().pixelColor(3, 3), QColor(Qt::red));
         QVERIFY(controller->window()->previewCaption->text().contains("dot.png"));
+    }
+
+    void aCopyReferredToByANonUtf8PageStaysWithItsReason() {
+        TempDir site;
+        writeFile(site / "index.html", "<html><body>home</body></html>");
+        const std::string logo = "logo bytes, the same everywhere";
+        for (const std::string page : {"A", "B", "C"}) {
+            // B.html is Latin-1 text: a run cannot rewrite it, so its copy must stay.
+            const std::string text = page == "B" ? "<p>caf\xe9</p>" : "<p>home</p>";
+            std::string images = "<img src=\"" + page + "_files/logo.png\">";
+            if (page != "B") {
+                images += "<img src=\"" + page + "_files/star.gif\">";
+                writeFile(site / (page + "_files") / "star.gif", "GIF89a star");
+            }
+            writeFile(site / (page + ".html"), text + images);
+            writeFile(site / (page + "_files") / "logo.png", logo);
+        }
+        const tolvane::ScanResult expected = tolvane::scanWebsite(site.path());
+        QCOMPARE(names(expected.duplicates), (QStringList{"logo.png", "star.gif"}));
+        const auto& copies = expected.duplicates[0].copies;
+        const auto held = std::find(copies.begin(), copies.end(), site / "B_files/logo.png");
+        QVERIFY(held != copies.end());
+        const int heldRow = static_cast<int>(held - copies.begin());
+
+        scanThroughChooser(site.path());
+        QTableView* images = controller->imagesTable();
+        QTableView* pages = controller->pagesTable();
+        QCOMPARE(images->model()->headerData(2, Qt::Horizontal).toString(),
+                 QStringLiteral("References"));
+        // Each page refers to its own copies once, the Latin-1 page included.
+        QCOMPARE(columnTexts(images, 2), (QStringList{"3", "2"}));
+
+        // The copy B.html refers to stays, naming the file and why; the others go (a first
+        // copy that stays gives its bytes to images/, so both others go then).
+        const QStringList fates = columnTexts(pages, 1);
+        QCOMPARE(fates.size(), 3);
+        const QString reason = QStringLiteral("B.html is not valid UTF-8 text");
+        for (int row = 0; row < 3; ++row) {
+            if (row == heldRow)
+                QCOMPARE(fates[row], heldRow == 0 ? "Stays, copied to images/: " + reason
+                                                  : "Stays: " + reason);
+            else
+                QCOMPARE(fates[row], row == 0 ? QStringLiteral("Kept in images/")
+                                              : QStringLiteral("Deleted"));
+        }
+        QCOMPARE(pages->model()->index(heldRow, 1).data(Qt::ToolTipRole).toString(), reason);
+
+        // The summary counts only the copies that really go.
+        const std::size_t logoGoes = heldRow == 0 ? 2 : 1;
+        const std::uint64_t logoSaved = logo.size();
+        QCOMPARE(controller->window()->summaryLabel->text(),
+                 QStringLiteral("2 duplicated images, %1 copies to remove, %2 to save.")
+                     .arg(logoGoes + 1)
+                     .arg(tolvane::sizeText(logoSaved + std::string("GIF89a star").size())));
+
+        // The run agrees: the copy stays, and the re-scan shows it staying still.
+        QSignalSpy finished(controller.get(), &TolvaneAppDelegate::runFinished);
+        confirm("Yes");
+        QTRY_VERIFY_WITH_TIMEOUT(finished.count() == 1, scanTimeout);
+        QCOMPARE(finished.constFirst().constFirst().toBool(), true);
+        QTRY_VERIFY_WITH_TIMEOUT(shown->count() == 2, scanTimeout);
+        QCOMPARE(readFile(site / "B_files/logo.png"), logo);
+        QCOMPARE(readFile(site / "images/logo.png"), logo);
+        QVERIFY(!fs::exists(site / "A_files/star.gif") || !fs::exists(site / "C_files/star.gif"));
     }
 
     void aSecondScanShowsOnlyTheNewResult() {
