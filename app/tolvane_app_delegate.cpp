@@ -130,21 +130,7 @@ ScanDisplay withReferences(ScanResult scan) {
         DiskTextFileAccess disk;
         shown.groups.reserve(scan.duplicates.size());
         for (const DuplicateGroup& group : scan.duplicates) {
-            // As a run decides: a copy referred to in a way that cannot be rewritten stays;
-            // a first copy that stays is copied to images/, so the group is handled only when
-            // that still saves a copy.
-            GroupReferences refs;
-            refs.held.resize(group.copies.size());
-            refs.goes = group.copies.empty() ? 0 : group.copies.size() - 1;
-            for (std::size_t i = 0; i < group.copies.size(); ++i) {
-                refs.references += index.referencesTo(group.copies[i]).size();
-                refs.held[i] = index.reasonsToKeep(group.copies[i], disk);
-                if (i > 0 && !refs.held[i].empty())
-                    --refs.goes;
-            }
-            if (!refs.held.empty() && !refs.held[0].empty() && refs.goes < 2)
-                refs.goes = 0;
-            shown.groups.push_back(std::move(refs));
+            shown.groups.push_back(planGroup(group, index, disk));
         }
     }
     shown.scan = std::move(scan);

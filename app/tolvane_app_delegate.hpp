@@ -1,5 +1,6 @@
 #pragma once
 
+#include "optimize/group_plan.hpp"
 #include "optimize/file_manager.hpp"
 #include "optimize/references.hpp"
 #include "scan/scan.hpp"
@@ -40,15 +41,7 @@ struct ErrorText {
 
 // What the window shows of one duplicate group beyond its copies: how many references point at
 // them, and which copies a run leaves where they are and why.
-struct GroupReferences {
-    std::size_t references = 0;
-    std::vector<std::vector<KeepReason>> held; // per copy; empty for a copy free to go
-    std::size_t goes = 0;                      // copies a run removes
-    // Bytes a run saves: a first copy that must stay is copied to images/, which costs one.
-    std::uint64_t saving(std::uint64_t size) const {
-        return (goes && !held.empty() && !held[0].empty() ? goes - 1 : goes) * size;
-    }
-};
+using GroupReferences = GroupPlan;
 
 // A scan result with the references to its copies, as the window shows it.
 struct ScanDisplay {

@@ -1,4 +1,5 @@
 #include "cli/scan_report.hpp"
+#include "optimize/group_plan.hpp"
 
 #include <cerrno>
 #include <cstdint>
@@ -160,23 +161,17 @@ void printScanSummary(std::ostream& out, const ScanResult& result,
         out << printable(group.name) << "  (" << group.size
             << (group.size == 1 ? " byte, " : " bytes, ") << group.copies.size()
             << " copies, md5 " << group.md5 << ")\n";
-        // A copy referred to in a way a run cannot rewrite stays where it is; when no copy
-        // but the first could go, the run leaves the whole group alone.
         DiskTextFileAccess disk;
-        std::vector<std::vector<KeepReason>> held(group.copies.size());
-        std::size_t referring = 0;
-        std::size_t goes = group.copies.size() - 1;
+        GroupPlan plan;
         if (references) {
-            for (std::size_t i = 0; i < group.copies.size(); ++i) {
-                referring += references->referencesTo(group.copies[i]).size();
-                held[i] = references->reasonsToKeep(group.copies[i], disk);
-                if (i > 0 && !held[i].empty())
-                    --goes;
-            }
-            // As the run does: a held first copy is copied to images/, so one more must go.
-            if (!held[0].empty() && goes < 2)
-                goes = 0;
+            plan = planGroup(group, *references, disk);
+        } else {
+            plan.held.resize(group.copies.size());
+            plan.goes = group.copies.size() - 1;
         }
+        const auto& held = plan.held;
+        const std::size_t goes = plan.goes;
+        const std::size_t referring = plan.references;
         for (std::size_t i = 0; i < group.copies.size(); ++i) {
             const char* label = i == 0 ? (goes ? "  keep    " : "  stays   ")
                                        : (held[i].empty() && goes ? "  remove  " : "  stays   ");
@@ -190,8 +185,7 @@ void printScanSummary(std::ostream& out, const ScanResult& result,
                 << " at its copies\n";
         out << '\n';
         removed += goes;
-        // A first copy that must stay is copied to images/, which takes one size back.
-        saved += (goes && !held[0].empty() ? goes - 1 : goes) * group.size;
+        saved += plan.saving(group.size);
     }
     out << "Groups: " << result.duplicates.size() << '\n'
         << "Copies to remove: " << removed << '\n'
