@@ -57,10 +57,10 @@ int main(int argc, char** argv) {
     app.add_flag("--keep", keep, "Keep the optimized site");
     CLI11_PARSE(app, argc, argv);
 
-    sitegen::SiteSpec spec = preset == "medium" ? sitegen::mediumBenchSpec(seed)
+    sitegen::SiteSpec shape = preset == "medium" ? sitegen::mediumBenchSpec(seed)
                                                 : sitegen::largeBenchSpec(seed);
     if (pages > 0)
-        spec.pages = pages;
+        shape.pages = pages;
     std::string pattern = (fs::path(folder) / "tolvane-bench-run-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) {
         std::cerr << "cannot make a folder in " << folder << '\n';
@@ -70,9 +70,9 @@ int main(int argc, char** argv) {
     int status = 0;
     try {
         auto started = Clock::now();
-        const auto site = sitegen::generateSite(root, spec);
+        const auto site = sitegen::generateSite(root, shape);
         std::printf("site: %d pages, %llu images, %.2f GB, %zu groups (generated in %.1f s)\n",
-                    spec.pages, static_cast<unsigned long long>(site.imageFiles),
+                    shape.pages, static_cast<unsigned long long>(site.imageFiles),
                     static_cast<double>(site.imageBytes) / 1e9, site.groups.size(),
                     seconds(Clock::now() - started));
 

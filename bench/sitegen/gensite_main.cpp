@@ -70,36 +70,36 @@ int main(int argc, char** argv) {
         return app.exit(e) == 0 ? 0 : 2;
     }
 
-    SiteSpec spec;
+    SiteSpec shape;
     if (preset == "medium")
-        spec = tolvane::sitegen::mediumBenchSpec();
+        shape = tolvane::sitegen::mediumBenchSpec();
     else if (preset == "large")
-        spec = tolvane::sitegen::largeBenchSpec();
+        shape = tolvane::sitegen::largeBenchSpec();
     // Options given on the command line override the preset.
     auto take = [&](const char* option, auto& field, const auto& value) {
         if (app.count(option) > 0)
             field = value;
     };
-    take("--seed", spec.seed, given.seed);
-    take("--pages", spec.pages, given.pages);
-    take("--images-per-page", spec.imagesPerPage, given.imagesPerPage);
-    take("--shared-images", spec.sharedImages, given.sharedImages);
-    take("--shared-per-page", spec.sharedPerPage, given.sharedPerPage);
-    take("--shared-variants", spec.sharedVariants, given.sharedVariants);
-    take("--nested-share", spec.nestedShare, given.nestedShare);
-    take("--min-size", spec.minImageSize, given.minImageSize);
-    take("--max-size", spec.maxImageSize, given.maxImageSize);
-    take("--asset-copies", spec.assetCopies, given.assetCopies);
+    take("--seed", shape.seed, given.seed);
+    take("--pages", shape.pages, given.pages);
+    take("--images-per-page", shape.imagesPerPage, given.imagesPerPage);
+    take("--shared-images", shape.sharedImages, given.sharedImages);
+    take("--shared-per-page", shape.sharedPerPage, given.sharedPerPage);
+    take("--shared-variants", shape.sharedVariants, given.sharedVariants);
+    take("--nested-share", shape.nestedShare, given.nestedShare);
+    take("--min-size", shape.minImageSize, given.minImageSize);
+    take("--max-size", shape.maxImageSize, given.maxImageSize);
+    take("--asset-copies", shape.assetCopies, given.assetCopies);
     if (uniformSizes)
-        spec.uniformSizes = true;
+        shape.uniformSizes = true;
     if (noRollover)
-        spec.rolloverImages = false;
+        shape.rolloverImages = false;
     if (noUpperCase)
-        spec.upperCaseExtensions = false;
+        shape.upperCaseExtensions = false;
 
     try {
         const auto start = std::chrono::steady_clock::now();
-        const auto generated = tolvane::sitegen::generateSite(site, spec);
+        const auto generated = tolvane::sitegen::generateSite(site, shape);
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         std::uint64_t removable = 0;

@@ -214,7 +214,7 @@ std::string jsonString(std::string_view text) {
 
 class Generator {
   public:
-    Generator(fs::path root, const SiteSpec& spec) : root_(std::move(root)), spec_(spec) {}
+    Generator(fs::path root, const SiteSpec& shape) : root_(std::move(root)), spec_(shape) {}
 
     GeneratedSite run() {
         validate();
@@ -469,35 +469,35 @@ class Generator {
 } // namespace
 
 SiteSpec mediumBenchSpec(std::uint64_t seed) {
-    SiteSpec spec;
-    spec.seed = seed;
-    spec.pages = 500;
-    spec.imagesPerPage = 30;
-    spec.sharedImages = 40;
-    spec.sharedPerPage = 4;
-    spec.nestedShare = 0.3;
-    spec.minImageSize = 4096;
-    spec.maxImageSize = 106 * 1024;
-    spec.assetCopies = 4;
-    return spec;
+    SiteSpec shape;
+    shape.seed = seed;
+    shape.pages = 500;
+    shape.imagesPerPage = 30;
+    shape.sharedImages = 40;
+    shape.sharedPerPage = 4;
+    shape.nestedShare = 0.3;
+    shape.minImageSize = 4096;
+    shape.maxImageSize = 106 * 1024;
+    shape.assetCopies = 4;
+    return shape;
 }
 
 SiteSpec largeBenchSpec(std::uint64_t seed) {
-    SiteSpec spec;
-    spec.seed = seed;
-    spec.pages = 2000;
-    spec.imagesPerPage = 40;
-    spec.sharedImages = 60;
-    spec.sharedPerPage = 5;
-    spec.nestedShare = 0.3;
-    spec.minImageSize = 2048;
-    spec.maxImageSize = 60 * 1024;
-    spec.assetCopies = 6;
-    return spec;
+    SiteSpec shape;
+    shape.seed = seed;
+    shape.pages = 2000;
+    shape.imagesPerPage = 40;
+    shape.sharedImages = 60;
+    shape.sharedPerPage = 5;
+    shape.nestedShare = 0.3;
+    shape.minImageSize = 2048;
+    shape.maxImageSize = 60 * 1024;
+    shape.assetCopies = 6;
+    return shape;
 }
 
-GeneratedSite generateSite(const fs::path& root, const SiteSpec& spec) {
-    return Generator(root, spec).run();
+GeneratedSite generateSite(const fs::path& root, const SiteSpec& shape) {
+    return Generator(root, shape).run();
 }
 
 std::string groupsToJson(const fs::path& root, const std::vector<ExpectedGroup>& groups) {

@@ -77,8 +77,8 @@ SiteSpec largeBenchSpec(std::uint64_t seed = 1);
 
 // Writes the site below root, which must be missing or an empty folder, and returns what
 // it wrote with the expected groups. Throws std::runtime_error (or std::filesystem's error)
-// on a bad spec or a write failure.
-GeneratedSite generateSite(const std::filesystem::path& root, const SiteSpec& spec);
+// on a bad shape or a write failure.
+GeneratedSite generateSite(const std::filesystem::path& root, const SiteSpec& shape);
 
 // {"root": "<abs>", "groups": [{"name": ..., "md5": ..., "size": N, "copies": [...]}]}
 // followed by a newline, in the form `tolvane-cli scan --json` prints.

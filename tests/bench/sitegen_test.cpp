@@ -19,17 +19,17 @@ using tolvane::test::readFile;
 using tolvane::test::TempDir;
 
 SiteSpec smallSpec(std::uint64_t seed) {
-    SiteSpec spec;
-    spec.seed = seed;
-    spec.pages = 12;
-    spec.imagesPerPage = 6;
-    spec.sharedImages = 5;
-    spec.sharedPerPage = 3;
-    spec.nestedShare = 0.5;
-    spec.minImageSize = 64;
-    spec.maxImageSize = 900;
-    spec.assetCopies = 2;
-    return spec;
+    SiteSpec shape;
+    shape.seed = seed;
+    shape.pages = 12;
+    shape.imagesPerPage = 6;
+    shape.sharedImages = 5;
+    shape.sharedPerPage = 3;
+    shape.nestedShare = 0.5;
+    shape.minImageSize = 64;
+    shape.maxImageSize = 900;
+    shape.assetCopies = 2;
+    return shape;
 }
 
 // Every regular file below root by relative path, with its bytes.
@@ -109,10 +109,10 @@ TEST(SiteGenerator, SameSeedGivesTheSameTreeAndAnotherSeedAnother) {
 TEST(SiteGenerator, ExpectedGroupsMatchTheBytesOnDisk) {
     for (bool uniform : {false, true}) {
         TempDir dir;
-        SiteSpec spec = smallSpec(3);
-        spec.uniformSizes = uniform;
-        spec.sharedVariants = 2; // same-named shared images in two versions
-        const auto site = generateSite(dir / "site", spec);
+        SiteSpec shape = smallSpec(3);
+        shape.uniformSizes = uniform;
+        shape.sharedVariants = 2; // same-named shared images in two versions
+        const auto site = generateSite(dir / "site", shape);
         ASSERT_FALSE(site.groups.empty());
         expectSameGroups(site.groups, groupsFromBytes(dir / "site"));
         EXPECT_EQ(site.root, fs::absolute(dir / "site"));
@@ -173,9 +173,9 @@ TEST(SiteGenerator, SharedImagesAreIdenticalPageImagesDifferAndAllAreReferenced)
 
 TEST(SiteGenerator, UniformSizesGiveOneSizePerName) {
     TempDir dir;
-    SiteSpec spec = smallSpec(5);
-    spec.uniformSizes = true;
-    generateSite(dir / "site", spec);
+    SiteSpec shape = smallSpec(5);
+    shape.uniformSizes = true;
+    generateSite(dir / "site", shape);
     std::map<std::string, std::set<std::uintmax_t>> sizes;
     for (const auto& entry : fs::recursive_directory_iterator(dir / "site"))
         if (entry.is_regular_file() && eligible(entry.path().filename().string()))

@@ -22,20 +22,20 @@ std::vector<DuplicateGroup> groupsOf(const sitegen::GeneratedSite& site) {
 }
 
 sitegen::SiteSpec smallSpec(std::uint64_t seed) {
-    sitegen::SiteSpec spec;
-    spec.seed = seed;
-    spec.pages = 6 + static_cast<int>(seed % 7);
-    spec.imagesPerPage = 4;
-    spec.sharedImages = 5;
-    spec.sharedPerPage = 3;
-    spec.sharedVariants = 1 + static_cast<int>(seed % 3); // same names, other contents
-    spec.nestedShare = 0.5;
+    sitegen::SiteSpec shape;
+    shape.seed = seed;
+    shape.pages = 6 + static_cast<int>(seed % 7);
+    shape.imagesPerPage = 4;
+    shape.sharedImages = 5;
+    shape.sharedPerPage = 3;
+    shape.sharedVariants = 1 + static_cast<int>(seed % 3); // same names, other contents
+    shape.nestedShare = 0.5;
     // Copies outside page folders that other pages name (assets/) are not rewritten by a run,
     // so they stay out of these sites.
-    spec.assetCopies = 0;
-    spec.minImageSize = 64;
-    spec.maxImageSize = 512;
-    return spec;
+    shape.assetCopies = 0;
+    shape.minImageSize = 64;
+    shape.maxImageSize = 512;
+    return shape;
 }
 
 TEST(GeneratedSites, EveryReferenceStillShowsItsImageAndNothingIsLost) {
@@ -122,9 +122,9 @@ TEST(ScannedSites, GeneratedSitesKeepEveryImageAndLeaveNoGroup) {
     for (std::uint64_t seed = 31; seed <= 36; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         test::TempDir dir;
-        auto spec = smallSpec(seed);
-        spec.uniformSizes = seed % 2 == 0;
-        sitegen::generateSite(dir / "site", spec);
+        auto shape = smallSpec(seed);
+        shape.uniformSizes = seed % 2 == 0;
+        sitegen::generateSite(dir / "site", shape);
         scanRunRescan(dir / "site");
     }
 }

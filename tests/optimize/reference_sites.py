@@ -149,8 +149,8 @@ LATIN1 = {"guard": ["B.html"]}
 
 
 def write_site(name, root):
-    spec = SITES[name]
-    for relative, content in spec["files"].items():
+    shape = SITES[name]
+    for relative, content in shape["files"].items():
         path = os.path.join(root, relative)
         os.makedirs(os.path.dirname(path), exist_ok=True)
         if isinstance(content, tuple):

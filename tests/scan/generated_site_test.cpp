@@ -13,20 +13,20 @@ using tolvane::test::TempDir;
 
 namespace {
 
-sitegen::SiteSpec spec(std::uint64_t seed, bool uniformSizes) {
-    sitegen::SiteSpec spec;
-    spec.seed = seed;
-    spec.pages = 20;
-    spec.imagesPerPage = 6;
-    spec.sharedImages = 6;
-    spec.sharedPerPage = 3;
-    spec.sharedVariants = 2;
-    spec.nestedShare = 0.4;
-    spec.minImageSize = 64;
-    spec.maxImageSize = 9000;
-    spec.uniformSizes = uniformSizes;
-    spec.assetCopies = 2;
-    return spec;
+sitegen::SiteSpec shape(std::uint64_t seed, bool uniformSizes) {
+    sitegen::SiteSpec shape;
+    shape.seed = seed;
+    shape.pages = 20;
+    shape.imagesPerPage = 6;
+    shape.sharedImages = 6;
+    shape.sharedPerPage = 3;
+    shape.sharedVariants = 2;
+    shape.nestedShare = 0.4;
+    shape.minImageSize = 64;
+    shape.maxImageSize = 9000;
+    shape.uniformSizes = uniformSizes;
+    shape.assetCopies = 2;
+    return shape;
 }
 
 } // namespace
@@ -38,7 +38,7 @@ TEST(ScanGeneratedSites, AgreeWithGeneratorAndPlainGrouping) {
         for (std::uint64_t seed = 1; seed <= 3; ++seed) {
             SCOPED_TRACE("seed " + std::to_string(seed) + (uniform ? " uniform sizes" : ""));
             TempDir scratch;
-            const auto site = sitegen::generateSite(scratch / "site", spec(seed, uniform));
+            const auto site = sitegen::generateSite(scratch / "site", shape(seed, uniform));
             ASSERT_FALSE(site.groups.empty());
 
             const ScanResult result = scanWebsite(site.root);
