@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -87,6 +89,14 @@ int placeWithoutReplacing(const fs::path& from, const fs::path& to) {
 
 } // namespace
 
+std::vector<FileResult> FileManager::writeFiles(const std::vector<Write>& writes) {
+    std::vector<FileResult> results;
+    results.reserve(writes.size());
+    for (const Write& write : writes)
+        results.push_back(writeFile(write.path, write.data));
+    return results;
+}
+
 bool RealFileManager::exists(const fs::path& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0;
@@ -112,9 +122,11 @@ FileResult RealFileManager::moveItem(const fs::path& from, const fs::path& to) {
     return std::nullopt;
 }
 
-FileResult RealFileManager::copyThenRemove(const fs::path& from, const fs::path& to) {
-    auto fail = [&](int error) { return failure(Op::move, {from, to}, errnoCode(error)); };
-    Fd source(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+// A checked copy of from at to: a temporary file beside to, flushed and compared with from,
+// then given its name without replacing anything there.
+FileResult RealFileManager::copyFile(const fs::path& from, const fs::path& to, unsigned mode) {
+    auto fail = [&](int error) { return failure(Op::write, {from, to}, errnoCode(error)); };
+    Fd source(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     struct stat info {};
     if (source.fd < 0 || ::fstat(source.fd, &info) != 0)
         return fail(errno);
@@ -142,18 +154,109 @@ FileResult RealFileManager::copyThenRemove(const fs::path& from, const fs::path&
         if (!writeFully(temp.fd, buffer.data(), static_cast<std::size_t>(n)))
             return discard(errno);
     }
-    if (::fchmod(temp.fd, info.st_mode & 07777) != 0 || ::fsync(temp.fd) != 0)
+    if (::fchmod(temp.fd, mode & 07777) != 0 || ::fsync(temp.fd) != 0)
         return discard(errno);
 
-    // Only a verified copy may take the place of the source.
+    // Only a verified copy may take the name.
     FileResult compareError;
     if (!sameContent(from, tempPath, compareError))
         return discard(compareError ? compareError->code.value() : EIO);
     if (const int error = placeWithoutReplacing(tempPath, to); error != 0)
         return discard(error);
-    if (::unlink(from.c_str()) != 0)
-        return fail(errno); // the copy stays at the destination; the source is still whole
     return std::nullopt;
+}
+
+FileResult RealFileManager::copyThenRemove(const fs::path& from, const fs::path& to) {
+    struct stat info {};
+    if (::lstat(from.c_str(), &info) != 0)
+        return failure(Op::move, {from, to}, errnoCode(errno));
+    if (FileResult error = copyFile(from, to, info.st_mode)) {
+        error->operation = Op::move;
+        return error;
+    }
+    if (::unlink(from.c_str()) != 0)
+        return failure(Op::move, {from, to}, errnoCode(errno)); // both names hold the bytes
+    return std::nullopt;
+}
+
+FileResult RealFileManager::linkOrCopy(const fs::path& from, const fs::path& to) {
+    struct stat info {};
+    if (::lstat(from.c_str(), &info) != 0)
+        return failure(Op::write, {from, to}, errnoCode(errno));
+    if (!S_ISREG(info.st_mode))
+        return failure(Op::write, {from, to}, errnoCode(S_ISDIR(info.st_mode) ? EISDIR : EINVAL));
+    // link() neither follows a link at from nor replaces anything at to.
+    if (::link(from.c_str(), to.c_str()) == 0)
+        return std::nullopt;
+    const int error = errno;
+    // Another file system, or one without hard links: a checked copy instead.
+    if (error == EXDEV || error == EPERM || error == EMLINK || error == ENOTSUP)
+        return copyFile(from, to, info.st_mode);
+    return failure(Op::write, {from, to}, errnoCode(error));
+}
+
+bool RealFileManager::isDirectory(const fs::path& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::optional<unsigned> RealFileManager::mode(const fs::path& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return static_cast<unsigned>(info.st_mode & 07777);
+}
+
+std::vector<FileResult> RealFileManager::writeFiles(const std::vector<Write>& writes) {
+    std::vector<FileResult> results(writes.size());
+    std::vector<std::unique_ptr<AtomicFileWriter>> writers(writes.size());
+    std::set<dev_t> devices;
+    for (std::size_t i = 0; i < writes.size(); ++i) {
+        const fs::path& path = writes[i].path;
+        struct stat info {};
+        // Never written through a link: the rename would put a plain file in its place.
+        if (::lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+            results[i] = failure(Op::write, {path}, errnoCode(S_ISLNK(info.st_mode) ? ELOOP : EINVAL));
+            continue;
+        }
+        auto writer = std::make_unique<AtomicFileWriter>(path);
+        struct stat temp {};
+        if (writer->write(writes[i].data) && ::fstat(writer->descriptor(), &temp) == 0) {
+            devices.insert(temp.st_dev);
+            writers[i] = std::move(writer);
+        } else {
+            results[i] = failure(Op::write, {path}, writer->ok() ? errnoCode(errno) : writer->error());
+        }
+    }
+    // One flush per file system for the whole batch, before any file takes its new text.
+    for (std::size_t i = 0; i < writes.size(); ++i) {
+        if (!writers[i])
+            continue;
+        struct stat temp {};
+        ::fstat(writers[i]->descriptor(), &temp);
+        if (devices.erase(temp.st_dev) && ::syncfs(writers[i]->descriptor()) != 0) {
+            const int error = errno;
+            for (std::size_t j = 0; j < writes.size(); ++j) {
+                if (writers[j]) {
+                    writers[j].reset(); // discards the temporary file
+                    results[j] = failure(Op::write, {writes[j].path}, errnoCode(error));
+                }
+            }
+            return results;
+        }
+    }
+    std::set<fs::path> folders;
+    for (std::size_t i = 0; i < writes.size(); ++i) {
+        if (!writers[i])
+            continue;
+        if (writers[i]->commit(AtomicFileWriter::Flush::alreadyDone))
+            folders.insert(writes[i].path.parent_path());
+        else
+            results[i] = failure(Op::write, {writes[i].path}, writers[i]->error());
+    }
+    for (const fs::path& folder : folders)
+        syncFolder(folder.empty() ? fs::path(".") : folder);
+    return results;
 }
 
 FileResult RealFileManager::removeItem(const fs::path& path) {
@@ -356,6 +459,42 @@ std::optional<std::string> DryRunFileManager::md5(const fs::path& path) {
         return tolvane::md5(ByteView(text->second));
     const auto source = origin(path);
     return source ? disk_.md5(*source) : std::nullopt;
+}
+
+bool DryRunFileManager::isDirectory(const fs::path& path) {
+    if (folders_.count(path))
+        return true;
+    return exists(path) && !movedIn_.count(path) && !written_.count(path) && disk_.isDirectory(path);
+}
+
+std::optional<unsigned> DryRunFileManager::mode(const fs::path& path) {
+    if (written_.count(path) && !disk_.exists(path))
+        return 0644u;
+    const auto source = origin(path);
+    return source ? disk_.mode(*source) : std::nullopt;
+}
+
+FileResult DryRunFileManager::linkOrCopy(const fs::path& from, const fs::path& to) {
+    if (!exists(from) || isDirectory(from))
+        return failure(Op::write, {from, to}, errnoCode(exists(from) ? EISDIR : ENOENT));
+    if (exists(to))
+        return failure(Op::write, {from, to}, errnoCode(EEXIST));
+    if (!isDirectory(to.parent_path()))
+        return failure(Op::write, {from, to}, errnoCode(exists(to.parent_path()) ? ENOTDIR : ENOENT));
+    if (auto text = written_.find(from); text != written_.end())
+        written_[to] = text->second;
+    else
+        movedIn_[to] = *origin(from);
+    gone_.erase(to);
+    actions_.push_back("link " + from.string() + " " + to.string());
+    return std::nullopt;
+}
+
+FileResult DryRunFileManager::copyFile(const fs::path& from, const fs::path& to, unsigned) {
+    FileResult result = linkOrCopy(from, to);
+    if (!result)
+        actions_.back() = "copy " + from.string() + " " + to.string();
+    return result;
 }
 
 } // namespace tolvane

@@ -38,6 +38,27 @@ class FileManager {
                              FileResult& error) = 0;
     virtual std::optional<std::uint64_t> fileSize(const std::filesystem::path& path) = 0;
     virtual std::optional<std::string> md5(const std::filesystem::path& path) = 0;
+
+    // A real folder at the path: not a symbolic link to one.
+    virtual bool isDirectory(const std::filesystem::path& path) = 0;
+    // Permission bits of a regular file (not followed through a link).
+    virtual std::optional<unsigned> mode(const std::filesystem::path& path) = 0;
+    // Gives from's bytes a second name: a hard link where both are on one file system, else a
+    // copy checked against from. Never replaces anything at to; from stays.
+    virtual FileResult linkOrCopy(const std::filesystem::path& from,
+                                  const std::filesystem::path& to) = 0;
+    // A copy of from at to with the given permission bits, checked against from; never
+    // replaces anything at to.
+    virtual FileResult copyFile(const std::filesystem::path& from, const std::filesystem::path& to,
+                                unsigned mode) = 0;
+
+    // Replaces several files, each atomically and keeping its permission bits, with one flush
+    // to disk for the whole batch instead of one per file. One result per write, in order.
+    struct Write {
+        std::filesystem::path path;
+        ByteView data;
+    };
+    virtual std::vector<FileResult> writeFiles(const std::vector<Write>& writes);
 };
 
 // The file system itself.
@@ -53,6 +74,12 @@ class RealFileManager : public FileManager {
                      FileResult& error) override;
     std::optional<std::uint64_t> fileSize(const std::filesystem::path& path) override;
     std::optional<std::string> md5(const std::filesystem::path& path) override;
+    bool isDirectory(const std::filesystem::path& path) override;
+    std::optional<unsigned> mode(const std::filesystem::path& path) override;
+    FileResult linkOrCopy(const std::filesystem::path& from, const std::filesystem::path& to) override;
+    FileResult copyFile(const std::filesystem::path& from, const std::filesystem::path& to,
+                        unsigned mode) override;
+    std::vector<FileResult> writeFiles(const std::vector<Write>& writes) override;
 
     // The copy that a move across file systems makes: to a temporary file beside the
     // destination, checked against the source, then linked to the destination name (which
@@ -74,6 +101,11 @@ class DryRunFileManager : public FileManager {
                      FileResult& error) override;
     std::optional<std::uint64_t> fileSize(const std::filesystem::path& path) override;
     std::optional<std::string> md5(const std::filesystem::path& path) override;
+    bool isDirectory(const std::filesystem::path& path) override;
+    std::optional<unsigned> mode(const std::filesystem::path& path) override;
+    FileResult linkOrCopy(const std::filesystem::path& from, const std::filesystem::path& to) override;
+    FileResult copyFile(const std::filesystem::path& from, const std::filesystem::path& to,
+                        unsigned mode) override;
 
     // What a real run would have done, one line per step ("mkdir P", "move A B", "remove P",
     // "write P").

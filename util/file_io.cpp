@@ -2,6 +2,7 @@
 #include "util/file_chunks.hpp"
 
 #include <array>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -134,11 +135,11 @@ bool AtomicFileWriter::write(ByteView data) {
     return true;
 }
 
-bool AtomicFileWriter::commit() {
+bool AtomicFileWriter::commit(Flush flush) {
     if (error_)
         return false;
     // Flush before the rename, so a crash cannot leave an empty file in place of the old one.
-    if (::fdatasync(fd_) != 0) {
+    if (flush == Flush::data && ::fdatasync(fd_) != 0) {
         error_ = lastError();
         discard();
         return false;
@@ -157,6 +158,32 @@ bool AtomicFileWriter::commit() {
     }
     temp_.clear();
     return true;
+}
+
+bool isWriterTemporaryName(std::string_view name) {
+    constexpr std::string_view marker = ".tolvane-";
+    constexpr std::size_t randomPart = 6;
+    if (name.size() < 1 + 1 + marker.size() + randomPart || name.front() != '.')
+        return false;
+    const std::size_t at = name.size() - randomPart - marker.size();
+    if (name.substr(at, marker.size()) != marker)
+        return false;
+    for (const char c : name.substr(name.size() - randomPart)) {
+        if (!std::isalnum(static_cast<unsigned char>(c)))
+            return false;
+    }
+    return true;
+}
+
+std::error_code syncFolder(const std::filesystem::path& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return lastError();
+    std::error_code result;
+    if (::fsync(fd) != 0)
+        result = lastError();
+    ::close(fd);
+    return result;
 }
 
 std::error_code writeFileAtomically(const std::filesystem::path& path, ByteView data) {

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string_view>
 #include <system_error>
 
 namespace tolvane {
@@ -29,8 +30,12 @@ class AtomicFileWriter {
     const std::error_code& error() const { return error_; }
 
     bool write(ByteView data);
-    // Flushes to disk and renames over the target. Returns false and discards on failure.
-    bool commit();
+    // Flushes to disk (unless the caller flushed already, as a batch does with one syncfs)
+    // and renames over the target. Returns false and discards on failure.
+    enum class Flush { data, alreadyDone };
+    bool commit(Flush flush = Flush::data);
+    // The temporary file's descriptor while it is open, for a batch's single flush.
+    int descriptor() const { return fd_; }
 
   private:
     void discard();
@@ -40,6 +45,14 @@ class AtomicFileWriter {
     int fd_ = -1;
     std::error_code error_;
 };
+
+// Whether a file name is one of the temporary files an AtomicFileWriter makes:
+// "." + the target's name + ".tolvane-" + six letters or digits. Only these are ever removed
+// as leftovers of an interrupted run.
+bool isWriterTemporaryName(std::string_view fileName);
+
+// Flushes a folder's entries (a rename or a new name in it) to disk.
+std::error_code syncFolder(const std::filesystem::path& folder);
 
 // One-shot form of AtomicFileWriter. Returns the failure, or an empty error code.
 std::error_code writeFileAtomically(const std::filesystem::path& path, ByteView data);

@@ -158,6 +158,23 @@ class GatedFileManager : public tolvane::FileManager {
         pass();
         return real_.md5(path);
     }
+    bool isDirectory(const fs::path& path) override {
+        pass();
+        return real_.isDirectory(path);
+    }
+    std::optional<unsigned> mode(const fs::path& path) override {
+        pass();
+        return real_.mode(path);
+    }
+    tolvane::FileResult linkOrCopy(const fs::path& from, const fs::path& to) override {
+        pass();
+        return real_.linkOrCopy(from, to);
+    }
+    tolvane::FileResult copyFile(const fs::path& from, const fs::path& to,
+                                 unsigned mode) override {
+        pass();
+        return real_.copyFile(from, to, mode);
+    }
 
     static inline std::mutex mutex;
     static inline std::set<std::thread::id> threads;

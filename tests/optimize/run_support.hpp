@@ -64,7 +64,7 @@ class RecordingReporter : public RunReporter {
 // Passes every step to another file manager, except the one chosen to fail.
 class FailingFileManager : public FileManager {
   public:
-    enum class Step { createDirectory, move, remove, read, write };
+    enum class Step { createDirectory, move, remove, read, write, link };
 
     explicit FailingFileManager(FileManager& inner) : inner_(inner) {}
 
@@ -111,6 +111,24 @@ class FailingFileManager : public FileManager {
     }
     std::optional<std::string> md5(const std::filesystem::path& path) override {
         return inner_.md5(path);
+    }
+    bool isDirectory(const std::filesystem::path& path) override {
+        return inner_.isDirectory(path);
+    }
+    std::optional<unsigned> mode(const std::filesystem::path& path) override {
+        return inner_.mode(path);
+    }
+    FileResult linkOrCopy(const std::filesystem::path& from,
+                          const std::filesystem::path& to) override {
+        if (auto code = failing(Step::link, to))
+            return FileError{FileError::Operation::write, {from, to}, *code};
+        return inner_.linkOrCopy(from, to);
+    }
+    FileResult copyFile(const std::filesystem::path& from, const std::filesystem::path& to,
+                        unsigned mode) override {
+        if (auto code = failing(Step::link, to))
+            return FileError{FileError::Operation::write, {from, to}, *code};
+        return inner_.copyFile(from, to, mode);
     }
 
   private:
