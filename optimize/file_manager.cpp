@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <map>
 #include <memory>
 #include <set>
 #include <sys/stat.h>
@@ -133,8 +134,7 @@ FileResult RealFileManager::copyFile(const fs::path& from, const fs::path& to, u
     if (!S_ISREG(info.st_mode))
         return fail(EINVAL);
 
-    const fs::path folder = to.has_parent_path() ? to.parent_path() : fs::path(".");
-    std::string pattern = (folder / ("." + to.filename().string() + ".tolvane-XXXXXX")).string();
+    std::string pattern = writerTemporaryTemplate(to);
     Fd temp(::mkstemp(pattern.data()));
     if (temp.fd < 0)
         return fail(errno);
@@ -210,36 +210,34 @@ std::optional<unsigned> RealFileManager::mode(const fs::path& path) {
 std::vector<FileResult> RealFileManager::writeFiles(const std::vector<Write>& writes) {
     std::vector<FileResult> results(writes.size());
     std::vector<std::unique_ptr<AtomicFileWriter>> writers(writes.size());
-    std::set<dev_t> devices;
+    std::map<dev_t, int> oneTempPerFileSystem; // a descriptor to flush each file system by
     for (std::size_t i = 0; i < writes.size(); ++i) {
         const fs::path& path = writes[i].path;
         struct stat info {};
         // Never written through a link: the rename would put a plain file in its place.
         if (::lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-            results[i] = failure(Op::write, {path}, errnoCode(S_ISLNK(info.st_mode) ? ELOOP : EINVAL));
+            results[i] =
+                failure(Op::write, {path}, errnoCode(S_ISLNK(info.st_mode) ? ELOOP : EINVAL));
             continue;
         }
         auto writer = std::make_unique<AtomicFileWriter>(path);
         struct stat temp {};
         if (writer->write(writes[i].data) && ::fstat(writer->descriptor(), &temp) == 0) {
-            devices.insert(temp.st_dev);
+            oneTempPerFileSystem.emplace(temp.st_dev, writer->descriptor());
             writers[i] = std::move(writer);
         } else {
-            results[i] = failure(Op::write, {path}, writer->ok() ? errnoCode(errno) : writer->error());
+            results[i] =
+                failure(Op::write, {path}, writer->ok() ? errnoCode(errno) : writer->error());
         }
     }
     // One flush per file system for the whole batch, before any file takes its new text.
-    for (std::size_t i = 0; i < writes.size(); ++i) {
-        if (!writers[i])
-            continue;
-        struct stat temp {};
-        ::fstat(writers[i]->descriptor(), &temp);
-        if (devices.erase(temp.st_dev) && ::syncfs(writers[i]->descriptor()) != 0) {
+    for (const auto& [device, fd] : oneTempPerFileSystem) {
+        if (::syncfs(fd) != 0) {
             const int error = errno;
-            for (std::size_t j = 0; j < writes.size(); ++j) {
-                if (writers[j]) {
-                    writers[j].reset(); // discards the temporary file
-                    results[j] = failure(Op::write, {writes[j].path}, errnoCode(error));
+            for (std::size_t i = 0; i < writes.size(); ++i) {
+                if (writers[i]) {
+                    writers[i].reset(); // discards the temporary file
+                    results[i] = failure(Op::write, {writes[i].path}, errnoCode(error));
                 }
             }
             return results;
@@ -254,6 +252,7 @@ std::vector<FileResult> RealFileManager::writeFiles(const std::vector<Write>& wr
         else
             results[i] = failure(Op::write, {writes[i].path}, writers[i]->error());
     }
+    // Every new text is in place; flushing the folders only makes the renames durable sooner.
     for (const fs::path& folder : folders)
         syncFolder(folder.empty() ? fs::path(".") : folder);
     return results;
@@ -332,7 +331,9 @@ std::optional<std::uint64_t> RealFileManager::fileSize(const fs::path& path) {
     return static_cast<std::uint64_t>(info.st_size);
 }
 
-std::optional<std::string> RealFileManager::md5(const fs::path& path) { return MD5(path); }
+std::optional<std::string> RealFileManager::md5(const fs::path& path) {
+    return MD5(path);
+}
 
 // ---- Dry run ----
 
@@ -464,7 +465,8 @@ std::optional<std::string> DryRunFileManager::md5(const fs::path& path) {
 bool DryRunFileManager::isDirectory(const fs::path& path) {
     if (folders_.count(path))
         return true;
-    return exists(path) && !movedIn_.count(path) && !written_.count(path) && disk_.isDirectory(path);
+    return exists(path) && !movedIn_.count(path) && !written_.count(path) &&
+           disk_.isDirectory(path);
 }
 
 std::optional<unsigned> DryRunFileManager::mode(const fs::path& path) {
@@ -480,7 +482,8 @@ FileResult DryRunFileManager::linkOrCopy(const fs::path& from, const fs::path& t
     if (exists(to))
         return failure(Op::write, {from, to}, errnoCode(EEXIST));
     if (!isDirectory(to.parent_path()))
-        return failure(Op::write, {from, to}, errnoCode(exists(to.parent_path()) ? ENOTDIR : ENOENT));
+        return failure(Op::write, {from, to},
+                       errnoCode(exists(to.parent_path()) ? ENOTDIR : ENOENT));
     if (auto text = written_.find(from); text != written_.end())
         written_[to] = text->second;
     else

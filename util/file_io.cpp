@@ -81,9 +81,7 @@ std::optional<Bytes> readWholeFile(const std::filesystem::path& path, std::error
 }
 
 AtomicFileWriter::AtomicFileWriter(std::filesystem::path target) : target_(std::move(target)) {
-    const std::filesystem::path folder =
-        target_.has_parent_path() ? target_.parent_path() : std::filesystem::path(".");
-    std::string pattern = (folder / ("." + target_.filename().string() + ".tolvane-XXXXXX")).string();
+    std::string pattern = writerTemporaryTemplate(target_);
     fd_ = ::mkstemp(pattern.data());
     if (fd_ < 0) {
         error_ = lastError();
@@ -173,6 +171,12 @@ bool isWriterTemporaryName(std::string_view name) {
             return false;
     }
     return true;
+}
+
+std::string writerTemporaryTemplate(const std::filesystem::path& target) {
+    const std::filesystem::path folder =
+        target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+    return (folder / ("." + target.filename().string() + ".tolvane-XXXXXX")).string();
 }
 
 std::error_code syncFolder(const std::filesystem::path& folder) {

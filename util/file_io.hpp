@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <system_error>
 
@@ -50,6 +51,9 @@ class AtomicFileWriter {
 // "." + the target's name + ".tolvane-" + six letters or digits. Only these are ever removed
 // as leftovers of an interrupted run.
 bool isWriterTemporaryName(std::string_view fileName);
+
+// The mkstemp() template of such a temporary file for target, in target's own folder.
+std::string writerTemporaryTemplate(const std::filesystem::path& target);
 
 // Flushes a folder's entries (a rename or a new name in it) to disk.
 std::error_code syncFolder(const std::filesystem::path& folder);
