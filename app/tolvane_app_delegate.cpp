@@ -122,16 +122,11 @@ std::uint64_t savingOf(const DuplicateGroup& group) {
 
 ScanDisplay withReferences(ScanResult scan) {
     ScanDisplay shown;
-    std::vector<std::filesystem::path> copies;
-    for (const DuplicateGroup& group : scan.duplicates)
-        copies.insert(copies.end(), group.copies.begin(), group.copies.end());
-    if (!copies.empty()) {
-        const ReferenceIndex index = ReferenceIndex::build(scan.root, copies);
+    if (!scan.duplicates.empty()) {
+        const ReferenceIndex index = ReferenceIndex::build(scan.root, everyCopy(scan.duplicates));
         DiskTextFileAccess disk;
-        shown.groups.reserve(scan.duplicates.size());
-        for (const DuplicateGroup& group : scan.duplicates) {
-            shown.groups.push_back(planGroup(group, index, disk));
-        }
+        RealFileManager files;
+        shown.groups = planSite(scan.root, scan.duplicates, index, disk, files).groups;
     }
     shown.scan = std::move(scan);
     return shown;
@@ -381,16 +376,19 @@ void TolvaneAppDelegate::configurePagesTable() {
     pagesDataSource->setColumnTitles({tr("Copy"), tr("After optimizing")});
     pagesDataSource->setCellPresenter([this](const QVariant& element, int row, int column,
                                              int role) -> QVariant {
-        // Row 0 is the copy the run keeps in the site images folder.
-        const bool kept = row == 0;
         const auto path = toPath(element.toUrl().toLocalFile());
         const GroupReferences* refs = referencesOf(pagesGroup_);
-        const std::vector<KeepReason>* reasons =
-            refs && row < static_cast<int>(refs->held.size()) ? &refs->held[row] : nullptr;
+        const CopyPlan* copy =
+            refs && row < static_cast<int>(refs->copies.size()) ? &refs->copies[row] : nullptr;
+        const std::vector<KeepReason>* reasons = copy ? &copy->reasons : nullptr;
+        // The copy whose bytes stay: in the site images folder or where it must stay.
+        const bool kept = copy ? copy->fate == CopyPlan::Fate::kept ||
+                                     (refs->placeFrom && row == 0)
+                               : row == 0;
         if (role == Qt::DisplayRole) {
             if (column == 0)
                 return relativeText(path, shownRoot_);
-            return fateOf(refs, reasons, kept);
+            return fateOf(refs, row);
         }
         if (role == Qt::ToolTipRole && column == 1 && reasons && !reasons->empty()) {
             QStringList lines;
@@ -413,19 +411,33 @@ QString TolvaneAppDelegate::reasonText(const KeepReason& reason) const {
     return relativeText(reason.file, shownRoot_) + QLatin1Char(' ') + fromUtf8(reason.reason);
 }
 
-QString TolvaneAppDelegate::fateOf(const GroupReferences* refs,
-                                   const std::vector<KeepReason>* reasons, bool first) const {
-    if (refs && reasons && !reasons->empty()) {
-        QString why = reasonText(reasons->front());
-        if (reasons->size() > 1)
-            why += tr(" (and %1 more)").arg(reasons->size() - 1);
-        // A first copy that stays still gives its bytes to images/ when the group is handled.
-        return first && refs->goes ? tr("Stays, copied to images/: %1").arg(why)
-                                   : tr("Stays: %1").arg(why);
+QString TolvaneAppDelegate::fateOf(const GroupReferences* refs, int row) const {
+    if (!refs || row < 0 || row >= static_cast<int>(refs->copies.size()))
+        return row == 0 ? tr("Kept in images/") : tr("Deleted");
+    const CopyPlan& copy = refs->copies[row];
+    QString why;
+    if (!copy.reasons.empty()) {
+        why = reasonText(copy.reasons.front());
+        if (copy.reasons.size() > 1)
+            why += tr(" (and %1 more)").arg(copy.reasons.size() - 1);
     }
-    if (refs && refs->goes == 0)
-        return tr("Stays: no copy of this image can go");
-    return first ? tr("Kept in images/") : tr("Deleted");
+    if (!refs->handled())
+        return why.isEmpty() ? tr("Stays: no copy of this image can go") : tr("Stays: %1").arg(why);
+    switch (copy.fate) {
+    case CopyPlan::Fate::kept:
+        // A copy that must stay where it is keeps the bytes; the other copies lead to it.
+        return why.isEmpty() ? tr("Kept in images/") : tr("Kept here, the others lead to it: %1").arg(why);
+    case CopyPlan::Fate::stays:
+        return tr("Stays: %1").arg(why);
+    case CopyPlan::Fate::removed:
+        break;
+    }
+    if (refs->placeFrom && row == 0) {
+        if (refs->kept.filename() == refs->placeFrom->filename())
+            return tr("Kept in images/");
+        return tr("Kept as images/%1").arg(toQString(refs->kept.filename()));
+    }
+    return tr("Deleted");
 }
 
 void TolvaneAppDelegate::showPreview(const DuplicateGroup* group) {
@@ -458,7 +470,7 @@ void TolvaneAppDelegate::showSummary() {
     for (std::size_t i = 0; i < duplicates->size(); ++i) {
         const DuplicateGroup& group = (*duplicates)[i];
         const GroupReferences* refs = referencesOf(static_cast<int>(i));
-        copies += refs ? refs->goes : group.copies.size() - 1;
+        copies += refs ? refs->copiesSaved() : group.copies.size() - 1;
         bytes += refs ? refs->saving(group.size) : savingOf(group);
     }
     const QString images = duplicates->size() == 1

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "optimize/group_plan.hpp"
+#include "optimize/site_plan.hpp"
 #include "optimize/file_manager.hpp"
 #include "optimize/references.hpp"
 #include "scan/scan.hpp"
@@ -39,8 +39,8 @@ struct ErrorText {
     QString localizedDescription;
 };
 
-// What the window shows of one duplicate group beyond its copies: how many references point at
-// them, and which copies a run leaves where they are and why.
+// What the window shows of one duplicate group beyond its copies: the run's plan for it (how
+// many references point at them, the kept file, and which copies stay and why).
 using GroupReferences = GroupPlan;
 
 // A scan result with the references to its copies, as the window shows it.
@@ -134,8 +134,7 @@ class TolvaneAppDelegate : public QObject {
     int selectedRow() const;
     void showPreview(const DuplicateGroup* group);
     // What a run does with one copy, for the pages table.
-    QString fateOf(const GroupReferences* refs, const std::vector<KeepReason>* reasons,
-                   bool first) const;
+    QString fateOf(const GroupReferences* refs, int row) const;
     QString reasonText(const KeepReason& reason) const;
     void showSummary();
     void updateControls();

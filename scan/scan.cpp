@@ -1,5 +1,6 @@
 #include "scan/scan.hpp"
 #include "scan/content_sets.hpp"
+#include "util/file_io.hpp"
 
 #include <algorithm>
 #include <array>
@@ -45,6 +46,7 @@ struct Walk {
     std::vector<std::string> folders; // relative to the root, each ending in "/" but the root's ""
     std::string names;
     std::vector<ListedImage> images; // in walk order
+    std::vector<std::string> leftovers; // relative paths of the writer's temporary files
     bool cancelled = false;
 
     std::string_view nameOf(const ListedImage& image) const {
@@ -137,6 +139,8 @@ Walk walkSite(const std::filesystem::path& root, ScanProgress* progress) {
             stack.push_back({child, static_cast<std::uint32_t>(walk.folders.size() - 1)});
         } else if (isRegular && eligible && haveInfo) {
             record(walk, top.folder, name, static_cast<std::uint64_t>(info.st_size));
+        } else if (isRegular && isWriterTemporaryName(name)) {
+            walk.leftovers.push_back(walk.folders[top.folder] + std::string(name));
         }
     }
     return walk;
@@ -179,6 +183,8 @@ ScanResult scanWebsite(const std::filesystem::path& root, ScanProgress* progress
         result.cancelled = true;
         return result;
     }
+    for (const std::string& leftover : walk.leftovers)
+        result.leftovers.push_back(root / leftover);
 
     // Only files that share name and size with another can be copies of each other.
     std::vector<std::uint32_t> order(walk.images.size());

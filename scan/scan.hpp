@@ -61,6 +61,9 @@ struct ScanResult {
     std::vector<DuplicateGroup> duplicates;
     // Entry 1 of each group, aligned with duplicates.
     std::vector<std::filesystem::path> imageList;
+    // Temporary files that an interrupted run of this tool left behind (by their exact name
+    // pattern); the next run removes them.
+    std::vector<std::filesystem::path> leftovers;
     bool cancelled = false; // then duplicates and imageList are empty
 };
 

@@ -257,15 +257,13 @@ inline std::vector<std::string> brokenReferences(const ReferenceMap& before,
 }
 
 // Bytes of every regular file, to check that nothing is lost: each file that disappeared
-// must have its bytes in the images folder.
+// must have its bytes in a file that is still there.
 inline std::vector<std::string> lostFiles(const std::map<std::string, std::string>& before,
                                           const std::filesystem::path& root) {
     const auto after = snapshot(root);
     std::set<std::string> kept;
-    for (const auto& [path, bytes] : after) {
-        if (path.rfind("images/", 0) == 0)
-            kept.insert(bytes);
-    }
+    for (const auto& [path, bytes] : after)
+        kept.insert(bytes);
     std::vector<std::string> lost;
     for (const auto& [path, bytes] : before) {
         if (!after.count(path) && !kept.count(bytes))
