@@ -5,6 +5,7 @@
 #include "app/start_options.hpp"
 #include "app/tolvane_app_delegate.hpp"
 #include "app/translations.hpp"
+#include "support/quiet_offscreen.hpp"
 #include "support/temp_dir.hpp"
 
 #include <QAbstractButton>
@@ -78,15 +79,7 @@ class StartupTest : public QObject {
     }
 
   private slots:
-    void initTestCase() {
-        // The offscreen platform warns about every window it shows; that says nothing here.
-        static QtMessageHandler next = nullptr;
-        next = qInstallMessageHandler(
-            [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
-                if (!message.contains("propagateSizeHints"))
-                    next(type, context, message);
-            });
-    }
+    void initTestCase() { tolvane::test::silenceOffscreenWindowWarnings(); }
 
     void aFolderNamedOnTheCommandLineIsOpenedAtStart() {
         const auto none = parsed({});

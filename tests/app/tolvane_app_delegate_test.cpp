@@ -3,6 +3,7 @@
 #include "app/tolvane_app_delegate.hpp"
 #include "optimize/file_manager.hpp"
 #include "scan/scan.hpp"
+#include "support/quiet_offscreen.hpp"
 #include "support/temp_dir.hpp"
 #include "table/url_table_view_data_source.hpp"
 
@@ -252,15 +253,7 @@ class TolvaneAppDelegateTest : public QObject {
     }
 
   private slots:
-    void initTestCase() {
-        // The offscreen platform warns about every window it shows; that says nothing here.
-        static QtMessageHandler next = nullptr;
-        next = qInstallMessageHandler(
-            [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
-                if (!message.contains("propagateSizeHints"))
-                    next(type, context, message);
-            });
-    }
+    void initTestCase() { tolvane::test::silenceOffscreenWindowWarnings(); }
 
     void init() {
         controller = std::make_unique<TolvaneAppDelegate>();
