@@ -6,6 +6,7 @@
 #include "optimize/page_rewrite.hpp"
 #include "optimize/run.hpp"
 #include "table/url_table_view_data_source.hpp"
+#include "util/log_line.hpp"
 
 #include <QAbstractButton>
 #include <QAction>
@@ -541,7 +542,9 @@ void TolvaneAppDelegate::openWebsite() {
 
 // ---- Log and sheets --------------------------------------------------------------------------
 
-void TolvaneAppDelegate::log(const QString& text) {
+void TolvaneAppDelegate::log(const QString& raw) {
+    // One line each, whatever control characters a file name holds.
+    const QString text = fromUtf8(printableLogLine(raw.toStdString()));
     logOfActions.append(text);
     const QByteArray line = text.toUtf8() + '\n';
     std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stdout);

@@ -77,9 +77,12 @@ void addCheckVerb(CLI::App& app, Verbs& verbs) {
         if (!checkWebsiteFolder(*site, std::cerr))
             return exitUsage;
         const fs::path root = fs::absolute(*site).lexically_normal();
-        printCheck(std::cout, checkSite(root), root.filename().empty() ? root.parent_path() : root);
+        const SiteCheck check = checkSite(root);
+        printCheck(std::cout, check, root.filename().empty() ? root.parent_path() : root);
         std::cout.flush();
-        return std::cout ? exitOk : exitFailure;
+        // A reference that points at nothing is a fault of the site: status 1, so scripts can
+        // test for it. Unreferenced images and references that cannot be followed are not.
+        return std::cout && check.broken.empty() ? exitOk : exitFailure;
     });
 }
 

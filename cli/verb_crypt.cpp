@@ -14,8 +14,13 @@ void addCryptVerb(CLI::App& app, Verbs& verbs, bool encrypt) {
     CLI::App* command =
         encrypt ? app.add_subcommand("encrypt", "Encrypt IN to OUT with AES-256 under a passphrase")
                 : app.add_subcommand("decrypt", "Decrypt IN, made by encrypt, to OUT");
-    command->footer("The passphrase comes from the environment variable TOLVANE_PASSPHRASE, "
-                    "otherwise it is asked on the terminal without echo.");
+    command->footer(
+        std::string("The passphrase comes from the environment variable TOLVANE_PASSPHRASE, "
+                    "otherwise it is asked on the terminal without echo.") +
+        (encrypt ? ""
+                 : " A wrong passphrase is caught only when the padding of the "
+                   "last block does not check out, most of the time: about once "
+                   "in 256 it writes meaningless bytes and exits 0."));
     auto input = std::make_shared<std::string>();
     auto output = std::make_shared<std::string>();
     command->add_option("IN", *input, "File to read")->required();

@@ -2,6 +2,7 @@
 #include "cli/verbs.hpp"
 #include "optimize/file_manager.hpp"
 #include "optimize/run.hpp"
+#include "util/log_line.hpp"
 
 #include <cstdio>
 #include <iostream>
@@ -14,23 +15,23 @@ namespace tolvane::cli {
 namespace {
 
 // Log lines on stdout as the run writes them; sheets on stderr; a progress bar on stderr
-// when it is a terminal.
+// when it is a terminal. Control characters from file names are escaped, one line each.
 class TerminalReporter : public RunReporter {
   public:
     TerminalReporter() : bar_(::isatty(STDERR_FILENO) == 1) {}
 
     void log(const std::string& line) override {
         clearBar();
-        std::cout << line << '\n' << std::flush;
+        std::cout << printableLogLine(line) << '\n' << std::flush;
         drawBar();
     }
     void popupErrorMessage(const std::string& message,
                            const std::optional<FileError>& error) override {
         log(errorLogLine(message, error));
         clearBar();
-        std::cerr << message << '\n';
+        std::cerr << printableLogLine(message) << '\n';
         if (error)
-            std::cerr << "  " << error->localizedDescription() << '\n';
+            std::cerr << "  " << printableLogLine(error->localizedDescription()) << '\n';
         std::cerr << std::flush;
         drawBar();
     }

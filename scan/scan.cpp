@@ -166,7 +166,8 @@ bool isEligibleImageName(std::string_view fileName) {
 
 bool isWebsiteFolder(const std::filesystem::path& root) {
     std::error_code error;
-    return std::filesystem::exists(root / "index.html", error);
+    // status() follows symbolic links: a link to a page is a page, a dangling one is nothing.
+    return std::filesystem::is_regular_file(std::filesystem::status(root / "index.html", error));
 }
 
 ScanResult scanWebsite(const std::filesystem::path& root, ScanProgress* progress,

@@ -83,7 +83,8 @@ class ContentReader {
 // "_link_" (case-sensitive) in the name itself.
 bool isEligibleImageName(std::string_view fileName);
 
-// A website root holds something named index.html.
+// A website root holds an index.html that is a regular file or a symbolic link to one; a
+// folder, a dangling link or a device of that name does not make a website.
 bool isWebsiteFolder(const std::filesystem::path& root);
 
 // Walks root depth-first, in the order the file system lists each folder, and groups the

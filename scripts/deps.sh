@@ -9,6 +9,8 @@ packages=(
   xvfb xauth x11-apps imagemagick
   chromium python3
   jdupes time
+  qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
+  help2man dpkg-dev file desktop-file-utils appstream man-db
 )
 
 missing=()

@@ -14,7 +14,9 @@ namespace tolvane {
 // `openssl enc -aes-256-cbc -K <key hex> -iv 0...0` writes.
 
 std::optional<Bytes> AES256EncryptWithKey(ByteView plain, std::string_view passphrase);
-// Absent when the input is not whole blocks or its padding does not check out.
+// Absent when the input is not whole blocks or its padding does not check out. There is no
+// integrity check: a wrong passphrase passes the padding check about once in 256 and then
+// gives other bytes, not an absent result.
 std::optional<Bytes> AES256DecryptWithKey(ByteView cipher, std::string_view passphrase);
 
 // File to file, streamed in chunks. True only when the source was read, the cipher

@@ -3,6 +3,7 @@
 #include "app/tolvane_app_delegate.hpp"
 #include "optimize/file_manager.hpp"
 #include "scan/scan.hpp"
+#include "support/quiet_offscreen.hpp"
 #include "support/temp_dir.hpp"
 #include "table/url_table_view_data_source.hpp"
 
@@ -252,15 +253,7 @@ class TolvaneAppDelegateTest : public QObject {
     }
 
   private slots:
-    void initTestCase() {
-        // The offscreen platform warns about every window it shows; that says nothing here.
-        static QtMessageHandler next = nullptr;
-        next = qInstallMessageHandler(
-            [](QtMsgType type, const QMessageLogContext& context, const QString& message) {
-                if (!message.contains("propagateSizeHints"))
-                    next(type, context, message);
-            });
-    }
+    void initTestCase() { tolvane::test::silenceOffscreenWindowWarnings(); }
 
     void init() {
         controller = std::make_unique<TolvaneAppDelegate>();
@@ -324,12 +317,32 @@ class TolvaneAppDelegateTest : public QObject {
         QCOMPARE(controller->siteRoot(), site.path());
     }
 
-    void anIndexHtmlFolderStillMakesAWebsite() {
-        TempDir site;
-        fs::create_directories(site / "index.html");
+    void anIndexHtmlThatIsNoFileIsRefusedALinkToAPageIsNot() {
+        TempDir dir;
+        const fs::path site = dir / "site";
         writeFile(site / "a_files/x.png", "x");
         writeFile(site / "b_files/x.png", "x");
-        scanThroughChooser(site.path());
+        const auto refused = [&] {
+            controller->openFolder(tolvane::toQString(site));
+            QMessageBox* sheet = onlySheet(window());
+            QVERIFY(sheet);
+            QCOMPARE(sheet->text(), QStringLiteral("Not a website folder."));
+            QCOMPARE(sheet->informativeText(),
+                     QStringLiteral("WARNING. That folder must contain index.html for it to be "
+                                    "the root folder of the site."));
+            QVERIFY(!controller->isBusy());
+            dismissSheets();
+            QCOMPARE(shown->count(), 0);
+            QCOMPARE(rows(controller->imagesTable()), 0);
+        };
+        fs::create_directories(site / "index.html");
+        refused();
+        fs::remove(site / "index.html");
+        fs::create_symlink(dir / "page.html", site / "index.html");
+        refused();
+
+        writeFile(dir / "page.html", "home");
+        scanThroughChooser(site);
         QCOMPARE(rows(controller->imagesTable()), 1);
     }
 
@@ -687,6 +700,8 @@ class TolvaneAppDelegateTest : public QObject {
                                       tolvane::ErrorText{"mkdir /s/images: error 17", "It exists."});
         controller->popupErrorMessage("Without error", std::nullopt);
         controller->log(QString::fromUtf8("Moving image file: caf\u00e9.png to folder: /s/images"));
+        controller->log(
+            QString::fromUtf8("Removing duplicate file: two\nlines\r\x01.png from /s/A\tB"));
         std::fflush(stdout);
         ::dup2(console, STDOUT_FILENO);
         ::close(console);
@@ -694,10 +709,13 @@ class TolvaneAppDelegateTest : public QObject {
         const QStringList expected{
             "Unable to create images folder, error: mkdir /s/images: error 17",
             "Without error, error: (null)",
-            QString::fromUtf8("Moving image file: caf\u00e9.png to folder: /s/images")};
+            QString::fromUtf8("Moving image file: caf\u00e9.png to folder: /s/images"),
+            QString::fromUtf8("Removing duplicate file: two\\nlines\\r\\x01.png from /s/A\tB")};
         QCOMPARE(controller->actionLog(), expected);
         QCOMPARE(QString::fromStdString(readFile(folder / "console.txt")),
                  expected.join('\n') + '\n');
+        // A file name's line break stays inside its line, in the pane too.
+        QCOMPARE(controller->window()->logView->toPlainText(), expected.join('\n'));
         const QList<QMessageBox*> sheets = visibleSheets(window());
         QCOMPARE(sheets.size(), 2);
         QSet<QString> texts;

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace tolvane {
 namespace {
@@ -23,7 +24,7 @@ TEST(CheckVerb, ListsBrokenReferencesAndUnreferencedImages) {
     writeFile(site / "A_files/a.png", "a");
     writeFile(site / "A_files/spare.gif", "s");
     const auto result = runProcess(dir.path(), {cli, "check", site.string()});
-    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.exitCode, 1) << result.err; // a reference points at nothing
     EXPECT_EQ(result.err, "");
     EXPECT_NE(
         result.out.find("References that point at nothing (1):\n"
@@ -34,13 +35,25 @@ TEST(CheckVerb, ListsBrokenReferencesAndUnreferencedImages) {
               std::string::npos)
         << result.out;
 
-    writeFile(site / "A_files/spare.html",
-              "<img src=\"spare.gif\"><img src=\"../A_files/gone now.png\">");
+    // Only an image nothing refers to: the site is whole, the status 0.
     writeFile(site / "A_files/gone now.png", "g");
+    const auto spare = runProcess(dir.path(), {cli, "check", site.string()});
+    EXPECT_EQ(spare.exitCode, 0) << spare.err;
+    EXPECT_NE(spare.out.find("No reference points at nothing.\n"), std::string::npos) << spare.out;
+    EXPECT_NE(spare.out.find("Images nothing refers to (1):\n  A_files/spare.gif\n"),
+              std::string::npos)
+        << spare.out;
+
+    // A reference that cannot be followed is listed but is no fault either.
+    writeFile(site / "A_files/spare.html", "<img src=\"spare.gif\"><img src=\"/A_files/a.png\">");
     const auto clean = runProcess(dir.path(), {cli, "check", site.string()});
     EXPECT_EQ(clean.exitCode, 0);
     EXPECT_NE(clean.out.find("No reference points at nothing.\n"), std::string::npos) << clean.out;
     EXPECT_NE(clean.out.find("Every image is referred to.\n"), std::string::npos) << clean.out;
+    EXPECT_NE(clean.out.find("Image references that could not be followed (1):\n"
+                             "  A_files/spare.html:1: /A_files/a.png  ("),
+              std::string::npos)
+        << clean.out;
 }
 
 TEST(CheckVerb, RefusesFoldersThatAreNotWebsites) {
@@ -56,6 +69,45 @@ TEST(CheckVerb, RefusesFoldersThatAreNotWebsites) {
     EXPECT_EQ(missing.exitCode, 2);
     EXPECT_NE(missing.err.find("no such folder"), std::string::npos) << missing.err;
     EXPECT_EQ(runProcess(dir.path(), {cli, "check"}).exitCode, 2);
+}
+
+TEST(WebsiteVerbs, AnIndexHtmlThatIsNoFileIsRefusedByEveryVerb) {
+    TempDir dir;
+    const auto site = dir / "site";
+    writeFile(site / "A_files/logo.png", "LOGO");
+    writeFile(site / "B_files/logo.png", "LOGO");
+    writeFile(site / "A.html", "<img src=\"A_files/logo.png\">");
+    const std::vector<std::vector<std::string>> verbs = {
+        {"scan"}, {"scan", "--json"}, {"check"}, {"optimize", "--yes"}, {"optimize", "--dry-run"}};
+    const auto refusedByAll = [&](const std::string& what) {
+        for (const auto& verb : verbs) {
+            std::vector<std::string> args{cli};
+            args.insert(args.end(), verb.begin(), verb.end());
+            args.push_back(site.string());
+            const auto result = runProcess(dir.path(), args);
+            EXPECT_EQ(result.exitCode, 2) << what << " " << verb[0];
+            EXPECT_EQ(result.out, "") << what << " " << verb[0];
+            EXPECT_EQ(result.err,
+                      "Not a website folder.\nWARNING. That folder must contain index.html for "
+                      "it to be the root folder of the site.\n")
+                << what << " " << verb[0];
+        }
+    };
+
+    std::filesystem::create_directory(site / "index.html");
+    refusedByAll("a folder");
+    std::filesystem::remove(site / "index.html");
+    std::filesystem::create_symlink(dir / "nowhere.html", site / "index.html");
+    refusedByAll("a dangling link");
+    EXPECT_TRUE(std::filesystem::exists(site / "A_files/logo.png"));
+    EXPECT_TRUE(std::filesystem::exists(site / "B_files/logo.png"));
+    EXPECT_FALSE(std::filesystem::exists(site / "images"));
+
+    // Where the link leads to a page, the folder is a website.
+    writeFile(dir / "nowhere.html", "<html>");
+    const auto linked = runProcess(dir.path(), {cli, "scan", site.string()});
+    EXPECT_EQ(linked.exitCode, 0) << linked.err;
+    EXPECT_NE(linked.out.find("logo.png"), std::string::npos) << linked.out;
 }
 
 TEST(ScanVerb, PeopleFormatCountsReferencesAndTellsWhichCopiesStay) {

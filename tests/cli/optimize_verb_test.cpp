@@ -151,5 +151,44 @@ TEST(OptimizeVerb, AFailureEndsWithItsSheetOnStderrAndStatusOne) {
     EXPECT_TRUE(fs::exists(site / "B_files/logo.png"));
 }
 
+TEST(OptimizeVerb, ControlCharactersOfFileNamesAreEscapedInLogAndSheets) {
+    test::TempDir dir;
+    const auto site = [&](const std::string& name) {
+        const fs::path root = dir / name;
+        writeFile(root / "index.html", "<html></html>");
+        writeFile(root / "A\rB_files/two\nlines.png", "TWO");
+        writeFile(root / "C_files/two\nlines.png", "TWO");
+        return root;
+    };
+    const fs::path done = site("done");
+    const auto result = tolvane(dir, {"optimize", "--yes", done.string()});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.out.find("Moving image file: two\\nlines.png to folder: " + done.string() +
+                              "/images/two\\nlines.png\n"),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("Removing duplicate file: two\\nlines.png from " + done.string()),
+              std::string::npos)
+        << result.out;
+    for (const std::string& output : {result.out, result.err}) {
+        EXPECT_EQ(output.find("two\nlines"), std::string::npos) << output;
+        EXPECT_EQ(output.find("A\rB"), std::string::npos) << output;
+    }
+
+    // A run that fails at once: its sheet on stderr and its log line are escaped as well.
+    const fs::path failed = site("failed");
+    writeFile(failed / "images", "a plain file");
+    const auto failure = tolvane(dir, {"optimize", "--yes", failed.string()});
+    EXPECT_EQ(failure.exitCode, 1);
+    EXPECT_NE(failure.err.find("Unable to move two\\nlines.png to the site images folder\n  "),
+              std::string::npos)
+        << failure.err;
+    EXPECT_NE(failure.out.find("Unable to move two\\nlines.png to the site images folder, error: "),
+              std::string::npos)
+        << failure.out;
+    for (const std::string& output : {failure.out, failure.err})
+        EXPECT_EQ(output.find("two\nlines"), std::string::npos) << output;
+}
+
 } // namespace
 } // namespace tolvane

@@ -107,12 +107,29 @@ TEST(EligibleImageName, SuffixInAnyCaseMarkersCaseSensitive) {
         EXPECT_FALSE(isEligibleImageName(name)) << name;
 }
 
-TEST(WebsiteFolder, NeedsSomethingNamedIndexHtml) {
-    TempDir site;
-    EXPECT_FALSE(isWebsiteFolder(site.path()));
-    fs::create_directory(site / "index.html"); // existence is all that counts
-    EXPECT_TRUE(isWebsiteFolder(site.path()));
-    EXPECT_FALSE(isWebsiteFolder(site / "missing"));
+TEST(WebsiteFolder, NeedsAnIndexHtmlThatIsAFileOrLeadsToOne) {
+    TempDir dir;
+    const auto site = [&](const char* name) {
+        fs::create_directory(dir / name);
+        return dir / name;
+    };
+    EXPECT_FALSE(isWebsiteFolder(site("empty")));
+    EXPECT_FALSE(isWebsiteFolder(dir / "missing"));
+
+    writeFile(site("page") / "index.html", "<html>");
+    EXPECT_TRUE(isWebsiteFolder(dir / "page"));
+    writeFile(dir / "elsewhere.html", "<html>");
+    fs::create_symlink(dir / "elsewhere.html", site("linked") / "index.html");
+    EXPECT_TRUE(isWebsiteFolder(dir / "linked"));
+
+    fs::create_directory(site("folder") / "index.html");
+    EXPECT_FALSE(isWebsiteFolder(dir / "folder"));
+    fs::create_symlink(dir / "gone.html", site("dangling") / "index.html");
+    EXPECT_FALSE(isWebsiteFolder(dir / "dangling"));
+    fs::create_directory_symlink(dir / "folder", site("toFolder") / "index.html");
+    EXPECT_FALSE(isWebsiteFolder(dir / "toFolder"));
+    ASSERT_EQ(::mkfifo((site("fifo") / "index.html").c_str(), 0600), 0);
+    EXPECT_FALSE(isWebsiteFolder(dir / "fifo"));
 }
 
 TEST(Scan, NothingEligibleGivesNoGroups) {

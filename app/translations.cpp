@@ -1,0 +1,60 @@
+#include "app/translations.hpp"
+
+#include <QCoreApplication>
+#include <QLibraryInfo>
+
+namespace tolvane {
+
+namespace {
+
+// The pieces of the run's log lines and sheets: the core asks for them by their English text
+// through the controller's translations, so they are listed here for the catalogue.
+[[maybe_unused]] constexpr const char* runTexts[] = {
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Creating images folder in root"),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Unable to create images folder"),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Moving image file: "),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", " to folder: "),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Unable to move "),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", " to the site images folder"),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Removing duplicate file: "),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Unable to remove "),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", " from "),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Restoring duplicate file: "),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Unable to restore "),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", " to "),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Updating file: "),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", " to use moved image: "),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "HTML/js file: "),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", " doesn't exist"),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Unable to update "),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Unable to write back to file: "),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Keeping "),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", " in "),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", ": "),
+};
+
+} // namespace
+
+Translations::Translations(const QLocale& locale) {
+    // The window's catalogues are compiled into the program.
+    ownLoaded_ = own_.load(locale, QStringLiteral("tolvane"), QStringLiteral("_"),
+                           QStringLiteral(":/i18n"));
+    if (ownLoaded_) {
+        QCoreApplication::installTranslator(&own_);
+        // The buttons and labels of Qt's dialogs, from the system's Qt translations if present;
+        // only beside the window's own, so that a window without a catalogue stays English.
+        qtLoaded_ = qt_.load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                             QLibraryInfo::path(QLibraryInfo::TranslationsPath));
+        if (qtLoaded_)
+            QCoreApplication::installTranslator(&qt_);
+    }
+}
+
+Translations::~Translations() {
+    if (qtLoaded_)
+        QCoreApplication::removeTranslator(&qt_);
+    if (ownLoaded_)
+        QCoreApplication::removeTranslator(&own_);
+}
+
+} // namespace tolvane

@@ -1,0 +1,225 @@
+// The window program's start: its command line, and the language it speaks. Run by CTest with
+// LANGUAGE=de, as a German desktop session sets it; every other case names its locale itself.
+#include "app/main_window.hpp"
+#include "app/path_text.hpp"
+#include "app/start_options.hpp"
+#include "app/tolvane_app_delegate.hpp"
+#include "app/translations.hpp"
+#include "support/quiet_offscreen.hpp"
+#include "support/temp_dir.hpp"
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <filesystem>
+#include <memory>
+
+namespace fs = std::filesystem;
+using tolvane::StartOptions;
+using tolvane::TolvaneAppDelegate;
+using tolvane::Translations;
+using tolvane::test::TempDir;
+using tolvane::test::writeFile;
+
+namespace {
+
+constexpr int runTimeout = 20000;
+
+// The texts a user sees in the window before any site is open, by the widget that shows them.
+QMap<QString, QString> windowTexts(tolvane::MainWindow* window) {
+    QMap<QString, QString> texts;
+    for (QPushButton* button : window->findChildren<QPushButton*>())
+        texts["button " + button->objectName()] = button->text();
+    int unnamed = 0;
+    for (QAction* action : window->findChildren<QAction*>())
+        if (!action->text().isEmpty())
+            texts["action " + action->objectName() + QString::number(unnamed++)] = action->text();
+    int heading = 0;
+    for (QLabel* label : window->findChildren<QLabel*>())
+        if (!label->text().isEmpty())
+            texts["label " + label->objectName() + QString::number(heading++)] = label->text();
+    texts["log placeholder"] = window->logView->placeholderText();
+    texts["menu"] = window->menuBar()->actions().constFirst()->text();
+    return texts;
+}
+
+QMessageBox* visibleSheet(QWidget* window) {
+    for (QMessageBox* box : window->findChildren<QMessageBox*>())
+        if (box->isVisible())
+            return box;
+    return nullptr;
+}
+
+QAbstractButton* buttonOf(QMessageBox* box, const QString& text) {
+    for (QAbstractButton* button : box->buttons())
+        if (button->text() == text)
+            return button;
+    return nullptr;
+}
+
+} // namespace
+
+class StartupTest : public QObject {
+    Q_OBJECT
+
+    // Parses arguments after the program's name.
+    static std::unique_ptr<StartOptions> parsed(const QStringList& arguments) {
+        auto options = std::make_unique<StartOptions>();
+        if (!options->parser().parse(QStringList{"tolvane"} + arguments))
+            return nullptr;
+        return options;
+    }
+
+  private slots:
+    void initTestCase() { tolvane::test::silenceOffscreenWindowWarnings(); }
+
+    void aFolderNamedOnTheCommandLineIsOpenedAtStart() {
+        const auto none = parsed({});
+        QVERIFY(none);
+        QCOMPARE(none->folder(), QString());
+        QCOMPARE(none->usageError(), QString());
+
+        const auto named = parsed({"/srv/site"});
+        QVERIFY(named);
+        QCOMPARE(named->folder(), QStringLiteral("/srv/site"));
+        QCOMPARE(named->usageError(), QString());
+
+        const auto option = parsed({"--open", "/srv/other"});
+        QVERIFY(option);
+        QCOMPARE(option->folder(), QStringLiteral("/srv/other"));
+
+        for (const QStringList& two : {QStringList{"/a", "/b"}, QStringList{"--open", "/a", "/b"}}) {
+            const auto options = parsed(two);
+            QVERIFY(options);
+            QVERIFY2(!options->usageError().isEmpty(), qPrintable(two.join(' ')));
+        }
+        QVERIFY(!parsed({"--no-such-option"}));
+    }
+
+    void onlyHelpAndVersionArePrintedWithoutAWindow() {
+        for (const char* text : {"--help", "-h", "--help-all", "--version", "-v"})
+            QVERIFY2(StartOptions::asksForTextOnly({"tolvane", text}), text);
+        // The toolkit's own options, unknown to the parser, do not hide the request.
+        QVERIFY(StartOptions::asksForTextOnly({"tolvane", "-platform", "offscreen", "--version"}));
+        QVERIFY(!StartOptions::asksForTextOnly({"tolvane"}));
+        QVERIFY(!StartOptions::asksForTextOnly({"tolvane", "/srv/site"}));
+        // A folder called like an option is still a folder.
+        QVERIFY(!StartOptions::asksForTextOnly({"tolvane", "--open", "--help"}));
+    }
+
+    void theSystemLocaleChoosesGerman() {
+        QVERIFY2(QLocale::system().uiLanguages().value(0).startsWith("de"),
+                 "CTest runs this test with LANGUAGE=de");
+        const Translations german(QLocale::system());
+        QVERIFY(german.loaded());
+        TolvaneAppDelegate controller;
+        QCOMPARE(controller.window()->openWebsiteButton->text(), QStringLiteral("Website öffnen …"));
+    }
+
+    void theWindowSpeaksGermanInAGermanLocale() {
+        std::unique_ptr<TolvaneAppDelegate> english = std::make_unique<TolvaneAppDelegate>();
+        const QMap<QString, QString> before = windowTexts(english->window());
+        english.reset();
+
+        const Translations german(QLocale(QLocale::German, QLocale::Austria));
+        QVERIFY(german.loaded());
+        TolvaneAppDelegate controller;
+        tolvane::MainWindow* window = controller.window();
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QCOMPARE(window->openWebsiteButton->text(), QStringLiteral("Website öffnen …"));
+        QCOMPARE(window->optimizeButton->text(), QStringLiteral("Optimieren …"));
+        QCOMPARE(window->menuBar()->actions().constFirst()->text(), QStringLiteral("&Datei"));
+        QCOMPARE(window->quitAction->text(), QStringLiteral("&Beenden"));
+        QCOMPARE(window->summaryLabel->text(),
+                 QStringLiteral("Öffnen Sie den Stammordner einer exportierten Website, um ihre "
+                                "doppelten Bilder zu finden."));
+
+        // Every text the window shows has changed, but the program's name.
+        const QMap<QString, QString> after = windowTexts(window);
+        QCOMPARE(after.keys().size(), before.size());
+        int compared = 0;
+        for (auto it = before.begin(); it != before.end(); ++it) {
+            QVERIFY2(after.contains(it.key()), qPrintable(it.key()));
+            if (it.value() == "Tolvane")
+                continue;
+            QVERIFY2(after.value(it.key()) != it.value(), qPrintable(it.value()));
+            ++compared;
+        }
+        QVERIFY(compared >= 8);
+    }
+
+    void theConfirmationAndTheLogOfARunAreGerman() {
+        TempDir site;
+        writeFile(site / "index.html", "<img src=\"A_files/logo.png\"><img src=\"B_files/logo.png\">");
+        writeFile(site / "A.html", "<img src=\"A_files/logo.png\">");
+        writeFile(site / "B.html", "<img src=\"B_files/logo.png\">");
+        writeFile(site / "A_files/logo.png", "the same logo");
+        writeFile(site / "B_files/logo.png", "the same logo");
+
+        const Translations german(QLocale(QLocale::German));
+        QVERIFY(german.loaded());
+        TolvaneAppDelegate controller;
+        controller.window()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(controller.window()));
+        QSignalSpy shown(&controller, &TolvaneAppDelegate::scanShown);
+        controller.openFolder(tolvane::toQString(site.path()));
+        QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), runTimeout);
+        QVERIFY(controller.window()->summaryLabel->text().startsWith(
+            QStringLiteral("1 mehrfach vorhandenes Bild, 1 Kopie zu entfernen, ")));
+
+        QSignalSpy finished(&controller, &TolvaneAppDelegate::runFinished);
+        controller.window()->optimizeButton->click();
+        QMessageBox* sheet = visibleSheet(controller.window());
+        QVERIFY(sheet);
+        QCOMPARE(sheet->text(), QStringLiteral("Sind Sie sicher?"));
+        QCOMPARE(sheet->informativeText(),
+                 QStringLiteral("WARNUNG. Sie sind dabei, Dateien Ihrer Website zu überschreiben."));
+        QVERIFY(buttonOf(sheet, "Nein"));
+        QAbstractButton* yes = buttonOf(sheet, "Ja");
+        QVERIFY(yes);
+        yes->click();
+        QVERIFY(finished.wait(runTimeout));
+        QCOMPARE(finished.constFirst().constFirst().toBool(), true);
+
+        // The pieces the run puts together come from the same catalogue.
+        const QString log = controller.actionLog().join('\n');
+        for (const char* piece : {"Lege den Bilderordner images im Stammordner an",
+                                  "Verschiebe Bilddatei: ", "Entferne doppelte Datei: ",
+                                  "Aktualisiere Datei: ", " für das verschobene Bild: "})
+            QVERIFY2(log.contains(QString::fromUtf8(piece)), qPrintable(log));
+        for (const char* piece : {"Creating images folder", "Moving image file: ",
+                                  "Removing duplicate file: ", "Updating file: "})
+            QVERIFY2(!log.contains(QLatin1String(piece)), qPrintable(log));
+        QTRY_COMPARE(controller.window()->statusLabel->text(),
+                     QStringLiteral("Optimierung abgeschlossen."));
+    }
+
+    void otherLanguagesKeepTheEnglishTexts() {
+        const Translations french(QLocale(QLocale::French, QLocale::France));
+        QVERIFY(!french.loaded());
+        TolvaneAppDelegate controller;
+        QCOMPARE(controller.window()->openWebsiteButton->text(), QStringLiteral("Open Website..."));
+        QCOMPARE(controller.window()->quitAction->text(), QStringLiteral("&Quit"));
+    }
+
+    void aCatalogueLastsAsLongAsItsOwner() {
+        {
+            const Translations german(QLocale(QLocale::German));
+            QVERIFY(german.loaded());
+        }
+        TolvaneAppDelegate controller;
+        QCOMPARE(controller.window()->openWebsiteButton->text(), QStringLiteral("Open Website..."));
+    }
+};
+
+QTEST_MAIN(StartupTest)
+#include "startup_test.moc"
