@@ -23,6 +23,11 @@ std::filesystem::path journalHome();
 // A run's folder, journalHome()/runs/<site>/<yyyymmddTHHMMSSZ>-<sequence>, holds "root" (the
 // site root), "records" (one line per record, appended) and "old-texts" (the earlier bytes of
 // every rewritten file, one after another; a record names its offset and length).
+//
+// A run calls, in this order: start() before it changes anything; imagesFolderCreated()
+// before it makes the images folder; placing() before it links or copies kept files into it;
+// rewriting() before it writes the new texts; removing() before it deletes copies; finished()
+// at its end. A call that fails means the step must not be taken.
 class RunJournal {
   public:
     // A file the run puts into the images folder (a hard link or a copy of a copy).

@@ -26,7 +26,8 @@ struct UndoOutcome {
 // earlier text; (3) the files the run added to the images folder removed; (4) that folder,
 // if the run made it and it is empty. A file changed since the run is left as it is and
 // reported; the added files then stay as well, so that nothing is left referring to a file
-// that is gone. What is already as before the run is left alone, so an undo cut short can be
+// that is gone. While a removed copy cannot be put back, no rewritten file gets its earlier
+// text either (that text may name the missing copy). What is already as before the run is left alone, so an undo cut short can be
 // run again. At the end the run's record says it was undone: it is not offered again.
 // Every step on the site goes through files; the caller holds the site's lock.
 UndoOutcome undoRun(const RecordedRun& run, FileManager& files, RunReporter& reporter,
