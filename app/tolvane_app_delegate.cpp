@@ -5,6 +5,8 @@
 #include "app/run_channel.hpp"
 #include "optimize/page_rewrite.hpp"
 #include "optimize/run.hpp"
+#include "optimize/site_lock.hpp"
+#include "optimize/undo.hpp"
 #include "table/url_table_view_data_source.hpp"
 #include "util/log_line.hpp"
 
@@ -150,6 +152,8 @@ TolvaneAppDelegate::TolvaneAppDelegate(QObject* parent) : QObject(parent) {
     connect(window_->openAction, &QAction::triggered, this, &TolvaneAppDelegate::openWebsite);
     connect(optimizeButton, &QPushButton::clicked, this, &TolvaneAppDelegate::saveWebsite);
     connect(window_->optimizeAction, &QAction::triggered, this, &TolvaneAppDelegate::saveWebsite);
+    connect(window_->undoAction, &QAction::triggered, this,
+            &TolvaneAppDelegate::undoLastOptimization);
     connect(window_->quitAction, &QAction::triggered, window_, &QWidget::close);
     connect(window_, &MainWindow::folderDropped, this, &TolvaneAppDelegate::openFolder);
     connect(window_, &MainWindow::closeRefused, this, [this] {
@@ -333,6 +337,7 @@ void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>
                   tr("Your website contains no duplicate images that need optimizing."));
     }
     showSummary();
+    refreshUndo();
     updateControls();
     emit scanShown();
 }
@@ -662,9 +667,113 @@ void TolvaneAppDelegate::runEnded(bool completed) {
     runThread_->wait();
     if (!completed)
         optimizeEnabled_ = true; // a run stopped at a failure leaves the button as it was
+    refreshUndo();
     setBusy(Busy::Idle, completed ? tr("Optimization finished.")
                                   : tr("Optimization stopped at a failure."));
     emit runFinished(completed);
+}
+
+// ---- Undo -------------------------------------------------------------------------------------
+
+void TolvaneAppDelegate::refreshUndo() {
+    undoableRun_ = shownRoot_.empty() ? std::nullopt : lastUndoableRun(shownRoot_);
+}
+
+void TolvaneAppDelegate::undoLastOptimization() {
+    if (isBusy())
+        return;
+    refreshUndo();
+    updateControls();
+    if (!undoableRun_)
+        return;
+    const RecordedRun& run = *undoableRun_;
+    QMessageBox* alert = makeSheet(
+        window_, tr("Undo the last optimization?"),
+        tr("WARNING. You are about to overwrite files within your website: it is put back as it "
+           "was before the optimization of %1. Files changed since then are left as they are.")
+            .arg(fromUtf8(localTimeText(run.time))));
+    QPushButton* yes = alert->addButton(tr("Yes"), QMessageBox::YesRole);
+    QPushButton* no = alert->addButton(tr("No"), QMessageBox::NoRole);
+    alert->setDefaultButton(no);
+    alert->setEscapeButton(no);
+    connect(alert, &QMessageBox::buttonClicked, this, [this, alert, yes](QAbstractButton* button) {
+        undoAlertDidEnd(alert, button == yes ? yesCode : noCode);
+    });
+    alert->open();
+}
+
+void TolvaneAppDelegate::undoAlertDidEnd(QMessageBox* alert, qint64 returnCode) {
+    if (returnCode != yesCode || isBusy() || !undoableRun_)
+        return;
+    alert->hide();
+    const std::filesystem::path root = shownRoot_;
+    std::error_code error;
+    std::optional<SiteLock> lock = SiteLock::tryAcquire(root, error);
+    if (!lock) {
+        if (error == std::errc::resource_unavailable_try_again)
+            showSheet(fromUtf8(siteBusyMessage(root)), {});
+        else
+            showSheet(tr("Unable to undo the last optimization"), fromUtf8(error.message()));
+        return;
+    }
+    UndoJob job{root, *undoableRun_, makeFileManager_(),
+                std::make_shared<SiteLock>(std::move(*lock))};
+    setBusy(Busy::Running, tr("Undoing the last optimization of %1...").arg(toQString(root)));
+
+    auto* channel = new RunChannel;
+    channel->setParent(this); // outlives the worker even if the window closes meanwhile
+    connect(channel, &RunChannel::logLine, this, &TolvaneAppDelegate::log, Qt::QueuedConnection);
+    connect(channel, &RunChannel::errorSheet, this, &TolvaneAppDelegate::popupErrorMessage,
+            Qt::QueuedConnection);
+    connect(
+        channel, &RunChannel::progressSetUp, this,
+        [this](double maximum) {
+            progressIndicator->setRange(0, std::max(1, static_cast<int>(maximum)));
+            progressIndicator->setValue(0);
+            progressIndicator->setTextVisible(true);
+            progressIndicator->setFormat(tr("%v of %m steps"));
+        },
+        Qt::QueuedConnection);
+    connect(
+        channel, &RunChannel::progressStepped, this,
+        [this] { progressIndicator->setValue(progressIndicator->value() + 1); },
+        Qt::QueuedConnection);
+    connect(
+        channel, &RunChannel::runCompleted, this,
+        [this] { window_->statusLabel->setText(tr("Scanning the site again...")); },
+        Qt::QueuedConnection);
+    connect(channel, &RunChannel::rescanned, this, &TolvaneAppDelegate::showScanResult,
+            Qt::QueuedConnection);
+    connect(channel, &RunChannel::ended, this, &TolvaneAppDelegate::undoEnded,
+            Qt::QueuedConnection);
+    connect(channel, &RunChannel::ended, channel, &QObject::deleteLater, Qt::QueuedConnection);
+
+    delete runThread_;
+    runThread_ = QThread::create([job = std::move(job), channel]() mutable {
+        undoOnWorker(std::move(job), *channel);
+    });
+    runThread_->start();
+}
+
+void TolvaneAppDelegate::undoOnWorker(UndoJob job, RunChannel& channel) {
+    ChannelReporter reporter(channel);
+    const UndoOutcome outcome = tolvane::undoRun(job.run, *job.files, reporter, localize);
+    job.lock.reset(); // the re-scan only reads
+    reporter.log(outcome.complete
+                     ? localize("Undo complete")
+                     : localize("Undo incomplete: changes that could not be undone: ") +
+                           std::to_string(outcome.left));
+    emit channel.rescanned(
+        std::make_shared<const ScanDisplay>(withReferences(scanWebsite(job.root))));
+    emit channel.ended(outcome.complete);
+}
+
+void TolvaneAppDelegate::undoEnded(bool complete) {
+    runThread_->wait();
+    refreshUndo();
+    setBusy(Busy::Idle, complete ? tr("Undo finished.")
+                                 : tr("Undo finished; some changes could not be undone."));
+    emit undoFinished(complete);
 }
 
 // ---- Controls ---------------------------------------------------------------------------------
@@ -691,6 +800,7 @@ void TolvaneAppDelegate::updateControls() {
     window_->openAction->setEnabled(idle);
     optimizeButton->setEnabled(idle && optimizeEnabled_);
     window_->optimizeAction->setEnabled(idle && optimizeEnabled_);
+    window_->undoAction->setEnabled(idle && undoableRun_.has_value());
     window_->setAcceptsFolders(idle);
     window_->setClosable(busy_ != Busy::Running);
 }

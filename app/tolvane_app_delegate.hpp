@@ -3,6 +3,7 @@
 #include "optimize/site_plan.hpp"
 #include "optimize/file_manager.hpp"
 #include "optimize/references.hpp"
+#include "optimize/run_journal.hpp"
 #include "scan/scan.hpp"
 
 #include <QObject>
@@ -31,6 +32,7 @@ namespace tolvane {
 class MainWindow;
 class NSURLTableViewDataSource;
 class RunChannel;
+class SiteLock;
 
 // What a failed file step reports: its description for the log, its localized description for
 // the sheet.
@@ -85,6 +87,12 @@ class TolvaneAppDelegate : public QObject {
     void processFile(const QString& path, const QString& imageName, const QString& folder);
     void overwriteAlertDidEnd(QMessageBox* alert, qint64 returnCode);
     void saveWebsite();
+    // Undo Last Optimization: asks, then puts the site on display back as it was before its
+    // last recorded run, on the worker thread, and scans it again.
+    void undoLastOptimization();
+    void undoAlertDidEnd(QMessageBox* alert, qint64 returnCode);
+    // The site on display has a run that undo can put back.
+    bool canUndo() const { return undoableRun_.has_value(); }
 
     MainWindow* window() const { return window_; }
     QTableView* imagesTable() const { return imagesTable_; }
@@ -113,6 +121,8 @@ class TolvaneAppDelegate : public QObject {
     void logged(const QString& line);
     // A run ended: completed, or stopped at a failure.
     void runFinished(bool completed);
+    // An undo ended: everything put back, or something left in place.
+    void undoFinished(bool complete);
 
   private:
     enum class Busy { Idle, Scanning, Running };
@@ -125,6 +135,18 @@ class TolvaneAppDelegate : public QObject {
     // The optimization run and the re-scan after it; works on the worker thread and reaches
     // the window only through the channel's queued signals.
     static void startOptimization(const RunJob& job, RunChannel& channel);
+
+    struct UndoJob {
+        std::filesystem::path root;
+        RecordedRun run;
+        std::shared_ptr<FileManager> files;
+        std::shared_ptr<SiteLock> lock; // held until the undo is done
+    };
+    // The undo and the re-scan after it, on the worker thread, as a run.
+    static void undoOnWorker(UndoJob job, RunChannel& channel);
+    void undoEnded(bool complete);
+    // Looks up the run undo would put back for the site on display.
+    void refreshUndo();
 
     void showScanResult(const std::shared_ptr<const ScanDisplay>& shown);
     void scanFinished(const std::shared_ptr<const ScanDisplay>& shown);
@@ -171,6 +193,7 @@ class TolvaneAppDelegate : public QObject {
     QTimer scanTicker_;
     QThread* runThread_ = nullptr;
     FileManagerFactory makeFileManager_;
+    std::optional<RecordedRun> undoableRun_; // of the site on display
 };
 
 } // namespace tolvane

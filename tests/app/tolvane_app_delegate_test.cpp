@@ -2,8 +2,10 @@
 #include "app/path_text.hpp"
 #include "app/tolvane_app_delegate.hpp"
 #include "optimize/file_manager.hpp"
+#include "optimize/site_lock.hpp"
 #include "scan/scan.hpp"
 #include "support/quiet_offscreen.hpp"
+#include "support/simulated_run.hpp"
 #include "support/temp_dir.hpp"
 #include "table/url_table_view_data_source.hpp"
 
@@ -13,6 +15,8 @@
 #include <QDir>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -62,6 +66,23 @@ void writeSiteWithDuplicates(const fs::path& root) {
     writeFile(root / "Blog/Entry1.html", "<img src=\"Entry1_files/logo.png\">");
     writeFile(root / "Blog/Entry1_files/logo.png", "logo bytes, the same everywhere");
     writeFile(root / "A_files/page.png", "only once");
+}
+
+// What a run does to the logo.png copies of that site: one placed in images/, the pages and
+// scripts that showed them rewritten, the copies removed.
+tolvane::test::RunPlan logoRun(const fs::path& root) {
+    tolvane::test::RunPlan plan;
+    plan.root = root;
+    plan.place = {{root / "A_files/logo.png", root / "images/logo.png"}};
+    for (const std::string p : {"A", "B"}) {
+        plan.rewrite.push_back({root / (p + ".html"), "<img src=\"images/logo.png\"><img src=\"" +
+                                                          p + "_files/star.gif\">"});
+        plan.rewrite.push_back({root / (p + "_files") / (p + ".js"), "var i = \"images\\/logo.png\";"});
+        plan.remove.push_back({root / (p + "_files/logo.png"), root / "images/logo.png"});
+    }
+    plan.rewrite.push_back({root / "Blog/Entry1.html", "<img src=\"../images/logo.png\">"});
+    plan.remove.push_back({root / "Blog/Entry1_files/logo.png", root / "images/logo.png"});
+    return plan;
 }
 
 // Every regular file below root with its bytes.
@@ -138,6 +159,10 @@ class GatedFileManager : public tolvane::FileManager {
         pass();
         return real_.removeItem(path);
     }
+    tolvane::FileResult removeEmptyDirectory(const fs::path& path) override {
+        pass();
+        return real_.removeEmptyDirectory(path);
+    }
     std::optional<tolvane::Bytes> readFile(const fs::path& path,
                                            tolvane::FileResult& error) override {
         pass();
@@ -203,6 +228,8 @@ class TolvaneAppDelegateTest : public QObject {
 
     std::unique_ptr<TolvaneAppDelegate> controller;
     std::unique_ptr<QSignalSpy> shown;
+    // Where runs are recorded while the tests run: never the real home.
+    std::unique_ptr<tolvane::test::ScopedJournalHome> journalHome;
 
     QWidget* window() const { return controller->window(); }
     QPushButton* button(const char* name) const {
@@ -256,6 +283,7 @@ class TolvaneAppDelegateTest : public QObject {
     void initTestCase() { tolvane::test::silenceOffscreenWindowWarnings(); }
 
     void init() {
+        journalHome = std::make_unique<tolvane::test::ScopedJournalHome>();
         controller = std::make_unique<TolvaneAppDelegate>();
         controller->applicationDidFinishLaunching();
         controller->window()->show();
@@ -266,6 +294,7 @@ class TolvaneAppDelegateTest : public QObject {
     void cleanup() {
         shown.reset();
         controller.reset();
+        journalHome.reset();
     }
 
     void selectingBeforeAnyScanShowsNothing() {
@@ -687,6 +716,97 @@ class TolvaneAppDelegateTest : public QObject {
         QCOMPARE(readFile(site / "Blog/Entry1.html"),
                  std::string("<img src=\"../images/logo.png\">"));
         QVERIFY(!controller->actionLog().isEmpty());
+    }
+
+    void undoPutsTheSiteBackAfterConfirmationAndScansAgain() {
+        TempDir site;
+        writeSiteWithDuplicates(site.path());
+        const auto before = snapshotOf(site.path());
+        QAction* undo = controller->window()->undoAction;
+        const QList<QAction*> fileMenu =
+            controller->window()->menuBar()->actions().constFirst()->menu()->actions();
+        QVERIFY(fileMenu.contains(undo));
+        QCOMPARE(undo->text(), QStringLiteral("&Undo Last Optimization"));
+
+        // Nothing recorded for the site: nothing to undo.
+        scanThroughChooser(site.path());
+        QVERIFY(!undo->isEnabled());
+        dismissSheets();
+
+        tolvane::RealFileManager real;
+        tolvane::test::simulateRun(logoRun(site.path()), real);
+        const auto afterRun = snapshotOf(site.path());
+        scanThroughChooser(site.path());
+        QVERIFY(undo->isEnabled());
+        QVERIFY(controller->canUndo());
+        QCOMPARE(columnTexts(controller->imagesTable(), 0), QStringList{"star.gif"});
+
+        // Asked first; No changes nothing.
+        undo->trigger();
+        QMessageBox* sheet = onlySheet(window());
+        QVERIFY(sheet);
+        QCOMPARE(sheet->windowModality(), Qt::WindowModal);
+        QCOMPARE(sheet->text(), QStringLiteral("Undo the last optimization?"));
+        QVERIFY(sheet->informativeText().startsWith(
+            QStringLiteral("WARNING. You are about to overwrite files within your website")));
+        QCOMPARE(sheet->buttons().size(), 2);
+        buttonOf(sheet, "No")->click();
+        QVERIFY(!controller->isBusy());
+        QTRY_VERIFY(visibleSheets(window()).isEmpty());
+        QCOMPARE(snapshotOf(site.path()), afterRun);
+        QVERIFY(undo->isEnabled());
+
+        // Yes: on the worker, logged, then scanned again.
+        QSignalSpy finished(controller.get(), &TolvaneAppDelegate::undoFinished);
+        const int scans = shown->count();
+        undo->trigger();
+        sheet = onlySheet(window());
+        QVERIFY(sheet);
+        buttonOf(sheet, "Yes")->click();
+        QVERIFY(controller->isBusy());
+        QVERIFY(!undo->isEnabled());
+        QVERIFY(!button("optimizeButton")->isEnabled());
+        QVERIFY(!window()->close());
+        QVERIFY(finished.wait(scanTimeout));
+        QCOMPARE(finished.constFirst().constFirst().toBool(), true);
+        QCOMPARE(snapshotOf(site.path()), before);
+        const QString root = tolvane::toQString(site.path());
+        QVERIFY(controller->actionLog().contains("Restoring duplicate file: logo.png to " + root +
+                                                 "/B_files"));
+        QVERIFY(controller->actionLog().contains("Restoring file: " + root + "/A.html"));
+        QVERIFY(controller->actionLog().contains("Removing added file: " + root + "/images/logo.png"));
+        QCOMPARE(controller->actionLog().last(), QStringLiteral("Undo complete"));
+        QCOMPARE(controller->window()->logView->toPlainText(), controller->actionLog().join('\n'));
+        QTRY_VERIFY_WITH_TIMEOUT(shown->count() > scans, scanTimeout);
+        QCOMPARE(columnTexts(controller->imagesTable(), 0),
+                 names(tolvane::scanWebsite(site.path()).duplicates));
+        QVERIFY(!controller->isBusy());
+        QVERIFY(!undo->isEnabled()); // undone: not offered again
+        QVERIFY(button("optimizeButton")->isEnabled());
+        QVERIFY(visibleSheets(window()).isEmpty());
+    }
+
+    void undoOfASiteInUseIsRefusedWithASheet() {
+        TempDir site;
+        writeSiteWithDuplicates(site.path());
+        tolvane::RealFileManager real;
+        tolvane::test::simulateRun(logoRun(site.path()), real);
+        const auto afterRun = snapshotOf(site.path());
+        scanThroughChooser(site.path());
+        std::error_code error;
+        const auto lock = tolvane::SiteLock::tryAcquire(site.path(), error);
+        QVERIFY(lock);
+
+        controller->window()->undoAction->trigger();
+        QMessageBox* sheet = onlySheet(window());
+        QVERIFY(sheet);
+        buttonOf(sheet, "Yes")->click();
+        QTRY_VERIFY(onlySheet(window()));
+        QCOMPARE(onlySheet(window())->text(),
+                 QString::fromStdString(tolvane::siteBusyMessage(site.path())));
+        QVERIFY(!controller->isBusy());
+        QCOMPARE(snapshotOf(site.path()), afterRun);
+        QVERIFY(controller->window()->undoAction->isEnabled());
     }
 
     void popupErrorMessageLogsAndShowsASheet() {

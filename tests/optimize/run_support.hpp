@@ -64,7 +64,7 @@ class RecordingReporter : public RunReporter {
 // Passes every step to another file manager, except the one chosen to fail.
 class FailingFileManager : public FileManager {
   public:
-    enum class Step { createDirectory, move, remove, read, write, link };
+    enum class Step { createDirectory, move, remove, read, write, link, removeDirectory };
 
     explicit FailingFileManager(FileManager& inner) : inner_(inner) {}
 
@@ -89,6 +89,11 @@ class FailingFileManager : public FileManager {
         if (auto code = failing(Step::remove, path))
             return FileError{FileError::Operation::remove, {path}, *code};
         return inner_.removeItem(path);
+    }
+    FileResult removeEmptyDirectory(const std::filesystem::path& path) override {
+        if (auto code = failing(Step::removeDirectory, path))
+            return FileError{FileError::Operation::remove, {path}, *code};
+        return inner_.removeEmptyDirectory(path);
     }
     std::optional<Bytes> readFile(const std::filesystem::path& path, FileResult& error) override {
         if (auto code = failing(Step::read, path)) {
