@@ -290,6 +290,7 @@ void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>
     const ScanResult* result = &shown->scan;
     const QVariantList images = urlsOf(result->imageList);
     shownRoot_ = result->root;
+    leftovers_ = result->leftovers;
     if (imagesDataSource) {
         imagesDataSource->removeAllRows();
         duplicates = result->duplicates;
@@ -595,7 +596,7 @@ void TolvaneAppDelegate::overwriteAlertDidEnd(QMessageBox* alert, qint64 returnC
         return;
     // The sheet goes before any file is touched.
     alert->hide();
-    RunJob job{rootURL, *duplicates, makeFileManager_()};
+    RunJob job{rootURL, *duplicates, makeFileManager_(), leftovers_};
     optimizeEnabled_ = false; // back on only if the run fails or the re-scan finds duplicates
     setBusy(Busy::Running, tr("Optimizing %1...").arg(toQString(rootURL)));
 
@@ -642,8 +643,21 @@ void TolvaneAppDelegate::overwriteAlertDidEnd(QMessageBox* alert, qint64 returnC
 
 void TolvaneAppDelegate::startOptimization(const RunJob& job, RunChannel& channel) {
     ChannelReporter reporter(channel);
-    const RunOutcome outcome =
-        tolvane::startOptimization(job.duplicates, job.root, *job.files, reporter, localize);
+    // What undo needs is recorded outside the site; without that record nothing is touched.
+    std::error_code journalError;
+    std::optional<RunJournal> journal = RunJournal::start(job.root, journalError);
+    if (!journal) {
+        reporter.popupErrorMessage(
+            localize("Unable to record the run for undo"),
+            FileError{FileError::Operation::write, {journalHome()}, journalError});
+        emit channel.ended(false);
+        return;
+    }
+    RunOptions options;
+    options.journal = &*journal;
+    options.leftovers = job.leftovers;
+    const RunOutcome outcome = tolvane::startOptimization(job.duplicates, job.root, *job.files,
+                                                          reporter, localize, options);
     if (outcome.completed) {
         // The re-scan works here too; the window takes its result in one step on its thread.
         emit channel.rescanned(

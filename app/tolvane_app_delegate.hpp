@@ -130,6 +130,7 @@ class TolvaneAppDelegate : public QObject {
         std::filesystem::path root;
         std::vector<DuplicateGroup> duplicates;
         std::shared_ptr<FileManager> files;
+        std::vector<std::filesystem::path> leftovers; // the writer's, from an earlier run
     };
 
     // The optimization run and the re-scan after it; works on the worker thread and reaches
@@ -178,6 +179,7 @@ class TolvaneAppDelegate : public QObject {
     NSURLTableViewDataSource* imagesDataSource = nullptr;
     NSURLTableViewDataSource* pagesDataSource = nullptr;
     std::optional<std::vector<DuplicateGroup>> duplicates;
+    std::vector<std::filesystem::path> leftovers_; // of the site shown
     std::vector<GroupReferences> groupReferences_; // in step with duplicates
     int pagesGroup_ = -1;                          // the group the pages table shows
     QStringList logOfActions;

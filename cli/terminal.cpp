@@ -1,5 +1,7 @@
 #include "cli/terminal.hpp"
 
+#include "util/log_line.hpp"
+
 #include <cctype>
 #include <iostream>
 #include <unistd.h>
@@ -11,7 +13,7 @@ TerminalReporter::TerminalReporter(std::string label)
 
 void TerminalReporter::log(const std::string& line) {
     clearBar();
-    std::cout << line << '\n' << std::flush;
+    std::cout << printableLogLine(line) << '\n' << std::flush;
     drawBar();
 }
 
@@ -19,9 +21,9 @@ void TerminalReporter::popupErrorMessage(const std::string& message,
                                          const std::optional<FileError>& error) {
     log(errorLogLine(message, error));
     clearBar();
-    std::cerr << message << '\n';
+    std::cerr << printableLogLine(message) << '\n';
     if (error)
-        std::cerr << "  " << error->localizedDescription() << '\n';
+        std::cerr << "  " << printableLogLine(error->localizedDescription()) << '\n';
     std::cerr << std::flush;
     drawBar();
 }

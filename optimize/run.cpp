@@ -1,8 +1,10 @@
 #include "optimize/run.hpp"
 
 #include "optimize/references.hpp"
+#include "optimize/run_journal.hpp"
 #include "optimize/site_lock.hpp"
 #include "optimize/site_plan.hpp"
+#include "util/digest.hpp"
 #include "util/file_io.hpp"
 
 #include <optional>
@@ -66,6 +68,8 @@ class RunTextAccess : public TextFileAccess {
 // Files rewritten per flush to disk, and the most new text held at once.
 constexpr std::size_t batchFiles = 256;
 constexpr std::size_t batchBytes = std::size_t{32} << 20;
+// Copies recorded for undo per flush of the record.
+constexpr std::size_t removalBatch = 4096;
 
 class Run {
   public:
@@ -97,6 +101,8 @@ class Run {
             static_cast<double>(plan_.placements + plan_.files.size() + plan_.removals));
 
         if (!files_.exists(imagesFolder_)) {
+            if (!recorded([&](RunJournal& j) { return j.imagesFolderCreated(imagesFolder_); }))
+                return finish(false);
             reporter_.log(localize_("Creating images folder in root"));
             if (FileResult error = files_.createDirectory(imagesFolder_)) {
                 reporter_.popupErrorMessage(localize_("Unable to create images folder"), *error);
@@ -113,7 +119,24 @@ class Run {
     }
 
   private:
+    // Undo needs each step on record before it is taken: a record that cannot be written
+    // stops the run where it is, with every reference still resolving.
+    template <class Record> bool recorded(Record record) {
+        if (!options_.journal || journalFailed_)
+            return !journalFailed_;
+        if (const std::error_code error = record(*options_.journal)) {
+            journalFailed_ = true;
+            reporter_.popupErrorMessage(
+                localize_("Unable to record the run for undo"),
+                FileError{FileError::Operation::write, {options_.journal->folder()}, error});
+            return false;
+        }
+        return true;
+    }
+
     bool stopped() {
+        if (journalFailed_)
+            return true;
         if (!outcome_.cancelled && options_.cancel && options_.cancel->load()) {
             outcome_.cancelled = true;
             reporter_.log(localize_("Optimization cancelled: every page still shows its images"));
@@ -122,6 +145,9 @@ class Run {
     }
 
     RunOutcome finish(bool completed) {
+        if (options_.journal && lock_ && !journalFailed_)
+            options_.journal->finished(
+                {outcome_.copiesRemoved, outcome_.bytesSaved, outcome_.filesRewritten});
         reporter_.progressStop();
         outcome_.completed = completed;
         outcome_.errorSheets = reporter_.sheets;
@@ -149,21 +175,21 @@ class Run {
     bool place(const std::vector<DuplicateGroup>& duplicates) {
         const auto started = Clock::now();
         active_ = duplicates.size();
+        // First every group is checked against the scan, then the new names are recorded
+        // at once, then given.
+        std::vector<std::size_t> toPlace;
+        std::vector<RunJournal::Placed> records;
         for (std::size_t g = 0; g < duplicates.size(); ++g) {
             const GroupPlan& plan = plan_.groups[g];
-            const std::string N = duplicates[g].copies.empty()
-                                      ? duplicates[g].name
-                                      : duplicates[g].copies.front().filename().string();
-            const std::string moveMessage =
-                localize_("Unable to move ") + N + localize_(" to the site images folder");
+            const std::string N = imageName(duplicates[g]);
             if (plan.nameTaken) {
                 // Both names hold other images: this group is left as it is.
                 const fs::path alternative =
                     imagesFolder_ / alternativeImageName(N, duplicates[g].md5);
                 reporter_.popupErrorMessage(
-                    moveMessage, FileError{FileError::Operation::move,
-                                           {duplicates[g].copies.front(), alternative},
-                                           make_error_code(RunErrc::destinationTaken)});
+                    moveMessage(N), FileError{FileError::Operation::move,
+                                              {duplicates[g].copies.front(), alternative},
+                                              make_error_code(RunErrc::destinationTaken)});
                 continue;
             }
             if (!plan.handled())
@@ -172,12 +198,25 @@ class Run {
                 active_ = g;
                 break;
             }
-            if (!stillAsScanned(duplicates[g], plan, moveMessage)) {
+            if (!stillAsScanned(duplicates[g], plan, moveMessage(N))) {
                 skipped_.insert(g);
                 continue;
             }
             if (!plan.placeFrom)
                 continue;
+            toPlace.push_back(g);
+            records.push_back({plan.kept, duplicates[g].md5, duplicates[g].size});
+        }
+        if (!toPlace.empty() &&
+            !recorded([&](RunJournal& j) { return j.placing(records); })) {
+            active_ = toPlace.front();
+            toPlace.clear();
+        }
+        for (const std::size_t g : toPlace) {
+            if (g >= active_)
+                break;
+            const GroupPlan& plan = plan_.groups[g];
+            const std::string N = imageName(duplicates[g]);
             reporter_.log(localize_("Moving image file: ") + N + localize_(" to folder: ") +
                           plan.kept.string());
             reporter_.log(plan.placeFrom->string());
@@ -190,15 +229,28 @@ class Run {
             else
                 error = files_.linkOrCopy(*plan.placeFrom, plan.kept);
             if (error) {
-                reporter_.popupErrorMessage(moveMessage, *error);
+                reporter_.popupErrorMessage(moveMessage(N), *error);
                 active_ = g;
                 break;
             }
             ++outcome_.filesPlaced;
             reporter_.progressStep();
+            if (stopped()) {
+                // Groups placed so far go on; the rest are left as they are.
+                active_ = g + 1;
+                break;
+            }
         }
         outcome_.fileTime += Clock::now() - started;
         return active_ == duplicates.size() || outcome_.cancelled;
+    }
+
+    static std::string imageName(const DuplicateGroup& group) {
+        return group.copies.empty() ? group.name : group.copies.front().filename().string();
+    }
+
+    std::string moveMessage(const std::string& name) const {
+        return localize_("Unable to move ") + name + localize_(" to the site images folder");
     }
 
     // The kept bytes must still be those the scan found, and each copy that goes must still
@@ -238,6 +290,7 @@ class Run {
     // One pending write of a batch: the file's new text and the names it now leads to.
     struct Pending {
         const FileChanges* file;
+        Bytes old; // for the record undo keeps
         std::string text;
     };
 
@@ -259,9 +312,10 @@ class Run {
             activeChanges_.push_back(std::move(active));
         }
         for (const FileChanges& file : activeChanges_) {
-            if (auto text = newText(file)) {
-                bytes += text->size();
-                batch.push_back({&file, std::move(*text)});
+            Bytes old;
+            if (auto text = newText(file, old)) {
+                bytes += text->size() + old.size();
+                batch.push_back({&file, std::move(old), std::move(*text)});
             } else {
                 failed_.insert(file.file.string());
                 reporter_.progressStep();
@@ -280,7 +334,7 @@ class Run {
     }
 
     // The file's text with its changes, or nothing (reported) when it cannot be rewritten.
-    std::optional<std::string> newText(const FileChanges& file) {
+    std::optional<std::string> newText(const FileChanges& file, Bytes& old) {
         const fs::path& P = file.file;
         const std::string updateMessage = localize_("Unable to update ") + P.string();
         FileResult error;
@@ -302,6 +356,8 @@ class Run {
         }
         std::string why;
         auto next = applyChanges(text, file, plan_, &why);
+        if (next)
+            old = std::move(*bytes);
         if (!next) {
             reporter_.log(localize_("Keeping ") + P.string() + localize_(": ") + why);
             reporter_.popupErrorMessage(
@@ -327,6 +383,18 @@ class Run {
     }
 
     bool writeBatch(const std::vector<Pending>& batch) {
+        if (options_.journal) {
+            std::vector<RunJournal::Rewrite> records;
+            records.reserve(batch.size());
+            for (const Pending& pending : batch)
+                records.push_back({pending.file->file, ByteView(pending.old),
+                                   tolvane::md5(std::string_view(pending.text))});
+            if (!recorded([&](RunJournal& j) { return j.rewriting(records); })) {
+                for (const Pending& pending : batch)
+                    failed_.insert(pending.file->file.string());
+                return false;
+            }
+        }
         std::vector<FileManager::Write> writes;
         writes.reserve(batch.size());
         for (const Pending& pending : batch) {
@@ -374,63 +442,85 @@ class Run {
             FileError{FileError::Operation::remove, {copy}, make_error_code(keepErrcFor(first.kind))});
     }
 
+    // A copy the run deletes, once its record is on disk.
+    struct Removal {
+        fs::path copy;
+        fs::path kept;
+        bool freesBytes = true; // false for the copy that gave a new name its bytes
+        const std::string* md5 = nullptr; // the group's, as the scan found it
+    };
+
     void remove(const std::vector<DuplicateGroup>& duplicates) {
         const auto started = Clock::now();
-        for (std::size_t g = 0; g < active_ && !stopped(); ++g) {
+        std::vector<Removal> removals;
+        for (std::size_t g = 0; g < active_; ++g) {
             const GroupPlan& plan = plan_.groups[g];
             if (!plan.handled() || !isActive(g))
                 continue;
             reported_.insert(g);
             const auto& copies = duplicates[g].copies;
-            for (std::size_t i = 0; i < copies.size() && !stopped(); ++i) {
+            for (std::size_t i = 0; i < copies.size(); ++i) {
                 const CopyPlan& fate = plan.copies[i];
+                const fs::path copy = fs::absolute(copies[i]).lexically_normal();
                 if (fate.fate == CopyPlan::Fate::stays) {
                     reportKept(copies[i], fate.reasons);
-                    continue;
-                }
-                if (fate.fate == CopyPlan::Fate::kept) {
+                } else if (fate.fate == CopyPlan::Fate::kept) {
                     // It keeps the bytes where it is: say why it could not go to images/.
                     for (const auto& reason : fate.reasons)
                         reporter_.log(localize_("Keeping ") + copies[i].string() +
                                       localize_(": ") + reason.file.string() + " " + reason.reason);
-                    continue;
-                }
-                if (changed_.count(fs::absolute(copies[i]).lexically_normal().string())) {
+                } else if (changed_.count(copy.string())) {
                     reporter_.progressStep(); // reported when it was found changed
-                    continue;
+                } else if (!nothingRefersTo(copies[i])) {
+                    // A file that still refers to it could not be rewritten: it stays for it.
+                    ++outcome_.copiesKept;
+                    reporter_.log(localize_("Keeping ") + copies[i].string() +
+                                  localize_(": a file that refers to it could not be rewritten"));
+                    reporter_.progressStep();
+                } else {
+                    removals.push_back({copies[i], plan.kept,
+                                        !plan.placeFrom || *plan.placeFrom != copy,
+                                        &duplicates[g].md5});
                 }
-                // Removing the copy that gave the kept file its name frees no bytes.
-                if (fate.fate == CopyPlan::Fate::removed)
-                    removeCopy(copies[i], plan.kept,
-                               !plan.placeFrom ||
-                                   *plan.placeFrom != fs::absolute(copies[i]).lexically_normal());
             }
+        }
+        for (std::size_t from = 0; from < removals.size() && !stopped(); from += removalBatch) {
+            const std::size_t to = std::min(removals.size(), from + removalBatch);
+            if (options_.journal) {
+                std::vector<RunJournal::Removal> records;
+                for (std::size_t i = from; i < to; ++i) {
+                    const auto size = files_.fileSize(removals[i].copy);
+                    records.push_back({removals[i].copy, removals[i].kept,
+                                       removals[i].md5->empty()
+                                           ? files_.md5(removals[i].kept).value_or("")
+                                           : *removals[i].md5,
+                                       size.value_or(0),
+                                       files_.mode(removals[i].copy).value_or(0644)});
+                }
+                if (!recorded([&](RunJournal& j) { return j.removing(records); }))
+                    break;
+            }
+            for (std::size_t i = from; i < to && !stopped(); ++i)
+                removeCopy(removals[i]);
         }
         outcome_.fileTime += Clock::now() - started;
     }
 
-    void removeCopy(const fs::path& copy, const fs::path& kept, bool freesBytes) {
+    void removeCopy(const Removal& removal) {
+        const fs::path& copy = removal.copy;
         const std::string N = copy.filename().string();
         const std::string folder = copy.parent_path().string();
         const std::string removeMessage =
             localize_("Unable to remove ") + N + localize_(" from ") + folder;
         reporter_.log(localize_("Removing duplicate file: ") + N + localize_(" from ") + folder);
-        if (!nothingRefersTo(copy)) {
-            // A file that still refers to it could not be rewritten: it stays for that file.
-            ++outcome_.copiesKept;
-            reporter_.log(localize_("Keeping ") + copy.string() +
-                          localize_(": a file that refers to it could not be rewritten"));
-            reporter_.progressStep();
-            return;
-        }
         FileResult error;
-        if (!files_.sameContent(copy, kept, error)) {
+        if (!files_.sameContent(copy, removal.kept, error)) {
             // Changed since the scan: its bytes are kept nowhere else, so it stays.
             ++outcome_.copiesKept;
             reporter_.popupErrorMessage(
                 removeMessage, error ? *error
                                      : FileError{FileError::Operation::compare,
-                                                 {copy, kept},
+                                                 {copy, removal.kept},
                                                  make_error_code(RunErrc::contentDiffers)});
             reporter_.progressStep();
             return;
@@ -439,12 +529,9 @@ class Run {
         if (FileResult removeError = files_.removeItem(copy)) {
             ++outcome_.copiesKept;
             reporter_.popupErrorMessage(removeMessage, *removeError);
-        } else {
-            // Removing the copy that gave a new name its bytes completes a move.
-            if (freesBytes) {
-                ++outcome_.copiesRemoved;
-                outcome_.bytesSaved += size.value_or(0);
-            }
+        } else if (removal.freesBytes) {
+            ++outcome_.copiesRemoved;
+            outcome_.bytesSaved += size.value_or(0);
         }
         reporter_.progressStep();
     }
@@ -477,6 +564,7 @@ class Run {
     std::set<std::size_t> skipped_;          // groups whose kept bytes changed since the scan
     std::unordered_set<std::string> changed_; // copies changed since the scan
     RunOutcome outcome_;
+    bool journalFailed_ = false;
 };
 
 } // namespace
