@@ -109,11 +109,20 @@ class Run {
                 return finish(false);
             }
         }
+        // The bar reaches each phase's end even where groups were skipped on the way, but
+        // not where the run ends early.
         const bool placedAll = place(duplicates);
+        const auto phaseEnd = [&](std::size_t target) {
+            if (placedAll && !stopped())
+                stepUpTo(target);
+        };
+        phaseEnd(plan_.placements);
         if (!stopped())
             rewrite();
+        phaseEnd(plan_.placements + plan_.files.size());
         if (!stopped())
             remove(duplicates);
+        phaseEnd(plan_.placements + plan_.files.size() + plan_.removals);
         reportUntouched(duplicates);
         return finish(placedAll && !stopped());
     }
@@ -132,6 +141,15 @@ class Run {
             return false;
         }
         return true;
+    }
+
+    void step() {
+        ++steps_;
+        reporter_.progressStep();
+    }
+    void stepUpTo(std::size_t target) {
+        while (steps_ < target)
+            step();
     }
 
     bool stopped() {
@@ -234,7 +252,7 @@ class Run {
                 break;
             }
             ++outcome_.filesPlaced;
-            reporter_.progressStep();
+            step();
             if (stopped()) {
                 // Groups placed so far go on; the rest are left as they are.
                 active_ = g + 1;
@@ -318,7 +336,7 @@ class Run {
                 batch.push_back({&file, std::move(old), std::move(*text)});
             } else {
                 failed_.insert(file.file.string());
-                reporter_.progressStep();
+                step();
             }
             if (batch.size() >= batchFiles || bytes >= batchBytes) {
                 const bool goOn = writeBatch(batch);
@@ -412,7 +430,7 @@ class Run {
             } else {
                 ++outcome_.filesRewritten;
             }
-            reporter_.progressStep();
+            step();
         }
         return !stopped();
     }
@@ -470,13 +488,13 @@ class Run {
                         reporter_.log(localize_("Keeping ") + copies[i].string() +
                                       localize_(": ") + reason.file.string() + " " + reason.reason);
                 } else if (changed_.count(copy.string())) {
-                    reporter_.progressStep(); // reported when it was found changed
+                    step(); // reported when it was found changed
                 } else if (!nothingRefersTo(copies[i])) {
                     // A file that still refers to it could not be rewritten: it stays for it.
                     ++outcome_.copiesKept;
                     reporter_.log(localize_("Keeping ") + copies[i].string() +
                                   localize_(": a file that refers to it could not be rewritten"));
-                    reporter_.progressStep();
+                    step();
                 } else {
                     removals.push_back({copies[i], plan.kept,
                                         !plan.placeFrom || *plan.placeFrom != copy,
@@ -522,7 +540,7 @@ class Run {
                                      : FileError{FileError::Operation::compare,
                                                  {copy, removal.kept},
                                                  make_error_code(RunErrc::contentDiffers)});
-            reporter_.progressStep();
+            step();
             return;
         }
         const auto size = files_.fileSize(copy);
@@ -533,7 +551,7 @@ class Run {
             ++outcome_.copiesRemoved;
             outcome_.bytesSaved += size.value_or(0);
         }
-        reporter_.progressStep();
+        step();
     }
 
     // The copies of groups the run did not get to, and of groups where nothing would be
@@ -565,6 +583,7 @@ class Run {
     std::unordered_set<std::string> changed_; // copies changed since the scan
     RunOutcome outcome_;
     bool journalFailed_ = false;
+    std::size_t steps_ = 0;
 };
 
 } // namespace

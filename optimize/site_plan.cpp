@@ -208,6 +208,9 @@ class Planner {
                 }
             }
         }
+        // By path, so that a run rewrites (and logs) in the same order on every machine.
+        std::sort(plan_.files.begin(), plan_.files.end(),
+                  [](const FileChanges& a, const FileChanges& b) { return a.file.native() < b.file.native(); });
         for (FileChanges& file : plan_.files)
             std::sort(file.changes.begin(), file.changes.end(), [](const auto& a, const auto& b) {
                 return a.reference->offset < b.reference->offset;

@@ -189,6 +189,8 @@ def main():
     parser.add_argument("--keep")
     args = parser.parse_args()
     work = args.keep or tempfile.mkdtemp(prefix="tolvane-encoded-sites-")
+    # Each run's record for undo stays in the test's own folder.
+    os.environ["XDG_DATA_HOME"] = os.path.join(work, "data")
     failed = 0
     try:
         for seed in range(1, args.seeds + 1):

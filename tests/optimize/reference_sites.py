@@ -217,6 +217,8 @@ def main():
         return 77
     compare = os.path.join(args.source, "tests", "browser", "compare_sites.py")
     work = args.keep or tempfile.mkdtemp(prefix="tolvane-reference-sites-")
+    # Each run's record for undo stays in the test's own folder.
+    os.environ["XDG_DATA_HOME"] = os.path.join(work, "data")
     failed = 0
     try:
         for name in SITES:
