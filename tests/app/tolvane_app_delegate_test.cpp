@@ -491,38 +491,33 @@ class TolvaneAppDelegateTest : public QObject {
         // Each page refers to its own copies once, the Latin-1 page included.
         QCOMPARE(columnTexts(images, 2), (QStringList{"3", "2"}));
 
-        // The copy B.html refers to stays, naming the file and why; the others go (a first
-        // copy that stays gives its bytes to images/, so both others go then).
+        // The copy B.html refers to stays, naming the file and why, and is the kept file: the
+        // others go and their pages lead to it.
         const QStringList fates = columnTexts(pages, 1);
         QCOMPARE(fates.size(), 3);
         const QString reason = QStringLiteral("B.html is not valid UTF-8 text");
-        for (int row = 0; row < 3; ++row) {
-            if (row == heldRow)
-                QCOMPARE(fates[row], heldRow == 0 ? "Stays, copied to images/: " + reason
-                                                  : "Stays: " + reason);
-            else
-                QCOMPARE(fates[row], row == 0 ? QStringLiteral("Kept in images/")
-                                              : QStringLiteral("Deleted"));
-        }
+        for (int row = 0; row < 3; ++row)
+            QCOMPARE(fates[row], row == heldRow
+                                     ? "Kept here, the others lead to it: " + reason
+                                     : QStringLiteral("Deleted"));
         QCOMPARE(pages->model()->index(heldRow, 1).data(Qt::ToolTipRole).toString(), reason);
 
-        // The summary counts only the copies that really go.
-        const std::size_t logoGoes = heldRow == 0 ? 2 : 1;
-        const std::uint64_t logoSaved = logo.size();
+        // The summary counts the copies that really go: both other logos, one star.
         QCOMPARE(controller->window()->summaryLabel->text(),
-                 QStringLiteral("2 duplicated images, %1 copies to remove, %2 to save.")
-                     .arg(logoGoes + 1)
-                     .arg(tolvane::sizeText(logoSaved + std::string("GIF89a star").size())));
+                 QStringLiteral("2 duplicated images, 3 copies to remove, %1 to save.")
+                     .arg(tolvane::sizeText(2 * logo.size() + std::string("GIF89a star").size())));
 
-        // The run agrees: the copy stays, and the re-scan shows it staying still.
+        // The run agrees: the copy stays and nothing of the logo goes into images/.
         QSignalSpy finished(controller.get(), &TolvaneAppDelegate::runFinished);
         confirm("Yes");
         QTRY_VERIFY_WITH_TIMEOUT(finished.count() == 1, scanTimeout);
         QCOMPARE(finished.constFirst().constFirst().toBool(), true);
         QTRY_VERIFY_WITH_TIMEOUT(shown->count() == 2, scanTimeout);
         QCOMPARE(readFile(site / "B_files/logo.png"), logo);
-        QCOMPARE(readFile(site / "images/logo.png"), logo);
-        QVERIFY(!fs::exists(site / "A_files/star.gif") || !fs::exists(site / "C_files/star.gif"));
+        QVERIFY(!fs::exists(site / "images/logo.png"));
+        QVERIFY(!fs::exists(site / "A_files/logo.png"));
+        QCOMPARE(readFile(site / "A.html"),
+                 std::string("<p>home</p><img src=\"B_files/logo.png\"><img src=\"images/star.gif\">"));
     }
 
     void aSecondScanShowsOnlyTheNewResult() {
@@ -670,7 +665,8 @@ class TolvaneAppDelegateTest : public QObject {
         QVERIFY(button("openWebsiteButton")->isEnabled());
         auto* progress = window()->findChild<QProgressBar*>("progressIndicator");
         QCOMPARE(progress->value(), progress->maximum());
-        QCOMPARE(progress->maximum(), 2 * (3 + 2));
+        // Two kept files placed, five files rewritten, five copies removed.
+        QCOMPARE(progress->maximum(), 2 + 5 + 5);
         // The log pane holds every line, in order.
         QCOMPARE(controller->window()->logView->toPlainText(), controller->actionLog().join('\n'));
         QVERIFY(controller->actionLog().contains("Creating images folder in root"));
