@@ -206,14 +206,22 @@ std::string describe(const std::error_code& error) {
 }
 
 // The site's text and image files, in walk order: depth-first, each folder as the file
-// system lists it. Symbolic links are not followed.
+// system lists it. A link to a text file or a folder is followed for reading only: what a
+// browser shows through it may refer to the site's images, but nothing reached through a
+// link is ever written, and images behind one are not the site's copies.
 struct SiteFiles {
     std::vector<std::pair<fs::path, TextKind>> textFiles;
     std::vector<fs::path> imageFiles;
     std::vector<UnreadablePlace> unreadable;
+    std::unordered_set<std::string> linked;           // text files reached through a link
+    std::set<std::pair<dev_t, ino_t>> foldersEntered; // against link loops
 };
 
-void walk(const fs::path& folder, SiteFiles& files) {
+void walk(const fs::path& folder, SiteFiles& files, bool throughLink = false) {
+    struct stat self {};
+    if (::stat(folder.c_str(), &self) == 0 &&
+        !files.foldersEntered.insert({self.st_dev, self.st_ino}).second)
+        return;
     std::error_code error;
     fs::directory_iterator it(folder, error);
     if (error) {
@@ -226,14 +234,21 @@ void walk(const fs::path& folder, SiteFiles& files) {
         const auto status = entry.symlink_status(statusError);
         if (statusError)
             continue;
-        if (fs::is_directory(status)) {
-            walk(entry.path(), files);
-        } else if (fs::is_regular_file(status)) {
+        const bool link = fs::is_symlink(status);
+        const auto target = link ? entry.status(statusError) : status;
+        if (statusError)
+            continue; // a link to nothing
+        if (fs::is_directory(target)) {
+            walk(entry.path(), files, throughLink || link);
+        } else if (fs::is_regular_file(target)) {
             const std::string name = entry.path().filename().string();
-            if (const TextKind kind = textKindOf(name); kind != TextKind::none)
+            if (const TextKind kind = textKindOf(name); kind != TextKind::none) {
                 files.textFiles.emplace_back(entry.path(), kind);
-            else if (isImageFileName(name))
+                if (throughLink || link)
+                    files.linked.insert(entry.path().string());
+            } else if (isImageFileName(name) && !throughLink && !link) {
                 files.imageFiles.push_back(entry.path());
+            }
         }
     }
     if (error)
@@ -658,6 +673,7 @@ ReferenceIndex ReferenceIndex::build(const fs::path& root, const std::vector<fs:
 
     SiteFiles files = walkSite(index.root_);
     index.unreadable_ = std::move(files.unreadable);
+    index.linked_ = std::move(files.linked);
     TextScanner scanner(index.root_);
     std::vector<std::size_t> order;
     for (std::size_t i = 0; i < files.textFiles.size(); ++i) {
@@ -799,6 +815,9 @@ std::vector<KeepReason> ReferenceIndex::reasonsToKeep(const fs::path& image,
             continue;
         if (notUtf8_.count(ref->file))
             reasons.push_back({KeepReason::Kind::notUtf8, ref->file, "is not valid UTF-8 text"});
+        else if (linked_.count(ref->file.string()))
+            reasons.push_back({KeepReason::Kind::notWritable, ref->file,
+                               "is reached through a symbolic link; never written through a link"});
         else if (auto why = access.whyNotWritable(ref->file))
             reasons.push_back(
                 {KeepReason::Kind::notWritable, ref->file, "cannot be written back: " + *why});

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <system_error>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace tolvane {
@@ -173,6 +174,7 @@ class ReferenceIndex {
     std::map<std::filesystem::path, std::vector<std::size_t>> unresolvedByFile_;
     std::vector<std::vector<std::size_t>> unresolvedByImage_; // into unresolved_
     std::map<std::filesystem::path, bool> notUtf8_; // referencing files that are not UTF-8
+    std::unordered_set<std::string> linked_;        // text files reached through a link
     std::vector<std::filesystem::path> fileOrder_;  // text files in the order read
     std::size_t textFilesRead_ = 0;
 };

@@ -540,5 +540,66 @@ TEST_F(RunTest, PiecesOfRunLinesAreLocalizedOneByOne) {
                      "<Removing duplicate file: >logo.png< from >" + p("x_files")}));
 }
 
+class RunLinkTest : public RunTest {
+  protected:
+    // Two pages sharing a logo, as scanned; the run as the command line starts it.
+    RunOutcome scanAndRun() {
+        page("A", {{"logo.png", "LOGO"}});
+        page("B", {{"logo.png", "LOGO"}});
+        before = test::referenceTargets(S());
+        sitesBefore = {test::snapshot(S()), test::snapshot(outside.path())};
+        return startOptimization(scanWebsite(S()), real, reporter);
+    }
+    void expectOutsideUntouched() {
+        EXPECT_EQ(test::snapshot(outside.path()), sitesBefore.second);
+        EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+        EXPECT_TRUE(test::lostFiles(sitesBefore.first, S()).empty());
+    }
+
+    test::TempDir outside;
+    test::ReferenceMap before;
+    std::pair<std::map<std::string, std::string>, std::map<std::string, std::string>> sitesBefore;
+};
+
+TEST_F(RunLinkTest, AnImagesLinkOutOfTheSiteIsNeverWrittenThrough) {
+    fs::create_directory(outside / "shared");
+    fs::create_directory_symlink(outside / "shared", S() / "images");
+    const auto outcome = scanAndRun();
+    EXPECT_FALSE(outcome.completed);
+    ASSERT_EQ(reporter.sheets.size(), 1u);
+    EXPECT_EQ(reporter.sheets[0].message, "Unable to move logo.png to the site images folder");
+    EXPECT_TRUE(fs::is_empty(outside / "shared"));
+    EXPECT_EQ(test::snapshot(S()), sitesBefore.first);
+    expectOutsideUntouched();
+}
+
+TEST_F(RunLinkTest, APageThatIsALinkKeepsTheCopyItShows) {
+    writeFile(outside / "C.html", "<img src=\"B_files/logo.png\">");
+    fs::create_symlink(outside / "C.html", S() / "C.html");
+    const auto outcome = scanAndRun();
+    EXPECT_TRUE(outcome.completed);
+    // B's copy stays for the linked page and is the kept file; A's goes.
+    EXPECT_EQ(readFile(S() / "B_files/logo.png"), "LOGO");
+    EXPECT_FALSE(fs::exists(S() / "A_files/logo.png"));
+    EXPECT_FALSE(fs::exists(S() / "images/logo.png"));
+    EXPECT_TRUE(fs::is_symlink(S() / "C.html"));
+    EXPECT_FALSE(linesStartingWith("Keeping " + p("B_files/logo.png") + ": " + p("C.html")).empty());
+    expectOutsideUntouched();
+}
+
+TEST_F(RunLinkTest, AScriptInALinkedPageFolderKeepsTheCopyItNames) {
+    writeFile(outside / "D_files/D.js", "preload(\"B_files\\/logo.png\");");
+    writeFile(outside / "D_files/own.png", "OWN");
+    fs::create_directory_symlink(outside / "D_files", S() / "D_files");
+    writeFile(S() / "D.html", "<img src=\"D_files/own.png\"><script src=\"D_files/D.js\"></script>");
+    const auto outcome = scanAndRun();
+    EXPECT_TRUE(outcome.completed);
+    EXPECT_EQ(readFile(S() / "B_files/logo.png"), "LOGO");
+    EXPECT_FALSE(fs::exists(S() / "A_files/logo.png"));
+    EXPECT_EQ(readFile(S() / "D.html"),
+              "<img src=\"D_files/own.png\"><script src=\"D_files/D.js\"></script>");
+    expectOutsideUntouched();
+}
+
 } // namespace
 } // namespace tolvane
