@@ -123,15 +123,17 @@ std::uint64_t savingOf(const DuplicateGroup& group) {
 
 ScanDisplay withReferences(ScanResult scan) {
     ScanDisplay shown;
-    std::vector<std::filesystem::path> copies;
+    std::vector<const std::filesystem::path*> copies;
     for (const DuplicateGroup& group : scan.duplicates)
-        copies.insert(copies.end(), group.copies.begin(), group.copies.end());
+        for (const auto& copy : group.copies)
+            copies.push_back(&copy);
     if (!copies.empty()) {
         const ReferenceIndex index = ReferenceIndex::build(scan.root, copies);
         DiskTextFileAccess disk;
+        WritabilityOnce access(disk);
         shown.groups.reserve(scan.duplicates.size());
         for (const DuplicateGroup& group : scan.duplicates) {
-            shown.groups.push_back(planGroup(group, index, disk));
+            shown.groups.push_back(planGroup(group, index, access));
         }
     }
     shown.scan = std::move(scan);

@@ -157,14 +157,15 @@ void printScanSummary(std::ostream& out, const ScanResult& result,
     }
     std::uint64_t removed = 0;
     std::uint64_t saved = 0;
+    DiskTextFileAccess disk;
+    WritabilityOnce access(disk);
     for (const DuplicateGroup& group : result.duplicates) {
         out << printable(group.name) << "  (" << group.size
             << (group.size == 1 ? " byte, " : " bytes, ") << group.copies.size()
             << " copies, md5 " << group.md5 << ")\n";
-        DiskTextFileAccess disk;
         GroupPlan plan;
         if (references) {
-            plan = planGroup(group, *references, disk);
+            plan = planGroup(group, *references, access);
         } else {
             plan.held.resize(group.copies.size());
             plan.goes = group.copies.size() - 1;

@@ -25,9 +25,10 @@ void addScanVerbs(CLI::App& app, Verbs& verbs) {
         if (*json) {
             printScanJson(std::cout, result);
         } else {
-            std::vector<std::filesystem::path> copies;
+            std::vector<const std::filesystem::path*> copies;
             for (const DuplicateGroup& group : result.duplicates)
-                copies.insert(copies.end(), group.copies.begin(), group.copies.end());
+                for (const auto& copy : group.copies)
+                    copies.push_back(&copy);
             const ReferenceIndex references = ReferenceIndex::build(result.root, copies);
             printScanSummary(std::cout, result, &references);
         }

@@ -38,10 +38,11 @@ KeepErrc codeFor(KeepReason::Kind kind) {
     return KeepErrc::unresolved;
 }
 
-std::vector<fs::path> everyCopy(const std::vector<DuplicateGroup>& duplicates) {
-    std::vector<fs::path> copies;
+std::vector<const fs::path*> everyCopy(const std::vector<DuplicateGroup>& duplicates) {
+    std::vector<const fs::path*> copies;
     for (const auto& group : duplicates)
-        copies.insert(copies.end(), group.copies.begin(), group.copies.end());
+        for (const auto& copy : group.copies)
+            copies.push_back(&copy);
     return copies;
 }
 
