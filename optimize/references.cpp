@@ -4,10 +4,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <limits>
-#include <set>
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -306,8 +306,8 @@ struct Found {
     std::size_t offset;
     std::size_t length;
     std::size_t line;
-    std::size_t skip = 0;           // bytes of the character at offset before the URL starts
-    std::string decoded;            // the whole URL, percent-decoded, for names inside it
+    std::size_t skip = 0;              // bytes of the character at offset before the URL starts
+    std::string decoded;               // the whole URL, percent-decoded, for names inside it
     std::optional<std::string> target; // a relative URL against a known base
 };
 
@@ -430,9 +430,11 @@ class TextScanner {
         return {*page, {}};
     }
 
-    // Every image URL of the file, resolved where its base allows.
+    // Every image URL of the file, resolved where its base allows; decoded in whole where
+    // wantsDecoded(url) says so.
+    template <typename WantsDecoded>
     std::vector<Found> scan(const fs::path& file, TextKind kind, std::string_view raw,
-                            FileBase& base) {
+                            FileBase& base, WantsDecoded wantsDecoded) {
         const bool markup = kind == TextKind::page || kind == TextKind::document;
         const TextView view = decodeText(raw, markup);
         base = baseOf(file, kind, &view, raw);
@@ -456,8 +458,9 @@ class TextScanner {
                          std::upper_bound(lineStarts.begin(), lineStarts.end(), f.offset) -
                          lineStarts.begin()) +
                      1;
-            f.decoded = lenientPercentDecode(
-                std::string_view(view.text).substr(span.begin, span.end - span.begin));
+            if (wantsDecoded(f.url))
+                f.decoded = lenientPercentDecode(
+                    std::string_view(view.text).substr(span.begin, span.end - span.begin));
             if (f.url.kind == ParsedUrl::Kind::relative && base.folder)
                 f.target = resolveSegmentsText(base.folder->native(), f.url.segments);
             found.push_back(std::move(f));
@@ -690,9 +693,10 @@ bool isMarkup(const fs::path& file) {
 // The URL each reference (sorted by offset) becomes when it leads to keptCopy, read again
 // from the file's text as the index read it. Absent, with why, when the text no longer holds
 // a reference at its offset.
-std::optional<std::vector<std::string>>
-replacementsFor(std::string_view text, const std::vector<const Reference*>& sorted,
-                const fs::path& keptCopy, std::string* why) {
+std::optional<std::vector<std::string>> replacementsFor(std::string_view text,
+                                                        const std::vector<const Reference*>& sorted,
+                                                        const fs::path& keptCopy,
+                                                        std::string* why) {
     std::optional<TextView> views[2]; // decoded as a script or stylesheet, as markup
     std::vector<std::string> replacements;
     replacements.reserve(sorted.size());
@@ -713,8 +717,8 @@ replacementsFor(std::string_view text, const std::vector<const Reference*>& sort
             view = decodeText(text, markup);
         const auto& origin = view->origin;
         const auto at = [&](std::size_t offset) {
-            return static_cast<std::size_t>(
-                std::lower_bound(origin.begin(), origin.end(), offset) - origin.begin());
+            return static_cast<std::size_t>(std::lower_bound(origin.begin(), origin.end(), offset) -
+                                            origin.begin());
         };
         const std::size_t first = at(ref->offset);
         const std::size_t begin = first + ref->firstCharacterSkip;
@@ -737,9 +741,8 @@ replacementsFor(std::string_view text, const std::vector<const Reference*>& sort
 }
 
 std::vector<const Reference*> byOffset(std::vector<const Reference*> references) {
-    std::stable_sort(
-        references.begin(), references.end(),
-        [](const Reference* a, const Reference* b) { return a->offset < b->offset; });
+    std::stable_sort(references.begin(), references.end(),
+                     [](const Reference* a, const Reference* b) { return a->offset < b->offset; });
     return references;
 }
 
@@ -856,7 +859,10 @@ ReferenceIndex ReferenceIndex::build(const fs::path& root,
         ++index.textFilesRead_;
         FileBase base;
         bool refers = false;
-        std::vector<Found> found = scanner.scan(file, kind, *text, base);
+        // Only a URL whose last segment names no image is looked through for names inside.
+        std::vector<Found> found = scanner.scan(file, kind, *text, base, [&](const ParsedUrl& url) {
+            return names.withName(url.segments.back()) == nullptr;
+        });
         if (base.folder)
             index.fileBases_[i] = *base.folder;
         for (Found& f : found) {
@@ -925,8 +931,7 @@ ReferenceIndex ReferenceIndex::build(const fs::path& root,
             index.byTarget_[p.target].push_back(
                 static_cast<std::uint32_t>(index.references_.size()));
             index.references_.push_back({index.files_[i], p.offset, p.length, p.line,
-                                         std::move(p.text), index.fileBases_[i], p.target,
-                                         p.skip});
+                                         std::move(p.text), index.fileBases_[i], p.target, p.skip});
         }
         index.referencesInFile_[i].second = static_cast<std::uint32_t>(index.references_.size());
         std::vector<Pending>().swap(mine);
@@ -1194,7 +1199,8 @@ SiteCheck checkSite(const fs::path& rootPath) {
             continue;
         }
         FileBase base;
-        for (Found& f : scanner.scan(file, kind, *text, base)) {
+        for (Found& f :
+             scanner.scan(file, kind, *text, base, [](const ParsedUrl&) { return false; })) {
             const std::string& last = f.url.segments.back();
             if (!isImageFileName(last))
                 continue;

@@ -53,10 +53,10 @@ struct Reference {
     const std::filesystem::path& file;
     std::size_t offset = 0; // the path as written, without query or fragment
     std::size_t length = 0;
-    std::size_t line = 0;               // 1-based, for people
-    std::string text;                   // the bytes at offset
-    const std::filesystem::path& base;  // the folder it is resolved against
-    std::uint32_t target = 0;           // the image it leads to, as the index numbers it
+    std::size_t line = 0;                // 1-based, for people
+    std::string text;                    // the bytes at offset
+    const std::filesystem::path& base;   // the folder it is resolved against
+    std::uint32_t target = 0;            // the image it leads to, as the index numbers it
     std::uint8_t firstCharacterSkip = 0; // bytes of the decoded character at offset before
                                          // the URL starts (only for a URL cut at 4096 bytes)
 };
@@ -205,7 +205,7 @@ class ReferenceIndex {
     std::deque<std::string> targets_;
     std::size_t imageCount_ = 0;
     std::unordered_map<std::string_view, std::uint32_t> targetIndex_; // first of each path
-    std::vector<std::vector<std::uint32_t>> byTarget_; // into references_, ascending
+    std::vector<std::vector<std::uint32_t>> byTarget_;                // into references_, ascending
 
     // The text files found, in walk order, with the folder their references resolve against.
     std::vector<std::filesystem::path> files_;
