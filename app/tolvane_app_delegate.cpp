@@ -128,8 +128,9 @@ ScanDisplay withReferences(ScanResult scan) {
     if (!scan.duplicates.empty()) {
         const ReferenceIndex index = ReferenceIndex::build(scan.root, everyCopy(scan.duplicates));
         DiskTextFileAccess disk;
+        WritabilityOnce access(disk);
         RealFileManager files;
-        shown.groups = planSite(scan.root, scan.duplicates, index, disk, files).groups;
+        shown.groups = planSite(scan.root, scan.duplicates, index, access, files).groups;
     }
     shown.scan = std::move(scan);
     return shown;

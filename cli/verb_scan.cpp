@@ -28,8 +28,9 @@ void addScanVerbs(CLI::App& app, Verbs& verbs) {
         const ReferenceIndex references =
             ReferenceIndex::build(result.root, everyCopy(result.duplicates));
         DiskTextFileAccess disk;
+        WritabilityOnce access(disk);
         RealFileManager files;
-        const SitePlan plan = planSite(result.root, result.duplicates, references, disk, files);
+        const SitePlan plan = planSite(result.root, result.duplicates, references, access, files);
         if (*json)
             printScanJson(std::cout, result, &plan);
         else

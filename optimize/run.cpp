@@ -320,7 +320,7 @@ class Run {
         for (const FileChanges& file : plan_.files) {
             FileChanges active{file.file, {}};
             for (const ReferenceChange& change : file.changes) {
-                if (isActive(change.group) && !changed_.count(change.reference->target.string()))
+                if (isActive(change.group) && !changed_.count(index_->targetOf(*change.reference).string()))
                     active.changes.push_back(change);
             }
             if (active.changes.empty()) {

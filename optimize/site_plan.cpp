@@ -58,41 +58,25 @@ std::string alternativeImageName(const std::string& name, const std::string& md5
     return path.stem().string() + "-" + md5.substr(0, 8) + path.extension().string();
 }
 
-std::vector<fs::path> everyCopy(const std::vector<DuplicateGroup>& duplicates) {
-    std::vector<fs::path> copies;
+std::vector<const fs::path*> everyCopy(const std::vector<DuplicateGroup>& duplicates) {
+    std::vector<const fs::path*> copies;
     for (const auto& group : duplicates)
-        copies.insert(copies.end(), group.copies.begin(), group.copies.end());
+        for (const fs::path& copy : group.copies)
+            copies.push_back(&copy);
     return copies;
 }
 
 std::optional<std::string> applyChanges(std::string_view text, const FileChanges& file,
                                         const SitePlan& plan, std::string* why) {
-    std::string out;
-    out.reserve(text.size() + 64 * file.changes.size());
-    std::size_t done = 0;
+    std::vector<const Reference*> references;
+    std::vector<const fs::path*> kept;
+    references.reserve(file.changes.size());
+    kept.reserve(file.changes.size());
     for (const ReferenceChange& change : file.changes) {
-        const Reference& ref = *change.reference;
-        if (ref.offset < done || ref.offset + ref.length > text.size() ||
-            text.substr(ref.offset, ref.length) != ref.text) {
-            if (why)
-                *why = "the file changed since it was read (line " + std::to_string(ref.line) + ")";
-            return std::nullopt;
-        }
-        const fs::path& kept = plan.groups[change.group].kept;
-        std::vector<std::string> segments;
-        for (const auto& part : kept.lexically_relative(ref.base))
-            segments.push_back(part.string());
-        if (segments.empty() || segments.back().empty() || segments.back() == ".") {
-            if (why)
-                *why = "no relative path from " + ref.base.string() + " to " + kept.string();
-            return std::nullopt;
-        }
-        out.append(text.substr(done, ref.offset - done));
-        out += respellUrl(ref.url, segments);
-        done = ref.offset + ref.length;
+        references.push_back(change.reference);
+        kept.push_back(&plan.groups[change.group].kept);
     }
-    out.append(text.substr(done));
-    return out;
+    return rewrittenText(text, references, kept, why);
 }
 
 namespace {

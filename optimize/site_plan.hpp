@@ -86,8 +86,9 @@ SitePlan planSite(const std::filesystem::path& root, const std::vector<Duplicate
 std::optional<std::string> applyChanges(std::string_view text, const FileChanges& file,
                                         const SitePlan& plan, std::string* why = nullptr);
 
-// Every copy of every group, in order: what the reference index is built for.
-std::vector<std::filesystem::path> everyCopy(const std::vector<DuplicateGroup>& duplicates);
+// Every copy of every group, in order: what the reference index is built for. Points into
+// duplicates.
+std::vector<const std::filesystem::path*> everyCopy(const std::vector<DuplicateGroup>& duplicates);
 
 // The name a group's kept copy takes when images/<name> holds other content:
 // "<stem>-<first 8 hex digits of its digest><extension>".
