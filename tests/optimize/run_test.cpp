@@ -1,6 +1,7 @@
 #include "optimize/run.hpp"
 
 #include "optimize/run_support.hpp"
+#include "optimize/site_lock.hpp"
 
 #include <gtest/gtest.h>
 
@@ -599,6 +600,45 @@ TEST_F(RunLinkTest, AScriptInALinkedPageFolderKeepsTheCopyItNames) {
     EXPECT_EQ(readFile(S() / "D.html"),
               "<img src=\"D_files/own.png\"><script src=\"D_files/D.js\"></script>");
     expectOutsideUntouched();
+}
+
+
+TEST_F(RunTest, ASecondRunOfASiteIsRefusedAtOnce) {
+    page("A", {{"logo.png", "LOGO"}});
+    page("B", {{"logo.png", "LOGO"}});
+    const auto before = test::snapshot(S());
+    std::error_code error;
+    const auto held = SiteLock::tryAcquire(S(), error);
+    ASSERT_TRUE(held) << error.message();
+
+    const auto outcome = run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"})});
+
+    EXPECT_TRUE(outcome.busy);
+    EXPECT_FALSE(outcome.completed);
+    ASSERT_EQ(reporter.sheets.size(), 1u);
+    EXPECT_EQ(reporter.sheets[0].message, siteBusyMessage(fs::absolute(S()).lexically_normal()));
+    EXPECT_EQ(test::snapshot(S()), before);
+}
+
+TEST_F(RunTest, TheWritersLeftoversAreRemovedAndNothingElse) {
+    page("A", {{"logo.png", "LOGO"}});
+    page("B", {{"logo.png", "LOGO"}});
+    // Left by a run that died while writing A.js; and two names that only look alike.
+    writeFile(S() / "A_files/.A.js.tolvane-Ul7CPD", "half a script");
+    writeFile(S() / "A_files/.A.js.tolvane-Ul7CP", "someone's file");
+    writeFile(S() / "A_files/A.js.tolvane-Ul7CPD", "someone's file too");
+    const ScanResult scan = scanWebsite(S());
+    ASSERT_EQ(scan.leftovers.size(), 1u);
+
+    test::RecordingReporter second;
+    const auto outcome = startOptimization(scan, real, second);
+
+    EXPECT_TRUE(outcome.completed);
+    EXPECT_FALSE(fs::exists(S() / "A_files/.A.js.tolvane-Ul7CPD"));
+    EXPECT_EQ(readFile(S() / "A_files/.A.js.tolvane-Ul7CP"), "someone's file");
+    EXPECT_EQ(readFile(S() / "A_files/A.js.tolvane-Ul7CPD"), "someone's file too");
+    EXPECT_EQ(second.lines.at(1),
+              "Removing leftover temporary file: " + p("A_files/.A.js.tolvane-Ul7CPD"));
 }
 
 } // namespace
