@@ -292,6 +292,9 @@ void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>
     const QVariantList images = urlsOf(result->imageList);
     shownRoot_ = result->root;
     leftovers_ = result->leftovers;
+    for (const auto& passed : result->unreadable)
+        log(tr("Unable to read %1: %2")
+                .arg(toQString(passed.path), QString::fromStdString(passed.error.message())));
     if (imagesDataSource) {
         imagesDataSource->removeAllRows();
         duplicates = result->duplicates;

@@ -1,5 +1,7 @@
 #include "cli/scan_report.hpp"
 
+#include "util/log_line.hpp"
+
 #include <cerrno>
 #include <cstdint>
 #include <iterator>
@@ -125,7 +127,9 @@ bool checkWebsiteFolder(const std::filesystem::path& site, std::ostream& err) {
     return true;
 }
 
-ScanResult scanShowingProgress(const std::filesystem::path& site) {
+namespace {
+
+ScanResult scanWithBar(const std::filesystem::path& site) {
     if (!::isatty(STDERR_FILENO))
         return scanWebsite(site);
     ScanProgress progress;
@@ -135,6 +139,16 @@ ScanResult scanShowingProgress(const std::filesystem::path& site) {
     std::fprintf(stderr, "\r\033[K");
     std::fflush(stderr);
     return scan.get();
+}
+
+} // namespace
+
+ScanResult scanShowingProgress(const std::filesystem::path& site) {
+    ScanResult result = scanWithBar(site);
+    for (const auto& passed : result.unreadable)
+        std::cerr << "Unable to read " << printableLogLine(passed.path.string()) << ": "
+                  << passed.error.message() << '\n';
+    return result;
 }
 
 std::string relativeToRoot(const std::filesystem::path& copy, const std::filesystem::path& root) {

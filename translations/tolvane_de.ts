@@ -434,5 +434,9 @@
         <source>Undoing the optimization of </source>
         <translation>Mache die Optimierung rückgängig von </translation>
     </message>
+    <message>
+        <source>Unable to read %1: %2</source>
+        <translation>Nicht lesbar: %1: %2</translation>
+    </message>
 </context>
 </TS>

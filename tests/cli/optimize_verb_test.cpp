@@ -1,4 +1,5 @@
 #include "optimize/run_support.hpp"
+#include "support/deep_folder.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
 
@@ -220,6 +221,28 @@ TEST(OptimizeVerb, ControlCharactersOfFileNamesAreEscapedInLogAndSheets) {
         << failure.out;
     for (const std::string& output : {failure.out, failure.err})
         EXPECT_EQ(output.find("two\nlines"), std::string::npos) << output;
+}
+
+TEST(OptimizeVerb, APathTooLongToReadIsReportedAndItsCopiesStay) {
+    test::TempDir dir;
+    const fs::path site = exampleSite(dir);
+    const test::DeepFolder deep(site, "logo.png", "LOGO");
+    const auto scan = tolvane(dir, {"scan", site.string()});
+    EXPECT_EQ(scan.exitCode, 0) << scan.err;
+    EXPECT_NE(scan.err.find("Unable to read " + (site / deep.folderName()).string()),
+              std::string::npos)
+        << scan.err;
+    EXPECT_NE(scan.err.find(std::make_error_code(std::errc::filename_too_long).message()),
+              std::string::npos)
+        << scan.err;
+
+    // What the unread files refer to is not known, so no copy goes.
+    const auto before = test::snapshot(site / "A_files");
+    const auto run = tolvane(dir, {"optimize", "--yes", site.string()});
+    EXPECT_NE(run.err.find("Unable to read "), std::string::npos) << run.err;
+    EXPECT_EQ(readFile(site / "A_files/logo.png"), "LOGO");
+    EXPECT_EQ(readFile(site / "B_files/logo.png"), "LOGO");
+    EXPECT_EQ(test::snapshot(site / "A_files"), before);
 }
 
 } // namespace
