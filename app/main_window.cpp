@@ -204,6 +204,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     optimizeAction = file->addAction(tr("O&ptimize..."));
     optimizeAction->setObjectName("optimizeAction");
     optimizeAction->setEnabled(false);
+    undoAction = file->addAction(tr("&Undo Last Optimization"));
+    undoAction->setObjectName("undoAction");
+    undoAction->setEnabled(false);
     file->addSeparator();
     quitAction = file->addAction(tr("&Quit"));
     quitAction->setObjectName("quitAction");

@@ -43,6 +43,7 @@ class MainWindow : public QMainWindow {
     QPushButton* optimizeButton = nullptr;
     QAction* openAction = nullptr;
     QAction* optimizeAction = nullptr;
+    QAction* undoAction = nullptr;
     QAction* quitAction = nullptr;
     QLabel* siteLabel = nullptr;
     QLabel* summaryLabel = nullptr;

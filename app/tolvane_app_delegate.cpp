@@ -5,6 +5,8 @@
 #include "app/run_channel.hpp"
 #include "optimize/page_rewrite.hpp"
 #include "optimize/run.hpp"
+#include "optimize/site_lock.hpp"
+#include "optimize/undo.hpp"
 #include "table/url_table_view_data_source.hpp"
 #include "util/log_line.hpp"
 
@@ -123,16 +125,12 @@ std::uint64_t savingOf(const DuplicateGroup& group) {
 
 ScanDisplay withReferences(ScanResult scan) {
     ScanDisplay shown;
-    std::vector<std::filesystem::path> copies;
-    for (const DuplicateGroup& group : scan.duplicates)
-        copies.insert(copies.end(), group.copies.begin(), group.copies.end());
-    if (!copies.empty()) {
-        const ReferenceIndex index = ReferenceIndex::build(scan.root, copies);
+    if (!scan.duplicates.empty()) {
+        const ReferenceIndex index = ReferenceIndex::build(scan.root, everyCopy(scan.duplicates));
         DiskTextFileAccess disk;
-        shown.groups.reserve(scan.duplicates.size());
-        for (const DuplicateGroup& group : scan.duplicates) {
-            shown.groups.push_back(planGroup(group, index, disk));
-        }
+        WritabilityOnce access(disk);
+        RealFileManager files;
+        shown.groups = planSite(scan.root, scan.duplicates, index, access, files).groups;
     }
     shown.scan = std::move(scan);
     return shown;
@@ -155,6 +153,8 @@ TolvaneAppDelegate::TolvaneAppDelegate(QObject* parent) : QObject(parent) {
     connect(window_->openAction, &QAction::triggered, this, &TolvaneAppDelegate::openWebsite);
     connect(optimizeButton, &QPushButton::clicked, this, &TolvaneAppDelegate::saveWebsite);
     connect(window_->optimizeAction, &QAction::triggered, this, &TolvaneAppDelegate::saveWebsite);
+    connect(window_->undoAction, &QAction::triggered, this,
+            &TolvaneAppDelegate::undoLastOptimization);
     connect(window_->quitAction, &QAction::triggered, window_, &QWidget::close);
     connect(window_, &MainWindow::folderDropped, this, &TolvaneAppDelegate::openFolder);
     connect(window_, &MainWindow::closeRefused, this, [this] {
@@ -291,6 +291,10 @@ void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>
     const ScanResult* result = &shown->scan;
     const QVariantList images = urlsOf(result->imageList);
     shownRoot_ = result->root;
+    leftovers_ = result->leftovers;
+    for (const auto& passed : result->unreadable)
+        log(tr("Unable to read %1: %2")
+                .arg(toQString(passed.path), QString::fromStdString(passed.error.message())));
     if (imagesDataSource) {
         imagesDataSource->removeAllRows();
         duplicates = result->duplicates;
@@ -338,6 +342,7 @@ void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>
                   tr("Your website contains no duplicate images that need optimizing."));
     }
     showSummary();
+    refreshUndo();
     updateControls();
     emit scanShown();
 }
@@ -382,16 +387,19 @@ void TolvaneAppDelegate::configurePagesTable() {
     pagesDataSource->setColumnTitles({tr("Copy"), tr("After optimizing")});
     pagesDataSource->setCellPresenter([this](const QVariant& element, int row, int column,
                                              int role) -> QVariant {
-        // Row 0 is the copy the run keeps in the site images folder.
-        const bool kept = row == 0;
         const auto path = toPath(element.toUrl().toLocalFile());
         const GroupReferences* refs = referencesOf(pagesGroup_);
-        const std::vector<KeepReason>* reasons =
-            refs && row < static_cast<int>(refs->held.size()) ? &refs->held[row] : nullptr;
+        const CopyPlan* copy =
+            refs && row < static_cast<int>(refs->copies.size()) ? &refs->copies[row] : nullptr;
+        const std::vector<KeepReason>* reasons = copy ? &copy->reasons : nullptr;
+        // The copy whose bytes stay: in the site images folder or where it must stay.
+        const bool kept = copy ? copy->fate == CopyPlan::Fate::kept ||
+                                     (refs->placeFrom && row == 0)
+                               : row == 0;
         if (role == Qt::DisplayRole) {
             if (column == 0)
                 return relativeText(path, shownRoot_);
-            return fateOf(refs, reasons, kept);
+            return fateOf(refs, row);
         }
         if (role == Qt::ToolTipRole && column == 1 && reasons && !reasons->empty()) {
             QStringList lines;
@@ -414,19 +422,33 @@ QString TolvaneAppDelegate::reasonText(const KeepReason& reason) const {
     return relativeText(reason.file, shownRoot_) + QLatin1Char(' ') + fromUtf8(reason.reason);
 }
 
-QString TolvaneAppDelegate::fateOf(const GroupReferences* refs,
-                                   const std::vector<KeepReason>* reasons, bool first) const {
-    if (refs && reasons && !reasons->empty()) {
-        QString why = reasonText(reasons->front());
-        if (reasons->size() > 1)
-            why += tr(" (and %1 more)").arg(reasons->size() - 1);
-        // A first copy that stays still gives its bytes to images/ when the group is handled.
-        return first && refs->goes ? tr("Stays, copied to images/: %1").arg(why)
-                                   : tr("Stays: %1").arg(why);
+QString TolvaneAppDelegate::fateOf(const GroupReferences* refs, int row) const {
+    if (!refs || row < 0 || row >= static_cast<int>(refs->copies.size()))
+        return row == 0 ? tr("Kept in images/") : tr("Deleted");
+    const CopyPlan& copy = refs->copies[row];
+    QString why;
+    if (!copy.reasons.empty()) {
+        why = reasonText(copy.reasons.front());
+        if (copy.reasons.size() > 1)
+            why += tr(" (and %1 more)").arg(copy.reasons.size() - 1);
     }
-    if (refs && refs->goes == 0)
-        return tr("Stays: no copy of this image can go");
-    return first ? tr("Kept in images/") : tr("Deleted");
+    if (!refs->handled())
+        return why.isEmpty() ? tr("Stays: no copy of this image can go") : tr("Stays: %1").arg(why);
+    switch (copy.fate) {
+    case CopyPlan::Fate::kept:
+        // A copy that must stay where it is keeps the bytes; the other copies lead to it.
+        return why.isEmpty() ? tr("Kept in images/") : tr("Kept here, the others lead to it: %1").arg(why);
+    case CopyPlan::Fate::stays:
+        return tr("Stays: %1").arg(why);
+    case CopyPlan::Fate::removed:
+        break;
+    }
+    if (refs->placeFrom && row == 0) {
+        if (refs->kept.filename() == refs->placeFrom->filename())
+            return tr("Kept in images/");
+        return tr("Kept as images/%1").arg(toQString(refs->kept.filename()));
+    }
+    return tr("Deleted");
 }
 
 void TolvaneAppDelegate::showPreview(const DuplicateGroup* group) {
@@ -459,7 +481,7 @@ void TolvaneAppDelegate::showSummary() {
     for (std::size_t i = 0; i < duplicates->size(); ++i) {
         const DuplicateGroup& group = (*duplicates)[i];
         const GroupReferences* refs = referencesOf(static_cast<int>(i));
-        copies += refs ? refs->goes : group.copies.size() - 1;
+        copies += refs ? refs->copiesSaved() : group.copies.size() - 1;
         bytes += refs ? refs->saving(group.size) : savingOf(group);
     }
     const QString images = duplicates->size() == 1
@@ -578,7 +600,7 @@ void TolvaneAppDelegate::overwriteAlertDidEnd(QMessageBox* alert, qint64 returnC
         return;
     // The sheet goes before any file is touched.
     alert->hide();
-    RunJob job{rootURL, *duplicates, makeFileManager_()};
+    RunJob job{rootURL, *duplicates, makeFileManager_(), leftovers_};
     optimizeEnabled_ = false; // back on only if the run fails or the re-scan finds duplicates
     setBusy(Busy::Running, tr("Optimizing %1...").arg(toQString(rootURL)));
 
@@ -625,8 +647,21 @@ void TolvaneAppDelegate::overwriteAlertDidEnd(QMessageBox* alert, qint64 returnC
 
 void TolvaneAppDelegate::startOptimization(const RunJob& job, RunChannel& channel) {
     ChannelReporter reporter(channel);
-    const RunOutcome outcome =
-        tolvane::startOptimization(job.duplicates, job.root, *job.files, reporter, localize);
+    // What undo needs is recorded outside the site; without that record nothing is touched.
+    std::error_code journalError;
+    std::optional<RunJournal> journal = RunJournal::start(job.root, journalError);
+    if (!journal) {
+        reporter.popupErrorMessage(
+            localize("Unable to record the run for undo"),
+            FileError{FileError::Operation::write, {journalHome()}, journalError});
+        emit channel.ended(false);
+        return;
+    }
+    RunOptions options;
+    options.journal = &*journal;
+    options.leftovers = job.leftovers;
+    const RunOutcome outcome = tolvane::startOptimization(job.duplicates, job.root, *job.files,
+                                                          reporter, localize, options);
     if (outcome.completed) {
         // The re-scan works here too; the window takes its result in one step on its thread.
         emit channel.rescanned(
@@ -650,9 +685,113 @@ void TolvaneAppDelegate::runEnded(bool completed) {
     runThread_->wait();
     if (!completed)
         optimizeEnabled_ = true; // a run stopped at a failure leaves the button as it was
+    refreshUndo();
     setBusy(Busy::Idle, completed ? tr("Optimization finished.")
                                   : tr("Optimization stopped at a failure."));
     emit runFinished(completed);
+}
+
+// ---- Undo -------------------------------------------------------------------------------------
+
+void TolvaneAppDelegate::refreshUndo() {
+    undoableRun_ = shownRoot_.empty() ? std::nullopt : lastUndoableRun(shownRoot_);
+}
+
+void TolvaneAppDelegate::undoLastOptimization() {
+    if (isBusy())
+        return;
+    refreshUndo();
+    updateControls();
+    if (!undoableRun_)
+        return;
+    const RecordedRun& run = *undoableRun_;
+    QMessageBox* alert = makeSheet(
+        window_, tr("Undo the last optimization?"),
+        tr("WARNING. You are about to overwrite files within your website: it is put back as it "
+           "was before the optimization of %1. Files changed since then are left as they are.")
+            .arg(fromUtf8(localTimeText(run.time))));
+    QPushButton* yes = alert->addButton(tr("Yes"), QMessageBox::YesRole);
+    QPushButton* no = alert->addButton(tr("No"), QMessageBox::NoRole);
+    alert->setDefaultButton(no);
+    alert->setEscapeButton(no);
+    connect(alert, &QMessageBox::buttonClicked, this, [this, alert, yes](QAbstractButton* button) {
+        undoAlertDidEnd(alert, button == yes ? yesCode : noCode);
+    });
+    alert->open();
+}
+
+void TolvaneAppDelegate::undoAlertDidEnd(QMessageBox* alert, qint64 returnCode) {
+    if (returnCode != yesCode || isBusy() || !undoableRun_)
+        return;
+    alert->hide();
+    const std::filesystem::path root = shownRoot_;
+    std::error_code error;
+    std::optional<SiteLock> lock = SiteLock::tryAcquire(root, error);
+    if (!lock) {
+        if (error == std::errc::resource_unavailable_try_again)
+            showSheet(fromUtf8(siteBusyMessage(root)), {});
+        else
+            showSheet(tr("Unable to undo the last optimization"), fromUtf8(error.message()));
+        return;
+    }
+    UndoJob job{root, *undoableRun_, makeFileManager_(),
+                std::make_shared<SiteLock>(std::move(*lock))};
+    setBusy(Busy::Running, tr("Undoing the last optimization of %1...").arg(toQString(root)));
+
+    auto* channel = new RunChannel;
+    channel->setParent(this); // outlives the worker even if the window closes meanwhile
+    connect(channel, &RunChannel::logLine, this, &TolvaneAppDelegate::log, Qt::QueuedConnection);
+    connect(channel, &RunChannel::errorSheet, this, &TolvaneAppDelegate::popupErrorMessage,
+            Qt::QueuedConnection);
+    connect(
+        channel, &RunChannel::progressSetUp, this,
+        [this](double maximum) {
+            progressIndicator->setRange(0, std::max(1, static_cast<int>(maximum)));
+            progressIndicator->setValue(0);
+            progressIndicator->setTextVisible(true);
+            progressIndicator->setFormat(tr("%v of %m steps"));
+        },
+        Qt::QueuedConnection);
+    connect(
+        channel, &RunChannel::progressStepped, this,
+        [this] { progressIndicator->setValue(progressIndicator->value() + 1); },
+        Qt::QueuedConnection);
+    connect(
+        channel, &RunChannel::runCompleted, this,
+        [this] { window_->statusLabel->setText(tr("Scanning the site again...")); },
+        Qt::QueuedConnection);
+    connect(channel, &RunChannel::rescanned, this, &TolvaneAppDelegate::showScanResult,
+            Qt::QueuedConnection);
+    connect(channel, &RunChannel::ended, this, &TolvaneAppDelegate::undoEnded,
+            Qt::QueuedConnection);
+    connect(channel, &RunChannel::ended, channel, &QObject::deleteLater, Qt::QueuedConnection);
+
+    delete runThread_;
+    runThread_ = QThread::create([job = std::move(job), channel]() mutable {
+        undoOnWorker(std::move(job), *channel);
+    });
+    runThread_->start();
+}
+
+void TolvaneAppDelegate::undoOnWorker(UndoJob job, RunChannel& channel) {
+    ChannelReporter reporter(channel);
+    const UndoOutcome outcome = tolvane::undoRun(job.run, *job.files, reporter, localize);
+    job.lock.reset(); // the re-scan only reads
+    reporter.log(outcome.complete
+                     ? localize("Undo complete")
+                     : localize("Undo incomplete: changes that could not be undone: ") +
+                           std::to_string(outcome.left));
+    emit channel.rescanned(
+        std::make_shared<const ScanDisplay>(withReferences(scanWebsite(job.root))));
+    emit channel.ended(outcome.complete);
+}
+
+void TolvaneAppDelegate::undoEnded(bool complete) {
+    runThread_->wait();
+    refreshUndo();
+    setBusy(Busy::Idle, complete ? tr("Undo finished.")
+                                 : tr("Undo finished; some changes could not be undone."));
+    emit undoFinished(complete);
 }
 
 // ---- Controls ---------------------------------------------------------------------------------
@@ -679,6 +818,7 @@ void TolvaneAppDelegate::updateControls() {
     window_->openAction->setEnabled(idle);
     optimizeButton->setEnabled(idle && optimizeEnabled_);
     window_->optimizeAction->setEnabled(idle && optimizeEnabled_);
+    window_->undoAction->setEnabled(idle && undoableRun_.has_value());
     window_->setAcceptsFolders(idle);
     window_->setClosable(busy_ != Busy::Running);
 }

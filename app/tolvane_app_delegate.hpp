@@ -1,8 +1,9 @@
 #pragma once
 
-#include "optimize/group_plan.hpp"
+#include "optimize/site_plan.hpp"
 #include "optimize/file_manager.hpp"
 #include "optimize/references.hpp"
+#include "optimize/run_journal.hpp"
 #include "scan/scan.hpp"
 
 #include <QObject>
@@ -31,6 +32,7 @@ namespace tolvane {
 class MainWindow;
 class NSURLTableViewDataSource;
 class RunChannel;
+class SiteLock;
 
 // What a failed file step reports: its description for the log, its localized description for
 // the sheet.
@@ -39,8 +41,8 @@ struct ErrorText {
     QString localizedDescription;
 };
 
-// What the window shows of one duplicate group beyond its copies: how many references point at
-// them, and which copies a run leaves where they are and why.
+// What the window shows of one duplicate group beyond its copies: the run's plan for it (how
+// many references point at them, the kept file, and which copies stay and why).
 using GroupReferences = GroupPlan;
 
 // A scan result with the references to its copies, as the window shows it.
@@ -85,6 +87,12 @@ class TolvaneAppDelegate : public QObject {
     void processFile(const QString& path, const QString& imageName, const QString& folder);
     void overwriteAlertDidEnd(QMessageBox* alert, qint64 returnCode);
     void saveWebsite();
+    // Undo Last Optimization: asks, then puts the site on display back as it was before its
+    // last recorded run, on the worker thread, and scans it again.
+    void undoLastOptimization();
+    void undoAlertDidEnd(QMessageBox* alert, qint64 returnCode);
+    // The site on display has a run that undo can put back.
+    bool canUndo() const { return undoableRun_.has_value(); }
 
     MainWindow* window() const { return window_; }
     QTableView* imagesTable() const { return imagesTable_; }
@@ -113,6 +121,8 @@ class TolvaneAppDelegate : public QObject {
     void logged(const QString& line);
     // A run ended: completed, or stopped at a failure.
     void runFinished(bool completed);
+    // An undo ended: everything put back, or something left in place.
+    void undoFinished(bool complete);
 
   private:
     enum class Busy { Idle, Scanning, Running };
@@ -120,11 +130,24 @@ class TolvaneAppDelegate : public QObject {
         std::filesystem::path root;
         std::vector<DuplicateGroup> duplicates;
         std::shared_ptr<FileManager> files;
+        std::vector<std::filesystem::path> leftovers; // the writer's, from an earlier run
     };
 
     // The optimization run and the re-scan after it; works on the worker thread and reaches
     // the window only through the channel's queued signals.
     static void startOptimization(const RunJob& job, RunChannel& channel);
+
+    struct UndoJob {
+        std::filesystem::path root;
+        RecordedRun run;
+        std::shared_ptr<FileManager> files;
+        std::shared_ptr<SiteLock> lock; // held until the undo is done
+    };
+    // The undo and the re-scan after it, on the worker thread, as a run.
+    static void undoOnWorker(UndoJob job, RunChannel& channel);
+    void undoEnded(bool complete);
+    // Looks up the run undo would put back for the site on display.
+    void refreshUndo();
 
     void showScanResult(const std::shared_ptr<const ScanDisplay>& shown);
     void scanFinished(const std::shared_ptr<const ScanDisplay>& shown);
@@ -134,8 +157,7 @@ class TolvaneAppDelegate : public QObject {
     int selectedRow() const;
     void showPreview(const DuplicateGroup* group);
     // What a run does with one copy, for the pages table.
-    QString fateOf(const GroupReferences* refs, const std::vector<KeepReason>* reasons,
-                   bool first) const;
+    QString fateOf(const GroupReferences* refs, int row) const;
     QString reasonText(const KeepReason& reason) const;
     void showSummary();
     void updateControls();
@@ -157,6 +179,7 @@ class TolvaneAppDelegate : public QObject {
     NSURLTableViewDataSource* imagesDataSource = nullptr;
     NSURLTableViewDataSource* pagesDataSource = nullptr;
     std::optional<std::vector<DuplicateGroup>> duplicates;
+    std::vector<std::filesystem::path> leftovers_; // of the site shown
     std::vector<GroupReferences> groupReferences_; // in step with duplicates
     int pagesGroup_ = -1;                          // the group the pages table shows
     QStringList logOfActions;
@@ -172,6 +195,7 @@ class TolvaneAppDelegate : public QObject {
     QTimer scanTicker_;
     QThread* runThread_ = nullptr;
     FileManagerFactory makeFileManager_;
+    std::optional<RecordedRun> undoableRun_; // of the site on display
 };
 
 } // namespace tolvane

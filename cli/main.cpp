@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
     addScanVerbs(app, verbs);
     addCheckVerb(app, verbs);
     addOptimizeVerb(app, verbs);
+    addUndoVerbs(app, verbs);
 
     try {
         app.parse(argc, argv);

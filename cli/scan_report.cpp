@@ -1,5 +1,6 @@
 #include "cli/scan_report.hpp"
-#include "optimize/group_plan.hpp"
+
+#include "util/log_line.hpp"
 
 #include <cerrno>
 #include <cstdint>
@@ -126,7 +127,9 @@ bool checkWebsiteFolder(const std::filesystem::path& site, std::ostream& err) {
     return true;
 }
 
-ScanResult scanShowingProgress(const std::filesystem::path& site) {
+namespace {
+
+ScanResult scanWithBar(const std::filesystem::path& site) {
     if (!::isatty(STDERR_FILENO))
         return scanWebsite(site);
     ScanProgress progress;
@@ -138,6 +141,16 @@ ScanResult scanShowingProgress(const std::filesystem::path& site) {
     return scan.get();
 }
 
+} // namespace
+
+ScanResult scanShowingProgress(const std::filesystem::path& site) {
+    ScanResult result = scanWithBar(site);
+    for (const auto& passed : result.unreadable)
+        std::cerr << "Unable to read " << printableLogLine(passed.path.string()) << ": "
+                  << passed.error.message() << '\n';
+    return result;
+}
+
 std::string relativeToRoot(const std::filesystem::path& copy, const std::filesystem::path& root) {
     std::string prefix = root.generic_string();
     if (!prefix.empty() && prefix.back() != '/')
@@ -145,11 +158,14 @@ std::string relativeToRoot(const std::filesystem::path& copy, const std::filesys
     const std::string path = copy.generic_string();
     if (path.compare(0, prefix.size(), prefix) == 0)
         return path.substr(prefix.size());
-    return copy.lexically_relative(root).generic_string();
+    // One of them absolute (a kept file), the other as given on the command line.
+    return std::filesystem::absolute(copy)
+        .lexically_normal()
+        .lexically_relative(std::filesystem::absolute(root).lexically_normal())
+        .generic_string();
 }
 
-void printScanSummary(std::ostream& out, const ScanResult& result,
-                      const ReferenceIndex* references) {
+void printScanSummary(std::ostream& out, const ScanResult& result, const SitePlan* plan) {
     if (result.duplicates.empty()) {
         out << "There are no images to optimize!\n"
             << "Your website contains no duplicate images that need optimizing.\n";
@@ -157,35 +173,45 @@ void printScanSummary(std::ostream& out, const ScanResult& result,
     }
     std::uint64_t removed = 0;
     std::uint64_t saved = 0;
-    for (const DuplicateGroup& group : result.duplicates) {
+    for (std::size_t g = 0; g < result.duplicates.size(); ++g) {
+        const DuplicateGroup& group = result.duplicates[g];
         out << printable(group.name) << "  (" << group.size
             << (group.size == 1 ? " byte, " : " bytes, ") << group.copies.size()
             << " copies, md5 " << group.md5 << ")\n";
-        DiskTextFileAccess disk;
-        GroupPlan plan;
-        if (references) {
-            plan = planGroup(group, *references, disk);
-        } else {
-            plan.held.resize(group.copies.size());
-            plan.goes = group.copies.size() - 1;
-        }
-        const auto& held = plan.held;
-        const std::size_t goes = plan.goes;
-        const std::size_t referring = plan.references;
+        const GroupPlan* groupPlan = plan ? &plan->groups[g] : nullptr;
         for (std::size_t i = 0; i < group.copies.size(); ++i) {
-            const char* label = i == 0 ? (goes ? "  keep    " : "  stays   ")
-                                       : (held[i].empty() && goes ? "  remove  " : "  stays   ");
+            const char* label = i == 0 ? "  keep    " : "  remove  ";
+            if (groupPlan) {
+                const CopyPlan& copy = groupPlan->copies[i];
+                label = !groupPlan->handled()                 ? "  stays   "
+                        : copy.fate == CopyPlan::Fate::kept   ? "  keep    "
+                        : copy.fate == CopyPlan::Fate::stays  ? "  stays   "
+                        : groupPlan->placeFrom && i == 0      ? "  keep    "
+                                                              : "  remove  ";
+            }
             out << label << printable(relativeToRoot(group.copies[i], result.root)) << '\n';
-            for (const KeepReason& reason : held[i])
+            if (!groupPlan)
+                continue;
+            for (const KeepReason& reason : groupPlan->copies[i].reasons)
                 out << "          " << printable(relativeToRoot(reason.file, result.root)) << " "
                     << printable(reason.reason) << '\n';
         }
-        if (references)
+        if (groupPlan) {
+            if (groupPlan->placeFrom && groupPlan->handled())
+                out << "  kept as " << printable(relativeToRoot(groupPlan->kept, result.root))
+                    << '\n';
+            else if (groupPlan->nameTaken)
+                out << "  left alone: images/ holds other images under its names\n";
+            const std::size_t referring = groupPlan->references;
             out << "  " << referring << (referring == 1 ? " reference points" : " references point")
                 << " at its copies\n";
+            removed += groupPlan->copiesSaved();
+            saved += groupPlan->saving(group.size);
+        } else {
+            removed += group.copies.size() - 1;
+            saved += (group.copies.size() - 1) * group.size;
+        }
         out << '\n';
-        removed += goes;
-        saved += plan.saving(group.size);
     }
     out << "Groups: " << result.duplicates.size() << '\n'
         << "Copies to remove: " << removed << '\n'
@@ -225,10 +251,13 @@ std::string jsonString(std::string_view text) {
     return json + "\"";
 }
 
-void printScanJson(std::ostream& out, const ScanResult& result) {
+void printScanJson(std::ostream& out, const ScanResult& result, const SitePlan* plan) {
     std::string root = std::filesystem::absolute(result.root).lexically_normal().string();
     while (root.size() > 1 && root.back() == '/')
         root.pop_back();
+    const auto path = [&](const std::filesystem::path& p) {
+        return jsonString(relativeToRoot(p, result.root));
+    };
     out << "{\"root\": " << jsonString(root) << ", \"groups\": [";
     for (std::size_t g = 0; g < result.duplicates.size(); ++g) {
         const DuplicateGroup& group = result.duplicates[g];
@@ -236,8 +265,38 @@ void printScanJson(std::ostream& out, const ScanResult& result) {
             << ", \"md5\": " << jsonString(group.md5) << ", \"size\": " << group.size
             << ", \"copies\": [";
         for (std::size_t i = 0; i < group.copies.size(); ++i)
-            out << (i ? ", " : "") << jsonString(relativeToRoot(group.copies[i], result.root));
-        out << "]}";
+            out << (i ? ", " : "") << path(group.copies[i]);
+        out << "]";
+        if (plan) {
+            const GroupPlan& p = plan->groups[g];
+            // Paths below the root; the kept file absent where the group is left as it is.
+            out << ", \"keep\": " << (p.handled() ? path(p.kept) : std::string("null"))
+                << ", \"remove\": [";
+            bool first = true;
+            for (std::size_t i = 0; i < group.copies.size(); ++i) {
+                if (p.copies[i].fate != CopyPlan::Fate::removed)
+                    continue;
+                out << (first ? "" : ", ") << path(group.copies[i]);
+                first = false;
+            }
+            out << "], \"stays\": [";
+            first = true;
+            for (std::size_t i = 0; i < group.copies.size(); ++i) {
+                if (p.copies[i].fate != CopyPlan::Fate::stays)
+                    continue;
+                out << (first ? "" : ", ") << "{\"path\": " << path(group.copies[i])
+                    << ", \"reasons\": [";
+                for (std::size_t r = 0; r < p.copies[i].reasons.size(); ++r) {
+                    const KeepReason& reason = p.copies[i].reasons[r];
+                    out << (r ? ", " : "") << jsonString(relativeToRoot(reason.file, result.root) +
+                                                         " " + reason.reason);
+                }
+                out << "]}";
+                first = false;
+            }
+            out << "], \"references\": " << p.references;
+        }
+        out << "}";
     }
     out << "]}\n";
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "optimize/references.hpp"
+#include "optimize/site_plan.hpp"
 #include "scan/scan.hpp"
 
 #include <filesystem>
@@ -21,14 +21,16 @@ ScanResult scanShowingProgress(const std::filesystem::path& site);
 // A copy's path relative to the scanned root, with "/" between components.
 std::string relativeToRoot(const std::filesystem::path& copy, const std::filesystem::path& root);
 
-// For people: one block per group, the kept copy marked, then the totals; or the
-// no-duplicates message. With the site's references, each group also tells how many
-// references point at its copies, and which copies a run would leave in place and why.
+// For people: one block per group, each copy marked with what a run does to it, then the
+// totals; or the no-duplicates message. With the run's plan, each group also tells how many
+// references point at its copies, where its bytes are kept, and which copies stay and why.
 void printScanSummary(std::ostream& out, const ScanResult& result,
-                      const ReferenceIndex* references = nullptr);
+                      const SitePlan* plan = nullptr);
 
-// For programs: {"root": ..., "groups": [{"name", "md5", "size", "copies"}...]} on one line.
-void printScanJson(std::ostream& out, const ScanResult& result);
+// For programs, on one line: {"root": ..., "groups": [{"name", "md5", "size", "copies"}...]},
+// with the plan each group also has "keep" (null when left alone), "remove", "stays"
+// ([{"path", "reasons"}]) and "references".
+void printScanJson(std::ostream& out, const ScanResult& result, const SitePlan* plan = nullptr);
 
 // A JSON string literal, quotes included. Bytes that are not UTF-8 become "\udcXX"
 // (the surrogate-escape convention), so any file name survives a round trip.

@@ -1,8 +1,9 @@
 #include "cli/scan_report.hpp"
+#include "cli/terminal.hpp"
 #include "cli/verbs.hpp"
 #include "optimize/file_manager.hpp"
 #include "optimize/run.hpp"
-#include "util/log_line.hpp"
+#include "optimize/run_journal.hpp"
 
 #include <cstdio>
 #include <iostream>
@@ -12,87 +13,6 @@
 
 namespace tolvane::cli {
 
-namespace {
-
-// Log lines on stdout as the run writes them; sheets on stderr; a progress bar on stderr
-// when it is a terminal. Control characters from file names are escaped, one line each.
-class TerminalReporter : public RunReporter {
-  public:
-    TerminalReporter() : bar_(::isatty(STDERR_FILENO) == 1) {}
-
-    void log(const std::string& line) override {
-        clearBar();
-        std::cout << printableLogLine(line) << '\n' << std::flush;
-        drawBar();
-    }
-    void popupErrorMessage(const std::string& message,
-                           const std::optional<FileError>& error) override {
-        log(errorLogLine(message, error));
-        clearBar();
-        std::cerr << printableLogLine(message) << '\n';
-        if (error)
-            std::cerr << "  " << printableLogLine(error->localizedDescription()) << '\n';
-        std::cerr << std::flush;
-        drawBar();
-    }
-    void progressSetup(double maximum) override {
-        maximum_ = maximum;
-        value_ = 0;
-        running_ = true;
-        drawBar();
-    }
-    void progressStep() override {
-        value_ += 1;
-        drawBar();
-    }
-    void progressStop() override {
-        clearBar();
-        running_ = false;
-    }
-    void runCompleted() override {}
-
-  private:
-    void drawBar() {
-        if (!bar_ || !running_)
-            return;
-        constexpr int width = 40;
-        const double share = maximum_ > 0 ? value_ / maximum_ : 1.0;
-        const int filled = static_cast<int>(share * width);
-        std::string text = "\rOptimizing [" + std::string(static_cast<std::size_t>(filled), '#') +
-                           std::string(static_cast<std::size_t>(width - filled), ' ') + "] " +
-                           std::to_string(static_cast<long long>(value_)) + "/" +
-                           std::to_string(static_cast<long long>(maximum_));
-        std::cerr << text << std::flush;
-        shown_ = true;
-    }
-    void clearBar() {
-        if (shown_) {
-            std::cerr << "\r\033[K" << std::flush;
-            shown_ = false;
-        }
-    }
-
-    bool bar_;
-    bool running_ = false;
-    bool shown_ = false;
-    double maximum_ = 0;
-    double value_ = 0;
-};
-
-// Asks on the terminal; only "y" or "yes" (any case) confirms.
-bool confirmed() {
-    std::cerr << "Are you sure?\n"
-              << "WARNING. You are about to overwrite files within your website.\n"
-              << "Continue? [y/N] " << std::flush;
-    std::string answer;
-    if (!std::getline(std::cin, answer))
-        return false;
-    for (auto& c : answer)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return answer == "y" || answer == "yes";
-}
-
-} // namespace
 
 void addOptimizeVerb(CLI::App& app, Verbs& verbs) {
     CLI::App* command = app.add_subcommand(
@@ -140,8 +60,19 @@ void addOptimizeVerb(CLI::App& app, Verbs& verbs) {
                       << outcome.copiesRemoved << " copies, save " << outcome.bytesSaved
                       << " bytes and rewrite " << outcome.filesRewritten << " files.\n";
         } else {
+            // What undo needs is recorded outside the site; without that record, nothing is
+            // touched.
+            std::error_code journalError;
+            std::optional<RunJournal> journal = RunJournal::start(root, journalError);
+            if (!journal) {
+                std::cerr << "Unable to record the run for undo in " << journalHome().string()
+                          << ": " << journalError.message() << "\nNothing was changed.\n";
+                return exitFailure;
+            }
             RealFileManager files;
-            outcome = startOptimization(scan, files, reporter);
+            RunOptions options;
+            options.journal = &*journal;
+            outcome = startOptimization(scan, files, reporter, englishText, options);
             std::cout << (outcome.completed ? "Run complete: removed " : "Run ended at a failure after removing ")
                       << outcome.copiesRemoved << " copies, saved " << outcome.bytesSaved
                       << " bytes, rewrote " << outcome.filesRewritten << " files.\n"

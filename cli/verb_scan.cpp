@@ -10,27 +10,31 @@ namespace tolvane::cli {
 void addScanVerbs(CLI::App& app, Verbs& verbs) {
     CLI::App* command =
         app.add_subcommand("scan", "List the images of a website that occur more than once");
-    command->footer("Only reads the site. A run keeps the copy marked \"keep\" in images/ and "
-                    "removes the others.");
+    command->footer("Only reads the site. A run keeps the bytes of the copy marked \"keep\" (in "
+                    "images/, unless a copy must stay where it is), removes those marked "
+                    "\"remove\" and rewrites what refers to them.");
     auto site = std::make_shared<std::string>();
     auto json = std::make_shared<bool>(false);
     command->add_option("SITE", *site, "Root folder of the website (it holds index.html)")
         ->required();
     command->add_flag("--json", *json,
-                      "Print the groups as JSON: root, and per group name, md5, size, copies");
+                      "Print the groups as JSON: root, and per group name, md5, size, copies and the "
+                      "run's plan (keep, remove, stays, references)");
     verbs.emplace_back(command, [=] {
         if (!checkWebsiteFolder(*site, std::cerr))
             return exitUsage;
         const ScanResult result = scanShowingProgress(*site);
-        if (*json) {
-            printScanJson(std::cout, result);
-        } else {
-            std::vector<std::filesystem::path> copies;
-            for (const DuplicateGroup& group : result.duplicates)
-                copies.insert(copies.end(), group.copies.begin(), group.copies.end());
-            const ReferenceIndex references = ReferenceIndex::build(result.root, copies);
-            printScanSummary(std::cout, result, &references);
-        }
+        // The run's own plan: what it keeps, removes and leaves, and why.
+        const ReferenceIndex references =
+            ReferenceIndex::build(result.root, everyCopy(result.duplicates));
+        DiskTextFileAccess disk;
+        WritabilityOnce access(disk);
+        RealFileManager files;
+        const SitePlan plan = planSite(result.root, result.duplicates, references, access, files);
+        if (*json)
+            printScanJson(std::cout, result, &plan);
+        else
+            printScanSummary(std::cout, result, &plan);
         std::cout.flush();
         return std::cout ? exitOk : exitFailure;
     });

@@ -22,5 +22,6 @@ void addCryptVerbs(CLI::App& app, Verbs& verbs);
 void addScanVerbs(CLI::App& app, Verbs& verbs);
 void addCheckVerb(CLI::App& app, Verbs& verbs);
 void addOptimizeVerb(CLI::App& app, Verbs& verbs);
+void addUndoVerbs(CLI::App& app, Verbs& verbs); // undo and history
 
 } // namespace tolvane::cli

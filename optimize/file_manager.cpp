@@ -3,6 +3,7 @@
 #include "util/digest.hpp"
 #include "util/file_io.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -269,6 +270,19 @@ FileResult RealFileManager::removeItem(const fs::path& path) {
     return std::nullopt;
 }
 
+FileResult RealFileManager::removeEmptyDirectory(const fs::path& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0)
+        return failure(Op::remove, {path}, errnoCode(errno));
+    if (!S_ISDIR(info.st_mode))
+        return failure(Op::remove, {path}, errnoCode(ENOTDIR));
+    if (::rmdir(path.c_str()) != 0)
+        return failure(Op::remove, {path}, errnoCode(errno == EEXIST ? ENOTEMPTY : errno));
+    if (path.has_parent_path())
+        syncFolder(path.parent_path());
+    return std::nullopt;
+}
+
 std::optional<Bytes> RealFileManager::readFile(const fs::path& path, FileResult& error) {
     std::error_code code;
     auto contents = readWholeFile(path, &code);
@@ -362,6 +376,7 @@ FileResult DryRunFileManager::createDirectory(const fs::path& path) {
     if (!folders_.count(parent) && !fs::is_directory(parent))
         return failure(Op::createDirectory, {path}, errnoCode(ENOTDIR));
     folders_.insert(path);
+    gone_.erase(path);
     actions_.push_back("mkdir " + path.string());
     return std::nullopt;
 }
@@ -400,6 +415,37 @@ FileResult DryRunFileManager::removeItem(const fs::path& path) {
     movedIn_.erase(path);
     written_.erase(path);
     actions_.push_back("remove " + path.string());
+    return std::nullopt;
+}
+
+FileResult DryRunFileManager::removeEmptyDirectory(const fs::path& path) {
+    if (!exists(path))
+        return failure(Op::remove, {path}, errnoCode(ENOENT));
+    if (!isDirectory(path))
+        return failure(Op::remove, {path}, errnoCode(ENOTDIR));
+    // Empty when nothing recorded is in it and all it holds on disk is gone.
+    auto inside = [&](const fs::path& entry) { return entry.parent_path() == path && !gone_.count(entry); };
+    bool empty = std::none_of(folders_.begin(), folders_.end(), inside) &&
+                 std::none_of(movedIn_.begin(), movedIn_.end(),
+                              [&](const auto& moved) { return inside(moved.first); }) &&
+                 std::none_of(written_.begin(), written_.end(),
+                              [&](const auto& text) { return inside(text.first); });
+    std::error_code listError;
+    if (empty && !folders_.count(path)) {
+        for (const auto& entry : fs::directory_iterator(path, listError)) {
+            if (!gone_.count(entry.path())) {
+                empty = false;
+                break;
+            }
+        }
+    }
+    if (listError)
+        return failure(Op::remove, {path}, listError);
+    if (!empty)
+        return failure(Op::remove, {path}, errnoCode(ENOTEMPTY));
+    folders_.erase(path);
+    gone_.insert(path);
+    actions_.push_back("rmdir " + path.string());
     return std::nullopt;
 }
 

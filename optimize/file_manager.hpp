@@ -30,6 +30,9 @@ class FileManager {
                                 const std::filesystem::path& to) = 0;
     // Removes one file (never a folder).
     virtual FileResult removeItem(const std::filesystem::path& path) = 0;
+    // Removes a folder that is empty (never a link to one); fails with
+    // std::errc::directory_not_empty when anything is in it.
+    virtual FileResult removeEmptyDirectory(const std::filesystem::path& path) = 0;
     virtual std::optional<Bytes> readFile(const std::filesystem::path& path, FileResult& error) = 0;
     // Replaces the file atomically, keeping its permission bits.
     virtual FileResult writeFile(const std::filesystem::path& path, ByteView data) = 0;
@@ -68,6 +71,7 @@ class RealFileManager : public FileManager {
     FileResult createDirectory(const std::filesystem::path& path) override;
     FileResult moveItem(const std::filesystem::path& from, const std::filesystem::path& to) override;
     FileResult removeItem(const std::filesystem::path& path) override;
+    FileResult removeEmptyDirectory(const std::filesystem::path& path) override;
     std::optional<Bytes> readFile(const std::filesystem::path& path, FileResult& error) override;
     FileResult writeFile(const std::filesystem::path& path, ByteView data) override;
     bool sameContent(const std::filesystem::path& a, const std::filesystem::path& b,
@@ -95,6 +99,7 @@ class DryRunFileManager : public FileManager {
     FileResult createDirectory(const std::filesystem::path& path) override;
     FileResult moveItem(const std::filesystem::path& from, const std::filesystem::path& to) override;
     FileResult removeItem(const std::filesystem::path& path) override;
+    FileResult removeEmptyDirectory(const std::filesystem::path& path) override;
     std::optional<Bytes> readFile(const std::filesystem::path& path, FileResult& error) override;
     FileResult writeFile(const std::filesystem::path& path, ByteView data) override;
     bool sameContent(const std::filesystem::path& a, const std::filesystem::path& b,
@@ -108,7 +113,7 @@ class DryRunFileManager : public FileManager {
                         unsigned mode) override;
 
     // What a real run would have done, one line per step ("mkdir P", "move A B", "remove P",
-    // "write P").
+    // "rmdir P", "write P").
     const std::vector<std::string>& actions() const { return actions_; }
 
   private:

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <limits>
 #include <set>
 #include <sys/stat.h>
@@ -197,6 +199,46 @@ fs::path resolveSegments(fs::path base, const std::vector<std::string>& segments
     return base;
 }
 
+// Whether a path is absolute and already in normal form: no "." or ".." part, no empty one.
+bool isAbsoluteNormal(std::string_view path) {
+    if (path.empty() || path.front() != '/')
+        return false;
+    if (path.size() == 1)
+        return true;
+    for (std::size_t start = 1; start <= path.size();) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string_view::npos)
+            end = path.size();
+        const std::string_view part = path.substr(start, end - start);
+        if (part.empty() || part == "." || part == "..")
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+// The same on the text of a path, without taking it apart for every URL of a site.
+std::string resolveSegmentsText(std::string base, const std::vector<std::string>& segments) {
+    for (const std::string& s : segments) {
+        if (s.empty() || s == ".")
+            continue;
+        if (s == "..") {
+            if (!base.empty() && base != "/") {
+                const auto slash = base.rfind('/');
+                if (slash == std::string::npos)
+                    base.clear();
+                else
+                    base.resize(slash == 0 ? 1 : slash);
+            }
+            continue;
+        }
+        if (!base.empty() && base.back() != '/')
+            base += '/';
+        base += s;
+    }
+    return base;
+}
+
 bool isPageFolderName(const std::string& name) {
     return name.size() > 6 && name.compare(name.size() - 6, 6, "_files") == 0;
 }
@@ -206,43 +248,76 @@ std::string describe(const std::error_code& error) {
 }
 
 // The site's text and image files, in walk order: depth-first, each folder as the file
-// system lists it. Symbolic links are not followed.
+// system lists it. A link to a text file or a folder is followed for reading only: what a
+// browser shows through it may refer to the site's images, but nothing reached through a
+// link is ever written, and images behind one are not the site's copies.
 struct SiteFiles {
     std::vector<std::pair<fs::path, TextKind>> textFiles;
     std::vector<fs::path> imageFiles;
     std::vector<UnreadablePlace> unreadable;
+    std::unordered_set<std::string> linked;           // text files reached through a link
+    std::set<std::pair<dev_t, ino_t>> foldersEntered; // against link loops
 };
 
-void walk(const fs::path& folder, SiteFiles& files) {
-    std::error_code error;
-    fs::directory_iterator it(folder, error);
-    if (error) {
-        files.unreadable.push_back({folder, error});
+void walk(const fs::path& folder, SiteFiles& files, bool images, bool throughLink = false) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) {
+        files.unreadable.push_back({folder, std::error_code(errno, std::generic_category())});
         return;
     }
-    for (; it != fs::directory_iterator(); it.increment(error)) {
-        const fs::directory_entry& entry = *it;
-        std::error_code statusError;
-        const auto status = entry.symlink_status(statusError);
-        if (statusError)
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir);
+        if (!entry) {
+            if (errno)
+                files.unreadable.push_back(
+                    {folder, std::error_code(errno, std::generic_category())});
+            break;
+        }
+        const std::string_view name(entry->d_name);
+        if (name == "." || name == "..")
             continue;
-        if (fs::is_directory(status)) {
-            walk(entry.path(), files);
-        } else if (fs::is_regular_file(status)) {
-            const std::string name = entry.path().filename().string();
-            if (const TextKind kind = textKindOf(name); kind != TextKind::none)
-                files.textFiles.emplace_back(entry.path(), kind);
-            else if (isImageFileName(name))
-                files.imageFiles.push_back(entry.path());
+        // The type the listing gives (d_type) spares a stat.
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat info {};
+            if (::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            type = S_ISDIR(info.st_mode)   ? DT_DIR
+                   : S_ISREG(info.st_mode) ? DT_REG
+                   : S_ISLNK(info.st_mode) ? DT_LNK
+                                           : DT_UNKNOWN;
+        }
+        bool link = throughLink;
+        if (type == DT_LNK) {
+            struct stat info {};
+            if (::fstatat(::dirfd(dir), entry->d_name, &info, 0) != 0)
+                continue; // a link to nothing
+            if (S_ISDIR(info.st_mode) &&
+                !files.foldersEntered.insert({info.st_dev, info.st_ino}).second)
+                continue; // a folder already entered through a link: a loop
+            type = S_ISDIR(info.st_mode) ? DT_DIR : S_ISREG(info.st_mode) ? DT_REG : DT_UNKNOWN;
+            link = true;
+        }
+        if (type == DT_DIR) {
+            walk(folder / name, files, images, link);
+        } else if (type == DT_REG) {
+            if (const TextKind kind = textKindOf(name); kind != TextKind::none) {
+                files.textFiles.emplace_back(folder / name, kind);
+                if (link)
+                    files.linked.insert((folder / name).string());
+            } else if (images && !link && isImageFileName(name)) {
+                files.imageFiles.push_back(folder / name);
+            }
         }
     }
-    if (error)
-        files.unreadable.push_back({folder, error});
+    ::closedir(dir);
 }
 
-SiteFiles walkSite(const fs::path& root) {
+// images: whether to list the image files too.
+SiteFiles walkSite(const fs::path& root, bool images) {
     SiteFiles files;
-    walk(root, files);
+    walk(root, files, images);
     return files;
 }
 
@@ -252,8 +327,9 @@ struct Found {
     std::size_t offset;
     std::size_t length;
     std::size_t line;
-    std::string decoded;            // the whole URL, percent-decoded, for names inside it
-    std::optional<fs::path> target; // a relative URL against a known base
+    std::size_t skip = 0;              // bytes of the character at offset before the URL starts
+    std::string decoded;               // the whole URL, percent-decoded, for names inside it
+    std::optional<std::string> target; // a relative URL against a known base
 };
 
 // Each <name ...> tag of a page's text (decoded view): calls visit(value) with the span of the
@@ -375,9 +451,11 @@ class TextScanner {
         return {*page, {}};
     }
 
-    // Every image URL of the file, resolved where its base allows.
+    // Every image URL of the file, resolved where its base allows; decoded in whole where
+    // wantsDecoded(url) says so.
+    template <typename WantsDecoded>
     std::vector<Found> scan(const fs::path& file, TextKind kind, std::string_view raw,
-                            FileBase& base) {
+                            FileBase& base, WantsDecoded wantsDecoded) {
         const bool markup = kind == TextKind::page || kind == TextKind::document;
         const TextView view = decodeText(raw, markup);
         base = baseOf(file, kind, &view, raw);
@@ -387,19 +465,25 @@ class TextScanner {
                 lineStarts.push_back(i);
         }
         std::vector<Found> found;
-        for (const Span& span : findImageUrls(view.text)) {
+        const std::vector<Span> spans = findImageUrls(view.text);
+        found.reserve(spans.size());
+        for (const Span& span : spans) {
             Found f;
             f.url = parseUrl(view, span.begin, span.end, raw, markup);
             f.offset = view.origin[span.begin];
             f.length = view.origin[span.end] - f.offset;
+            for (std::size_t first = span.begin; first > 0 && view.origin[first - 1] == f.offset;
+                 --first)
+                ++f.skip;
             f.line = static_cast<std::size_t>(
                          std::upper_bound(lineStarts.begin(), lineStarts.end(), f.offset) -
                          lineStarts.begin()) +
                      1;
-            f.decoded = lenientPercentDecode(
-                std::string_view(view.text).substr(span.begin, span.end - span.begin));
+            if (wantsDecoded(f.url))
+                f.decoded = lenientPercentDecode(
+                    std::string_view(view.text).substr(span.begin, span.end - span.begin));
             if (f.url.kind == ParsedUrl::Kind::relative && base.folder)
-                f.target = resolveSegments(*base.folder, f.url.segments, f.url.segments.size());
+                f.target = resolveSegmentsText(base.folder->native(), f.url.segments);
             found.push_back(std::move(f));
         }
         return found;
@@ -412,11 +496,20 @@ class TextScanner {
 };
 
 // Images by file name, and the lengths of those names, for the names that stand inside text.
+std::string fileNameOf(const fs::path& image) {
+    return image.filename().string();
+}
+
+// The same for a path held as the text of an absolute normal path.
+std::string fileNameOf(const std::string& image) {
+    return image.substr(image.rfind('/') + 1);
+}
+
 class NameTable {
   public:
-    explicit NameTable(const std::vector<fs::path>& images) {
+    template <typename Paths> explicit NameTable(const Paths& images) {
         for (std::size_t i = 0; i < images.size(); ++i) {
-            const std::string name = images[i].filename().string();
+            const std::string name = fileNameOf(images[i]);
             byName_[name].push_back(i);
             lengths_.insert(name.size());
         }
@@ -449,9 +542,10 @@ class NameTable {
 
 // The images a reference that cannot be followed could name: those of its file name whose
 // path below root ends in the reference's own last segments.
+template <typename Paths>
 std::vector<std::size_t> candidatesFor(const std::vector<std::string>& segments,
                                        const std::vector<std::size_t>& sameName,
-                                       const std::vector<fs::path>& images, const fs::path& root) {
+                                       const Paths& images, const fs::path& root) {
     std::vector<std::string> tail;
     for (const auto& s : segments) {
         if (!s.empty() && s != "." && s != "..")
@@ -460,7 +554,7 @@ std::vector<std::size_t> candidatesFor(const std::vector<std::string>& segments,
     std::vector<std::size_t> result;
     for (const std::size_t i : sameName) {
         std::vector<std::string> parts;
-        for (const auto& part : images[i].lexically_relative(root))
+        for (const auto& part : fs::path(images[i]).lexically_relative(root))
             parts.push_back(part.string());
         bool matches = true;
         for (std::size_t k = 1; k <= std::min(tail.size(), parts.size()); ++k) {
@@ -610,23 +704,52 @@ std::optional<std::string> DiskTextFileAccess::whyNotWritable(const fs::path& pa
     return std::nullopt;
 }
 
-std::optional<std::string> rewrittenText(std::string_view text,
-                                         const std::vector<const Reference*>& references,
-                                         const fs::path& keptCopy, std::string* why) {
-    std::vector<const Reference*> sorted = references;
-    std::sort(sorted.begin(), sorted.end(),
-              [](const Reference* a, const Reference* b) { return a->offset < b->offset; });
-    std::string out;
-    out.reserve(text.size() + 64 * sorted.size());
+namespace {
+
+bool isMarkup(const fs::path& file) {
+    const TextKind kind = textKindOf(file.filename().string());
+    return kind == TextKind::page || kind == TextKind::document;
+}
+
+// The URL each reference (sorted by offset) becomes when it leads to keptCopy, read again
+// from the file's text as the index read it. Absent, with why, when the text no longer holds
+// a reference at its offset.
+// keptFor(i): the file the i-th reference leads to afterwards.
+template <class KeptFor>
+std::optional<std::vector<std::string>> replacementsFor(std::string_view text,
+                                                        const std::vector<const Reference*>& sorted,
+                                                        const KeptFor& keptFor, std::string* why) {
+    std::optional<TextView> views[2]; // decoded as a script or stylesheet, as markup
+    std::vector<std::string> replacements;
+    replacements.reserve(sorted.size());
     std::size_t done = 0;
-    for (const Reference* ref : sorted) {
-        if (ref->offset < done || ref->offset + ref->length > text.size() ||
-            text.substr(ref->offset, ref->length) != ref->text) {
+    for (std::size_t r = 0; r < sorted.size(); ++r) {
+        const Reference* ref = sorted[r];
+        const fs::path& keptCopy = keptFor(r);
+        auto changed = [&] {
             if (why)
                 *why =
                     "the file changed since it was read (line " + std::to_string(ref->line) + ")";
             return std::nullopt;
-        }
+        };
+        if (ref->offset < done || ref->offset + ref->length > text.size() ||
+            text.substr(ref->offset, ref->length) != ref->text)
+            return changed();
+        const bool markup = isMarkup(ref->file);
+        auto& view = views[markup];
+        if (!view)
+            view = decodeText(text, markup);
+        const auto& origin = view->origin;
+        const auto at = [&](std::size_t offset) {
+            return static_cast<std::size_t>(std::lower_bound(origin.begin(), origin.end(), offset) -
+                                            origin.begin());
+        };
+        const std::size_t first = at(ref->offset);
+        const std::size_t begin = first + ref->firstCharacterSkip;
+        const std::size_t end = at(ref->offset + ref->length);
+        if (first >= origin.size() || origin[first] != ref->offset || end >= origin.size() ||
+            origin[end] != ref->offset + ref->length || begin > end)
+            return changed();
         std::vector<std::string> segments;
         for (const auto& part : keptCopy.lexically_relative(ref->base))
             segments.push_back(part.string());
@@ -635,62 +758,162 @@ std::optional<std::string> rewrittenText(std::string_view text,
                 *why = "no relative path from " + ref->base.string() + " to " + keptCopy.string();
             return std::nullopt;
         }
-        out.append(text.substr(done, ref->offset - done));
-        out += respellUrl(ref->url, segments);
+        replacements.push_back(respellUrl(parseUrl(*view, begin, end, text, markup), segments));
         done = ref->offset + ref->length;
+    }
+    return replacements;
+}
+
+std::vector<const Reference*> byOffset(std::vector<const Reference*> references) {
+    std::stable_sort(references.begin(), references.end(),
+                     [](const Reference* a, const Reference* b) { return a->offset < b->offset; });
+    return references;
+}
+
+// Puts each replacement in place of the reference it belongs to (both sorted by offset).
+std::string withReplacements(std::string_view text, const std::vector<const Reference*>& sorted,
+                             const std::vector<std::string>& replacements) {
+    std::string out;
+    out.reserve(text.size() + 64 * sorted.size());
+    std::size_t done = 0;
+    for (std::size_t i = 0; i < sorted.size(); ++i) {
+        out.append(text.substr(done, sorted[i]->offset - done));
+        out += replacements[i];
+        done = sorted[i]->offset + sorted[i]->length;
     }
     out.append(text.substr(done));
     return out;
 }
 
+// A file's references (or unresolved ones) while the site is read: those of one file, to be
+// put in place by offset once every file is read.
+struct Pending {
+    std::uint32_t offset;
+    std::uint32_t length;
+    std::uint32_t line;
+    std::uint32_t target;
+    std::uint8_t skip;
+    std::string text;
+};
+
+} // namespace
+
+std::optional<Bytes> WritabilityOnce::read(const fs::path& path, std::error_code& error) {
+    return access_.read(path, error);
+}
+
+std::error_code WritabilityOnce::write(const fs::path& path, ByteView data) {
+    return access_.write(path, data);
+}
+
+std::optional<std::string> WritabilityOnce::whyNotWritable(const fs::path& path) {
+    const auto found = answers_.find(path.native());
+    if (found != answers_.end())
+        return found->second;
+    return answers_.emplace(path.native(), access_.whyNotWritable(path)).first->second;
+}
+
+std::optional<std::string> rewrittenText(std::string_view text,
+                                         const std::vector<const Reference*>& references,
+                                         const fs::path& keptCopy, std::string* why) {
+    const auto sorted = byOffset(references);
+    const auto replacements =
+        replacementsFor(text, sorted, [&](std::size_t) -> const fs::path& { return keptCopy; }, why);
+    if (!replacements)
+        return std::nullopt;
+    return withReplacements(text, sorted, *replacements);
+}
+
+std::optional<std::string> rewrittenText(std::string_view text,
+                                         const std::vector<const Reference*>& sorted,
+                                         const std::vector<const fs::path*>& kept,
+                                         std::string* why) {
+    const auto replacements = replacementsFor(
+        text, sorted, [&](std::size_t i) -> const fs::path& { return *kept[i]; }, why);
+    if (!replacements)
+        return std::nullopt;
+    return withReplacements(text, sorted, *replacements);
+}
+
 ReferenceIndex ReferenceIndex::build(const fs::path& root, const std::vector<fs::path>& images,
+                                     TextFileAccess* access) {
+    std::vector<const fs::path*> pointers;
+    pointers.reserve(images.size());
+    for (const auto& image : images)
+        pointers.push_back(&image);
+    return build(root, pointers, access);
+}
+
+ReferenceIndex ReferenceIndex::build(const fs::path& root,
+                                     const std::vector<const fs::path*>& images,
                                      TextFileAccess* access) {
     DiskTextFileAccess disk;
     TextFileAccess& io = access ? *access : disk;
     ReferenceIndex index;
     index.root_ = normalFolder(root);
-    for (const auto& image : images) {
-        const fs::path normal = fs::absolute(image).lexically_normal();
-        index.imageIndex_.emplace(normal.string(), index.images_.size());
-        index.images_.push_back(normal);
-    }
-    const NameTable names(index.images_);
+    index.targetIndex_.reserve(images.size());
+    for (const fs::path* image : images)
+        index.addTarget(isAbsoluteNormal(image->native())
+                            ? image->native()
+                            : fs::absolute(*image).lexically_normal().native());
+    index.imageCount_ = index.targets_.size();
+    const NameTable names(index.targets_);
 
-    SiteFiles files = walkSite(index.root_);
+    SiteFiles files = walkSite(index.root_, false);
     index.unreadable_ = std::move(files.unreadable);
+    index.linked_ = std::move(files.linked);
+    // Every text file has a number, its place in the walk; those not read have no references.
+    const std::size_t fileCount = files.textFiles.size();
+    index.files_.reserve(fileCount);
+    for (auto& entry : files.textFiles)
+        index.files_.push_back(std::move(entry.first));
+    index.fileBases_.resize(fileCount);
+    index.notUtf8_.assign(fileCount, false);
+    std::vector<bool> read(fileCount, false);
+
     TextScanner scanner(index.root_);
     std::vector<std::size_t> order;
-    for (std::size_t i = 0; i < files.textFiles.size(); ++i) {
+    for (std::size_t i = 0; i < fileCount; ++i) {
         if (files.textFiles[i].second == TextKind::page)
             order.push_back(i);
     }
-    for (std::size_t i = 0; i < files.textFiles.size(); ++i) {
+    for (std::size_t i = 0; i < fileCount; ++i) {
         if (files.textFiles[i].second != TextKind::page)
             order.push_back(i);
     }
-    std::map<fs::path, std::size_t> position;
+    std::vector<std::vector<Pending>> pending(fileCount);
+    std::vector<std::vector<UnresolvedReference>> unresolved(fileCount);
     for (const std::size_t i : order) {
-        const auto& [file, kind] = files.textFiles[i];
+        const fs::path& file = index.files_[i];
+        const TextKind kind = files.textFiles[i].second;
         std::error_code error;
         const auto text = readText(io, file, error);
         if (!text) {
             index.unreadable_.push_back({file, error});
             continue;
         }
+        read[i] = true;
         ++index.textFilesRead_;
-        position[file] = i;
         FileBase base;
         bool refers = false;
-        for (Found& f : scanner.scan(file, kind, *text, base)) {
+        // Only a URL whose last segment names no image is looked through for names inside.
+        std::vector<Found> found = scanner.scan(file, kind, *text, base, [&](const ParsedUrl& url) {
+            return names.withName(url.segments.back()) == nullptr;
+        });
+        if (base.folder)
+            index.fileBases_[i] = *base.folder;
+        for (Found& f : found) {
             const std::string& last = f.url.segments.back();
             if (const auto* sameName = names.withName(last)) {
                 std::string reason;
                 if (f.target) {
-                    const auto hit = index.imageIndex_.find(f.target->string());
-                    if (hit != index.imageIndex_.end()) {
-                        index.references_.push_back({file, f.offset, f.length, f.line,
-                                                     text->substr(f.offset, f.length), *base.folder,
-                                                     *f.target, std::move(f.url)});
+                    const auto hit = index.targetIndex_.find(*f.target);
+                    if (hit != index.targetIndex_.end()) {
+                        pending[i].push_back({static_cast<std::uint32_t>(f.offset),
+                                              static_cast<std::uint32_t>(f.length),
+                                              static_cast<std::uint32_t>(f.line), hit->second,
+                                              static_cast<std::uint8_t>(f.skip),
+                                              text->substr(f.offset, f.length)});
                         refers = true;
                         continue;
                     }
@@ -703,56 +926,111 @@ ReferenceIndex ReferenceIndex::build(const fs::path& root, const std::vector<fs:
                     reason = unresolvedReason(f.url, base);
                 }
                 auto candidates =
-                    candidatesFor(f.url.segments, *sameName, index.images_, index.root_);
+                    candidatesFor(f.url.segments, *sameName, index.targets_, index.root_);
                 if (!candidates.empty()) {
-                    index.unresolved_.push_back({file, f.offset, f.length, f.line,
-                                                 text->substr(f.offset, f.length),
-                                                 std::move(reason), std::move(candidates)});
+                    unresolved[i].push_back({file, f.offset, f.length, f.line,
+                                             text->substr(f.offset, f.length), std::move(reason),
+                                             std::move(candidates)});
                     refers = true;
                 }
                 continue;
             }
             for (const std::string& name : names.namesInside(f.decoded)) {
-                index.unresolved_.push_back(
-                    {file, f.offset, f.length, f.line, text->substr(f.offset, f.length),
-                     "the name " + name + " stands in a form not recognised",
-                     *names.withName(name)});
+                unresolved[i].push_back({file, f.offset, f.length, f.line,
+                                         text->substr(f.offset, f.length),
+                                         "the name " + name + " stands in a form not recognised",
+                                         *names.withName(name)});
                 refers = true;
             }
         }
         if (refers && !isUtf8(*text))
-            index.notUtf8_[file] = true;
+            index.notUtf8_[i] = true;
     }
-    for (const auto& entry : files.textFiles) {
-        if (position.count(entry.first))
-            index.fileOrder_.push_back(entry.first);
-    }
+
     // In walk order of the files, then by place in the file.
-    auto before = [&](const auto& a, const auto& b) {
-        const auto pa = position[a.file], pb = position[b.file];
-        return pa != pb ? pa < pb : a.offset < b.offset;
-    };
-    std::stable_sort(index.references_.begin(), index.references_.end(), before);
-    std::stable_sort(index.unresolved_.begin(), index.unresolved_.end(), before);
-    // Lookups by image and by file, so a run over many groups stays linear.
-    index.unresolvedByImage_.resize(index.images_.size());
-    for (std::size_t i = 0; i < index.references_.size(); ++i) {
-        index.byTarget_[index.references_[i].target.string()].push_back(i);
-        index.byFile_[index.references_[i].file].push_back(i);
+    std::size_t referenceCount = 0, unresolvedCount = 0;
+    for (std::size_t i = 0; i < fileCount; ++i) {
+        referenceCount += pending[i].size();
+        unresolvedCount += unresolved[i].size();
     }
-    for (std::size_t i = 0; i < index.unresolved_.size(); ++i) {
-        index.unresolvedByFile_[index.unresolved_[i].file].push_back(i);
-        for (const std::size_t image : index.unresolved_[i].images)
-            index.unresolvedByImage_[image].push_back(i);
+    index.references_.reserve(referenceCount);
+    index.unresolved_.reserve(unresolvedCount);
+    index.referencesInFile_.resize(fileCount);
+    index.unresolvedInFile_.resize(fileCount);
+    index.byTarget_.resize(index.targets_.size());
+    index.unresolvedByImage_.resize(index.imageCount_);
+    for (std::size_t i = 0; i < fileCount; ++i) {
+        auto& mine = pending[i];
+        std::stable_sort(mine.begin(), mine.end(),
+                         [](const Pending& a, const Pending& b) { return a.offset < b.offset; });
+        index.referencesInFile_[i].first = static_cast<std::uint32_t>(index.references_.size());
+        for (Pending& p : mine) {
+            index.byTarget_[p.target].push_back(
+                static_cast<std::uint32_t>(index.references_.size()));
+            index.references_.push_back({index.files_[i], p.offset, p.length, p.line,
+                                         std::move(p.text), index.fileBases_[i], p.target, p.skip});
+        }
+        index.referencesInFile_[i].second = static_cast<std::uint32_t>(index.references_.size());
+        std::vector<Pending>().swap(mine);
+
+        auto& theirs = unresolved[i];
+        std::stable_sort(theirs.begin(), theirs.end(),
+                         [](const UnresolvedReference& a, const UnresolvedReference& b) {
+                             return a.offset < b.offset;
+                         });
+        index.unresolvedInFile_[i].first = static_cast<std::uint32_t>(index.unresolved_.size());
+        for (UnresolvedReference& u : theirs) {
+            for (const std::size_t image : u.images)
+                index.unresolvedByImage_[image].push_back(
+                    static_cast<std::uint32_t>(index.unresolved_.size()));
+            index.unresolved_.push_back(std::move(u));
+        }
+        index.unresolvedInFile_[i].second = static_cast<std::uint32_t>(index.unresolved_.size());
+        std::vector<UnresolvedReference>().swap(theirs);
+    }
+    // Only the files read count as the site's text files.
+    for (std::size_t i = 0; i < fileCount; ++i) {
+        if (read[i])
+            index.fileIndex_.emplace(index.files_[i], static_cast<std::uint32_t>(i));
     }
     return index;
 }
 
+std::uint32_t ReferenceIndex::addTarget(const std::string& normal) {
+    // A path given twice keeps both places; lookups find the first.
+    const auto number = static_cast<std::uint32_t>(targets_.size());
+    targets_.push_back(normal);
+    targetIndex_.emplace(targets_.back(), number);
+    return number;
+}
+
+std::uint32_t ReferenceIndex::targetNumber(const fs::path& path) const {
+    // A path already absolute and normal is found as it is; any other is made so first.
+    if (const auto found = targetIndex_.find(path.native()); found != targetIndex_.end())
+        return found->second;
+    const auto found = targetIndex_.find(fs::absolute(path).lexically_normal().native());
+    return found == targetIndex_.end() ? none : found->second;
+}
+
+std::uint32_t ReferenceIndex::fileNumber(const fs::path& file) const {
+    const auto found = fileIndex_.find(file);
+    return found == fileIndex_.end() ? none : found->second;
+}
+
+std::vector<fs::path> ReferenceIndex::images() const {
+    return {targets_.begin(), targets_.begin() + static_cast<long>(imageCount_)};
+}
+
+fs::path ReferenceIndex::targetOf(const Reference& reference) const {
+    return targets_[reference.target];
+}
+
 std::vector<const Reference*> ReferenceIndex::referencesTo(const fs::path& image) const {
     std::vector<const Reference*> result;
-    const auto found = byTarget_.find(fs::absolute(image).lexically_normal().string());
-    if (found != byTarget_.end()) {
-        for (const std::size_t i : found->second)
+    const std::uint32_t target = targetNumber(image);
+    if (target != none) {
+        result.reserve(byTarget_[target].size());
+        for (const std::uint32_t i : byTarget_[target])
             result.push_back(&references_[i]);
     }
     return result;
@@ -760,25 +1038,30 @@ std::vector<const Reference*> ReferenceIndex::referencesTo(const fs::path& image
 
 std::vector<const UnresolvedReference*> ReferenceIndex::unresolvedFor(const fs::path& image) const {
     std::vector<const UnresolvedReference*> result;
-    const auto found = imageIndex_.find(fs::absolute(image).lexically_normal().string());
-    if (found == imageIndex_.end())
+    const std::uint32_t target = targetNumber(image);
+    if (target == none || target >= imageCount_)
         return result;
-    for (const std::size_t i : unresolvedByImage_[found->second])
+    for (const std::uint32_t i : unresolvedByImage_[target])
         result.push_back(&unresolved_[i]);
     return result;
 }
 
 std::vector<fs::path> ReferenceIndex::filesReferring(const std::vector<fs::path>& images) const {
-    std::set<fs::path> referring;
+    // The references are in walk order of their files, so their files' numbers are too.
+    std::vector<std::uint32_t> numbers;
     for (const auto& image : images) {
-        for (const Reference* ref : referencesTo(image))
-            referring.insert(ref->file);
+        const std::uint32_t target = targetNumber(image);
+        if (target == none)
+            continue;
+        for (const std::uint32_t i : byTarget_[target])
+            numbers.push_back(static_cast<std::uint32_t>(&references_[i].file - files_.data()));
     }
+    std::sort(numbers.begin(), numbers.end());
+    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
     std::vector<fs::path> result;
-    for (const auto& file : fileOrder_) {
-        if (referring.count(file))
-            result.push_back(file);
-    }
+    result.reserve(numbers.size());
+    for (const std::uint32_t n : numbers)
+        result.push_back(files_[n]);
     return result;
 }
 
@@ -789,19 +1072,32 @@ std::vector<KeepReason> ReferenceIndex::reasonsToKeep(const fs::path& image,
         reasons.push_back(
             {KeepReason::Kind::unreadable, place.path,
              "could not be read (" + describe(place.error) + "), so it may refer to this image"});
-    for (const UnresolvedReference* ref : unresolvedFor(image))
-        reasons.push_back(
-            {KeepReason::Kind::unresolved, ref->file,
-             "line " + std::to_string(ref->line) + ": \"" + ref->text + "\": " + ref->reason});
-    std::set<fs::path> seen;
-    for (const Reference* ref : referencesTo(image)) {
-        if (!seen.insert(ref->file).second)
-            continue;
-        if (notUtf8_.count(ref->file))
-            reasons.push_back({KeepReason::Kind::notUtf8, ref->file, "is not valid UTF-8 text"});
-        else if (auto why = access.whyNotWritable(ref->file))
+    const std::uint32_t target = targetNumber(image);
+    if (target == none)
+        return reasons;
+    if (target < imageCount_) {
+        for (const std::uint32_t i : unresolvedByImage_[target]) {
+            const UnresolvedReference& ref = unresolved_[i];
             reasons.push_back(
-                {KeepReason::Kind::notWritable, ref->file, "cannot be written back: " + *why});
+                {KeepReason::Kind::unresolved, ref.file,
+                 "line " + std::to_string(ref.line) + ": \"" + ref.text + "\": " + ref.reason});
+        }
+    }
+    // An image's references are in the order of the index, so those of one file stand together.
+    const fs::path* last = nullptr;
+    for (const std::uint32_t i : byTarget_[target]) {
+        const Reference& ref = references_[i];
+        if (&ref.file == last)
+            continue;
+        last = &ref.file;
+        if (notUtf8_[static_cast<std::size_t>(&ref.file - files_.data())])
+            reasons.push_back({KeepReason::Kind::notUtf8, ref.file, "is not valid UTF-8 text"});
+        else if (linked_.count(ref.file.string()))
+            reasons.push_back({KeepReason::Kind::notWritable, ref.file,
+                               "is reached through a symbolic link; never written through a link"});
+        else if (auto why = access.whyNotWritable(ref.file))
+            reasons.push_back(
+                {KeepReason::Kind::notWritable, ref.file, "cannot be written back: " + *why});
     }
     return reasons;
 }
@@ -811,16 +1107,21 @@ ReferenceIndex::rewrite(const fs::path& file, const std::vector<fs::path>& copie
                         const fs::path& keptCopy, TextFileAccess& access, bool writeBackUnchanged) {
     FileRewrite result;
     using Failure = FileRewrite::Failure;
-    std::set<fs::path> targets;
-    for (const auto& copy : copies)
-        targets.insert(fs::absolute(copy).lexically_normal());
+    std::vector<std::uint32_t> targets;
+    for (const auto& copy : copies) {
+        if (const std::uint32_t target = targetNumber(copy); target != none)
+            targets.push_back(target);
+    }
     const fs::path kept = fs::absolute(keptCopy).lexically_normal();
+    const std::uint32_t keptNumber = targetNumber(kept);
     std::vector<Reference*> chosen;
-    const auto inFile = byFile_.find(file);
-    if (inFile != byFile_.end()) {
-        for (const std::size_t i : inFile->second) {
+    const std::uint32_t number = fileNumber(file);
+    if (number != none) {
+        for (std::uint32_t i = referencesInFile_[number].first;
+             i < referencesInFile_[number].second; ++i) {
             Reference& ref = references_[i];
-            if (targets.count(ref.target) && ref.target != kept)
+            if (std::find(targets.begin(), targets.end(), ref.target) != targets.end() &&
+                ref.target != keptNumber)
                 chosen.push_back(&ref);
         }
     }
@@ -838,47 +1139,50 @@ ReferenceIndex::rewrite(const fs::path& file, const std::vector<fs::path>& copie
         result.why = "is not valid UTF-8 text";
         return result;
     }
-    const std::vector<const Reference*> constChosen(chosen.begin(), chosen.end());
-    const auto next = rewrittenText(*text, constChosen, kept, &result.why);
-    if (!next) {
+    const auto sorted = byOffset({chosen.begin(), chosen.end()});
+    const auto replacements = replacementsFor(
+        *text, sorted, [&](std::size_t) -> const fs::path& { return kept; }, &result.why);
+    if (!replacements) {
         result.failure = Failure::changed;
         result.error = std::make_error_code(std::errc::invalid_argument);
         return result;
     }
-    if ((result.error = access.write(file, asBytes(*next)))) {
+    const std::string next = withReplacements(*text, sorted, *replacements);
+    if ((result.error = access.write(file, asBytes(next)))) {
         result.failure = Failure::write;
         result.why = "could not be written back: " + result.error.message();
         return result;
     }
     result.written = true;
     result.replaced = chosen.size();
+    if (chosen.empty())
+        return result;
 
     // Keep the index in step: new texts for the rewritten references, shifted offsets after.
-    const bool markup = textKindOf(file.filename().string()) == TextKind::page ||
-                        textKindOf(file.filename().string()) == TextKind::document;
-    std::sort(chosen.begin(), chosen.end(),
-              [](const Reference* a, const Reference* b) { return a->offset < b->offset; });
+    const std::uint32_t to = keptNumber != none ? keptNumber : addTarget(kept.native());
+    if (to >= byTarget_.size())
+        byTarget_.resize(to + 1);
+    std::vector<bool> rewritten(referencesInFile_[number].second - referencesInFile_[number].first,
+                                false);
     std::vector<std::pair<std::size_t, long long>> shifts; // old end offset -> change in length
     long long delta = 0;
-    for (Reference* ref : chosen) {
-        const std::size_t oldEnd = ref->offset + ref->length;
-        std::vector<std::string> segments;
-        for (const auto& part : kept.lexically_relative(ref->base))
-            segments.push_back(part.string());
-        const std::string written = respellUrl(ref->url, segments);
-        const TextView view = decodeText(written, markup);
-        ref->offset = static_cast<std::size_t>(static_cast<long long>(ref->offset) + delta);
-        delta += static_cast<long long>(written.size()) - static_cast<long long>(ref->length);
+    for (std::size_t k = 0; k < sorted.size(); ++k) {
+        Reference& ref = references_[static_cast<std::size_t>(sorted[k] - references_.data())];
+        const auto index = static_cast<std::uint32_t>(&ref - references_.data());
+        rewritten[index - referencesInFile_[number].first] = true;
+        const std::size_t oldEnd = ref.offset + ref.length;
+        const std::string& written = (*replacements)[k];
+        ref.offset = static_cast<std::size_t>(static_cast<long long>(ref.offset) + delta);
+        delta += static_cast<long long>(written.size()) - static_cast<long long>(ref.length);
         shifts.emplace_back(oldEnd, delta);
-        ref->length = written.size();
-        ref->text = written;
-        auto& from = byTarget_[ref->target.string()];
-        const auto index = static_cast<std::size_t>(ref - references_.data());
+        ref.length = written.size();
+        ref.text = written;
+        ref.firstCharacterSkip = 0;
+        auto& from = byTarget_[ref.target];
         from.erase(std::find(from.begin(), from.end(), index));
-        auto& to = byTarget_[kept.string()];
-        to.insert(std::upper_bound(to.begin(), to.end(), index), index);
-        ref->target = kept;
-        ref->url = parseUrl(view, 0, view.text.size(), written, markup);
+        auto& into = byTarget_[to];
+        into.insert(std::upper_bound(into.begin(), into.end(), index), index);
+        ref.target = to;
     }
     auto shifted = [&](std::size_t offset) {
         long long d = 0;
@@ -888,23 +1192,21 @@ ReferenceIndex::rewrite(const fs::path& file, const std::vector<fs::path>& copie
         }
         return static_cast<std::size_t>(static_cast<long long>(offset) + d);
     };
-    if (chosen.empty())
-        return result;
-    for (const std::size_t i : inFile->second) {
-        if (std::find(chosen.begin(), chosen.end(), &references_[i]) == chosen.end())
+    for (std::uint32_t i = referencesInFile_[number].first; i < referencesInFile_[number].second;
+         ++i) {
+        if (!rewritten[i - referencesInFile_[number].first])
             references_[i].offset = shifted(references_[i].offset);
     }
-    if (const auto found = unresolvedByFile_.find(file); found != unresolvedByFile_.end()) {
-        for (const std::size_t i : found->second)
-            unresolved_[i].offset = shifted(unresolved_[i].offset);
-    }
+    for (std::uint32_t i = unresolvedInFile_[number].first; i < unresolvedInFile_[number].second;
+         ++i)
+        unresolved_[i].offset = shifted(unresolved_[i].offset);
     return result;
 }
 
 SiteCheck checkSite(const fs::path& rootPath) {
     SiteCheck check;
     const fs::path root = normalFolder(rootPath);
-    SiteFiles files = walkSite(root);
+    SiteFiles files = walkSite(root, true);
     check.unreadable = std::move(files.unreadable);
     check.textFiles = files.textFiles.size();
     check.imageFiles = files.imageFiles.size();
@@ -938,12 +1240,13 @@ SiteCheck checkSite(const fs::path& rootPath) {
             continue;
         }
         FileBase base;
-        for (Found& f : scanner.scan(file, kind, *text, base)) {
+        for (Found& f :
+             scanner.scan(file, kind, *text, base, [](const ParsedUrl&) { return false; })) {
             const std::string& last = f.url.segments.back();
             if (!isImageFileName(last))
                 continue;
             if (f.target) {
-                const auto hit = imageIndex.find(f.target->string());
+                const auto hit = imageIndex.find(*f.target);
                 if (hit != imageIndex.end()) {
                     referenced[hit->second] = true;
                     ++check.references;
@@ -951,7 +1254,7 @@ SiteCheck checkSite(const fs::path& rootPath) {
                     ++check.references;
                 } else {
                     check.broken.push_back(
-                        {file, f.line, text->substr(f.offset, f.length), *f.target});
+                        {file, f.line, text->substr(f.offset, f.length), fs::path(*f.target)});
                 }
                 continue;
             }

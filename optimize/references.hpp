@@ -4,6 +4,8 @@
 #include "util/bytes.hpp"
 
 #include <cstddef>
+#include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -12,6 +14,7 @@
 #include <string_view>
 #include <system_error>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace tolvane {
@@ -45,17 +48,19 @@ std::optional<FileBase> baseHrefOf(const TextView& page, std::string_view raw,
                                    const std::filesystem::path& pageFolder);
 
 // A relative URL found in a text file that leads to an image the index was asked about.
+// file and base are held once per text file by the index that made the reference, so a
+// reference lives as long as its index (which can be moved, not copied).
 struct Reference {
-    std::filesystem::path file;
+    const std::filesystem::path& file;
     std::size_t offset = 0; // the path as written, without query or fragment
     std::size_t length = 0;
-    std::size_t line = 0;         // 1-based, for people
-    std::string text;             // the bytes at offset
-    std::filesystem::path base;   // the folder it is resolved against
-    std::filesystem::path target; // the image it leads to
-    ParsedUrl url;                // decoded form and the style to write it back in
+    std::size_t line = 0;                // 1-based, for people
+    std::string text;                    // the bytes at offset
+    const std::filesystem::path& base;   // the folder it is resolved against
+    std::uint32_t target = 0;            // the image it leads to, as the index numbers it
+    std::uint8_t firstCharacterSkip = 0; // bytes of the decoded character at offset before
+                                         // the URL starts (only for a URL cut at 4096 bytes)
 };
-
 // Text that names one of the images but cannot be followed: its file's base is unknown, it
 // is absolute or root-relative, it is malformed, or the name stands in a form not recognised.
 struct UnresolvedReference {
@@ -107,11 +112,31 @@ class DiskTextFileAccess : public TextFileAccess {
     std::optional<std::string> whyNotWritable(const std::filesystem::path& path) override;
 };
 
+// Another access that asks once per file whether it can be written: for a report on a whole
+// site at one moment, where many images share the files that refer to them.
+class WritabilityOnce : public TextFileAccess {
+  public:
+    explicit WritabilityOnce(TextFileAccess& access) : access_(access) {}
+    std::optional<Bytes> read(const std::filesystem::path& path, std::error_code& error) override;
+    std::error_code write(const std::filesystem::path& path, ByteView data) override;
+    std::optional<std::string> whyNotWritable(const std::filesystem::path& path) override;
+
+  private:
+    TextFileAccess& access_;
+    std::unordered_map<std::string, std::optional<std::string>> answers_;
+};
+
 // The text that a file's references become when each leads to keptCopy instead: every other
 // byte kept. Absent, with why, when the text no longer holds a reference at its offset.
 std::optional<std::string> rewrittenText(std::string_view text,
                                          const std::vector<const Reference*>& references,
                                          const std::filesystem::path& keptCopy,
+                                         std::string* why = nullptr);
+// The same with a kept file for each reference: references sorted by offset, kept[i] for the
+// i-th.
+std::optional<std::string> rewrittenText(std::string_view text,
+                                         const std::vector<const Reference*>& sorted,
+                                         const std::vector<const std::filesystem::path*>& kept,
                                          std::string* why = nullptr);
 
 // Every reference to a set of images in the text files below a site root. Each text file is
@@ -123,13 +148,25 @@ class ReferenceIndex {
     static ReferenceIndex build(const std::filesystem::path& root,
                                 const std::vector<std::filesystem::path>& images,
                                 TextFileAccess* access = nullptr);
+    // The same, for callers that hold the images elsewhere (each pointer must stay valid
+    // while build runs only).
+    static ReferenceIndex build(const std::filesystem::path& root,
+                                const std::vector<const std::filesystem::path*>& images,
+                                TextFileAccess* access = nullptr);
+
+    ReferenceIndex(ReferenceIndex&&) = default;
+    ReferenceIndex& operator=(ReferenceIndex&&) = default;
+    ReferenceIndex(const ReferenceIndex&) = delete; // the references point into this index
+    ReferenceIndex& operator=(const ReferenceIndex&) = delete;
 
     const std::filesystem::path& root() const { return root_; }
-    const std::vector<std::filesystem::path>& images() const { return images_; }
+    std::vector<std::filesystem::path> images() const;
     std::size_t textFilesRead() const { return textFilesRead_; }
     const std::vector<Reference>& references() const { return references_; }
     const std::vector<UnresolvedReference>& unresolved() const { return unresolved_; }
     const std::vector<UnreadablePlace>& unreadable() const { return unreadable_; }
+    // The image a reference leads to.
+    std::filesystem::path targetOf(const Reference& reference) const;
 
     std::vector<const Reference*> referencesTo(const std::filesystem::path& image) const;
     std::vector<const UnresolvedReference*> unresolvedFor(const std::filesystem::path& image) const;
@@ -162,19 +199,36 @@ class ReferenceIndex {
                         bool writeBackUnchanged = false);
 
   private:
+    ReferenceIndex() = default;
+    static constexpr std::uint32_t none = 0xFFFFFFFF;
+    // The number of a target (an image, or a kept copy a rewrite led to), or none.
+    std::uint32_t targetNumber(const std::filesystem::path& path) const;
+    std::uint32_t addTarget(const std::string& normal);
+    std::uint32_t fileNumber(const std::filesystem::path& file) const;
+
     std::filesystem::path root_;
-    std::vector<std::filesystem::path> images_;
-    std::unordered_map<std::string, std::size_t> imageIndex_; // path -> index in images_
+    // Targets as absolute normal paths: the images first (imageCount_ of them, in the order
+    // given), then the kept copies rewrites led to. A deque, so the keys below stay put.
+    std::deque<std::string> targets_;
+    std::size_t imageCount_ = 0;
+    std::unordered_map<std::string_view, std::uint32_t> targetIndex_; // first of each path
+    std::vector<std::vector<std::uint32_t>> byTarget_;                // into references_, ascending
+
+    // The text files found, in walk order, with the folder their references resolve against.
+    std::vector<std::filesystem::path> files_;
+    std::size_t textFilesRead_ = 0;
+    std::vector<std::filesystem::path> fileBases_;
+    std::map<std::filesystem::path, std::uint32_t> fileIndex_;
+    std::vector<bool> notUtf8_; // per file: refers to an image and is not UTF-8
+    // Per file, its references (and unresolved ones) as a range: they are sorted by file.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> referencesInFile_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> unresolvedInFile_;
+
     std::vector<Reference> references_;
     std::vector<UnresolvedReference> unresolved_;
     std::vector<UnreadablePlace> unreadable_;
-    std::unordered_map<std::string, std::vector<std::size_t>> byTarget_; // into references_
-    std::map<std::filesystem::path, std::vector<std::size_t>> byFile_;   // into references_
-    std::map<std::filesystem::path, std::vector<std::size_t>> unresolvedByFile_;
-    std::vector<std::vector<std::size_t>> unresolvedByImage_; // into unresolved_
-    std::map<std::filesystem::path, bool> notUtf8_; // referencing files that are not UTF-8
-    std::vector<std::filesystem::path> fileOrder_;  // text files in the order read
-    std::size_t textFilesRead_ = 0;
+    std::vector<std::vector<std::uint32_t>> unresolvedByImage_; // into unresolved_
+    std::unordered_set<std::string> linked_; // text files reached through a link
 };
 
 // What `tolvane-cli check` reports about a site, before any run.

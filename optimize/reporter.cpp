@@ -15,6 +15,14 @@ class RunErrorCategory : public std::error_category {
             return "The site images folder already holds a different image under that name";
         case RunErrc::notUtf8:
             return "The file is not valid UTF-8 text";
+        case RunErrc::changedSinceRun:
+            return "It was changed after the optimization";
+        case RunErrc::noCopyLeft:
+            return "No file in the site holds its bytes any more";
+        case RunErrc::outsideSite:
+            return "Its path leads outside the site or through a link";
+        case RunErrc::recordDamaged:
+            return "The record of the optimization is damaged";
         }
         return "Unknown error";
     }

@@ -15,6 +15,10 @@ enum class RunErrc {
     contentDiffers = 1,     // a copy no longer holds the kept copy's bytes
     destinationTaken,       // the images folder already holds other files under every name tried
     notUtf8,                // a page or page script is not valid UTF-8 text
+    changedSinceRun,        // undo: the file is not as the run left it
+    noCopyLeft,             // undo: no file holds a removed copy's bytes any more
+    outsideSite,            // undo: a recorded path leads out of the site or through a link
+    recordDamaged,          // undo: the run's record of a file cannot be read
 };
 const std::error_category& runErrorCategory();
 std::error_code make_error_code(RunErrc e);

@@ -1,25 +1,23 @@
 #include "optimize/run.hpp"
 
-#include "optimize/page_rewrite.hpp"
-#include "optimize/run_references.hpp"
+#include "optimize/references.hpp"
+#include "optimize/run_journal.hpp"
+#include "optimize/site_lock.hpp"
+#include "optimize/site_plan.hpp"
+#include "util/digest.hpp"
+#include "util/file_io.hpp"
 
 #include <optional>
+#include <set>
+#include <string>
+#include <unordered_set>
 
 namespace tolvane {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-std::string alternativeImageName(const std::string& name, const std::string& md5) {
-    const fs::path path(name);
-    return path.stem().string() + "-" + md5.substr(0, 8) + path.extension().string();
-}
-
 namespace {
-
-bool samePath(const fs::path& a, const fs::path& b) {
-    return a.lexically_normal() == b.lexically_normal();
-}
 
 // Counts the sheets on their way to the caller's reporter.
 class CountingReporter : public RunReporter {
@@ -42,49 +40,132 @@ class CountingReporter : public RunReporter {
     RunReporter& target_;
 };
 
-// How a group's kept copy comes to be at a candidate name in the images folder.
-enum class Placement {
-    moveFirst,   // nothing there: the first copy moves there
-    deleteFirst, // the group's content is there already: the first copy goes
-    firstIsKept, // the first copy is that file
-    taken,       // other content is there
-    firstUnreadable,
-};
-
-class Run {
+// The site's text files, read through the run's file manager (so a dry run reads what it
+// would have written); whether one can be written is asked of the file system itself.
+class RunTextAccess : public TextFileAccess {
   public:
-    Run(const fs::path& root, FileManager& files, RunReporter& reporter, const Localize& localize)
-        : root_(root), imagesFolder_(root / "images"), files_(files), reporter_(reporter),
-          localize_(localize) {}
-
-    RunOutcome run(const std::vector<DuplicateGroup>& duplicates) {
-        reporter_.log("Starting optimization - calculate number of actions");
-        double maximum = 0;
-        for (const auto& group : duplicates)
-            maximum += 2.0 * static_cast<double>(group.copies.size());
-        reporter_.progressSetup(maximum);
-        // Every reference to every copy, found before anything is touched.
-        references_.emplace(root_, duplicates, files_);
-
-        if (!files_.exists(imagesFolder_)) {
-            reporter_.log(localize_("Creating images folder in root"));
-            if (FileResult error = files_.createDirectory(imagesFolder_))
-                return end(localize_("Unable to create images folder"), *error);
-        }
-        for (const auto& group : duplicates) {
-            if (!group.copies.empty() && !handleGroup(group))
-                return finish(false);
-        }
-        return finish(true);
+    explicit RunTextAccess(FileManager& files) : files_(files) {}
+    std::optional<Bytes> read(const fs::path& path, std::error_code& error) override {
+        FileResult failure;
+        auto bytes = files_.readFile(path, failure);
+        if (!bytes)
+            error = failure ? failure->code : std::make_error_code(std::errc::io_error);
+        return bytes;
+    }
+    std::error_code write(const fs::path& path, ByteView data) override {
+        const FileResult failure = files_.writeFile(path, data);
+        return failure ? failure->code : std::error_code();
+    }
+    std::optional<std::string> whyNotWritable(const fs::path& path) override {
+        return disk_.whyNotWritable(path);
     }
 
   private:
-    RunOutcome end(const std::string& message, const FileError& error) {
-        reporter_.popupErrorMessage(message, error);
-        return finish(false);
+    FileManager& files_;
+    DiskTextFileAccess disk_;
+};
+
+// Files rewritten per flush to disk, and the most new text held at once.
+constexpr std::size_t batchFiles = 256;
+constexpr std::size_t batchBytes = std::size_t{32} << 20;
+// Copies recorded for undo per flush of the record.
+constexpr std::size_t removalBatch = 4096;
+
+class Run {
+  public:
+    Run(const fs::path& root, FileManager& files, RunReporter& reporter, const Localize& localize,
+        const RunOptions& options)
+        : root_(fs::absolute(root).lexically_normal()), imagesFolder_(root_ / "images"),
+          files_(files), reporter_(reporter), localize_(localize), options_(options),
+          access_(files) {}
+
+    RunOutcome run(const std::vector<DuplicateGroup>& duplicates) {
+        reporter_.log("Starting optimization - calculate number of actions");
+        std::error_code lockError;
+        lock_ = SiteLock::tryAcquire(root_, lockError);
+        if (!lock_) {
+            outcome_.busy = lockError == std::errc::resource_unavailable_try_again;
+            reporter_.popupErrorMessage(
+                outcome_.busy ? siteBusyMessage(root_) : localize_("Unable to lock the site"),
+                FileError{FileError::Operation::read, {root_}, lockError});
+            return finish(false);
+        }
+        removeLeftovers();
+
+        // Every reference to every copy is found, and the whole run decided, before anything
+        // is touched.
+        const ReferenceIndex index = ReferenceIndex::build(root_, everyCopy(duplicates), &access_);
+        index_ = &index;
+        plan_ = planSite(root_, duplicates, index, access_, files_);
+        reporter_.progressSetup(
+            static_cast<double>(plan_.placements + plan_.files.size() + plan_.removals));
+
+        if (!files_.exists(imagesFolder_)) {
+            if (!recorded([&](RunJournal& j) { return j.imagesFolderCreated(imagesFolder_); }))
+                return finish(false);
+            reporter_.log(localize_("Creating images folder in root"));
+            if (FileResult error = files_.createDirectory(imagesFolder_)) {
+                reporter_.popupErrorMessage(localize_("Unable to create images folder"), *error);
+                return finish(false);
+            }
+        }
+        // The bar reaches each phase's end even where groups were skipped on the way, but
+        // not where the run ends early.
+        const bool placedAll = place(duplicates);
+        const auto phaseEnd = [&](std::size_t target) {
+            if (placedAll && !stopped())
+                stepUpTo(target);
+        };
+        phaseEnd(plan_.placements);
+        if (!stopped())
+            rewrite();
+        phaseEnd(plan_.placements + plan_.files.size());
+        if (!stopped())
+            remove(duplicates);
+        phaseEnd(plan_.placements + plan_.files.size() + plan_.removals);
+        reportUntouched(duplicates);
+        return finish(placedAll && !stopped());
+    }
+
+  private:
+    // Undo needs each step on record before it is taken: a record that cannot be written
+    // stops the run where it is, with every reference still resolving.
+    template <class Record> bool recorded(Record record) {
+        if (!options_.journal || journalFailed_)
+            return !journalFailed_;
+        if (const std::error_code error = record(*options_.journal)) {
+            journalFailed_ = true;
+            reporter_.popupErrorMessage(
+                localize_("Unable to record the run for undo"),
+                FileError{FileError::Operation::write, {options_.journal->folder()}, error});
+            return false;
+        }
+        return true;
+    }
+
+    void step() {
+        ++steps_;
+        reporter_.progressStep();
+    }
+    void stepUpTo(std::size_t target) {
+        while (steps_ < target)
+            step();
+    }
+
+    bool stopped() {
+        if (journalFailed_)
+            return true;
+        if (!outcome_.cancelled && options_.cancel && options_.cancel->load()) {
+            outcome_.cancelled = true;
+            reporter_.log(localize_("Optimization cancelled: every page still shows its images"));
+        }
+        return outcome_.cancelled;
     }
 
     RunOutcome finish(bool completed) {
+        if (options_.journal && lock_ && !journalFailed_)
+            options_.journal->finished(
+                {outcome_.copiesRemoved, outcome_.bytesSaved, outcome_.filesRewritten});
         reporter_.progressStop();
         outcome_.completed = completed;
         outcome_.errorSheets = reporter_.sheets;
@@ -93,212 +174,394 @@ class Run {
         return outcome_;
     }
 
-    Placement place(const fs::path& first, const fs::path& candidate, FileResult& error) {
-        if (!files_.exists(candidate))
-            return Placement::moveFirst;
-        if (samePath(first, candidate))
-            return Placement::firstIsKept;
-        if (files_.sameContent(first, candidate, error))
-            return Placement::deleteFirst;
-        if (error && !error->paths.empty() && samePath(error->paths.front(), first))
-            return Placement::firstUnreadable;
-        error.reset(); // the candidate cannot be read: count it as other content
-        return Placement::taken;
+    void removeLeftovers() {
+        for (const fs::path& leftover : options_.leftovers) {
+            // Only the writer's own names, and only plain files, are ever taken for leftovers.
+            if (!isWriterTemporaryName(leftover.filename().string()) || !files_.mode(leftover))
+                continue;
+            reporter_.log(localize_("Removing leftover temporary file: ") + leftover.string());
+            if (FileResult error = files_.removeItem(leftover))
+                reporter_.popupErrorMessage(
+                    localize_("Unable to remove ") + leftover.filename().string() +
+                        localize_(" from ") + leftover.parent_path().string(),
+                    *error);
+        }
     }
 
-    // Handles one group; false when the run ends.
-    bool handleGroup(const DuplicateGroup& group) {
-        auto started = Clock::now();
-        const auto& copies = group.copies;
-        const fs::path& first = copies.front();
-        const std::string N = first.filename().string();
-        const fs::path destination = imagesFolder_ / N;
-        const std::string moveMessage =
-            localize_("Unable to move ") + N + localize_(" to the site images folder");
-
-        FileResult error;
-        fs::path kept = destination;
-        Placement placement = place(first, destination, error);
-        if (placement == Placement::taken) {
-            std::string digest = group.md5;
-            if (digest.size() < 8)
-                digest = files_.md5(first).value_or("");
-            if (digest.size() >= 8) {
-                kept = imagesFolder_ / alternativeImageName(N, digest);
-                placement = place(first, kept, error);
-            } else {
-                placement = Placement::firstUnreadable;
-                error = FileError{FileError::Operation::read, {first},
-                                  std::make_error_code(std::errc::io_error)};
-            }
-        }
-        if (placement == Placement::firstUnreadable)
-            return fileStepFailed(moveMessage, *error, started);
-        if (placement == Placement::taken) {
-            // Both names hold other images: leave this group as it is.
-            reporter_.popupErrorMessage(
-                moveMessage, FileError{FileError::Operation::move, {first, kept},
-                                       make_error_code(RunErrc::destinationTaken)});
-            for (std::size_t i = 0; i < 2 * copies.size(); ++i)
-                reporter_.progressStep();
-            outcome_.fileTime += Clock::now() - started;
-            return true;
-        }
-
-        // A copy that some file refers to in a way that cannot be rewritten stays where it is.
-        // The group is handled only if that still saves a copy: a first copy that must stay
-        // is copied to images/, which costs one.
-        std::vector<std::vector<KeepReason>> keep(copies.size());
-        int saved = 0;
-        for (std::size_t i = 0; i < copies.size(); ++i) {
-            if (i == 0 ? placement == Placement::firstIsKept
-                       : samePath(copies[i], kept) || samePath(copies[i], destination))
-                continue;
-            keep[i] = references_->reasonsToKeep(copies[i]);
-            if (i > 0 || placement == Placement::deleteFirst)
-                saved += keep[i].empty() ? 1 : 0;
-            else if (!keep[i].empty())
-                --saved;
-        }
-        const bool anyGoes = saved > 0;
-        if (!anyGoes) {
-            for (std::size_t i = 0; i < copies.size(); ++i)
-                references_->reportKept(copies[i], keep[i], reporter_, localize_);
-            for (std::size_t i = 0; i < 2 * copies.size(); ++i)
-                reporter_.progressStep();
-            outcome_.fileTime += Clock::now() - started;
-            return true;
-        }
-
-        reporter_.log(localize_("Moving image file: ") + N + localize_(" to folder: ") +
-                      kept.string());
-        reporter_.log(first.string());
-        reporter_.log(kept.string());
-
-        std::vector<bool> gone(copies.size(), false);
-        references_->reportKept(first, keep[0], reporter_, localize_);
-        if (placement == Placement::moveFirst && !keep[0].empty()) {
-            // The first copy stays for what still refers to it; images/ gets its bytes.
-            if (FileResult copyError = references_->copyFirst(first, kept))
-                return fileStepFailed(moveMessage, *copyError, started);
-        } else if (placement == Placement::moveFirst) {
-            if (FileResult moveError = files_.moveItem(first, kept))
-                return fileStepFailed(moveMessage, *moveError, started);
-            gone[0] = true;
-        } else if (placement == Placement::deleteFirst && keep[0].empty()) {
-            const auto size = files_.fileSize(first);
-            if (FileResult removeError = files_.removeItem(first))
-                return fileStepFailed(moveMessage, *removeError, started);
-            gone[0] = true;
-            countRemoved(size);
-        }
-        reporter_.progressStep();
-
-        for (std::size_t i = 1; i < copies.size(); ++i) {
-            const fs::path& copy = copies[i];
-            // The kept copy, or the file an earlier run kept under the group's name, stays.
-            if (samePath(copy, kept) || samePath(copy, destination)) {
-                reporter_.progressStep();
-                continue;
-            }
-            const std::string folder = copy.parent_path().string();
-            const std::string removeMessage =
-                localize_("Unable to remove ") + N + localize_(" from ") + folder;
-            reporter_.log(localize_("Removing duplicate file: ") + N + localize_(" from ") + folder);
-            if (!keep[i].empty()) {
-                references_->reportKept(copy, keep[i], reporter_, localize_);
-                reporter_.progressStep();
-                continue;
-            }
-            FileResult compareError;
-            if (!files_.sameContent(copy, kept, compareError)) {
-                // Changed since the scan: its bytes are kept nowhere else, so it stays.
+    // Gives each group's kept file its name in images/. A failure ends the placing: the
+    // groups before it go on to the next phases, the later ones are left untouched.
+    bool place(const std::vector<DuplicateGroup>& duplicates) {
+        const auto started = Clock::now();
+        active_ = duplicates.size();
+        // First every group is checked against the scan, then the new names are recorded
+        // at once, then given.
+        std::vector<std::size_t> toPlace;
+        std::vector<RunJournal::Placed> records;
+        for (std::size_t g = 0; g < duplicates.size(); ++g) {
+            const GroupPlan& plan = plan_.groups[g];
+            const std::string N = imageName(duplicates[g]);
+            if (plan.nameTaken) {
+                // Both names hold other images: this group is left as it is.
+                const fs::path alternative =
+                    imagesFolder_ / alternativeImageName(N, duplicates[g].md5);
                 reporter_.popupErrorMessage(
-                    removeMessage, compareError ? *compareError
-                                                : FileError{FileError::Operation::compare,
-                                                            {copy, kept},
-                                                            make_error_code(RunErrc::contentDiffers)});
-                reporter_.progressStep();
+                    moveMessage(N), FileError{FileError::Operation::move,
+                                              {duplicates[g].copies.front(), alternative},
+                                              make_error_code(RunErrc::destinationTaken)});
                 continue;
             }
-            const auto size = files_.fileSize(copy);
-            if (FileResult removeError = files_.removeItem(copy)) {
-                reporter_.popupErrorMessage(removeMessage, *removeError);
-                outcome_.fileTime += Clock::now() - started;
-                // The copies already gone must not leave their pages pointing at nothing.
-                rewritePages(group, gone, kept, false);
-                return false;
+            if (!plan.handled())
+                continue;
+            if (stopped()) {
+                active_ = g;
+                break;
             }
-            gone[i] = true;
-            countRemoved(size);
-            reporter_.progressStep();
+            if (!stillAsScanned(duplicates[g], plan, moveMessage(N))) {
+                skipped_.insert(g);
+                continue;
+            }
+            if (!plan.placeFrom)
+                continue;
+            toPlace.push_back(g);
+            records.push_back({plan.kept, duplicates[g].md5, duplicates[g].size});
+        }
+        if (!toPlace.empty() &&
+            !recorded([&](RunJournal& j) { return j.placing(records); })) {
+            active_ = toPlace.front();
+            toPlace.clear();
+        }
+        for (const std::size_t g : toPlace) {
+            if (g >= active_)
+                break;
+            const GroupPlan& plan = plan_.groups[g];
+            const std::string N = imageName(duplicates[g]);
+            reporter_.log(localize_("Moving image file: ") + N + localize_(" to folder: ") +
+                          plan.kept.string());
+            reporter_.log(plan.placeFrom->string());
+            reporter_.log(plan.kept.string());
+            FileResult error;
+            if (!files_.isDirectory(imagesFolder_))
+                error = FileError{FileError::Operation::move,
+                                  {*plan.placeFrom, plan.kept},
+                                  std::make_error_code(std::errc::not_a_directory)};
+            else
+                error = files_.linkOrCopy(*plan.placeFrom, plan.kept);
+            if (error) {
+                reporter_.popupErrorMessage(moveMessage(N), *error);
+                active_ = g;
+                break;
+            }
+            ++outcome_.filesPlaced;
+            step();
+            if (stopped()) {
+                // Groups placed so far go on; the rest are left as they are.
+                active_ = g + 1;
+                break;
+            }
         }
         outcome_.fileTime += Clock::now() - started;
-        rewritePages(group, gone, kept, true);
+        return active_ == duplicates.size() || outcome_.cancelled;
+    }
+
+    static std::string imageName(const DuplicateGroup& group) {
+        return group.copies.empty() ? group.name : group.copies.front().filename().string();
+    }
+
+    std::string moveMessage(const std::string& name) const {
+        return localize_("Unable to move ") + name + localize_(" to the site images folder");
+    }
+
+    // The kept bytes must still be those the scan found, and each copy that goes must still
+    // hold them: a copy changed since then stays, and so do the references to it.
+    bool stillAsScanned(const DuplicateGroup& group, const GroupPlan& plan,
+                        const std::string& moveMessage) {
+        const fs::path& source = plan.placeFrom ? *plan.placeFrom : plan.kept;
+        if (!group.md5.empty() && files_.md5(source) != group.md5) {
+            reporter_.popupErrorMessage(moveMessage,
+                                        FileError{FileError::Operation::compare,
+                                                  {source},
+                                                  make_error_code(RunErrc::contentDiffers)});
+            return false;
+        }
+        for (std::size_t i = 0; i < group.copies.size(); ++i) {
+            const fs::path copy = fs::absolute(group.copies[i]).lexically_normal();
+            if (plan.copies[i].fate != CopyPlan::Fate::removed || copy == source)
+                continue;
+            FileResult error;
+            if (files_.sameContent(copy, source, error))
+                continue;
+            changed_.insert(copy.string());
+            ++outcome_.copiesKept;
+            reporter_.popupErrorMessage(
+                localize_("Unable to remove ") + copy.filename().string() + localize_(" from ") +
+                    copy.parent_path().string(),
+                error ? *error
+                      : FileError{FileError::Operation::compare,
+                                  {copy, source},
+                                  make_error_code(RunErrc::contentDiffers)});
+        }
         return true;
     }
 
-    bool fileStepFailed(const std::string& message, const FileError& error,
-                        Clock::time_point started) {
-        reporter_.popupErrorMessage(message, error);
-        outcome_.fileTime += Clock::now() - started;
-        return false;
-    }
+    bool isActive(std::size_t group) const { return group < active_ && !skipped_.count(group); }
 
-    void countRemoved(std::optional<std::uint64_t> size) {
-        ++outcome_.copiesRemoved;
-        outcome_.bytesSaved += size.value_or(0);
-    }
+    // One pending write of a batch: the file's new text and the names it now leads to.
+    struct Pending {
+        const FileChanges* file;
+        Bytes old; // for the record undo keeps
+        std::string text;
+    };
 
-    void rewritePages(const DuplicateGroup& group, const std::vector<bool>& gone,
-                      const fs::path& kept, bool stepProgress) {
+    // Every file that refers to a copy that goes, once, with all groups' changes.
+    void rewrite() {
         const auto started = Clock::now();
-        // Every reference the index found to a copy that went now leads to the kept copy:
-        // first in the page file and page script beside each copy, then in any other file.
-        std::vector<fs::path> goneCopies;
-        for (std::size_t i = 0; i < group.copies.size(); ++i) {
-            if (gone[i])
-                goneCopies.push_back(group.copies[i]);
-        }
-        references_->beginGroup();
-        for (std::size_t i = 0; i < group.copies.size(); ++i) {
-            const fs::path folder = group.copies[i].parent_path();
-            if (gone[i]) {
-                if (const auto page = pageFilesFor(folder)) {
-                    for (const auto& file : {page->pageFile, page->pageScript}) {
-                        if (references_->rewritePageFile(file, goneCopies, kept, reporter_,
-                                                         localize_) == RewriteResult::rewritten)
-                            ++outcome_.filesRewritten;
-                    }
-                }
+        std::vector<Pending> batch;
+        std::size_t bytes = 0;
+        for (const FileChanges& file : plan_.files) {
+            FileChanges active{file.file, {}};
+            for (const ReferenceChange& change : file.changes) {
+                if (isActive(change.group) && !changed_.count(index_->targetOf(*change.reference).string()))
+                    active.changes.push_back(change);
             }
-            if (stepProgress)
-                reporter_.progressStep();
+            if (active.changes.empty()) {
+                failed_.insert(file.file.string()); // its copies stay with the untouched groups
+                continue;
+            }
+            activeChanges_.push_back(std::move(active));
         }
-        outcome_.filesRewritten +=
-            references_->rewriteOtherFiles(goneCopies, kept, reporter_, localize_);
-        restoreStillReferred(goneCopies, kept);
+        for (const FileChanges& file : activeChanges_) {
+            Bytes old;
+            if (auto text = newText(file, old)) {
+                bytes += text->size() + old.size();
+                batch.push_back({&file, std::move(old), std::move(*text)});
+            } else {
+                failed_.insert(file.file.string());
+                step();
+            }
+            if (batch.size() >= batchFiles || bytes >= batchBytes) {
+                const bool goOn = writeBatch(batch);
+                batch.clear();
+                bytes = 0;
+                if (!goOn)
+                    break;
+            }
+        }
+        if (!batch.empty())
+            writeBatch(batch);
         outcome_.rewriteTime += Clock::now() - started;
     }
 
-    // A file that could not be rewritten after all still refers to copies that went: their
-    // bytes are in kept, so each is put back where the file expects it.
-    void restoreStillReferred(const std::vector<fs::path>& goneCopies, const fs::path& kept) {
-        for (const fs::path& copy : references_->stillReferred(goneCopies)) {
-            const std::string N = copy.filename().string();
-            const std::string folder = copy.parent_path().string();
-            reporter_.log(localize_("Restoring duplicate file: ") + N + localize_(" to ") + folder);
-            FileResult error;
-            std::optional<Bytes> bytes = files_.readFile(kept, error);
-            if (bytes && !files_.exists(copy))
-                error = files_.writeFile(copy, *bytes);
-            if (error) {
-                reporter_.popupErrorMessage(
-                    localize_("Unable to restore ") + N + localize_(" to ") + folder, *error);
-            } else if (bytes && outcome_.copiesRemoved > 0) {
-                --outcome_.copiesRemoved;
-                outcome_.bytesSaved -= std::min<std::uint64_t>(outcome_.bytesSaved, bytes->size());
+    // The file's text with its changes, or nothing (reported) when it cannot be rewritten.
+    std::optional<std::string> newText(const FileChanges& file, Bytes& old) {
+        const fs::path& P = file.file;
+        const std::string updateMessage = localize_("Unable to update ") + P.string();
+        FileResult error;
+        const auto bytes = files_.readFile(P, error);
+        if (!bytes) {
+            reporter_.popupErrorMessage(
+                updateMessage,
+                error ? *error
+                      : FileError{FileError::Operation::read, {P},
+                                  std::make_error_code(std::errc::io_error)});
+            return std::nullopt;
+        }
+        const std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+        if (!isUtf8(text)) {
+            reporter_.popupErrorMessage(
+                updateMessage,
+                FileError{FileError::Operation::read, {P}, make_error_code(RunErrc::notUtf8)});
+            return std::nullopt;
+        }
+        std::string why;
+        auto next = applyChanges(text, file, plan_, &why);
+        if (next)
+            old = std::move(*bytes);
+        if (!next) {
+            reporter_.log(localize_("Keeping ") + P.string() + localize_(": ") + why);
+            reporter_.popupErrorMessage(
+                updateMessage, FileError{FileError::Operation::read, {P},
+                                         std::make_error_code(std::errc::invalid_argument)});
+            return std::nullopt;
+        }
+        return next;
+    }
+
+    // The kept files a rewritten file now leads to, for its log line.
+    std::string keptNames(const FileChanges& file) const {
+        std::string names;
+        std::set<std::size_t> seen;
+        for (const ReferenceChange& change : file.changes) {
+            if (!seen.insert(change.group).second)
+                continue;
+            if (!names.empty())
+                names += ", ";
+            names += plan_.groups[change.group].kept.filename().string();
+        }
+        return names;
+    }
+
+    bool writeBatch(const std::vector<Pending>& batch) {
+        if (options_.journal) {
+            std::vector<RunJournal::Rewrite> records;
+            records.reserve(batch.size());
+            for (const Pending& pending : batch)
+                records.push_back({pending.file->file, ByteView(pending.old),
+                                   tolvane::md5(std::string_view(pending.text))});
+            if (!recorded([&](RunJournal& j) { return j.rewriting(records); })) {
+                for (const Pending& pending : batch)
+                    failed_.insert(pending.file->file.string());
+                return false;
             }
+        }
+        std::vector<FileManager::Write> writes;
+        writes.reserve(batch.size());
+        for (const Pending& pending : batch) {
+            reporter_.log(localize_("Updating file: ") + pending.file->file.string() +
+                          localize_(" to use moved image: ") + keptNames(*pending.file));
+            writes.push_back({pending.file->file, asBytes(pending.text)});
+        }
+        const std::vector<FileResult> results = files_.writeFiles(writes);
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            const fs::path& P = batch[i].file->file;
+            if (i < results.size() && results[i]) {
+                failed_.insert(P.string());
+                reporter_.popupErrorMessage(localize_("Unable to write back to file: ") + P.string(),
+                                            *results[i]);
+            } else {
+                ++outcome_.filesRewritten;
+            }
+            step();
+        }
+        return !stopped();
+    }
+
+    // A removed copy may go once every file that referred to it was rewritten.
+    bool nothingRefersTo(const fs::path& copy) const {
+        for (const Reference* reference : index_->referencesTo(copy)) {
+            if (failed_.count(reference->file.string()))
+                return false;
+        }
+        return true;
+    }
+
+    void reportKept(const fs::path& copy, const std::vector<KeepReason>& reasons) {
+        if (reasons.empty())
+            return;
+        ++outcome_.copiesKept;
+        const std::string N = copy.filename().string();
+        const std::string folder = copy.parent_path().string();
+        for (const auto& reason : reasons)
+            reporter_.log(localize_("Keeping ") + copy.string() + localize_(": ") +
+                          reason.file.string() + " " + reason.reason);
+        const KeepReason& first = reasons.front();
+        reporter_.popupErrorMessage(
+            localize_("Keeping ") + N + localize_(" in ") + folder + localize_(": ") +
+                first.file.string() + " " + first.reason,
+            FileError{FileError::Operation::remove, {copy}, make_error_code(keepErrcFor(first.kind))});
+    }
+
+    // A copy the run deletes, once its record is on disk.
+    struct Removal {
+        fs::path copy;
+        fs::path kept;
+        bool freesBytes = true; // false for the copy that gave a new name its bytes
+        const std::string* md5 = nullptr; // the group's, as the scan found it
+    };
+
+    void remove(const std::vector<DuplicateGroup>& duplicates) {
+        const auto started = Clock::now();
+        std::vector<Removal> removals;
+        for (std::size_t g = 0; g < active_; ++g) {
+            const GroupPlan& plan = plan_.groups[g];
+            if (!plan.handled() || !isActive(g))
+                continue;
+            reported_.insert(g);
+            const auto& copies = duplicates[g].copies;
+            for (std::size_t i = 0; i < copies.size(); ++i) {
+                const CopyPlan& fate = plan.copies[i];
+                const fs::path copy = fs::absolute(copies[i]).lexically_normal();
+                if (fate.fate == CopyPlan::Fate::stays) {
+                    reportKept(copies[i], fate.reasons);
+                } else if (fate.fate == CopyPlan::Fate::kept) {
+                    // It keeps the bytes where it is: say why it could not go to images/.
+                    for (const auto& reason : fate.reasons)
+                        reporter_.log(localize_("Keeping ") + copies[i].string() +
+                                      localize_(": ") + reason.file.string() + " " + reason.reason);
+                } else if (changed_.count(copy.string())) {
+                    step(); // reported when it was found changed
+                } else if (!nothingRefersTo(copies[i])) {
+                    // A file that still refers to it could not be rewritten: it stays for it.
+                    ++outcome_.copiesKept;
+                    reporter_.log(localize_("Keeping ") + copies[i].string() +
+                                  localize_(": a file that refers to it could not be rewritten"));
+                    step();
+                } else {
+                    removals.push_back({copies[i], plan.kept,
+                                        !plan.placeFrom || *plan.placeFrom != copy,
+                                        &duplicates[g].md5});
+                }
+            }
+        }
+        for (std::size_t from = 0; from < removals.size() && !stopped(); from += removalBatch) {
+            const std::size_t to = std::min(removals.size(), from + removalBatch);
+            if (options_.journal) {
+                std::vector<RunJournal::Removal> records;
+                for (std::size_t i = from; i < to; ++i) {
+                    const auto size = files_.fileSize(removals[i].copy);
+                    records.push_back({removals[i].copy, removals[i].kept,
+                                       removals[i].md5->empty()
+                                           ? files_.md5(removals[i].kept).value_or("")
+                                           : *removals[i].md5,
+                                       size.value_or(0),
+                                       files_.mode(removals[i].copy).value_or(0644)});
+                }
+                if (!recorded([&](RunJournal& j) { return j.removing(records); }))
+                    break;
+            }
+            for (std::size_t i = from; i < to && !stopped(); ++i)
+                removeCopy(removals[i]);
+        }
+        outcome_.fileTime += Clock::now() - started;
+    }
+
+    void removeCopy(const Removal& removal) {
+        const fs::path& copy = removal.copy;
+        const std::string N = copy.filename().string();
+        const std::string folder = copy.parent_path().string();
+        const std::string removeMessage =
+            localize_("Unable to remove ") + N + localize_(" from ") + folder;
+        reporter_.log(localize_("Removing duplicate file: ") + N + localize_(" from ") + folder);
+        FileResult error;
+        if (!files_.sameContent(copy, removal.kept, error)) {
+            // Changed since the scan: its bytes are kept nowhere else, so it stays.
+            ++outcome_.copiesKept;
+            reporter_.popupErrorMessage(
+                removeMessage, error ? *error
+                                     : FileError{FileError::Operation::compare,
+                                                 {copy, removal.kept},
+                                                 make_error_code(RunErrc::contentDiffers)});
+            step();
+            return;
+        }
+        const auto size = files_.fileSize(copy);
+        if (FileResult removeError = files_.removeItem(copy)) {
+            ++outcome_.copiesKept;
+            reporter_.popupErrorMessage(removeMessage, *removeError);
+        } else if (removal.freesBytes) {
+            ++outcome_.copiesRemoved;
+            outcome_.bytesSaved += size.value_or(0);
+        }
+        step();
+    }
+
+    // The copies of groups the run did not get to, and of groups where nothing would be
+    // saved, with their reasons to stay.
+    void reportUntouched(const std::vector<DuplicateGroup>& duplicates) {
+        for (std::size_t g = 0; g < plan_.groups.size() && !outcome_.cancelled; ++g) {
+            if (reported_.count(g) || (plan_.groups[g].handled() && !skipped_.count(g)))
+                continue;
+            for (std::size_t i = 0; i < duplicates[g].copies.size(); ++i)
+                reportKept(duplicates[g].copies[i], plan_.groups[g].copies[i].reasons);
         }
     }
 
@@ -307,15 +570,28 @@ class Run {
     FileManager& files_;
     CountingReporter reporter_;
     const Localize& localize_;
+    const RunOptions& options_;
+    RunTextAccess access_;
+    std::optional<SiteLock> lock_;
+    const ReferenceIndex* index_ = nullptr;
+    SitePlan plan_;
+    std::size_t active_ = 0; // groups before this one were placed
+    std::vector<FileChanges> activeChanges_;
+    std::unordered_set<std::string> failed_; // files not rewritten
+    std::set<std::size_t> reported_;
+    std::set<std::size_t> skipped_;          // groups whose kept bytes changed since the scan
+    std::unordered_set<std::string> changed_; // copies changed since the scan
     RunOutcome outcome_;
-    std::optional<RunReferences> references_;
+    bool journalFailed_ = false;
+    std::size_t steps_ = 0;
 };
 
 } // namespace
 
 RunOutcome startOptimization(const std::vector<DuplicateGroup>& duplicates, const fs::path& root,
-                             FileManager& files, RunReporter& reporter, const Localize& localize) {
-    Run run(root, files, reporter, localize);
+                             FileManager& files, RunReporter& reporter, const Localize& localize,
+                             const RunOptions& options) {
+    Run run(root, files, reporter, localize, options);
     return run.run(duplicates);
 }
 

@@ -154,6 +154,15 @@ TextView decodeText(std::string_view raw, bool markup) {
     };
     std::size_t i = 0;
     while (i < raw.size()) {
+        // A run of bytes that decode to themselves, each its own piece.
+        const std::size_t plain = raw.find_first_of(markup ? std::string_view("&\\") : "\\", i);
+        const std::size_t stop = plain == std::string_view::npos ? raw.size() : plain;
+        if (stop > i) {
+            view.text.append(raw.substr(i, stop - i));
+            for (; i < stop; ++i)
+                view.origin.push_back(static_cast<std::uint32_t>(i));
+            continue;
+        }
         const char c = raw[i];
         if (c == '&' && markup) {
             if (const auto ref = decodeCharacterReference(raw.substr(i, 16))) {

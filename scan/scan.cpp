@@ -1,9 +1,11 @@
 #include "scan/scan.hpp"
 #include "scan/content_sets.hpp"
+#include "util/file_io.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <dirent.h>
 #include <exception>
@@ -45,6 +47,8 @@ struct Walk {
     std::vector<std::string> folders; // relative to the root, each ending in "/" but the root's ""
     std::string names;
     std::vector<ListedImage> images; // in walk order
+    std::vector<std::string> leftovers; // relative paths of the writer's temporary files
+    std::vector<std::pair<std::string, std::error_code>> unreadable; // relative paths
     bool cancelled = false;
 
     std::string_view nameOf(const ListedImage& image) const {
@@ -69,7 +73,8 @@ void record(Walk& walk, std::uint32_t folder, std::string_view name, std::uint64
 
 // Depth-first, a folder's contents right after the folder, each folder in the order the
 // file system lists it. d_type spares a stat for everything but eligible images; symbolic
-// links are neither followed nor recorded; a folder that cannot be opened is passed over.
+// links are neither followed nor recorded; a folder that cannot be opened, and an image whose
+// path is longer than the system takes, are passed over and listed as unreadable.
 Walk walkSite(const std::filesystem::path& root, ScanProgress* progress) {
     Walk walk;
     const int rootFd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -81,6 +86,7 @@ Walk walkSite(const std::filesystem::path& root, ScanProgress* progress) {
         return walk;
     }
     walk.folders.emplace_back();
+    const std::size_t rootLength = root.native().size() + 1;
 
     struct Frame {
         DIR* dir;
@@ -123,10 +129,15 @@ Walk walkSite(const std::filesystem::path& root, ScanProgress* progress) {
         if (isFolder) {
             const int childFd = ::openat(folderFd, entry->d_name,
                                          O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (childFd < 0)
+            if (childFd < 0) {
+                walk.unreadable.emplace_back(walk.folders[top.folder] + std::string(name),
+                                             std::error_code(errno, std::generic_category()));
                 continue;
+            }
             DIR* child = ::fdopendir(childFd);
             if (!child) {
+                walk.unreadable.emplace_back(walk.folders[top.folder] + std::string(name),
+                                             std::error_code(errno, std::generic_category()));
                 ::close(childFd);
                 continue;
             }
@@ -135,8 +146,15 @@ Walk walkSite(const std::filesystem::path& root, ScanProgress* progress) {
             relative += '/';
             walk.folders.push_back(std::move(relative));
             stack.push_back({child, static_cast<std::uint32_t>(walk.folders.size() - 1)});
+        } else if (isRegular && eligible && haveInfo &&
+                   rootLength + walk.folders[top.folder].size() + name.size() >= PATH_MAX) {
+            // Every later step names files by their path: this one cannot be read or removed.
+            walk.unreadable.emplace_back(walk.folders[top.folder] + std::string(name),
+                                         std::make_error_code(std::errc::filename_too_long));
         } else if (isRegular && eligible && haveInfo) {
             record(walk, top.folder, name, static_cast<std::uint64_t>(info.st_size));
+        } else if (isRegular && isWriterTemporaryName(name)) {
+            walk.leftovers.push_back(walk.folders[top.folder] + std::string(name));
         }
     }
     return walk;
@@ -180,6 +198,10 @@ ScanResult scanWebsite(const std::filesystem::path& root, ScanProgress* progress
         result.cancelled = true;
         return result;
     }
+    for (const std::string& leftover : walk.leftovers)
+        result.leftovers.push_back(root / leftover);
+    for (const auto& [path, error] : walk.unreadable)
+        result.unreadable.push_back({root / path, error});
 
     // Only files that share name and size with another can be copies of each other.
     std::vector<std::uint32_t> order(walk.images.size());

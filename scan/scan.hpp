@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace tolvane {
@@ -61,6 +62,16 @@ struct ScanResult {
     std::vector<DuplicateGroup> duplicates;
     // Entry 1 of each group, aligned with duplicates.
     std::vector<std::filesystem::path> imageList;
+    // Temporary files that an interrupted run of this tool left behind (by their exact name
+    // pattern); the next run removes them.
+    std::vector<std::filesystem::path> leftovers;
+    // Folders that could not be opened and images whose path is too long to be read: the
+    // scan passed over them, and says so.
+    struct Unreadable {
+        std::filesystem::path path;
+        std::error_code error;
+    };
+    std::vector<Unreadable> unreadable;
     bool cancelled = false; // then duplicates and imageList are empty
 };
 

@@ -55,6 +55,10 @@
         <source>&amp;Quit</source>
         <translation>&amp;Beenden</translation>
     </message>
+    <message>
+        <source>&amp;Undo Last Optimization</source>
+        <translation>Letzte Optimierung &amp;rückgängig machen</translation>
+    </message>
 </context>
 <context>
     <name>tolvane::TolvaneAppDelegate</name>
@@ -125,10 +129,6 @@
     <message>
         <source> (and %1 more)</source>
         <translation> (und %1 weitere)</translation>
-    </message>
-    <message>
-        <source>Stays, copied to images/: %1</source>
-        <translation>Bleibt, wird nach images/ kopiert: %1</translation>
     </message>
     <message>
         <source>Stays: %1</source>
@@ -329,6 +329,114 @@
     <message>
         <source>: </source>
         <translation>: </translation>
+    </message>
+    <message>
+        <source>Kept here, the others lead to it: %1</source>
+        <translation>Bleibt hier, die anderen verweisen darauf: %1</translation>
+    </message>
+    <message>
+        <source>Kept as images/%1</source>
+        <translation>Bleibt als images/%1</translation>
+    </message>
+    <message>
+        <source>Undo the last optimization?</source>
+        <translation>Letzte Optimierung rückgängig machen?</translation>
+    </message>
+    <message>
+        <source>WARNING. You are about to overwrite files within your website: it is put back as it was before the optimization of %1. Files changed since then are left as they are.</source>
+        <translation>WARNUNG. Sie überschreiben gleich Dateien Ihrer Website: Sie wird so wiederhergestellt, wie sie vor der Optimierung vom %1 war. Seitdem geänderte Dateien bleiben, wie sie sind.</translation>
+    </message>
+    <message>
+        <source>Unable to undo the last optimization</source>
+        <translation>Die letzte Optimierung kann nicht rückgängig gemacht werden</translation>
+    </message>
+    <message>
+        <source>Undoing the last optimization of %1...</source>
+        <translation>Mache die letzte Optimierung von %1 rückgängig...</translation>
+    </message>
+    <message>
+        <source>Undo finished.</source>
+        <translation>Rückgängig gemacht.</translation>
+    </message>
+    <message>
+        <source>Undo finished; some changes could not be undone.</source>
+        <translation>Rückgängig gemacht; einige Änderungen ließen sich nicht zurücknehmen.</translation>
+    </message>
+    <message>
+        <source>: a file that refers to it could not be rewritten</source>
+        <translation>: eine Datei, die darauf verweist, konnte nicht neu geschrieben werden</translation>
+    </message>
+    <message>
+        <source>Keeping added file: </source>
+        <translation>Behalte hinzugefügte Datei: </translation>
+    </message>
+    <message>
+        <source>Keeping folder, it holds files the optimization did not add: </source>
+        <translation>Behalte Ordner, er enthält Dateien, die die Optimierung nicht hinzugefügt hat: </translation>
+    </message>
+    <message>
+        <source>Keeping rewritten file: </source>
+        <translation>Behalte neu geschriebene Datei: </translation>
+    </message>
+    <message>
+        <source>Optimization cancelled: every page still shows its images</source>
+        <translation>Optimierung abgebrochen: jede Seite zeigt weiterhin ihre Bilder</translation>
+    </message>
+    <message>
+        <source>Removing added file: </source>
+        <translation>Entferne hinzugefügte Datei: </translation>
+    </message>
+    <message>
+        <source>Removing added folder: </source>
+        <translation>Entferne hinzugefügten Ordner: </translation>
+    </message>
+    <message>
+        <source>Removing leftover temporary file: </source>
+        <translation>Entferne zurückgebliebene temporäre Datei: </translation>
+    </message>
+    <message>
+        <source>Restoring file: </source>
+        <translation>Stelle Datei wieder her: </translation>
+    </message>
+    <message>
+        <source>Unable to lock the site</source>
+        <translation>Die Website kann nicht gesperrt werden</translation>
+    </message>
+    <message>
+        <source>Unable to read every record of the optimization</source>
+        <translation>Nicht alle Aufzeichnungen der Optimierung sind lesbar</translation>
+    </message>
+    <message>
+        <source>Unable to read the record of the optimization</source>
+        <translation>Die Aufzeichnung der Optimierung ist nicht lesbar</translation>
+    </message>
+    <message>
+        <source>Unable to record the run for undo</source>
+        <translation>Die Optimierung kann nicht für das Rückgängigmachen aufgezeichnet werden</translation>
+    </message>
+    <message>
+        <source>Unable to record the undo</source>
+        <translation>Das Rückgängigmachen kann nicht aufgezeichnet werden</translation>
+    </message>
+    <message>
+        <source>Unable to remove folder </source>
+        <translation>Ordner kann nicht entfernt werden: </translation>
+    </message>
+    <message>
+        <source>Undo complete</source>
+        <translation>Rückgängig gemacht</translation>
+    </message>
+    <message>
+        <source>Undo incomplete: changes that could not be undone: </source>
+        <translation>Nicht vollständig rückgängig gemacht; nicht zurückgenommene Änderungen: </translation>
+    </message>
+    <message>
+        <source>Undoing the optimization of </source>
+        <translation>Mache die Optimierung rückgängig von </translation>
+    </message>
+    <message>
+        <source>Unable to read %1: %2</source>
+        <translation>Nicht lesbar: %1: %2</translation>
     </message>
 </context>
 </TS>

@@ -2,8 +2,10 @@
 #include "app/path_text.hpp"
 #include "app/tolvane_app_delegate.hpp"
 #include "optimize/file_manager.hpp"
+#include "optimize/site_lock.hpp"
 #include "scan/scan.hpp"
 #include "support/quiet_offscreen.hpp"
+#include "support/simulated_run.hpp"
 #include "support/temp_dir.hpp"
 #include "table/url_table_view_data_source.hpp"
 
@@ -13,6 +15,8 @@
 #include <QDir>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -62,6 +66,23 @@ void writeSiteWithDuplicates(const fs::path& root) {
     writeFile(root / "Blog/Entry1.html", "<img src=\"Entry1_files/logo.png\">");
     writeFile(root / "Blog/Entry1_files/logo.png", "logo bytes, the same everywhere");
     writeFile(root / "A_files/page.png", "only once");
+}
+
+// What a run does to the logo.png copies of that site: one placed in images/, the pages and
+// scripts that showed them rewritten, the copies removed.
+tolvane::test::RunPlan logoRun(const fs::path& root) {
+    tolvane::test::RunPlan plan;
+    plan.root = root;
+    plan.place = {{root / "A_files/logo.png", root / "images/logo.png"}};
+    for (const std::string p : {"A", "B"}) {
+        plan.rewrite.push_back({root / (p + ".html"), "<img src=\"images/logo.png\"><img src=\"" +
+                                                          p + "_files/star.gif\">"});
+        plan.rewrite.push_back({root / (p + "_files") / (p + ".js"), "var i = \"images\\/logo.png\";"});
+        plan.remove.push_back({root / (p + "_files/logo.png"), root / "images/logo.png"});
+    }
+    plan.rewrite.push_back({root / "Blog/Entry1.html", "<img src=\"../images/logo.png\">"});
+    plan.remove.push_back({root / "Blog/Entry1_files/logo.png", root / "images/logo.png"});
+    return plan;
 }
 
 // Every regular file below root with its bytes.
@@ -138,6 +159,10 @@ class GatedFileManager : public tolvane::FileManager {
         pass();
         return real_.removeItem(path);
     }
+    tolvane::FileResult removeEmptyDirectory(const fs::path& path) override {
+        pass();
+        return real_.removeEmptyDirectory(path);
+    }
     std::optional<tolvane::Bytes> readFile(const fs::path& path,
                                            tolvane::FileResult& error) override {
         pass();
@@ -203,6 +228,8 @@ class TolvaneAppDelegateTest : public QObject {
 
     std::unique_ptr<TolvaneAppDelegate> controller;
     std::unique_ptr<QSignalSpy> shown;
+    // Where runs are recorded while the tests run: never the real home.
+    std::unique_ptr<tolvane::test::ScopedJournalHome> journalHome;
 
     QWidget* window() const { return controller->window(); }
     QPushButton* button(const char* name) const {
@@ -256,6 +283,7 @@ class TolvaneAppDelegateTest : public QObject {
     void initTestCase() { tolvane::test::silenceOffscreenWindowWarnings(); }
 
     void init() {
+        journalHome = std::make_unique<tolvane::test::ScopedJournalHome>();
         controller = std::make_unique<TolvaneAppDelegate>();
         controller->applicationDidFinishLaunching();
         controller->window()->show();
@@ -266,6 +294,7 @@ class TolvaneAppDelegateTest : public QObject {
     void cleanup() {
         shown.reset();
         controller.reset();
+        journalHome.reset();
     }
 
     void selectingBeforeAnyScanShowsNothing() {
@@ -462,38 +491,33 @@ class TolvaneAppDelegateTest : public QObject {
         // Each page refers to its own copies once, the Latin-1 page included.
         QCOMPARE(columnTexts(images, 2), (QStringList{"3", "2"}));
 
-        // The copy B.html refers to stays, naming the file and why; the others go (a first
-        // copy that stays gives its bytes to images/, so both others go then).
+        // The copy B.html refers to stays, naming the file and why, and is the kept file: the
+        // others go and their pages lead to it.
         const QStringList fates = columnTexts(pages, 1);
         QCOMPARE(fates.size(), 3);
         const QString reason = QStringLiteral("B.html is not valid UTF-8 text");
-        for (int row = 0; row < 3; ++row) {
-            if (row == heldRow)
-                QCOMPARE(fates[row], heldRow == 0 ? "Stays, copied to images/: " + reason
-                                                  : "Stays: " + reason);
-            else
-                QCOMPARE(fates[row], row == 0 ? QStringLiteral("Kept in images/")
-                                              : QStringLiteral("Deleted"));
-        }
+        for (int row = 0; row < 3; ++row)
+            QCOMPARE(fates[row], row == heldRow
+                                     ? "Kept here, the others lead to it: " + reason
+                                     : QStringLiteral("Deleted"));
         QCOMPARE(pages->model()->index(heldRow, 1).data(Qt::ToolTipRole).toString(), reason);
 
-        // The summary counts only the copies that really go.
-        const std::size_t logoGoes = heldRow == 0 ? 2 : 1;
-        const std::uint64_t logoSaved = logo.size();
+        // The summary counts the copies that really go: both other logos, one star.
         QCOMPARE(controller->window()->summaryLabel->text(),
-                 QStringLiteral("2 duplicated images, %1 copies to remove, %2 to save.")
-                     .arg(logoGoes + 1)
-                     .arg(tolvane::sizeText(logoSaved + std::string("GIF89a star").size())));
+                 QStringLiteral("2 duplicated images, 3 copies to remove, %1 to save.")
+                     .arg(tolvane::sizeText(2 * logo.size() + std::string("GIF89a star").size())));
 
-        // The run agrees: the copy stays, and the re-scan shows it staying still.
+        // The run agrees: the copy stays and nothing of the logo goes into images/.
         QSignalSpy finished(controller.get(), &TolvaneAppDelegate::runFinished);
         confirm("Yes");
         QTRY_VERIFY_WITH_TIMEOUT(finished.count() == 1, scanTimeout);
         QCOMPARE(finished.constFirst().constFirst().toBool(), true);
         QTRY_VERIFY_WITH_TIMEOUT(shown->count() == 2, scanTimeout);
         QCOMPARE(readFile(site / "B_files/logo.png"), logo);
-        QCOMPARE(readFile(site / "images/logo.png"), logo);
-        QVERIFY(!fs::exists(site / "A_files/star.gif") || !fs::exists(site / "C_files/star.gif"));
+        QVERIFY(!fs::exists(site / "images/logo.png"));
+        QVERIFY(!fs::exists(site / "A_files/logo.png"));
+        QCOMPARE(readFile(site / "A.html"),
+                 std::string("<p>home</p><img src=\"B_files/logo.png\"><img src=\"images/star.gif\">"));
     }
 
     void aSecondScanShowsOnlyTheNewResult() {
@@ -641,7 +665,8 @@ class TolvaneAppDelegateTest : public QObject {
         QVERIFY(button("openWebsiteButton")->isEnabled());
         auto* progress = window()->findChild<QProgressBar*>("progressIndicator");
         QCOMPARE(progress->value(), progress->maximum());
-        QCOMPARE(progress->maximum(), 2 * (3 + 2));
+        // Two kept files placed, five files rewritten, five copies removed.
+        QCOMPARE(progress->maximum(), 2 + 5 + 5);
         // The log pane holds every line, in order.
         QCOMPARE(controller->window()->logView->toPlainText(), controller->actionLog().join('\n'));
         QVERIFY(controller->actionLog().contains("Creating images folder in root"));
@@ -687,6 +712,97 @@ class TolvaneAppDelegateTest : public QObject {
         QCOMPARE(readFile(site / "Blog/Entry1.html"),
                  std::string("<img src=\"../images/logo.png\">"));
         QVERIFY(!controller->actionLog().isEmpty());
+    }
+
+    void undoPutsTheSiteBackAfterConfirmationAndScansAgain() {
+        TempDir site;
+        writeSiteWithDuplicates(site.path());
+        const auto before = snapshotOf(site.path());
+        QAction* undo = controller->window()->undoAction;
+        const QList<QAction*> fileMenu =
+            controller->window()->menuBar()->actions().constFirst()->menu()->actions();
+        QVERIFY(fileMenu.contains(undo));
+        QCOMPARE(undo->text(), QStringLiteral("&Undo Last Optimization"));
+
+        // Nothing recorded for the site: nothing to undo.
+        scanThroughChooser(site.path());
+        QVERIFY(!undo->isEnabled());
+        dismissSheets();
+
+        tolvane::RealFileManager real;
+        tolvane::test::simulateRun(logoRun(site.path()), real);
+        const auto afterRun = snapshotOf(site.path());
+        scanThroughChooser(site.path());
+        QVERIFY(undo->isEnabled());
+        QVERIFY(controller->canUndo());
+        QCOMPARE(columnTexts(controller->imagesTable(), 0), QStringList{"star.gif"});
+
+        // Asked first; No changes nothing.
+        undo->trigger();
+        QMessageBox* sheet = onlySheet(window());
+        QVERIFY(sheet);
+        QCOMPARE(sheet->windowModality(), Qt::WindowModal);
+        QCOMPARE(sheet->text(), QStringLiteral("Undo the last optimization?"));
+        QVERIFY(sheet->informativeText().startsWith(
+            QStringLiteral("WARNING. You are about to overwrite files within your website")));
+        QCOMPARE(sheet->buttons().size(), 2);
+        buttonOf(sheet, "No")->click();
+        QVERIFY(!controller->isBusy());
+        QTRY_VERIFY(visibleSheets(window()).isEmpty());
+        QCOMPARE(snapshotOf(site.path()), afterRun);
+        QVERIFY(undo->isEnabled());
+
+        // Yes: on the worker, logged, then scanned again.
+        QSignalSpy finished(controller.get(), &TolvaneAppDelegate::undoFinished);
+        const int scans = shown->count();
+        undo->trigger();
+        sheet = onlySheet(window());
+        QVERIFY(sheet);
+        buttonOf(sheet, "Yes")->click();
+        QVERIFY(controller->isBusy());
+        QVERIFY(!undo->isEnabled());
+        QVERIFY(!button("optimizeButton")->isEnabled());
+        QVERIFY(!window()->close());
+        QVERIFY(finished.wait(scanTimeout));
+        QCOMPARE(finished.constFirst().constFirst().toBool(), true);
+        QCOMPARE(snapshotOf(site.path()), before);
+        const QString root = tolvane::toQString(site.path());
+        QVERIFY(controller->actionLog().contains("Restoring duplicate file: logo.png to " + root +
+                                                 "/B_files"));
+        QVERIFY(controller->actionLog().contains("Restoring file: " + root + "/A.html"));
+        QVERIFY(controller->actionLog().contains("Removing added file: " + root + "/images/logo.png"));
+        QCOMPARE(controller->actionLog().last(), QStringLiteral("Undo complete"));
+        QCOMPARE(controller->window()->logView->toPlainText(), controller->actionLog().join('\n'));
+        QTRY_VERIFY_WITH_TIMEOUT(shown->count() > scans, scanTimeout);
+        QCOMPARE(columnTexts(controller->imagesTable(), 0),
+                 names(tolvane::scanWebsite(site.path()).duplicates));
+        QVERIFY(!controller->isBusy());
+        QVERIFY(!undo->isEnabled()); // undone: not offered again
+        QVERIFY(button("optimizeButton")->isEnabled());
+        QVERIFY(visibleSheets(window()).isEmpty());
+    }
+
+    void undoOfASiteInUseIsRefusedWithASheet() {
+        TempDir site;
+        writeSiteWithDuplicates(site.path());
+        tolvane::RealFileManager real;
+        tolvane::test::simulateRun(logoRun(site.path()), real);
+        const auto afterRun = snapshotOf(site.path());
+        scanThroughChooser(site.path());
+        std::error_code error;
+        const auto lock = tolvane::SiteLock::tryAcquire(site.path(), error);
+        QVERIFY(lock);
+
+        controller->window()->undoAction->trigger();
+        QMessageBox* sheet = onlySheet(window());
+        QVERIFY(sheet);
+        buttonOf(sheet, "Yes")->click();
+        QTRY_VERIFY(onlySheet(window()));
+        QCOMPARE(onlySheet(window())->text(),
+                 QString::fromStdString(tolvane::siteBusyMessage(site.path())));
+        QVERIFY(!controller->isBusy());
+        QCOMPARE(snapshotOf(site.path()), afterRun);
+        QVERIFY(controller->window()->undoAction->isEnabled());
     }
 
     void popupErrorMessageLogsAndShowsASheet() {

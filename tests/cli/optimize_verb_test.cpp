@@ -1,9 +1,12 @@
 #include "optimize/run_support.hpp"
+#include "support/deep_folder.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -48,20 +51,34 @@ TEST(OptimizeVerb, RunsTheExampleAndShowsTheRescan) {
     const auto result = tolvane(dir, {"optimize", "--yes", site.string()});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     const std::string S = site.string();
-    const std::string expected =
+    // The kept file is placed first, every referring file is rewritten (in the order the
+    // site was read), and only then do the copies go.
+    const std::string placed =
         "Starting optimization - calculate number of actions\n"
         "Creating images folder in root\n"
         "Moving image file: logo.png to folder: " + S + "/images/logo.png\n" +
-        S + "/A_files/logo.png\n" + S + "/images/logo.png\n"
-        "Removing duplicate file: logo.png from " + S + "/B_files\n"
-        "Updating file: " + S + "/A.html to use moved image: logo.png\n"
-        "Updating file: " + S + "/A_files/A.js to use moved image: logo.png\n"
-        "Updating file: " + S + "/B.html to use moved image: logo.png\n"
-        "Updating file: " + S + "/B_files/B.js to use moved image: logo.png\n";
-    EXPECT_NE(result.out.find(expected), std::string::npos) << result.out;
+        S + "/A_files/logo.png\n" + S + "/images/logo.png\n";
+    const std::string removed = "Removing duplicate file: logo.png from " + S + "/A_files\n"
+                                "Removing duplicate file: logo.png from " + S + "/B_files\n";
+    const auto start = result.out.find(placed);
+    const auto end = result.out.find(removed);
+    ASSERT_NE(start, std::string::npos) << result.out;
+    ASSERT_NE(end, std::string::npos) << result.out;
+    ASSERT_LT(start, end);
+    std::multiset<std::string> updated;
+    std::istringstream between(result.out.substr(start + placed.size(), end - start - placed.size()));
+    for (std::string line; std::getline(between, line);)
+        updated.insert(line);
+    EXPECT_EQ(updated, (std::multiset<std::string>{
+                           "Updating file: " + S + "/A.html to use moved image: logo.png",
+                           "Updating file: " + S + "/A_files/A.js to use moved image: logo.png",
+                           "Updating file: " + S + "/B.html to use moved image: logo.png",
+                           "Updating file: " + S + "/B_files/B.js to use moved image: logo.png"}));
+    EXPECT_NE(result.out.find("Run complete: removed 1 copies, saved 4 bytes, rewrote 4 files."),
+              std::string::npos);
     // The re-scan at the end finds nothing more.
     EXPECT_NE(result.out.rfind("There are no images to optimize!"), std::string::npos);
-    EXPECT_GT(result.out.rfind("There are no images to optimize!"), result.out.find(expected));
+    EXPECT_GT(result.out.rfind("There are no images to optimize!"), end);
     EXPECT_EQ(readFile(site / "B.html"), "<img src=\"images/logo.png\">");
     EXPECT_EQ(readFile(site / "images/logo.png"), "LOGO");
     EXPECT_EQ(result.err.find("Optimizing ["), std::string::npos); // no bar off a terminal
@@ -138,17 +155,33 @@ TEST(OptimizeVerb, AFailureEndsWithItsSheetOnStderrAndStatusOne) {
               std::string::npos);
     EXPECT_TRUE(fs::exists(site / "A_files/logo.png"));
 
-    // A sheet that does not end the run still gives status 1.
+    // A copy that must stay where it is becomes the kept file: the other pages lead to it
+    // and nothing new goes into images/.
     fs::remove(site / "images");
     writeFile(site / "B.html", "caf\xE9 <img src=\"B_files/logo.png\">");
-    const auto sheet = tolvane(dir, {"optimize", "--yes", site.string()});
-    EXPECT_EQ(sheet.exitCode, 1);
-    // B.html refers to its copy but cannot be rewritten, so that copy stays.
-    EXPECT_NE(sheet.err.find("Keeping logo.png in " + (site / "B_files").string() + ": " +
+    const auto stays = tolvane(dir, {"optimize", "--yes", site.string()});
+    EXPECT_EQ(stays.exitCode, 0) << stays.err;
+    EXPECT_NE(stays.out.find("Keeping " + (site / "B_files/logo.png").string() + ": " +
                              (site / "B.html").string() + " is not valid UTF-8 text"),
               std::string::npos)
-        << sheet.err;
-    EXPECT_TRUE(fs::exists(site / "B_files/logo.png"));
+        << stays.out;
+    EXPECT_EQ(readFile(site / "B_files/logo.png"), "LOGO");
+    EXPECT_FALSE(fs::exists(site / "A_files/logo.png"));
+    EXPECT_FALSE(fs::exists(site / "images/logo.png"));
+    EXPECT_NE(readFile(site / "A.html").find("\"B_files/logo.png\""), std::string::npos);
+}
+
+TEST(OptimizeVerb, NothingIsTouchedWhenTheRunCannotBeRecordedForUndo) {
+    test::TempDir dir;
+    const fs::path site = exampleSite(dir);
+    writeFile(dir / "data", "a plain file where the record's folder would go");
+    const auto before = test::snapshot(site);
+    const auto result = runProcess(dir.path(), {"setsid", "-w", cli, "optimize", "--yes", site.string()},
+                                   {"XDG_DATA_HOME=" + (dir / "data").string()});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("Unable to record the run for undo"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("Nothing was changed."), std::string::npos);
+    EXPECT_EQ(test::snapshot(site), before);
 }
 
 TEST(OptimizeVerb, ControlCharactersOfFileNamesAreEscapedInLogAndSheets) {
@@ -188,6 +221,28 @@ TEST(OptimizeVerb, ControlCharactersOfFileNamesAreEscapedInLogAndSheets) {
         << failure.out;
     for (const std::string& output : {failure.out, failure.err})
         EXPECT_EQ(output.find("two\nlines"), std::string::npos) << output;
+}
+
+TEST(OptimizeVerb, APathTooLongToReadIsReportedAndItsCopiesStay) {
+    test::TempDir dir;
+    const fs::path site = exampleSite(dir);
+    const test::DeepFolder deep(site, "logo.png", "LOGO");
+    const auto scan = tolvane(dir, {"scan", site.string()});
+    EXPECT_EQ(scan.exitCode, 0) << scan.err;
+    EXPECT_NE(scan.err.find("Unable to read " + (site / deep.folderName()).string()),
+              std::string::npos)
+        << scan.err;
+    EXPECT_NE(scan.err.find(std::make_error_code(std::errc::filename_too_long).message()),
+              std::string::npos)
+        << scan.err;
+
+    // What the unread files refer to is not known, so no copy goes.
+    const auto before = test::snapshot(site / "A_files");
+    const auto run = tolvane(dir, {"optimize", "--yes", site.string()});
+    EXPECT_NE(run.err.find("Unable to read "), std::string::npos) << run.err;
+    EXPECT_EQ(readFile(site / "A_files/logo.png"), "LOGO");
+    EXPECT_EQ(readFile(site / "B_files/logo.png"), "LOGO");
+    EXPECT_EQ(test::snapshot(site / "A_files"), before);
 }
 
 } // namespace

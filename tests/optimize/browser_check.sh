@@ -15,6 +15,8 @@ if [ ! -f "$compare" ]; then
     exit 1
 fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/tolvane-browser-XXXXXX")
+# The run's record for undo stays in the test's own folder.
+export XDG_DATA_HOME="$work/data"
 trap 'rm -rf "$work"' EXIT
 cp -a "$source/examples/sample-site" "$work/before"
 cp -a "$source/examples/sample-site" "$work/after"

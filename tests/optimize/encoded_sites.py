@@ -14,6 +14,7 @@ decoders, independently of the code under test. Exit status 0 when every site pa
 import argparse
 import html
 import json
+import hashlib
 import os
 import posixpath
 import random
@@ -32,6 +33,34 @@ EXTENSIONS = [".png", ".jpg", ".JPG", ".gif", ".jpeg"]
 MUST = set('%#?"<>\\')
 MAY = set(" ()&'+;=,")
 
+
+
+def planned(cli, root):
+    """The run's plan for each group, as `scan --json` gives it before the run."""
+    scan = subprocess.run([cli, "scan", "--json", root], capture_output=True, text=True)
+    return json.loads(scan.stdout)["groups"] if scan.returncode == 0 else []
+
+
+def plan_problems(groups, root):
+    """Where the site after the run differs from what the scan said the run would do."""
+    problems = []
+    for group in groups:
+        if group["keep"] is None:
+            continue
+        kept = os.path.join(root, group["keep"])
+        if not os.path.isfile(kept):
+            problems.append("the plan keeps %s, which is not there" % group["keep"])
+        else:
+            with open(kept, "rb") as f:
+                if hashlib.md5(f.read()).hexdigest() != group["md5"]:
+                    problems.append("the plan keeps %s, which holds other bytes" % group["keep"])
+        for relative in group["remove"]:
+            if relative != group["keep"] and os.path.lexists(os.path.join(root, relative)):
+                problems.append("the plan removes %s, which is still there" % relative)
+        for stay in group["stays"]:
+            if not os.path.isfile(os.path.join(root, stay["path"])):
+                problems.append("the plan keeps %s where it is, which is gone" % stay["path"])
+    return problems
 
 def encode_url(path, rng, markup):
     """Writes a relative path the way some exporter might: percent-encoding any subset of the
@@ -189,6 +218,8 @@ def main():
     parser.add_argument("--keep")
     args = parser.parse_args()
     work = args.keep or tempfile.mkdtemp(prefix="tolvane-encoded-sites-")
+    # Each run's record for undo stays in the test's own folder.
+    os.environ["XDG_DATA_HOME"] = os.path.join(work, "data")
     failed = 0
     try:
         for seed in range(1, args.seeds + 1):
@@ -200,7 +231,9 @@ def main():
                 print("  " + "\n  ".join(problems[:10]))
                 failed += 1
                 continue
+            plan = planned(args.cli, root)
             run = subprocess.run([args.cli, "optimize", "--yes", root], capture_output=True, text=True)
+            problems += plan_problems(plan, root)
             if run.returncode != 0:
                 problems.append("optimize exited with %d:\n%s%s" % (run.returncode, run.stdout[-3000:], run.stderr))
             problems += check(root, references)

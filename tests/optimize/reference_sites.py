@@ -14,6 +14,8 @@ Exit status 0 when every site passes, 1 when one fails, 77 when Chromium is miss
 """
 
 import argparse
+import hashlib
+import json
 import os
 import shutil
 import struct
@@ -22,6 +24,34 @@ import sys
 import tempfile
 import zlib
 
+
+
+def planned(cli, root):
+    """The run's plan for each group, as `scan --json` gives it before the run."""
+    scan = subprocess.run([cli, "scan", "--json", root], capture_output=True, text=True)
+    return json.loads(scan.stdout)["groups"] if scan.returncode == 0 else []
+
+
+def plan_problems(groups, root):
+    """Where the site after the run differs from what the scan said the run would do."""
+    problems = []
+    for group in groups:
+        if group["keep"] is None:
+            continue
+        kept = os.path.join(root, group["keep"])
+        if not os.path.isfile(kept):
+            problems.append("the plan keeps %s, which is not there" % group["keep"])
+        else:
+            with open(kept, "rb") as f:
+                if hashlib.md5(f.read()).hexdigest() != group["md5"]:
+                    problems.append("the plan keeps %s, which holds other bytes" % group["keep"])
+        for relative in group["remove"]:
+            if relative != group["keep"] and os.path.lexists(os.path.join(root, relative)):
+                problems.append("the plan removes %s, which is still there" % relative)
+        for stay in group["stays"]:
+            if not os.path.isfile(os.path.join(root, stay["path"])):
+                problems.append("the plan keeps %s where it is, which is gone" % stay["path"])
+    return problems
 
 def png(key):
     """A small solid PNG whose colour follows key, so a wrong image shows on a screenshot."""
@@ -185,7 +215,9 @@ def check_site(name, cli, compare, work):
     shutil.copytree(before, after, symlinks=True)
     problems = []
     checked_before = subprocess.run([cli, "check", after], capture_output=True, text=True)
+    plan = planned(cli, after)
     run = subprocess.run([cli, "optimize", "--yes", after], capture_output=True, text=True)
+    problems += plan_problems(plan, after)
     expect_status = 1 if SITES[name]["stays"] else 0
     if run.returncode != expect_status:
         problems.append("optimize exited with %d, not %d:\n%s%s" % (run.returncode, expect_status, run.stdout, run.stderr))
@@ -217,6 +249,8 @@ def main():
         return 77
     compare = os.path.join(args.source, "tests", "browser", "compare_sites.py")
     work = args.keep or tempfile.mkdtemp(prefix="tolvane-reference-sites-")
+    # Each run's record for undo stays in the test's own folder.
+    os.environ["XDG_DATA_HOME"] = os.path.join(work, "data")
     failed = 0
     try:
         for name in SITES:

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -223,6 +224,66 @@ TEST(ReferenceIndex, NestedPagesOtherPagesFoldersAndBlogFeeds) {
               "<content><![CDATA[<img src=\"../images/x.png\">]]></content>\n"
               "<enclosure url=\"../images/x.png\"/>\n");
     expectRoundTrip(site, copies, kept, 9);
+}
+
+// Says one file cannot be written, and counts the questions.
+class OneReadOnlyFile : public DiskTextFileAccess {
+  public:
+    fs::path readOnly;
+    std::size_t asked = 0;
+    std::optional<std::string> whyNotWritable(const fs::path& path) override {
+        ++asked;
+        if (path == readOnly)
+            return std::string("the file is read-only");
+        return std::nullopt;
+    }
+};
+
+TEST(ReferenceIndex, ManyFilesReferringToOneImageGiveEveryReferenceAndAreNamedOnce) {
+    Site site;
+    site.put("S_files/s.png", "s");
+    std::vector<fs::path> pages;
+    for (int i = 0; i < 5; ++i)
+        pages.push_back(site.put("P" + std::to_string(i) + ".html",
+                                 "<img src=\"S_files/s.png\"> <a href=\"S_files/s.png\">"));
+    const fs::path image = site.path("S_files/s.png");
+    ReferenceIndex index = ReferenceIndex::build(site.root(), {image});
+    std::map<fs::path, std::vector<std::size_t>> offsets;
+    for (const Reference* ref : index.referencesTo(image)) {
+        offsets[ref->file].push_back(ref->offset);
+        EXPECT_EQ(ref->text, "S_files/s.png");
+    }
+    ASSERT_EQ(offsets.size(), pages.size());
+    for (const auto& page : pages)
+        EXPECT_EQ(offsets[page], (std::vector<std::size_t>{10, 35})) << page;
+    auto referring = index.filesReferring({image, image});
+    std::sort(referring.begin(), referring.end());
+    EXPECT_EQ(referring, pages);
+
+    // Each referring file is asked about once, and a file that cannot be written is named once.
+    OneReadOnlyFile access;
+    access.readOnly = pages[2];
+    auto reasons = index.reasonsToKeep(image, access);
+    ASSERT_EQ(reasons.size(), 1u);
+    EXPECT_EQ(reasons[0].kind, KeepReason::Kind::notWritable);
+    EXPECT_EQ(reasons[0].file, pages[2]);
+    EXPECT_EQ(access.asked, pages.size());
+    // Asked through WritabilityOnce, a second image's plan asks nothing again.
+    access.asked = 0;
+    WritabilityOnce once(access);
+    EXPECT_EQ(index.reasonsToKeep(image, once).size(), 1u);
+    EXPECT_EQ(index.reasonsToKeep(image, once).size(), 1u);
+    EXPECT_EQ(access.asked, pages.size());
+
+    const fs::path kept = site.path("images/s-kept.png");
+    rewriteGroup(index, {image}, kept);
+    EXPECT_TRUE(index.referencesTo(image).empty());
+    const auto moved = index.referencesTo(kept);
+    EXPECT_EQ(moved.size(), 2 * pages.size());
+    for (const Reference* ref : moved)
+        EXPECT_EQ(site.read(ref->file.filename().string()).substr(ref->offset, ref->length),
+                  "images/s-kept.png");
+    expectRoundTrip(site, {image}, kept, 2 * pages.size());
 }
 
 TEST(ReferenceIndex, BaseHrefIsHonouredOrMakesTheBaseUnknown) {

@@ -61,12 +61,21 @@ class RecordingReporter : public RunReporter {
     bool completed = false;
 };
 
-// Passes every step to another file manager, except the one chosen to fail.
+// What a crash at a chosen step throws: nothing after it happens, as when the process dies.
+struct SimulatedCrash {};
+
+// Passes every step to another file manager, except the one chosen to fail; counts the steps
+// that change the disk, and can stop dead before one of them as a crash would.
 class FailingFileManager : public FileManager {
   public:
-    enum class Step { createDirectory, move, remove, read, write, link };
+    enum class Step { createDirectory, move, remove, read, write, link, removeDirectory };
 
     explicit FailingFileManager(FileManager& inner) : inner_(inner) {}
+
+    // Throws SimulatedCrash instead of taking the change after the first `changes`.
+    void crashAfter(std::size_t changes) { crashAfter_ = changes; }
+    std::size_t changes() const { return changes_; }
+    std::size_t writes() const { return writes_; }
 
     void failAt(Step step, const std::filesystem::path& path,
                 std::errc reason = std::errc::operation_not_permitted) {
@@ -75,20 +84,29 @@ class FailingFileManager : public FileManager {
 
     bool exists(const std::filesystem::path& path) override { return inner_.exists(path); }
     FileResult createDirectory(const std::filesystem::path& path) override {
+        change();
         if (auto code = failing(Step::createDirectory, path))
             return FileError{FileError::Operation::createDirectory, {path}, *code};
         return inner_.createDirectory(path);
     }
     FileResult moveItem(const std::filesystem::path& from,
                         const std::filesystem::path& to) override {
+        change();
         if (auto code = failing(Step::move, from))
             return FileError{FileError::Operation::move, {from, to}, *code};
         return inner_.moveItem(from, to);
     }
     FileResult removeItem(const std::filesystem::path& path) override {
+        change();
         if (auto code = failing(Step::remove, path))
             return FileError{FileError::Operation::remove, {path}, *code};
         return inner_.removeItem(path);
+    }
+    FileResult removeEmptyDirectory(const std::filesystem::path& path) override {
+        change();
+        if (auto code = failing(Step::removeDirectory, path))
+            return FileError{FileError::Operation::remove, {path}, *code};
+        return inner_.removeEmptyDirectory(path);
     }
     std::optional<Bytes> readFile(const std::filesystem::path& path, FileResult& error) override {
         if (auto code = failing(Step::read, path)) {
@@ -98,6 +116,8 @@ class FailingFileManager : public FileManager {
         return inner_.readFile(path, error);
     }
     FileResult writeFile(const std::filesystem::path& path, ByteView data) override {
+        change();
+        ++writes_;
         if (auto code = failing(Step::write, path))
             return FileError{FileError::Operation::write, {path}, *code};
         return inner_.writeFile(path, data);
@@ -120,18 +140,26 @@ class FailingFileManager : public FileManager {
     }
     FileResult linkOrCopy(const std::filesystem::path& from,
                           const std::filesystem::path& to) override {
+        change();
         if (auto code = failing(Step::link, to))
             return FileError{FileError::Operation::write, {from, to}, *code};
         return inner_.linkOrCopy(from, to);
     }
     FileResult copyFile(const std::filesystem::path& from, const std::filesystem::path& to,
                         unsigned mode) override {
+        change();
         if (auto code = failing(Step::link, to))
             return FileError{FileError::Operation::write, {from, to}, *code};
         return inner_.copyFile(from, to, mode);
     }
 
   private:
+    void change() {
+        if (crashAfter_ && changes_ >= *crashAfter_)
+            throw SimulatedCrash{};
+        ++changes_;
+    }
+
     std::optional<std::error_code> failing(Step step, const std::filesystem::path& path) const {
         for (const auto& [s, p, reason] : failures_) {
             if (s == step && p == path)
@@ -142,6 +170,9 @@ class FailingFileManager : public FileManager {
 
     FileManager& inner_;
     std::vector<std::tuple<Step, std::filesystem::path, std::errc>> failures_;
+    std::optional<std::size_t> crashAfter_;
+    std::size_t changes_ = 0;
+    std::size_t writes_ = 0;
 };
 
 // A group built by hand from files that already exist, in the order given.
@@ -257,15 +288,13 @@ inline std::vector<std::string> brokenReferences(const ReferenceMap& before,
 }
 
 // Bytes of every regular file, to check that nothing is lost: each file that disappeared
-// must have its bytes in the images folder.
+// must have its bytes in a file that is still there.
 inline std::vector<std::string> lostFiles(const std::map<std::string, std::string>& before,
                                           const std::filesystem::path& root) {
     const auto after = snapshot(root);
     std::set<std::string> kept;
-    for (const auto& [path, bytes] : after) {
-        if (path.rfind("images/", 0) == 0)
-            kept.insert(bytes);
-    }
+    for (const auto& [path, bytes] : after)
+        kept.insert(bytes);
     std::vector<std::string> lost;
     for (const auto& [path, bytes] : before) {
         if (!after.count(path) && !kept.count(bytes))

@@ -1,6 +1,7 @@
 #include "optimize/run.hpp"
 
 #include "optimize/run_support.hpp"
+#include "optimize/site_lock.hpp"
 
 #include <gtest/gtest.h>
 
@@ -55,7 +56,7 @@ class RunTest : public ::testing::Test {
     test::RecordingReporter reporter;
 };
 
-TEST_F(RunTest, TheWorkedExampleLineForLine) {
+TEST_F(RunTest, TwoPagesSharingALogoLineForLine) {
     writeFile(S() / "index.html", "<html></html>");
     page("A", {{"logo.png", "LOGO"}});
     page("B", {{"logo.png", "LOGO"}});
@@ -63,30 +64,32 @@ TEST_F(RunTest, TheWorkedExampleLineForLine) {
 
     const auto outcome = run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"})});
 
+    // The kept file first, then every file that refers to a copy, then the copies.
     EXPECT_EQ(reporter.events,
               (Lines{"log Starting optimization - calculate number of actions",
-                     "setup 4",
+                     "setup 7",
                      "log Creating images folder in root",
                      "log Moving image file: logo.png to folder: " + p("images/logo.png"),
                      "log " + p("A_files/logo.png"),
                      "log " + p("images/logo.png"),
                      "step",
-                     "log Removing duplicate file: logo.png from " + p("B_files"),
-                     "step",
                      "log Updating file: " + p("A.html") + " to use moved image: logo.png",
                      "log Updating file: " + p("A_files/A.js") + " to use moved image: logo.png",
-                     "step",
                      "log Updating file: " + p("B.html") + " to use moved image: logo.png",
                      "log Updating file: " + p("B_files/B.js") + " to use moved image: logo.png",
+                     "step", "step", "step", "step",
+                     "log Removing duplicate file: logo.png from " + p("A_files"),
+                     "step",
+                     "log Removing duplicate file: logo.png from " + p("B_files"),
                      "step",
                      "stop",
                      "completed"}));
     EXPECT_TRUE(outcome.completed);
     EXPECT_EQ(outcome.errorSheets, 0);
     EXPECT_EQ(outcome.filesRewritten, 4u);
-    EXPECT_EQ(outcome.copiesRemoved, 1u);
+    EXPECT_EQ(outcome.filesPlaced, 1u);
+    EXPECT_EQ(outcome.copiesRemoved, 1u); // the first copy was moved, not removed
     EXPECT_EQ(outcome.bytesSaved, 4u);
-    EXPECT_EQ(reporter.steps, 4);
     EXPECT_EQ(readFile(S() / "images/logo.png"), "LOGO");
     EXPECT_FALSE(fs::exists(S() / "A_files/logo.png"));
     EXPECT_FALSE(fs::exists(S() / "B_files/logo.png"));
@@ -106,31 +109,37 @@ TEST_F(RunTest, ThreeCopiesOneOutsideAnyPageFolder) {
         {S() / "A_files/logo.png", S() / "B_files/logo.png", S() / "logo.png"})});
 
     EXPECT_TRUE(outcome.completed);
-    EXPECT_EQ(reporter.maximum, 6);
-    EXPECT_EQ(reporter.steps, 6);
+    EXPECT_EQ(reporter.maximum, 8); // one placement, four files, three copies
+    EXPECT_EQ(reporter.steps, 8);
     EXPECT_TRUE(linesStartingWith("Creating").empty()); // the images folder was there
     EXPECT_EQ(linesStartingWith("Removing duplicate file: "),
-              (Lines{"Removing duplicate file: logo.png from " + p("B_files"),
+              (Lines{"Removing duplicate file: logo.png from " + p("A_files"),
+                     "Removing duplicate file: logo.png from " + p("B_files"),
                      "Removing duplicate file: logo.png from " + S().string()}));
     EXPECT_EQ(linesStartingWith("Updating file: ").size(), 4u);
     EXPECT_FALSE(fs::exists(S() / "logo.png"));
+    EXPECT_EQ(outcome.copiesRemoved, 2u);
     EXPECT_EQ(outcome.bytesSaved, 8u);
     EXPECT_TRUE(test::brokenReferences(before, S()).empty());
 }
 
-TEST_F(RunTest, OnePageFolderWithThreeImagesIsRewrittenOncePerGroupInGroupOrder) {
+TEST_F(RunTest, EachFileIsRewrittenOnceWithTheChangesOfEveryGroup) {
     page("A", {{"a.png", "1"}, {"b.gif", "2"}, {"c.jpg", "3"}});
     page("B", {{"a.png", "1"}, {"b.gif", "2"}, {"c.jpg", "3"}});
     const auto before = test::referenceTargets(S());
     std::vector<DuplicateGroup> groups;
     for (const char* name : {"c.jpg", "a.png", "b.gif"})
         groups.push_back(test::makeGroup({S() / "A_files" / name, S() / "B_files" / name}));
+    test::FailingFileManager counting(real);
 
-    EXPECT_TRUE(run(groups).completed);
+    const auto outcome = run(groups, counting);
+
+    EXPECT_TRUE(outcome.completed);
+    EXPECT_EQ(outcome.filesRewritten, 4u);
     EXPECT_EQ(linesStartingWith("Updating file: " + p("A.html")),
-              (Lines{"Updating file: " + p("A.html") + " to use moved image: c.jpg",
-                     "Updating file: " + p("A.html") + " to use moved image: a.png",
-                     "Updating file: " + p("A.html") + " to use moved image: b.gif"}));
+              (Lines{"Updating file: " + p("A.html") + " to use moved image: a.png, b.gif, c.jpg"}));
+    EXPECT_EQ(linesStartingWith("Updating file: ").size(), 4u);
+    EXPECT_EQ(counting.writes(), 4u);
     EXPECT_EQ(readFile(S() / "A.html"),
               "<html><body>\n<img src=\"images/a.png\">\n<img src=\"images/b.gif\">\n"
               "<img src=\"images/c.jpg\">\n<script src=\"A_files/A.js\"></script></body></html>\n");
@@ -271,7 +280,11 @@ TEST_F(RunTest, TheDigestNameHoldingTheGroupContentIsTheKeptCopy) {
 
     EXPECT_TRUE(outcome.completed);
     EXPECT_EQ(outcome.copiesRemoved, 2u);
-    EXPECT_EQ(reporter.lines.at(1), "Moving image file: logo.png to folder: " + kept.string());
+    EXPECT_EQ(outcome.filesPlaced, 0u);
+    EXPECT_TRUE(linesStartingWith("Moving image file: ").empty());
+    EXPECT_EQ(linesStartingWith("Updating file: " + p("A.html")),
+              (Lines{"Updating file: " + p("A.html") + " to use moved image: " +
+                     kept.filename().string()}));
     EXPECT_FALSE(fs::exists(S() / "A_files/logo.png"));
     EXPECT_EQ(readFile(kept), "LOGO");
     EXPECT_EQ(readFile(S() / "images/logo.png"), "an older, different logo");
@@ -310,7 +323,7 @@ TEST_F(RunTest, BothNamesTakenLeavesTheGroupAndGoesOn) {
     EXPECT_EQ(readFile(S() / "A_files/logo.png"), "LOGO");
     EXPECT_EQ(readFile(S() / "B_files/logo.png"), "LOGO");
     EXPECT_FALSE(fs::exists(S() / "B_files/b.png"));
-    EXPECT_EQ(reporter.steps, 8);
+    EXPECT_EQ(reporter.steps, 7);
     EXPECT_TRUE(test::brokenReferences(before, S()).empty());
 }
 
@@ -329,7 +342,7 @@ TEST_F(RunTest, AnEntryThatIsTheDestinationIsNeverDeleted) {
     EXPECT_FALSE(fs::exists(S() / "A_files/logo.png"));
     EXPECT_FALSE(fs::exists(S() / "B_files/logo.png"));
     EXPECT_EQ(reporter.steps, 6);
-    EXPECT_EQ(linesStartingWith("Removing").size(), 1u);
+    EXPECT_EQ(linesStartingWith("Removing").size(), 2u);
     EXPECT_TRUE(test::brokenReferences(before, S()).empty());
 }
 
@@ -364,12 +377,12 @@ TEST_F(RunTest, ACopyChangedSinceTheScanIsLeftWithItsPages) {
     EXPECT_EQ(readFile(S() / "B_files/logo.png"), "LOGX");
     EXPECT_EQ(readFile(S() / "B.html"), pageB);
     EXPECT_FALSE(fs::exists(S() / "C_files/logo.png"));
-    EXPECT_EQ(reporter.steps, 6);
-    EXPECT_EQ(reporter.maximum, 6);
+    EXPECT_EQ(reporter.steps, reporter.maximum);
+    EXPECT_EQ(reporter.maximum, 10); // one placement, six files, three copies
     EXPECT_TRUE(test::brokenReferences(before, S()).empty());
 }
 
-TEST_F(RunTest, ACopyThatCannotBeDeletedEndsTheRunWithNoPageBroken) {
+TEST_F(RunTest, ACopyThatCannotBeDeletedIsReportedAndTheNextRunRemovesIt) {
     page("A", {{"logo.png", "LOGO"}, {"z.png", "Z"}});
     page("B", {{"logo.png", "LOGO"}, {"z.png", "Z"}});
     page("C", {{"logo.png", "LOGO"}});
@@ -385,61 +398,61 @@ TEST_F(RunTest, ACopyThatCannotBeDeletedEndsTheRunWithNoPageBroken) {
              test::makeGroup({S() / "A_files/z.png", S() / "B_files/z.png"})},
             failing);
 
-    EXPECT_FALSE(outcome.completed);
+    // The run goes on: every page leads to the kept files, and only C's copy is left over.
+    EXPECT_TRUE(outcome.completed);
     ASSERT_EQ(reporter.sheets.size(), 1u);
     EXPECT_EQ(reporter.sheets[0].message, "Unable to remove logo.png from " + p("C_files"));
-    EXPECT_EQ(reporter.steps, 2);
-    EXPECT_TRUE(reporter.stopped);
-    EXPECT_FALSE(reporter.completed);
-    // The pages of the two copies already gone are rewritten after the sheet; D is untouched.
-    const auto sheet = std::find(reporter.events.begin(), reporter.events.end(),
-                                 "sheet Unable to remove logo.png from " + p("C_files"));
-    ASSERT_NE(sheet, reporter.events.end());
-    EXPECT_EQ(Lines(sheet + 1, reporter.events.end()),
-              (Lines{"log Updating file: " + p("A.html") + " to use moved image: logo.png",
-                     "log Updating file: " + p("A_files/A.js") + " to use moved image: logo.png",
-                     "log Updating file: " + p("B.html") + " to use moved image: logo.png",
-                     "log Updating file: " + p("B_files/B.js") + " to use moved image: logo.png",
-                     "stop"}));
-    EXPECT_TRUE(fs::exists(S() / "D_files/logo.png"));
-    EXPECT_TRUE(fs::exists(S() / "A_files/z.png"));
+    EXPECT_EQ(outcome.copiesRemoved, 3u); // B's and D's logo, B's z
+    EXPECT_EQ(outcome.copiesKept, 1u);
+    EXPECT_EQ(outcome.bytesSaved, 9u);
+    EXPECT_EQ(outcome.filesRewritten, 8u);
+    EXPECT_TRUE(fs::exists(S() / "C_files/logo.png"));
+    EXPECT_FALSE(fs::exists(S() / "D_files/logo.png"));
+    EXPECT_FALSE(fs::exists(S() / "A_files/z.png"));
+    EXPECT_NE(readFile(S() / "C.html").find("\"images/logo.png\""), std::string::npos);
     EXPECT_TRUE(test::brokenReferences(before, S()).empty());
     EXPECT_TRUE(test::lostFiles(files, S()).empty());
 
-    // A second run on the old groups ends at once: the first copy is gone.
+    // A new scan finds the copy left over beside the kept file, and the next run removes it.
+    const ScanResult again = scanWebsite(S());
+    ASSERT_EQ(again.duplicates.size(), 1u);
     test::RecordingReporter second;
-    const auto again =
-        startOptimization({test::makeGroup({S() / "A_files/z.png", S() / "B_files/z.png"})}, S(),
-                          real, second); // a group that still stands goes through
-    EXPECT_TRUE(again.completed);
-    test::RecordingReporter third;
-    DuplicateGroup old;
-    old.name = "logo.png";
-    old.md5 = md5("LOGO");
-    old.copies = {S() / "A_files/logo.png", S() / "B_files/logo.png", S() / "C_files/logo.png",
-                  S() / "D_files/logo.png"};
-    const auto last = startOptimization({old}, S(), real, third);
-    EXPECT_FALSE(last.completed);
-    ASSERT_EQ(third.sheets.size(), 1u);
-    EXPECT_EQ(third.sheets[0].message, "Unable to move logo.png to the site images folder");
-    EXPECT_EQ(third.steps, 0);
-    EXPECT_TRUE(fs::exists(S() / "C_files/logo.png"));
+    const auto repaired = startOptimization(again, real, second);
+    EXPECT_TRUE(repaired.completed);
+    EXPECT_EQ(repaired.copiesRemoved, 1u);
+    EXPECT_EQ(repaired.filesRewritten, 0u);
+    EXPECT_FALSE(fs::exists(S() / "C_files/logo.png"));
     EXPECT_TRUE(test::brokenReferences(before, S()).empty());
     EXPECT_TRUE(test::lostFiles(files, S()).empty());
 }
 
-TEST_F(RunTest, AFirstCopyThatCannotBeMovedEndsTheRunBeforeAnythingIsGone) {
-    page("A", {{"logo.png", "LOGO"}});
-    page("B", {{"logo.png", "LOGO"}});
+TEST_F(RunTest, AKeptFileThatCannotBePlacedEndsTheRunAfterTheGroupsBeforeIt) {
+    page("A", {{"a.png", "1"}, {"logo.png", "LOGO"}});
+    page("B", {{"a.png", "1"}, {"logo.png", "LOGO"}});
     test::FailingFileManager failing(real);
-    failing.failAt(Step::move, S() / "A_files/logo.png");
+    failing.failAt(Step::link, S() / "images/logo.png", std::errc::no_space_on_device);
     const auto before = test::referenceTargets(S());
-    EXPECT_FALSE(
-        run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"})}, failing)
-            .completed);
-    EXPECT_EQ(reporter.sheets.at(0).message, "Unable to move logo.png to the site images folder");
-    EXPECT_TRUE(fs::exists(S() / "B_files/logo.png"));
+    const auto files = test::snapshot(S());
+
+    const auto outcome =
+        run({test::makeGroup({S() / "A_files/a.png", S() / "B_files/a.png"}),
+             test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"})},
+            failing);
+
+    EXPECT_FALSE(outcome.completed);
+    ASSERT_EQ(reporter.sheets.size(), 1u);
+    EXPECT_EQ(reporter.sheets[0].message, "Unable to move logo.png to the site images folder");
+    // The group placed before the failure is completed; the one after is untouched.
+    EXPECT_FALSE(fs::exists(S() / "B_files/a.png"));
+    EXPECT_EQ(readFile(S() / "A_files/logo.png"), "LOGO");
+    EXPECT_EQ(readFile(S() / "B_files/logo.png"), "LOGO");
+    EXPECT_NE(readFile(S() / "A.html").find("\"images/a.png\""), std::string::npos);
+    EXPECT_NE(readFile(S() / "A.html").find("\"A_files/logo.png\""), std::string::npos);
+    EXPECT_EQ(outcome.copiesRemoved, 1u);
+    EXPECT_TRUE(reporter.stopped);
+    EXPECT_FALSE(reporter.completed);
     EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+    EXPECT_TRUE(test::lostFiles(files, S()).empty());
 }
 
 TEST_F(RunTest, PageFailuresAreReportedAndTheRunGoesOn) {
@@ -450,32 +463,32 @@ TEST_F(RunTest, PageFailuresAreReportedAndTheRunGoesOn) {
     writeFile(S() / "C.html", "caf\xE9 <img src=\"C_files/logo.png\">"); // Latin-1
     test::FailingFileManager failing(real);
     failing.failAt(Step::write, S() / "D_files/D.js", std::errc::no_space_on_device);
+    const auto before = test::referenceTargets(S());
 
     const auto outcome = run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png",
                                                S() / "C_files/logo.png", S() / "D_files/logo.png"})},
                              failing);
 
     EXPECT_TRUE(outcome.completed);
-    EXPECT_EQ(outcome.errorSheets, 2);
-    EXPECT_EQ(linesStartingWith("HTML/js file: "),
-              (Lines{"HTML/js file: " + p("A.html") + " doesn't exist",
-                     "HTML/js file: " + p("A_files/A.js") + " doesn't exist"}));
-    ASSERT_EQ(reporter.sheets.size(), 2u);
-    // A page that is not UTF-8 cannot be rewritten, so the copy it shows stays.
-    EXPECT_EQ(reporter.sheets[0].message, "Keeping logo.png in " + p("C_files") + ": " +
-                                              p("C.html") + " is not valid UTF-8 text");
-    EXPECT_EQ(reporter.sheets[1].message, "Unable to write back to file: " + p("D_files/D.js"));
+    // A page that is not UTF-8 cannot be rewritten, so the copy it shows stays, and is the
+    // kept file: the other files lead to it and nothing goes into images/.
+    EXPECT_EQ(linesStartingWith("Keeping " + p("C_files/logo.png")),
+              (Lines{"Keeping " + p("C_files/logo.png") + ": " + p("C.html") +
+                     " is not valid UTF-8 text"}));
+    EXPECT_FALSE(fs::exists(S() / "images/logo.png"));
     EXPECT_EQ(readFile(S() / "C.html"), "caf\xE9 <img src=\"C_files/logo.png\">");
     EXPECT_EQ(readFile(S() / "C_files/logo.png"), "LOGO");
-    EXPECT_EQ(outcome.filesRewritten, 3u); // B.html, B.js, D.html
-    // D.js still names D_files/logo.png, so that copy is put back from the kept one.
-    EXPECT_EQ(linesStartingWith("Restoring "),
-              (Lines{"Restoring duplicate file: logo.png to " + p("D_files")}));
-    EXPECT_EQ(readFile(S() / "D_files/logo.png"), "LOGO");
+    EXPECT_NE(readFile(S() / "B.html").find("\"C_files/logo.png\""), std::string::npos);
+    // D.js could not be written: it still leads to D's copy, which therefore stays.
+    ASSERT_EQ(reporter.sheets.size(), 1u);
+    EXPECT_EQ(reporter.sheets[0].message, "Unable to write back to file: " + p("D_files/D.js"));
     EXPECT_EQ(readFile(S() / "D_files/D.js"), "document.images[0].src = \"D_files\\/logo.png\";\n");
-    EXPECT_EQ(outcome.copiesRemoved, 1u); // only B's copy is gone for good
-    EXPECT_EQ(reporter.steps, 8);
-    EXPECT_TRUE(reporter.completed);
+    EXPECT_EQ(readFile(S() / "D_files/logo.png"), "LOGO");
+    EXPECT_EQ(outcome.filesRewritten, 3u); // B.html, B.js, D.html
+    EXPECT_EQ(outcome.copiesRemoved, 2u);  // A's and B's
+    EXPECT_EQ(outcome.bytesSaved, 8u);
+    EXPECT_EQ(reporter.steps, reporter.maximum);
+    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
 }
 
 TEST_F(RunTest, DryRunLogsWhatTheRunDoesAndChangesNothing) {
@@ -517,12 +530,115 @@ TEST_F(RunTest, PiecesOfRunLinesAreLocalizedOneByOne) {
     const Localize brackets = [](std::string_view english) { return "<" + std::string(english) + ">"; };
     startOptimization({test::makeGroup({S() / "A_files/logo.png", S() / "x_files/logo.png"})}, S(),
                       real, reporter, brackets);
-    EXPECT_EQ(Lines(reporter.lines.begin(), reporter.lines.begin() + 6),
+    EXPECT_EQ(reporter.lines,
               (Lines{"Starting optimization - calculate number of actions",
                      "<Creating images folder in root>",
                      "<Moving image file: >logo.png< to folder: >" + p("images/logo.png"),
                      p("A_files/logo.png"), p("images/logo.png"),
+                     "<Updating file: >" + p("A.html") + "< to use moved image: >logo.png",
+                     "<Updating file: >" + p("A_files/A.js") + "< to use moved image: >logo.png",
+                     "<Removing duplicate file: >logo.png< from >" + p("A_files"),
                      "<Removing duplicate file: >logo.png< from >" + p("x_files")}));
+}
+
+class RunLinkTest : public RunTest {
+  protected:
+    // Two pages sharing a logo, as scanned; the run as the command line starts it.
+    RunOutcome scanAndRun() {
+        page("A", {{"logo.png", "LOGO"}});
+        page("B", {{"logo.png", "LOGO"}});
+        before = test::referenceTargets(S());
+        sitesBefore = {test::snapshot(S()), test::snapshot(outside.path())};
+        return startOptimization(scanWebsite(S()), real, reporter);
+    }
+    void expectOutsideUntouched() {
+        EXPECT_EQ(test::snapshot(outside.path()), sitesBefore.second);
+        EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+        EXPECT_TRUE(test::lostFiles(sitesBefore.first, S()).empty());
+    }
+
+    test::TempDir outside;
+    test::ReferenceMap before;
+    std::pair<std::map<std::string, std::string>, std::map<std::string, std::string>> sitesBefore;
+};
+
+TEST_F(RunLinkTest, AnImagesLinkOutOfTheSiteIsNeverWrittenThrough) {
+    fs::create_directory(outside / "shared");
+    fs::create_directory_symlink(outside / "shared", S() / "images");
+    const auto outcome = scanAndRun();
+    EXPECT_FALSE(outcome.completed);
+    ASSERT_EQ(reporter.sheets.size(), 1u);
+    EXPECT_EQ(reporter.sheets[0].message, "Unable to move logo.png to the site images folder");
+    EXPECT_TRUE(fs::is_empty(outside / "shared"));
+    EXPECT_EQ(test::snapshot(S()), sitesBefore.first);
+    expectOutsideUntouched();
+}
+
+TEST_F(RunLinkTest, APageThatIsALinkKeepsTheCopyItShows) {
+    writeFile(outside / "C.html", "<img src=\"B_files/logo.png\">");
+    fs::create_symlink(outside / "C.html", S() / "C.html");
+    const auto outcome = scanAndRun();
+    EXPECT_TRUE(outcome.completed);
+    // B's copy stays for the linked page and is the kept file; A's goes.
+    EXPECT_EQ(readFile(S() / "B_files/logo.png"), "LOGO");
+    EXPECT_FALSE(fs::exists(S() / "A_files/logo.png"));
+    EXPECT_FALSE(fs::exists(S() / "images/logo.png"));
+    EXPECT_TRUE(fs::is_symlink(S() / "C.html"));
+    EXPECT_FALSE(linesStartingWith("Keeping " + p("B_files/logo.png") + ": " + p("C.html")).empty());
+    expectOutsideUntouched();
+}
+
+TEST_F(RunLinkTest, AScriptInALinkedPageFolderKeepsTheCopyItNames) {
+    writeFile(outside / "D_files/D.js", "preload(\"B_files\\/logo.png\");");
+    writeFile(outside / "D_files/own.png", "OWN");
+    fs::create_directory_symlink(outside / "D_files", S() / "D_files");
+    writeFile(S() / "D.html", "<img src=\"D_files/own.png\"><script src=\"D_files/D.js\"></script>");
+    const auto outcome = scanAndRun();
+    EXPECT_TRUE(outcome.completed);
+    EXPECT_EQ(readFile(S() / "B_files/logo.png"), "LOGO");
+    EXPECT_FALSE(fs::exists(S() / "A_files/logo.png"));
+    EXPECT_EQ(readFile(S() / "D.html"),
+              "<img src=\"D_files/own.png\"><script src=\"D_files/D.js\"></script>");
+    expectOutsideUntouched();
+}
+
+
+TEST_F(RunTest, ASecondRunOfASiteIsRefusedAtOnce) {
+    page("A", {{"logo.png", "LOGO"}});
+    page("B", {{"logo.png", "LOGO"}});
+    const auto before = test::snapshot(S());
+    std::error_code error;
+    const auto held = SiteLock::tryAcquire(S(), error);
+    ASSERT_TRUE(held) << error.message();
+
+    const auto outcome = run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"})});
+
+    EXPECT_TRUE(outcome.busy);
+    EXPECT_FALSE(outcome.completed);
+    ASSERT_EQ(reporter.sheets.size(), 1u);
+    EXPECT_EQ(reporter.sheets[0].message, siteBusyMessage(fs::absolute(S()).lexically_normal()));
+    EXPECT_EQ(test::snapshot(S()), before);
+}
+
+TEST_F(RunTest, TheWritersLeftoversAreRemovedAndNothingElse) {
+    page("A", {{"logo.png", "LOGO"}});
+    page("B", {{"logo.png", "LOGO"}});
+    // Left by a run that died while writing A.js; and two names that only look alike.
+    writeFile(S() / "A_files/.A.js.tolvane-Ul7CPD", "half a script");
+    writeFile(S() / "A_files/.A.js.tolvane-Ul7CP", "someone's file");
+    writeFile(S() / "A_files/A.js.tolvane-Ul7CPD", "someone's file too");
+    const ScanResult scan = scanWebsite(S());
+    ASSERT_EQ(scan.leftovers.size(), 1u);
+
+    test::RecordingReporter second;
+    const auto outcome = startOptimization(scan, real, second);
+
+    EXPECT_TRUE(outcome.completed);
+    EXPECT_FALSE(fs::exists(S() / "A_files/.A.js.tolvane-Ul7CPD"));
+    EXPECT_EQ(readFile(S() / "A_files/.A.js.tolvane-Ul7CP"), "someone's file");
+    EXPECT_EQ(readFile(S() / "A_files/A.js.tolvane-Ul7CPD"), "someone's file too");
+    EXPECT_EQ(second.lines.at(1),
+              "Removing leftover temporary file: " + p("A_files/.A.js.tolvane-Ul7CPD"));
 }
 
 } // namespace

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "optimize/reporter.hpp"
+
+#include <optional>
+#include <string>
+
+namespace tolvane::cli {
+
+// Log lines on stdout as the work writes them; sheets on stderr; a progress bar on stderr,
+// named by label, when stderr is a terminal.
+class TerminalReporter : public RunReporter {
+  public:
+    explicit TerminalReporter(std::string label = "Optimizing");
+
+    void log(const std::string& line) override;
+    void popupErrorMessage(const std::string& message,
+                           const std::optional<FileError>& error) override;
+    void progressSetup(double maximum) override;
+    void progressStep() override;
+    void progressStop() override;
+    void runCompleted() override {}
+
+  private:
+    void drawBar();
+    void clearBar();
+
+    std::string label_;
+    bool bar_;
+    bool running_ = false;
+    bool shown_ = false;
+    double maximum_ = 0;
+    double value_ = 0;
+};
+
+// Asks "Are you sure?" on the terminal; only "y" or "yes" (any case) confirms.
+bool confirmed();
+
+} // namespace tolvane::cli
