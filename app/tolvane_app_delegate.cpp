@@ -579,6 +579,36 @@ QMessageBox* TolvaneAppDelegate::showSheet(const QString& text, const QString& i
 
 // ---- Confirmation and run ---------------------------------------------------------------------
 
+// The channel of a run or undo on the worker thread: its log lines, sheets, progress and
+// re-scan reach the window queued; ended goes to the given slot, then the channel is deleted.
+RunChannel* TolvaneAppDelegate::workerChannel(void (TolvaneAppDelegate::*ended)(bool)) {
+    auto* channel = new RunChannel;
+    channel->setParent(this); // outlives the worker even if the window closes meanwhile
+    connect(channel, &RunChannel::logLine, this, &TolvaneAppDelegate::log, Qt::QueuedConnection);
+    connect(channel, &RunChannel::errorSheet, this, &TolvaneAppDelegate::popupErrorMessage,
+            Qt::QueuedConnection);
+    connect(
+        channel, &RunChannel::progressSetUp, this,
+        [this](double maximum) {
+            // A run with nothing to do still shows a bar, not a busy indicator.
+            progressIndicator->setRange(0, std::max(1, static_cast<int>(maximum)));
+            progressIndicator->setValue(0);
+            progressIndicator->setTextVisible(true);
+            progressIndicator->setFormat(tr("%v of %m steps"));
+        },
+        Qt::QueuedConnection);
+    // A determinate bar has no animation to stop; the value reached stays visible.
+    connect(
+        channel, &RunChannel::progressStepped, this,
+        [this] { progressIndicator->setValue(progressIndicator->value() + 1); },
+        Qt::QueuedConnection);
+    connect(channel, &RunChannel::rescanned, this, &TolvaneAppDelegate::showScanResult,
+            Qt::QueuedConnection);
+    connect(channel, &RunChannel::ended, this, ended, Qt::QueuedConnection);
+    connect(channel, &RunChannel::ended, channel, &QObject::deleteLater, Qt::QueuedConnection);
+    return channel;
+}
+
 void TolvaneAppDelegate::saveWebsite() {
     if (isBusy() || !optimizeEnabled_ || rootURL.empty())
         return;
@@ -604,26 +634,7 @@ void TolvaneAppDelegate::overwriteAlertDidEnd(QMessageBox* alert, qint64 returnC
     optimizeEnabled_ = false; // back on only if the run fails or the re-scan finds duplicates
     setBusy(Busy::Running, tr("Optimizing %1...").arg(toQString(rootURL)));
 
-    auto* channel = new RunChannel;
-    channel->setParent(this); // outlives the worker even if the window closes mid-run
-    connect(channel, &RunChannel::logLine, this, &TolvaneAppDelegate::log, Qt::QueuedConnection);
-    connect(channel, &RunChannel::errorSheet, this, &TolvaneAppDelegate::popupErrorMessage,
-            Qt::QueuedConnection);
-    connect(
-        channel, &RunChannel::progressSetUp, this,
-        [this](double maximum) {
-            // A run with nothing to do still shows a bar, not a busy indicator.
-            progressIndicator->setRange(0, std::max(1, static_cast<int>(maximum)));
-            progressIndicator->setValue(0);
-            progressIndicator->setTextVisible(true);
-            progressIndicator->setFormat(tr("%v of %m steps"));
-        },
-        Qt::QueuedConnection);
-    connect(
-        channel, &RunChannel::progressStepped, this,
-        [this] { progressIndicator->setValue(progressIndicator->value() + 1); },
-        Qt::QueuedConnection);
-    // A determinate bar has no animation to stop; the value reached stays visible.
+    RunChannel* channel = workerChannel(&TolvaneAppDelegate::runEnded);
     connect(
         channel, &RunChannel::runCompleted, this,
         [this] {
@@ -632,11 +643,6 @@ void TolvaneAppDelegate::overwriteAlertDidEnd(QMessageBox* alert, qint64 returnC
             window_->statusLabel->setText(tr("Scanning the site again..."));
         },
         Qt::QueuedConnection);
-    connect(channel, &RunChannel::rescanned, this, &TolvaneAppDelegate::showScanResult,
-            Qt::QueuedConnection);
-    connect(channel, &RunChannel::ended, this, &TolvaneAppDelegate::runEnded,
-            Qt::QueuedConnection);
-    connect(channel, &RunChannel::ended, channel, &QObject::deleteLater, Qt::QueuedConnection);
 
     delete runThread_;
     runThread_ = QThread::create([this, job = std::move(job), channel] {
@@ -738,33 +744,11 @@ void TolvaneAppDelegate::undoAlertDidEnd(QMessageBox* alert, qint64 returnCode) 
                 std::make_shared<SiteLock>(std::move(*lock))};
     setBusy(Busy::Running, tr("Undoing the last optimization of %1...").arg(toQString(root)));
 
-    auto* channel = new RunChannel;
-    channel->setParent(this); // outlives the worker even if the window closes meanwhile
-    connect(channel, &RunChannel::logLine, this, &TolvaneAppDelegate::log, Qt::QueuedConnection);
-    connect(channel, &RunChannel::errorSheet, this, &TolvaneAppDelegate::popupErrorMessage,
-            Qt::QueuedConnection);
-    connect(
-        channel, &RunChannel::progressSetUp, this,
-        [this](double maximum) {
-            progressIndicator->setRange(0, std::max(1, static_cast<int>(maximum)));
-            progressIndicator->setValue(0);
-            progressIndicator->setTextVisible(true);
-            progressIndicator->setFormat(tr("%v of %m steps"));
-        },
-        Qt::QueuedConnection);
-    connect(
-        channel, &RunChannel::progressStepped, this,
-        [this] { progressIndicator->setValue(progressIndicator->value() + 1); },
-        Qt::QueuedConnection);
+    RunChannel* channel = workerChannel(&TolvaneAppDelegate::undoEnded);
     connect(
         channel, &RunChannel::runCompleted, this,
         [this] { window_->statusLabel->setText(tr("Scanning the site again...")); },
         Qt::QueuedConnection);
-    connect(channel, &RunChannel::rescanned, this, &TolvaneAppDelegate::showScanResult,
-            Qt::QueuedConnection);
-    connect(channel, &RunChannel::ended, this, &TolvaneAppDelegate::undoEnded,
-            Qt::QueuedConnection);
-    connect(channel, &RunChannel::ended, channel, &QObject::deleteLater, Qt::QueuedConnection);
 
     delete runThread_;
     runThread_ = QThread::create([job = std::move(job), channel]() mutable {

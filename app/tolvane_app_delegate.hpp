@@ -136,6 +136,7 @@ class TolvaneAppDelegate : public QObject {
     // The optimization run and the re-scan after it; works on the worker thread and reaches
     // the window only through the channel's queued signals.
     static void startOptimization(const RunJob& job, RunChannel& channel);
+    RunChannel* workerChannel(void (TolvaneAppDelegate::*ended)(bool));
 
     struct UndoJob {
         std::filesystem::path root;

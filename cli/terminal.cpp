@@ -1,5 +1,6 @@
 #include "cli/terminal.hpp"
 
+#include "cli/verbs.hpp"
 #include "util/log_line.hpp"
 
 #include <cctype>
@@ -76,6 +77,19 @@ bool confirmed() {
     for (auto& c : answer)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return answer == "y" || answer == "yes";
+}
+
+std::optional<int> refusedWithoutConfirmation() {
+    if (::isatty(STDIN_FILENO) != 1) {
+        std::cerr << "Refusing to change the website without confirmation: there is no "
+                     "terminal to ask on. Add --yes to confirm.\n";
+        return exitUsage;
+    }
+    if (!confirmed()) {
+        std::cerr << "Nothing was changed.\n";
+        return exitOk;
+    }
+    return std::nullopt;
 }
 
 } // namespace tolvane::cli

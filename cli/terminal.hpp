@@ -36,4 +36,8 @@ class TerminalReporter : public RunReporter {
 // Asks "Are you sure?" on the terminal; only "y" or "yes" (any case) confirms.
 bool confirmed();
 
+// Before a change to the website: nothing when the user confirmed it on the terminal, else the
+// exit status, with why on stderr (no terminal to ask on, or the answer was no).
+std::optional<int> refusedWithoutConfirmation();
+
 } // namespace tolvane::cli

@@ -9,7 +9,6 @@
 #include <iostream>
 #include <memory>
 #include <string>
-#include <unistd.h>
 
 namespace tolvane::cli {
 
@@ -39,15 +38,8 @@ void addOptimizeVerb(CLI::App& app, Verbs& verbs) {
 
         // A dry run overwrites nothing, so it needs no confirmation.
         if (!*yes && !*dryRun) {
-            if (::isatty(STDIN_FILENO) != 1) {
-                std::cerr << "Refusing to change the website without confirmation: there is no "
-                             "terminal to ask on. Add --yes to confirm.\n";
-                return exitUsage;
-            }
-            if (!confirmed()) {
-                std::cerr << "Nothing was changed.\n";
-                return exitOk;
-            }
+            if (const auto refused = refusedWithoutConfirmation())
+                return *refused;
         }
 
         std::cout << '\n';

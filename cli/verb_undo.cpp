@@ -10,7 +10,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <unistd.h>
 
 namespace tolvane::cli {
 
@@ -73,15 +72,8 @@ void addUndoVerbs(CLI::App& app, Verbs& verbs) {
         }
         std::cout << "Undoing the optimization of " << describe(*run) << "\n" << std::flush;
         if (!*yes) {
-            if (::isatty(STDIN_FILENO) != 1) {
-                std::cerr << "Refusing to change the website without confirmation: there is no "
-                             "terminal to ask on. Add --yes to confirm.\n";
-                return exitUsage;
-            }
-            if (!confirmed()) {
-                std::cerr << "Nothing was changed.\n";
-                return exitOk;
-            }
+            if (const auto refused = refusedWithoutConfirmation())
+                return *refused;
         }
         std::cout << '\n';
         TerminalReporter reporter("Undoing");

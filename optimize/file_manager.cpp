@@ -28,49 +28,6 @@ FileError failure(Op operation, std::vector<fs::path> paths, std::error_code cod
 
 std::error_code errnoCode(int value) { return {value, std::generic_category()}; }
 
-// Closes a descriptor when it goes out of scope.
-struct Fd {
-    int fd = -1;
-    explicit Fd(int value) : fd(value) {}
-    ~Fd() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-};
-
-// Reads up to size bytes, fewer only at the end of the file. -1 on error.
-ssize_t readFully(int fd, unsigned char* buffer, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::read(fd, buffer + done, size - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return -1;
-        }
-        if (n == 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    return static_cast<ssize_t>(done);
-}
-
-bool writeFully(int fd, const unsigned char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // Gives a finished file its final name without replacing anything already there.
 int placeWithoutReplacing(const fs::path& from, const fs::path& to) {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
@@ -152,7 +109,7 @@ FileResult RealFileManager::copyFile(const fs::path& from, const fs::path& to, u
             return discard(errno);
         if (n == 0)
             break;
-        if (!writeFully(temp.fd, buffer.data(), static_cast<std::size_t>(n)))
+        if (!writeFully(temp.fd, ByteView(buffer.data(), static_cast<std::size_t>(n))))
             return discard(errno);
     }
     if (::fchmod(temp.fd, mode & 07777) != 0 || ::fsync(temp.fd) != 0)

@@ -231,8 +231,6 @@ class Run {
             toPlace.clear();
         }
         for (const std::size_t g : toPlace) {
-            if (g >= active_)
-                break;
             const GroupPlan& plan = plan_.groups[g];
             const std::string N = imageName(duplicates[g]);
             reporter_.log(localize_("Moving image file: ") + N + localize_(" to folder: ") +
@@ -444,15 +442,19 @@ class Run {
         return true;
     }
 
+    void logReasons(const fs::path& copy, const std::vector<KeepReason>& reasons) {
+        for (const auto& reason : reasons)
+            reporter_.log(localize_("Keeping ") + copy.string() + localize_(": ") +
+                          reason.file.string() + " " + reason.reason);
+    }
+
     void reportKept(const fs::path& copy, const std::vector<KeepReason>& reasons) {
         if (reasons.empty())
             return;
         ++outcome_.copiesKept;
         const std::string N = copy.filename().string();
         const std::string folder = copy.parent_path().string();
-        for (const auto& reason : reasons)
-            reporter_.log(localize_("Keeping ") + copy.string() + localize_(": ") +
-                          reason.file.string() + " " + reason.reason);
+        logReasons(copy, reasons);
         const KeepReason& first = reasons.front();
         reporter_.popupErrorMessage(
             localize_("Keeping ") + N + localize_(" in ") + folder + localize_(": ") +
@@ -484,9 +486,7 @@ class Run {
                     reportKept(copies[i], fate.reasons);
                 } else if (fate.fate == CopyPlan::Fate::kept) {
                     // It keeps the bytes where it is: say why it could not go to images/.
-                    for (const auto& reason : fate.reasons)
-                        reporter_.log(localize_("Keeping ") + copies[i].string() +
-                                      localize_(": ") + reason.file.string() + " " + reason.reason);
+                    logReasons(copies[i], fate.reasons);
                 } else if (changed_.count(copy.string())) {
                     step(); // reported when it was found changed
                 } else if (!nothingRefersTo(copies[i])) {

@@ -27,35 +27,6 @@ constexpr const char* oldTextsFile = "old-texts";
 
 std::error_code lastError() { return {errno, std::generic_category()}; }
 
-// Closes a descriptor when it goes out of scope.
-struct Fd {
-    int fd = -1;
-    explicit Fd(int value) : fd(value) {}
-    ~Fd() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-};
-
-bool writeFully(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-bool writeFully(int fd, ByteView data) {
-    return writeFully(fd, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
-}
-
 // A field of a record line: tabs, line ends and backslashes escaped, so any file name fits.
 std::string escape(std::string_view text) {
     std::string out;

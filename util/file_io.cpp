@@ -116,19 +116,10 @@ void AtomicFileWriter::discard() {
 bool AtomicFileWriter::write(ByteView data) {
     if (error_)
         return false;
-    const unsigned char* p = data.data();
-    std::size_t left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd_, p, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            error_ = lastError();
-            discard();
-            return false;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
+    if (!writeFully(fd_, data)) {
+        error_ = lastError();
+        discard();
+        return false;
     }
     return true;
 }
@@ -195,6 +186,40 @@ std::error_code writeFileAtomically(const std::filesystem::path& path, ByteView 
     writer.write(data);
     writer.commit();
     return writer.error();
+}
+
+Fd::~Fd() {
+    if (fd >= 0)
+        ::close(fd);
+}
+
+std::ptrdiff_t readFully(int fd, unsigned char* buffer, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::read(fd, buffer + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    return static_cast<std::ptrdiff_t>(done);
+}
+
+bool writeFully(int fd, ByteView data) {
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data = data.subspan(static_cast<std::size_t>(n));
+    }
+    return true;
 }
 
 } // namespace tolvane

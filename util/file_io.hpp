@@ -2,6 +2,7 @@
 
 #include "util/bytes.hpp"
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -60,5 +61,21 @@ std::error_code syncFolder(const std::filesystem::path& folder);
 
 // One-shot form of AtomicFileWriter. Returns the failure, or an empty error code.
 std::error_code writeFileAtomically(const std::filesystem::path& path, ByteView data);
+
+// Closes a descriptor when it goes out of scope.
+struct Fd {
+    int fd = -1;
+    explicit Fd(int value) : fd(value) {}
+    ~Fd();
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+};
+
+// Reads up to size bytes, fewer only at the end of the file; -1 on error (errno says why).
+std::ptrdiff_t readFully(int fd, unsigned char* buffer, std::size_t size);
+
+// Writes all of data, resuming after interruptions; false on error (errno says why).
+bool writeFully(int fd, ByteView data);
+inline bool writeFully(int fd, std::string_view data) { return writeFully(fd, asBytes(data)); }
 
 } // namespace tolvane

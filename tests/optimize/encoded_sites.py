@@ -14,7 +14,6 @@ decoders, independently of the code under test. Exit status 0 when every site pa
 import argparse
 import html
 import json
-import hashlib
 import os
 import posixpath
 import random
@@ -25,6 +24,8 @@ import sys
 import tempfile
 import urllib.parse
 
+from plan_check import plan_problems, planned
+
 NAME_PIECES = ["photo", "Crayon (01)", "Tom & Jerry", "Edgar's", "Caf\u00e9", "GitHub\u2019s",
                "a b", "x+y", "100%", "no#1", "semi;colon", "eq=1", "\u65e5\u672c"]
 FOLDER_PIECES = ["Blog", "\u00dcber uns", "Q&A", "2019", "a b", "Edgar's"]
@@ -33,34 +34,6 @@ EXTENSIONS = [".png", ".jpg", ".JPG", ".gif", ".jpeg"]
 MUST = set('%#?"<>\\')
 MAY = set(" ()&'+;=,")
 
-
-
-def planned(cli, root):
-    """The run's plan for each group, as `scan --json` gives it before the run."""
-    scan = subprocess.run([cli, "scan", "--json", root], capture_output=True, text=True)
-    return json.loads(scan.stdout)["groups"] if scan.returncode == 0 else []
-
-
-def plan_problems(groups, root):
-    """Where the site after the run differs from what the scan said the run would do."""
-    problems = []
-    for group in groups:
-        if group["keep"] is None:
-            continue
-        kept = os.path.join(root, group["keep"])
-        if not os.path.isfile(kept):
-            problems.append("the plan keeps %s, which is not there" % group["keep"])
-        else:
-            with open(kept, "rb") as f:
-                if hashlib.md5(f.read()).hexdigest() != group["md5"]:
-                    problems.append("the plan keeps %s, which holds other bytes" % group["keep"])
-        for relative in group["remove"]:
-            if relative != group["keep"] and os.path.lexists(os.path.join(root, relative)):
-                problems.append("the plan removes %s, which is still there" % relative)
-        for stay in group["stays"]:
-            if not os.path.isfile(os.path.join(root, stay["path"])):
-                problems.append("the plan keeps %s where it is, which is gone" % stay["path"])
-    return problems
 
 def encode_url(path, rng, markup):
     """Writes a relative path the way some exporter might: percent-encoding any subset of the
