@@ -96,7 +96,9 @@ class Run {
         // is touched.
         const ReferenceIndex index = ReferenceIndex::build(root_, everyCopy(duplicates), &access_);
         index_ = &index;
-        plan_ = planSite(root_, duplicates, index, access_, files_);
+        // Whether a file can be written is asked once per file, not once per copy it names.
+        WritabilityOnce writability(access_);
+        plan_ = planSite(root_, duplicates, index, writability, files_);
         reporter_.progressSetup(
             static_cast<double>(plan_.placements + plan_.files.size() + plan_.removals));
 
@@ -462,16 +464,21 @@ class Run {
             FileError{FileError::Operation::remove, {copy}, make_error_code(keepErrcFor(first.kind))});
     }
 
-    // A copy the run deletes, once its record is on disk.
+    // A copy the run deletes, once its record is on disk: numbers, not paths, because a
+    // large site has hundreds of thousands of them.
     struct Removal {
-        fs::path copy;
-        fs::path kept;
+        std::uint32_t group = 0;
+        std::uint32_t copy = 0;
         bool freesBytes = true; // false for the copy that gave a new name its bytes
-        const std::string* md5 = nullptr; // the group's, as the scan found it
     };
+    const fs::path& copyOf(const Removal& removal) const {
+        return (*duplicates_)[removal.group].copies[removal.copy];
+    }
+    const fs::path& keptFor(const Removal& removal) const { return plan_.groups[removal.group].kept; }
 
     void remove(const std::vector<DuplicateGroup>& duplicates) {
         const auto started = Clock::now();
+        duplicates_ = &duplicates;
         std::vector<Removal> removals;
         for (std::size_t g = 0; g < active_; ++g) {
             const GroupPlan& plan = plan_.groups[g];
@@ -481,13 +488,13 @@ class Run {
             const auto& copies = duplicates[g].copies;
             for (std::size_t i = 0; i < copies.size(); ++i) {
                 const CopyPlan& fate = plan.copies[i];
-                const fs::path copy = fs::absolute(copies[i]).lexically_normal();
                 if (fate.fate == CopyPlan::Fate::stays) {
                     reportKept(copies[i], fate.reasons);
                 } else if (fate.fate == CopyPlan::Fate::kept) {
                     // It keeps the bytes where it is: say why it could not go to images/.
                     logReasons(copies[i], fate.reasons);
-                } else if (changed_.count(copy.string())) {
+                } else if (!changed_.empty() &&
+                           changed_.count(fs::absolute(copies[i]).lexically_normal().string())) {
                     step(); // reported when it was found changed
                 } else if (!nothingRefersTo(copies[i])) {
                     // A file that still refers to it could not be rewritten: it stays for it.
@@ -496,9 +503,10 @@ class Run {
                                   localize_(": a file that refers to it could not be rewritten"));
                     step();
                 } else {
-                    removals.push_back({copies[i], plan.kept,
-                                        !plan.placeFrom || *plan.placeFrom != copy,
-                                        &duplicates[g].md5});
+                    const bool moved =
+                        plan.placeFrom && *plan.placeFrom == fs::absolute(copies[i]).lexically_normal();
+                    removals.push_back(
+                        {static_cast<std::uint32_t>(g), static_cast<std::uint32_t>(i), !moved});
                 }
             }
         }
@@ -506,14 +514,16 @@ class Run {
             const std::size_t to = std::min(removals.size(), from + removalBatch);
             if (options_.journal) {
                 std::vector<RunJournal::Removal> records;
+                records.reserve(to - from);
                 for (std::size_t i = from; i < to; ++i) {
-                    const auto size = files_.fileSize(removals[i].copy);
-                    records.push_back({removals[i].copy, removals[i].kept,
-                                       removals[i].md5->empty()
-                                           ? files_.md5(removals[i].kept).value_or("")
-                                           : *removals[i].md5,
-                                       size.value_or(0),
-                                       files_.mode(removals[i].copy).value_or(0644)});
+                    const fs::path& copy = copyOf(removals[i]);
+                    const DuplicateGroup& group = duplicates[removals[i].group];
+                    // A copy goes only while it holds the group's bytes, so it has their size.
+                    records.push_back({copy, keptFor(removals[i]),
+                                       group.md5.empty()
+                                           ? files_.md5(keptFor(removals[i])).value_or("")
+                                           : group.md5,
+                                       group.size, files_.mode(copy).value_or(0644)});
                 }
                 if (!recorded([&](RunJournal& j) { return j.removing(records); }))
                     break;
@@ -525,31 +535,31 @@ class Run {
     }
 
     void removeCopy(const Removal& removal) {
-        const fs::path& copy = removal.copy;
+        const fs::path& copy = copyOf(removal);
+        const fs::path& kept = keptFor(removal);
         const std::string N = copy.filename().string();
         const std::string folder = copy.parent_path().string();
         const std::string removeMessage =
             localize_("Unable to remove ") + N + localize_(" from ") + folder;
         reporter_.log(localize_("Removing duplicate file: ") + N + localize_(" from ") + folder);
         FileResult error;
-        if (!files_.sameContent(copy, removal.kept, error)) {
+        if (!files_.sameContent(copy, kept, error)) {
             // Changed since the scan: its bytes are kept nowhere else, so it stays.
             ++outcome_.copiesKept;
             reporter_.popupErrorMessage(
                 removeMessage, error ? *error
                                      : FileError{FileError::Operation::compare,
-                                                 {copy, removal.kept},
+                                                 {copy, kept},
                                                  make_error_code(RunErrc::contentDiffers)});
             step();
             return;
         }
-        const auto size = files_.fileSize(copy);
         if (FileResult removeError = files_.removeItem(copy)) {
             ++outcome_.copiesKept;
             reporter_.popupErrorMessage(removeMessage, *removeError);
         } else if (removal.freesBytes) {
             ++outcome_.copiesRemoved;
-            outcome_.bytesSaved += size.value_or(0);
+            outcome_.bytesSaved += (*duplicates_)[removal.group].size; // it held the kept bytes
         }
         step();
     }
@@ -574,6 +584,7 @@ class Run {
     RunTextAccess access_;
     std::optional<SiteLock> lock_;
     const ReferenceIndex* index_ = nullptr;
+    const std::vector<DuplicateGroup>* duplicates_ = nullptr;
     SitePlan plan_;
     std::size_t active_ = 0; // groups before this one were placed
     std::vector<FileChanges> activeChanges_;
