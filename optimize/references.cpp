@@ -1025,14 +1025,25 @@ fs::path ReferenceIndex::targetOf(const Reference& reference) const {
     return targets_[reference.target];
 }
 
-std::vector<const Reference*> ReferenceIndex::referencesTo(const fs::path& image) const {
-    std::vector<const Reference*> result;
+std::optional<std::uint32_t> ReferenceIndex::imageNumber(const fs::path& image) const {
     const std::uint32_t target = targetNumber(image);
-    if (target != none) {
-        result.reserve(byTarget_[target].size());
-        for (const std::uint32_t i : byTarget_[target])
-            result.push_back(&references_[i]);
-    }
+    if (target == none || target >= imageCount_)
+        return std::nullopt;
+    return target;
+}
+
+std::vector<const Reference*> ReferenceIndex::referencesTo(const fs::path& image) const {
+    const std::uint32_t target = targetNumber(image);
+    return target == none ? std::vector<const Reference*>{} : referencesTo(target);
+}
+
+std::vector<const Reference*> ReferenceIndex::referencesTo(std::uint32_t target) const {
+    std::vector<const Reference*> result;
+    if (target >= byTarget_.size())
+        return result;
+    result.reserve(byTarget_[target].size());
+    for (const std::uint32_t i : byTarget_[target])
+        result.push_back(&references_[i]);
     return result;
 }
 
@@ -1067,13 +1078,17 @@ std::vector<fs::path> ReferenceIndex::filesReferring(const std::vector<fs::path>
 
 std::vector<KeepReason> ReferenceIndex::reasonsToKeep(const fs::path& image,
                                                       TextFileAccess& access) const {
+    return reasonsToKeep(targetNumber(image), access);
+}
+
+std::vector<KeepReason> ReferenceIndex::reasonsToKeep(std::uint32_t target,
+                                                      TextFileAccess& access) const {
     std::vector<KeepReason> reasons;
     for (const auto& place : unreadable_)
         reasons.push_back(
             {KeepReason::Kind::unreadable, place.path,
              "could not be read (" + describe(place.error) + "), so it may refer to this image"});
-    const std::uint32_t target = targetNumber(image);
-    if (target == none)
+    if (target == none || target >= targets_.size())
         return reasons;
     if (target < imageCount_) {
         for (const std::uint32_t i : unresolvedByImage_[target]) {

@@ -169,6 +169,10 @@ class ReferenceIndex {
     std::filesystem::path targetOf(const Reference& reference) const;
 
     std::vector<const Reference*> referencesTo(const std::filesystem::path& image) const;
+    // The number of an image given to build (the first, for a path given twice), or absent.
+    // The lookups by number below spare a caller that asks of many images the path's hash.
+    std::optional<std::uint32_t> imageNumber(const std::filesystem::path& image) const;
+    std::vector<const Reference*> referencesTo(std::uint32_t image) const;
     std::vector<const UnresolvedReference*> unresolvedFor(const std::filesystem::path& image) const;
     // The files that refer to any of images, each once, in the order they were read.
     std::vector<std::filesystem::path>
@@ -178,6 +182,7 @@ class ReferenceIndex {
     // valid UTF-8 and writable, each reference in a recognised form with a known base.
     std::vector<KeepReason> reasonsToKeep(const std::filesystem::path& image,
                                           TextFileAccess& access) const;
+    std::vector<KeepReason> reasonsToKeep(std::uint32_t image, TextFileAccess& access) const;
 
     // What became of one file's rewrite.
     struct FileRewrite {

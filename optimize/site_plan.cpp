@@ -87,7 +87,7 @@ class Planner {
   public:
     Planner(const fs::path& root, const ReferenceIndex& index, TextFileAccess& access,
             FileManager& files)
-        : index_(index), access_(access), files_(files) {
+        : index_(index), access_(access), files_(files), workingFolder_(fs::current_path()) {
         plan_.root = normal(root);
         plan_.imagesFolder = plan_.root / "images";
         // Something at images that is not a real folder (a file, a link out of the site) is
@@ -103,21 +103,33 @@ class Planner {
     }
 
   private:
+    // A copy's absolute, normal path; the working folder is asked once, not once per copy.
+    fs::path absolute(const fs::path& copy) const {
+        return (copy.is_absolute() ? copy : workingFolder_ / copy).lexically_normal();
+    }
+
     GroupPlan planGroup(const DuplicateGroup& group) {
         GroupPlan g;
         g.copies.resize(group.copies.size());
+        std::vector<std::uint32_t>& numbers = imageNumbers_.emplace_back(group.copies.size(), noImage);
         std::optional<std::size_t> inImages, firstHeld;
         for (std::size_t i = 0; i < group.copies.size(); ++i) {
-            g.references += index_.referencesTo(group.copies[i]).size();
-            g.copies[i].reasons = index_.reasonsToKeep(group.copies[i], access_);
-            if (!inImages && imagesUsable_ && normal(group.copies[i]).parent_path() == plan_.imagesFolder)
+            const fs::path copy = absolute(group.copies[i]);
+            if (const auto number = index_.imageNumber(copy)) {
+                numbers[i] = *number;
+                g.references += index_.referencesTo(*number).size();
+                g.copies[i].reasons = index_.reasonsToKeep(*number, access_);
+            } else {
+                g.copies[i].reasons = index_.reasonsToKeep(copy, access_);
+            }
+            if (!inImages && imagesUsable_ && copy.parent_path() == plan_.imagesFolder)
                 inImages = i;
             if (!firstHeld && !g.copies[i].reasons.empty())
                 firstHeld = i;
         }
         std::optional<std::size_t> keptCopy = inImages ? inImages : firstHeld;
         if (keptCopy) {
-            g.kept = normal(group.copies[*keptCopy]);
+            g.kept = absolute(group.copies[*keptCopy]);
         } else if (!chooseImagesName(group, g)) {
             g.nameTaken = true;
         }
@@ -163,7 +175,7 @@ class Planner {
             const fs::path candidate = plan_.imagesFolder / name;
             if (!imagesUsable_ || !files_.exists(candidate)) {
                 g.kept = candidate;
-                g.placeFrom = normal(first);
+                g.placeFrom = absolute(first);
                 return true;
             }
             FileResult error;
@@ -178,14 +190,15 @@ class Planner {
     }
 
     void collectFileChanges(const std::vector<DuplicateGroup>& duplicates) {
-        std::unordered_map<std::string, std::size_t> slot;
+        // The index holds each referring file's path once, so its address names the file.
+        std::unordered_map<const fs::path*, std::size_t> slot;
         for (std::size_t gi = 0; gi < duplicates.size(); ++gi) {
             const GroupPlan& g = plan_.groups[gi];
             for (std::size_t i = 0; i < g.copies.size(); ++i) {
-                if (g.copies[i].fate != CopyPlan::Fate::removed)
+                if (g.copies[i].fate != CopyPlan::Fate::removed || imageNumbers_[gi][i] == noImage)
                     continue;
-                for (const Reference* ref : index_.referencesTo(duplicates[gi].copies[i])) {
-                    auto [at, added] = slot.emplace(ref->file.string(), plan_.files.size());
+                for (const Reference* ref : index_.referencesTo(imageNumbers_[gi][i])) {
+                    auto [at, added] = slot.emplace(&ref->file, plan_.files.size());
                     if (added)
                         plan_.files.push_back({ref->file, {}});
                     plan_.files[at->second].changes.push_back({ref, gi});
@@ -205,8 +218,11 @@ class Planner {
     TextFileAccess& access_;
     FileManager& files_;
     SitePlan plan_;
+    const fs::path workingFolder_;
     bool imagesUsable_ = false;
     std::set<std::string> claimed_; // names in images/ that earlier groups keep
+    static constexpr std::uint32_t noImage = 0xFFFFFFFF;
+    std::vector<std::vector<std::uint32_t>> imageNumbers_; // per group and copy, in the index
 };
 
 } // namespace
