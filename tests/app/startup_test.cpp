@@ -1,5 +1,7 @@
 // The window program's start: its command line, and the language it speaks. Run by CTest with
 // LANGUAGE=de, as a German desktop session sets it; every other case names its locale itself.
+#include "app/image_preview.hpp"
+#include "app/log_view.hpp"
 #include "app/main_window.hpp"
 #include "app/path_text.hpp"
 #include "app/start_options.hpp"
