@@ -2,6 +2,7 @@
 
 #include "app/path_text.hpp"
 
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -56,7 +57,11 @@ QMessageBox* makeSummarySheet(QWidget* window, const RunSummary& summary) {
     sheet->setInformativeText(RunSummaryText::counts(summary));
     // Qt's own Details button shows the list beneath the texts.
     sheet->setDetailedText(RunSummaryText::details(summary));
-    sheet->setDefaultButton(sheet->addButton(QMessageBox::Ok));
+    sheet->setDefaultButton(sheet->addButton(RunSummaryText::tr("OK"), QMessageBox::AcceptRole));
+    // Room for the counts on one line.
+    if (auto* grid = qobject_cast<QGridLayout*>(sheet->layout()))
+        grid->addItem(new QSpacerItem(480, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     return sheet;
 }
 

@@ -324,10 +324,7 @@ void TolvaneAppDelegate::selectImage() {
             configurePagesTable();
             pagesSorter_->setSourceModel(pagesDataSource_);
             QHeaderView* header = pagesTable_->horizontalHeader();
-            header->setSectionResizeMode(0, QHeaderView::Stretch);
-            header->setSectionResizeMode(1, QHeaderView::Interactive);
-            header->resizeSection(1, header->fontMetrics().horizontalAdvance(
-                                         tr("Kept as images/shapeimage_1.png")) + 24);
+            header->setSectionResizeMode(QHeaderView::Stretch);
         }
         // The first copy in the table's order is the current one: the preview always shows
         // the copy the table points at.
@@ -535,14 +532,12 @@ void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>
         imagesDataSource_ = new NSURLTableViewDataSource(images, imagesTable_, this);
         configureImagesTable();
         imagesSorter_->setSourceModel(imagesDataSource_);
+        // The numbers as wide as they need; the name and the kept file share the rest, so
+        // neither is cut before the other at any window width.
         QHeaderView* header = imagesTable_->horizontalHeader();
-        header->setSectionResizeMode(QHeaderView::Interactive);
+        header->setSectionResizeMode(QHeaderView::ResizeToContents);
         header->setSectionResizeMode(0, QHeaderView::Stretch);
-        // Number columns as wide as their headings; the name takes the rest.
-        for (int column = 1; column < imagesDataSource_->columnCount(); ++column)
-            header->resizeSection(column, header->sectionSizeHint(column));
-        header->resizeSection(5, header->fontMetrics().horizontalAdvance(
-                                     QStringLiteral("images/shapeimage_1.png")) + 16);
+        header->setSectionResizeMode(5, QHeaderView::Stretch);
     }
     filesRewritten_ = shown->filesRewritten;
 

@@ -205,6 +205,10 @@
         <source>Removed %1, saved %2; %3 rewritten; %4 stayed.</source>
         <translation>%1 entfernt, %2 eingespart; %3 neu geschrieben; %4 geblieben.</translation>
     </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
 </context>
 <context>
     <name>tolvane::TolvaneAppDelegate</name>
@@ -519,10 +523,6 @@
     <message>
         <source>tolvane-log.txt</source>
         <translation>tolvane-protokoll.txt</translation>
-    </message>
-    <message>
-        <source>Kept as images/shapeimage_1.png</source>
-        <translation>Behalten als images/shapeimage_1.png</translation>
     </message>
     <message>
         <source>This image cannot be shown: %1</source>
