@@ -171,8 +171,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
         titled(makeHeading(tr("&Duplicate images"), imagesTable, central), imagesTable,
                contentSplitter));
     contentSplitter->addWidget(copiesSplitter);
-    contentSplitter->setStretchFactor(0, 5);
-    contentSplitter->setStretchFactor(1, 4);
+    contentSplitter->setStretchFactor(0, 3);
+    contentSplitter->setStretchFactor(1, 2);
     contentSplitter->setChildrenCollapsible(false);
 
     logView = new LogView(central);

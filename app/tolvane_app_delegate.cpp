@@ -532,11 +532,10 @@ void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>
         imagesDataSource_ = new NSURLTableViewDataSource(images, imagesTable_, this);
         configureImagesTable();
         imagesSorter_->setSourceModel(imagesDataSource_);
-        // The numbers as wide as they need; the name and the kept file share the rest, so
-        // neither is cut before the other at any window width.
+        // Names and numbers as wide as they need, never cut; the kept file takes the rest, and
+        // a narrow window scrolls rather than cutting a name.
         QHeaderView* header = imagesTable_->horizontalHeader();
         header->setSectionResizeMode(QHeaderView::ResizeToContents);
-        header->setSectionResizeMode(0, QHeaderView::Stretch);
         header->setSectionResizeMode(5, QHeaderView::Stretch);
     }
     filesRewritten_ = shown->filesRewritten;

@@ -27,6 +27,14 @@ eval "$(xdotool getwindowgeometry --shell "$window")"
 geometry="${WIDTH}x${HEIGHT}+${X}+${Y}"
 import -window root -crop "$geometry" +repage docs/window.png
 
+# The same at 800 x 600, then back to the first size.
+xdotool windowsize --sync "$window" 800 600
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$window")"
+import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage docs/small.png
+xdotool windowsize --sync "$window" "${geometry%%x*}" "$(echo "$geometry" | sed 's/^[0-9]*x\([0-9]*\).*/\1/')"
+sleep 1
+
 # Optimize... (Alt+P), then "o" for Optimize on the confirmation sheet.
 xdotool windowfocus --sync "$window"
 xdotool key alt+p
@@ -35,14 +43,6 @@ import -window root -crop "$geometry" +repage docs/confirmation.png
 xdotool key o
 sleep 3
 import -window root -crop "$geometry" +repage docs/optimized.png
-# Closing the summary shows the re-scan's sheet; then the window at 800 x 600.
-xdotool key Return
-sleep 1
-xdotool key Return
-sleep 1
-xdotool windowsize --sync "$window" 800 600
-sleep 1
-eval "$(xdotool getwindowgeometry --shell "$window")"
-import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage docs/small.png
+
 echo "Screenshots written to docs/; the run's log:"
 cat "$work/console.log"
