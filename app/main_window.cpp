@@ -1,19 +1,23 @@
 #include "app/main_window.hpp"
 
+#include "app/image_preview.hpp"
+#include "app/log_view.hpp"
+
 #include <QAction>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
-#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeySequence>
+#include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QSettings>
 #include <QSplitter>
 #include <QTableView>
 #include <QUrl>
@@ -23,44 +27,15 @@
 
 namespace tolvane {
 
-ImagePreview::ImagePreview(QWidget* parent) : QLabel(parent) {
-    setAlignment(Qt::AlignCenter);
-    setMinimumSize(160, 120);
-    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    setFrameShape(QFrame::StyledPanel);
-    setBackgroundRole(QPalette::Base);
-    setAutoFillBackground(true);
-}
-
-void ImagePreview::showPicture(const QPixmap& picture, const QString& placeholder) {
-    picture_ = picture;
-    if (picture_.isNull()) {
-        clear();
-        setText(placeholder);
-        return;
-    }
-    rescale();
-}
-
-void ImagePreview::resizeEvent(QResizeEvent* event) {
-    QLabel::resizeEvent(event);
-    if (!picture_.isNull())
-        rescale();
-}
-
-void ImagePreview::rescale() {
-    const QSize room = contentsRect().size() - QSize(16, 16);
-    const QSize limit = picture_.size() * 4;
-    const QSize target = picture_.size().scaled(room.boundedTo(limit), Qt::KeepAspectRatio);
-    if (target.isEmpty())
-        return;
-    // Small pictures are enlarged pixel by pixel so their details stay visible.
-    const bool enlarging = target.width() > picture_.width();
-    setPixmap(picture_.scaled(target, Qt::KeepAspectRatio,
-                              enlarging ? Qt::FastTransformation : Qt::SmoothTransformation));
+std::unique_ptr<QSettings> openSettings() {
+    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                       QStringLiteral("tolvane"), QStringLiteral("tolvane"));
 }
 
 namespace {
+
+const QSize preferredSize(1120, 740);
+const QSize smallestSize(720, 480);
 
 QTableView* makeTable(QWidget* parent, const QString& name) {
     auto* table = new QTableView(parent);
@@ -71,10 +46,14 @@ QTableView* makeTable(QWidget* parent, const QString& name) {
     table->setAlternatingRowColors(true);
     table->setWordWrap(false);
     table->setTextElideMode(Qt::ElideMiddle);
+    // Tab moves on to the next control; the arrow keys move within the table.
+    table->setTabKeyNavigation(false);
+    table->setSortingEnabled(false); // the controller turns it on with its models
     table->verticalHeader()->setVisible(false);
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 8);
     table->horizontalHeader()->setHighlightSections(false);
     table->horizontalHeader()->setStretchLastSection(false);
+    table->horizontalHeader()->setSortIndicatorShown(true);
     return table;
 }
 
@@ -87,15 +66,34 @@ QLabel* makeHeading(const QString& text, QWidget* buddy, QWidget* parent) {
     return label;
 }
 
-QWidget* titled(const QString& title, QWidget* content, QWidget* parent) {
+QWidget* titled(QLabel* heading, QWidget* content, QWidget* parent, QWidget* below = nullptr) {
     auto* box = new QWidget(parent);
     auto* layout = new QVBoxLayout(box);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(4);
-    layout->addWidget(makeHeading(title, content, box));
+    heading->setParent(box);
+    layout->addWidget(heading);
     content->setParent(box);
     layout->addWidget(content, 1);
+    if (below) {
+        below->setParent(box);
+        layout->addWidget(below);
+    }
     return box;
+}
+
+QPushButton* makeButton(const QString& text, const char* name, QWidget* parent) {
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    return button;
+}
+
+QAction* makeAction(QMenu* menu, const QString& text, const char* name,
+                    const QKeySequence& shortcut = {}) {
+    QAction* action = menu->addAction(text);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setShortcut(shortcut);
+    return action;
 }
 
 } // namespace
@@ -110,19 +108,22 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     layout->setContentsMargins(10, 8, 10, 8);
     layout->setSpacing(8);
 
-    // Top row: the two actions and the site on display.
+    // Top row: the actions and the site on display.
     auto* top = new QHBoxLayout;
-    openWebsiteButton = new QPushButton(tr("Open Website..."), central);
-    openWebsiteButton->setObjectName("openWebsiteButton");
-    optimizeButton = new QPushButton(tr("Optimize..."), central);
-    optimizeButton->setObjectName("optimizeButton");
+    openWebsiteButton = makeButton(tr("&Open Website..."), "openWebsiteButton", central);
+    optimizeButton = makeButton(tr("O&ptimize..."), "optimizeButton", central);
     optimizeButton->setEnabled(false);
+    previewButton = makeButton(tr("Pre&view Changes..."), "previewButton", central);
+    previewButton->setEnabled(false);
+    cancelButton = makeButton(tr("&Cancel"), "cancelButton", central);
+    cancelButton->setEnabled(false);
+    cancelButton->setToolTip(tr("Stops the scan or the optimization (Esc)"));
     siteLabel = new QLabel(central);
     siteLabel->setObjectName("siteLabel");
     siteLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     siteLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    top->addWidget(openWebsiteButton);
-    top->addWidget(optimizeButton);
+    for (QPushButton* button : {openWebsiteButton, optimizeButton, previewButton, cancelButton})
+        top->addWidget(button);
     top->addSpacing(12);
     top->addWidget(siteLabel, 1);
     layout->addLayout(top);
@@ -137,49 +138,69 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     // Images on the left; the copies of the selected one and its preview on the right.
     imagesTable = makeTable(central, "imagesTable");
     pagesTable = makeTable(central, "pagesTable");
+    pagesTable->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    pagesTable->setContextMenuPolicy(Qt::ActionsContextMenu);
+    copyDetails = new QLabel(central);
+    copyDetails->setObjectName("copyDetails");
+    copyDetails->setWordWrap(true);
+    copyDetails->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    copyDetails->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     preview = new ImagePreview(central);
     preview->setObjectName("preview");
     previewCaption = new QLabel(central);
     previewCaption->setObjectName("previewCaption");
     previewCaption->setAlignment(Qt::AlignHCenter);
+    previewCaption->setWordWrap(true);
     previewCaption->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    previewCaption->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
-    auto* previewBox = new QWidget(central);
-    auto* previewLayout = new QVBoxLayout(previewBox);
-    previewLayout->setContentsMargins(0, 0, 0, 0);
-    previewLayout->setSpacing(4);
-    previewLayout->addWidget(makeHeading(tr("Preview"), preview, previewBox));
-    previewLayout->addWidget(preview, 1);
-    previewLayout->addWidget(previewCaption);
+    copiesSplitter = new QSplitter(Qt::Vertical, central);
+    copiesSplitter->setObjectName("copiesSplitter");
+    copiesSplitter->addWidget(titled(makeHeading(tr("Cop&ies of the selected image"), pagesTable,
+                                                 central),
+                                     pagesTable, copiesSplitter, copyDetails));
+    copiesSplitter->addWidget(titled(makeHeading(tr("Preview"), preview, central), preview,
+                                     copiesSplitter, previewCaption));
+    copiesSplitter->setStretchFactor(0, 1);
+    copiesSplitter->setStretchFactor(1, 1);
+    copiesSplitter->setChildrenCollapsible(false);
 
-    auto* right = new QSplitter(Qt::Vertical, central);
-    right->addWidget(titled(tr("Copies of the selected image"), pagesTable, right));
-    right->addWidget(previewBox);
-    right->setStretchFactor(0, 1);
-    right->setStretchFactor(1, 1);
-    right->setChildrenCollapsible(false);
+    contentSplitter = new QSplitter(Qt::Horizontal, central);
+    contentSplitter->setObjectName("contentSplitter");
+    contentSplitter->addWidget(
+        titled(makeHeading(tr("&Duplicate images"), imagesTable, central), imagesTable,
+               contentSplitter));
+    contentSplitter->addWidget(copiesSplitter);
+    contentSplitter->setStretchFactor(0, 3);
+    contentSplitter->setStretchFactor(1, 2);
+    contentSplitter->setChildrenCollapsible(false);
 
-    auto* content = new QSplitter(Qt::Horizontal, central);
-    content->addWidget(titled(tr("Duplicate images"), imagesTable, content));
-    content->addWidget(right);
-    content->setStretchFactor(0, 5);
-    content->setStretchFactor(1, 6);
-    content->setChildrenCollapsible(false);
-
-    logView = new QPlainTextEdit(central);
+    logView = new LogView(central);
     logView->setObjectName("logView");
-    logView->setReadOnly(true);
-    logView->setLineWrapMode(QPlainTextEdit::NoWrap);
-    logView->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    logView->setPlaceholderText(tr("The actions of an optimization are listed here."));
+    logView->setPlaceholderText(tr("The actions of each scan and optimization are listed here."));
+    saveLogButton = makeButton(tr("&Save Log..."), "saveLogButton", central);
+    clearLogButton = makeButton(tr("Clea&r Log"), "clearLogButton", central);
+    auto* logBox = new QWidget(central);
+    auto* logLayout = new QVBoxLayout(logBox);
+    logLayout->setContentsMargins(0, 0, 0, 0);
+    logLayout->setSpacing(4);
+    auto* logHeader = new QHBoxLayout;
+    logHeader->addWidget(makeHeading(tr("Action lo&g"), logView, logBox));
+    logHeader->addStretch(1);
+    logHeader->addWidget(saveLogButton);
+    logHeader->addWidget(clearLogButton);
+    logLayout->addLayout(logHeader);
+    logView->setParent(logBox);
+    logLayout->addWidget(logView, 1);
 
-    auto* outer = new QSplitter(Qt::Vertical, central);
-    outer->addWidget(content);
-    outer->addWidget(titled(tr("Action log"), logView, outer));
-    outer->setStretchFactor(0, 3);
-    outer->setStretchFactor(1, 1);
-    outer->setChildrenCollapsible(false);
-    layout->addWidget(outer, 1);
+    logSplitter = new QSplitter(Qt::Vertical, central);
+    logSplitter->setObjectName("logSplitter");
+    logSplitter->addWidget(contentSplitter);
+    logSplitter->addWidget(logBox);
+    logSplitter->setStretchFactor(0, 3);
+    logSplitter->setStretchFactor(1, 1);
+    logSplitter->setChildrenCollapsible(false);
+    layout->addWidget(logSplitter, 1);
 
     // Bottom row: what the program is doing, and how far it got.
     auto* bottom = new QHBoxLayout;
@@ -192,28 +213,92 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     progressIndicator->setValue(0);
     progressIndicator->setTextVisible(false);
     bottom->addWidget(statusLabel, 1);
-    bottom->addWidget(progressIndicator, 2);
+    bottom->addWidget(progressIndicator, 1);
     layout->addLayout(bottom);
 
     setCentralWidget(central);
 
     QMenu* file = menuBar()->addMenu(tr("&File"));
-    openAction = file->addAction(tr("&Open Website..."));
-    openAction->setObjectName("openAction");
-    openAction->setShortcut(QKeySequence::Open);
-    optimizeAction = file->addAction(tr("O&ptimize..."));
-    optimizeAction->setObjectName("optimizeAction");
+    openAction = makeAction(file, tr("&Open Website..."), "openAction", QKeySequence::Open);
+    rescanAction = makeAction(file, tr("&Scan Again"), "rescanAction", Qt::Key_F5);
+    rescanAction->setEnabled(false);
+    file->addSeparator();
+    optimizeAction = makeAction(file, tr("O&ptimize..."), "optimizeAction");
     optimizeAction->setEnabled(false);
-    undoAction = file->addAction(tr("&Undo Last Optimization"));
-    undoAction->setObjectName("undoAction");
+    previewAction = makeAction(file, tr("Pre&view Changes..."), "previewAction");
+    previewAction->setEnabled(false);
+    cancelAction = makeAction(file, tr("&Cancel"), "cancelAction", Qt::Key_Escape);
+    cancelAction->setEnabled(false);
+    undoAction = makeAction(file, tr("&Undo Last Optimization"), "undoAction");
     undoAction->setEnabled(false);
     file->addSeparator();
-    quitAction = file->addAction(tr("&Quit"));
-    quitAction->setObjectName("quitAction");
-    quitAction->setShortcut(QKeySequence::Quit);
+    quitAction = makeAction(file, tr("&Quit"), "quitAction", QKeySequence::Quit);
     quitAction->setMenuRole(QAction::QuitRole);
 
-    resize(1120, 740);
+    QMenu* log = menuBar()->addMenu(tr("&Log"));
+    saveLogAction = makeAction(log, tr("&Save Log..."), "saveLogAction", QKeySequence::Save);
+    clearLogAction = makeAction(log, tr("&Clear Log"), "clearLogAction");
+
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
+    aboutAction = makeAction(help, tr("&About Tolvane"), "aboutAction");
+    aboutAction->setMenuRole(QAction::AboutRole);
+
+    openCopyAction = new QAction(tr("&Open"), pagesTable);
+    openCopyAction->setObjectName("openCopyAction");
+    openCopyFolderAction = new QAction(tr("Open Containing &Folder"), pagesTable);
+    openCopyFolderAction->setObjectName("openCopyFolderAction");
+    copyPathAction = new QAction(tr("&Copy Path"), pagesTable);
+    copyPathAction->setObjectName("copyPathAction");
+    copyPathAction->setShortcut(QKeySequence::Copy);
+    copyPathAction->setShortcutContext(Qt::WidgetShortcut);
+    pagesTable->addActions({openCopyAction, openCopyFolderAction, copyPathAction});
+
+    // Tab walks the controls in reading order: the buttons, both tables, the preview, the log.
+    QWidget* order[] = {openWebsiteButton, optimizeButton, previewButton, cancelButton,
+                        imagesTable,       pagesTable,     preview,       logView,
+                        saveLogButton,     clearLogButton};
+    for (std::size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+
+    restoreLayout();
+}
+
+void MainWindow::restoreLayout() {
+    const auto settings = openSettings();
+    const QByteArray geometry = settings->value("window/geometry").toByteArray();
+    if (geometry.isEmpty() || !restoreGeometry(geometry))
+        resize(preferredSize);
+    contentSplitter->restoreState(settings->value("window/contentSplitter").toByteArray());
+    copiesSplitter->restoreState(settings->value("window/copiesSplitter").toByteArray());
+    logSplitter->restoreState(settings->value("window/logSplitter").toByteArray());
+    fitToScreen();
+}
+
+void MainWindow::saveLayout() const {
+    const auto settings = openSettings();
+    settings->setValue("window/geometry", saveGeometry());
+    settings->setValue("window/contentSplitter", contentSplitter->saveState());
+    settings->setValue("window/copiesSplitter", copiesSplitter->saveState());
+    settings->setValue("window/logSplitter", logSplitter->saveState());
+}
+
+void MainWindow::fitToScreen() {
+    const QScreen* where = screen();
+    if (!where)
+        return;
+    const QRect available = where->availableGeometry();
+    // Room for the window manager's frame: the frame is not known before the window is shown.
+    const QSize room = (available.size() - QSize(16, 48)).expandedTo(QSize(200, 150));
+    setMinimumSize(smallestSize.boundedTo(room));
+    resize(size().boundedTo(room));
+    QRect frame = frameGeometry();
+    if (!available.contains(frame)) {
+        frame.moveLeft(std::clamp(frame.left(), available.left(),
+                                  std::max(available.left(), available.right() - frame.width())));
+        frame.moveTop(std::clamp(frame.top(), available.top(),
+                                 std::max(available.top(), available.bottom() - frame.height())));
+        move(frame.topLeft());
+    }
 }
 
 QString MainWindow::droppedFolder(const QMimeData* mime) const {
@@ -238,17 +323,14 @@ void MainWindow::dropEvent(QDropEvent* event) {
     emit folderDropped(folder);
 }
 
-} // namespace tolvane
-
-namespace tolvane {
-
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (closable_) {
-        QMainWindow::closeEvent(event);
+    if (!closable_) {
+        event->ignore();
+        emit closeRequested();
         return;
     }
-    event->ignore();
-    emit closeRefused();
+    saveLayout();
+    QMainWindow::closeEvent(event);
 }
 
 } // namespace tolvane

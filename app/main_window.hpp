@@ -1,35 +1,26 @@
 #pragma once
 
-#include <QLabel>
 #include <QMainWindow>
-#include <QPixmap>
+
+#include <memory>
 
 class QAction;
+class QLabel;
 class QMimeData;
-class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
+class QSettings;
+class QSplitter;
 class QTableView;
 
 namespace tolvane {
 
-// Shows one picture scaled to fit, never larger than four times its size, crisp when enlarged.
-class ImagePreview : public QLabel {
-    Q_OBJECT
+class ImagePreview;
+class LogView;
 
-  public:
-    explicit ImagePreview(QWidget* parent = nullptr);
-    // Shows the picture, or placeholder when the picture is null.
-    void showPicture(const QPixmap& picture, const QString& placeholder);
-    const QPixmap& picture() const { return picture_; }
-
-  protected:
-    void resizeEvent(QResizeEvent* event) override;
-
-  private:
-    void rescale();
-    QPixmap picture_;
-};
+// The window's remembered state (size, splitters, last folder): Tolvane's settings file under
+// the user's configuration folder.
+std::unique_ptr<QSettings> openSettings();
 
 // The main window and its controls. It knows nothing of websites: the controller connects the
 // controls and decides what they do. A folder dropped on it is handed on as folderDropped.
@@ -41,28 +32,51 @@ class MainWindow : public QMainWindow {
 
     QPushButton* openWebsiteButton = nullptr;
     QPushButton* optimizeButton = nullptr;
+    QPushButton* previewButton = nullptr;
+    QPushButton* cancelButton = nullptr;
+    QPushButton* saveLogButton = nullptr;
+    QPushButton* clearLogButton = nullptr;
     QAction* openAction = nullptr;
+    QAction* rescanAction = nullptr;
     QAction* optimizeAction = nullptr;
+    QAction* previewAction = nullptr;
+    QAction* cancelAction = nullptr;
     QAction* undoAction = nullptr;
     QAction* quitAction = nullptr;
+    QAction* saveLogAction = nullptr;
+    QAction* clearLogAction = nullptr;
+    QAction* aboutAction = nullptr;
+    // On the selected copies: the copies table's context menu.
+    QAction* openCopyAction = nullptr;
+    QAction* openCopyFolderAction = nullptr;
+    QAction* copyPathAction = nullptr;
     QLabel* siteLabel = nullptr;
     QLabel* summaryLabel = nullptr;
     QTableView* imagesTable = nullptr;
     QTableView* pagesTable = nullptr;
+    QLabel* copyDetails = nullptr; // the full fate and reasons of the current copy
     ImagePreview* preview = nullptr;
     QLabel* previewCaption = nullptr;
-    QPlainTextEdit* logView = nullptr;
+    LogView* logView = nullptr;
     QProgressBar* progressIndicator = nullptr;
     QLabel* statusLabel = nullptr;
+    QSplitter* contentSplitter = nullptr;
+    QSplitter* copiesSplitter = nullptr;
+    QSplitter* logSplitter = nullptr;
 
     // Whether a dropped folder would be taken now.
     void setAcceptsFolders(bool accepts) { acceptsFolders_ = accepts; }
-    // Whether the window may close now (not while a run changes the site).
+    // Whether the window may close now; when not, a close asks the controller (closeRequested).
     void setClosable(bool closable) { closable_ = closable; }
+    // Size and splitters as last left, kept within the screen the window opens on.
+    void restoreLayout();
+    void saveLayout() const;
+    // Makes the window fit the available part of its screen, moving it inside if needed.
+    void fitToScreen();
 
   signals:
     void folderDropped(const QString& folder);
-    void closeRefused();
+    void closeRequested();
 
   protected:
     void dragEnterEvent(QDragEnterEvent* event) override;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/run_summary.hpp"
 #include "app/tolvane_app_delegate.hpp"
 
 #include <QMetaType>
@@ -22,6 +23,8 @@ class RunChannel : public QObject {
     void progressStepped();
     void progressStopped();
     void runCompleted();
+    // What the run did, before the re-scan's result.
+    void summarized(const tolvane::RunSummary& summary);
     void rescanned(const std::shared_ptr<const tolvane::ScanDisplay>& shown);
     void ended(bool completed);
 };

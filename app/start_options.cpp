@@ -9,7 +9,6 @@ StartOptions::StartOptions() : open_("open", "Open the website folder DIR at sta
     parser_.addVersionOption();
     parser_.addPositionalArgument("folder", "The root folder of a website to open at start.",
                                   "[folder]");
-    open_.setFlags(QCommandLineOption::HiddenFromHelp);
     parser_.addOption(open_);
 }
 

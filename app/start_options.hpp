@@ -8,8 +8,8 @@
 namespace tolvane {
 
 // The window program's command line: --help, --version, and an optional website folder that is
-// opened at start (a file manager's "Open with" passes it; the hidden --open DIR does the same
-// for the screenshot script). Its texts stay English: the manual page is made from them.
+// opened at start (a file manager's "Open with" passes it; --open DIR does the same). Its
+// texts stay English: the manual page is made from them.
 class StartOptions {
   public:
     StartOptions();

@@ -1,7 +1,10 @@
 #include "app/tolvane_app_delegate.hpp"
 
+#include "app/image_preview.hpp"
+#include "app/log_view.hpp"
 #include "app/main_window.hpp"
 #include "app/path_text.hpp"
+#include "app/plan_text.hpp"
 #include "app/run_channel.hpp"
 #include "optimize/page_rewrite.hpp"
 #include "optimize/run.hpp"
@@ -12,20 +15,25 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QClipboard>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFont>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QHeaderView>
-#include <QImageReader>
-#include <QLabel>
 #include <QItemSelectionModel>
+#include <QLabel>
+#include <QLocale>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
+#include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QThread>
 #include <QUrl>
@@ -33,8 +41,22 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <set>
+
+#ifndef TOLVANE_VERSION
+#define TOLVANE_VERSION "0"
+#endif
+#ifndef TOLVANE_LICENSE
+#define TOLVANE_LICENSE "LicenseRef-proprietary"
+#endif
 
 namespace tolvane {
+
+// A scan off the window's thread: its counters, and whether it has reached the references.
+struct TolvaneAppDelegate::ScanJob {
+    ScanProgress progress;
+    std::atomic<bool> findingReferences{false};
+};
 
 namespace {
 
@@ -61,6 +83,8 @@ std::optional<ErrorText> errorText(const std::optional<FileError>& error) {
 std::string localize(std::string_view english) {
     return TolvaneAppDelegate::tr(std::string(english).c_str()).toStdString();
 }
+
+QString nowText() { return QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat); }
 
 // Turns the calls of a run into the channel's signals.
 class ChannelReporter : public RunReporter {
@@ -117,8 +141,19 @@ QMessageBox* makeSheet(QWidget* window, const QString& text, const QString& info
     return alert;
 }
 
-std::uint64_t savingOf(const DuplicateGroup& group) {
-    return group.copies.size() > 1 ? (group.copies.size() - 1) * group.size : 0;
+// A question with two answers; Escape and the default are the safe one.
+QMessageBox* makeQuestion(QWidget* window, const QString& text, const QString& informativeText,
+                          const QString& yes, const QString& no, QPushButton** yesButton) {
+    QMessageBox* alert = makeSheet(window, text, informativeText);
+    *yesButton = alert->addButton(yes, QMessageBox::AcceptRole);
+    QPushButton* noButton = alert->addButton(no, QMessageBox::RejectRole);
+    alert->setDefaultButton(noButton);
+    alert->setEscapeButton(noButton);
+    return alert;
+}
+
+QString counted(std::size_t n, const QString& one, const QString& many) {
+    return n == 1 ? one : many.arg(n);
 }
 
 } // namespace
@@ -130,7 +165,9 @@ ScanDisplay withReferences(ScanResult scan) {
         DiskTextFileAccess disk;
         WritabilityOnce access(disk);
         RealFileManager files;
-        shown.groups = planSite(scan.root, scan.duplicates, index, access, files).groups;
+        SitePlan plan = planSite(scan.root, scan.duplicates, index, access, files);
+        shown.groups = std::move(plan.groups);
+        shown.filesRewritten = plan.files.size();
     }
     shown.scan = std::move(scan);
     return shown;
@@ -139,118 +176,277 @@ ScanDisplay withReferences(ScanResult scan) {
 TolvaneAppDelegate::TolvaneAppDelegate(QObject* parent) : QObject(parent) {
     qRegisterMetaType<std::optional<ErrorText>>();
     qRegisterMetaType<std::shared_ptr<const ScanDisplay>>();
+    qRegisterMetaType<RunSummary>();
     makeFileManager_ = [] { return std::make_unique<RealFileManager>(); };
 
     window_ = new MainWindow;
     window_->setAttribute(Qt::WA_DeleteOnClose, false);
     imagesTable_ = window_->imagesTable;
     pagesTable_ = window_->pagesTable;
-    openWebsiteButton = window_->openWebsiteButton;
-    optimizeButton = window_->optimizeButton;
-    progressIndicator = window_->progressIndicator;
+    openWebsiteButton_ = window_->openWebsiteButton;
+    optimizeButton_ = window_->optimizeButton;
+    progressIndicator_ = window_->progressIndicator;
 
-    connect(openWebsiteButton, &QPushButton::clicked, this, &TolvaneAppDelegate::openWebsite);
-    connect(window_->openAction, &QAction::triggered, this, &TolvaneAppDelegate::openWebsite);
-    connect(optimizeButton, &QPushButton::clicked, this, &TolvaneAppDelegate::saveWebsite);
-    connect(window_->optimizeAction, &QAction::triggered, this, &TolvaneAppDelegate::saveWebsite);
-    connect(window_->undoAction, &QAction::triggered, this,
-            &TolvaneAppDelegate::undoLastOptimization);
-    connect(window_->quitAction, &QAction::triggered, window_, &QWidget::close);
-    connect(window_, &MainWindow::folderDropped, this, &TolvaneAppDelegate::openFolder);
-    connect(window_, &MainWindow::closeRefused, this, [this] {
-        window_->statusLabel->setText(tr("Tolvane can close when the optimization has finished."));
+    // Both tables sort through a proxy, by the numbers behind counts and sizes; unsorted, they
+    // keep the order of the scan.
+    const auto sorter = [this](QTableView* table) {
+        auto* proxy = new QSortFilterProxyModel(this);
+        proxy->setSortRole(SortRole);
+        proxy->setSortCaseSensitivity(Qt::CaseInsensitive);
+        proxy->setSortLocaleAware(true);
+        table->setModel(proxy);
+        table->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+        table->setSortingEnabled(true);
+        return proxy;
+    };
+    imagesSorter_ = sorter(imagesTable_);
+    pagesSorter_ = sorter(pagesTable_);
+    connect(imagesTable_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+        if (!displaying_)
+            selectImage();
+    });
+    connect(pagesTable_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &TolvaneAppDelegate::showCopy);
+    connect(pagesTable_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TolvaneAppDelegate::updateControls);
+
+    MainWindow* w = window_;
+    connect(openWebsiteButton_, &QPushButton::clicked, this, &TolvaneAppDelegate::openWebsite);
+    connect(w->openAction, &QAction::triggered, this, &TolvaneAppDelegate::openWebsite);
+    connect(w->rescanAction, &QAction::triggered, this, &TolvaneAppDelegate::rescan);
+    connect(optimizeButton_, &QPushButton::clicked, this, &TolvaneAppDelegate::saveWebsite);
+    connect(w->optimizeAction, &QAction::triggered, this, &TolvaneAppDelegate::saveWebsite);
+    connect(w->previewButton, &QPushButton::clicked, this, &TolvaneAppDelegate::previewChanges);
+    connect(w->previewAction, &QAction::triggered, this, &TolvaneAppDelegate::previewChanges);
+    connect(w->cancelButton, &QPushButton::clicked, this, &TolvaneAppDelegate::cancel);
+    connect(w->cancelAction, &QAction::triggered, this, &TolvaneAppDelegate::cancel);
+    connect(w->undoAction, &QAction::triggered, this, &TolvaneAppDelegate::undoLastOptimization);
+    connect(w->quitAction, &QAction::triggered, w, &QWidget::close);
+    connect(w->clearLogButton, &QPushButton::clicked, this, &TolvaneAppDelegate::clearLog);
+    connect(w->clearLogAction, &QAction::triggered, this, &TolvaneAppDelegate::clearLog);
+    const auto askSaveLog = [this] {
+        const auto settings = openSettings();
+        const QString start = settings->value("lastLogFolder", QDir::homePath()).toString();
+        auto* dialog = new QFileDialog(window_, tr("Save Log"), start,
+                                       tr("Text files (*.txt *.log);;All files (*)"));
+        dialog->setObjectName("saveLogDialog");
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->setOption(QFileDialog::DontUseNativeDialog);
+        dialog->setAcceptMode(QFileDialog::AcceptSave);
+        dialog->setDefaultSuffix(QStringLiteral("txt"));
+        dialog->selectFile(tr("tolvane-log.txt"));
+        dialog->setWindowModality(Qt::WindowModal);
+        connect(dialog, &QFileDialog::fileSelected, this, [this](const QString& path) {
+            openSettings()->setValue("lastLogFolder", QFileInfo(path).absolutePath());
+            saveLog(path);
+        });
+        dialog->open();
+    };
+    connect(w->saveLogButton, &QPushButton::clicked, this, askSaveLog);
+    connect(w->saveLogAction, &QAction::triggered, this, askSaveLog);
+    connect(w->aboutAction, &QAction::triggered, this, &TolvaneAppDelegate::showAbout);
+    connect(w, &MainWindow::folderDropped, this, &TolvaneAppDelegate::openFolder);
+    connect(w, &MainWindow::closeRequested, this, &TolvaneAppDelegate::askToClose);
+
+    connect(w->openCopyAction, &QAction::triggered, this, [this] {
+        for (const QString& path : pathsOfSelectedCopies())
+            QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    });
+    connect(w->openCopyFolderAction, &QAction::triggered, this, [this] {
+        QStringList folders;
+        for (const QString& path : pathsOfSelectedCopies())
+            if (const QString folder = QFileInfo(path).absolutePath(); !folders.contains(folder))
+                folders << folder;
+        for (const QString& folder : folders)
+            QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    });
+    connect(w->copyPathAction, &QAction::triggered, this, [this] {
+        const QStringList paths = pathsOfSelectedCopies();
+        if (!paths.isEmpty())
+            QGuiApplication::clipboard()->setText(paths.join(QLatin1Char('\n')));
     });
 
     scanTicker_.setInterval(100);
     connect(&scanTicker_, &QTimer::timeout, this, &TolvaneAppDelegate::showScanProgress);
-    showPreview(nullptr);
+    showCopy();
     updateControls();
 }
 
 TolvaneAppDelegate::~TolvaneAppDelegate() {
-    if (scanProgress_)
-        scanProgress_->cancel = true;
-    for (QThread* thread : {scanThread_, runThread_}) {
-        if (thread) {
-            thread->wait();
-            delete thread;
-        }
+    for (auto& [thread, job] : scanThreads_) {
+        job->progress.cancel = true;
+        thread->wait();
+        delete thread;
+    }
+    if (runCancel_ && busy_ == Busy::Previewing)
+        *runCancel_ = true;
+    if (runThread_) {
+        runThread_->wait();
+        delete runThread_;
     }
     delete window_;
 }
 
 void TolvaneAppDelegate::applicationDidFinishLaunching() {
-    logOfActions.clear();
-    logOfActions.reserve(10);
+    logOfActions_.clear();
+    logOfActions_.reserve(10);
 }
 
 // ---- Scan and display ------------------------------------------------------------------------
 
 int TolvaneAppDelegate::selectedRow() const {
-    if (!imagesTable_->selectionModel())
-        return -1;
     const QModelIndexList rows = imagesTable_->selectionModel()->selectedRows();
-    return rows.isEmpty() ? -1 : rows.constFirst().row();
+    if (rows.isEmpty())
+        return -1;
+    return imagesSorter_->mapToSource(rows.constFirst()).row();
+}
+
+const GroupPlan* TolvaneAppDelegate::planOf(int group) const {
+    return group >= 0 && group < static_cast<int>(groupPlans_.size()) ? &groupPlans_[group]
+                                                                      : nullptr;
 }
 
 void TolvaneAppDelegate::selectImage() {
     const int index = selectedRow();
-    if (index < 0) {
-        pagesGroup_ = -1;
-        if (pagesDataSource)
-            pagesDataSource->removeAllRows();
-        showPreview(nullptr);
-        return;
-    }
-    const DuplicateGroup* group =
-        duplicates && index < static_cast<int>(duplicates->size()) ? &(*duplicates)[index] : nullptr;
+    const DuplicateGroup* group = index >= 0 && duplicates_ &&
+                                          index < static_cast<int>(duplicates_->size())
+                                      ? &(*duplicates_)[index]
+                                      : nullptr;
     pagesGroup_ = group ? index : -1;
+    if (pagesDataSource_)
+        pagesDataSource_->removeAllRows();
     if (group) {
         const QVariantList copies = urlsOf(group->copies);
-        if (pagesDataSource) {
-            pagesDataSource->removeAllRows();
-            pagesDataSource->addAllRows(copies);
+        if (pagesDataSource_) {
+            pagesDataSource_->addAllRows(copies);
         } else {
-            pagesDataSource = new NSURLTableViewDataSource(copies, pagesTable_, this);
+            pagesDataSource_ = new NSURLTableViewDataSource(copies, pagesTable_, this);
             configurePagesTable();
-            pagesTable_->setModel(pagesDataSource);
-            pagesTable_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-            pagesTable_->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+            pagesSorter_->setSourceModel(pagesDataSource_);
+            QHeaderView* header = pagesTable_->horizontalHeader();
+            header->setSectionResizeMode(QHeaderView::Stretch);
         }
-    } else if (pagesDataSource) {
-        pagesDataSource->removeAllRows();
+        // The first copy in the table's order is the current one: the preview always shows
+        // the copy the table points at.
+        pagesTable_->setCurrentIndex(pagesSorter_->index(0, 0));
     }
-    pagesTable_->setModel(pagesDataSource);
-    showPreview(group);
+    showCopy();
+    updateControls();
+}
+
+int TolvaneAppDelegate::currentCopy() const {
+    const QModelIndex current = pagesTable_->selectionModel()->currentIndex();
+    if (!current.isValid())
+        return -1;
+    return pagesSorter_->mapToSource(current).row();
+}
+
+std::vector<std::size_t> TolvaneAppDelegate::selectedCopies() const {
+    std::vector<std::size_t> rows;
+    for (const QModelIndex& index : pagesTable_->selectionModel()->selectedRows())
+        rows.push_back(static_cast<std::size_t>(pagesSorter_->mapToSource(index).row()));
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+QStringList TolvaneAppDelegate::pathsOfSelectedCopies() const {
+    QStringList paths;
+    if (pagesGroup_ < 0 || !duplicates_)
+        return paths;
+    const DuplicateGroup& group = (*duplicates_)[pagesGroup_];
+    for (const std::size_t row : selectedCopies())
+        if (row < group.copies.size())
+            paths << toQString(group.copies[row]);
+    return paths;
+}
+
+// The preview and the details line follow the current copy of the copies table.
+void TolvaneAppDelegate::showCopy() {
+    const int copy = currentCopy();
+    const DuplicateGroup* group = pagesGroup_ >= 0 && duplicates_ ? &(*duplicates_)[pagesGroup_]
+                                                                  : nullptr;
+    if (!group || copy < 0 || copy >= static_cast<int>(group->copies.size())) {
+        window_->preview->showText(tr("Select an image to see it here."));
+        window_->previewCaption->clear();
+        window_->copyDetails->clear();
+        return;
+    }
+    const GroupPlan* plan = planOf(pagesGroup_);
+    const auto index = static_cast<std::size_t>(copy);
+    const QString path = toQString(group->copies[index]);
+    QString details = relativeText(group->copies[index], shownRoot_) + QStringLiteral(": ") +
+                      PlanText::fate(*group, plan, index, shownRoot_);
+    if (const QString reasons = PlanText::reasons(plan, index, shownRoot_); !reasons.isEmpty())
+        details += QStringLiteral("\n") + reasons;
+    window_->copyDetails->setText(details);
+
+    const PreviewImage read = readPreviewImage(path);
+    if (read.image.isNull())
+        window_->preview->showText(tr("This image cannot be shown: %1").arg(read.error));
+    else
+        window_->preview->showPicture(read.image);
+    QString caption = toQString(group->name);
+    if (read.fullSize.isValid())
+        caption += tr(", %1 × %2 pixels").arg(read.fullSize.width()).arg(read.fullSize.height());
+    caption += tr(", %1 each").arg(sizeText(group->size));
+    window_->previewCaption->setText(caption);
+}
+
+void TolvaneAppDelegate::beginLogSection(const QString& heading) {
+    window_->logView->beginSection(heading);
+}
+
+void TolvaneAppDelegate::showHeader(const std::filesystem::path& root) {
+    window_->siteLabel->setText(toQString(root));
+    window_->siteLabel->setToolTip(toQString(root));
+    window_->setWindowTitle(root.empty() ? tr("Tolvane")
+                                         : tr("%1 - Tolvane").arg(toQString(root.filename())));
 }
 
 void TolvaneAppDelegate::traverseWebsite(const std::filesystem::path& root) {
     if (isBusy())
         return;
+    // The header names the site being scanned from the start; the tables keep the previous
+    // result until the new one is complete.
+    showHeader(root);
+    window_->summaryLabel->setText(tr("Scanning %1...").arg(toQString(root.filename())));
+    beginLogSection(tr("Scan of %1, %2").arg(toQString(root), nowText()));
     setBusy(Busy::Scanning, tr("Scanning %1...").arg(toQString(root)));
-    scanProgress_ = std::make_unique<ScanProgress>();
-    delete scanThread_;
-    findingReferences_ = false;
-    scanThread_ = QThread::create([this, root, progress = scanProgress_.get()] {
-        ScanResult scanned = scanWebsite(root, progress);
+
+    // Threads of scans that ended are let go; a cancelled one may still be finishing.
+    std::erase_if(scanThreads_, [](const auto& entry) {
+        if (!entry.first->isFinished())
+            return false;
+        delete entry.first;
+        return true;
+    });
+    auto job = std::make_shared<ScanJob>();
+    scan_ = job;
+    const std::uint64_t generation = ++scanGeneration_;
+    QThread* thread = QThread::create([this, root, job, generation] {
+        ScanResult scanned = scanWebsite(root, &job->progress);
         std::shared_ptr<const ScanDisplay> shown;
-        if (scanned.cancelled) {
-            shown = std::make_shared<const ScanDisplay>(ScanDisplay{std::move(scanned), {}});
+        if (scanned.cancelled || job->progress.cancel) {
+            shown = std::make_shared<const ScanDisplay>(ScanDisplay{std::move(scanned), {}, 0});
         } else {
-            findingReferences_ = true;
+            job->findingReferences = true;
             shown = std::make_shared<const ScanDisplay>(withReferences(std::move(scanned)));
         }
         QMetaObject::invokeMethod(
-            this, [this, shown] { scanFinished(shown); }, Qt::QueuedConnection);
+            this, [this, shown, generation] { scanFinished(shown, generation); },
+            Qt::QueuedConnection);
     });
-    scanThread_->start();
+    scanThreads_.emplace_back(thread, job);
+    thread->start();
     scanTicker_.start();
 }
 
-void TolvaneAppDelegate::scanFinished(const std::shared_ptr<const ScanDisplay>& shown) {
+void TolvaneAppDelegate::scanFinished(const std::shared_ptr<const ScanDisplay>& shown,
+                                      std::uint64_t generation) {
+    if (generation != scanGeneration_ || busy_ != Busy::Scanning)
+        return; // a cancelled scan: its result is not shown
     scanTicker_.stop();
-    scanThread_->wait();
-    findingReferences_ = false;
+    scan_.reset();
     setBusy(Busy::Idle, {});
     if (shown->scan.cancelled)
         return;
@@ -258,35 +454,64 @@ void TolvaneAppDelegate::scanFinished(const std::shared_ptr<const ScanDisplay>& 
 }
 
 void TolvaneAppDelegate::showScanProgress() {
-    if (!scanProgress_)
+    if (!scan_)
         return;
-    if (findingReferences_) {
-        progressIndicator->setRange(0, 0);
-        window_->statusLabel->setText(tr("Finding the references to the copies..."));
+    QString text;
+    if (scan_->findingReferences) {
+        progressIndicator_->setRange(0, 0);
+        text = tr("Finding the references to the copies...");
+    } else {
+        const ScanProgress& progress = scan_->progress;
+        const std::uint64_t total = progress.candidateBytes.load();
+        if (progress.phase.load() == ScanPhase::Comparing && total > 0) {
+            // Only files that share name and size with another are read: their total is known.
+            const std::uint64_t done = std::min(progress.bytesHashed.load(), total);
+            progressIndicator_->setRange(0, 1000);
+            progressIndicator_->setValue(static_cast<int>(done * 1000 / total));
+            text = tr("Comparing %1 images: %2 of %3 read")
+                       .arg(progress.candidateFiles.load())
+                       .arg(sizeText(done), sizeText(total));
+        } else {
+            text = tr("Scanning: %1 entries walked").arg(progress.entriesWalked.load());
+        }
+    }
+    window_->statusLabel->setText(text);
+    window_->summaryLabel->setText(text);
+}
+
+void TolvaneAppDelegate::cancel() {
+    if (busy_ == Busy::Scanning) {
+        scan_->progress.cancel = true;
+        scan_.reset();
+        ++scanGeneration_; // whatever it still sends is ignored
+        scanTicker_.stop();
+        log(tr("Scan cancelled."));
+        setBusy(Busy::Idle, tr("Scan cancelled."));
+        // The previous result is what the window shows again, header included.
+        showHeader(shownRoot_);
+        if (duplicates_)
+            showSummary();
+        else
+            window_->summaryLabel->setText(tr("Open the root folder of an exported website to "
+                                              "find its duplicate images."));
+        emit scanCancelled();
         return;
     }
-    const ScanProgress& progress = *scanProgress_;
-    const std::uint64_t total = progress.candidateBytes.load();
-    if (progress.phase.load() == ScanPhase::Comparing && total > 0) {
-        // Only files that share name and size with another are read: their total is known.
-        const std::uint64_t done = std::min(progress.bytesHashed.load(), total);
-        progressIndicator->setRange(0, 1000);
-        progressIndicator->setValue(static_cast<int>(done * 1000 / total));
+    if ((busy_ == Busy::Running || busy_ == Busy::Previewing) && runCancel_ && !*runCancel_) {
+        *runCancel_ = true;
         window_->statusLabel->setText(
-            tr("Comparing: %1 of %2 read").arg(sizeText(done), sizeText(total)));
-    } else {
-        window_->statusLabel->setText(
-            tr("Scanning: %1 entries walked").arg(progress.entriesWalked.load()));
+            tr("Stopping at the next point where every page still shows its images..."));
+        updateControls();
     }
 }
 
-const GroupReferences* TolvaneAppDelegate::referencesOf(int row) const {
-    return row >= 0 && row < static_cast<int>(groupReferences_.size()) ? &groupReferences_[row]
-                                                                        : nullptr;
+void TolvaneAppDelegate::rescan() {
+    if (!isBusy() && !shownRoot_.empty())
+        traverseWebsite(shownRoot_);
 }
 
 void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>& shown) {
-    // The new result replaces the old in one step on this thread; the images table is emptied
+    // The new result replaces the old in one step on this thread; the tables are emptied
     // first so that no row ever describes a group of another result.
     const ScanResult* result = &shown->scan;
     const QVariantList images = urlsOf(result->imageList);
@@ -295,34 +520,30 @@ void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>
     for (const auto& passed : result->unreadable)
         log(tr("Unable to read %1: %2")
                 .arg(toQString(passed.path), QString::fromStdString(passed.error.message())));
-    if (imagesDataSource) {
-        imagesDataSource->removeAllRows();
-        duplicates = result->duplicates;
-        groupReferences_ = shown->groups;
-        imagesDataSource->addAllRows(images);
-    } else {
-        duplicates = result->duplicates;
-        groupReferences_ = shown->groups;
-        imagesDataSource = new NSURLTableViewDataSource(images, imagesTable_, this);
-        configureImagesTable();
-    }
-    if (imagesTable_->model() != imagesDataSource) {
-        imagesTable_->setModel(imagesDataSource);
-        connect(imagesTable_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-                [this] {
-                    if (!displaying_)
-                        selectImage();
-                });
-        QHeaderView* header = imagesTable_->horizontalHeader();
-        header->setSectionResizeMode(0, QHeaderView::Stretch);
-        for (int column = 1; column < 5; ++column)
-            header->setSectionResizeMode(column, QHeaderView::ResizeToContents);
-    }
-
     displaying_ = true;
+    if (imagesDataSource_) {
+        imagesDataSource_->removeAllRows();
+        duplicates_ = result->duplicates;
+        groupPlans_ = shown->groups;
+        imagesDataSource_->addAllRows(images);
+    } else {
+        duplicates_ = result->duplicates;
+        groupPlans_ = shown->groups;
+        imagesDataSource_ = new NSURLTableViewDataSource(images, imagesTable_, this);
+        configureImagesTable();
+        imagesSorter_->setSourceModel(imagesDataSource_);
+        // Names and numbers as wide as they need, never cut; the kept file takes the rest, and
+        // a narrow window scrolls rather than cutting a name.
+        QHeaderView* header = imagesTable_->horizontalHeader();
+        header->setSectionResizeMode(QHeaderView::ResizeToContents);
+        header->setSectionResizeMode(5, QHeaderView::Stretch);
+    }
+    filesRewritten_ = shown->filesRewritten;
+
+    // The first row in the table's order is selected.
     QItemSelectionModel* selection = imagesTable_->selectionModel();
-    if (imagesDataSource->rowCount() > 0)
-        selection->setCurrentIndex(imagesDataSource->index(0, 0),
+    if (imagesSorter_->rowCount() > 0)
+        selection->setCurrentIndex(imagesSorter_->index(0, 0),
                                    QItemSelectionModel::ClearAndSelect |
                                        QItemSelectionModel::Rows);
     else
@@ -331,52 +552,79 @@ void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>
     selectImage();
     imagesTable_->scrollToTop();
 
-    window_->siteLabel->setText(toQString(shownRoot_));
-    window_->siteLabel->setToolTip(toQString(shownRoot_));
-    window_->setWindowTitle(tr("%1 - Tolvane").arg(toQString(shownRoot_.filename())));
-    if (!duplicates->empty()) {
-        rootURL = result->root;
-        optimizeEnabled_ = true;
-    } else {
+    showHeader(shownRoot_);
+    std::size_t copies = 0;
+    for (const GroupPlan& plan : groupPlans_)
+        copies += plan.copiesSaved();
+    // Optimize only where a run would remove something.
+    optimizeEnabled_ = copies > 0;
+    if (!duplicates_->empty())
+        rootUrl_ = result->root;
+    else
+        rootUrl_.clear();
+    showSummary();
+    log(window_->summaryLabel->text());
+    if (duplicates_->empty())
         showSheet(tr("There are no images to optimize!"),
                   tr("Your website contains no duplicate images that need optimizing."));
-    }
-    showSummary();
+    else if (!optimizeEnabled_)
+        showSheet(tr("There are no images to optimize!"),
+                  tr("Every copy of the duplicate images has to stay where it is; the copies "
+                     "table says why."));
     refreshUndo();
     updateControls();
     emit scanShown();
 }
 
 void TolvaneAppDelegate::configureImagesTable() {
-    imagesDataSource->setColumnTitles(
-        {tr("Image"), tr("Copies"), tr("References"), tr("Size"), tr("Saving")});
-    imagesDataSource->setCellPresenter([this](const QVariant& element, int row, int column,
-                                              int role) -> QVariant {
+    imagesDataSource_->setColumnTitles({tr("Image"), tr("Copies"), tr("References"), tr("Size"),
+                                        tr("Saving"), tr("Kept as")});
+    imagesDataSource_->setCellPresenter([this](const QVariant& element, int row, int column,
+                                               int role) -> QVariant {
         const DuplicateGroup* group =
-            duplicates && row < static_cast<int>(duplicates->size()) ? &(*duplicates)[row] : nullptr;
-        const GroupReferences* refs = referencesOf(row);
+            duplicates_ && row < static_cast<int>(duplicates_->size()) ? &(*duplicates_)[row]
+                                                                       : nullptr;
+        const GroupPlan* plan = planOf(row);
         const auto path = toPath(element.toUrl().toLocalFile());
-        if (role == Qt::DisplayRole) {
+        const std::uint64_t saving = plan && group ? plan->saving(group->size) : 0;
+        if (role == SortRole) {
+            switch (column) {
+            case 0:
+                return toQString(path.filename()).toCaseFolded(); // Zebra after apple
+            case 1:
+                return group ? QVariant(static_cast<qulonglong>(group->copies.size())) : QVariant();
+            case 2:
+                return plan ? QVariant(static_cast<qulonglong>(plan->references)) : QVariant();
+            case 3:
+                return group ? QVariant(static_cast<qulonglong>(group->size)) : QVariant();
+            case 4:
+                return QVariant(static_cast<qulonglong>(saving));
+            case 5:
+                return PlanText::keptAs(plan, shownRoot_);
+            }
+        } else if (role == Qt::DisplayRole) {
             switch (column) {
             case 0:
                 return toQString(path.filename());
             case 1:
                 return group ? QVariant(static_cast<qulonglong>(group->copies.size())) : QVariant();
             case 2:
-                return refs ? QVariant(static_cast<qulonglong>(refs->references)) : QVariant();
+                return plan ? QVariant(static_cast<qulonglong>(plan->references)) : QVariant();
             case 3:
                 return group ? sizeText(group->size) : QString();
             case 4:
-                if (!group)
-                    return QString();
-                return sizeText(refs ? refs->saving(group->size) : savingOf(*group));
+                return sizeText(saving);
+            case 5:
+                return PlanText::keptAs(plan, shownRoot_);
             }
         } else if (role == Qt::ToolTipRole && column == 2) {
             return tr("References in the site's pages, scripts, stylesheets and feeds that "
                       "point at the copies");
+        } else if (role == Qt::ToolTipRole && column == 5) {
+            return tr("Where the image's bytes are after optimizing");
         } else if (role == Qt::ToolTipRole) {
             return relativeText(path, shownRoot_);
-        } else if (role == Qt::TextAlignmentRole && column > 0) {
+        } else if (role == Qt::TextAlignmentRole && column > 0 && column < 5) {
             return QVariant(Qt::AlignRight | Qt::AlignVCenter);
         }
         return {};
@@ -384,32 +632,26 @@ void TolvaneAppDelegate::configureImagesTable() {
 }
 
 void TolvaneAppDelegate::configurePagesTable() {
-    pagesDataSource->setColumnTitles({tr("Copy"), tr("After optimizing")});
-    pagesDataSource->setCellPresenter([this](const QVariant& element, int row, int column,
-                                             int role) -> QVariant {
+    pagesDataSource_->setColumnTitles({tr("Copy"), tr("After optimizing")});
+    pagesDataSource_->setCellPresenter([this](const QVariant& element, int row, int column,
+                                              int role) -> QVariant {
         const auto path = toPath(element.toUrl().toLocalFile());
-        const GroupReferences* refs = referencesOf(pagesGroup_);
-        const CopyPlan* copy =
-            refs && row < static_cast<int>(refs->copies.size()) ? &refs->copies[row] : nullptr;
-        const std::vector<KeepReason>* reasons = copy ? &copy->reasons : nullptr;
-        // The copy whose bytes stay: in the site images folder or where it must stay.
-        const bool kept = copy ? copy->fate == CopyPlan::Fate::kept ||
-                                     (refs->placeFrom && row == 0)
-                               : row == 0;
-        if (role == Qt::DisplayRole) {
+        const DuplicateGroup* group =
+            pagesGroup_ >= 0 && duplicates_ ? &(*duplicates_)[pagesGroup_] : nullptr;
+        const GroupPlan* plan = planOf(pagesGroup_);
+        const auto copy = static_cast<std::size_t>(row);
+        if (role == Qt::DisplayRole || role == SortRole) {
             if (column == 0)
                 return relativeText(path, shownRoot_);
-            return fateOf(refs, row);
+            return group ? PlanText::fate(*group, plan, copy, shownRoot_) : QString();
         }
-        if (role == Qt::ToolTipRole && column == 1 && reasons && !reasons->empty()) {
-            QStringList lines;
-            for (const KeepReason& reason : *reasons)
-                lines << reasonText(reason);
-            return lines.join('\n');
+        if (role == Qt::ToolTipRole && column == 1) {
+            const QString reasons = PlanText::reasons(plan, copy, shownRoot_);
+            return reasons.isEmpty() ? QVariant() : reasons;
         }
         if (role == Qt::ToolTipRole)
             return toQString(path);
-        if (role == Qt::FontRole && kept) {
+        if (role == Qt::FontRole && group && PlanText::keepsTheBytes(*group, plan, copy)) {
             QFont font = pagesTable_->font();
             font.setBold(true);
             return font;
@@ -418,96 +660,42 @@ void TolvaneAppDelegate::configurePagesTable() {
     });
 }
 
-QString TolvaneAppDelegate::reasonText(const KeepReason& reason) const {
-    return relativeText(reason.file, shownRoot_) + QLatin1Char(' ') + fromUtf8(reason.reason);
-}
-
-QString TolvaneAppDelegate::fateOf(const GroupReferences* refs, int row) const {
-    if (!refs || row < 0 || row >= static_cast<int>(refs->copies.size()))
-        return row == 0 ? tr("Kept in images/") : tr("Deleted");
-    const CopyPlan& copy = refs->copies[row];
-    QString why;
-    if (!copy.reasons.empty()) {
-        why = reasonText(copy.reasons.front());
-        if (copy.reasons.size() > 1)
-            why += tr(" (and %1 more)").arg(copy.reasons.size() - 1);
-    }
-    if (!refs->handled())
-        return why.isEmpty() ? tr("Stays: no copy of this image can go") : tr("Stays: %1").arg(why);
-    switch (copy.fate) {
-    case CopyPlan::Fate::kept:
-        // A copy that must stay where it is keeps the bytes; the other copies lead to it.
-        return why.isEmpty() ? tr("Kept in images/") : tr("Kept here, the others lead to it: %1").arg(why);
-    case CopyPlan::Fate::stays:
-        return tr("Stays: %1").arg(why);
-    case CopyPlan::Fate::removed:
-        break;
-    }
-    if (refs->placeFrom && row == 0) {
-        if (refs->kept.filename() == refs->placeFrom->filename())
-            return tr("Kept in images/");
-        return tr("Kept as images/%1").arg(toQString(refs->kept.filename()));
-    }
-    return tr("Deleted");
-}
-
-void TolvaneAppDelegate::showPreview(const DuplicateGroup* group) {
-    if (!group || group->copies.empty()) {
-        window_->preview->showPicture({}, tr("Select an image to see it here."));
-        window_->previewCaption->clear();
-        return;
-    }
-    const QString path = toQString(group->copies.front());
-    QImageReader reader(path);
-    reader.setAutoTransform(true);
-    const QImage image = reader.read();
-    window_->preview->showPicture(QPixmap::fromImage(image), tr("No preview for this image."));
-    QString caption = toQString(group->name);
-    if (!image.isNull())
-        caption += tr(", %1 × %2 pixels").arg(image.width()).arg(image.height());
-    caption += tr(", %1 each").arg(sizeText(group->size));
-    window_->previewCaption->setText(caption);
-}
-
 void TolvaneAppDelegate::showSummary() {
-    if (!duplicates)
+    if (!duplicates_)
         return;
-    if (duplicates->empty()) {
+    if (duplicates_->empty()) {
         window_->summaryLabel->setText(tr("No duplicate images in this website."));
         return;
     }
     std::size_t copies = 0;
     std::uint64_t bytes = 0;
-    for (std::size_t i = 0; i < duplicates->size(); ++i) {
-        const DuplicateGroup& group = (*duplicates)[i];
-        const GroupReferences* refs = referencesOf(static_cast<int>(i));
-        copies += refs ? refs->copiesSaved() : group.copies.size() - 1;
-        bytes += refs ? refs->saving(group.size) : savingOf(group);
+    for (std::size_t i = 0; i < duplicates_->size(); ++i) {
+        const GroupPlan* plan = planOf(static_cast<int>(i));
+        copies += plan ? plan->copiesSaved() : 0;
+        bytes += plan ? plan->saving((*duplicates_)[i].size) : 0;
     }
-    const QString images = duplicates->size() == 1
-                               ? tr("1 duplicated image")
-                               : tr("%1 duplicated images").arg(duplicates->size());
+    const QString images = counted(duplicates_->size(), tr("1 duplicated image"),
+                                   tr("%1 duplicated images"));
     const QString removals =
-        copies == 1 ? tr("1 copy to remove") : tr("%1 copies to remove").arg(copies);
+        counted(copies, tr("1 copy to remove"), tr("%1 copies to remove"));
     window_->summaryLabel->setText(
         tr("%1, %2, %3 to save.").arg(images, removals, sizeText(bytes)));
 }
 
 // ---- Folder choice ---------------------------------------------------------------------------
 
-void TolvaneAppDelegate::chooseFile([[maybe_unused]] const QStringList& fileTypes, PanelEnd didEnd,
-                                    const QString& title, const QString& message,
+void TolvaneAppDelegate::chooseFile(PanelEnd didEnd, const QString& title, const QString& message,
                                     const QString& initialValue) {
     try {
         auto* openPanel = new QFileDialog(window_);
-        selectFolderPanel = openPanel;
+        selectFolderPanel_ = openPanel;
         openPanel->setAttribute(Qt::WA_DeleteOnClose);
         openPanel->setOption(QFileDialog::DontUseNativeDialog);
         openPanel->setFileMode(QFileDialog::Directory);
         openPanel->setOption(QFileDialog::ShowDirsOnly);
         openPanel->setWindowTitle(message);
         openPanel->setLabelText(QFileDialog::FileName, title);
-        openPanel->setLabelText(QFileDialog::Accept, tr("Open"));
+        openPanel->setLabelText(QFileDialog::Accept, tr("&Open"));
         openPanel->setDirectory(initialValue);
         openPanel->setWindowModality(Qt::WindowModal);
         connect(openPanel, &QFileDialog::finished, this,
@@ -531,35 +719,73 @@ void TolvaneAppDelegate::folderSelected(QFileDialog* panel, int returnCode) {
 void TolvaneAppDelegate::openFolder(const QString& folder) {
     if (isBusy())
         return;
-    const std::filesystem::path candidate =
-        toPath(QDir::cleanPath(QFileInfo(folder).absoluteFilePath()));
+    const QString absolute = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    const std::filesystem::path candidate = toPath(absolute);
     if (isWebsiteFolder(candidate)) {
+        openSettings()->setValue("lastFolder", absolute);
         traverseWebsite(candidate);
         return;
     }
-    showSheet(tr("Not a website folder."),
-              tr("WARNING. That folder must contain index.html for it to be the root folder of "
-                 "the site."));
+    // A folder just above the site is a common slip: offer the child that is a website, the
+    // first by name.
+    QStringList children = QDir(absolute).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    children.sort(Qt::CaseInsensitive);
+    for (const QString& child : children) {
+        const std::filesystem::path path = candidate / toPath(child);
+        if (isWebsiteFolder(path)) {
+            offerChildSite(absolute, path);
+            return;
+        }
+    }
+    showSheet(tr("“%1” is not a website folder.").arg(absolute),
+              tr("A website's root folder holds index.html. Choose the folder of the site itself."));
+}
+
+void TolvaneAppDelegate::offerChildSite(const QString& folder, const std::filesystem::path& child) {
+    const QString name = toQString(child.filename());
+    QPushButton* open = nullptr;
+    QMessageBox* alert = makeQuestion(
+        window_, tr("“%1” is not a website folder.").arg(folder),
+        tr("A website's root folder holds index.html. Its folder “%1” does: open that one?")
+            .arg(name),
+        tr("&Open “%1”").arg(name), tr("&Cancel"), &open);
+    connect(alert, &QMessageBox::buttonClicked, this, [this, open, child](QAbstractButton* button) {
+        if (button == open)
+            QTimer::singleShot(0, this, [this, child] { openFolder(toQString(child)); });
+    });
+    queueSheet(alert);
 }
 
 void TolvaneAppDelegate::openWebsite() {
     if (isBusy())
         return;
-    chooseFile({"PNG", "GIF", "JPG", "JPEG", "TIFF"}, &TolvaneAppDelegate::folderSelected,
-               tr("Choose folder:"), tr("Choose folder containing root of website."),
-               QDir::homePath());
+    // The chooser starts in the folder opened last, when it still exists.
+    QString start = openSettings()->value("lastFolder").toString();
+    if (start.isEmpty() || !QFileInfo(start).isDir())
+        start = QDir::homePath();
+    chooseFile(&TolvaneAppDelegate::folderSelected, tr("Choose folder:"),
+               tr("Choose folder containing root of website."), start);
 }
 
 // ---- Log and sheets --------------------------------------------------------------------------
 
 void TolvaneAppDelegate::log(const QString& raw) {
     // One line each, whatever control characters a file name holds.
-    const QString text = fromUtf8(printableLogLine(raw.toStdString()));
-    logOfActions.append(text);
+    QString text = fromUtf8(printableLogLine(raw.toStdString()));
+    // The run names the source and destination of a kept file on lines of their own.
+    if (pathLinesToLabel_ > 0 && !QDir::isAbsolutePath(text))
+        pathLinesToLabel_ = 0;
+    if (pathLinesToLabel_ > 0) {
+        text = (pathLinesToLabel_ == 2 ? tr("  from: %1") : tr("  to: %1")).arg(text);
+        --pathLinesToLabel_;
+    } else if (text.startsWith(tr("Moving image file: "))) {
+        pathLinesToLabel_ = 2;
+    }
+    logOfActions_.append(text);
     const QByteArray line = text.toUtf8() + '\n';
     std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stdout);
     std::fflush(stdout);
-    window_->logView->appendPlainText(text);
+    window_->logView->appendLine(text);
     emit logged(text);
 }
 
@@ -570,38 +796,98 @@ void TolvaneAppDelegate::popupErrorMessage(const QString& message,
     showSheet(message, error ? error->localizedDescription : QString());
 }
 
+void TolvaneAppDelegate::queueSheet(QMessageBox* sheet, bool front) {
+    if (frontSheet_ && frontSheet_->isVisible() && frontSheet_ != sheet) {
+        QPointer<QMessageBox> waiting = sheet;
+        connect(frontSheet_, &QObject::destroyed, this, [waiting] {
+            if (waiting)
+                waiting->open();
+        });
+    } else {
+        sheet->open();
+    }
+    if (front)
+        frontSheet_ = sheet;
+}
+
 QMessageBox* TolvaneAppDelegate::showSheet(const QString& text, const QString& informativeText) {
     QMessageBox* alert = makeSheet(window_, text, informativeText);
     alert->addButton(tr("OK"), QMessageBox::AcceptRole);
-    alert->open();
+    queueSheet(alert);
     return alert;
+}
+
+bool TolvaneAppDelegate::saveLog(const QString& path) {
+    QString error;
+    if (window_->logView->saveTo(path, &error))
+        return true;
+    showSheet(tr("Unable to save the log to %1").arg(path), error);
+    return false;
+}
+
+void TolvaneAppDelegate::clearLog() {
+    window_->logView->clearLog();
+    logOfActions_.clear();
+    pathLinesToLabel_ = 0;
+}
+
+void TolvaneAppDelegate::showAbout() {
+    auto* about = new QMessageBox(QMessageBox::Information, tr("About Tolvane"),
+                                  tr("Tolvane %1").arg(QStringLiteral(TOLVANE_VERSION)),
+                                  QMessageBox::Ok, window_);
+    about->setObjectName("aboutSheet");
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->setWindowModality(Qt::WindowModal);
+    about->setInformativeText(
+        tr("Finds the images an exported website holds more than once, keeps one copy of each "
+           "and rewrites the pages that showed the others.\n\nLicence: %1")
+            .arg(QStringLiteral(TOLVANE_LICENSE)));
+    about->open();
 }
 
 // ---- Confirmation and run ---------------------------------------------------------------------
 
-// The channel of a run or undo on the worker thread: its log lines, sheets, progress and
-// re-scan reach the window queued; ended goes to the given slot, then the channel is deleted.
+// The channel of a run, preview or undo on the worker thread: its log lines, sheets, progress
+// and re-scan reach the window queued; ended goes to the given slot, then the channel is
+// deleted.
 RunChannel* TolvaneAppDelegate::workerChannel(void (TolvaneAppDelegate::*ended)(bool)) {
     auto* channel = new RunChannel;
     channel->setParent(this); // outlives the worker even if the window closes meanwhile
     connect(channel, &RunChannel::logLine, this, &TolvaneAppDelegate::log, Qt::QueuedConnection);
-    connect(channel, &RunChannel::errorSheet, this, &TolvaneAppDelegate::popupErrorMessage,
-            Qt::QueuedConnection);
+    connect(
+        channel, &RunChannel::errorSheet, this,
+        [this](const QString& message, const std::optional<ErrorText>& error) {
+            // An undo shows each problem at once; a run gathers them for its summary.
+            if (busy_ == Busy::Undoing) {
+                popupErrorMessage(message, error);
+                return;
+            }
+            log(QStringLiteral("%1, error: %2")
+                    .arg(message, error ? error->description : QStringLiteral("(null)")));
+            runProblems_ << (error && !error->localizedDescription.isEmpty()
+                                 ? message + QStringLiteral(": ") + error->localizedDescription
+                                 : message);
+            lastSummary_.problems = runProblems_;
+            lastError_ = {message, error ? error->localizedDescription : QString()};
+        },
+        Qt::QueuedConnection);
     connect(
         channel, &RunChannel::progressSetUp, this,
         [this](double maximum) {
             // A run with nothing to do still shows a bar, not a busy indicator.
-            progressIndicator->setRange(0, std::max(1, static_cast<int>(maximum)));
-            progressIndicator->setValue(0);
-            progressIndicator->setTextVisible(true);
-            progressIndicator->setFormat(tr("%v of %m steps"));
+            progressIndicator_->setRange(0, std::max(1, static_cast<int>(maximum)));
+            progressIndicator_->setValue(0);
+            progressIndicator_->setTextVisible(true);
+            progressIndicator_->setFormat(tr("%v of %m steps"));
         },
         Qt::QueuedConnection);
     // A determinate bar has no animation to stop; the value reached stays visible.
     connect(
         channel, &RunChannel::progressStepped, this,
-        [this] { progressIndicator->setValue(progressIndicator->value() + 1); },
+        [this] { progressIndicator_->setValue(progressIndicator_->value() + 1); },
         Qt::QueuedConnection);
+    connect(channel, &RunChannel::summarized, this, &TolvaneAppDelegate::runSummarized,
+            Qt::QueuedConnection);
     connect(channel, &RunChannel::rescanned, this, &TolvaneAppDelegate::showScanResult,
             Qt::QueuedConnection);
     connect(channel, &RunChannel::ended, this, ended, Qt::QueuedConnection);
@@ -610,70 +896,139 @@ RunChannel* TolvaneAppDelegate::workerChannel(void (TolvaneAppDelegate::*ended)(
 }
 
 void TolvaneAppDelegate::saveWebsite() {
-    if (isBusy() || !optimizeEnabled_ || rootURL.empty())
+    if (isBusy() || !optimizeEnabled_ || rootUrl_.empty())
         return;
-    QMessageBox* alert =
-        makeSheet(window_, tr("Are you sure?"),
-                  tr("WARNING. You are about to overwrite files within your website."));
-    QPushButton* yes = alert->addButton(tr("Yes"), QMessageBox::YesRole);
-    QPushButton* no = alert->addButton(tr("No"), QMessageBox::NoRole);
-    alert->setDefaultButton(no);
-    alert->setEscapeButton(no);
-    connect(alert, &QMessageBox::buttonClicked, this, [this, alert, yes](QAbstractButton* button) {
-        overwriteAlertDidEnd(alert, button == yes ? yesCode : noCode);
-    });
+    std::size_t copies = 0;
+    std::uint64_t bytes = 0;
+    for (std::size_t i = 0; i < groupPlans_.size(); ++i) {
+        copies += groupPlans_[i].copiesSaved();
+        bytes += groupPlans_[i].saving((*duplicates_)[i].size);
+    }
+    QPushButton* optimize = nullptr;
+    QMessageBox* alert = makeQuestion(
+        window_, tr("Optimize %1?").arg(toQString(rootUrl_.filename())),
+        tr("%1 will be removed, %2 rewritten, %3 saved. Files within your website are "
+           "overwritten; Undo Last Optimization can put them back.")
+            .arg(counted(copies, tr("1 copy"), tr("%1 copies")),
+                 counted(filesRewritten_, tr("1 file"), tr("%1 files")), sizeText(bytes)),
+        tr("&Optimize"), tr("&Cancel"), &optimize);
+    alert->setObjectName("confirmationSheet");
+    connect(alert, &QMessageBox::buttonClicked, this,
+            [this, alert, optimize](QAbstractButton* button) {
+                overwriteAlertDidEnd(alert, button == optimize ? yesCode : noCode);
+            });
     alert->open();
 }
 
 void TolvaneAppDelegate::overwriteAlertDidEnd(QMessageBox* alert, qint64 returnCode) {
-    if (returnCode != yesCode || isBusy() || !duplicates)
+    if (returnCode != yesCode || isBusy() || !duplicates_)
         return;
     // The sheet goes before any file is touched.
     alert->hide();
-    RunJob job{rootURL, *duplicates, makeFileManager_(), leftovers_};
-    optimizeEnabled_ = false; // back on only if the run fails or the re-scan finds duplicates
-    setBusy(Busy::Running, tr("Optimizing %1...").arg(toQString(rootURL)));
+    startRun(false);
+}
+
+void TolvaneAppDelegate::previewChanges() {
+    if (isBusy() || !optimizeEnabled_ || rootUrl_.empty())
+        return;
+    startRun(true);
+}
+
+void TolvaneAppDelegate::startRun(bool dryRun) {
+    runCancel_ = std::make_shared<std::atomic<bool>>(false);
+    RunJob job{rootUrl_, *duplicates_,
+               dryRun ? std::make_shared<DryRunFileManager>()
+                      : std::shared_ptr<FileManager>(makeFileManager_()),
+               leftovers_, runCancel_, dryRun};
+    runProblems_.clear();
+    lastError_ = {};
+    lastSummary_ = {};
+    beginLogSection(
+        (dryRun ? tr("Preview of the changes to %1, %2") : tr("Optimization of %1, %2"))
+            .arg(toQString(rootUrl_), nowText()));
+    if (!dryRun)
+        optimizeEnabled_ = false; // back on if the re-scan finds something to do
+    setBusy(dryRun ? Busy::Previewing : Busy::Running,
+            (dryRun ? tr("Previewing the changes to %1...") : tr("Optimizing %1..."))
+                .arg(toQString(rootUrl_)));
 
     RunChannel* channel = workerChannel(&TolvaneAppDelegate::runEnded);
     connect(
         channel, &RunChannel::runCompleted, this,
         [this] {
-            optimizeEnabled_ = false;
-            updateControls();
-            window_->statusLabel->setText(tr("Scanning the site again..."));
+            if (busy_ == Busy::Running)
+                window_->statusLabel->setText(tr("Scanning the site again..."));
         },
         Qt::QueuedConnection);
 
     delete runThread_;
-    runThread_ = QThread::create([this, job = std::move(job), channel] {
-        startOptimization(job, *channel);
-    });
+    runThread_ = QThread::create([job = std::move(job), channel] { runOnWorker(job, *channel); });
     runThread_->start();
 }
 
-void TolvaneAppDelegate::startOptimization(const RunJob& job, RunChannel& channel) {
+void TolvaneAppDelegate::runOnWorker(const RunJob& job, RunChannel& channel) {
     ChannelReporter reporter(channel);
-    // What undo needs is recorded outside the site; without that record nothing is touched.
-    std::error_code journalError;
-    std::optional<RunJournal> journal = RunJournal::start(job.root, journalError);
-    if (!journal) {
-        reporter.popupErrorMessage(
-            localize("Unable to record the run for undo"),
-            FileError{FileError::Operation::write, {journalHome()}, journalError});
-        emit channel.ended(false);
-        return;
-    }
     RunOptions options;
-    options.journal = &*journal;
+    options.cancel = job.cancel.get();
     options.leftovers = job.leftovers;
-    const RunOutcome outcome = tolvane::startOptimization(job.duplicates, job.root, *job.files,
-                                                          reporter, localize, options);
-    if (outcome.completed) {
-        // The re-scan works here too; the window takes its result in one step on its thread.
+    // What undo needs is recorded outside the site; without that record nothing is touched.
+    std::optional<RunJournal> journal;
+    if (!job.dryRun) {
+        std::error_code journalError;
+        journal = RunJournal::start(job.root, journalError);
+        if (!journal) {
+            reporter.popupErrorMessage(
+                localize("Unable to record the run for undo"),
+                FileError{FileError::Operation::write, {journalHome()}, journalError});
+            RunSummary summary;
+            summary.end = RunSummary::End::failed;
+            emit channel.summarized(summary);
+            emit channel.ended(false);
+            return;
+        }
+        options.journal = &*journal;
+    }
+    const RunOutcome outcome =
+        startOptimization(job.duplicates, job.root, *job.files, reporter, localize, options);
+    RunSummary summary;
+    summary.end = outcome.completed   ? RunSummary::End::completed
+                  : outcome.cancelled ? RunSummary::End::cancelled
+                                      : RunSummary::End::failed;
+    summary.dryRun = job.dryRun;
+    summary.copiesRemoved = outcome.copiesRemoved;
+    summary.bytesSaved = outcome.bytesSaved;
+    summary.filesRewritten = outcome.filesRewritten;
+    summary.copiesStayed = outcome.copiesKept;
+    emit channel.summarized(summary);
+    // A completed or cancelled run is followed by a scan that shows what is left; it works
+    // here too, and the window takes its result in one step on its thread.
+    if (!job.dryRun && (outcome.completed || outcome.cancelled))
         emit channel.rescanned(
             std::make_shared<const ScanDisplay>(withReferences(scanWebsite(job.root))));
-    }
     emit channel.ended(outcome.completed);
+}
+
+void TolvaneAppDelegate::runSummarized(const RunSummary& summary) {
+    lastSummary_ = summary;
+    lastSummary_.problems = runProblems_;
+    log(RunSummaryText::headline(lastSummary_) + QLatin1Char(' ') +
+        RunSummaryText::counts(lastSummary_));
+    if (closeWhenStopped_)
+        return;
+    if (summary.end == RunSummary::End::failed && !summary.dryRun) {
+        // The failure that ended the run, with the rest of what happened beneath.
+        QMessageBox* sheet = makeSheet(window_, lastError_.first,
+                                       lastError_.second.isEmpty()
+                                           ? RunSummaryText::counts(lastSummary_)
+                                           : lastError_.second);
+        sheet->setDetailedText(RunSummaryText::counts(lastSummary_) + QLatin1Char('\n') +
+                               RunSummaryText::details(lastSummary_));
+        sheet->addButton(tr("OK"), QMessageBox::AcceptRole);
+        queueSheet(sheet, true);
+        return;
+    }
+    if (!summary.dryRun)
+        queueSheet(makeSummarySheet(window_, lastSummary_), true);
 }
 
 void TolvaneAppDelegate::processFile(const QString& path, const QString& imageName,
@@ -681,7 +1036,7 @@ void TolvaneAppDelegate::processFile(const QString& path, const QString& imageNa
     DirectReporter reporter(*this);
     const std::unique_ptr<FileManager> files = makeFileManager_();
     const std::filesystem::path pageFolder = toPath(folder);
-    const RewriteTarget target{imagesFolderReference(pageFolder, rootURL),
+    const RewriteTarget target{imagesFolderReference(pageFolder, rootUrl_),
                                imageName.toStdString()};
     tolvane::processFile(toPath(path), imageName.toStdString(), pageFolder, target, *files,
                          reporter, localize);
@@ -689,12 +1044,43 @@ void TolvaneAppDelegate::processFile(const QString& path, const QString& imageNa
 
 void TolvaneAppDelegate::runEnded(bool completed) {
     runThread_->wait();
-    if (!completed)
+    const Busy was = busy_;
+    if (was == Busy::Running && lastSummary_.end == RunSummary::End::failed)
         optimizeEnabled_ = true; // a run stopped at a failure leaves the button as it was
     refreshUndo();
-    setBusy(Busy::Idle, completed ? tr("Optimization finished.")
-                                  : tr("Optimization stopped at a failure."));
-    emit runFinished(completed);
+    setBusy(Busy::Idle, RunSummaryText::headline(lastSummary_));
+    if (closeWhenStopped_) {
+        window_->close();
+        return;
+    }
+    if (was == Busy::Previewing)
+        emit previewFinished();
+    else
+        emit runFinished(completed);
+}
+
+void TolvaneAppDelegate::askToClose() {
+    if (closeWhenStopped_)
+        return;
+    const bool undoing = busy_ == Busy::Undoing;
+    QPushButton* stop = nullptr;
+    QMessageBox* alert =
+        undoing ? makeQuestion(window_, tr("The undo is still in progress."),
+                               tr("Tolvane can close when it has finished."),
+                               tr("&Close When Finished"), tr("&Keep Open"), &stop)
+                : makeQuestion(window_, tr("The optimization is still in progress."),
+                               tr("Cancel it? It stops at the next point where every page still "
+                                  "shows its images, then Tolvane closes."),
+                               tr("&Stop and Close"), tr("&Keep Running"), &stop);
+    alert->setObjectName("closeSheet");
+    connect(alert, &QMessageBox::buttonClicked, this, [this, stop](QAbstractButton* button) {
+        if (button != stop || !isBusy())
+            return;
+        closeWhenStopped_ = true;
+        cancel();
+        window_->statusLabel->setText(tr("Tolvane closes when the work in progress has stopped."));
+    });
+    alert->open();
 }
 
 // ---- Undo -------------------------------------------------------------------------------------
@@ -711,15 +1097,13 @@ void TolvaneAppDelegate::undoLastOptimization() {
     if (!undoableRun_)
         return;
     const RecordedRun& run = *undoableRun_;
-    QMessageBox* alert = makeSheet(
+    QPushButton* yes = nullptr;
+    QMessageBox* alert = makeQuestion(
         window_, tr("Undo the last optimization?"),
         tr("WARNING. You are about to overwrite files within your website: it is put back as it "
            "was before the optimization of %1. Files changed since then are left as they are.")
-            .arg(fromUtf8(localTimeText(run.time))));
-    QPushButton* yes = alert->addButton(tr("Yes"), QMessageBox::YesRole);
-    QPushButton* no = alert->addButton(tr("No"), QMessageBox::NoRole);
-    alert->setDefaultButton(no);
-    alert->setEscapeButton(no);
+            .arg(fromUtf8(localTimeText(run.time))),
+        tr("&Undo"), tr("&Cancel"), &yes);
     connect(alert, &QMessageBox::buttonClicked, this, [this, alert, yes](QAbstractButton* button) {
         undoAlertDidEnd(alert, button == yes ? yesCode : noCode);
     });
@@ -742,7 +1126,8 @@ void TolvaneAppDelegate::undoAlertDidEnd(QMessageBox* alert, qint64 returnCode) 
     }
     UndoJob job{root, *undoableRun_, makeFileManager_(),
                 std::make_shared<SiteLock>(std::move(*lock))};
-    setBusy(Busy::Running, tr("Undoing the last optimization of %1...").arg(toQString(root)));
+    beginLogSection(tr("Undo of the last optimization of %1, %2").arg(toQString(root), nowText()));
+    setBusy(Busy::Undoing, tr("Undoing the last optimization of %1...").arg(toQString(root)));
 
     RunChannel* channel = workerChannel(&TolvaneAppDelegate::undoEnded);
     connect(
@@ -775,36 +1160,53 @@ void TolvaneAppDelegate::undoEnded(bool complete) {
     refreshUndo();
     setBusy(Busy::Idle, complete ? tr("Undo finished.")
                                  : tr("Undo finished; some changes could not be undone."));
+    if (closeWhenStopped_) {
+        window_->close();
+        return;
+    }
     emit undoFinished(complete);
 }
 
 // ---- Controls ---------------------------------------------------------------------------------
 
 void TolvaneAppDelegate::setBusy(Busy busy, const QString& status) {
+    const Busy was = busy_;
     busy_ = busy;
     window_->statusLabel->setText(status);
     if (busy == Busy::Scanning) {
-        progressIndicator->setTextVisible(false);
-        progressIndicator->setRange(0, 0); // busy indicator
-    } else if (busy == Busy::Idle && scanThread_ && scanThread_->isFinished() &&
-               scanProgress_) {
+        progressIndicator_->setTextVisible(false);
+        progressIndicator_->setRange(0, 0); // busy indicator until the counts are known
+    } else if (busy == Busy::Idle && was == Busy::Scanning) {
         // The bar showed the scan; it is empty again until a run.
-        scanProgress_.reset();
-        progressIndicator->setRange(0, 1);
-        progressIndicator->setValue(0);
+        progressIndicator_->setRange(0, 1);
+        progressIndicator_->setValue(0);
     }
     updateControls();
 }
 
 void TolvaneAppDelegate::updateControls() {
     const bool idle = !isBusy();
-    openWebsiteButton->setEnabled(idle);
-    window_->openAction->setEnabled(idle);
-    optimizeButton->setEnabled(idle && optimizeEnabled_);
-    window_->optimizeAction->setEnabled(idle && optimizeEnabled_);
-    window_->undoAction->setEnabled(idle && undoableRun_.has_value());
-    window_->setAcceptsFolders(idle);
-    window_->setClosable(busy_ != Busy::Running);
+    MainWindow* w = window_;
+    openWebsiteButton_->setEnabled(idle);
+    w->openAction->setEnabled(idle);
+    w->rescanAction->setEnabled(idle && !shownRoot_.empty());
+    const bool canOptimize = idle && optimizeEnabled_ && !rootUrl_.empty();
+    optimizeButton_->setEnabled(canOptimize);
+    w->optimizeAction->setEnabled(canOptimize);
+    w->previewButton->setEnabled(canOptimize);
+    w->previewAction->setEnabled(canOptimize);
+    const bool cancellable = busy_ == Busy::Scanning ||
+                             ((busy_ == Busy::Running || busy_ == Busy::Previewing) &&
+                              runCancel_ && !*runCancel_);
+    w->cancelButton->setEnabled(cancellable);
+    w->cancelAction->setEnabled(cancellable);
+    w->undoAction->setEnabled(idle && undoableRun_.has_value());
+    const bool copiesSelected = pagesTable_->selectionModel()->hasSelection();
+    w->openCopyAction->setEnabled(copiesSelected);
+    w->openCopyFolderAction->setEnabled(copiesSelected);
+    w->copyPathAction->setEnabled(copiesSelected);
+    w->setAcceptsFolders(idle);
+    w->setClosable(busy_ != Busy::Running && busy_ != Busy::Undoing);
 }
 
 } // namespace tolvane

@@ -1,9 +1,10 @@
 #pragma once
 
-#include "optimize/site_plan.hpp"
+#include "app/run_summary.hpp"
 #include "optimize/file_manager.hpp"
 #include "optimize/references.hpp"
 #include "optimize/run_journal.hpp"
+#include "optimize/site_plan.hpp"
 #include "scan/scan.hpp"
 
 #include <QObject>
@@ -24,6 +25,7 @@ class QFileDialog;
 class QMessageBox;
 class QProgressBar;
 class QPushButton;
+class QSortFilterProxyModel;
 class QTableView;
 class QThread;
 
@@ -41,18 +43,15 @@ struct ErrorText {
     QString localizedDescription;
 };
 
-// What the window shows of one duplicate group beyond its copies: the run's plan for it (how
-// many references point at them, the kept file, and which copies stay and why).
-using GroupReferences = GroupPlan;
-
-// A scan result with the references to its copies, as the window shows it.
+// A scan result with the run's plan for it, as the window shows it.
 struct ScanDisplay {
     ScanResult scan;
-    std::vector<GroupReferences> groups; // one per duplicate group, in the same order
+    std::vector<GroupPlan> groups;  // one per duplicate group, in the same order
+    std::size_t filesRewritten = 0; // files a run would write back
 };
 
 // Finds every reference to the copies of the scan's groups (reading the site's text files) and
-// decides, as a run would, which copies stay. Works off the window's thread.
+// decides, as a run would, what happens to each copy. Works off the window's thread.
 ScanDisplay withReferences(ScanResult scan);
 
 // The controller of the main window: opens a site, shows its duplicate images, and optimizes it
@@ -67,32 +66,43 @@ class TolvaneAppDelegate : public QObject {
 
     // Builds the main window and connects its controls.
     explicit TolvaneAppDelegate(QObject* parent = nullptr);
-    // Waits for a scan or run still working (a scan is cancelled; a run is never cut short).
+    // Cancels a scan or preview still working and waits for it; a run is waited for.
     ~TolvaneAppDelegate() override;
 
     void applicationDidFinishLaunching();
     // Shows the copies of the group selected in imagesTable.
     void selectImage();
-    // Scans root off the window's thread, with a busy indicator, then shows the result.
+    // Scans root off the window's thread, with its progress in the header, then shows the
+    // result.
     void traverseWebsite(const std::filesystem::path& root);
-    // Opens a window-modal folder chooser; didEnd is called when it closes. fileTypes are
-    // the image types the site holds (the chooser shows folders only).
-    void chooseFile(const QStringList& fileTypes, PanelEnd didEnd, const QString& title,
-                    const QString& message, const QString& initialValue);
+    // Opens a window-modal folder chooser; didEnd is called when it closes.
+    void chooseFile(PanelEnd didEnd, const QString& title, const QString& message,
+                    const QString& initialValue);
     void folderSelected(QFileDialog* panel, int returnCode);
     void openWebsite();
+    // F5: scans the site on display again.
+    void rescan();
     void log(const QString& text);
     void popupErrorMessage(const QString& message, const std::optional<ErrorText>& error);
     // Rewrites one page or page script to use the site images folder for imageName.
     void processFile(const QString& path, const QString& imageName, const QString& folder);
     void overwriteAlertDidEnd(QMessageBox* alert, qint64 returnCode);
     void saveWebsite();
+    // Preview Changes: a dry run of the optimization on the worker; its steps go to the log.
+    void previewChanges();
+    // Cancel (the button, Escape): a scan stops at once and the previous result stays; a run
+    // or preview stops at its next point where every page still shows its images.
+    void cancel();
     // Undo Last Optimization: asks, then puts the site on display back as it was before its
     // last recorded run, on the worker thread, and scans it again.
     void undoLastOptimization();
     void undoAlertDidEnd(QMessageBox* alert, qint64 returnCode);
     // The site on display has a run that undo can put back.
     bool canUndo() const { return undoableRun_.has_value(); }
+    // Writes the log pane to path; false after showing a sheet when it cannot.
+    bool saveLog(const QString& path);
+    void clearLog();
+    void showAbout();
 
     MainWindow* window() const { return window_; }
     QTableView* imagesTable() const { return imagesTable_; }
@@ -102,41 +112,51 @@ class TolvaneAppDelegate : public QObject {
     using FileManagerFactory = std::function<std::unique_ptr<FileManager>()>;
     void setFileManagerFactory(FileManagerFactory factory) { makeFileManager_ = std::move(factory); }
 
-    // A folder chosen, dropped or named at start: scanned when it is a website root, else the
-    // "Not a website folder." sheet. Ignored while a scan or a run is in progress.
+    // A folder chosen, dropped or named at start: scanned when it is a website root, else a
+    // sheet that names it (and offers a child folder that is a website). Ignored while busy.
     void openFolder(const QString& folder);
-    // A scan or a run is in progress: nothing else may start.
+    // A scan, run, undo or preview is in progress: nothing else may start.
     bool isBusy() const { return busy_ != Busy::Idle; }
     const std::optional<std::vector<DuplicateGroup>>& currentDuplicates() const {
-        return duplicates;
+        return duplicates_;
     }
-    const std::vector<GroupReferences>& currentReferences() const { return groupReferences_; }
-    const std::filesystem::path& siteRoot() const { return rootURL; }
-    const QStringList& actionLog() const { return logOfActions; }
+    const std::vector<GroupPlan>& currentPlan() const { return groupPlans_; }
+    const std::filesystem::path& siteRoot() const { return rootUrl_; }
+    const QStringList& actionLog() const { return logOfActions_; }
+    // The group shown in the copies table and the copies selected there (indexes into it).
+    int shownGroup() const { return pagesGroup_; }
+    std::vector<std::size_t> selectedCopies() const;
 
   signals:
     // A scan result is on display.
     void scanShown();
+    // A scan was cancelled; the previous result is on display again.
+    void scanCancelled();
     // A log line was written.
     void logged(const QString& line);
-    // A run ended: completed, or stopped at a failure.
+    // A run ended: completed, or stopped (cancelled or at a failure).
     void runFinished(bool completed);
+    // A preview of the changes ended.
+    void previewFinished();
     // An undo ended: everything put back, or something left in place.
     void undoFinished(bool complete);
 
   private:
-    enum class Busy { Idle, Scanning, Running };
+    enum class Busy { Idle, Scanning, Running, Previewing, Undoing };
+    struct ScanJob;
     struct RunJob {
         std::filesystem::path root;
         std::vector<DuplicateGroup> duplicates;
         std::shared_ptr<FileManager> files;
         std::vector<std::filesystem::path> leftovers; // the writer's, from an earlier run
+        std::shared_ptr<std::atomic<bool>> cancel;
+        bool dryRun = false;
     };
-
-    // The optimization run and the re-scan after it; works on the worker thread and reaches
-    // the window only through the channel's queued signals.
-    static void startOptimization(const RunJob& job, RunChannel& channel);
+    // The optimization (or its dry run) and the re-scan after it; works on the worker thread
+    // and reaches the window only through the channel's queued signals.
+    static void runOnWorker(const RunJob& job, RunChannel& channel);
     RunChannel* workerChannel(void (TolvaneAppDelegate::*ended)(bool));
+    void startRun(bool dryRun);
 
     struct UndoJob {
         std::filesystem::path root;
@@ -151,50 +171,69 @@ class TolvaneAppDelegate : public QObject {
     void refreshUndo();
 
     void showScanResult(const std::shared_ptr<const ScanDisplay>& shown);
-    void scanFinished(const std::shared_ptr<const ScanDisplay>& shown);
-    const GroupReferences* referencesOf(int row) const;
+    void scanFinished(const std::shared_ptr<const ScanDisplay>& shown, std::uint64_t generation);
+    const GroupPlan* planOf(int group) const;
     void runEnded(bool completed);
+    void runSummarized(const RunSummary& summary);
+    // A warning sheet with an OK button; when another sheet is up, it follows that one.
     QMessageBox* showSheet(const QString& text, const QString& informativeText);
+    // Opens sheet, or after the summary sheet in front when that is still up. A front sheet
+    // makes later ones wait for it.
+    void queueSheet(QMessageBox* sheet, bool front = false);
     int selectedRow() const;
-    void showPreview(const DuplicateGroup* group);
-    // What a run does with one copy, for the pages table.
-    QString fateOf(const GroupReferences* refs, int row) const;
-    QString reasonText(const KeepReason& reason) const;
+    int currentCopy() const;
+    void showCopy();
+    void showHeader(const std::filesystem::path& root);
     void showSummary();
     void updateControls();
     void setBusy(Busy busy, const QString& status);
     void showScanProgress();
     void configureImagesTable();
     void configurePagesTable();
+    void askToClose();
+    void offerChildSite(const QString& folder, const std::filesystem::path& child);
+    QStringList pathsOfSelectedCopies() const;
+    void beginLogSection(const QString& heading);
 
     // The window and its controls, owned by the window.
     MainWindow* window_ = nullptr;
     QTableView* imagesTable_ = nullptr;
     QTableView* pagesTable_ = nullptr;
-    QPushButton* openWebsiteButton = nullptr;
-    QPushButton* optimizeButton = nullptr;
-    QProgressBar* progressIndicator = nullptr;
-    QPointer<QFileDialog> selectFolderPanel;
+    QPushButton* openWebsiteButton_ = nullptr;
+    QPushButton* optimizeButton_ = nullptr;
+    QProgressBar* progressIndicator_ = nullptr;
+    QPointer<QFileDialog> selectFolderPanel_;
 
-    std::filesystem::path rootURL;
-    NSURLTableViewDataSource* imagesDataSource = nullptr;
-    NSURLTableViewDataSource* pagesDataSource = nullptr;
-    std::optional<std::vector<DuplicateGroup>> duplicates;
+    // The site whose result is on display, its groups and the run's plan for them.
+    std::filesystem::path rootUrl_; // set when the result has duplicates
+    NSURLTableViewDataSource* imagesDataSource_ = nullptr;
+    NSURLTableViewDataSource* pagesDataSource_ = nullptr;
+    QSortFilterProxyModel* imagesSorter_ = nullptr;
+    QSortFilterProxyModel* pagesSorter_ = nullptr;
+    std::optional<std::vector<DuplicateGroup>> duplicates_;
     std::vector<std::filesystem::path> leftovers_; // of the site shown
-    std::vector<GroupReferences> groupReferences_; // in step with duplicates
+    std::vector<GroupPlan> groupPlans_;            // in step with duplicates_
+    std::size_t filesRewritten_ = 0;               // by a run of the result on display
     int pagesGroup_ = -1;                          // the group the pages table shows
-    QStringList logOfActions;
-
-    // Beyond the tables: the root of the result on display, and what may start now.
+    QStringList logOfActions_;
+    int pathLinesToLabel_ = 0; // after "Moving image file", its source and destination lines
     std::filesystem::path shownRoot_;
     bool optimizeEnabled_ = false;
     bool displaying_ = false;
+    QPointer<QMessageBox> frontSheet_; // the sheet on top; the next one waits for it
+
+    // Work off the window's thread.
     Busy busy_ = Busy::Idle;
-    QThread* scanThread_ = nullptr;
-    std::unique_ptr<ScanProgress> scanProgress_;
-    std::atomic<bool> findingReferences_{false};
+    std::vector<std::pair<QThread*, std::shared_ptr<ScanJob>>> scanThreads_;
+    std::shared_ptr<ScanJob> scan_; // the scan in progress
+    std::uint64_t scanGeneration_ = 0;
     QTimer scanTicker_;
     QThread* runThread_ = nullptr;
+    std::shared_ptr<std::atomic<bool>> runCancel_;
+    bool closeWhenStopped_ = false;
+    RunSummary lastSummary_;
+    QStringList runProblems_;                  // each sheet of the run in progress
+    std::pair<QString, QString> lastError_;    // its last one: message, detail
     FileManagerFactory makeFileManager_;
     std::optional<RecordedRun> undoableRun_; // of the site on display
 };

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Takes the README's screenshots of the real program under Xvfb: the sample site scanned, the
-# confirmation, and the window after the run. Needs a build (scripts/run.sh or test.sh) and
+# confirmation, the summary at the end of the run, and the window at 800 x 600. Needs a build (scripts/run.sh or test.sh) and
 # xdotool; the repository's sample site is never changed (a copy is opened).
 # Usage: bash scripts/screenshots.sh [SITE]
 set -euo pipefail
@@ -16,7 +16,9 @@ work=$(mktemp -d)
 trap 'kill "${app:-0}" 2>/dev/null || true; rm -rf "$work"' EXIT
 cp -r "${1:-examples/sample-site}" "$work/sample-site"
 
-# --open is a hidden option that opens a folder at start, as if it had been chosen.
+# The window's settings go to a folder of the script's own, so every run starts the same.
+export XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
+# --open opens a folder at start, as if it had been chosen.
 build/bin/tolvane --open "$work/sample-site" >"$work/console.log" 2>&1 &
 app=$!
 window=$(xdotool search --sync --onlyvisible --name "Tolvane" | head -1)
@@ -25,13 +27,22 @@ eval "$(xdotool getwindowgeometry --shell "$window")"
 geometry="${WIDTH}x${HEIGHT}+${X}+${Y}"
 import -window root -crop "$geometry" +repage docs/window.png
 
-# Optimize..., then "Yes" on the confirmation sheet.
+# The same at 800 x 600, then back to the first size.
+xdotool windowsize --sync "$window" 800 600
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$window")"
+import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage docs/small.png
+xdotool windowsize --sync "$window" "${geometry%%x*}" "$(echo "$geometry" | sed 's/^[0-9]*x\([0-9]*\).*/\1/')"
+sleep 1
+
+# Optimize... (Alt+P), then "o" for Optimize on the confirmation sheet.
 xdotool windowfocus --sync "$window"
-xdotool key alt+f p
+xdotool key alt+p
 sleep 1
 import -window root -crop "$geometry" +repage docs/confirmation.png
-xdotool key shift+Tab space
+xdotool key o
 sleep 3
 import -window root -crop "$geometry" +repage docs/optimized.png
+
 echo "Screenshots written to docs/; the run's log:"
 cat "$work/console.log"

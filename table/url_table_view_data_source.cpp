@@ -30,73 +30,73 @@ NSURLTableViewDataSource::~NSURLTableViewDataSource() { setDelegate(nullptr); }
 void NSURLTableViewDataSource::initWithArray(const RowsSnapshot& array,
                                              QAbstractItemView* tableView) {
     beginResetModel();
-    m_dataArray = array; // QVariantList copies on write: the caller's later changes stay its own
-    m_tableView = tableView;
+    rows_ = array; // QVariantList copies on write: the caller's later changes stay its own
+    tableView_ = tableView;
     endResetModel();
 }
 
 std::int32_t NSURLTableViewDataSource::numberOfRowsInTableView(const QAbstractItemView*) const {
-    if (!m_dataArray)
+    if (!rows_)
         return 0;
-    return static_cast<std::int32_t>(m_dataArray->size());
+    return static_cast<std::int32_t>(rows_->size());
 }
 
 void NSURLTableViewDataSource::updateDelegate() { notifyDelegate(); }
 
 QVariant NSURLTableViewDataSource::objectValue(const QAbstractItemView*, int,
                                                std::int32_t row) const {
-    if (!m_dataArray)
+    if (!rows_)
         return {};
-    requireRow(m_dataArray, row, "objectValue");
-    return m_dataArray->at(row);
+    requireRow(rows_, row, "objectValue");
+    return rows_->at(row);
 }
 
 void NSURLTableViewDataSource::setObjectValue(const QAbstractItemView*, const QVariant& value, int,
                                               std::int64_t row) {
-    if (m_dataArray) {
-        requireRow(m_dataArray, row, "setObjectValue");
+    if (rows_) {
+        requireRow(rows_, row, "setObjectValue");
         const int at = static_cast<int>(row);
-        (*m_dataArray)[at] = value;
+        (*rows_)[at] = value;
         emit dataChanged(index(at, 0), index(at, columnCount() - 1));
     }
     notifyDelegate();
 }
 
 void NSURLTableViewDataSource::setDelegate(NSURLTableViewDataSourceDelegate* delegate) {
-    _delegate = delegate;
+    delegate_ = delegate;
 }
 
 NSURLTableViewDataSourceDelegate* NSURLTableViewDataSource::getDelegate() const {
-    return _delegate;
+    return delegate_;
 }
 
 void NSURLTableViewDataSource::addNewRow(const QVariant& object, std::int32_t index) {
-    if (m_dataArray) {
-        if (index < 0 || index > m_dataArray->size())
+    if (rows_) {
+        if (index < 0 || index > rows_->size())
             throw std::out_of_range("addNewRow: index " + std::to_string(index) + " outside 0.." +
-                                    std::to_string(m_dataArray->size()));
+                                    std::to_string(rows_->size()));
         beginInsertRows({}, index, index);
-        m_dataArray->insert(index, object);
+        rows_->insert(index, object);
         endInsertRows();
     }
     notifyDelegate();
 }
 
 void NSURLTableViewDataSource::removeRow(std::int32_t row) {
-    if (m_dataArray) {
-        requireRow(m_dataArray, row, "removeRow");
+    if (rows_) {
+        requireRow(rows_, row, "removeRow");
         beginRemoveRows({}, row, row);
-        m_dataArray->removeAt(row);
+        rows_->removeAt(row);
         endRemoveRows();
     }
     notifyDelegate();
 }
 
 void NSURLTableViewDataSource::addAllRows(const QVariantList& objects) {
-    if (m_dataArray && !objects.isEmpty()) {
-        const auto first = static_cast<int>(m_dataArray->size());
+    if (rows_ && !objects.isEmpty()) {
+        const auto first = static_cast<int>(rows_->size());
         beginInsertRows({}, first, first + static_cast<int>(objects.size()) - 1);
-        m_dataArray->append(objects);
+        rows_->append(objects);
         endInsertRows();
     }
     notifyDelegate();
@@ -104,16 +104,16 @@ void NSURLTableViewDataSource::addAllRows(const QVariantList& objects) {
 }
 
 void NSURLTableViewDataSource::removeAllRows() {
-    if (m_dataArray && !m_dataArray->isEmpty()) {
-        beginRemoveRows({}, 0, static_cast<int>(m_dataArray->size()) - 1);
-        m_dataArray->clear();
+    if (rows_ && !rows_->isEmpty()) {
+        beginRemoveRows({}, 0, static_cast<int>(rows_->size()) - 1);
+        rows_->clear();
         endRemoveRows();
     }
     notifyDelegate();
     reloadTable();
 }
 
-RowsSnapshot NSURLTableViewDataSource::getObjects() const { return m_dataArray; }
+RowsSnapshot NSURLTableViewDataSource::getObjects() const { return rows_; }
 
 void NSURLTableViewDataSource::setColumnTitles(const QStringList& titles) {
     const int before = columnCount();
@@ -149,14 +149,14 @@ int NSURLTableViewDataSource::columnCount(const QModelIndex& parent) const {
 }
 
 bool NSURLTableViewDataSource::holdsCell(const QModelIndex& index) const {
-    return index.isValid() && index.model() == this && !index.parent().isValid() && m_dataArray &&
-           index.row() < m_dataArray->size() && index.column() < columnCount();
+    return index.isValid() && index.model() == this && !index.parent().isValid() && rows_ &&
+           index.row() < rows_->size() && index.column() < columnCount();
 }
 
 QVariant NSURLTableViewDataSource::data(const QModelIndex& index, int role) const {
     if (!holdsCell(index))
         return {};
-    const QVariant& element = m_dataArray->at(index.row());
+    const QVariant& element = rows_->at(index.row());
     if (presenter_)
         return presenter_(element, index.row(), index.column(), role);
     return role == Qt::DisplayRole ? element : QVariant();
@@ -178,23 +178,23 @@ QVariant NSURLTableViewDataSource::headerData(int section, Qt::Orientation orien
 }
 
 bool NSURLTableViewDataSource::removeRows(int row, int count, const QModelIndex& parent) {
-    if (parent.isValid() || !m_dataArray || count < 1 || row < 0 || row + count > rowCount())
+    if (parent.isValid() || !rows_ || count < 1 || row < 0 || row + count > rowCount())
         return false;
     beginRemoveRows({}, row, row + count - 1);
-    m_dataArray->remove(row, count);
+    rows_->remove(row, count);
     endRemoveRows();
     notifyDelegate();
     return true;
 }
 
 void NSURLTableViewDataSource::notifyDelegate() {
-    if (_delegate)
-        _delegate->NSURLTableViewDataSourceChanged(getObjects(), m_tableView.data());
+    if (delegate_)
+        delegate_->NSURLTableViewDataSourceChanged(getObjects(), tableView_.data());
 }
 
 void NSURLTableViewDataSource::reloadTable() {
-    if (m_tableView)
-        m_tableView->viewport()->update();
+    if (tableView_)
+        tableView_->viewport()->update();
     emit tableReloaded();
 }
 

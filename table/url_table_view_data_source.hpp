@@ -13,6 +13,10 @@
 
 namespace tolvane {
 
+// The role a sorting proxy asks a cell for: a number for counts and sizes, the text otherwise.
+// The data source passes it to the owner's presenter like every other role.
+constexpr int SortRole = Qt::UserRole + 1;
+
 // Rows of a data source as they stood at one moment; absent for a data source without a list.
 using RowsSnapshot = std::optional<QVariantList>;
 
@@ -74,7 +78,7 @@ class NSURLTableViewDataSource : public QAbstractTableModel {
     // A copy of the current rows; absent without a list.
     RowsSnapshot getObjects() const;
 
-    QAbstractItemView* tableView() const { return m_tableView; }
+    QAbstractItemView* tableView() const { return tableView_; }
 
     // Presentation, chosen by the owner.
     void setColumnTitles(const QStringList& titles);
@@ -98,9 +102,10 @@ class NSURLTableViewDataSource : public QAbstractTableModel {
     void notifyDelegate();
     void reloadTable();
 
-    std::optional<QVariantList> m_dataArray;
-    QPointer<QAbstractItemView> m_tableView;
-    NSURLTableViewDataSourceDelegate* _delegate = nullptr;
+    // The rows, the table they serve and the listener told after each change.
+    std::optional<QVariantList> rows_;
+    QPointer<QAbstractItemView> tableView_;
+    NSURLTableViewDataSourceDelegate* delegate_ = nullptr;
 
     QStringList columnTitles_;
     CellPresenter presenter_;

@@ -8,36 +8,12 @@
         <translation>Tolvane</translation>
     </message>
     <message>
-        <source>Open Website...</source>
-        <translation>Website öffnen …</translation>
-    </message>
-    <message>
-        <source>Optimize...</source>
-        <translation>Optimieren …</translation>
-    </message>
-    <message>
         <source>Open the root folder of an exported website to find its duplicate images.</source>
         <translation>Öffnen Sie den Stammordner einer exportierten Website, um ihre doppelten Bilder zu finden.</translation>
     </message>
     <message>
         <source>Preview</source>
         <translation>Vorschau</translation>
-    </message>
-    <message>
-        <source>Copies of the selected image</source>
-        <translation>Kopien des ausgewählten Bildes</translation>
-    </message>
-    <message>
-        <source>Duplicate images</source>
-        <translation>Doppelte Bilder</translation>
-    </message>
-    <message>
-        <source>The actions of an optimization are listed here.</source>
-        <translation>Hier werden die Schritte einer Optimierung aufgeführt.</translation>
-    </message>
-    <message>
-        <source>Action log</source>
-        <translation>Protokoll</translation>
     </message>
     <message>
         <source>&amp;File</source>
@@ -59,13 +35,183 @@
         <source>&amp;Undo Last Optimization</source>
         <translation>Letzte Optimierung &amp;rückgängig machen</translation>
     </message>
+    <message>
+        <source>Pre&amp;view Changes...</source>
+        <translation>Änderungen &amp;vorab zeigen …</translation>
+    </message>
+    <message>
+        <source>&amp;Cancel</source>
+        <translation>Abbre&amp;chen</translation>
+    </message>
+    <message>
+        <source>Stops the scan or the optimization (Esc)</source>
+        <translation>Hält das Durchsuchen oder die Optimierung an (Esc)</translation>
+    </message>
+    <message>
+        <source>Cop&amp;ies of the selected image</source>
+        <translation>Kop&amp;ien des ausgewählten Bildes</translation>
+    </message>
+    <message>
+        <source>&amp;Duplicate images</source>
+        <translation>&amp;Doppelte Bilder</translation>
+    </message>
+    <message>
+        <source>The actions of each scan and optimization are listed here.</source>
+        <translation>Hier werden die Schritte jedes Durchsuchens und jeder Optimierung aufgeführt.</translation>
+    </message>
+    <message>
+        <source>&amp;Save Log...</source>
+        <translation>Protokoll &amp;speichern …</translation>
+    </message>
+    <message>
+        <source>Clea&amp;r Log</source>
+        <translation>Protokoll &amp;leeren</translation>
+    </message>
+    <message>
+        <source>Action lo&amp;g</source>
+        <translation>Proto&amp;koll</translation>
+    </message>
+    <message>
+        <source>&amp;Scan Again</source>
+        <translation>Erneut &amp;durchsuchen</translation>
+    </message>
+    <message>
+        <source>&amp;Log</source>
+        <translation>&amp;Protokoll</translation>
+    </message>
+    <message>
+        <source>&amp;Clear Log</source>
+        <translation>Protokoll &amp;leeren</translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>&amp;Hilfe</translation>
+    </message>
+    <message>
+        <source>&amp;About Tolvane</source>
+        <translation>&amp;Über Tolvane</translation>
+    </message>
+    <message>
+        <source>&amp;Open</source>
+        <translation>Ö&amp;ffnen</translation>
+    </message>
+    <message>
+        <source>Open Containing &amp;Folder</source>
+        <translation>Enthaltenden &amp;Ordner öffnen</translation>
+    </message>
+    <message>
+        <source>&amp;Copy Path</source>
+        <translation>Pfad &amp;kopieren</translation>
+    </message>
+</context>
+<context>
+    <name>tolvane::PlanText</name>
+    <message>
+        <source>%1 cannot be read</source>
+        <translation>%1 ist nicht lesbar</translation>
+    </message>
+    <message>
+        <source>%1 is not UTF-8</source>
+        <translation>%1 ist kein UTF-8</translation>
+    </message>
+    <message>
+        <source>%1 cannot be written</source>
+        <translation>%1 ist nicht schreibbar</translation>
+    </message>
+    <message>
+        <source>%1 refers to it in a form that cannot be rewritten</source>
+        <translation>%1 verweist darauf in einer Form, die sich nicht umschreiben lässt</translation>
+    </message>
+    <message>
+        <source>Kept as images/%1</source>
+        <translation>Behalten als images/%1</translation>
+    </message>
+    <message>
+        <source>Removed</source>
+        <translation>Entfernt</translation>
+    </message>
+    <message>
+        <source> (and %1 more)</source>
+        <translation> (und %1 weitere)</translation>
+    </message>
+    <message>
+        <source>Stays: %1</source>
+        <translation>Bleibt: %1</translation>
+    </message>
+    <message>
+        <source>Stays: images/ holds other pictures under its names</source>
+        <translation>Bleibt: images/ enthält unter seinen Namen andere Bilder</translation>
+    </message>
+    <message>
+        <source>Stays: no copy of this image can go</source>
+        <translation>Bleibt: keine Kopie dieses Bildes kann entfernt werden</translation>
+    </message>
+    <message>
+        <source>Kept, already in images/</source>
+        <translation>Behalten, schon in images/</translation>
+    </message>
+    <message>
+        <source>Kept here, the others lead to it</source>
+        <translation>Hier behalten, die anderen führen hierher</translation>
+    </message>
+    <message>
+        <source>Kept as %1</source>
+        <translation>Behalten als %1</translation>
+    </message>
+    <message>
+        <source>(stays as it is)</source>
+        <translation>(bleibt, wie es ist)</translation>
+    </message>
+</context>
+<context>
+    <name>tolvane::RunSummaryText</name>
+    <message>
+        <source>Preview of the optimization: nothing was changed.</source>
+        <translation>Vorschau der Optimierung: nichts wurde geändert.</translation>
+    </message>
+    <message>
+        <source>Optimization finished.</source>
+        <translation>Optimierung abgeschlossen.</translation>
+    </message>
+    <message>
+        <source>Optimization cancelled. Every page still shows its images.</source>
+        <translation>Optimierung abgebrochen. Jede Seite zeigt weiterhin ihre Bilder.</translation>
+    </message>
+    <message>
+        <source>Optimization stopped at a failure.</source>
+        <translation>Die Optimierung wurde wegen eines Fehlers abgebrochen.</translation>
+    </message>
+    <message>
+        <source>1 copy</source>
+        <translation>1 Kopie</translation>
+    </message>
+    <message>
+        <source>%1 copies</source>
+        <translation>%1 Kopien</translation>
+    </message>
+    <message>
+        <source>1 file</source>
+        <translation>1 Datei</translation>
+    </message>
+    <message>
+        <source>%1 files</source>
+        <translation>%1 Dateien</translation>
+    </message>
+    <message>
+        <source>A run would remove %1, save %2 and rewrite %3; %4 would stay.</source>
+        <translation>Eine Optimierung würde %1 entfernen, %2 einsparen und %3 neu schreiben; %4 würden bleiben.</translation>
+    </message>
+    <message>
+        <source>Removed %1, saved %2; %3 rewritten; %4 stayed.</source>
+        <translation>%1 entfernt, %2 eingespart; %3 neu geschrieben; %4 geblieben.</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
 </context>
 <context>
     <name>tolvane::TolvaneAppDelegate</name>
-    <message>
-        <source>Tolvane can close when the optimization has finished.</source>
-        <translation>Tolvane kann erst geschlossen werden, wenn die Optimierung abgeschlossen ist.</translation>
-    </message>
     <message>
         <source>Scanning %1...</source>
         <translation>%1 wird durchsucht …</translation>
@@ -73,10 +219,6 @@
     <message>
         <source>Finding the references to the copies...</source>
         <translation>Die Verweise auf die Kopien werden gesucht …</translation>
-    </message>
-    <message>
-        <source>Comparing: %1 of %2 read</source>
-        <translation>Vergleich: %1 von %2 gelesen</translation>
     </message>
     <message>
         <source>Scanning: %1 entries walked</source>
@@ -127,32 +269,8 @@
         <translation>Nach der Optimierung</translation>
     </message>
     <message>
-        <source> (and %1 more)</source>
-        <translation> (und %1 weitere)</translation>
-    </message>
-    <message>
-        <source>Stays: %1</source>
-        <translation>Bleibt: %1</translation>
-    </message>
-    <message>
-        <source>Stays: no copy of this image can go</source>
-        <translation>Bleibt: keine Kopie dieses Bildes kann entfernt werden</translation>
-    </message>
-    <message>
-        <source>Kept in images/</source>
-        <translation>Bleibt in images/</translation>
-    </message>
-    <message>
-        <source>Deleted</source>
-        <translation>Gelöscht</translation>
-    </message>
-    <message>
         <source>Select an image to see it here.</source>
         <translation>Wählen Sie ein Bild aus, um es hier zu sehen.</translation>
-    </message>
-    <message>
-        <source>No preview for this image.</source>
-        <translation>Keine Vorschau für dieses Bild.</translation>
     </message>
     <message>
         <source>, %1 × %2 pixels</source>
@@ -187,18 +305,6 @@
         <translation>%1, %2, %3 Ersparnis.</translation>
     </message>
     <message>
-        <source>Open</source>
-        <translation>Öffnen</translation>
-    </message>
-    <message>
-        <source>Not a website folder.</source>
-        <translation>Kein Website-Ordner.</translation>
-    </message>
-    <message>
-        <source>WARNING. That folder must contain index.html for it to be the root folder of the site.</source>
-        <translation>WARNUNG. Der Stammordner einer Website muss die Datei index.html enthalten.</translation>
-    </message>
-    <message>
         <source>Choose folder:</source>
         <translation>Ordner wählen:</translation>
     </message>
@@ -211,22 +317,6 @@
         <translation>OK</translation>
     </message>
     <message>
-        <source>Are you sure?</source>
-        <translation>Sind Sie sicher?</translation>
-    </message>
-    <message>
-        <source>WARNING. You are about to overwrite files within your website.</source>
-        <translation>WARNUNG. Sie sind dabei, Dateien Ihrer Website zu überschreiben.</translation>
-    </message>
-    <message>
-        <source>Yes</source>
-        <translation>Ja</translation>
-    </message>
-    <message>
-        <source>No</source>
-        <translation>Nein</translation>
-    </message>
-    <message>
         <source>Optimizing %1...</source>
         <translation>%1 wird optimiert …</translation>
     </message>
@@ -237,14 +327,6 @@
     <message>
         <source>Scanning the site again...</source>
         <translation>Die Website wird erneut durchsucht …</translation>
-    </message>
-    <message>
-        <source>Optimization finished.</source>
-        <translation>Optimierung abgeschlossen.</translation>
-    </message>
-    <message>
-        <source>Optimization stopped at a failure.</source>
-        <translation>Die Optimierung wurde wegen eines Fehlers abgebrochen.</translation>
     </message>
     <message>
         <source>Creating images folder in root</source>
@@ -329,14 +411,6 @@
     <message>
         <source>: </source>
         <translation>: </translation>
-    </message>
-    <message>
-        <source>Kept here, the others lead to it: %1</source>
-        <translation>Bleibt hier, die anderen verweisen darauf: %1</translation>
-    </message>
-    <message>
-        <source>Kept as images/%1</source>
-        <translation>Bleibt als images/%1</translation>
     </message>
     <message>
         <source>Undo the last optimization?</source>
@@ -437,6 +511,194 @@
     <message>
         <source>Unable to read %1: %2</source>
         <translation>Nicht lesbar: %1: %2</translation>
+    </message>
+    <message>
+        <source>Save Log</source>
+        <translation>Protokoll speichern</translation>
+    </message>
+    <message>
+        <source>Text files (*.txt *.log);;All files (*)</source>
+        <translation>Textdateien (*.txt *.log);;Alle Dateien (*)</translation>
+    </message>
+    <message>
+        <source>tolvane-log.txt</source>
+        <translation>tolvane-protokoll.txt</translation>
+    </message>
+    <message>
+        <source>This image cannot be shown: %1</source>
+        <translation>Dieses Bild kann nicht angezeigt werden: %1</translation>
+    </message>
+    <message>
+        <source>Tolvane</source>
+        <translation>Tolvane</translation>
+    </message>
+    <message>
+        <source>Scan of %1, %2</source>
+        <translation>Durchsuchen von %1, %2</translation>
+    </message>
+    <message>
+        <source>Comparing %1 images: %2 of %3 read</source>
+        <translation>Vergleiche %1 Bilder: %2 von %3 gelesen</translation>
+    </message>
+    <message>
+        <source>Scan cancelled.</source>
+        <translation>Durchsuchen abgebrochen.</translation>
+    </message>
+    <message>
+        <source>Open the root folder of an exported website to find its duplicate images.</source>
+        <translation>Öffnen Sie den Stammordner einer exportierten Website, um ihre doppelten Bilder zu finden.</translation>
+    </message>
+    <message>
+        <source>Stopping at the next point where every page still shows its images...</source>
+        <translation>Halte an der nächsten Stelle an, an der jede Seite ihre Bilder zeigt …</translation>
+    </message>
+    <message>
+        <source>Every copy of the duplicate images has to stay where it is; the copies table says why.</source>
+        <translation>Jede Kopie der doppelten Bilder muss bleiben, wo sie ist; die Tabelle der Kopien sagt, warum.</translation>
+    </message>
+    <message>
+        <source>Kept as</source>
+        <translation>Behalten als</translation>
+    </message>
+    <message>
+        <source>Where the image&apos;s bytes are after optimizing</source>
+        <translation>Wo die Bytes des Bildes nach der Optimierung liegen</translation>
+    </message>
+    <message>
+        <source>&amp;Open</source>
+        <translation>Ö&amp;ffnen</translation>
+    </message>
+    <message>
+        <source>“%1” is not a website folder.</source>
+        <translation>„%1“ ist kein Website-Ordner.</translation>
+    </message>
+    <message>
+        <source>A website&apos;s root folder holds index.html. Choose the folder of the site itself.</source>
+        <translation>Der Stammordner einer Website enthält index.html. Wählen Sie den Ordner der Website selbst.</translation>
+    </message>
+    <message>
+        <source>A website&apos;s root folder holds index.html. Its folder “%1” does: open that one?</source>
+        <translation>Der Stammordner einer Website enthält index.html. Sein Ordner „%1“ tut das: diesen öffnen?</translation>
+    </message>
+    <message>
+        <source>&amp;Open “%1”</source>
+        <translation>„%1“ ö&amp;ffnen</translation>
+    </message>
+    <message>
+        <source>&amp;Cancel</source>
+        <translation>Abbre&amp;chen</translation>
+    </message>
+    <message>
+        <source>  from: %1</source>
+        <translation>  von: %1</translation>
+    </message>
+    <message>
+        <source>  to: %1</source>
+        <translation>  nach: %1</translation>
+    </message>
+    <message>
+        <source>Unable to save the log to %1</source>
+        <translation>Das Protokoll kann nicht in %1 gespeichert werden</translation>
+    </message>
+    <message>
+        <source>About Tolvane</source>
+        <translation>Über Tolvane</translation>
+    </message>
+    <message>
+        <source>Tolvane %1</source>
+        <translation>Tolvane %1</translation>
+    </message>
+    <message>
+        <source>Finds the images an exported website holds more than once, keeps one copy of each and rewrites the pages that showed the others.
+
+Licence: %1</source>
+        <translation>Findet die Bilder, die eine exportierte Website mehrfach enthält, behält je eine Kopie und schreibt die Seiten um, die die anderen zeigten.
+
+Lizenz: %1</translation>
+    </message>
+    <message>
+        <source>Optimize %1?</source>
+        <translation>%1 optimieren?</translation>
+    </message>
+    <message>
+        <source>%1 will be removed, %2 rewritten, %3 saved. Files within your website are overwritten; Undo Last Optimization can put them back.</source>
+        <translation>Entfernt werden: %1, neu geschrieben: %2, eingespart: %3. Dateien Ihrer Website werden überschrieben; „Letzte Optimierung rückgängig machen“ kann sie wiederherstellen.</translation>
+    </message>
+    <message>
+        <source>1 copy</source>
+        <translation>1 Kopie</translation>
+    </message>
+    <message>
+        <source>%1 copies</source>
+        <translation>%1 Kopien</translation>
+    </message>
+    <message>
+        <source>1 file</source>
+        <translation>1 Datei</translation>
+    </message>
+    <message>
+        <source>%1 files</source>
+        <translation>%1 Dateien</translation>
+    </message>
+    <message>
+        <source>&amp;Optimize</source>
+        <translation>&amp;Optimieren</translation>
+    </message>
+    <message>
+        <source>Preview of the changes to %1, %2</source>
+        <translation>Vorschau der Änderungen an %1, %2</translation>
+    </message>
+    <message>
+        <source>Optimization of %1, %2</source>
+        <translation>Optimierung von %1, %2</translation>
+    </message>
+    <message>
+        <source>Previewing the changes to %1...</source>
+        <translation>Vorschau der Änderungen an %1 …</translation>
+    </message>
+    <message>
+        <source>The undo is still in progress.</source>
+        <translation>Das Rückgängigmachen läuft noch.</translation>
+    </message>
+    <message>
+        <source>Tolvane can close when it has finished.</source>
+        <translation>Tolvane kann sich schließen, wenn es fertig ist.</translation>
+    </message>
+    <message>
+        <source>&amp;Close When Finished</source>
+        <translation>Nach &amp;Abschluss schließen</translation>
+    </message>
+    <message>
+        <source>&amp;Keep Open</source>
+        <translation>&amp;Offen lassen</translation>
+    </message>
+    <message>
+        <source>The optimization is still in progress.</source>
+        <translation>Die Optimierung läuft noch.</translation>
+    </message>
+    <message>
+        <source>Cancel it? It stops at the next point where every page still shows its images, then Tolvane closes.</source>
+        <translation>Abbrechen? Sie hält an der nächsten Stelle an, an der jede Seite ihre Bilder zeigt, dann schließt sich Tolvane.</translation>
+    </message>
+    <message>
+        <source>&amp;Stop and Close</source>
+        <translation>&amp;Anhalten und schließen</translation>
+    </message>
+    <message>
+        <source>&amp;Keep Running</source>
+        <translation>&amp;Weiterlaufen lassen</translation>
+    </message>
+    <message>
+        <source>Tolvane closes when the work in progress has stopped.</source>
+        <translation>Tolvane schließt sich, wenn die laufende Arbeit angehalten ist.</translation>
+    </message>
+    <message>
+        <source>&amp;Undo</source>
+        <translation>&amp;Rückgängig machen</translation>
+    </message>
+    <message>
+        <source>Undo of the last optimization of %1, %2</source>
+        <translation>Rückgängigmachen der letzten Optimierung von %1, %2</translation>
     </message>
 </context>
 </TS>

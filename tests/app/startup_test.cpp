@@ -1,5 +1,7 @@
 // The window program's start: its command line, and the language it speaks. Run by CTest with
 // LANGUAGE=de, as a German desktop session sets it; every other case names its locale itself.
+#include "app/image_preview.hpp"
+#include "app/log_view.hpp"
 #include "app/main_window.hpp"
 #include "app/path_text.hpp"
 #include "app/start_options.hpp"
@@ -102,6 +104,9 @@ class StartupTest : public QObject {
             QVERIFY2(!options->usageError().isEmpty(), qPrintable(two.join(' ')));
         }
         QVERIFY(!parsed({"--no-such-option"}));
+        // --help lists --open with its argument.
+        StartOptions help;
+        QVERIFY(help.parser().helpText().contains("--open <DIR>"));
     }
 
     void onlyHelpAndVersionArePrintedWithoutAWindow() {
@@ -121,7 +126,7 @@ class StartupTest : public QObject {
         const Translations german(QLocale::system());
         QVERIFY(german.loaded());
         TolvaneAppDelegate controller;
-        QCOMPARE(controller.window()->openWebsiteButton->text(), QStringLiteral("Website öffnen …"));
+        QCOMPARE(controller.window()->openWebsiteButton->text(), QStringLiteral("Website ö&ffnen …"));
     }
 
     void theWindowSpeaksGermanInAGermanLocale() {
@@ -135,8 +140,8 @@ class StartupTest : public QObject {
         tolvane::MainWindow* window = controller.window();
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window));
-        QCOMPARE(window->openWebsiteButton->text(), QStringLiteral("Website öffnen …"));
-        QCOMPARE(window->optimizeButton->text(), QStringLiteral("Optimieren …"));
+        QCOMPARE(window->openWebsiteButton->text(), QStringLiteral("Website ö&ffnen …"));
+        QCOMPARE(window->optimizeButton->text(), QStringLiteral("&Optimieren …"));
         QCOMPARE(window->menuBar()->actions().constFirst()->text(), QStringLiteral("&Datei"));
         QCOMPARE(window->quitAction->text(), QStringLiteral("&Beenden"));
         QCOMPARE(window->summaryLabel->text(),
@@ -180,11 +185,12 @@ class StartupTest : public QObject {
         controller.window()->optimizeButton->click();
         QMessageBox* sheet = visibleSheet(controller.window());
         QVERIFY(sheet);
-        QCOMPARE(sheet->text(), QStringLiteral("Sind Sie sicher?"));
-        QCOMPARE(sheet->informativeText(),
-                 QStringLiteral("WARNUNG. Sie sind dabei, Dateien Ihrer Website zu überschreiben."));
-        QVERIFY(buttonOf(sheet, "Nein"));
-        QAbstractButton* yes = buttonOf(sheet, "Ja");
+        QCOMPARE(sheet->text(), QStringLiteral("%1 optimieren?").arg(tolvane::toQString(site.path().filename())));
+        QVERIFY2(sheet->informativeText().startsWith(
+                     QStringLiteral("Entfernt werden: 1 Kopie, neu geschrieben: 3 Dateien, ")),
+                 qPrintable(sheet->informativeText()));
+        QVERIFY(buttonOf(sheet, "Abbre&chen"));
+        QAbstractButton* yes = buttonOf(sheet, "&Optimieren");
         QVERIFY(yes);
         yes->click();
         QVERIFY(finished.wait(runTimeout));
@@ -207,7 +213,7 @@ class StartupTest : public QObject {
         const Translations french(QLocale(QLocale::French, QLocale::France));
         QVERIFY(!french.loaded());
         TolvaneAppDelegate controller;
-        QCOMPARE(controller.window()->openWebsiteButton->text(), QStringLiteral("Open Website..."));
+        QCOMPARE(controller.window()->openWebsiteButton->text(), QStringLiteral("&Open Website..."));
         QCOMPARE(controller.window()->quitAction->text(), QStringLiteral("&Quit"));
     }
 
@@ -217,7 +223,7 @@ class StartupTest : public QObject {
             QVERIFY(german.loaded());
         }
         TolvaneAppDelegate controller;
-        QCOMPARE(controller.window()->openWebsiteButton->text(), QStringLiteral("Open Website..."));
+        QCOMPARE(controller.window()->openWebsiteButton->text(), QStringLiteral("&Open Website..."));
     }
 };
 

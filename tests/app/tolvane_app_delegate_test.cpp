@@ -1,3 +1,5 @@
+#include "app/image_preview.hpp"
+#include "app/log_view.hpp"
 #include "app/main_window.hpp"
 #include "app/path_text.hpp"
 #include "app/tolvane_app_delegate.hpp"
@@ -9,12 +11,23 @@
 #include "support/temp_dir.hpp"
 #include "table/url_table_view_data_source.hpp"
 
+#include "bench/sitegen/sitegen.hpp"
+
 #include <QAbstractButton>
+#include <QApplication>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QHeaderView>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSplitter>
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QDir>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -22,7 +35,9 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QTest>
 #include <QThread>
@@ -137,7 +152,23 @@ QStringList names(const std::vector<DuplicateGroup>& groups) {
     return texts;
 }
 
+// The lines of the log pane without its section headings and the blank lines between them.
+QStringList logLines(tolvane::MainWindow* window) {
+    QStringList lines;
+    for (const QString& line : window->logView->toPlainText().split('\n'))
+        if (!line.isEmpty() && !line.startsWith("=== "))
+            lines << line;
+    return lines;
+}
+
 int rows(const QTableView* table) { return table->model() ? table->model()->rowCount() : 0; }
+
+// The data source behind a table's sorting proxy.
+tolvane::NSURLTableViewDataSource* sourceOf(const QTableView* table) {
+    auto* proxy = qobject_cast<QSortFilterProxyModel*>(table->model());
+    return proxy ? qobject_cast<tolvane::NSURLTableViewDataSource*>(proxy->sourceModel())
+                 : nullptr;
+}
 
 // The real file system, with every step recorded by thread, and held at a gate until the test
 // opens it, so the test can look at the window while a run is in progress.
@@ -221,6 +252,17 @@ class GatedFileManager : public tolvane::FileManager {
     tolvane::RealFileManager real_;
 };
 
+// Takes the URLs QDesktopServices would open.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+
+  public:
+    QStringList opened;
+
+  public slots:
+    void open(const QUrl& url) { opened << url.toLocalFile(); }
+};
+
 } // namespace
 
 class TolvaneAppDelegateTest : public QObject {
@@ -237,40 +279,51 @@ class TolvaneAppDelegateTest : public QObject {
     }
 
     // Opens root through the window's folder chooser, as a user would.
-    void chooseFolder(const fs::path& root) {
+    void chooseFolder(const fs::path& root, const QString& startsIn = QDir::homePath()) {
         button("openWebsiteButton")->click();
         auto* panel = window()->findChild<QFileDialog*>();
         QVERIFY(panel);
         QVERIFY(panel->isVisible());
         QCOMPARE(panel->windowModality(), Qt::WindowModal);
         QCOMPARE(panel->fileMode(), QFileDialog::Directory);
-        QCOMPARE(QDir(panel->directory()).canonicalPath(), QDir::home().canonicalPath());
+        QCOMPARE(QDir(panel->directory()).canonicalPath(), QDir(startsIn).canonicalPath());
         panel->setDirectory(tolvane::toQString(root.parent_path()));
         panel->selectFile(tolvane::toQString(root));
         static_cast<QDialog*>(panel)->accept(); // the Open button
     }
 
-    void scanThroughChooser(const fs::path& root) {
+    void scanThroughChooser(const fs::path& root, const QString& startsIn = QDir::homePath()) {
         const int before = shown->count();
-        chooseFolder(root);
+        chooseFolder(root, startsIn);
         QTRY_VERIFY_WITH_TIMEOUT(shown->count() > before, scanTimeout);
+        // The chooser has gone: the window is the active one again, for keys and focus.
+        window()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window()));
     }
 
-    // Optimize..., then the answer on the confirmation sheet.
+    // Optimize..., then the answer on the confirmation sheet ("&Optimize" or "&Cancel").
     void confirm(const QString& answer) {
         button("optimizeButton")->click();
         QMessageBox* sheet = onlySheet(window());
         QVERIFY(sheet);
         QCOMPARE(sheet->windowModality(), Qt::WindowModal);
         QCOMPARE(sheet->icon(), QMessageBox::Warning);
-        QCOMPARE(sheet->text(), QStringLiteral("Are you sure?"));
-        QCOMPARE(sheet->informativeText(),
-                 QStringLiteral("WARNING. You are about to overwrite files within your website."));
+        QVERIFY(sheet->text().startsWith(QStringLiteral("Optimize ")));
         QCOMPARE(sheet->buttons().size(), 2);
         QAbstractButton* chosen = buttonOf(sheet, answer);
         QVERIFY(chosen);
-        QVERIFY(buttonOf(sheet, answer == "Yes" ? "No" : "Yes"));
+        QVERIFY(buttonOf(sheet, answer == "&Optimize" ? "&Cancel" : "&Optimize"));
         chosen->click();
+    }
+
+    // The summary sheet of a run: its texts, then closed.
+    QStringList takeSummary() {
+        QMessageBox* sheet = onlySheet(window());
+        if (!sheet || sheet->objectName() != "summarySheet")
+            return {};
+        const QStringList texts{sheet->text(), sheet->informativeText(), sheet->detailedText()};
+        sheet->buttons().constFirst()->click();
+        return texts;
     }
 
     void dismissSheets() {
@@ -283,11 +336,15 @@ class TolvaneAppDelegateTest : public QObject {
     void initTestCase() { tolvane::test::silenceOffscreenWindowWarnings(); }
 
     void init() {
+        tolvane::openSettings()->clear(); // each test starts as a first start
         journalHome = std::make_unique<tolvane::test::ScopedJournalHome>();
         controller = std::make_unique<TolvaneAppDelegate>();
         controller->applicationDidFinishLaunching();
         controller->window()->show();
         QVERIFY(QTest::qWaitForWindowExposed(controller->window()));
+        // Shortcuts and focus need the active window.
+        controller->window()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(controller->window()));
         shown = std::make_unique<QSignalSpy>(controller.get(), &TolvaneAppDelegate::scanShown);
     }
 
@@ -306,28 +363,49 @@ class TolvaneAppDelegateTest : public QObject {
         QCOMPARE(controller->window()->openAction->shortcut(), QKeySequence(QKeySequence::Open));
     }
 
-    void aFolderWithoutIndexHtmlIsRefusedAndNotScanned() {
+    void aFolderWithoutIndexHtmlIsNamedAndAChildSiteOffered() {
         TempDir site;
-        writeFile(site / "pages/index.html", "deeper does not count");
-        writeFile(site / "a_files/x.png", "x");
-        writeFile(site / "b_files/x.png", "x");
+        writeFile(site / "zeta/index.html", "a site, but not the first by name");
+        writeFile(site / "Pages/index.html", "a site one level down");
+        writeFile(site / "Pages/a_files/x.png", "x");
+        writeFile(site / "Pages/b_files/x.png", "x");
+        writeFile(site / "notes/readme.txt", "no site");
+        const QString folder = tolvane::toQString(site.path());
 
+        // Cancel: nothing is scanned.
         chooseFolder(site.path());
         QMessageBox* sheet = onlySheet(window());
         QVERIFY(sheet);
         QCOMPARE(sheet->windowModality(), Qt::WindowModal);
         QCOMPARE(sheet->icon(), QMessageBox::Warning);
-        QCOMPARE(sheet->text(), QStringLiteral("Not a website folder."));
-        QCOMPARE(sheet->informativeText(),
-                 QStringLiteral("WARNING. That folder must contain index.html for it to be the "
-                                "root folder of the site."));
-        QCOMPARE(sheet->buttons().size(), 1);
-        QCOMPARE(sheet->buttons().constFirst()->text(), QStringLiteral("OK"));
+        QCOMPARE(sheet->text(), QString("“%1” is not a website folder.").arg(folder));
+        QVERIFY(sheet->informativeText().contains("“Pages”"));
+        QCOMPARE(sheet->buttons().size(), 2);
+        QVERIFY(buttonOf(sheet, "&Open “Pages”"));
+        buttonOf(sheet, "&Cancel")->click();
         QVERIFY(!controller->isBusy());
         QVERIFY(!controller->currentDuplicates().has_value());
         QCOMPARE(rows(controller->imagesTable()), 0);
-        dismissSheets();
+        QTRY_VERIFY(visibleSheets(window()).isEmpty());
         QCOMPARE(shown->count(), 0);
+
+        // Open: the child is scanned.
+        controller->openFolder(folder);
+        sheet = onlySheet(window());
+        QVERIFY(sheet);
+        buttonOf(sheet, "&Open “Pages”")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(shown->count() == 1, scanTimeout);
+        QCOMPARE(controller->siteRoot(), site / "Pages");
+        QCOMPARE(rows(controller->imagesTable()), 1);
+
+        // Without a child site: the folder is named, and OK is the only answer.
+        controller->openFolder(tolvane::toQString(site / "notes"));
+        sheet = onlySheet(window());
+        QVERIFY(sheet);
+        QCOMPARE(sheet->text(), QString("“%1/notes” is not a website folder.").arg(folder));
+        QCOMPARE(sheet->buttons().size(), 1);
+        dismissSheets();
+        QCOMPARE(shown->count(), 1);
     }
 
     void aCancelledChooserChangesNothing() {
@@ -355,10 +433,8 @@ class TolvaneAppDelegateTest : public QObject {
             controller->openFolder(tolvane::toQString(site));
             QMessageBox* sheet = onlySheet(window());
             QVERIFY(sheet);
-            QCOMPARE(sheet->text(), QStringLiteral("Not a website folder."));
-            QCOMPARE(sheet->informativeText(),
-                     QStringLiteral("WARNING. That folder must contain index.html for it to be "
-                                    "the root folder of the site."));
+            QCOMPARE(sheet->text(),
+                     QString("“%1” is not a website folder.").arg(tolvane::toQString(site)));
             QVERIFY(!controller->isBusy());
             dismissSheets();
             QCOMPARE(shown->count(), 0);
@@ -421,7 +497,9 @@ class TolvaneAppDelegateTest : public QObject {
         QCOMPARE(images->selectionModel()->selectedRows().constFirst().row(), 0);
         // The copies, relative to the site root, entry 0 (the kept one) first and marked.
         QCOMPARE(columnTexts(pages, 0), relativeCopies(expected.duplicates[0], site.path()));
-        QCOMPARE(columnTexts(pages, 1).constFirst(), QStringLiteral("Kept in images/"));
+        QCOMPARE(columnTexts(pages, 1),
+                 (QStringList{"Kept as images/logo.png", "Removed", "Removed"}));
+        QCOMPARE(columnTexts(images, 5), (QStringList{"images/logo.png", "images/star.gif"}));
         QVERIFY(pages->model()->index(0, 0).data(Qt::FontRole).value<QFont>().bold());
         QVERIFY(!pages->model()->index(1, 0).data(Qt::FontRole).value<QFont>().bold());
         const auto& first = expected.duplicates[0];
@@ -455,9 +533,9 @@ class TolvaneAppDelegateTest : public QObject {
         fs::copy_file(site / "a_files/dot.png", site / "b_files/dot.png");
 
         scanThroughChooser(site.path());
-        const QPixmap shownPicture = controller->window()->preview->picture();
+        const QImage shownPicture = controller->window()->preview->picture();
         QCOMPARE(shownPicture.size(), QSize(12, 8));
-        QCOMPARE(shownPicture.toImage().pixelColor(3, 3), QColor(Qt::red));
+        QCOMPARE(shownPicture.pixelColor(3, 3), QColor(Qt::red));
         QVERIFY(controller->window()->previewCaption->text().contains("dot.png"));
     }
 
@@ -498,9 +576,14 @@ class TolvaneAppDelegateTest : public QObject {
         const QString reason = QStringLiteral("B.html is not valid UTF-8 text");
         for (int row = 0; row < 3; ++row)
             QCOMPARE(fates[row], row == heldRow
-                                     ? "Kept here, the others lead to it: " + reason
-                                     : QStringLiteral("Deleted"));
+                                     ? QStringLiteral("Kept here, the others lead to it")
+                                     : QStringLiteral("Removed"));
         QCOMPARE(pages->model()->index(heldRow, 1).data(Qt::ToolTipRole).toString(), reason);
+        QCOMPARE(columnTexts(images, 5).constFirst(), QStringLiteral("B_files/logo.png"));
+        // The details line under the table gives the whole reason of the current copy.
+        pages->setCurrentIndex(pages->model()->index(heldRow, 0));
+        QCOMPARE(controller->window()->copyDetails->text(),
+                 "B_files/logo.png: Kept here, the others lead to it\n" + reason);
 
         // The summary counts the copies that really go: both other logos, one star.
         QCOMPARE(controller->window()->summaryLabel->text(),
@@ -509,10 +592,15 @@ class TolvaneAppDelegateTest : public QObject {
 
         // The run agrees: the copy stays and nothing of the logo goes into images/.
         QSignalSpy finished(controller.get(), &TolvaneAppDelegate::runFinished);
-        confirm("Yes");
+        confirm("&Optimize");
         QTRY_VERIFY_WITH_TIMEOUT(finished.count() == 1, scanTimeout);
         QCOMPARE(finished.constFirst().constFirst().toBool(), true);
         QTRY_VERIFY_WITH_TIMEOUT(shown->count() == 2, scanTimeout);
+        const QStringList summary = takeSummary();
+        QCOMPARE(summary.value(0), QStringLiteral("Optimization finished."));
+        QCOMPARE(summary.value(1),
+                 QStringLiteral("Removed 3 copies, saved %1; 2 files rewritten; 0 copies stayed.")
+                     .arg(tolvane::sizeText(2 * logo.size() + std::string("GIF89a star").size())));
         QCOMPARE(readFile(site / "B_files/logo.png"), logo);
         QVERIFY(!fs::exists(site / "images/logo.png"));
         QVERIFY(!fs::exists(site / "A_files/logo.png"));
@@ -529,20 +617,18 @@ class TolvaneAppDelegateTest : public QObject {
         writeFile(second / "q_files/other.jpg", "jpg");
 
         scanThroughChooser(first.path());
-        auto* imagesModel = qobject_cast<tolvane::NSURLTableViewDataSource*>(
-            controller->imagesTable()->model());
-        auto* pagesModel = qobject_cast<tolvane::NSURLTableViewDataSource*>(
-            controller->pagesTable()->model());
+        auto* imagesModel = sourceOf(controller->imagesTable());
+        auto* pagesModel = sourceOf(controller->pagesTable());
         QVERIFY(imagesModel && pagesModel);
         QAbstractItemModelTester imagesTester(
             imagesModel, QAbstractItemModelTester::FailureReportingMode::QtTest);
         QAbstractItemModelTester pagesTester(
             pagesModel, QAbstractItemModelTester::FailureReportingMode::QtTest);
 
-        scanThroughChooser(second.path());
+        scanThroughChooser(second.path(), tolvane::toQString(first.path()));
         // The same models, refilled.
-        QCOMPARE(controller->imagesTable()->model(), imagesModel);
-        QCOMPARE(controller->pagesTable()->model(), pagesModel);
+        QCOMPARE(sourceOf(controller->imagesTable()), imagesModel);
+        QCOMPARE(sourceOf(controller->pagesTable()), pagesModel);
         QCOMPARE(columnTexts(controller->imagesTable(), 0), QStringList{"other.jpg"});
         const tolvane::ScanResult expected = tolvane::scanWebsite(second.path());
         QCOMPARE(columnTexts(controller->pagesTable(), 0),
@@ -572,14 +658,15 @@ class TolvaneAppDelegateTest : public QObject {
         const QStringList imagesBefore = columnTexts(controller->imagesTable(), 0);
         const QStringList pagesBefore = columnTexts(controller->pagesTable(), 0);
 
-        confirm("No");
+        confirm("&Cancel");
         // A run would have started before the answer returned.
         QVERIFY(!controller->isBusy());
         QTRY_VERIFY(visibleSheets(window()).isEmpty());
         QCOMPARE(snapshotOf(site.path()), files);
         QCOMPARE(columnTexts(controller->imagesTable(), 0), imagesBefore);
         QCOMPARE(columnTexts(controller->pagesTable(), 0), pagesBefore);
-        QVERIFY(controller->actionLog().isEmpty());
+        QVERIFY(!controller->actionLog().contains(
+            QStringLiteral("Starting optimization - calculate number of actions")));
         QVERIFY(button("optimizeButton")->isEnabled());
     }
 
@@ -597,18 +684,17 @@ class TolvaneAppDelegateTest : public QObject {
 
         bool sheetAtFirstLine = true;
         bool linesOnWindowThread = true;
-        connect(controller.get(), &TolvaneAppDelegate::logged, this, [&](const QString&) {
-            if (controller->actionLog().size() == 1)
+        const QString firstLine = QStringLiteral("Starting optimization - calculate number of actions");
+        connect(controller.get(), &TolvaneAppDelegate::logged, this, [&](const QString& line) {
+            if (line == firstLine)
                 sheetAtFirstLine = !visibleSheets(window()).isEmpty();
             linesOnWindowThread &= QThread::currentThread() == qApp->thread();
         });
         QSignalSpy finished(controller.get(), &TolvaneAppDelegate::runFinished);
 
-        confirm("Yes");
+        confirm("&Optimize");
         QVERIFY(controller->isBusy());
-        QTRY_VERIFY(!controller->actionLog().isEmpty());
-        QCOMPARE(controller->actionLog().constFirst(),
-                 QStringLiteral("Starting optimization - calculate number of actions"));
+        QTRY_VERIFY(controller->actionLog().contains(firstLine));
         QVERIFY(!sheetAtFirstLine);
 
         // The run waits at its first file step; the window still answers and refuses a second run
@@ -620,8 +706,14 @@ class TolvaneAppDelegateTest : public QObject {
         QVERIFY(!controller->window()->optimizeAction->isEnabled());
         controller->saveWebsite();
         QVERIFY(visibleSheets(window()).isEmpty());
+        // Closing asks first; keeping the run going keeps the window.
         QVERIFY(!window()->close());
         QVERIFY(window()->isVisible());
+        QMessageBox* closing = onlySheet(window());
+        QVERIFY(closing);
+        QCOMPARE(closing->text(), QStringLiteral("The optimization is still in progress."));
+        buttonOf(closing, "&Keep Running")->click();
+        QTRY_VERIFY(visibleSheets(window()).isEmpty());
         TempDir other;
         writeFile(other / "index.html", "home");
         controller->openFolder(tolvane::toQString(other.path()));
@@ -655,7 +747,16 @@ class TolvaneAppDelegateTest : public QObject {
         QCOMPARE(readFile(site / "Blog/Entry1.html"),
                  std::string("<img src=\"../images/logo.png\">"));
 
-        // The re-scan is on display, with its sheet; the run cannot be started again.
+        // The summary comes first, then the re-scan's sheet; the run cannot be started again.
+        QTRY_VERIFY(onlySheet(window()));
+        const QStringList summary = takeSummary();
+        QCOMPARE(summary.value(0), QStringLiteral("Optimization finished."));
+        QCOMPARE(summary.value(1),
+                 QStringLiteral("Removed 3 copies, saved %1; 5 files rewritten; 0 copies stayed.")
+                     .arg(tolvane::sizeText(2 * std::string("logo bytes, the same everywhere").size() +
+                                            std::string("GIF89a star").size())));
+        QCOMPARE(summary.value(2), QString()); // nothing stayed, nothing failed
+        QTRY_VERIFY(onlySheet(window()));
         QMessageBox* sheet = onlySheet(window());
         QVERIFY(sheet);
         QCOMPARE(sheet->text(), QStringLiteral("There are no images to optimize!"));
@@ -668,7 +769,7 @@ class TolvaneAppDelegateTest : public QObject {
         // Two kept files placed, five files rewritten, five copies removed.
         QCOMPARE(progress->maximum(), 2 + 5 + 5);
         // The log pane holds every line, in order.
-        QCOMPARE(controller->window()->logView->toPlainText(), controller->actionLog().join('\n'));
+        QCOMPARE(logLines(controller->window()), controller->actionLog());
         QVERIFY(controller->actionLog().contains("Creating images folder in root"));
     }
 
@@ -682,7 +783,7 @@ class TolvaneAppDelegateTest : public QObject {
         const QStringList pagesBefore = columnTexts(controller->pagesTable(), 0);
         QSignalSpy finished(controller.get(), &TolvaneAppDelegate::runFinished);
 
-        confirm("Yes");
+        confirm("&Optimize");
         QVERIFY(finished.wait(scanTimeout));
         QCOMPARE(finished.constFirst().constFirst().toBool(), false);
 
@@ -692,7 +793,9 @@ class TolvaneAppDelegateTest : public QObject {
         QMessageBox* sheet = onlySheet(window());
         QCOMPARE(sheet->text(), expected);
         QVERIFY(!sheet->informativeText().isEmpty());
-        QVERIFY(controller->actionLog().last().startsWith(expected + ", error: "));
+        QVERIFY(std::any_of(controller->actionLog().begin(), controller->actionLog().end(),
+                            [&](const QString& line) { return line.startsWith(expected + ", error: "); }));
+        QVERIFY(controller->actionLog().last().startsWith("Optimization stopped at a failure."));
         QCOMPARE(columnTexts(controller->imagesTable(), 0), imagesBefore);
         QCOMPARE(columnTexts(controller->pagesTable(), 0), pagesBefore);
         QVERIFY(button("optimizeButton")->isEnabled());
@@ -732,7 +835,8 @@ class TolvaneAppDelegateTest : public QObject {
         tolvane::RealFileManager real;
         tolvane::test::simulateRun(logoRun(site.path()), real);
         const auto afterRun = snapshotOf(site.path());
-        scanThroughChooser(site.path());
+        // The chooser starts in the folder opened last.
+        scanThroughChooser(site.path(), tolvane::toQString(site.path()));
         QVERIFY(undo->isEnabled());
         QVERIFY(controller->canUndo());
         QCOMPARE(columnTexts(controller->imagesTable(), 0), QStringList{"star.gif"});
@@ -746,7 +850,7 @@ class TolvaneAppDelegateTest : public QObject {
         QVERIFY(sheet->informativeText().startsWith(
             QStringLiteral("WARNING. You are about to overwrite files within your website")));
         QCOMPARE(sheet->buttons().size(), 2);
-        buttonOf(sheet, "No")->click();
+        buttonOf(sheet, "&Cancel")->click();
         QVERIFY(!controller->isBusy());
         QTRY_VERIFY(visibleSheets(window()).isEmpty());
         QCOMPARE(snapshotOf(site.path()), afterRun);
@@ -758,11 +862,13 @@ class TolvaneAppDelegateTest : public QObject {
         undo->trigger();
         sheet = onlySheet(window());
         QVERIFY(sheet);
-        buttonOf(sheet, "Yes")->click();
+        buttonOf(sheet, "&Undo")->click();
         QVERIFY(controller->isBusy());
         QVERIFY(!undo->isEnabled());
         QVERIFY(!button("optimizeButton")->isEnabled());
         QVERIFY(!window()->close());
+        if (QMessageBox* closing = onlySheet(window()))
+            buttonOf(closing, "&Keep Open")->click();
         QVERIFY(finished.wait(scanTimeout));
         QCOMPARE(finished.constFirst().constFirst().toBool(), true);
         QCOMPARE(snapshotOf(site.path()), before);
@@ -771,8 +877,8 @@ class TolvaneAppDelegateTest : public QObject {
                                                  "/B_files"));
         QVERIFY(controller->actionLog().contains("Restoring file: " + root + "/A.html"));
         QVERIFY(controller->actionLog().contains("Removing added file: " + root + "/images/logo.png"));
-        QCOMPARE(controller->actionLog().last(), QStringLiteral("Undo complete"));
-        QCOMPARE(controller->window()->logView->toPlainText(), controller->actionLog().join('\n'));
+        QVERIFY(controller->actionLog().contains(QStringLiteral("Undo complete")));
+        QCOMPARE(logLines(controller->window()), controller->actionLog());
         QTRY_VERIFY_WITH_TIMEOUT(shown->count() > scans, scanTimeout);
         QCOMPARE(columnTexts(controller->imagesTable(), 0),
                  names(tolvane::scanWebsite(site.path()).duplicates));
@@ -796,7 +902,7 @@ class TolvaneAppDelegateTest : public QObject {
         controller->window()->undoAction->trigger();
         QMessageBox* sheet = onlySheet(window());
         QVERIFY(sheet);
-        buttonOf(sheet, "Yes")->click();
+        buttonOf(sheet, "&Undo")->click();
         QTRY_VERIFY(onlySheet(window()));
         QCOMPARE(onlySheet(window())->text(),
                  QString::fromStdString(tolvane::siteBusyMessage(site.path())));
@@ -843,6 +949,464 @@ class TolvaneAppDelegateTest : public QObject {
                 QCOMPARE(sheet->informativeText(), QStringLiteral("It exists."));
         }
         QCOMPARE(texts, (QSet<QString>{"Unable to create images folder", "Without error"}));
+    }
+
+    // ---- Cancel, summary and closing ------------------------------------------------------------
+
+    void escapeCancelsAScanAndThePreviousResultStays() {
+        TempDir first;
+        writeSiteWithDuplicates(first.path());
+        scanThroughChooser(first.path());
+        const QStringList before = columnTexts(controller->imagesTable(), 0);
+        const QString summaryBefore = controller->window()->summaryLabel->text();
+
+        TempDir generated;
+        tolvane::sitegen::SiteSpec spec;
+        spec.pages = 120;
+        spec.minImageSize = 512;
+        spec.maxImageSize = 2048;
+        tolvane::sitegen::generateSite(generated / "big", spec);
+        QSignalSpy cancelled(controller.get(), &TolvaneAppDelegate::scanCancelled);
+        controller->openFolder(tolvane::toQString(generated / "big"));
+        QVERIFY(controller->isBusy());
+        // The header names the site being scanned from the start.
+        QCOMPARE(controller->window()->siteLabel->text(), tolvane::toQString(generated / "big"));
+        QCOMPARE(controller->window()->windowTitle(), QStringLiteral("big - Tolvane"));
+        QVERIFY(button("cancelButton")->isEnabled());
+
+        QTest::keyClick(window(), Qt::Key_Escape);
+        QCOMPARE(cancelled.count(), 1);
+        QVERIFY(!controller->isBusy());
+        QVERIFY(!button("cancelButton")->isEnabled());
+        QCOMPARE(controller->window()->siteLabel->text(), tolvane::toQString(first.path()));
+        QCOMPARE(controller->window()->summaryLabel->text(), summaryBefore);
+        QVERIFY(button("optimizeButton")->isEnabled());
+        // Whatever the stopped scan still sends is not shown.
+        QTest::qWait(300);
+        QCOMPARE(shown->count(), 1);
+        QCOMPARE(columnTexts(controller->imagesTable(), 0), before);
+        QCOMPARE(controller->siteRoot(), first.path());
+
+        // The generated site opens in full when not cancelled.
+        controller->openFolder(tolvane::toQString(generated / "big"));
+        QTRY_VERIFY_WITH_TIMEOUT(shown->count() == 2, scanTimeout);
+        QCOMPARE(controller->currentDuplicates()->size(),
+                 tolvane::scanWebsite(generated / "big").duplicates.size());
+    }
+
+    void cancellingARunStopsItWithEveryPageIntact() {
+        TempDir site;
+        writeSiteWithDuplicates(site.path());
+        scanThroughChooser(site.path());
+        const auto before = snapshotOf(site.path());
+        std::promise<void> open;
+        std::shared_future<void> gate = open.get_future().share();
+        controller->setFileManagerFactory(
+            [gate] { return std::make_unique<GatedFileManager>(gate); });
+        QSignalSpy finished(controller.get(), &TolvaneAppDelegate::runFinished);
+
+        confirm("&Optimize");
+        QTRY_VERIFY(GatedFileManager::waiting > 0);
+        QVERIFY(button("cancelButton")->isEnabled());
+        button("cancelButton")->click();
+        QVERIFY(!button("cancelButton")->isEnabled()); // asked once
+        open.set_value();
+        QVERIFY(finished.wait(scanTimeout));
+        QCOMPARE(finished.constFirst().constFirst().toBool(), false);
+
+        // Stopped before anything was placed: the site is as it was, and says so.
+        QCOMPARE(snapshotOf(site.path()), before);
+        QVERIFY(controller->actionLog().contains(
+            QStringLiteral("Optimization cancelled: every page still shows its images")));
+        QTRY_VERIFY(onlySheet(window()));
+        const QStringList summary = takeSummary();
+        QCOMPARE(summary.value(0),
+                 QStringLiteral("Optimization cancelled. Every page still shows its images."));
+        QVERIFY(summary.value(1).startsWith(QStringLiteral("Removed 0 copies")));
+        QVERIFY(std::any_of(controller->actionLog().begin(), controller->actionLog().end(),
+                            [](const QString& line) {
+                                return line.startsWith("Optimization cancelled. Every page still "
+                                                       "shows its images. Removed 0 copies");
+                            }));
+        // The re-scan shows what is left: everything, ready to optimize again.
+        QTRY_COMPARE(rows(controller->imagesTable()), 2);
+        QVERIFY(button("optimizeButton")->isEnabled());
+    }
+
+    void closingDuringARunAsksStopsItThenCloses() {
+        TempDir site;
+        writeSiteWithDuplicates(site.path());
+        scanThroughChooser(site.path());
+        const auto before = snapshotOf(site.path());
+        std::promise<void> open;
+        std::shared_future<void> gate = open.get_future().share();
+        controller->setFileManagerFactory(
+            [gate] { return std::make_unique<GatedFileManager>(gate); });
+
+        confirm("&Optimize");
+        QTRY_VERIFY(GatedFileManager::waiting > 0);
+        QVERIFY(!window()->close());
+        QMessageBox* closing = onlySheet(window());
+        QVERIFY(closing);
+        buttonOf(closing, "&Stop and Close")->click();
+        QVERIFY(window()->isVisible()); // not before the run has stopped
+        open.set_value();
+        QTRY_VERIFY_WITH_TIMEOUT(!window()->isVisible(), scanTimeout);
+        QVERIFY(!controller->isBusy());
+        QCOMPARE(snapshotOf(site.path()), before);
+    }
+
+    void theSummaryListsTheCopiesThatStayed() {
+        TempDir site;
+        writeFile(site / "index.html", "<img src=\"A_files/logo.png\">");
+        writeFile(site / "A.html", "<img src=\"A_files/logo.png\">");
+        // B.html and C.html cannot be rewritten: one of their copies keeps the bytes, the other
+        // stays beside it.
+        writeFile(site / "B.html", "caf\xe9<img src=\"B_files/logo.png\">");
+        writeFile(site / "C.html", "caf\xe9<img src=\"C_files/logo.png\">");
+        for (const char* page : {"A", "B", "C"})
+            writeFile(site / (std::string(page) + "_files/logo.png"), "the same logo");
+        scanThroughChooser(site.path());
+        // The confirmation says what will happen.
+        button("optimizeButton")->click();
+        QMessageBox* sheet = onlySheet(window());
+        QVERIFY(sheet);
+        const QString planned = sheet->informativeText();
+        QVERIFY2(planned.startsWith("1 copy will be removed, "), qPrintable(planned));
+        QCOMPARE(sheet->defaultButton()->text(), QStringLiteral("&Cancel"));
+        // Its buttons answer to their letters, without Alt.
+        QSignalSpy finished(controller.get(), &TolvaneAppDelegate::runFinished);
+        QTest::keyClick(sheet, Qt::Key_O);
+        QVERIFY(finished.wait(scanTimeout));
+        QTRY_VERIFY(onlySheet(window()));
+        const QStringList summary = takeSummary();
+        QVERIFY2(summary.value(1).endsWith("; 1 copy stayed."), qPrintable(summary.value(1)));
+        QVERIFY2(summary.value(2).contains("logo.png in " + tolvane::toQString(site / "C_files")) ||
+                     summary.value(2).contains("logo.png in " + tolvane::toQString(site / "B_files")),
+                 qPrintable(summary.value(2)));
+        QVERIFY(!fs::exists(site / "A_files/logo.png"));
+    }
+
+    // ---- Tables ------------------------------------------------------------------------------
+
+    void columnsSortByTheirValuesAndSameNamedGroupsDiffer() {
+        TempDir site;
+        writeFile(site / "index.html", "home");
+        // Sizes 9, 10 and 100 bytes sort 9 < 10 < 100, not as text.
+        const std::map<std::string, std::string> contents{{"b.png", std::string(100, 'b')},
+                                                        {"a.png", std::string(9, 'a')},
+                                                        {"C.png", std::string(10, 'c')}};
+        for (const auto& [name, bytes] : contents)
+            for (const char* page : {"P", "Q"})
+                writeFile(site / (std::string(page) + "_files") / name, bytes);
+        // Two groups named twin.png with other contents: their kept files differ.
+        for (const char* page : {"P", "Q"})
+            writeFile(site / (std::string(page) + "_files/twin.png"), std::string(200, 't'));
+        for (const char* page : {"R", "S"})
+            writeFile(site / (std::string(page) + "_files/twin.png"), std::string(201, 'u'));
+        scanThroughChooser(site.path());
+        QTableView* images = controller->imagesTable();
+        QCOMPARE(rows(images), 5);
+
+        images->horizontalHeader()->setSortIndicator(3, Qt::AscendingOrder); // Size
+        QStringList bySize = columnTexts(images, 0);
+        QCOMPARE(bySize.mid(0, 3), (QStringList{"a.png", "C.png", "b.png"}));
+        images->horizontalHeader()->setSortIndicator(3, Qt::DescendingOrder);
+        QCOMPARE(columnTexts(images, 0).mid(2), (QStringList{"b.png", "C.png", "a.png"}));
+        images->horizontalHeader()->setSortIndicator(0, Qt::AscendingOrder); // by name, any case
+        QCOMPARE(columnTexts(images, 0),
+                 (QStringList{"a.png", "b.png", "C.png", "twin.png", "twin.png"}));
+
+        // The twins are told apart by where their bytes go.
+        const QStringList kept = columnTexts(images, 5).mid(3);
+        QCOMPARE(kept.size(), 2);
+        QVERIFY(kept.contains("images/twin.png"));
+        const QString other = kept.constFirst() == "images/twin.png" ? kept.last() : kept.constFirst();
+        QVERIFY2(QRegularExpression("^images/twin-[0-9a-f]{8}\\.png$").match(other).hasMatch(),
+                 qPrintable(other));
+
+        // The selection follows the group, not the row: its copies stay on display.
+        const QModelIndex b = images->model()->index(1, 0);
+        QTest::mouseClick(images->viewport(), Qt::LeftButton, {}, images->visualRect(b).center());
+        QCOMPARE(controller->shownGroup() >= 0, true);
+        QCOMPARE(tolvane::toQString((*controller->currentDuplicates())[controller->shownGroup()].name),
+                 QStringLiteral("b.png"));
+        images->horizontalHeader()->setSortIndicator(3, Qt::AscendingOrder);
+        QCOMPARE(tolvane::toQString((*controller->currentDuplicates())[controller->shownGroup()].name),
+                 QStringLiteral("b.png"));
+        QCOMPARE(images->selectionModel()->selectedRows().constFirst().row(), 2);
+    }
+
+    void theCopiesMenuOpensAndCopiesTheSelectedPaths() {
+        TempDir site;
+        writeSiteWithDuplicates(site.path());
+        scanThroughChooser(site.path());
+        QTableView* pages = controller->pagesTable();
+        QCOMPARE(pages->contextMenuPolicy(), Qt::ActionsContextMenu);
+        auto* w = controller->window();
+        QVERIFY(pages->actions().contains(w->openCopyAction));
+        QVERIFY(pages->actions().contains(w->copyPathAction));
+
+        // Two copies selected, with Shift.
+        pages->setFocus();
+        pages->setCurrentIndex(pages->model()->index(0, 0));
+        QTest::keyClick(pages, Qt::Key_Down, Qt::ShiftModifier);
+        const auto& group = (*controller->currentDuplicates())[controller->shownGroup()];
+        const QStringList two{tolvane::toQString(group.copies[0]), tolvane::toQString(group.copies[1])};
+        w->copyPathAction->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), two.join('\n'));
+
+        UrlCatcher catcher;
+        QDesktopServices::setUrlHandler("file", &catcher, "open");
+        w->openCopyAction->trigger();
+        w->openCopyFolderAction->trigger();
+        QDesktopServices::unsetUrlHandler("file");
+        QCOMPARE(catcher.opened,
+                 (QStringList{two[0], two[1], tolvane::toQString(group.copies[0].parent_path()),
+                              tolvane::toQString(group.copies[1].parent_path())}));
+
+        pages->clearSelection();
+        QVERIFY(!w->copyPathAction->isEnabled());
+    }
+
+    void optimizeStaysOffWhenNothingWouldBeSaved() {
+        TempDir site;
+        writeFile(site / "index.html", "home");
+        // Every page that shows the image is read-only text of another encoding: nothing goes.
+        writeFile(site / "A.html", "caf\xe9<img src=\"A_files/x.png\">");
+        writeFile(site / "B.html", "caf\xe9<img src=\"B_files/x.png\">");
+        writeFile(site / "A_files/x.png", "x bytes");
+        writeFile(site / "B_files/x.png", "x bytes");
+        scanThroughChooser(site.path());
+        QCOMPARE(rows(controller->imagesTable()), 1);
+        QMessageBox* sheet = onlySheet(window());
+        QVERIFY(sheet);
+        QCOMPARE(sheet->text(), QStringLiteral("There are no images to optimize!"));
+        QVERIFY(!button("optimizeButton")->isEnabled());
+        QVERIFY(!button("previewButton")->isEnabled());
+        const QStringList fates = columnTexts(controller->pagesTable(), 1);
+        QCOMPARE(fates.size(), 2);
+        for (const QString& fate : fates)
+            QCOMPARE(fate.left(7), QStringLiteral("Stays: "));
+    }
+
+    void previewChangesShowsTheStepsAndChangesNothing() {
+        TempDir site;
+        writeSiteWithDuplicates(site.path());
+        scanThroughChooser(site.path());
+        const auto before = snapshotOf(site.path());
+        QSignalSpy previewed(controller.get(), &TolvaneAppDelegate::previewFinished);
+        button("previewButton")->click();
+        QVERIFY(previewed.wait(scanTimeout));
+        QCOMPARE(snapshotOf(site.path()), before);
+        const QString text = controller->window()->logView->toPlainText();
+        QVERIFY(text.contains("=== Preview of the changes to " + tolvane::toQString(site.path())));
+        QVERIFY(text.contains("Removing duplicate file: logo.png from " +
+                              tolvane::toQString(site / "B_files")));
+        QVERIFY(controller->actionLog().last().startsWith(
+            "Preview of the optimization: nothing was changed. A run would remove 3 copies"));
+        QVERIFY(visibleSheets(window()).isEmpty());
+        QVERIFY(button("optimizeButton")->isEnabled());
+        QVERIFY(!controller->canUndo());
+    }
+
+    // ---- Preview ----------------------------------------------------------------------------
+
+    void thePreviewShowsTheCurrentCopyHoweverThinOrTransparent() {
+        TempDir site;
+        writeFile(site / "index.html", "home");
+        const auto twice = [&](const char* name, const QImage& picture) {
+            for (const char* page : {"a", "b"}) {
+                fs::create_directories(site / (std::string(page) + "_files"));
+                QVERIFY(picture.save(tolvane::toQString(site / (std::string(page) + "_files") / name)));
+            }
+        };
+        QImage square(12, 8, QImage::Format_RGB32);
+        square.fill(Qt::blue);
+        twice("square.png", square);
+        QImage line(630, 1, QImage::Format_RGB32);
+        line.fill(Qt::red);
+        twice("line.png", line);
+        QImage clear(16, 16, QImage::Format_ARGB32);
+        clear.fill(Qt::transparent);
+        twice("clear.png", clear);
+        writeFile(site / "a_files/broken.png", "not a picture");
+        writeFile(site / "b_files/broken.png", "not a picture");
+
+        scanThroughChooser(site.path());
+        auto* preview = controller->window()->preview;
+        // The first group's first copy, at once: never "Select an image" with a row selected.
+        QVERIFY(controller->pagesTable()->selectionModel()->currentIndex().isValid());
+        QVERIFY(!preview->picture().isNull());
+
+        QTableView* images = controller->imagesTable();
+        const auto select = [&](const QString& name) {
+            const int row = columnTexts(images, 0).indexOf(name);
+            QVERIFY(row >= 0);
+            QTest::mouseClick(images->viewport(), Qt::LeftButton, {},
+                              images->visualRect(images->model()->index(row, 0)).center());
+        };
+        select("square.png");
+        QCOMPARE(preview->picture().pixelColor(3, 3), QColor(Qt::blue));
+        select("line.png");
+        QCOMPARE(preview->picture().size(), QSize(630, 1));
+        QVERIFY(controller->window()->previewCaption->text().contains("630 × 1"));
+        // Drawn visibly thick, and red where it is drawn.
+        const QRect drawn = preview->pictureRect();
+        QVERIFY2(drawn.height() >= 4, qPrintable(QString::number(drawn.height())));
+        const QImage shot = preview->grab().toImage();
+        QCOMPARE(shot.pixelColor(drawn.center()), QColor(Qt::red));
+
+        // Transparent parts show the checkerboard, on a dark palette too.
+        QPalette dark = preview->palette();
+        dark.setColor(QPalette::Base, Qt::black);
+        dark.setColor(QPalette::Window, Qt::black);
+        preview->setPalette(dark);
+        select("clear.png");
+        const QRect square2 = preview->pictureRect();
+        const QImage clearShot = preview->grab().toImage();
+        QSet<QRgb> colours;
+        for (int x = square2.left(); x < square2.right(); x += 2)
+            colours << clearShot.pixel(x, square2.top() + 2);
+        QVERIFY(colours.size() >= 2);
+        QVERIFY(!colours.contains(QColor(Qt::black).rgb()));
+
+        select("broken.png");
+        QVERIFY(preview->picture().isNull());
+        QVERIFY2(preview->text().startsWith("This image cannot be shown"), qPrintable(preview->text()));
+
+        // Selecting another copy shows that copy.
+        QTableView* pages = controller->pagesTable();
+        select("square.png");
+        pages->setCurrentIndex(pages->model()->index(1, 0));
+        QVERIFY(controller->window()->copyDetails->text().startsWith(
+            columnTexts(pages, 0).value(1) + ": Removed"));
+    }
+
+    // ---- Keyboard, log and window -------------------------------------------------------------
+
+    void theKeyboardReachesEveryPart() {
+        TempDir site;
+        writeSiteWithDuplicates(site.path());
+        scanThroughChooser(site.path());
+        auto* w = controller->window();
+        // Tab walks out of the tables and on to the preview and the log.
+        const QList<QWidget*> expected{controller->imagesTable(), controller->pagesTable(),
+                                       w->preview, w->logView, w->saveLogButton,
+                                       w->clearLogButton};
+        controller->imagesTable()->setFocus();
+        QTRY_VERIFY(controller->imagesTable()->hasFocus());
+        const QModelIndex current = controller->imagesTable()->currentIndex();
+        for (int i = 1; i < expected.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QVERIFY2(expected[i]->hasFocus(), qPrintable(expected[i]->objectName()));
+        }
+        QCOMPARE(controller->imagesTable()->currentIndex(), current); // selection unchanged
+
+        // Every button and menu has a keyboard letter.
+        for (QPushButton* b : w->findChildren<QPushButton*>())
+            QVERIFY2(b->text().contains('&'), qPrintable(b->text()));
+        for (QAction* menu : w->menuBar()->actions()) {
+            QVERIFY2(menu->text().contains('&'), qPrintable(menu->text()));
+            for (QAction* item : menu->menu()->actions())
+                QVERIFY2(item->isSeparator() || item->text().contains('&'), qPrintable(item->text()));
+        }
+
+        // F5 scans the site again.
+        TempDir unused;
+        writeFile(site / "C_files/star.gif", "GIF89a star");
+        QTest::keyClick(w, Qt::Key_F5);
+        QVERIFY(controller->isBusy());
+        QTRY_VERIFY_WITH_TIMEOUT(shown->count() == 2, scanTimeout);
+        QCOMPARE(rows(controller->imagesTable()), 2);
+        QCOMPARE(controller->imagesTable()->model()->index(1, 1).data().toInt(), 3);
+
+        // Alt+P asks to optimize; c cancels.
+        QVERIFY(button("optimizeButton")->isEnabled());
+        QVERIFY(QApplication::activeWindow() == w);
+        QTest::keyClick(w, Qt::Key_P, Qt::AltModifier);
+        QTRY_VERIFY(onlySheet(window())); // a mnemonic clicks after a short animation
+        QMessageBox* sheet = onlySheet(window());
+        QVERIFY(sheet);
+        QTest::keyClick(sheet, Qt::Key_C);
+        QTRY_VERIFY(visibleSheets(window()).isEmpty());
+        QVERIFY(!controller->isBusy());
+    }
+
+    void theLogHasSectionsFollowsTheEndAndCanBeSavedAndCleared() {
+        TempDir site;
+        writeSiteWithDuplicates(site.path());
+        scanThroughChooser(site.path());
+        auto* logView = controller->window()->logView;
+        QVERIFY(logView->toPlainText().startsWith("=== Scan of " + tolvane::toQString(site.path())));
+        for (int i = 0; i < 300; ++i)
+            controller->log(QStringLiteral("line %1").arg(i));
+        QScrollBar* bar = logView->verticalScrollBar();
+        QVERIFY(bar->maximum() > 0);
+        QCOMPARE(bar->value(), bar->maximum());
+        // Scrolled up by the user, it stays there; back at the end, it follows again.
+        bar->setValue(0);
+        controller->log(QStringLiteral("one more"));
+        QCOMPARE(bar->value(), 0);
+        bar->setValue(bar->maximum());
+        controller->log(QStringLiteral("and another"));
+        QCOMPARE(bar->value(), bar->maximum());
+
+        // Labelled path lines after a kept file's move.
+        controller->log(QStringLiteral("Moving image file: logo.png to folder: /s/images/logo.png"));
+        controller->log(QStringLiteral("/s/A_files/logo.png"));
+        controller->log(QStringLiteral("/s/images/logo.png"));
+        QCOMPARE(controller->actionLog().mid(controller->actionLog().size() - 2),
+                 (QStringList{"  from: /s/A_files/logo.png", "  to: /s/images/logo.png"}));
+
+        TempDir folder;
+        QVERIFY(controller->saveLog(tolvane::toQString(folder / "log.txt")));
+        QCOMPARE(QString::fromStdString(readFile(folder / "log.txt")), logView->toPlainText() + '\n');
+        // A folder where the file should be: refused with a sheet naming it.
+        fs::create_directories(folder / "taken");
+        QVERIFY(!controller->saveLog(tolvane::toQString(folder / "taken")));
+        QVERIFY(onlySheet(window()));
+        QVERIFY(onlySheet(window())->text().contains("taken"));
+        dismissSheets();
+
+        button("clearLogButton")->click();
+        QCOMPARE(logView->toPlainText(), QString());
+        QVERIFY(controller->actionLog().isEmpty());
+    }
+
+    void theWindowFitsTheScreenAndRemembersItsLayout() {
+        auto* w = controller->window();
+        const QRect screen = w->screen()->availableGeometry();
+        QVERIFY(w->minimumWidth() > 0 && w->minimumHeight() > 0);
+        QVERIFY(w->minimumWidth() <= screen.width() && w->minimumHeight() <= screen.height());
+        QVERIFY2(screen.contains(w->geometry()),
+                 qPrintable(QString("%1x%2 on %3x%4").arg(w->width()).arg(w->height())
+                                .arg(screen.width()).arg(screen.height())));
+
+        // A size left last time is restored (within the screen); so are the splitters.
+        w->resize(w->minimumSize() + QSize(20, 10));
+        const QSize left = w->size();
+        const QList<int> sizes = w->contentSplitter->sizes();
+        w->contentSplitter->setSizes({sizes.value(0) + 40, sizes.value(1) - 40});
+        const QList<int> chosen = w->contentSplitter->sizes();
+        QVERIFY(w->close());
+        controller.reset();
+        controller = std::make_unique<TolvaneAppDelegate>();
+        controller->window()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(controller->window()));
+        QCOMPARE(controller->window()->size(), left);
+        QCOMPARE(controller->window()->contentSplitter->sizes(), chosen);
+        // Settings live in the test's own folder.
+        QVERIFY(tolvane::openSettings()->fileName().startsWith(qEnvironmentVariable("XDG_CONFIG_HOME")));
+    }
+
+    void theAboutSheetNamesVersionAndLicence() {
+        controller->window()->aboutAction->trigger();
+        auto* about = window()->findChild<QMessageBox*>("aboutSheet");
+        QVERIFY(about && about->isVisible());
+        QVERIFY(about->text().startsWith("Tolvane "));
+        QVERIFY(about->text().contains(QRegularExpression("[0-9]+\\.[0-9]+")));
+        QVERIFY(about->informativeText().contains("Licence: "));
     }
 };
 

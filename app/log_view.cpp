@@ -1,0 +1,57 @@
+#include "app/log_view.hpp"
+
+#include <QFontDatabase>
+#include <QSaveFile>
+#include <QScrollBar>
+#include <QTextBlock>
+
+namespace tolvane {
+
+LogView::LogView(QWidget* parent) : QPlainTextEdit(parent) {
+    setReadOnly(true);
+    setLineWrapMode(QPlainTextEdit::NoWrap);
+    setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    setTabChangesFocus(true); // Tab leaves the pane instead of being swallowed
+    // Where the user scrolls decides whether new lines are followed: at the end, they are.
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+        if (!appending_)
+            follows_ = value >= verticalScrollBar()->maximum();
+    });
+}
+
+void LogView::append(const QString& text) {
+    appending_ = true;
+    appendPlainText(text);
+    if (follows_)
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    appending_ = false;
+}
+
+void LogView::beginSection(const QString& heading) {
+    if (!document()->isEmpty())
+        append(QString());
+    append(QStringLiteral("=== %1 ===").arg(heading));
+}
+
+void LogView::appendLine(const QString& line) { append(line); }
+
+void LogView::clearLog() {
+    clear();
+    follows_ = true;
+}
+
+bool LogView::saveTo(const QString& path, QString* error) const {
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly)) {
+        QByteArray text = toPlainText().toUtf8();
+        if (!text.isEmpty())
+            text += '\n';
+        if (file.write(text) == text.size() && file.commit())
+            return true;
+    }
+    if (error)
+        *error = file.errorString();
+    return false;
+}
+
+} // namespace tolvane

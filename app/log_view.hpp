@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QPlainTextEdit>
+#include <QString>
+
+namespace tolvane {
+
+// The action log pane: one section per scan, run or undo, each under a heading, and the lines
+// of the section below it. It stays at the last line as lines arrive, unless the user scrolled
+// up to read; scrolling back to the end follows again.
+class LogView : public QPlainTextEdit {
+    Q_OBJECT
+
+  public:
+    explicit LogView(QWidget* parent = nullptr);
+
+    // Starts a section: a blank line after the previous one, then the heading.
+    void beginSection(const QString& heading);
+    void appendLine(const QString& line);
+    // Empties the pane; the next section starts at the top.
+    void clearLog();
+    // Writes the pane's text to path (UTF-8, one line each); false with why on failure.
+    bool saveTo(const QString& path, QString* error = nullptr) const;
+
+    // The pane shows its last line (or the user has not scrolled away from it).
+    bool followsEnd() const { return follows_; }
+
+  private:
+    void append(const QString& text);
+    bool follows_ = true;
+    bool appending_ = false;
+};
+
+} // namespace tolvane

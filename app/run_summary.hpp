@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QMetaType>
+#include <QString>
+#include <QStringList>
+
+#include <cstddef>
+#include <cstdint>
+
+class QMessageBox;
+class QWidget;
+
+namespace tolvane {
+
+// What one run did, as the window reports it at the end: in the log and in a sheet.
+struct RunSummary {
+    enum class End { completed, cancelled, failed };
+    End end = End::completed;
+    bool dryRun = false; // a preview: nothing was changed, the counts are what a run would do
+    std::size_t copiesRemoved = 0;
+    std::uint64_t bytesSaved = 0;
+    std::size_t filesRewritten = 0;
+    std::size_t copiesStayed = 0;
+    // Each sheet of the run, the copies that stayed among them: the message, then its detail.
+    QStringList problems;
+};
+
+class RunSummaryText {
+    Q_DECLARE_TR_FUNCTIONS(tolvane::RunSummaryText)
+
+  public:
+    // "Optimization finished.", "Optimization cancelled.", ...
+    static QString headline(const RunSummary& summary);
+    // "Removed 5 copies, saved 1.2 KB; 4 files rewritten; 1 copy stayed."
+    static QString counts(const RunSummary& summary);
+    // Every problem of the run, one a line; empty when there was none.
+    static QString details(const RunSummary& summary);
+};
+
+// The sheet shown at the end of a run, window-modal, deleted when closed; its Details button
+// lists the copies that stayed and every error.
+QMessageBox* makeSummarySheet(QWidget* window, const RunSummary& summary);
+
+} // namespace tolvane
+
+Q_DECLARE_METATYPE(tolvane::RunSummary)
