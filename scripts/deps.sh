@@ -11,6 +11,7 @@ packages=(
   jdupes time
   qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
   help2man dpkg-dev file desktop-file-utils appstream man-db
+  clang-format
 )
 
 missing=()
