@@ -461,7 +461,7 @@ class Run {
         reporter_.popupErrorMessage(
             localize_("Keeping ") + N + localize_(" in ") + folder + localize_(": ") +
                 first.file.string() + " " + first.reason,
-            FileError{FileError::Operation::remove, {copy}, make_error_code(keepErrcFor(first.kind))});
+            FileError{FileError::Operation::remove, {copy}, make_error_code(first.kind)});
     }
 
     // A copy the run deletes, once its record is on disk: numbers, not paths, because a

@@ -20,20 +20,6 @@ namespace tolvane {
 
 namespace {
 
-bool endsWithLowercased(std::string_view name, std::string_view suffix) {
-    if (name.size() < suffix.size())
-        return false;
-    const std::string_view tail = name.substr(name.size() - suffix.size());
-    for (std::size_t i = 0; i < suffix.size(); ++i) {
-        char c = tail[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != suffix[i])
-            return false;
-    }
-    return true;
-}
-
 // An eligible regular file met by the walk. Names and folder paths are stored once, so
 // a hundred thousand images cost a few megabytes.
 struct ListedImage {
@@ -167,16 +153,6 @@ struct FoundGroup {
 };
 
 } // namespace
-
-bool isEligibleImageName(std::string_view fileName) {
-    static constexpr std::array<std::string_view, 5> suffixes{".png", ".jpg", ".jpeg", ".gif",
-                                                              ".tiff"};
-    const bool image = std::any_of(suffixes.begin(), suffixes.end(), [&](std::string_view s) {
-        return endsWithLowercased(fileName, s);
-    });
-    return image && fileName.find("_rollover_") == std::string_view::npos &&
-           fileName.find("_link_") == std::string_view::npos;
-}
 
 bool isWebsiteFolder(const std::filesystem::path& root) {
     std::error_code error;

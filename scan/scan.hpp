@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scan/site_names.hpp"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -86,10 +88,6 @@ class ContentReader {
     virtual std::ptrdiff_t readAt(const std::filesystem::path& path, std::uint64_t offset,
                                   unsigned char* buffer, std::size_t length) = 0;
 };
-
-// ".png", ".jpg", ".jpeg", ".gif" or ".tiff" in any case, and neither "_rollover_" nor
-// "_link_" (case-sensitive) in the name itself.
-bool isEligibleImageName(std::string_view fileName);
 
 // A website root holds an index.html that is a regular file or a symbolic link to one; a
 // folder, a dangling link or a device of that name does not make a website.

@@ -265,7 +265,7 @@ TEST(ReferenceIndex, ManyFilesReferringToOneImageGiveEveryReferenceAndAreNamedOn
     access.readOnly = pages[2];
     auto reasons = index.reasonsToKeep(image, access);
     ASSERT_EQ(reasons.size(), 1u);
-    EXPECT_EQ(reasons[0].kind, KeepReason::Kind::notWritable);
+    EXPECT_EQ(reasons[0].kind, KeepErrc::notWritable);
     EXPECT_EQ(reasons[0].file, pages[2]);
     EXPECT_EQ(access.asked, pages.size());
     // Asked through WritabilityOnce, a second image's plan asks nothing again.

@@ -107,6 +107,37 @@ TEST(EligibleImageName, SuffixInAnyCaseMarkersCaseSensitive) {
         EXPECT_FALSE(isEligibleImageName(name)) << name;
 }
 
+TEST(SiteNames, AnImageNameIsTheSuffixAloneAndEligibilityAddsTheMarkers) {
+    // Rollover and link images have an image name (check counts them) but are never grouped.
+    for (const char* name : {"nav_rollover_1.png", ".png", "a.TIFF"}) {
+        EXPECT_TRUE(hasImageExtension(name)) << name;
+    }
+    EXPECT_FALSE(hasImageExtension("a.png.bak"));
+    EXPECT_FALSE(isEligibleImageName("nav_rollover_1.png"));
+}
+
+TEST(SiteNames, TextKindsByTheirSuffixInAnyCase) {
+    EXPECT_EQ(textKindOf("a.HTML"), TextKind::page);
+    EXPECT_EQ(textKindOf("a.shtml"), TextKind::page);
+    EXPECT_EQ(textKindOf("feed.rss"), TextKind::document);
+    EXPECT_EQ(textKindOf("a.Css"), TextKind::stylesheet);
+    EXPECT_EQ(textKindOf("data.json"), TextKind::script);
+    EXPECT_EQ(textKindOf(".js"), TextKind::none); // a hidden file without a kind
+    EXPECT_EQ(textKindOf("a.png"), TextKind::none);
+}
+
+TEST(SiteNames, OnlyTheTrailingSuffixOfAPageFolderNamesThePage) {
+    auto page = pageFilesFor("/S/Old_files/A_files");
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->pageFile, fs::path("/S/Old_files/A.html"));
+    EXPECT_EQ(page->pageScript, fs::path("/S/Old_files/A_files/A.js"));
+
+    EXPECT_FALSE(pageFilesFor("/S/Page_Files"));   // the suffix test is case-sensitive
+    EXPECT_FALSE(pageFilesFor("/S/A_files/pics")); // only the folder's own name counts
+    EXPECT_FALSE(pageFilesFor("/S/_files"));       // no page without a stem
+    EXPECT_FALSE(pageFilesFor("/S"));
+}
+
 TEST(WebsiteFolder, NeedsAnIndexHtmlThatIsAFileOrLeadsToOne) {
     TempDir dir;
     const auto site = [&](const char* name) {
