@@ -154,6 +154,14 @@ struct FoundGroup {
 
 } // namespace
 
+std::vector<std::filesystem::path> formingCopies(const ScanResult& result) {
+    std::vector<std::filesystem::path> copies;
+    copies.reserve(result.duplicates.size());
+    for (const DuplicateGroup& group : result.duplicates)
+        copies.push_back(group.copies.at(1));
+    return copies;
+}
+
 bool isWebsiteFolder(const std::filesystem::path& root) {
     std::error_code error;
     // status() follows symbolic links: a link to a page is a page, a dangling one is nothing.
@@ -281,7 +289,6 @@ ScanResult scanWebsite(const std::filesystem::path& root, ScanProgress* progress
     });
 
     result.duplicates.reserve(found.size());
-    result.imageList.reserve(found.size());
     for (const FoundGroup& group : found) {
         DuplicateGroup duplicate;
         const ListedImage& first = walk.images[group.copies[0]];
@@ -290,7 +297,6 @@ ScanResult scanWebsite(const std::filesystem::path& root, ScanProgress* progress
         duplicate.size = first.size;
         for (const std::uint32_t copy : group.copies)
             duplicate.copies.push_back(root / walk.relativePath(walk.images[copy]));
-        result.imageList.push_back(duplicate.copies[1]);
         result.duplicates.push_back(std::move(duplicate));
     }
     if (progress)

@@ -62,8 +62,6 @@ struct ScanResult {
     std::filesystem::path root;
     // Groups in the order their second copy was met.
     std::vector<DuplicateGroup> duplicates;
-    // Entry 1 of each group, aligned with duplicates.
-    std::vector<std::filesystem::path> imageList;
     // Temporary files that an interrupted run of this tool left behind (by their exact name
     // pattern); the next run removes them.
     std::vector<std::filesystem::path> leftovers;
@@ -74,8 +72,12 @@ struct ScanResult {
         std::error_code error;
     };
     std::vector<Unreadable> unreadable;
-    bool cancelled = false; // then duplicates and imageList are empty
+    bool cancelled = false; // then duplicates is empty
 };
+
+// The copy whose discovery formed each group (copies[1]), in the groups' order: the images
+// table of the window lists these.
+std::vector<std::filesystem::path> formingCopies(const ScanResult& result);
 
 // How the scan reads file contents. The default reads regular files only, never through a
 // symbolic link; tests substitute one that refuses chosen files or records what is read.

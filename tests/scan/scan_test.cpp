@@ -79,7 +79,7 @@ void expectAgreesWithLiteral(const fs::path& root, ContentReader* reader = nullp
     const ScanResult result = scanWebsite(root, nullptr, reader);
     ASSERT_FALSE(result.cancelled);
     EXPECT_EQ(copiesOf(result), expected.duplicates);
-    EXPECT_EQ(result.imageList, expected.imageList);
+    EXPECT_EQ(formingCopies(result), expected.formingCopies);
     for (const auto& group : result.duplicates) {
         ASSERT_GE(group.copies.size(), 2u);
         EXPECT_EQ(group.name, group.copies[0].filename().string());
@@ -170,7 +170,7 @@ TEST(Scan, NothingEligibleGivesNoGroups) {
     writeFile(site / "b/notes.txt", "same");
     const ScanResult result = scanWebsite(site.path());
     EXPECT_TRUE(result.duplicates.empty());
-    EXPECT_TRUE(result.imageList.empty());
+    EXPECT_TRUE(formingCopies(result).empty());
     EXPECT_FALSE(result.cancelled);
     EXPECT_EQ(result.root, site.path());
 }
@@ -196,7 +196,7 @@ TEST(Scan, GroupsAreOrderedByTheirSecondCopy) {
               (std::vector<fs::path>{folders[1] / "y.png", folders[2] / "y.png"}));
     EXPECT_EQ(result.duplicates[1].copies,
               (std::vector<fs::path>{folders[0] / "x.png", folders[3] / "x.png"}));
-    EXPECT_EQ(result.imageList,
+    EXPECT_EQ(formingCopies(result),
               (std::vector<fs::path>{folders[2] / "y.png", folders[3] / "x.png"}));
     EXPECT_EQ(result.duplicates[0].md5, md5(std::string_view("Y")));
     EXPECT_EQ(result.duplicates[0].name, "y.png");
@@ -216,7 +216,7 @@ TEST(Scan, OneNameFourContentsXYXY) {
               (std::vector<fs::path>{folders[0] / "logo.png", folders[2] / "logo.png"}));
     EXPECT_EQ(result.duplicates[1].copies,
               (std::vector<fs::path>{folders[1] / "logo.png", folders[3] / "logo.png"}));
-    EXPECT_EQ(result.imageList,
+    EXPECT_EQ(formingCopies(result),
               (std::vector<fs::path>{folders[2] / "logo.png", folders[3] / "logo.png"}));
     EXPECT_NE(result.duplicates[0].md5, result.duplicates[1].md5);
 }
@@ -232,7 +232,7 @@ TEST(Scan, ThreeCopiesFormOneGroupNamedByTheSecond) {
               (std::vector<fs::path>{folders[0] / "shapeimage_1.png",
                                      folders[1] / "shapeimage_1.png",
                                      folders[2] / "shapeimage_1.png"}));
-    EXPECT_EQ(result.imageList, (std::vector<fs::path>{folders[1] / "shapeimage_1.png"}));
+    EXPECT_EQ(formingCopies(result), (std::vector<fs::path>{folders[1] / "shapeimage_1.png"}));
 }
 
 TEST(Scan, NamesAreComparedLiterallyAndSuffixesInAnyCase) {
@@ -425,7 +425,7 @@ TEST(Scan, CancelledScanGivesNoGroups) {
     const ScanResult result = scanWebsite(site.path(), &progress);
     EXPECT_TRUE(result.cancelled);
     EXPECT_TRUE(result.duplicates.empty());
-    EXPECT_TRUE(result.imageList.empty());
+    EXPECT_TRUE(formingCopies(result).empty());
 }
 
 TEST(ContentSets, TightMemoryReadsAgainButFindsTheSameSets) {
