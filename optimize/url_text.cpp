@@ -94,13 +94,11 @@ TextView decodeText(std::string_view raw, bool markup) {
     return view;
 }
 
-ParsedUrl parseUrl(const TextView& view, std::size_t begin, std::size_t end, std::string_view raw,
-                   bool markup) {
-    ParsedUrl url;
-    url.style.markup = markup;
-    const std::string_view text = std::string_view(view.text).substr(begin, end - begin);
+namespace {
 
-    // How the file spelled each character that its language decodes.
+// How the file spelled each character of view.text[begin, end) that its language decodes.
+void recordSpellings(UrlStyle& style, const TextView& view, std::size_t begin, std::size_t end,
+                     std::string_view raw) {
     for (std::size_t i = begin; i < end;) {
         std::size_t j = i + 1;
         while (j < end && view.origin[j] == view.origin[i])
@@ -109,32 +107,36 @@ ParsedUrl parseUrl(const TextView& view, std::size_t begin, std::size_t end, std
             raw.substr(view.origin[i], view.origin[j] - view.origin[i]);
         const std::string_view meant = std::string_view(view.text).substr(i, j - i);
         if (written != meant)
-            url.style.spellings.emplace(std::string(meant), std::string(written));
+            style.spellings.emplace(std::string(meant), std::string(written));
         i = j;
     }
+}
 
-    // How the URL itself encoded its bytes.
+// How the URL itself encoded its bytes.
+void recordEncoding(UrlStyle& style, std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto b = static_cast<unsigned char>(text[i]);
         if (b == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
             hexValue(text[i + 2]) >= 0) {
             const auto decoded =
                 static_cast<unsigned char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
-            url.style.percentEncoded[decoded] = true;
+            style.percentEncoded[decoded] = true;
             if (decoded >= 0x80)
-                url.style.nonAsciiEncoded = true;
+                style.nonAsciiEncoded = true;
             for (const char h : text.substr(i + 1, 2)) {
                 if (h >= 'a' && h <= 'f')
-                    url.style.lowercaseHex = true;
+                    style.lowercaseHex = true;
             }
             i += 2;
         } else {
-            url.style.rawSeen[b] = true;
+            style.rawSeen[b] = true;
         }
     }
-    url.style.dotSlashPrefix = text.substr(0, 2) == "./";
+    style.dotSlashPrefix = text.substr(0, 2) == "./";
+}
 
-    std::string_view path = text;
+// Sets the URL's kind from its start; returns the path part to take apart.
+std::string_view pathOf(ParsedUrl& url, std::string_view text) {
     const auto colon = text.find(':');
     const auto firstSlash = text.find('/');
     const bool hasScheme =
@@ -145,16 +147,22 @@ ParsedUrl parseUrl(const TextView& view, std::size_t begin, std::size_t end, std
         });
     if (hasScheme || text.substr(0, 2) == "//") {
         url.kind = ParsedUrl::Kind::absolute;
-        path = hasScheme ? text.substr(colon + 1) : text;
+        std::string_view path = hasScheme ? text.substr(colon + 1) : text;
         if (path.substr(0, 2) == "//") {
             const auto slash = path.find('/', 2);
             path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
         }
-    } else if (text.substr(0, 1) == "/") {
-        url.kind = ParsedUrl::Kind::rootRelative;
-        path = text.substr(1);
+        return path;
     }
+    if (text.substr(0, 1) == "/") {
+        url.kind = ParsedUrl::Kind::rootRelative;
+        return text.substr(1);
+    }
+    return text;
+}
 
+// Takes the path apart into decoded segments; returns where the last one starts in path.
+std::size_t decodeSegments(ParsedUrl& url, std::string_view path) {
     std::size_t start = 0;
     for (;;) {
         const auto slash = path.find('/', start);
@@ -177,10 +185,22 @@ ParsedUrl parseUrl(const TextView& view, std::size_t begin, std::size_t end, std
         }
         url.segments.push_back(std::move(*decoded));
         if (slash == std::string_view::npos)
-            break;
+            return start;
         start = slash + 1;
     }
+}
 
+} // namespace
+
+ParsedUrl parseUrl(const TextView& view, std::size_t begin, std::size_t end, std::string_view raw,
+                   bool markup) {
+    ParsedUrl url;
+    url.style.markup = markup;
+    const std::string_view text = std::string_view(view.text).substr(begin, end - begin);
+    recordSpellings(url.style, view, begin, end, raw);
+    recordEncoding(url.style, text);
+    const std::string_view path = pathOf(url, text);
+    const std::size_t start = decodeSegments(url, path);
     const std::size_t lastStart =
         begin + static_cast<std::size_t>(path.data() - text.data()) + start;
     url.lastSegmentSpelling =

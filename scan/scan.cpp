@@ -152,6 +152,131 @@ struct FoundGroup {
     std::string md5;
 };
 
+// The images that share name and size with another: order sorts the walk's images by name and
+// size, each bucket a run of order holding one name and size.
+struct Candidates {
+    struct Bucket {
+        std::size_t begin;
+        std::size_t end;
+        std::uint64_t bytes;
+    };
+    std::vector<std::uint32_t> order;
+    std::vector<Bucket> buckets; // largest first, so two threads finish together
+    std::uint64_t files = 0;
+    std::uint64_t bytes = 0;
+};
+
+Candidates candidatesOf(const Walk& walk) {
+    Candidates candidates;
+    auto& order = candidates.order;
+    order.resize(walk.images.size());
+    std::iota(order.begin(), order.end(), 0u);
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        const ListedImage& x = walk.images[a];
+        const ListedImage& y = walk.images[b];
+        const int byName = walk.nameOf(x).compare(walk.nameOf(y));
+        if (byName != 0)
+            return byName < 0;
+        if (x.size != y.size)
+            return x.size < y.size;
+        return a < b;
+    });
+    for (std::size_t begin = 0; begin < order.size();) {
+        const ListedImage& first = walk.images[order[begin]];
+        std::size_t end = begin + 1;
+        while (end < order.size() && walk.images[order[end]].size == first.size &&
+               walk.nameOf(walk.images[order[end]]) == walk.nameOf(first))
+            ++end;
+        if (end - begin >= 2) {
+            const std::uint64_t bytes = first.size * (end - begin);
+            candidates.buckets.push_back({begin, end, bytes});
+            candidates.files += end - begin;
+            candidates.bytes += bytes;
+        }
+        begin = end;
+    }
+    std::stable_sort(candidates.buckets.begin(), candidates.buckets.end(),
+                     [](const auto& a, const auto& b) { return a.bytes > b.bytes; });
+    return candidates;
+}
+
+// The sets of identical files in each bucket, read by one thread or, when there is real
+// reading to share, two. Rethrows what a thread threw.
+std::vector<std::vector<detail::ContentSet>>
+compareBuckets(const std::filesystem::path& root, const Walk& walk, const Candidates& candidates,
+               ContentReader& contents, ScanProgress* progress) {
+    const auto& buckets = candidates.buckets;
+    std::vector<std::vector<detail::ContentSet>> setsOfBucket(buckets.size());
+    std::atomic<std::size_t> nextBucket{0};
+    std::exception_ptr failure;
+    std::mutex failureMutex;
+    auto compare = [&] {
+        try {
+            std::vector<std::filesystem::path> files;
+            for (;;) {
+                const std::size_t b = nextBucket.fetch_add(1);
+                if (b >= buckets.size())
+                    return;
+                files.clear();
+                for (std::size_t i = buckets[b].begin; i < buckets[b].end; ++i)
+                    files.push_back(root / walk.relativePath(walk.images[candidates.order[i]]));
+                setsOfBucket[b] = detail::partitionByContent(
+                    files, walk.images[candidates.order[buckets[b].begin]].size, contents,
+                    progress);
+            }
+        } catch (...) {
+            const std::lock_guard<std::mutex> lock(failureMutex);
+            if (!failure)
+                failure = std::current_exception();
+            nextBucket.store(buckets.size());
+        }
+    };
+    const bool twoThreads = buckets.size() > 1 && candidates.bytes > (std::uint64_t{4} << 20) &&
+                            std::thread::hardware_concurrency() > 1;
+    if (twoThreads) {
+        std::thread helper(compare);
+        compare();
+        helper.join();
+    } else {
+        compare();
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+    return setsOfBucket;
+}
+
+// The groups, by walk index, in the order their second copy was met: a group is formed then.
+std::vector<FoundGroup> groupsOf(const Candidates& candidates,
+                                 std::vector<std::vector<detail::ContentSet>>& setsOfBucket) {
+    // Within a bucket the files are in walk order, so each set's copies are too.
+    std::vector<FoundGroup> found;
+    for (std::size_t b = 0; b < candidates.buckets.size(); ++b) {
+        for (detail::ContentSet& set : setsOfBucket[b]) {
+            FoundGroup group;
+            group.md5 = std::move(set.md5);
+            for (const std::size_t member : set.members)
+                group.copies.push_back(candidates.order[candidates.buckets[b].begin + member]);
+            found.push_back(std::move(group));
+        }
+    }
+    std::sort(found.begin(), found.end(), [](const FoundGroup& a, const FoundGroup& b) {
+        return a.copies[1] < b.copies[1];
+    });
+    return found;
+}
+
+DuplicateGroup duplicateGroupOf(const std::filesystem::path& root, const Walk& walk,
+                                const FoundGroup& group) {
+    DuplicateGroup duplicate;
+    const ListedImage& first = walk.images[group.copies[0]];
+    duplicate.name = std::string(walk.nameOf(first));
+    duplicate.md5 = group.md5;
+    duplicate.size = first.size;
+    for (const std::uint32_t copy : group.copies)
+        duplicate.copies.push_back(root / walk.relativePath(walk.images[copy]));
+    return duplicate;
+}
+
 } // namespace
 
 std::vector<std::filesystem::path> formingCopies(const ScanResult& result) {
@@ -188,117 +313,21 @@ ScanResult scanWebsite(const std::filesystem::path& root, ScanProgress* progress
         result.unreadable.push_back({root / path, error});
 
     // Only files that share name and size with another can be copies of each other.
-    std::vector<std::uint32_t> order(walk.images.size());
-    std::iota(order.begin(), order.end(), 0u);
-    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-        const ListedImage& x = walk.images[a];
-        const ListedImage& y = walk.images[b];
-        const int byName = walk.nameOf(x).compare(walk.nameOf(y));
-        if (byName != 0)
-            return byName < 0;
-        if (x.size != y.size)
-            return x.size < y.size;
-        return a < b;
-    });
-    struct Bucket {
-        std::size_t begin;
-        std::size_t end;
-        std::uint64_t bytes;
-    };
-    std::vector<Bucket> buckets;
-    std::uint64_t candidateFiles = 0;
-    std::uint64_t candidateBytes = 0;
-    for (std::size_t begin = 0; begin < order.size();) {
-        const ListedImage& first = walk.images[order[begin]];
-        std::size_t end = begin + 1;
-        while (end < order.size() && walk.images[order[end]].size == first.size &&
-               walk.nameOf(walk.images[order[end]]) == walk.nameOf(first))
-            ++end;
-        if (end - begin >= 2) {
-            const std::uint64_t bytes = first.size * (end - begin);
-            buckets.push_back({begin, end, bytes});
-            candidateFiles += end - begin;
-            candidateBytes += bytes;
-        }
-        begin = end;
-    }
-    // Largest first, so two threads finish together.
-    std::stable_sort(buckets.begin(), buckets.end(),
-                     [](const Bucket& a, const Bucket& b) { return a.bytes > b.bytes; });
+    const Candidates candidates = candidatesOf(walk);
     if (progress) {
-        progress->candidateFiles.store(candidateFiles);
-        progress->candidateBytes.store(candidateBytes);
+        progress->candidateFiles.store(candidates.files);
+        progress->candidateBytes.store(candidates.bytes);
         progress->phase.store(ScanPhase::Comparing);
     }
-
-    std::vector<std::vector<detail::ContentSet>> setsOfBucket(buckets.size());
-    std::atomic<std::size_t> nextBucket{0};
-    std::exception_ptr failure;
-    std::mutex failureMutex;
-    auto compare = [&] {
-        try {
-            std::vector<std::filesystem::path> files;
-            for (;;) {
-                const std::size_t b = nextBucket.fetch_add(1);
-                if (b >= buckets.size())
-                    return;
-                files.clear();
-                for (std::size_t i = buckets[b].begin; i < buckets[b].end; ++i)
-                    files.push_back(root / walk.relativePath(walk.images[order[i]]));
-                setsOfBucket[b] = detail::partitionByContent(
-                    files, walk.images[order[buckets[b].begin]].size, contents, progress);
-            }
-        } catch (...) {
-            const std::lock_guard<std::mutex> lock(failureMutex);
-            if (!failure)
-                failure = std::current_exception();
-            nextBucket.store(buckets.size());
-        }
-    };
-    // A second thread pays off only when there is real reading to share.
-    const bool twoThreads = buckets.size() > 1 && candidateBytes > (std::uint64_t{4} << 20) &&
-                            std::thread::hardware_concurrency() > 1;
-    if (twoThreads) {
-        std::thread helper(compare);
-        compare();
-        helper.join();
-    } else {
-        compare();
-    }
-    if (failure)
-        std::rethrow_exception(failure);
+    auto setsOfBucket = compareBuckets(root, walk, candidates, contents, progress);
     if (progress && progress->cancel.load()) {
         result.cancelled = true;
         return result;
     }
-
-    // Within a bucket the files are in walk order, so each set's copies are too.
-    std::vector<FoundGroup> found;
-    for (std::size_t b = 0; b < buckets.size(); ++b) {
-        for (detail::ContentSet& set : setsOfBucket[b]) {
-            FoundGroup group;
-            group.md5 = std::move(set.md5);
-            for (const std::size_t member : set.members)
-                group.copies.push_back(order[buckets[b].begin + member]);
-            found.push_back(std::move(group));
-        }
-    }
-    // A group is formed when its second copy is met.
-    std::sort(found.begin(), found.end(), [](const FoundGroup& a, const FoundGroup& b) {
-        return a.copies[1] < b.copies[1];
-    });
-
+    const std::vector<FoundGroup> found = groupsOf(candidates, setsOfBucket);
     result.duplicates.reserve(found.size());
-    for (const FoundGroup& group : found) {
-        DuplicateGroup duplicate;
-        const ListedImage& first = walk.images[group.copies[0]];
-        duplicate.name = std::string(walk.nameOf(first));
-        duplicate.md5 = group.md5;
-        duplicate.size = first.size;
-        for (const std::uint32_t copy : group.copies)
-            duplicate.copies.push_back(root / walk.relativePath(walk.images[copy]));
-        result.duplicates.push_back(std::move(duplicate));
-    }
+    for (const FoundGroup& group : found)
+        result.duplicates.push_back(duplicateGroupOf(root, walk, group));
     if (progress)
         progress->phase.store(ScanPhase::Done);
     return result;
