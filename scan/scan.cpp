@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <numeric>
+#include <optional>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -57,6 +58,61 @@ void record(Walk& walk, std::uint32_t folder, std::string_view name, std::uint64
     walk.images.push_back(image);
 }
 
+// An open folder of the walk and its number in Walk::folders.
+struct Frame {
+    DIR* dir;
+    std::uint32_t folder;
+};
+
+// Opens the folder name inside the folder of top, without following a link. Absent, listed
+// as unreadable, when it cannot be opened.
+std::optional<Frame> openFolder(Walk& walk, const Frame& top, std::string_view name) {
+    const int childFd = ::openat(::dirfd(top.dir), std::string(name).c_str(),
+                                 O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    DIR* child = childFd < 0 ? nullptr : ::fdopendir(childFd);
+    if (!child) {
+        walk.unreadable.emplace_back(walk.folders[top.folder] + std::string(name),
+                                     std::error_code(errno, std::generic_category()));
+        if (childFd >= 0)
+            ::close(childFd);
+        return std::nullopt;
+    }
+    std::string relative = walk.folders[top.folder];
+    relative += name;
+    relative += '/';
+    walk.folders.push_back(std::move(relative));
+    return Frame{child, static_cast<std::uint32_t>(walk.folders.size() - 1)};
+}
+
+// Records one entry of the folder of top; a folder is pushed on the stack.
+void visit(Walk& walk, std::vector<Frame>& stack, const Frame& top, const dirent& entry,
+           std::size_t rootLength) {
+    const std::string_view name(entry.d_name);
+    bool isFolder = entry.d_type == DT_DIR;
+    bool isRegular = entry.d_type == DT_REG;
+    const bool eligible = isEligibleImageName(name);
+    struct stat info {};
+    bool haveInfo = false;
+    if (entry.d_type == DT_UNKNOWN || (isRegular && eligible)) {
+        haveInfo = ::fstatat(::dirfd(top.dir), entry.d_name, &info, AT_SYMLINK_NOFOLLOW) == 0;
+        isFolder = haveInfo && S_ISDIR(info.st_mode);
+        isRegular = haveInfo && S_ISREG(info.st_mode);
+    }
+    if (isFolder) {
+        if (const auto child = openFolder(walk, top, name))
+            stack.push_back(*child);
+    } else if (isRegular && eligible && haveInfo &&
+               rootLength + walk.folders[top.folder].size() + name.size() >= PATH_MAX) {
+        // Every later step names files by their path: this one cannot be read or removed.
+        walk.unreadable.emplace_back(walk.folders[top.folder] + std::string(name),
+                                     std::make_error_code(std::errc::filename_too_long));
+    } else if (isRegular && eligible && haveInfo) {
+        record(walk, top.folder, name, static_cast<std::uint64_t>(info.st_size));
+    } else if (isRegular && isWriterTemporaryName(name)) {
+        walk.leftovers.push_back(walk.folders[top.folder] + std::string(name));
+    }
+}
+
 // Depth-first, a folder's contents right after the folder, each folder in the order the
 // file system lists it. d_type spares a stat for everything but eligible images; symbolic
 // links are neither followed nor recorded; a folder that cannot be opened, and an image whose
@@ -73,11 +129,6 @@ Walk walkSite(const std::filesystem::path& root, ScanProgress* progress) {
     }
     walk.folders.emplace_back();
     const std::size_t rootLength = root.native().size() + 1;
-
-    struct Frame {
-        DIR* dir;
-        std::uint32_t folder;
-    };
     std::vector<Frame> stack{{rootDir, 0}};
     while (!stack.empty()) {
         const Frame top = stack.back();
@@ -99,49 +150,7 @@ Walk walkSite(const std::filesystem::path& root, ScanProgress* progress) {
                 return walk;
             }
         }
-
-        const int folderFd = ::dirfd(top.dir);
-        bool isFolder = entry->d_type == DT_DIR;
-        bool isRegular = entry->d_type == DT_REG;
-        const bool eligible = isEligibleImageName(name);
-        struct stat info {};
-        bool haveInfo = false;
-        if (entry->d_type == DT_UNKNOWN || (isRegular && eligible)) {
-            haveInfo = ::fstatat(folderFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0;
-            isFolder = haveInfo && S_ISDIR(info.st_mode);
-            isRegular = haveInfo && S_ISREG(info.st_mode);
-        }
-
-        if (isFolder) {
-            const int childFd = ::openat(folderFd, entry->d_name,
-                                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (childFd < 0) {
-                walk.unreadable.emplace_back(walk.folders[top.folder] + std::string(name),
-                                             std::error_code(errno, std::generic_category()));
-                continue;
-            }
-            DIR* child = ::fdopendir(childFd);
-            if (!child) {
-                walk.unreadable.emplace_back(walk.folders[top.folder] + std::string(name),
-                                             std::error_code(errno, std::generic_category()));
-                ::close(childFd);
-                continue;
-            }
-            std::string relative = walk.folders[top.folder];
-            relative += name;
-            relative += '/';
-            walk.folders.push_back(std::move(relative));
-            stack.push_back({child, static_cast<std::uint32_t>(walk.folders.size() - 1)});
-        } else if (isRegular && eligible && haveInfo &&
-                   rootLength + walk.folders[top.folder].size() + name.size() >= PATH_MAX) {
-            // Every later step names files by their path: this one cannot be read or removed.
-            walk.unreadable.emplace_back(walk.folders[top.folder] + std::string(name),
-                                         std::make_error_code(std::errc::filename_too_long));
-        } else if (isRegular && eligible && haveInfo) {
-            record(walk, top.folder, name, static_cast<std::uint64_t>(info.st_size));
-        } else if (isRegular && isWriterTemporaryName(name)) {
-            walk.leftovers.push_back(walk.folders[top.folder] + std::string(name));
-        }
+        visit(walk, stack, top, *entry, rootLength);
     }
     return walk;
 }
