@@ -28,6 +28,24 @@ std::size_t sequenceLength(unsigned char b) {
     return 1;
 }
 
+// A script escape of one character at the start of text (\u002F, \x2F): its UTF-8 bytes and
+// the number of bytes it takes.
+std::optional<std::pair<std::string, std::size_t>> hexEscape(std::string_view text) {
+    const std::size_t digits = text.size() < 2 ? 0 : text[1] == 'u' ? 4 : text[1] == 'x' ? 2 : 0;
+    if (!digits || 2 + digits > text.size())
+        return std::nullopt;
+    std::uint32_t value = 0;
+    for (std::size_t k = 0; k < digits; ++k) {
+        const int d = hexValue(text[2 + k]);
+        if (d < 0)
+            return std::nullopt;
+        value = value * 16 + static_cast<std::uint32_t>(d);
+    }
+    if (value == 0 || (value >= 0xD800 && value <= 0xDFFF))
+        return std::nullopt;
+    return std::pair{utf8(value), 2 + digits};
+}
+
 } // namespace
 
 TextView decodeText(std::string_view raw, bool markup) {
@@ -63,21 +81,10 @@ TextView decodeText(std::string_view raw, bool markup) {
                 i += 2;
                 continue;
             }
-            // Script escapes of one character: \u002F, \x2F.
-            const std::size_t digits = next == 'u' ? 4 : next == 'x' ? 2 : 0;
-            if (digits && i + 2 + digits <= raw.size()) {
-                std::uint32_t value = 0;
-                bool hex = true;
-                for (std::size_t k = 0; k < digits && hex; ++k) {
-                    const int d = hexValue(raw[i + 2 + k]);
-                    hex = d >= 0;
-                    value = value * 16 + static_cast<std::uint32_t>(d);
-                }
-                if (hex && value != 0 && (value < 0xD800 || value > 0xDFFF)) {
-                    put(utf8(value), i);
-                    i += 2 + digits;
-                    continue;
-                }
+            if (const auto escape = hexEscape(raw.substr(i))) {
+                put(escape->first, i);
+                i += escape->second;
+                continue;
             }
             if (next == '\\') {
                 // An escaped backslash stays two bytes, so it never joins the next character.
