@@ -180,7 +180,8 @@ class Partition {
     void count(std::ptrdiff_t got, bool readBefore) {
         if (!progress_ || got <= 0)
             return;
-        progress_->bytesHashed.fetch_add(static_cast<std::uint64_t>(got), std::memory_order_relaxed);
+        progress_->bytesHashed.fetch_add(static_cast<std::uint64_t>(got),
+                                         std::memory_order_relaxed);
         if (readBefore)
             progress_->bytesReread.fetch_add(static_cast<std::uint64_t>(got),
                                              std::memory_order_relaxed);
