@@ -514,7 +514,7 @@ void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>
     // The new result replaces the old in one step on this thread; the tables are emptied
     // first so that no row ever describes a group of another result.
     const ScanResult* result = &shown->scan;
-    const QVariantList images = urlsOf(result->imageList);
+    const QVariantList images = urlsOf(formingCopies(*result));
     shownRoot_ = result->root;
     leftovers_ = result->leftovers;
     for (const auto& passed : result->unreadable)

@@ -1,6 +1,7 @@
 #include "cli/scan_report.hpp"
 
 #include "util/log_line.hpp"
+#include "util/text.hpp"
 
 #include <cerrno>
 #include <cstdint>
@@ -16,42 +17,6 @@
 namespace tolvane::cli {
 
 namespace {
-
-// Length of the UTF-8 sequence starting at text[i], or 0 when it is not valid UTF-8.
-std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    std::size_t length = 0;
-    std::uint32_t minimum = 0;
-    std::uint32_t code = 0;
-    if (lead < 0x80)
-        return 1;
-    if ((lead & 0xe0) == 0xc0) {
-        length = 2;
-        minimum = 0x80;
-        code = lead & 0x1f;
-    } else if ((lead & 0xf0) == 0xe0) {
-        length = 3;
-        minimum = 0x800;
-        code = lead & 0x0f;
-    } else if ((lead & 0xf8) == 0xf0) {
-        length = 4;
-        minimum = 0x10000;
-        code = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + length > text.size())
-        return 0;
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xc0) != 0x80)
-            return 0;
-        code = (code << 6) | (byte(i + k) & 0x3f);
-    }
-    if (code < minimum || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff))
-        return 0;
-    return length;
-}
 
 // Control characters in a name would drive the terminal; show them as escapes.
 std::string printable(std::string_view text) {

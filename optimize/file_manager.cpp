@@ -28,24 +28,6 @@ FileError failure(Op operation, std::vector<fs::path> paths, std::error_code cod
 
 std::error_code errnoCode(int value) { return {value, std::generic_category()}; }
 
-// Gives a finished file its final name without replacing anything already there.
-int placeWithoutReplacing(const fs::path& from, const fs::path& to) {
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return 0;
-    const int error = errno;
-    if (error != EINVAL && error != ENOSYS && error != ENOTSUP)
-        return error;
-    // A file system without the no-replace rename: a hard link fails if the name is taken.
-    if (::link(from.c_str(), to.c_str()) != 0)
-        return errno;
-    if (::unlink(from.c_str()) != 0) {
-        const int unlinkError = errno;
-        ::unlink(to.c_str());
-        return unlinkError;
-    }
-    return 0;
-}
-
 } // namespace
 
 std::vector<FileResult> FileManager::writeFiles(const std::vector<Write>& writes) {
@@ -92,35 +74,27 @@ FileResult RealFileManager::copyFile(const fs::path& from, const fs::path& to, u
     if (!S_ISREG(info.st_mode))
         return fail(EINVAL);
 
-    std::string pattern = writerTemporaryTemplate(to);
-    Fd temp(::mkstemp(pattern.data()));
-    if (temp.fd < 0)
-        return fail(errno);
-    const fs::path tempPath = pattern;
-    auto discard = [&](int error) {
-        ::unlink(tempPath.c_str());
-        return fail(error);
-    };
-
+    AtomicFileWriter temp(to, mode);
     std::array<unsigned char, 256 * 1024> buffer;
     for (;;) {
         const ssize_t n = readFully(source.fd, buffer.data(), buffer.size());
         if (n < 0)
-            return discard(errno);
+            return fail(errno); // the writer then removes its temporary file
         if (n == 0)
             break;
-        if (!writeFully(temp.fd, ByteView(buffer.data(), static_cast<std::size_t>(n))))
-            return discard(errno);
+        if (!temp.write(ByteView(buffer.data(), static_cast<std::size_t>(n))))
+            return fail(temp.error().value());
     }
-    if (::fchmod(temp.fd, mode & 07777) != 0 || ::fsync(temp.fd) != 0)
-        return discard(errno);
+    if (!temp.sync())
+        return fail(temp.error().value());
 
     // Only a verified copy may take the name.
     FileResult compareError;
-    if (!sameContent(from, tempPath, compareError))
-        return discard(compareError ? compareError->code.value() : EIO);
-    if (const int error = placeWithoutReplacing(tempPath, to); error != 0)
-        return discard(error);
+    if (!sameContent(from, temp.temporary(), compareError))
+        return fail(compareError ? compareError->code.value() : EIO);
+    if (!temp.commit(AtomicFileWriter::Flush::alreadyDone,
+                     AtomicFileWriter::Place::withoutReplacing))
+        return fail(temp.error().value());
     return std::nullopt;
 }
 

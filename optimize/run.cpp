@@ -195,21 +195,30 @@ class Run {
     bool place(const std::vector<DuplicateGroup>& duplicates) {
         const auto started = Clock::now();
         active_ = duplicates.size();
-        // First every group is checked against the scan, then the new names are recorded
-        // at once, then given.
+        for (const std::size_t g : groupsToPlace(duplicates)) {
+            if (!placeGroup(duplicates, g))
+                break;
+        }
+        outcome_.fileTime += Clock::now() - started;
+        return active_ == duplicates.size() || outcome_.cancelled;
+    }
+
+    // Checks every group against the scan, then records at once the new names to give: the
+    // groups whose kept file gets its name, in order.
+    std::vector<std::size_t> groupsToPlace(const std::vector<DuplicateGroup>& duplicates) {
         std::vector<std::size_t> toPlace;
         std::vector<RunJournal::Placed> records;
         for (std::size_t g = 0; g < duplicates.size(); ++g) {
             const GroupPlan& plan = plan_.groups[g];
-            const std::string N = imageName(duplicates[g]);
+            const std::string name = imageName(duplicates[g]);
             if (plan.nameTaken) {
                 // Both names hold other images: this group is left as it is.
                 const fs::path alternative =
-                    imagesFolder_ / alternativeImageName(N, duplicates[g].md5);
+                    imagesFolder_ / alternativeImageName(name, duplicates[g].md5);
                 reporter_.popupErrorMessage(
-                    moveMessage(N), FileError{FileError::Operation::move,
-                                              {duplicates[g].copies.front(), alternative},
-                                              make_error_code(RunErrc::destinationTaken)});
+                    moveMessage(name), FileError{FileError::Operation::move,
+                                                 {duplicates[g].copies.front(), alternative},
+                                                 make_error_code(RunErrc::destinationTaken)});
                 continue;
             }
             if (!plan.handled())
@@ -218,7 +227,7 @@ class Run {
                 active_ = g;
                 break;
             }
-            if (!stillAsScanned(duplicates[g], plan, moveMessage(N))) {
+            if (!stillAsScanned(duplicates[g], plan, moveMessage(name))) {
                 skipped_.insert(g);
                 continue;
             }
@@ -232,35 +241,37 @@ class Run {
             active_ = toPlace.front();
             toPlace.clear();
         }
-        for (const std::size_t g : toPlace) {
-            const GroupPlan& plan = plan_.groups[g];
-            const std::string N = imageName(duplicates[g]);
-            reporter_.log(localize_("Moving image file: ") + N + localize_(" to folder: ") +
-                          plan.kept.string());
-            reporter_.log(plan.placeFrom->string());
-            reporter_.log(plan.kept.string());
-            FileResult error;
-            if (!files_.isDirectory(imagesFolder_))
-                error = FileError{FileError::Operation::move,
-                                  {*plan.placeFrom, plan.kept},
-                                  std::make_error_code(std::errc::not_a_directory)};
-            else
-                error = files_.linkOrCopy(*plan.placeFrom, plan.kept);
-            if (error) {
-                reporter_.popupErrorMessage(moveMessage(N), *error);
-                active_ = g;
-                break;
-            }
-            ++outcome_.filesPlaced;
-            step();
-            if (stopped()) {
-                // Groups placed so far go on; the rest are left as they are.
-                active_ = g + 1;
-                break;
-            }
+        return toPlace;
+    }
+
+    // Gives one group's kept file its name in images/. False ends the placing.
+    bool placeGroup(const std::vector<DuplicateGroup>& duplicates, std::size_t g) {
+        const GroupPlan& plan = plan_.groups[g];
+        const std::string name = imageName(duplicates[g]);
+        reporter_.log(localize_("Moving image file: ") + name + localize_(" to folder: ") +
+                      plan.kept.string());
+        reporter_.log(plan.placeFrom->string());
+        reporter_.log(plan.kept.string());
+        FileResult error;
+        if (!files_.isDirectory(imagesFolder_))
+            error = FileError{FileError::Operation::move,
+                              {*plan.placeFrom, plan.kept},
+                              std::make_error_code(std::errc::not_a_directory)};
+        else
+            error = files_.linkOrCopy(*plan.placeFrom, plan.kept);
+        if (error) {
+            reporter_.popupErrorMessage(moveMessage(name), *error);
+            active_ = g;
+            return false;
         }
-        outcome_.fileTime += Clock::now() - started;
-        return active_ == duplicates.size() || outcome_.cancelled;
+        ++outcome_.filesPlaced;
+        step();
+        if (stopped()) {
+            // Groups placed so far go on; the rest are left as they are.
+            active_ = g + 1;
+            return false;
+        }
+        return true;
     }
 
     static std::string imageName(const DuplicateGroup& group) {
@@ -353,15 +364,15 @@ class Run {
 
     // The file's text with its changes, or nothing (reported) when it cannot be rewritten.
     std::optional<std::string> newText(const FileChanges& file, Bytes& old) {
-        const fs::path& P = file.file;
-        const std::string updateMessage = localize_("Unable to update ") + P.string();
+        const fs::path& referring = file.file;
+        const std::string updateMessage = localize_("Unable to update ") + referring.string();
         FileResult error;
-        const auto bytes = files_.readFile(P, error);
+        const auto bytes = files_.readFile(referring, error);
         if (!bytes) {
             reporter_.popupErrorMessage(
                 updateMessage,
                 error ? *error
-                      : FileError{FileError::Operation::read, {P},
+                      : FileError{FileError::Operation::read, {referring},
                                   std::make_error_code(std::errc::io_error)});
             return std::nullopt;
         }
@@ -369,7 +380,7 @@ class Run {
         if (!isUtf8(text)) {
             reporter_.popupErrorMessage(
                 updateMessage,
-                FileError{FileError::Operation::read, {P}, make_error_code(RunErrc::notUtf8)});
+                FileError{FileError::Operation::read, {referring}, make_error_code(RunErrc::notUtf8)});
             return std::nullopt;
         }
         std::string why;
@@ -377,9 +388,9 @@ class Run {
         if (next)
             old = std::move(*bytes);
         if (!next) {
-            reporter_.log(localize_("Keeping ") + P.string() + localize_(": ") + why);
+            reporter_.log(localize_("Keeping ") + referring.string() + localize_(": ") + why);
             reporter_.popupErrorMessage(
-                updateMessage, FileError{FileError::Operation::read, {P},
+                updateMessage, FileError{FileError::Operation::read, {referring},
                                          std::make_error_code(std::errc::invalid_argument)});
             return std::nullopt;
         }
@@ -422,10 +433,10 @@ class Run {
         }
         const std::vector<FileResult> results = files_.writeFiles(writes);
         for (std::size_t i = 0; i < batch.size(); ++i) {
-            const fs::path& P = batch[i].file->file;
+            const fs::path& referring = batch[i].file->file;
             if (i < results.size() && results[i]) {
-                failed_.insert(P.string());
-                reporter_.popupErrorMessage(localize_("Unable to write back to file: ") + P.string(),
+                failed_.insert(referring.string());
+                reporter_.popupErrorMessage(localize_("Unable to write back to file: ") + referring.string(),
                                             *results[i]);
             } else {
                 ++outcome_.filesRewritten;
@@ -454,14 +465,14 @@ class Run {
         if (reasons.empty())
             return;
         ++outcome_.copiesKept;
-        const std::string N = copy.filename().string();
+        const std::string name = copy.filename().string();
         const std::string folder = copy.parent_path().string();
         logReasons(copy, reasons);
         const KeepReason& first = reasons.front();
         reporter_.popupErrorMessage(
-            localize_("Keeping ") + N + localize_(" in ") + folder + localize_(": ") +
+            localize_("Keeping ") + name + localize_(" in ") + folder + localize_(": ") +
                 first.file.string() + " " + first.reason,
-            FileError{FileError::Operation::remove, {copy}, make_error_code(keepErrcFor(first.kind))});
+            FileError{FileError::Operation::remove, {copy}, make_error_code(first.kind)});
     }
 
     // A copy the run deletes, once its record is on disk: numbers, not paths, because a
@@ -537,11 +548,11 @@ class Run {
     void removeCopy(const Removal& removal) {
         const fs::path& copy = copyOf(removal);
         const fs::path& kept = keptFor(removal);
-        const std::string N = copy.filename().string();
+        const std::string name = copy.filename().string();
         const std::string folder = copy.parent_path().string();
         const std::string removeMessage =
-            localize_("Unable to remove ") + N + localize_(" from ") + folder;
-        reporter_.log(localize_("Removing duplicate file: ") + N + localize_(" from ") + folder);
+            localize_("Unable to remove ") + name + localize_(" from ") + folder;
+        reporter_.log(localize_("Removing duplicate file: ") + name + localize_(" from ") + folder);
         FileResult error;
         if (!files_.sameContent(copy, kept, error)) {
             // Changed since the scan: its bytes are kept nowhere else, so it stays.

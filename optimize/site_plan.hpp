@@ -1,7 +1,8 @@
 #pragma once
 
 #include "optimize/file_manager.hpp"
-#include "optimize/references.hpp"
+#include "optimize/keep_reason.hpp"
+#include "optimize/reference_index.hpp"
 #include "scan/scan.hpp"
 
 #include <cstdint>
@@ -13,17 +14,6 @@
 #include <vector>
 
 namespace tolvane {
-
-// Why a run keeps a copy it would otherwise remove: the error of its sheet.
-enum class KeepErrc {
-    unreadableText = 1, // a text file that could not be read may refer to it
-    notUtf8,            // a file that refers to it is not valid UTF-8 text
-    notWritable,        // a file that refers to it cannot be written back
-    unresolved,         // a file refers to it in a form or from a base that cannot be rewritten
-};
-const std::error_category& keepErrorCategory();
-std::error_code make_error_code(KeepErrc e);
-KeepErrc keepErrcFor(KeepReason::Kind kind);
 
 // What a run does with one copy of a group.
 struct CopyPlan {
@@ -96,4 +86,3 @@ std::string alternativeImageName(const std::string& name, const std::string& md5
 
 } // namespace tolvane
 
-template <> struct std::is_error_code_enum<tolvane::KeepErrc> : std::true_type {};

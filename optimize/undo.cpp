@@ -175,56 +175,12 @@ class Undo {
                 order.push_back(rewrite.path);
             list.push_back(&rewrite);
         }
-
         std::vector<std::pair<fs::path, Bytes>> batch;
         std::uint64_t batchSize = 0;
         for (const fs::path& path : order) {
-            const auto& list = byPath[path];
-            for (std::size_t i = 0; i < list.size(); ++i)
-                reporter_.progressStep();
-            const std::string message = localize_("Unable to restore ") + path.string();
-            std::optional<std::string> now = files_.md5(path);
-            const RunRecords::Rewrite* target = nullptr;
-            bool changed = false;
-            for (auto record = list.rbegin(); record != list.rend() && !changed; ++record) {
-                if (now == (*record)->newMd5) {
-                    target = *record;
-                    now = (*record)->oldMd5;
-                } else if (now != (*record)->oldMd5) {
-                    changed = true; // neither what the run wrote nor what it found
-                }
-            }
-            if (changed) {
-                sheet(message, FileError{Op::compare, {path},
-                                         make_error_code(RunErrc::changedSinceRun)});
-                ++outcome_.left;
+            std::optional<Bytes> text = earlierText(path, byPath[path]);
+            if (!text)
                 continue;
-            }
-            if (!target)
-                continue; // the run never got to it, or it is back already
-            if (firstMissing_) {
-                // Its earlier text may refer to a copy that is still missing; as the run left
-                // it, it refers to files that are there.
-                if (!keptRewritten_++)
-                    sheet(localize_("Unable to restore the rewritten files: a removed copy could "
-                                    "not be put back"),
-                          *firstMissing_);
-                reporter_.log(localize_("Keeping rewritten file: ") + path.string());
-                ++outcome_.left;
-                continue;
-            }
-            if (FileResult outside = checkInside(path, Op::write)) {
-                sheet(message, *outside);
-                ++outcome_.left;
-                continue;
-            }
-            std::error_code error;
-            std::optional<Bytes> text = readOldText(run_, *target, error);
-            if (!text) {
-                sheet(message, FileError{Op::read, {path}, make_error_code(RunErrc::recordDamaged)});
-                ++outcome_.left;
-                continue;
-            }
             batchSize += text->size();
             batch.emplace_back(path, std::move(*text));
             if (batchSize >= batchBytes) {
@@ -234,6 +190,54 @@ class Undo {
             }
         }
         writeBatch(batch);
+    }
+
+    // The text a file had before the run, when it is to be put back: absent, and reported
+    // where that is news, when the file changed since, was never rewritten, or must stay.
+    std::optional<Bytes> earlierText(const fs::path& path,
+                                     const std::vector<const RunRecords::Rewrite*>& list) {
+        for (std::size_t i = 0; i < list.size(); ++i)
+            reporter_.progressStep();
+        const std::string message = localize_("Unable to restore ") + path.string();
+        std::optional<std::string> now = files_.md5(path);
+        const RunRecords::Rewrite* target = nullptr;
+        for (auto record = list.rbegin(); record != list.rend(); ++record) {
+            if (now == (*record)->newMd5) {
+                target = *record;
+                now = (*record)->oldMd5;
+            } else if (now != (*record)->oldMd5) {
+                // Neither what the run wrote nor what it found.
+                sheet(message, FileError{Op::compare, {path},
+                                         make_error_code(RunErrc::changedSinceRun)});
+                ++outcome_.left;
+                return std::nullopt;
+            }
+        }
+        if (!target)
+            return std::nullopt; // the run never got to it, or it is back already
+        if (firstMissing_) {
+            // Its earlier text may refer to a copy that is still missing; as the run left
+            // it, it refers to files that are there.
+            if (!keptRewritten_++)
+                sheet(localize_("Unable to restore the rewritten files: a removed copy could "
+                                "not be put back"),
+                      *firstMissing_);
+            reporter_.log(localize_("Keeping rewritten file: ") + path.string());
+            ++outcome_.left;
+            return std::nullopt;
+        }
+        if (FileResult outside = checkInside(path, Op::write)) {
+            sheet(message, *outside);
+            ++outcome_.left;
+            return std::nullopt;
+        }
+        std::error_code error;
+        std::optional<Bytes> text = readOldText(run_, *target, error);
+        if (!text) {
+            sheet(message, FileError{Op::read, {path}, make_error_code(RunErrc::recordDamaged)});
+            ++outcome_.left;
+        }
+        return text;
     }
 
     void writeBatch(const std::vector<std::pair<fs::path, Bytes>>& batch) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "util/text.hpp"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -21,14 +23,6 @@ struct TextView {
     std::vector<std::uint32_t> origin; // text.size() + 1 entries; the last is the file's size
 };
 TextView decodeText(std::string_view raw, bool markup);
-
-// One character reference at the start of text ("&amp;", "&#32;", "&#x20;"): its UTF-8
-// bytes and the number of bytes it takes. Absent when text does not start with one that is
-// known and well formed.
-std::optional<std::pair<std::string, std::size_t>> decodeCharacterReference(std::string_view text);
-
-// Decodes %XX escapes (hex in either case). Absent when a % is not followed by two hex digits.
-std::optional<std::string> percentDecode(std::string_view text);
 
 // How a URL was written in its file, so that a replacement reads the same way.
 struct UrlStyle {

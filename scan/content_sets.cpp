@@ -51,126 +51,163 @@ std::size_t hashOf(const unsigned char* data, std::size_t length) {
 
 } // namespace
 
-std::vector<ContentSet> partitionByContent(const std::vector<std::filesystem::path>& files,
-                                           std::uint64_t size, ContentReader& reader,
-                                           ScanProgress* progress, std::size_t keptBytesBudget) {
-    std::vector<ContentSet> found;
-    if (files.size() < 2)
-        return found;
+namespace {
 
-    const std::size_t firstStretch = std::clamp<std::size_t>(
-        keptBytesBudget / files.size(), shortestFirstStretch, longestFirstStretch);
-    std::vector<unsigned char> scratch(std::max(laterStretch, longestFirstStretch) + 1);
+// The distinct versions of one stretch among a set of files, as one round reads them.
+class Round {
+  public:
+    Round(std::size_t stretch, std::size_t budget) : stretch_(stretch), budget_(budget) {}
 
-    std::vector<Pending> pending;
-    {
-        Pending all;
-        all.members.resize(files.size());
-        for (std::size_t i = 0; i < files.size(); ++i)
-            all.members[i] = i;
-        all.md5 = Md5Hasher();
-        pending.push_back(std::move(all));
+    // Puts a file whose stretch is in data with the version it matches, or starts a new one;
+    // with no room for another version, the file waits for a later round.
+    void add(std::size_t member, const unsigned char* data) {
+        const auto [match, hash] = find(data);
+        if (match < versions.size()) {
+            versions[match].members.push_back(member);
+        } else if (versions.empty() || keptBytes_ + stretch_ <= budget_) {
+            Version version;
+            version.bytes.assign(data, data + stretch_);
+            version.members.push_back(member);
+            keptBytes_ += stretch_;
+            if (indexed_)
+                byHash_.emplace(hash, versions.size());
+            versions.push_back(std::move(version));
+        } else {
+            deferred.push_back(member);
+        }
     }
 
-    while (!pending.empty()) {
-        Pending current = std::move(pending.back());
-        pending.pop_back();
+    std::vector<Version> versions;
+    std::vector<std::size_t> deferred;
 
-        const std::uint64_t remaining = size - current.offset;
-        const std::size_t stretch = static_cast<std::size_t>(
-            std::min<std::uint64_t>(current.offset == 0 ? firstStretch : laterStretch, remaining));
-        const bool last = current.offset + stretch == size;
+  private:
+    // The version data matches (versions.size() for none) and data's hash, once asked.
+    std::pair<std::size_t, std::size_t> find(const unsigned char* data) {
+        // Most often every file agrees with the first version; look further only then.
+        if (versions.empty())
+            return {0, 0};
+        if (sameBytes(versions[0].bytes, data, stretch_))
+            return {0, 0};
+        if (!indexed_) {
+            for (std::size_t v = 0; v < versions.size(); ++v)
+                byHash_.emplace(hashOf(versions[v].bytes.data(), stretch_), v);
+            indexed_ = true;
+        }
+        const std::size_t hash = hashOf(data, stretch_);
+        const auto [from, to] = byHash_.equal_range(hash);
+        for (auto it = from; it != to; ++it) {
+            if (sameBytes(versions[it->second].bytes, data, stretch_))
+                return {it->second, hash};
+        }
+        return {versions.size(), hash};
+    }
+
+    std::size_t stretch_;
+    std::size_t budget_;
+    std::size_t keptBytes_ = 0;
+    bool indexed_ = false;
+    std::unordered_multimap<std::size_t, std::size_t> byHash_;
+};
+
+class Partition {
+  public:
+    Partition(const std::vector<std::filesystem::path>& files, std::uint64_t size,
+              ContentReader& reader, ScanProgress* progress, std::size_t budget)
+        : files_(files), size_(size), reader_(reader), progress_(progress), budget_(budget),
+          firstStretch_(std::clamp<std::size_t>(budget / files.size(), shortestFirstStretch,
+                                                longestFirstStretch)),
+          scratch_(std::max(laterStretch, longestFirstStretch) + 1) {}
+
+    // False when cancelled.
+    bool run() {
+        Pending all;
+        all.members.resize(files_.size());
+        for (std::size_t i = 0; i < files_.size(); ++i)
+            all.members[i] = i;
+        all.md5 = Md5Hasher();
+        pending_.push_back(std::move(all));
+        while (!pending_.empty()) {
+            Pending current = std::move(pending_.back());
+            pending_.pop_back();
+            if (!next(current))
+                return false;
+        }
+        return true;
+    }
+
+    std::vector<ContentSet> found;
+
+  private:
+    // Reads the next stretch of a set of files that agreed so far and splits them by it.
+    bool next(Pending& current) {
+        const std::size_t stretch = static_cast<std::size_t>(std::min<std::uint64_t>(
+            current.offset == 0 ? firstStretch_ : laterStretch, size_ - current.offset));
+        const bool last = current.offset + stretch == size_;
         // At the end, one byte more proves that the file has not grown since the walk.
         const std::size_t wanted = stretch + (last ? 1 : 0);
-
-        std::vector<Version> versions;
-        std::unordered_multimap<std::size_t, std::size_t> versionsByHash;
-        bool indexed = false;
-        std::size_t keptBytes = 0;
-        std::vector<std::size_t> deferred;
-
+        Round round(stretch, budget_);
         for (const std::size_t member : current.members) {
-            if (progress && progress->cancel.load(std::memory_order_relaxed))
-                return {};
+            if (progress_ && progress_->cancel.load(std::memory_order_relaxed))
+                return false;
             const std::ptrdiff_t got =
-                reader.readAt(files[member], current.offset, scratch.data(), wanted);
-            if (progress && got > 0) {
-                progress->bytesHashed.fetch_add(static_cast<std::uint64_t>(got),
-                                                std::memory_order_relaxed);
-                if (current.readBefore)
-                    progress->bytesReread.fetch_add(static_cast<std::uint64_t>(got),
-                                                    std::memory_order_relaxed);
-            }
+                reader_.readAt(files_[member], current.offset, scratch_.data(), wanted);
+            count(got, current.readBefore);
             // Unreadable, or shorter or longer than when it was listed: it joins nothing.
-            if (got < 0 || static_cast<std::size_t>(got) != stretch)
-                continue;
-
-            // Most often every file agrees with the first version; look further only then.
-            std::size_t match = versions.size();
-            std::size_t hash = 0;
-            if (!versions.empty()) {
-                if (sameBytes(versions[0].bytes, scratch.data(), stretch)) {
-                    match = 0;
-                } else {
-                    if (!indexed) {
-                        for (std::size_t v = 0; v < versions.size(); ++v)
-                            versionsByHash.emplace(
-                                hashOf(versions[v].bytes.data(), stretch), v);
-                        indexed = true;
-                    }
-                    hash = hashOf(scratch.data(), stretch);
-                    const auto [from, to] = versionsByHash.equal_range(hash);
-                    for (auto it = from; it != to; ++it) {
-                        if (sameBytes(versions[it->second].bytes, scratch.data(), stretch)) {
-                            match = it->second;
-                            break;
-                        }
-                    }
-                }
-            }
-            if (match < versions.size()) {
-                versions[match].members.push_back(member);
-            } else if (versions.empty() || keptBytes + stretch <= keptBytesBudget) {
-                Version version;
-                version.bytes.assign(scratch.data(), scratch.data() + stretch);
-                version.members.push_back(member);
-                keptBytes += stretch;
-                if (indexed)
-                    versionsByHash.emplace(hash, versions.size());
-                versions.push_back(std::move(version));
-            } else {
-                // No room to keep another version: compare this file again in a later round.
-                deferred.push_back(member);
-            }
+            if (got >= 0 && static_cast<std::size_t>(got) == stretch)
+                round.add(member, scratch_.data());
         }
-
-        for (Version& version : versions) {
+        for (Version& version : round.versions) {
             if (version.members.size() < 2)
                 continue;
             Md5Hasher md5 = current.md5;
             md5.update(version.bytes);
             if (last) {
                 found.push_back({std::move(version.members), md5.finish()});
-                if (progress)
-                    progress->digestsComputed.fetch_add(1, std::memory_order_relaxed);
+                if (progress_)
+                    progress_->digestsComputed.fetch_add(1, std::memory_order_relaxed);
             } else {
-                Pending next;
-                next.members = std::move(version.members);
-                next.offset = current.offset + stretch;
-                next.md5 = std::move(md5);
-                pending.push_back(std::move(next));
+                pending_.push_back({std::move(version.members), current.offset + stretch,
+                                    std::move(md5), false});
             }
         }
-        if (deferred.size() >= 2) {
-            Pending again;
-            again.members = std::move(deferred);
-            again.offset = current.offset;
-            again.md5 = std::move(current.md5);
-            again.readBefore = true;
-            pending.push_back(std::move(again));
-        }
+        // No room was left to keep their versions: compare these again in a later round.
+        if (round.deferred.size() >= 2)
+            pending_.push_back(
+                {std::move(round.deferred), current.offset, std::move(current.md5), true});
+        return true;
     }
-    return found;
+
+    void count(std::ptrdiff_t got, bool readBefore) {
+        if (!progress_ || got <= 0)
+            return;
+        progress_->bytesHashed.fetch_add(static_cast<std::uint64_t>(got),
+                                         std::memory_order_relaxed);
+        if (readBefore)
+            progress_->bytesReread.fetch_add(static_cast<std::uint64_t>(got),
+                                             std::memory_order_relaxed);
+    }
+
+    const std::vector<std::filesystem::path>& files_;
+    std::uint64_t size_;
+    ContentReader& reader_;
+    ScanProgress* progress_;
+    std::size_t budget_;
+    std::size_t firstStretch_;
+    std::vector<unsigned char> scratch_;
+    std::vector<Pending> pending_;
+};
+
+} // namespace
+
+std::vector<ContentSet> partitionByContent(const std::vector<std::filesystem::path>& files,
+                                           std::uint64_t size, ContentReader& reader,
+                                           ScanProgress* progress, std::size_t keptBytesBudget) {
+    if (files.size() < 2)
+        return {};
+    Partition partition(files, size, reader, progress, keptBytesBudget);
+    if (!partition.run())
+        return {};
+    return std::move(partition.found);
 }
 
 std::ptrdiff_t FileContentReader::readAt(const std::filesystem::path& path, std::uint64_t offset,

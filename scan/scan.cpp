@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <numeric>
+#include <optional>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -19,20 +20,6 @@
 namespace tolvane {
 
 namespace {
-
-bool endsWithLowercased(std::string_view name, std::string_view suffix) {
-    if (name.size() < suffix.size())
-        return false;
-    const std::string_view tail = name.substr(name.size() - suffix.size());
-    for (std::size_t i = 0; i < suffix.size(); ++i) {
-        char c = tail[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != suffix[i])
-            return false;
-    }
-    return true;
-}
 
 // An eligible regular file met by the walk. Names and folder paths are stored once, so
 // a hundred thousand images cost a few megabytes.
@@ -71,6 +58,61 @@ void record(Walk& walk, std::uint32_t folder, std::string_view name, std::uint64
     walk.images.push_back(image);
 }
 
+// An open folder of the walk and its number in Walk::folders.
+struct Frame {
+    DIR* dir;
+    std::uint32_t folder;
+};
+
+// Opens the folder name inside the folder of top, without following a link. Absent, listed
+// as unreadable, when it cannot be opened.
+std::optional<Frame> openFolder(Walk& walk, const Frame& top, std::string_view name) {
+    const int childFd = ::openat(::dirfd(top.dir), std::string(name).c_str(),
+                                 O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    DIR* child = childFd < 0 ? nullptr : ::fdopendir(childFd);
+    if (!child) {
+        walk.unreadable.emplace_back(walk.folders[top.folder] + std::string(name),
+                                     std::error_code(errno, std::generic_category()));
+        if (childFd >= 0)
+            ::close(childFd);
+        return std::nullopt;
+    }
+    std::string relative = walk.folders[top.folder];
+    relative += name;
+    relative += '/';
+    walk.folders.push_back(std::move(relative));
+    return Frame{child, static_cast<std::uint32_t>(walk.folders.size() - 1)};
+}
+
+// Records one entry of the folder of top; a folder is pushed on the stack.
+void visit(Walk& walk, std::vector<Frame>& stack, const Frame& top, const dirent& entry,
+           std::size_t rootLength) {
+    const std::string_view name(entry.d_name);
+    bool isFolder = entry.d_type == DT_DIR;
+    bool isRegular = entry.d_type == DT_REG;
+    const bool eligible = isEligibleImageName(name);
+    struct stat info {};
+    bool haveInfo = false;
+    if (entry.d_type == DT_UNKNOWN || (isRegular && eligible)) {
+        haveInfo = ::fstatat(::dirfd(top.dir), entry.d_name, &info, AT_SYMLINK_NOFOLLOW) == 0;
+        isFolder = haveInfo && S_ISDIR(info.st_mode);
+        isRegular = haveInfo && S_ISREG(info.st_mode);
+    }
+    if (isFolder) {
+        if (const auto child = openFolder(walk, top, name))
+            stack.push_back(*child);
+    } else if (isRegular && eligible && haveInfo &&
+               rootLength + walk.folders[top.folder].size() + name.size() >= PATH_MAX) {
+        // Every later step names files by their path: this one cannot be read or removed.
+        walk.unreadable.emplace_back(walk.folders[top.folder] + std::string(name),
+                                     std::make_error_code(std::errc::filename_too_long));
+    } else if (isRegular && eligible && haveInfo) {
+        record(walk, top.folder, name, static_cast<std::uint64_t>(info.st_size));
+    } else if (isRegular && isWriterTemporaryName(name)) {
+        walk.leftovers.push_back(walk.folders[top.folder] + std::string(name));
+    }
+}
+
 // Depth-first, a folder's contents right after the folder, each folder in the order the
 // file system lists it. d_type spares a stat for everything but eligible images; symbolic
 // links are neither followed nor recorded; a folder that cannot be opened, and an image whose
@@ -87,11 +129,6 @@ Walk walkSite(const std::filesystem::path& root, ScanProgress* progress) {
     }
     walk.folders.emplace_back();
     const std::size_t rootLength = root.native().size() + 1;
-
-    struct Frame {
-        DIR* dir;
-        std::uint32_t folder;
-    };
     std::vector<Frame> stack{{rootDir, 0}};
     while (!stack.empty()) {
         const Frame top = stack.back();
@@ -113,49 +150,7 @@ Walk walkSite(const std::filesystem::path& root, ScanProgress* progress) {
                 return walk;
             }
         }
-
-        const int folderFd = ::dirfd(top.dir);
-        bool isFolder = entry->d_type == DT_DIR;
-        bool isRegular = entry->d_type == DT_REG;
-        const bool eligible = isEligibleImageName(name);
-        struct stat info {};
-        bool haveInfo = false;
-        if (entry->d_type == DT_UNKNOWN || (isRegular && eligible)) {
-            haveInfo = ::fstatat(folderFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0;
-            isFolder = haveInfo && S_ISDIR(info.st_mode);
-            isRegular = haveInfo && S_ISREG(info.st_mode);
-        }
-
-        if (isFolder) {
-            const int childFd = ::openat(folderFd, entry->d_name,
-                                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (childFd < 0) {
-                walk.unreadable.emplace_back(walk.folders[top.folder] + std::string(name),
-                                             std::error_code(errno, std::generic_category()));
-                continue;
-            }
-            DIR* child = ::fdopendir(childFd);
-            if (!child) {
-                walk.unreadable.emplace_back(walk.folders[top.folder] + std::string(name),
-                                             std::error_code(errno, std::generic_category()));
-                ::close(childFd);
-                continue;
-            }
-            std::string relative = walk.folders[top.folder];
-            relative += name;
-            relative += '/';
-            walk.folders.push_back(std::move(relative));
-            stack.push_back({child, static_cast<std::uint32_t>(walk.folders.size() - 1)});
-        } else if (isRegular && eligible && haveInfo &&
-                   rootLength + walk.folders[top.folder].size() + name.size() >= PATH_MAX) {
-            // Every later step names files by their path: this one cannot be read or removed.
-            walk.unreadable.emplace_back(walk.folders[top.folder] + std::string(name),
-                                         std::make_error_code(std::errc::filename_too_long));
-        } else if (isRegular && eligible && haveInfo) {
-            record(walk, top.folder, name, static_cast<std::uint64_t>(info.st_size));
-        } else if (isRegular && isWriterTemporaryName(name)) {
-            walk.leftovers.push_back(walk.folders[top.folder] + std::string(name));
-        }
+        visit(walk, stack, top, *entry, rootLength);
     }
     return walk;
 }
@@ -166,16 +161,139 @@ struct FoundGroup {
     std::string md5;
 };
 
+// The images that share name and size with another: order sorts the walk's images by name and
+// size, each bucket a run of order holding one name and size.
+struct Candidates {
+    struct Bucket {
+        std::size_t begin;
+        std::size_t end;
+        std::uint64_t bytes;
+    };
+    std::vector<std::uint32_t> order;
+    std::vector<Bucket> buckets; // largest first, so two threads finish together
+    std::uint64_t files = 0;
+    std::uint64_t bytes = 0;
+};
+
+Candidates candidatesOf(const Walk& walk) {
+    Candidates candidates;
+    auto& order = candidates.order;
+    order.resize(walk.images.size());
+    std::iota(order.begin(), order.end(), 0u);
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        const ListedImage& x = walk.images[a];
+        const ListedImage& y = walk.images[b];
+        const int byName = walk.nameOf(x).compare(walk.nameOf(y));
+        if (byName != 0)
+            return byName < 0;
+        if (x.size != y.size)
+            return x.size < y.size;
+        return a < b;
+    });
+    for (std::size_t begin = 0; begin < order.size();) {
+        const ListedImage& first = walk.images[order[begin]];
+        std::size_t end = begin + 1;
+        while (end < order.size() && walk.images[order[end]].size == first.size &&
+               walk.nameOf(walk.images[order[end]]) == walk.nameOf(first))
+            ++end;
+        if (end - begin >= 2) {
+            const std::uint64_t bytes = first.size * (end - begin);
+            candidates.buckets.push_back({begin, end, bytes});
+            candidates.files += end - begin;
+            candidates.bytes += bytes;
+        }
+        begin = end;
+    }
+    std::stable_sort(candidates.buckets.begin(), candidates.buckets.end(),
+                     [](const auto& a, const auto& b) { return a.bytes > b.bytes; });
+    return candidates;
+}
+
+// The sets of identical files in each bucket, read by one thread or, when there is real
+// reading to share, two. Rethrows what a thread threw.
+std::vector<std::vector<detail::ContentSet>>
+compareBuckets(const std::filesystem::path& root, const Walk& walk, const Candidates& candidates,
+               ContentReader& contents, ScanProgress* progress) {
+    const auto& buckets = candidates.buckets;
+    std::vector<std::vector<detail::ContentSet>> setsOfBucket(buckets.size());
+    std::atomic<std::size_t> nextBucket{0};
+    std::exception_ptr failure;
+    std::mutex failureMutex;
+    auto compare = [&] {
+        try {
+            std::vector<std::filesystem::path> files;
+            for (;;) {
+                const std::size_t b = nextBucket.fetch_add(1);
+                if (b >= buckets.size())
+                    return;
+                files.clear();
+                for (std::size_t i = buckets[b].begin; i < buckets[b].end; ++i)
+                    files.push_back(root / walk.relativePath(walk.images[candidates.order[i]]));
+                setsOfBucket[b] = detail::partitionByContent(
+                    files, walk.images[candidates.order[buckets[b].begin]].size, contents,
+                    progress);
+            }
+        } catch (...) {
+            const std::lock_guard<std::mutex> lock(failureMutex);
+            if (!failure)
+                failure = std::current_exception();
+            nextBucket.store(buckets.size());
+        }
+    };
+    const bool twoThreads = buckets.size() > 1 && candidates.bytes > (std::uint64_t{4} << 20) &&
+                            std::thread::hardware_concurrency() > 1;
+    if (twoThreads) {
+        std::thread helper(compare);
+        compare();
+        helper.join();
+    } else {
+        compare();
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+    return setsOfBucket;
+}
+
+// The groups, by walk index, in the order their second copy was met: a group is formed then.
+std::vector<FoundGroup> groupsOf(const Candidates& candidates,
+                                 std::vector<std::vector<detail::ContentSet>>& setsOfBucket) {
+    // Within a bucket the files are in walk order, so each set's copies are too.
+    std::vector<FoundGroup> found;
+    for (std::size_t b = 0; b < candidates.buckets.size(); ++b) {
+        for (detail::ContentSet& set : setsOfBucket[b]) {
+            FoundGroup group;
+            group.md5 = std::move(set.md5);
+            for (const std::size_t member : set.members)
+                group.copies.push_back(candidates.order[candidates.buckets[b].begin + member]);
+            found.push_back(std::move(group));
+        }
+    }
+    std::sort(found.begin(), found.end(), [](const FoundGroup& a, const FoundGroup& b) {
+        return a.copies[1] < b.copies[1];
+    });
+    return found;
+}
+
+DuplicateGroup duplicateGroupOf(const std::filesystem::path& root, const Walk& walk,
+                                const FoundGroup& group) {
+    DuplicateGroup duplicate;
+    const ListedImage& first = walk.images[group.copies[0]];
+    duplicate.name = std::string(walk.nameOf(first));
+    duplicate.md5 = group.md5;
+    duplicate.size = first.size;
+    for (const std::uint32_t copy : group.copies)
+        duplicate.copies.push_back(root / walk.relativePath(walk.images[copy]));
+    return duplicate;
+}
+
 } // namespace
 
-bool isEligibleImageName(std::string_view fileName) {
-    static constexpr std::array<std::string_view, 5> suffixes{".png", ".jpg", ".jpeg", ".gif",
-                                                              ".tiff"};
-    const bool image = std::any_of(suffixes.begin(), suffixes.end(), [&](std::string_view s) {
-        return endsWithLowercased(fileName, s);
-    });
-    return image && fileName.find("_rollover_") == std::string_view::npos &&
-           fileName.find("_link_") == std::string_view::npos;
+std::vector<std::filesystem::path> formingCopies(const ScanResult& result) {
+    std::vector<std::filesystem::path> copies;
+    copies.reserve(result.duplicates.size());
+    for (const DuplicateGroup& group : result.duplicates)
+        copies.push_back(group.copies.at(1));
+    return copies;
 }
 
 bool isWebsiteFolder(const std::filesystem::path& root) {
@@ -204,119 +322,21 @@ ScanResult scanWebsite(const std::filesystem::path& root, ScanProgress* progress
         result.unreadable.push_back({root / path, error});
 
     // Only files that share name and size with another can be copies of each other.
-    std::vector<std::uint32_t> order(walk.images.size());
-    std::iota(order.begin(), order.end(), 0u);
-    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-        const ListedImage& x = walk.images[a];
-        const ListedImage& y = walk.images[b];
-        const int byName = walk.nameOf(x).compare(walk.nameOf(y));
-        if (byName != 0)
-            return byName < 0;
-        if (x.size != y.size)
-            return x.size < y.size;
-        return a < b;
-    });
-    struct Bucket {
-        std::size_t begin;
-        std::size_t end;
-        std::uint64_t bytes;
-    };
-    std::vector<Bucket> buckets;
-    std::uint64_t candidateFiles = 0;
-    std::uint64_t candidateBytes = 0;
-    for (std::size_t begin = 0; begin < order.size();) {
-        const ListedImage& first = walk.images[order[begin]];
-        std::size_t end = begin + 1;
-        while (end < order.size() && walk.images[order[end]].size == first.size &&
-               walk.nameOf(walk.images[order[end]]) == walk.nameOf(first))
-            ++end;
-        if (end - begin >= 2) {
-            const std::uint64_t bytes = first.size * (end - begin);
-            buckets.push_back({begin, end, bytes});
-            candidateFiles += end - begin;
-            candidateBytes += bytes;
-        }
-        begin = end;
-    }
-    // Largest first, so two threads finish together.
-    std::stable_sort(buckets.begin(), buckets.end(),
-                     [](const Bucket& a, const Bucket& b) { return a.bytes > b.bytes; });
+    const Candidates candidates = candidatesOf(walk);
     if (progress) {
-        progress->candidateFiles.store(candidateFiles);
-        progress->candidateBytes.store(candidateBytes);
+        progress->candidateFiles.store(candidates.files);
+        progress->candidateBytes.store(candidates.bytes);
         progress->phase.store(ScanPhase::Comparing);
     }
-
-    std::vector<std::vector<detail::ContentSet>> setsOfBucket(buckets.size());
-    std::atomic<std::size_t> nextBucket{0};
-    std::exception_ptr failure;
-    std::mutex failureMutex;
-    auto compare = [&] {
-        try {
-            std::vector<std::filesystem::path> files;
-            for (;;) {
-                const std::size_t b = nextBucket.fetch_add(1);
-                if (b >= buckets.size())
-                    return;
-                files.clear();
-                for (std::size_t i = buckets[b].begin; i < buckets[b].end; ++i)
-                    files.push_back(root / walk.relativePath(walk.images[order[i]]));
-                setsOfBucket[b] = detail::partitionByContent(
-                    files, walk.images[order[buckets[b].begin]].size, contents, progress);
-            }
-        } catch (...) {
-            const std::lock_guard<std::mutex> lock(failureMutex);
-            if (!failure)
-                failure = std::current_exception();
-            nextBucket.store(buckets.size());
-        }
-    };
-    // A second thread pays off only when there is real reading to share.
-    const bool twoThreads = buckets.size() > 1 && candidateBytes > (std::uint64_t{4} << 20) &&
-                            std::thread::hardware_concurrency() > 1;
-    if (twoThreads) {
-        std::thread helper(compare);
-        compare();
-        helper.join();
-    } else {
-        compare();
-    }
-    if (failure)
-        std::rethrow_exception(failure);
+    auto setsOfBucket = compareBuckets(root, walk, candidates, contents, progress);
     if (progress && progress->cancel.load()) {
         result.cancelled = true;
         return result;
     }
-
-    // Within a bucket the files are in walk order, so each set's copies are too.
-    std::vector<FoundGroup> found;
-    for (std::size_t b = 0; b < buckets.size(); ++b) {
-        for (detail::ContentSet& set : setsOfBucket[b]) {
-            FoundGroup group;
-            group.md5 = std::move(set.md5);
-            for (const std::size_t member : set.members)
-                group.copies.push_back(order[buckets[b].begin + member]);
-            found.push_back(std::move(group));
-        }
-    }
-    // A group is formed when its second copy is met.
-    std::sort(found.begin(), found.end(), [](const FoundGroup& a, const FoundGroup& b) {
-        return a.copies[1] < b.copies[1];
-    });
-
+    const std::vector<FoundGroup> found = groupsOf(candidates, setsOfBucket);
     result.duplicates.reserve(found.size());
-    result.imageList.reserve(found.size());
-    for (const FoundGroup& group : found) {
-        DuplicateGroup duplicate;
-        const ListedImage& first = walk.images[group.copies[0]];
-        duplicate.name = std::string(walk.nameOf(first));
-        duplicate.md5 = group.md5;
-        duplicate.size = first.size;
-        for (const std::uint32_t copy : group.copies)
-            duplicate.copies.push_back(root / walk.relativePath(walk.images[copy]));
-        result.imageList.push_back(duplicate.copies[1]);
-        result.duplicates.push_back(std::move(duplicate));
-    }
+    for (const FoundGroup& group : found)
+        result.duplicates.push_back(duplicateGroupOf(root, walk, group));
     if (progress)
         progress->phase.store(ScanPhase::Done);
     return result;

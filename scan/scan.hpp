@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scan/site_names.hpp"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -60,8 +62,6 @@ struct ScanResult {
     std::filesystem::path root;
     // Groups in the order their second copy was met.
     std::vector<DuplicateGroup> duplicates;
-    // Entry 1 of each group, aligned with duplicates.
-    std::vector<std::filesystem::path> imageList;
     // Temporary files that an interrupted run of this tool left behind (by their exact name
     // pattern); the next run removes them.
     std::vector<std::filesystem::path> leftovers;
@@ -72,8 +72,12 @@ struct ScanResult {
         std::error_code error;
     };
     std::vector<Unreadable> unreadable;
-    bool cancelled = false; // then duplicates and imageList are empty
+    bool cancelled = false; // then duplicates is empty
 };
+
+// The copy whose discovery formed each group (copies[1]), in the groups' order: the images
+// table of the window lists these.
+std::vector<std::filesystem::path> formingCopies(const ScanResult& result);
 
 // How the scan reads file contents. The default reads regular files only, never through a
 // symbolic link; tests substitute one that refuses chosen files or records what is read.
@@ -86,10 +90,6 @@ class ContentReader {
     virtual std::ptrdiff_t readAt(const std::filesystem::path& path, std::uint64_t offset,
                                   unsigned char* buffer, std::size_t length) = 0;
 };
-
-// ".png", ".jpg", ".jpeg", ".gif" or ".tiff" in any case, and neither "_rollover_" nor
-// "_link_" (case-sensitive) in the name itself.
-bool isEligibleImageName(std::string_view fileName);
 
 // A website root holds an index.html that is a regular file or a symbolic link to one; a
 // folder, a dangling link or a device of that name does not make a website.

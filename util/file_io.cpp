@@ -81,6 +81,15 @@ std::optional<Bytes> readWholeFile(const std::filesystem::path& path, std::error
 }
 
 AtomicFileWriter::AtomicFileWriter(std::filesystem::path target) : target_(std::move(target)) {
+    open(std::nullopt);
+}
+
+AtomicFileWriter::AtomicFileWriter(std::filesystem::path target, unsigned mode)
+    : target_(std::move(target)) {
+    open(mode);
+}
+
+void AtomicFileWriter::open(std::optional<unsigned> mode) {
     std::string pattern = writerTemporaryTemplate(target_);
     fd_ = ::mkstemp(pattern.data());
     if (fd_ < 0) {
@@ -90,14 +99,27 @@ AtomicFileWriter::AtomicFileWriter(std::filesystem::path target) : target_(std::
     temp_ = pattern;
     ::fcntl(fd_, F_SETFD, FD_CLOEXEC);
 
-    // Keep the permission bits of the file being replaced; a new file gets the usual mode.
+    // Unless told otherwise, keep the permission bits of the file being replaced; a new file
+    // gets the usual mode.
     struct stat existing {};
-    const mode_t mode = ::stat(target_.c_str(), &existing) == 0 ? (existing.st_mode & 07777)
-                                                                 : (0666 & ~currentUmask());
-    if (::fchmod(fd_, mode) != 0) {
+    const mode_t bits = mode                                         ? (*mode & 07777)
+                        : ::stat(target_.c_str(), &existing) == 0 ? (existing.st_mode & 07777)
+                                                                   : (0666 & ~currentUmask());
+    if (::fchmod(fd_, bits) != 0) {
         error_ = lastError();
         discard();
     }
+}
+
+bool AtomicFileWriter::sync() {
+    if (error_)
+        return false;
+    if (::fsync(fd_) != 0) {
+        error_ = lastError();
+        discard();
+        return false;
+    }
+    return true;
 }
 
 AtomicFileWriter::~AtomicFileWriter() { discard(); }
@@ -124,7 +146,7 @@ bool AtomicFileWriter::write(ByteView data) {
     return true;
 }
 
-bool AtomicFileWriter::commit(Flush flush) {
+bool AtomicFileWriter::commit(Flush flush, Place place) {
     if (error_)
         return false;
     // Flush before the rename, so a crash cannot leave an empty file in place of the old one.
@@ -140,8 +162,11 @@ bool AtomicFileWriter::commit(Flush flush) {
         discard();
         return false;
     }
-    if (::rename(temp_.c_str(), target_.c_str()) != 0) {
-        error_ = lastError();
+    const int failed = place == Place::replacing
+                           ? (::rename(temp_.c_str(), target_.c_str()) == 0 ? 0 : errno)
+                           : placeWithoutReplacing(temp_, target_);
+    if (failed != 0) {
+        error_ = {failed, std::generic_category()};
         discard();
         return false;
     }
@@ -179,6 +204,23 @@ std::error_code syncFolder(const std::filesystem::path& folder) {
         result = lastError();
     ::close(fd);
     return result;
+}
+
+int placeWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    const int error = errno;
+    if (error != EINVAL && error != ENOSYS && error != ENOTSUP)
+        return error;
+    // A file system without the no-replace rename: a hard link fails if the name is taken.
+    if (::link(from.c_str(), to.c_str()) != 0)
+        return errno;
+    if (::unlink(from.c_str()) != 0) {
+        const int unlinkError = errno;
+        ::unlink(to.c_str());
+        return unlinkError;
+    }
+    return 0;
 }
 
 std::error_code writeFileAtomically(const std::filesystem::path& path, ByteView data) {

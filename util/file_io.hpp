@@ -23,6 +23,8 @@ std::optional<Bytes> readWholeFile(const std::filesystem::path& path,
 class AtomicFileWriter {
   public:
     explicit AtomicFileWriter(std::filesystem::path target);
+    // mode: the permission bits the new file gets, whatever the target has.
+    AtomicFileWriter(std::filesystem::path target, unsigned mode);
     ~AtomicFileWriter(); // discards the temporary file unless commit() succeeded
     AtomicFileWriter(const AtomicFileWriter&) = delete;
     AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
@@ -34,12 +36,19 @@ class AtomicFileWriter {
     bool write(ByteView data);
     // Flushes to disk (unless the caller flushed already, as a batch does with one syncfs)
     // and renames over the target. Returns false and discards on failure.
+    // place: over whatever has the target's name, or only where nothing has it yet.
     enum class Flush { data, alreadyDone };
-    bool commit(Flush flush = Flush::data);
+    enum class Place { replacing, withoutReplacing };
+    bool commit(Flush flush = Flush::data, Place place = Place::replacing);
+    // Flushes the bytes written so far to disk (data and metadata), before a check of them.
+    bool sync();
+    // Where the bytes are until commit(), for such a check.
+    const std::filesystem::path& temporary() const { return temp_; }
     // The temporary file's descriptor while it is open, for a batch's single flush.
     int descriptor() const { return fd_; }
 
   private:
+    void open(std::optional<unsigned> mode);
     void discard();
 
     std::filesystem::path target_;
@@ -55,6 +64,10 @@ bool isWriterTemporaryName(std::string_view fileName);
 
 // The mkstemp() template of such a temporary file for target, in target's own folder.
 std::string writerTemporaryTemplate(const std::filesystem::path& target);
+
+// Gives a finished file its final name without replacing anything already there (a no-replace
+// rename, or a hard link on file systems without one). 0, or the errno of the failure.
+int placeWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // Flushes a folder's entries (a rename or a new name in it) to disk.
 std::error_code syncFolder(const std::filesystem::path& folder);

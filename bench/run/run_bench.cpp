@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({"medium", "large", "plain"}));
     app.add_option("--pages", pages, "Override the number of pages");
     app.add_option("--seed", seed, "Seed of the generated site");
-    sitegen::SiteSpec given;
+    sitegen::SiteShape given;
     app.add_option("--images-per-page", given.imagesPerPage, "Override page images per folder");
     app.add_option("--shared-images", given.sharedImages, "Override the shared image pool");
     app.add_option("--shared-per-page", given.sharedPerPage,
@@ -78,9 +78,9 @@ int main(int argc, char** argv) {
     app.add_flag("--keep", keep, "Keep the optimized site");
     CLI11_PARSE(app, argc, argv);
 
-    sitegen::SiteSpec shape = preset == "medium"  ? sitegen::mediumBenchSpec(seed)
-                              : preset == "large" ? sitegen::largeBenchSpec(seed)
-                                                  : sitegen::SiteSpec{};
+    sitegen::SiteShape shape = preset == "medium"  ? sitegen::mediumBenchShape(seed)
+                              : preset == "large" ? sitegen::largeBenchShape(seed)
+                                                  : sitegen::SiteShape{};
     shape.seed = seed;
     if (pages > 0)
         shape.pages = pages;

@@ -17,7 +17,7 @@
 #include <iostream>
 
 namespace fs = std::filesystem;
-using tolvane::sitegen::SiteSpec;
+using tolvane::sitegen::SiteShape;
 
 int main(int argc, char** argv) {
     CLI::App app{"Writes a seeded exported website for benchmarks and tests, and the duplicate "
@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
     fs::path site;
     std::string preset;
     std::string expectedPath;
-    SiteSpec given;
+    SiteShape given;
     bool uniformSizes = false;
     bool noRollover = false;
     bool noUpperCase = false;
@@ -70,11 +70,11 @@ int main(int argc, char** argv) {
         return app.exit(e) == 0 ? 0 : 2;
     }
 
-    SiteSpec shape;
+    SiteShape shape;
     if (preset == "medium")
-        shape = tolvane::sitegen::mediumBenchSpec();
+        shape = tolvane::sitegen::mediumBenchShape();
     else if (preset == "large")
-        shape = tolvane::sitegen::largeBenchSpec();
+        shape = tolvane::sitegen::largeBenchShape();
     // Options given on the command line override the preset.
     auto take = [&](const char* option, auto& field, const auto& value) {
         if (app.count(option) > 0)

@@ -214,7 +214,7 @@ std::string jsonString(std::string_view text) {
 
 class Generator {
   public:
-    Generator(fs::path root, const SiteSpec& shape) : root_(std::move(root)), spec_(shape) {}
+    Generator(fs::path root, const SiteShape& shape) : root_(std::move(root)), shape_(shape) {}
 
     GeneratedSite run() {
         validate();
@@ -226,13 +226,13 @@ class Generator {
             result_.root = result_.root.parent_path();
 
         planShared();
-        Rng rng(mix(spec_.seed, 0x5eed));
+        Rng rng(mix(shape_.seed, 0x5eed));
         std::vector<std::pair<std::string, std::string>> links; // (href, title)
-        for (int page = 1; page <= spec_.pages; ++page) {
+        for (int page = 1; page <= shape_.pages; ++page) {
             fs::path folder;
             std::string name;
             char buffer[32];
-            if (rng.unit() < spec_.nestedShare) {
+            if (rng.unit() < shape_.nestedShare) {
                 folder = nestedFolders[rng.next() % nestedFolders.size()];
                 std::snprintf(buffer, sizeof buffer, "Entry_%04d", page);
             } else {
@@ -250,32 +250,32 @@ class Generator {
 
   private:
     void validate() const {
-        if (spec_.pages < 0 || spec_.imagesPerPage < 0 || spec_.sharedImages < 0 ||
-            spec_.sharedPerPage < 0 || spec_.assetCopies < 0)
+        if (shape_.pages < 0 || shape_.imagesPerPage < 0 || shape_.sharedImages < 0 ||
+            shape_.sharedPerPage < 0 || shape_.assetCopies < 0)
             throw std::runtime_error("counts must not be negative");
-        if (spec_.sharedPerPage > spec_.sharedImages)
+        if (shape_.sharedPerPage > shape_.sharedImages)
             throw std::runtime_error("shared images per page exceed the shared pool");
-        if (spec_.assetCopies > spec_.sharedImages)
+        if (shape_.assetCopies > shape_.sharedImages)
             throw std::runtime_error("asset copies exceed the shared pool");
-        if (spec_.sharedVariants < 1)
+        if (shape_.sharedVariants < 1)
             throw std::runtime_error("shared images need at least one variant");
-        if (spec_.minImageSize < 64 || spec_.maxImageSize < spec_.minImageSize)
+        if (shape_.minImageSize < 64 || shape_.maxImageSize < shape_.minImageSize)
             throw std::runtime_error("image sizes must satisfy 64 <= min <= max");
-        if (spec_.nestedShare < 0.0 || spec_.nestedShare > 1.0)
+        if (shape_.nestedShare < 0.0 || shape_.nestedShare > 1.0)
             throw std::runtime_error("the nested share must lie between 0 and 1");
     }
 
     std::uint64_t sizeFor(std::uint64_t key) {
-        Rng rng(mix(spec_.seed, key));
-        return rng.between(spec_.minImageSize, spec_.maxImageSize);
+        Rng rng(mix(shape_.seed, key));
+        return rng.between(shape_.minImageSize, shape_.maxImageSize);
     }
 
     void planShared() {
-        for (int j = 0; j < spec_.sharedImages; ++j) {
-            SharedImage image{sharedImageName(j + 1, spec_.upperCaseExtensions), {}};
-            for (int v = 0; v < spec_.sharedVariants; ++v)
+        for (int j = 0; j < shape_.sharedImages; ++j) {
+            SharedImage image{sharedImageName(j + 1, shape_.upperCaseExtensions), {}};
+            for (int v = 0; v < shape_.sharedVariants; ++v)
                 image.sizes.push_back(
-                    sizeFor(spec_.uniformSizes ? 0x2000u + static_cast<std::uint64_t>(j)
+                    sizeFor(shape_.uniformSizes ? 0x2000u + static_cast<std::uint64_t>(j)
                                                : 0x3000000u + static_cast<std::uint64_t>(j) * 64u +
                                                      static_cast<std::uint64_t>(v)));
             shared_.push_back(std::move(image));
@@ -284,12 +284,12 @@ class Generator {
 
     // Shared contents take ids 1..; page images and ineligible images take ids after them.
     std::uint64_t sharedContentId(int index, int variant) const {
-        return 1 + static_cast<std::uint64_t>(index) * static_cast<std::uint64_t>(spec_.sharedVariants) +
+        return 1 + static_cast<std::uint64_t>(index) * static_cast<std::uint64_t>(shape_.sharedVariants) +
                static_cast<std::uint64_t>(variant);
     }
 
     void writeImage(const fs::path& relative, std::uint64_t contentId, std::uint64_t size) {
-        fillContent(buffer_, spec_.seed, contentId, size, formatOf(relative.filename().string()));
+        fillContent(buffer_, shape_.seed, contentId, size, formatOf(relative.filename().string()));
         writeWholeFile(root_ / relative, buffer_);
         files_.emplace(relative.generic_string(), FileInfo{contentId, size});
         ++result_.imageFiles;
@@ -306,33 +306,33 @@ class Generator {
             std::uint64_t size;
         };
         std::vector<Shown> pageImages;
-        for (int i = 1; i <= spec_.imagesPerPage; ++i) {
-            std::string imageName = pageImageName(i, spec_.seed, spec_.upperCaseExtensions);
+        for (int i = 1; i <= shape_.imagesPerPage; ++i) {
+            std::string imageName = pageImageName(i, shape_.seed, shape_.upperCaseExtensions);
             const std::uint64_t size =
-                spec_.uniformSizes ? sizeFor(0x1000000u + static_cast<std::uint64_t>(i))
-                                   : rng.between(spec_.minImageSize, spec_.maxImageSize);
+                shape_.uniformSizes ? sizeFor(0x1000000u + static_cast<std::uint64_t>(i))
+                                   : rng.between(shape_.minImageSize, shape_.maxImageSize);
             writeImage(pageFolder / imageName, nextContentId_++, size);
             pageImages.push_back({std::move(imageName), size});
         }
 
         // A partial shuffle picks this page's shared images.
-        std::vector<int> pool(static_cast<std::size_t>(spec_.sharedImages));
+        std::vector<int> pool(static_cast<std::size_t>(shape_.sharedImages));
         for (std::size_t k = 0; k < pool.size(); ++k)
             pool[k] = static_cast<int>(k);
         std::vector<Shown> sharedShown;
-        for (int k = 0; k < spec_.sharedPerPage; ++k) {
+        for (int k = 0; k < shape_.sharedPerPage; ++k) {
             const auto pick = static_cast<std::size_t>(
                 rng.between(static_cast<std::uint64_t>(k), pool.size() - 1));
             std::swap(pool[static_cast<std::size_t>(k)], pool[pick]);
             const int index = pool[static_cast<std::size_t>(k)];
-            const int variant = static_cast<int>(rng.next() % static_cast<std::uint64_t>(spec_.sharedVariants));
+            const int variant = static_cast<int>(rng.next() % static_cast<std::uint64_t>(shape_.sharedVariants));
             const SharedImage& image = shared_[static_cast<std::size_t>(index)];
             const std::uint64_t size = image.sizes[static_cast<std::size_t>(variant)];
             writeImage(pageFolder / image.name, sharedContentId(index, variant), size);
             sharedShown.push_back({image.name, size});
         }
 
-        if (spec_.rolloverImages) {
+        if (shape_.rolloverImages) {
             // Navigation images are the same everywhere but never eligible.
             writeImage(pageFolder / "nav_link_1.png", rolloverBase_, 512);
             writeImage(pageFolder / "nav_rollover_1.png", rolloverBase_ + 1, 512);
@@ -366,7 +366,7 @@ class Generator {
         html += "<!DOCTYPE html>\n<html>\n<head>\n<meta charset=\"utf-8\">\n<title>" + name +
                 "</title>\n<script type=\"text/javascript\" src=\"" + prefix + name +
                 ".js\"></script>\n</head>\n<body>\n";
-        if (spec_.rolloverImages)
+        if (shape_.rolloverImages)
             html += "<a href=\"" + up + "index.html\"><img src=\"" + prefix +
                     "nav_link_1.png\" onmouseover=\"this.src='" + prefix +
                     "nav_rollover_1.png'\" onmouseout=\"this.src='" + prefix +
@@ -391,10 +391,10 @@ class Generator {
     }
 
     void writeAssets() {
-        if (spec_.assetCopies == 0)
+        if (shape_.assetCopies == 0)
             return;
         fs::create_directories(root_ / "assets");
-        for (int j = 0; j < spec_.assetCopies; ++j) {
+        for (int j = 0; j < shape_.assetCopies; ++j) {
             const SharedImage& image = shared_[static_cast<std::size_t>(j)];
             writeImage(fs::path("assets") / image.name, sharedContentId(j, 0), image.sizes[0]);
         }
@@ -405,7 +405,7 @@ class Generator {
                            "<title>Home</title>\n</head>\n<body>\n<h1>Home</h1>\n<ul>\n";
         for (const auto& [href, title] : links)
             html += "<li><a href=\"" + href + "\">" + title + "</a></li>\n";
-        for (int j = 0; j < spec_.assetCopies; ++j)
+        for (int j = 0; j < shape_.assetCopies; ++j)
             html += "<img src=\"assets/" + shared_[static_cast<std::size_t>(j)].name +
                     "\" width=\"60\" height=\"40\" alt=\"\">\n";
         html += "</ul>\n</body>\n</html>\n";
@@ -443,7 +443,7 @@ class Generator {
             if (auto group = groupOf.find(key); group != groupOf.end()) {
                 result_.groups[group->second].copies.push_back(relative);
             } else if (auto single = singles.find(key); single != singles.end()) {
-                fillContent(buffer_, spec_.seed, key.contentId, known->second.size,
+                fillContent(buffer_, shape_.seed, key.contentId, known->second.size,
                             formatOf(name));
                 result_.groups.push_back(
                     {name, md5(buffer_), known->second.size, {single->second, relative}});
@@ -456,7 +456,7 @@ class Generator {
     }
 
     fs::path root_;
-    SiteSpec spec_;
+    SiteShape shape_;
     GeneratedSite result_;
     std::vector<SharedImage> shared_;
     std::unordered_map<std::string, FileInfo> files_;
@@ -468,8 +468,8 @@ class Generator {
 
 } // namespace
 
-SiteSpec mediumBenchSpec(std::uint64_t seed) {
-    SiteSpec shape;
+SiteShape mediumBenchShape(std::uint64_t seed) {
+    SiteShape shape;
     shape.seed = seed;
     shape.pages = 500;
     shape.imagesPerPage = 30;
@@ -482,8 +482,8 @@ SiteSpec mediumBenchSpec(std::uint64_t seed) {
     return shape;
 }
 
-SiteSpec largeBenchSpec(std::uint64_t seed) {
-    SiteSpec shape;
+SiteShape largeBenchShape(std::uint64_t seed) {
+    SiteShape shape;
     shape.seed = seed;
     shape.pages = 2000;
     shape.imagesPerPage = 40;
@@ -496,7 +496,7 @@ SiteSpec largeBenchSpec(std::uint64_t seed) {
     return shape;
 }
 
-GeneratedSite generateSite(const fs::path& root, const SiteSpec& shape) {
+GeneratedSite generateSite(const fs::path& root, const SiteShape& shape) {
     return Generator(root, shape).run();
 }
 

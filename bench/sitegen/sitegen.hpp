@@ -28,7 +28,7 @@
 
 namespace tolvane::sitegen {
 
-struct SiteSpec {
+struct SiteShape {
     std::uint64_t seed = 1;
     int pages = 10;
     // Page images per page folder: one set of names for all pages, different content in each.
@@ -70,15 +70,15 @@ struct GeneratedSite {
     std::uint64_t imageBytes = 0;
 };
 
-// Ready-made specs for the benchmark sites: about 17,000 images / 0.9 GB, and
+// Ready-made shapes for the benchmark sites: about 17,000 images / 0.9 GB, and
 // about 90,000 images / 2.8 GB.
-SiteSpec mediumBenchSpec(std::uint64_t seed = 1);
-SiteSpec largeBenchSpec(std::uint64_t seed = 1);
+SiteShape mediumBenchShape(std::uint64_t seed = 1);
+SiteShape largeBenchShape(std::uint64_t seed = 1);
 
 // Writes the site below root, which must be missing or an empty folder, and returns what
 // it wrote with the expected groups. Throws std::runtime_error (or std::filesystem's error)
 // on a bad shape or a write failure.
-GeneratedSite generateSite(const std::filesystem::path& root, const SiteSpec& shape);
+GeneratedSite generateSite(const std::filesystem::path& root, const SiteShape& shape);
 
 // {"root": "<abs>", "groups": [{"name": ..., "md5": ..., "size": N, "copies": [...]}]}
 // followed by a newline, in the form `tolvane-cli scan --json` prints.

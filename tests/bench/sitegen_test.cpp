@@ -14,12 +14,12 @@ namespace {
 namespace fs = std::filesystem;
 using tolvane::sitegen::ExpectedGroup;
 using tolvane::sitegen::generateSite;
-using tolvane::sitegen::SiteSpec;
+using tolvane::sitegen::SiteShape;
 using tolvane::test::readFile;
 using tolvane::test::TempDir;
 
-SiteSpec smallSpec(std::uint64_t seed) {
-    SiteSpec shape;
+SiteShape smallShape(std::uint64_t seed) {
+    SiteShape shape;
     shape.seed = seed;
     shape.pages = 12;
     shape.imagesPerPage = 6;
@@ -96,9 +96,9 @@ void expectSameGroups(const std::vector<ExpectedGroup>& actual,
 
 TEST(SiteGenerator, SameSeedGivesTheSameTreeAndAnotherSeedAnother) {
     TempDir dir;
-    const auto first = generateSite(dir / "a", smallSpec(7));
-    const auto second = generateSite(dir / "b", smallSpec(7));
-    generateSite(dir / "c", smallSpec(8));
+    const auto first = generateSite(dir / "a", smallShape(7));
+    const auto second = generateSite(dir / "b", smallShape(7));
+    generateSite(dir / "c", smallShape(8));
     const auto a = snapshot(dir / "a");
     EXPECT_EQ(a, snapshot(dir / "b"));
     EXPECT_NE(a, snapshot(dir / "c"));
@@ -109,7 +109,7 @@ TEST(SiteGenerator, SameSeedGivesTheSameTreeAndAnotherSeedAnother) {
 TEST(SiteGenerator, ExpectedGroupsMatchTheBytesOnDisk) {
     for (bool uniform : {false, true}) {
         TempDir dir;
-        SiteSpec shape = smallSpec(3);
+        SiteShape shape = smallShape(3);
         shape.uniformSizes = uniform;
         shape.sharedVariants = 2; // same-named shared images in two versions
         const auto site = generateSite(dir / "site", shape);
@@ -124,7 +124,7 @@ TEST(SiteGenerator, ExpectedGroupsMatchTheBytesOnDisk) {
 // page folder is referred to from its page or its script in the expected form.
 TEST(SiteGenerator, SharedImagesAreIdenticalPageImagesDifferAndAllAreReferenced) {
     TempDir dir;
-    const auto site = generateSite(dir / "site", smallSpec(11));
+    const auto site = generateSite(dir / "site", smallShape(11));
     ASSERT_EQ(site.pageFiles.size(), 12u);
     std::map<std::string, std::set<std::string>> sharedContents, pageContents;
     std::map<std::string, std::size_t> pageCopies;
@@ -173,7 +173,7 @@ TEST(SiteGenerator, SharedImagesAreIdenticalPageImagesDifferAndAllAreReferenced)
 
 TEST(SiteGenerator, UniformSizesGiveOneSizePerName) {
     TempDir dir;
-    SiteSpec shape = smallSpec(5);
+    SiteShape shape = smallShape(5);
     shape.uniformSizes = true;
     generateSite(dir / "site", shape);
     std::map<std::string, std::set<std::uintmax_t>> sizes;
@@ -185,16 +185,16 @@ TEST(SiteGenerator, UniformSizesGiveOneSizePerName) {
         EXPECT_EQ(set.size(), 1u) << name;
 }
 
-TEST(SiteGenerator, RefusesANonEmptyFolderAndBadSpecs) {
+TEST(SiteGenerator, RefusesANonEmptyFolderAndBadShapes) {
     TempDir dir;
     tolvane::test::writeFile(dir / "site/old.txt", "keep me");
-    EXPECT_ANY_THROW(generateSite(dir / "site", smallSpec(1)));
+    EXPECT_ANY_THROW(generateSite(dir / "site", smallShape(1)));
     EXPECT_EQ(readFile(dir / "site/old.txt"), "keep me");
 
-    SiteSpec tooMany = smallSpec(1);
+    SiteShape tooMany = smallShape(1);
     tooMany.sharedPerPage = tooMany.sharedImages + 1;
     EXPECT_ANY_THROW(generateSite(dir / "other", tooMany));
-    SiteSpec tiny = smallSpec(1);
+    SiteShape tiny = smallShape(1);
     tiny.minImageSize = 8;
     EXPECT_ANY_THROW(generateSite(dir / "other2", tiny));
 }

@@ -175,7 +175,7 @@ std::string describeDifference(const std::map<std::string, std::string>& expecte
 
 TEST(OptimizeKill, ASiteKilledInAnyPhaseStaysWholeAndASecondRunFinishesIt) {
     test::TempDir dir;
-    sitegen::SiteSpec shape;
+    sitegen::SiteShape shape;
     shape.seed = 11;
     shape.pages = 200;
     shape.imagesPerPage = 2;

@@ -20,8 +20,8 @@ using test::writeFile;
 
 const std::string cli = TOLVANE_CLI;
 
-// The worked example: two pages sharing logo.png, plus a page of its own image.
-fs::path exampleSite(const test::TempDir& dir) {
+// Two pages sharing logo.png, plus a page with an image of its own.
+fs::path twoPagesSharingALogo(const test::TempDir& dir) {
     const fs::path site = dir / "S";
     writeFile(site / "index.html", "<html></html>");
     for (const std::string page : {"A", "B"}) {
@@ -47,7 +47,7 @@ test::ProcessResult onTerminal(const test::TempDir& dir, const std::string& comm
 
 TEST(OptimizeVerb, RunsTheExampleAndShowsTheRescan) {
     test::TempDir dir;
-    const fs::path site = exampleSite(dir);
+    const fs::path site = twoPagesSharingALogo(dir);
     const auto result = tolvane(dir, {"optimize", "--yes", site.string()});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     const std::string S = site.string();
@@ -86,7 +86,7 @@ TEST(OptimizeVerb, RunsTheExampleAndShowsTheRescan) {
 
 TEST(OptimizeVerb, DryRunPrintsEveryStepAndChangesNothing) {
     test::TempDir dir;
-    const fs::path site = exampleSite(dir);
+    const fs::path site = twoPagesSharingALogo(dir);
     const auto before = test::snapshot(site);
     const auto dry = tolvane(dir, {"optimize", "--dry-run", site.string()});
     EXPECT_EQ(dry.exitCode, 0) << dry.err;
@@ -107,7 +107,7 @@ TEST(OptimizeVerb, DryRunPrintsEveryStepAndChangesNothing) {
 
 TEST(OptimizeVerb, RefusesWithoutConfirmationOrWebsite) {
     test::TempDir dir;
-    const fs::path site = exampleSite(dir);
+    const fs::path site = twoPagesSharingALogo(dir);
     const auto before = test::snapshot(site);
     auto result = tolvane(dir, {"optimize", site.string()});
     EXPECT_EQ(result.exitCode, 2);
@@ -124,7 +124,7 @@ TEST(OptimizeVerb, RefusesWithoutConfirmationOrWebsite) {
 
 TEST(OptimizeVerb, AsksOnTheTerminalAndDefaultsToNo) {
     test::TempDir dir;
-    const fs::path site = exampleSite(dir);
+    const fs::path site = twoPagesSharingALogo(dir);
     const auto before = test::snapshot(site);
     const std::string command = test::shellQuote(cli) + " optimize " + test::shellQuote(site.string());
     auto result = onTerminal(dir, command, "\n");
@@ -144,7 +144,7 @@ TEST(OptimizeVerb, AsksOnTheTerminalAndDefaultsToNo) {
 
 TEST(OptimizeVerb, AFailureEndsWithItsSheetOnStderrAndStatusOne) {
     test::TempDir dir;
-    const fs::path site = exampleSite(dir);
+    const fs::path site = twoPagesSharingALogo(dir);
     writeFile(site / "images", "a plain file");
     const auto result = tolvane(dir, {"optimize", "--yes", site.string()});
     EXPECT_EQ(result.exitCode, 1);
@@ -173,7 +173,7 @@ TEST(OptimizeVerb, AFailureEndsWithItsSheetOnStderrAndStatusOne) {
 
 TEST(OptimizeVerb, NothingIsTouchedWhenTheRunCannotBeRecordedForUndo) {
     test::TempDir dir;
-    const fs::path site = exampleSite(dir);
+    const fs::path site = twoPagesSharingALogo(dir);
     writeFile(dir / "data", "a plain file where the record's folder would go");
     const auto before = test::snapshot(site);
     const auto result = runProcess(dir.path(), {"setsid", "-w", cli, "optimize", "--yes", site.string()},
@@ -225,7 +225,7 @@ TEST(OptimizeVerb, ControlCharactersOfFileNamesAreEscapedInLogAndSheets) {
 
 TEST(OptimizeVerb, APathTooLongToReadIsReportedAndItsCopiesStay) {
     test::TempDir dir;
-    const fs::path site = exampleSite(dir);
+    const fs::path site = twoPagesSharingALogo(dir);
     const test::DeepFolder deep(site, "logo.png", "LOGO");
     const auto scan = tolvane(dir, {"scan", site.string()});
     EXPECT_EQ(scan.exitCode, 0) << scan.err;

@@ -21,8 +21,8 @@ std::vector<DuplicateGroup> groupsOf(const sitegen::GeneratedSite& site) {
     return groups;
 }
 
-sitegen::SiteSpec smallSpec(std::uint64_t seed) {
-    sitegen::SiteSpec shape;
+sitegen::SiteShape smallShape(std::uint64_t seed) {
+    sitegen::SiteShape shape;
     shape.seed = seed;
     shape.pages = 6 + static_cast<int>(seed % 7);
     shape.imagesPerPage = 4;
@@ -42,7 +42,7 @@ TEST(GeneratedSites, EveryReferenceStillShowsItsImageAndNothingIsLost) {
     for (std::uint64_t seed = 1; seed <= 10; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         test::TempDir dir;
-        const auto site = sitegen::generateSite(dir / "site", smallSpec(seed));
+        const auto site = sitegen::generateSite(dir / "site", smallShape(seed));
         const auto groups = groupsOf(site);
         ASSERT_FALSE(groups.empty());
         const auto references = test::referenceTargets(site.root);
@@ -78,7 +78,7 @@ TEST(GeneratedSites, EveryReferenceStillShowsItsImageAndNothingIsLost) {
 
 TEST(GeneratedSites, DryRunPlansTheSameRunAndWritesNothing) {
     test::TempDir dir;
-    const auto site = sitegen::generateSite(dir / "site", smallSpec(5));
+    const auto site = sitegen::generateSite(dir / "site", smallShape(5));
     const auto files = test::snapshot(site.root);
     DryRunFileManager plan;
     test::RecordingReporter planned;
@@ -122,7 +122,7 @@ TEST(ScannedSites, GeneratedSitesKeepEveryImageAndLeaveNoGroup) {
     for (std::uint64_t seed = 31; seed <= 36; ++seed) {
         SCOPED_TRACE("seed " + std::to_string(seed));
         test::TempDir dir;
-        auto shape = smallSpec(seed);
+        auto shape = smallShape(seed);
         shape.uniformSizes = seed % 2 == 0;
         sitegen::generateSite(dir / "site", shape);
         scanRunRescan(dir / "site");

@@ -265,7 +265,7 @@ TEST(ReferenceIndex, ManyFilesReferringToOneImageGiveEveryReferenceAndAreNamedOn
     access.readOnly = pages[2];
     auto reasons = index.reasonsToKeep(image, access);
     ASSERT_EQ(reasons.size(), 1u);
-    EXPECT_EQ(reasons[0].kind, KeepReason::Kind::notWritable);
+    EXPECT_EQ(reasons[0].kind, KeepErrc::notWritable);
     EXPECT_EQ(reasons[0].file, pages[2]);
     EXPECT_EQ(access.asked, pages.size());
     // Asked through WritabilityOnce, a second image's plan asks nothing again.
@@ -284,6 +284,51 @@ TEST(ReferenceIndex, ManyFilesReferringToOneImageGiveEveryReferenceAndAreNamedOn
         EXPECT_EQ(site.read(ref->file.filename().string()).substr(ref->offset, ref->length),
                   "images/s-kept.png");
     expectRoundTrip(site, {image}, kept, 2 * pages.size());
+}
+
+// Pulls the cancel switch once a given number of text files has been read.
+class CancellingAccess : public DiskTextFileAccess {
+  public:
+    CancellingAccess(IndexProgress& progress, std::size_t after)
+        : progress_(progress), after_(after) {}
+    std::optional<Bytes> read(const fs::path& path, std::error_code& error) override {
+        if (++reads_ >= after_)
+            progress_.cancel = true;
+        return DiskTextFileAccess::read(path, error);
+    }
+
+  private:
+    IndexProgress& progress_;
+    std::size_t after_;
+    std::size_t reads_ = 0;
+};
+
+TEST(ReferenceIndex, ProgressCountsTheTextFilesAndCancelStopsTheBuild) {
+    Site site;
+    const fs::path logo = site.put("A_files/logo.png", "LOGO");
+    for (const char* page : {"A.html", "B.html", "C.html", "D.html"})
+        site.put(page, "<img src=\"A_files/logo.png\">");
+
+    IndexProgress progress;
+    const auto whole = ReferenceIndex::build(site.root(), {logo}, nullptr, &progress);
+    EXPECT_FALSE(whole.cancelled());
+    EXPECT_EQ(progress.textFilesFound.load(), 4u);
+    EXPECT_EQ(progress.textFilesRead.load(), 4u);
+    EXPECT_EQ(whole.references().size(), 4u);
+
+    IndexProgress stopped;
+    CancellingAccess cancelling(stopped, 2);
+    const auto part = ReferenceIndex::build(site.root(), {logo}, &cancelling, &stopped);
+    EXPECT_TRUE(part.cancelled());
+    EXPECT_EQ(part.textFilesRead(), 2u); // no file read after the switch
+    EXPECT_EQ(stopped.textFilesRead.load(), 2u);
+
+    IndexProgress before;
+    before.cancel = true;
+    const auto none = ReferenceIndex::build(site.root(), {logo}, nullptr, &before);
+    EXPECT_TRUE(none.cancelled());
+    EXPECT_EQ(none.textFilesRead(), 0u);
+    EXPECT_EQ(before.textFilesFound.load(), 0u); // stopped in the walk
 }
 
 TEST(ReferenceIndex, BaseHrefIsHonouredOrMakesTheBaseUnknown) {

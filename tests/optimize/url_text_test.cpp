@@ -19,31 +19,6 @@ std::string respell(const std::string& written, bool markup, std::vector<std::st
     return respellUrl(parse(written, markup), segments);
 }
 
-TEST(CharacterReferences, NamedDecimalAndHexDecodeToUtf8) {
-    struct Case {
-        std::string text;
-        std::string bytes;
-        std::size_t length;
-    };
-    for (const Case& c : std::vector<Case>{
-             {"&amp;rest", "&", 5},
-             {"&#32;", " ", 5},
-             {"&#x20;", " ", 6},
-             {"&#X4a;", "J", 6},
-             {"&rsquo;s", "\xE2\x80\x99", 7},
-             {"&eacute;", "\xC3\xA9", 8},
-             {"&#128512;", "\xF0\x9F\x98\x80", 9},
-         }) {
-        const auto ref = decodeCharacterReference(c.text);
-        ASSERT_TRUE(ref) << c.text;
-        EXPECT_EQ(ref->first, c.bytes) << c.text;
-        EXPECT_EQ(ref->second, c.length) << c.text;
-    }
-    for (const char* bad :
-         {"&amp", "&nosuchname;", "&#;", "&#0;", "&#xD800;", "&#x110000;", "& amp;", "amp;"})
-        EXPECT_FALSE(decodeCharacterReference(bad)) << bad;
-}
-
 TEST(TextView, DecodesWhatEachLanguageDecodesAndMapsBytesBack) {
     const std::string raw = "a&amp;b\\/c&#x20;";
     const TextView markup = decodeText(raw, true);
@@ -59,13 +34,6 @@ TEST(TextView, DecodesWhatEachLanguageDecodesAndMapsBytesBack) {
     // and does not escape the slash after it.
     EXPECT_EQ(decodeText(raw, false).text, "a&amp;b/c&#x20;");
     EXPECT_EQ(decodeText("x\\\\/y \\\"q\\'", false).text, "x\\\\/y \"q'");
-}
-
-TEST(PercentDecoding, EitherHexCaseAndRejectsBrokenEscapes) {
-    EXPECT_EQ(percentDecode("a%20b%2fc%E2%80%99"), std::optional<std::string>("a b/c\xE2\x80\x99"));
-    EXPECT_FALSE(percentDecode("50%"));
-    EXPECT_FALSE(percentDecode("a%2"));
-    EXPECT_FALSE(percentDecode("a%zz.png"));
 }
 
 TEST(ParsedUrls, KindsAndSegments) {

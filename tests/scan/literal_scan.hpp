@@ -17,7 +17,7 @@ namespace tolvane::test {
 // Beyond the plain way: only regular files count, and a file the reader refuses has no digest.
 struct LiteralScan {
     std::vector<std::vector<std::filesystem::path>> duplicates;
-    std::vector<std::filesystem::path> imageList;
+    std::vector<std::filesystem::path> formingCopies;
     std::vector<std::filesystem::path> singleCopies;
 };
 
@@ -93,7 +93,7 @@ inline LiteralScan literalScan(const std::filesystem::path& root,
             const fs::path& single = scan.singleCopies[i];
             if (single.filename().string() == name && sameDigest(single, entry)) {
                 scan.duplicates.push_back({single, entry});
-                scan.imageList.push_back(entry);
+                scan.formingCopies.push_back(entry);
                 partner = i;
                 break;
             }

@@ -79,7 +79,7 @@ void expectAgreesWithLiteral(const fs::path& root, ContentReader* reader = nullp
     const ScanResult result = scanWebsite(root, nullptr, reader);
     ASSERT_FALSE(result.cancelled);
     EXPECT_EQ(copiesOf(result), expected.duplicates);
-    EXPECT_EQ(result.imageList, expected.imageList);
+    EXPECT_EQ(formingCopies(result), expected.formingCopies);
     for (const auto& group : result.duplicates) {
         ASSERT_GE(group.copies.size(), 2u);
         EXPECT_EQ(group.name, group.copies[0].filename().string());
@@ -105,6 +105,37 @@ TEST(EligibleImageName, SuffixInAnyCaseMarkersCaseSensitive) {
     for (const char* name : {"photo.tif", "photo.bmp", "photo.png.bak", "png", "index.html",
                              "nav_rollover_1.png", "nav_link_2.gif", "a_link_.PNG", ""})
         EXPECT_FALSE(isEligibleImageName(name)) << name;
+}
+
+TEST(SiteNames, AnImageNameIsTheSuffixAloneAndEligibilityAddsTheMarkers) {
+    // Rollover and link images have an image name (check counts them) but are never grouped.
+    for (const char* name : {"nav_rollover_1.png", ".png", "a.TIFF"}) {
+        EXPECT_TRUE(hasImageExtension(name)) << name;
+    }
+    EXPECT_FALSE(hasImageExtension("a.png.bak"));
+    EXPECT_FALSE(isEligibleImageName("nav_rollover_1.png"));
+}
+
+TEST(SiteNames, TextKindsByTheirSuffixInAnyCase) {
+    EXPECT_EQ(textKindOf("a.HTML"), TextKind::page);
+    EXPECT_EQ(textKindOf("a.shtml"), TextKind::page);
+    EXPECT_EQ(textKindOf("feed.rss"), TextKind::document);
+    EXPECT_EQ(textKindOf("a.Css"), TextKind::stylesheet);
+    EXPECT_EQ(textKindOf("data.json"), TextKind::script);
+    EXPECT_EQ(textKindOf(".js"), TextKind::none); // a hidden file without a kind
+    EXPECT_EQ(textKindOf("a.png"), TextKind::none);
+}
+
+TEST(SiteNames, OnlyTheTrailingSuffixOfAPageFolderNamesThePage) {
+    auto page = pageFilesFor("/S/Old_files/A_files");
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->pageFile, fs::path("/S/Old_files/A.html"));
+    EXPECT_EQ(page->pageScript, fs::path("/S/Old_files/A_files/A.js"));
+
+    EXPECT_FALSE(pageFilesFor("/S/Page_Files"));   // the suffix test is case-sensitive
+    EXPECT_FALSE(pageFilesFor("/S/A_files/pics")); // only the folder's own name counts
+    EXPECT_FALSE(pageFilesFor("/S/_files"));       // no page without a stem
+    EXPECT_FALSE(pageFilesFor("/S"));
 }
 
 TEST(WebsiteFolder, NeedsAnIndexHtmlThatIsAFileOrLeadsToOne) {
@@ -139,7 +170,7 @@ TEST(Scan, NothingEligibleGivesNoGroups) {
     writeFile(site / "b/notes.txt", "same");
     const ScanResult result = scanWebsite(site.path());
     EXPECT_TRUE(result.duplicates.empty());
-    EXPECT_TRUE(result.imageList.empty());
+    EXPECT_TRUE(formingCopies(result).empty());
     EXPECT_FALSE(result.cancelled);
     EXPECT_EQ(result.root, site.path());
 }
@@ -165,7 +196,7 @@ TEST(Scan, GroupsAreOrderedByTheirSecondCopy) {
               (std::vector<fs::path>{folders[1] / "y.png", folders[2] / "y.png"}));
     EXPECT_EQ(result.duplicates[1].copies,
               (std::vector<fs::path>{folders[0] / "x.png", folders[3] / "x.png"}));
-    EXPECT_EQ(result.imageList,
+    EXPECT_EQ(formingCopies(result),
               (std::vector<fs::path>{folders[2] / "y.png", folders[3] / "x.png"}));
     EXPECT_EQ(result.duplicates[0].md5, md5(std::string_view("Y")));
     EXPECT_EQ(result.duplicates[0].name, "y.png");
@@ -185,7 +216,7 @@ TEST(Scan, OneNameFourContentsXYXY) {
               (std::vector<fs::path>{folders[0] / "logo.png", folders[2] / "logo.png"}));
     EXPECT_EQ(result.duplicates[1].copies,
               (std::vector<fs::path>{folders[1] / "logo.png", folders[3] / "logo.png"}));
-    EXPECT_EQ(result.imageList,
+    EXPECT_EQ(formingCopies(result),
               (std::vector<fs::path>{folders[2] / "logo.png", folders[3] / "logo.png"}));
     EXPECT_NE(result.duplicates[0].md5, result.duplicates[1].md5);
 }
@@ -201,7 +232,7 @@ TEST(Scan, ThreeCopiesFormOneGroupNamedByTheSecond) {
               (std::vector<fs::path>{folders[0] / "shapeimage_1.png",
                                      folders[1] / "shapeimage_1.png",
                                      folders[2] / "shapeimage_1.png"}));
-    EXPECT_EQ(result.imageList, (std::vector<fs::path>{folders[1] / "shapeimage_1.png"}));
+    EXPECT_EQ(formingCopies(result), (std::vector<fs::path>{folders[1] / "shapeimage_1.png"}));
 }
 
 TEST(Scan, NamesAreComparedLiterallyAndSuffixesInAnyCase) {
@@ -394,7 +425,7 @@ TEST(Scan, CancelledScanGivesNoGroups) {
     const ScanResult result = scanWebsite(site.path(), &progress);
     EXPECT_TRUE(result.cancelled);
     EXPECT_TRUE(result.duplicates.empty());
-    EXPECT_TRUE(result.imageList.empty());
+    EXPECT_TRUE(formingCopies(result).empty());
 }
 
 TEST(ContentSets, TightMemoryReadsAgainButFindsTheSameSets) {

@@ -1,0 +1,68 @@
+#include "util/text.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace tolvane {
+namespace {
+
+TEST(Utf8, AcceptsValidAndRefusesMalformedText) {
+    EXPECT_TRUE(isUtf8(""));
+    EXPECT_TRUE(isUtf8("plain <img src=\"a.png\">"));
+    EXPECT_TRUE(isUtf8("\xEF\xBB\xBF"
+                       "caf\xC3\xA9 \xE2\x80\x99 \xF0\x9F\x98\x80"));
+    EXPECT_TRUE(isUtf8(std::string_view("a\0b", 3)));
+    EXPECT_FALSE(isUtf8("caf\xE9"));          // Latin-1
+    EXPECT_FALSE(isUtf8("\xC0\xAF"));         // overlong
+    EXPECT_FALSE(isUtf8("\xE0\x80\xAF"));     // overlong
+    EXPECT_FALSE(isUtf8("\xED\xA0\x80"));     // surrogate
+    EXPECT_FALSE(isUtf8("\xF4\x90\x80\x80")); // above U+10FFFF
+    EXPECT_FALSE(isUtf8("\xE2\x80"));         // cut short
+    EXPECT_FALSE(isUtf8("\x80"));
+    // The length of each sequence, as the JSON writer steps through names.
+    const std::string mixed = "a\xC3\xA9\xE2\x80\x99\xF0\x9F\x98\x80\xFF";
+    EXPECT_EQ(utf8SequenceLength(mixed, 0), 1u);
+    EXPECT_EQ(utf8SequenceLength(mixed, 1), 2u);
+    EXPECT_EQ(utf8SequenceLength(mixed, 3), 3u);
+    EXPECT_EQ(utf8SequenceLength(mixed, 6), 4u);
+    EXPECT_EQ(utf8SequenceLength(mixed, 10), 0u);
+}
+
+TEST(CharacterReferences, NamedDecimalAndHexDecodeToUtf8) {
+    struct Case {
+        std::string text;
+        std::string bytes;
+        std::size_t length;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"&amp;rest", "&", 5},
+             {"&#32;", " ", 5},
+             {"&#x20;", " ", 6},
+             {"&#X4a;", "J", 6},
+             {"&rsquo;s", "\xE2\x80\x99", 7},
+             {"&eacute;", "\xC3\xA9", 8},
+             {"&#128512;", "\xF0\x9F\x98\x80", 9},
+         }) {
+        const auto ref = decodeCharacterReference(c.text);
+        ASSERT_TRUE(ref) << c.text;
+        EXPECT_EQ(ref->first, c.bytes) << c.text;
+        EXPECT_EQ(ref->second, c.length) << c.text;
+    }
+    for (const char* bad :
+         {"&amp", "&nosuchname;", "&#;", "&#0;", "&#xD800;", "&#x110000;", "& amp;", "amp;"})
+        EXPECT_FALSE(decodeCharacterReference(bad)) << bad;
+}
+
+TEST(PercentDecoding, EitherHexCaseAndRejectsBrokenEscapes) {
+    EXPECT_EQ(percentDecode("a%20b%2fc%E2%80%99"), std::optional<std::string>("a b/c\xE2\x80\x99"));
+    EXPECT_FALSE(percentDecode("50%"));
+    EXPECT_FALSE(percentDecode("a%2"));
+    EXPECT_FALSE(percentDecode("a%zz.png"));
+    // The lenient form keeps what starts no escape.
+    EXPECT_EQ(lenientPercentDecode("50% a%2 logo%2Epng %zz"), "50% a%2 logo.png %zz");
+}
+
+} // namespace
+} // namespace tolvane
