@@ -19,13 +19,13 @@ bool inImagesFolder(const std::filesystem::path& path, const std::filesystem::pa
 QString PlanText::shortReason(const KeepReason& reason) {
     const QString file = toQString(reason.file.filename());
     switch (reason.kind) {
-    case KeepReason::Kind::unreadable:
+    case KeepErrc::unreadableText:
         return tr("%1 cannot be read").arg(file);
-    case KeepReason::Kind::notUtf8:
+    case KeepErrc::notUtf8:
         return tr("%1 is not UTF-8").arg(file);
-    case KeepReason::Kind::notWritable:
+    case KeepErrc::notWritable:
         return tr("%1 cannot be written").arg(file);
-    case KeepReason::Kind::unresolved:
+    case KeepErrc::unresolved:
         break;
     }
     return tr("%1 refers to it in a form that cannot be rewritten").arg(file);

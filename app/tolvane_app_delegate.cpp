@@ -56,6 +56,7 @@ namespace tolvane {
 struct TolvaneAppDelegate::ScanJob {
     ScanProgress progress;
     std::atomic<bool> findingReferences{false};
+    IndexProgress references;
 };
 
 namespace {
@@ -158,10 +159,18 @@ QString counted(std::size_t n, const QString& one, const QString& many) {
 
 } // namespace
 
-ScanDisplay withReferences(ScanResult scan) {
+ScanDisplay withReferences(ScanResult scan, IndexProgress* progress) {
     ScanDisplay shown;
     if (!scan.duplicates.empty()) {
-        const ReferenceIndex index = ReferenceIndex::build(scan.root, everyCopy(scan.duplicates));
+        const ReferenceIndex index =
+            ReferenceIndex::build(scan.root, everyCopy(scan.duplicates), nullptr, progress);
+        if (index.cancelled()) {
+            // Half an index plans nothing: the result is a cancelled scan's.
+            scan.duplicates.clear();
+            scan.cancelled = true;
+            shown.scan = std::move(scan);
+            return shown;
+        }
         DiskTextFileAccess disk;
         WritabilityOnce access(disk);
         RealFileManager files;
@@ -430,7 +439,8 @@ void TolvaneAppDelegate::traverseWebsite(const std::filesystem::path& root) {
             shown = std::make_shared<const ScanDisplay>(ScanDisplay{std::move(scanned), {}, 0});
         } else {
             job->findingReferences = true;
-            shown = std::make_shared<const ScanDisplay>(withReferences(std::move(scanned)));
+            shown = std::make_shared<const ScanDisplay>(
+                withReferences(std::move(scanned), &job->references));
         }
         QMetaObject::invokeMethod(
             this, [this, shown, generation] { scanFinished(shown, generation); },
@@ -458,8 +468,20 @@ void TolvaneAppDelegate::showScanProgress() {
         return;
     QString text;
     if (scan_->findingReferences) {
-        progressIndicator_->setRange(0, 0);
-        text = tr("Finding the references to the copies...");
+        // The number of text files is known once the walk is over; until then the bar is busy.
+        const IndexProgress& references = scan_->references;
+        const std::uint64_t found = references.textFilesFound.load();
+        if (found > 0) {
+            progressIndicator_->setRange(0, 1000);
+            progressIndicator_->setValue(
+                static_cast<int>(std::min(references.textFilesRead.load(), found) * 1000 / found));
+            text = tr("Finding the references to the copies: %1 of %2 text files read")
+                       .arg(references.textFilesRead.load())
+                       .arg(found);
+        } else {
+            progressIndicator_->setRange(0, 0);
+            text = tr("Finding the references to the copies...");
+        }
     } else {
         const ScanProgress& progress = scan_->progress;
         const std::uint64_t total = progress.candidateBytes.load();
@@ -482,6 +504,7 @@ void TolvaneAppDelegate::showScanProgress() {
 void TolvaneAppDelegate::cancel() {
     if (busy_ == Busy::Scanning) {
         scan_->progress.cancel = true;
+        scan_->references.cancel = true;
         scan_.reset();
         ++scanGeneration_; // whatever it still sends is ignored
         scanTicker_.stop();

@@ -52,7 +52,8 @@ struct ScanDisplay {
 
 // Finds every reference to the copies of the scan's groups (reading the site's text files) and
 // decides, as a run would, what happens to each copy. Works off the window's thread.
-ScanDisplay withReferences(ScanResult scan);
+// A cancelled progress gives a cancelled scan's result.
+ScanDisplay withReferences(ScanResult scan, IndexProgress* progress = nullptr);
 
 // The controller of the main window: opens a site, shows its duplicate images, and optimizes it
 // on a worker thread after the user confirmed. It owns the window and everything the window

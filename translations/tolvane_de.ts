@@ -700,5 +700,9 @@ Lizenz: %1</translation>
         <source>Undo of the last optimization of %1, %2</source>
         <translation>Rückgängigmachen der letzten Optimierung von %1, %2</translation>
     </message>
+    <message>
+        <source>Finding the references to the copies: %1 of %2 text files read</source>
+        <translation>Die Verweise auf die Kopien werden gesucht: %1 von %2 Textdateien gelesen</translation>
+    </message>
 </context>
 </TS>

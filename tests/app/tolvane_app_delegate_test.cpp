@@ -961,11 +961,11 @@ class TolvaneAppDelegateTest : public QObject {
         const QString summaryBefore = controller->window()->summaryLabel->text();
 
         TempDir generated;
-        tolvane::sitegen::SiteSpec spec;
-        spec.pages = 120;
-        spec.minImageSize = 512;
-        spec.maxImageSize = 2048;
-        tolvane::sitegen::generateSite(generated / "big", spec);
+        tolvane::sitegen::SiteShape shape;
+        shape.pages = 120;
+        shape.minImageSize = 512;
+        shape.maxImageSize = 2048;
+        tolvane::sitegen::generateSite(generated / "big", shape);
         QSignalSpy cancelled(controller.get(), &TolvaneAppDelegate::scanCancelled);
         controller->openFolder(tolvane::toQString(generated / "big"));
         QVERIFY(controller->isBusy());
@@ -992,6 +992,28 @@ class TolvaneAppDelegateTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(shown->count() == 2, scanTimeout);
         QCOMPARE(controller->currentDuplicates()->size(),
                  tolvane::scanWebsite(generated / "big").duplicates.size());
+    }
+
+    void aScanCancelledWhileFindingReferencesPlansNothing() {
+        TempDir site;
+        writeSiteWithDuplicates(site.path());
+        // Cancelled while the pages are read: no plan is made from half the references.
+        tolvane::IndexProgress stopped;
+        stopped.cancel = true;
+        const tolvane::ScanDisplay cancelled =
+            tolvane::withReferences(tolvane::scanWebsite(site.path()), &stopped);
+        QVERIFY(cancelled.scan.cancelled);
+        QVERIFY(cancelled.scan.duplicates.empty());
+        QVERIFY(cancelled.groups.empty());
+        // Not cancelled, the same site gets its plan, and the reading was counted.
+        tolvane::IndexProgress counted;
+        const tolvane::ScanDisplay whole =
+            tolvane::withReferences(tolvane::scanWebsite(site.path()), &counted);
+        QVERIFY(!whole.scan.cancelled);
+        QVERIFY(!whole.groups.empty());
+        QCOMPARE(whole.groups.size(), whole.scan.duplicates.size());
+        QVERIFY(counted.textFilesRead.load() > 0);
+        QCOMPARE(counted.textFilesRead.load(), counted.textFilesFound.load());
     }
 
     void cancellingARunStopsItWithEveryPageIntact() {
