@@ -26,8 +26,8 @@ PreviewImage readPreviewImage(const QString& path, int maxSide) {
     if (size.isValid()) {
         result.fullSize = size;
         if (size.width() > maxSide || size.height() > maxSide)
-            reader.setScaledSize(size.scaled(maxSide, maxSide, Qt::KeepAspectRatio)
-                                     .expandedTo(QSize(1, 1)));
+            reader.setScaledSize(
+                size.scaled(maxSide, maxSide, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
     }
     result.image = reader.read();
     if (result.image.isNull())
@@ -63,14 +63,13 @@ QRect ImagePreview::pictureRect() const {
     const QRect room = rect().adjusted(margin, margin, -margin, -margin);
     if (room.isEmpty())
         return {};
-    const double scale =
-        std::min({largestEnlargement, double(room.width()) / picture_.width(),
-                  double(room.height()) / picture_.height()});
+    const double scale = std::min({largestEnlargement, double(room.width()) / picture_.width(),
+                                   double(room.height()) / picture_.height()});
     // A side scaled below a few pixels is drawn at that thickness: a 630 × 1 line stays visible.
-    const int width = std::min(room.width(),
-                               std::max(thinnest, int(std::lround(picture_.width() * scale))));
-    const int height = std::min(room.height(),
-                                std::max(thinnest, int(std::lround(picture_.height() * scale))));
+    const int width =
+        std::min(room.width(), std::max(thinnest, int(std::lround(picture_.width() * scale))));
+    const int height =
+        std::min(room.height(), std::max(thinnest, int(std::lround(picture_.height() * scale))));
     QRect target(0, 0, std::max(1, width), std::max(1, height));
     target.moveCenter(room.center());
     return target;
@@ -103,7 +102,8 @@ void ImagePreview::paintEvent(QPaintEvent*) {
     painter.setClipRect(target);
     for (int y = target.top(); y <= target.bottom(); y += square)
         for (int x = target.left(); x <= target.right(); x += square) {
-            const bool light = (((x - target.left()) / square + (y - target.top()) / square) % 2) == 0;
+            const bool light =
+                (((x - target.left()) / square + (y - target.top()) / square) % 2) == 0;
             painter.fillRect(QRect(x, y, square, square),
                              light ? QColor(0xee, 0xee, 0xee) : QColor(0xbb, 0xbb, 0xbb));
         }

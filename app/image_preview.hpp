@@ -8,9 +8,9 @@ namespace tolvane {
 
 // A picture read for the preview, or why it could not be.
 struct PreviewImage {
-    QImage image;     // scaled down on reading when the picture is very large
-    QSize fullSize;   // the picture's own size, when known
-    QString error;    // empty when image holds the picture
+    QImage image;   // scaled down on reading when the picture is very large
+    QSize fullSize; // the picture's own size, when known
+    QString error;  // empty when image holds the picture
 };
 
 // Reads path for the preview. Pictures larger than maxSide on either side are decoded at a

@@ -33,7 +33,9 @@ void LogView::beginSection(const QString& heading) {
     append(QStringLiteral("=== %1 ===").arg(heading));
 }
 
-void LogView::appendLine(const QString& line) { append(line); }
+void LogView::appendLine(const QString& line) {
+    append(line);
+}
 
 void LogView::clearLog() {
     clear();

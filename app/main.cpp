@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
     controller.applicationDidFinishLaunching();
     controller.window()->show();
     if (const QString folder = options.folder(); !folder.isEmpty())
-        QTimer::singleShot(0, &controller, [&controller, folder] { controller.openFolder(folder); });
+        QTimer::singleShot(0, &controller,
+                           [&controller, folder] { controller.openFolder(folder); });
     return QApplication::exec();
 }

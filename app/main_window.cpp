@@ -156,9 +156,9 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
 
     copiesSplitter = new QSplitter(Qt::Vertical, central);
     copiesSplitter->setObjectName("copiesSplitter");
-    copiesSplitter->addWidget(titled(makeHeading(tr("Cop&ies of the selected image"), pagesTable,
-                                                 central),
-                                     pagesTable, copiesSplitter, copyDetails));
+    copiesSplitter->addWidget(
+        titled(makeHeading(tr("Cop&ies of the selected image"), pagesTable, central), pagesTable,
+               copiesSplitter, copyDetails));
     copiesSplitter->addWidget(titled(makeHeading(tr("Preview"), preview, central), preview,
                                      copiesSplitter, previewCaption));
     copiesSplitter->setStretchFactor(0, 1);
@@ -167,9 +167,8 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
 
     contentSplitter = new QSplitter(Qt::Horizontal, central);
     contentSplitter->setObjectName("contentSplitter");
-    contentSplitter->addWidget(
-        titled(makeHeading(tr("&Duplicate images"), imagesTable, central), imagesTable,
-               contentSplitter));
+    contentSplitter->addWidget(titled(makeHeading(tr("&Duplicate images"), imagesTable, central),
+                                      imagesTable, contentSplitter));
     contentSplitter->addWidget(copiesSplitter);
     contentSplitter->setStretchFactor(0, 3);
     contentSplitter->setStretchFactor(1, 2);

@@ -47,8 +47,7 @@ QString PlanText::reasons(const GroupPlan* plan, std::size_t copy,
     return lines.join(QLatin1Char('\n'));
 }
 
-bool PlanText::keepsTheBytes(const DuplicateGroup& group, const GroupPlan* plan,
-                             std::size_t copy) {
+bool PlanText::keepsTheBytes(const DuplicateGroup& group, const GroupPlan* plan, std::size_t copy) {
     const CopyPlan* fate = copyOf(plan, copy);
     if (!fate)
         return copy == 0;

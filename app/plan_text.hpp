@@ -32,8 +32,7 @@ class PlanText {
     // Where the group's bytes are after a run ("images/logo.png"), or why the group stays.
     static QString keptAs(const GroupPlan* plan, const std::filesystem::path& root);
     // The copy whose bytes stay: bold in the copies table.
-    static bool keepsTheBytes(const DuplicateGroup& group, const GroupPlan* plan,
-                              std::size_t copy);
+    static bool keepsTheBytes(const DuplicateGroup& group, const GroupPlan* plan, std::size_t copy);
 };
 
 } // namespace tolvane

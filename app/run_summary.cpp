@@ -46,11 +46,10 @@ QString RunSummaryText::details(const RunSummary& summary) {
 }
 
 QMessageBox* makeSummarySheet(QWidget* window, const RunSummary& summary) {
-    auto* sheet =
-        new QMessageBox(summary.end == RunSummary::End::completed ? QMessageBox::Information
-                                                                  : QMessageBox::Warning,
-                        QStringLiteral("Tolvane"), RunSummaryText::headline(summary),
-                        QMessageBox::NoButton, window);
+    auto* sheet = new QMessageBox(
+        summary.end == RunSummary::End::completed ? QMessageBox::Information : QMessageBox::Warning,
+        QStringLiteral("Tolvane"), RunSummaryText::headline(summary), QMessageBox::NoButton,
+        window);
     sheet->setObjectName(QStringLiteral("summarySheet"));
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     sheet->setWindowModality(Qt::WindowModal);

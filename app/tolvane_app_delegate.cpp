@@ -72,7 +72,9 @@ QVariantList urlsOf(const std::vector<std::filesystem::path>& paths) {
     return urls;
 }
 
-QString fromUtf8(const std::string& text) { return QString::fromStdString(text); }
+QString fromUtf8(const std::string& text) {
+    return QString::fromStdString(text);
+}
 
 std::optional<ErrorText> errorText(const std::optional<FileError>& error) {
     if (!error)
@@ -85,7 +87,9 @@ std::string localize(std::string_view english) {
     return TolvaneAppDelegate::tr(std::string(english).c_str()).toStdString();
 }
 
-QString nowText() { return QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat); }
+QString nowText() {
+    return QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat);
+}
 
 // Turns the calls of a run into the channel's signals.
 class ChannelReporter : public RunReporter {
@@ -317,10 +321,10 @@ const GroupPlan* TolvaneAppDelegate::planOf(int group) const {
 
 void TolvaneAppDelegate::selectImage() {
     const int index = selectedRow();
-    const DuplicateGroup* group = index >= 0 && duplicates_ &&
-                                          index < static_cast<int>(duplicates_->size())
-                                      ? &(*duplicates_)[index]
-                                      : nullptr;
+    const DuplicateGroup* group =
+        index >= 0 && duplicates_ && index < static_cast<int>(duplicates_->size())
+            ? &(*duplicates_)[index]
+            : nullptr;
     pagesGroup_ = group ? index : -1;
     if (pagesDataSource_)
         pagesDataSource_->removeAllRows();
@@ -372,8 +376,8 @@ QStringList TolvaneAppDelegate::pathsOfSelectedCopies() const {
 // The preview and the details line follow the current copy of the copies table.
 void TolvaneAppDelegate::showCopy() {
     const int copy = currentCopy();
-    const DuplicateGroup* group = pagesGroup_ >= 0 && duplicates_ ? &(*duplicates_)[pagesGroup_]
-                                                                  : nullptr;
+    const DuplicateGroup* group =
+        pagesGroup_ >= 0 && duplicates_ ? &(*duplicates_)[pagesGroup_] : nullptr;
     if (!group || copy < 0 || copy >= static_cast<int>(group->copies.size())) {
         window_->preview->showText(tr("Select an image to see it here."));
         window_->previewCaption->clear();
@@ -567,8 +571,7 @@ void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>
     QItemSelectionModel* selection = imagesTable_->selectionModel();
     if (imagesSorter_->rowCount() > 0)
         selection->setCurrentIndex(imagesSorter_->index(0, 0),
-                                   QItemSelectionModel::ClearAndSelect |
-                                       QItemSelectionModel::Rows);
+                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     else
         selection->clear();
     displaying_ = false;
@@ -600,13 +603,13 @@ void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>
 }
 
 void TolvaneAppDelegate::configureImagesTable() {
-    imagesDataSource_->setColumnTitles({tr("Image"), tr("Copies"), tr("References"), tr("Size"),
-                                        tr("Saving"), tr("Kept as")});
+    imagesDataSource_->setColumnTitles(
+        {tr("Image"), tr("Copies"), tr("References"), tr("Size"), tr("Saving"), tr("Kept as")});
     imagesDataSource_->setCellPresenter([this](const QVariant& element, int row, int column,
                                                int role) -> QVariant {
-        const DuplicateGroup* group =
-            duplicates_ && row < static_cast<int>(duplicates_->size()) ? &(*duplicates_)[row]
-                                                                       : nullptr;
+        const DuplicateGroup* group = duplicates_ && row < static_cast<int>(duplicates_->size())
+                                          ? &(*duplicates_)[row]
+                                          : nullptr;
         const GroupPlan* plan = planOf(row);
         const auto path = toPath(element.toUrl().toLocalFile());
         const std::uint64_t saving = plan && group ? plan->saving(group->size) : 0;
@@ -656,31 +659,31 @@ void TolvaneAppDelegate::configureImagesTable() {
 
 void TolvaneAppDelegate::configurePagesTable() {
     pagesDataSource_->setColumnTitles({tr("Copy"), tr("After optimizing")});
-    pagesDataSource_->setCellPresenter([this](const QVariant& element, int row, int column,
-                                              int role) -> QVariant {
-        const auto path = toPath(element.toUrl().toLocalFile());
-        const DuplicateGroup* group =
-            pagesGroup_ >= 0 && duplicates_ ? &(*duplicates_)[pagesGroup_] : nullptr;
-        const GroupPlan* plan = planOf(pagesGroup_);
-        const auto copy = static_cast<std::size_t>(row);
-        if (role == Qt::DisplayRole || role == SortRole) {
-            if (column == 0)
-                return relativeText(path, shownRoot_);
-            return group ? PlanText::fate(*group, plan, copy, shownRoot_) : QString();
-        }
-        if (role == Qt::ToolTipRole && column == 1) {
-            const QString reasons = PlanText::reasons(plan, copy, shownRoot_);
-            return reasons.isEmpty() ? QVariant() : reasons;
-        }
-        if (role == Qt::ToolTipRole)
-            return toQString(path);
-        if (role == Qt::FontRole && group && PlanText::keepsTheBytes(*group, plan, copy)) {
-            QFont font = pagesTable_->font();
-            font.setBold(true);
-            return font;
-        }
-        return {};
-    });
+    pagesDataSource_->setCellPresenter(
+        [this](const QVariant& element, int row, int column, int role) -> QVariant {
+            const auto path = toPath(element.toUrl().toLocalFile());
+            const DuplicateGroup* group =
+                pagesGroup_ >= 0 && duplicates_ ? &(*duplicates_)[pagesGroup_] : nullptr;
+            const GroupPlan* plan = planOf(pagesGroup_);
+            const auto copy = static_cast<std::size_t>(row);
+            if (role == Qt::DisplayRole || role == SortRole) {
+                if (column == 0)
+                    return relativeText(path, shownRoot_);
+                return group ? PlanText::fate(*group, plan, copy, shownRoot_) : QString();
+            }
+            if (role == Qt::ToolTipRole && column == 1) {
+                const QString reasons = PlanText::reasons(plan, copy, shownRoot_);
+                return reasons.isEmpty() ? QVariant() : reasons;
+            }
+            if (role == Qt::ToolTipRole)
+                return toQString(path);
+            if (role == Qt::FontRole && group && PlanText::keepsTheBytes(*group, plan, copy)) {
+                QFont font = pagesTable_->font();
+                font.setBold(true);
+                return font;
+            }
+            return {};
+        });
 }
 
 void TolvaneAppDelegate::showSummary() {
@@ -697,10 +700,9 @@ void TolvaneAppDelegate::showSummary() {
         copies += plan ? plan->copiesSaved() : 0;
         bytes += plan ? plan->saving((*duplicates_)[i].size) : 0;
     }
-    const QString images = counted(duplicates_->size(), tr("1 duplicated image"),
-                                   tr("%1 duplicated images"));
-    const QString removals =
-        counted(copies, tr("1 copy to remove"), tr("%1 copies to remove"));
+    const QString images =
+        counted(duplicates_->size(), tr("1 duplicated image"), tr("%1 duplicated images"));
+    const QString removals = counted(copies, tr("1 copy to remove"), tr("%1 copies to remove"));
     window_->summaryLabel->setText(
         tr("%1, %2, %3 to save.").arg(images, removals, sizeText(bytes)));
 }
@@ -760,8 +762,9 @@ void TolvaneAppDelegate::openFolder(const QString& folder) {
             return;
         }
     }
-    showSheet(tr("“%1” is not a website folder.").arg(absolute),
-              tr("A website's root folder holds index.html. Choose the folder of the site itself."));
+    showSheet(
+        tr("“%1” is not a website folder.").arg(absolute),
+        tr("A website's root folder holds index.html. Choose the folder of the site itself."));
 }
 
 void TolvaneAppDelegate::offerChildSite(const QString& folder, const std::filesystem::path& child) {
@@ -959,16 +962,18 @@ void TolvaneAppDelegate::previewChanges() {
 
 void TolvaneAppDelegate::startRun(bool dryRun) {
     runCancel_ = std::make_shared<std::atomic<bool>>(false);
-    RunJob job{rootUrl_, *duplicates_,
+    RunJob job{rootUrl_,
+               *duplicates_,
                dryRun ? std::make_shared<DryRunFileManager>()
                       : std::shared_ptr<FileManager>(makeFileManager_()),
-               leftovers_, runCancel_, dryRun};
+               leftovers_,
+               runCancel_,
+               dryRun};
     runProblems_.clear();
     lastError_ = {};
     lastSummary_ = {};
-    beginLogSection(
-        (dryRun ? tr("Preview of the changes to %1, %2") : tr("Optimization of %1, %2"))
-            .arg(toQString(rootUrl_), nowText()));
+    beginLogSection((dryRun ? tr("Preview of the changes to %1, %2") : tr("Optimization of %1, %2"))
+                        .arg(toQString(rootUrl_), nowText()));
     if (!dryRun)
         optimizeEnabled_ = false; // back on if the re-scan finds something to do
     setBusy(dryRun ? Busy::Previewing : Busy::Running,
@@ -1040,10 +1045,9 @@ void TolvaneAppDelegate::runSummarized(const RunSummary& summary) {
         return;
     if (summary.end == RunSummary::End::failed && !summary.dryRun) {
         // The failure that ended the run, with the rest of what happened beneath.
-        QMessageBox* sheet = makeSheet(window_, lastError_.first,
-                                       lastError_.second.isEmpty()
-                                           ? RunSummaryText::counts(lastSummary_)
-                                           : lastError_.second);
+        QMessageBox* sheet = makeSheet(
+            window_, lastError_.first,
+            lastError_.second.isEmpty() ? RunSummaryText::counts(lastSummary_) : lastError_.second);
         sheet->setDetailedText(RunSummaryText::counts(lastSummary_) + QLatin1Char('\n') +
                                RunSummaryText::details(lastSummary_));
         sheet->addButton(tr("OK"), QMessageBox::AcceptRole);
@@ -1159,9 +1163,8 @@ void TolvaneAppDelegate::undoAlertDidEnd(QMessageBox* alert, qint64 returnCode) 
         Qt::QueuedConnection);
 
     delete runThread_;
-    runThread_ = QThread::create([job = std::move(job), channel]() mutable {
-        undoOnWorker(std::move(job), *channel);
-    });
+    runThread_ = QThread::create(
+        [job = std::move(job), channel]() mutable { undoOnWorker(std::move(job), *channel); });
     runThread_->start();
 }
 
@@ -1218,9 +1221,9 @@ void TolvaneAppDelegate::updateControls() {
     w->optimizeAction->setEnabled(canOptimize);
     w->previewButton->setEnabled(canOptimize);
     w->previewAction->setEnabled(canOptimize);
-    const bool cancellable = busy_ == Busy::Scanning ||
-                             ((busy_ == Busy::Running || busy_ == Busy::Previewing) &&
-                              runCancel_ && !*runCancel_);
+    const bool cancellable =
+        busy_ == Busy::Scanning ||
+        ((busy_ == Busy::Running || busy_ == Busy::Previewing) && runCancel_ && !*runCancel_);
     w->cancelButton->setEnabled(cancellable);
     w->cancelAction->setEnabled(cancellable);
     w->undoAction->setEnabled(idle && undoableRun_.has_value());

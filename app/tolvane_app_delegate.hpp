@@ -111,7 +111,9 @@ class TolvaneAppDelegate : public QObject {
 
     // Makes the file manager of each run and page rewrite; the real file system by default.
     using FileManagerFactory = std::function<std::unique_ptr<FileManager>()>;
-    void setFileManagerFactory(FileManagerFactory factory) { makeFileManager_ = std::move(factory); }
+    void setFileManagerFactory(FileManagerFactory factory) {
+        makeFileManager_ = std::move(factory);
+    }
 
     // A folder chosen, dropped or named at start: scanned when it is a website root, else a
     // sheet that names it (and offers a child folder that is a website). Ignored while busy.
@@ -233,8 +235,8 @@ class TolvaneAppDelegate : public QObject {
     std::shared_ptr<std::atomic<bool>> runCancel_;
     bool closeWhenStopped_ = false;
     RunSummary lastSummary_;
-    QStringList runProblems_;                  // each sheet of the run in progress
-    std::pair<QString, QString> lastError_;    // its last one: message, detail
+    QStringList runProblems_;               // each sheet of the run in progress
+    std::pair<QString, QString> lastError_; // its last one: message, detail
     FileManagerFactory makeFileManager_;
     std::optional<RecordedRun> undoableRun_; // of the site on display
 };

@@ -31,23 +31,29 @@ namespace {
     QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Keeping "),
     QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", " in "),
     QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", ": "),
-    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", ": a file that refers to it could not be rewritten"),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate",
+                      ": a file that refers to it could not be rewritten"),
     QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Keeping added file: "),
-    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Keeping folder, it holds files the optimization did not add: "),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate",
+                      "Keeping folder, it holds files the optimization did not add: "),
     QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Keeping rewritten file: "),
-    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Optimization cancelled: every page still shows its images"),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate",
+                      "Optimization cancelled: every page still shows its images"),
     QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Removing added file: "),
     QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Removing added folder: "),
     QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Removing leftover temporary file: "),
     QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Restoring file: "),
     QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Unable to lock the site"),
-    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Unable to read every record of the optimization"),
-    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Unable to read the record of the optimization"),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate",
+                      "Unable to read every record of the optimization"),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate",
+                      "Unable to read the record of the optimization"),
     QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Unable to record the run for undo"),
     QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Unable to record the undo"),
     QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Unable to remove folder "),
     QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Undo complete"),
-    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Undo incomplete: changes that could not be undone: "),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate",
+                      "Undo incomplete: changes that could not be undone: "),
     QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Undoing the optimization of "),
 };
 
@@ -55,8 +61,8 @@ namespace {
 
 Translations::Translations(const QLocale& locale) {
     // The window's catalogues are compiled into the program.
-    ownLoaded_ = own_.load(locale, QStringLiteral("tolvane"), QStringLiteral("_"),
-                           QStringLiteral(":/i18n"));
+    ownLoaded_ =
+        own_.load(locale, QStringLiteral("tolvane"), QStringLiteral("_"), QStringLiteral(":/i18n"));
     if (ownLoaded_) {
         QCoreApplication::installTranslator(&own_);
         // The buttons and labels of Qt's dialogs, from the system's Qt translations if present;

@@ -4,14 +4,14 @@
 #include "util/text.hpp"
 
 #include <cerrno>
-#include <cstdint>
-#include <iterator>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <future>
 #include <iostream>
+#include <iterator>
 #include <unistd.h>
 
 namespace tolvane::cli {
@@ -141,18 +141,18 @@ void printScanSummary(std::ostream& out, const ScanResult& result, const SitePla
     for (std::size_t g = 0; g < result.duplicates.size(); ++g) {
         const DuplicateGroup& group = result.duplicates[g];
         out << printable(group.name) << "  (" << group.size
-            << (group.size == 1 ? " byte, " : " bytes, ") << group.copies.size()
-            << " copies, md5 " << group.md5 << ")\n";
+            << (group.size == 1 ? " byte, " : " bytes, ") << group.copies.size() << " copies, md5 "
+            << group.md5 << ")\n";
         const GroupPlan* groupPlan = plan ? &plan->groups[g] : nullptr;
         for (std::size_t i = 0; i < group.copies.size(); ++i) {
             const char* label = i == 0 ? "  keep    " : "  remove  ";
             if (groupPlan) {
                 const CopyPlan& copy = groupPlan->copies[i];
-                label = !groupPlan->handled()                 ? "  stays   "
-                        : copy.fate == CopyPlan::Fate::kept   ? "  keep    "
-                        : copy.fate == CopyPlan::Fate::stays  ? "  stays   "
-                        : groupPlan->placeFrom && i == 0      ? "  keep    "
-                                                              : "  remove  ";
+                label = !groupPlan->handled()                ? "  stays   "
+                        : copy.fate == CopyPlan::Fate::kept  ? "  keep    "
+                        : copy.fate == CopyPlan::Fate::stays ? "  stays   "
+                        : groupPlan->placeFrom && i == 0     ? "  keep    "
+                                                             : "  remove  ";
             }
             out << label << printable(relativeToRoot(group.copies[i], result.root)) << '\n';
             if (!groupPlan)
@@ -253,8 +253,9 @@ void printScanJson(std::ostream& out, const ScanResult& result, const SitePlan* 
                     << ", \"reasons\": [";
                 for (std::size_t r = 0; r < p.copies[i].reasons.size(); ++r) {
                     const KeepReason& reason = p.copies[i].reasons[r];
-                    out << (r ? ", " : "") << jsonString(relativeToRoot(reason.file, result.root) +
-                                                         " " + reason.reason);
+                    out << (r ? ", " : "")
+                        << jsonString(relativeToRoot(reason.file, result.root) + " " +
+                                      reason.reason);
                 }
                 out << "]}";
                 first = false;

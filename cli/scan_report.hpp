@@ -24,8 +24,7 @@ std::string relativeToRoot(const std::filesystem::path& copy, const std::filesys
 // For people: one block per group, each copy marked with what a run does to it, then the
 // totals; or the no-duplicates message. With the run's plan, each group also tells how many
 // references point at its copies, where its bytes are kept, and which copies stay and why.
-void printScanSummary(std::ostream& out, const ScanResult& result,
-                      const SitePlan* plan = nullptr);
+void printScanSummary(std::ostream& out, const ScanResult& result, const SitePlan* plan = nullptr);
 
 // For programs, on one line: {"root": ..., "groups": [{"name", "md5", "size", "copies"}...]},
 // with the plan each group also has "keep" (null when left alone), "remove", "stays"

@@ -19,10 +19,17 @@ std::string md5sumLine(const std::string& digest, const std::string& name) {
     std::string escaped;
     for (const char c : name) {
         switch (c) {
-        case '\\': escaped += "\\\\"; break;
-        case '\n': escaped += "\\n"; break;
-        case '\r': escaped += "\\r"; break;
-        default: escaped += c;
+        case '\\':
+            escaped += "\\\\";
+            break;
+        case '\n':
+            escaped += "\\n";
+            break;
+        case '\r':
+            escaped += "\\r";
+            break;
+        default:
+            escaped += c;
         }
     }
     return "\\" + digest + "  " + escaped;
@@ -31,7 +38,8 @@ std::string md5sumLine(const std::string& digest, const std::string& name) {
 } // namespace
 
 void addMd5Verb(CLI::App& app, Verbs& verbs) {
-    CLI::App* command = app.add_subcommand("md5", "Print the MD5 digest of each file, as md5sum does");
+    CLI::App* command =
+        app.add_subcommand("md5", "Print the MD5 digest of each file, as md5sum does");
     auto files = std::make_shared<std::vector<std::string>>();
     command->add_option("FILE", *files, "Files to digest")->required();
     verbs.emplace_back(command, [files] {

@@ -12,7 +12,6 @@
 
 namespace tolvane::cli {
 
-
 void addOptimizeVerb(CLI::App& app, Verbs& verbs) {
     CLI::App* command = app.add_subcommand(
         "optimize", "Keep one copy of each duplicate image in images/, remove the others and "
@@ -65,7 +64,8 @@ void addOptimizeVerb(CLI::App& app, Verbs& verbs) {
             RunOptions options;
             options.journal = &*journal;
             outcome = startOptimization(scan, files, reporter, englishText, options);
-            std::cout << (outcome.completed ? "Run complete: removed " : "Run ended at a failure after removing ")
+            std::cout << (outcome.completed ? "Run complete: removed "
+                                            : "Run ended at a failure after removing ")
                       << outcome.copiesRemoved << " copies, saved " << outcome.bytesSaved
                       << " bytes, rewrote " << outcome.filesRewritten << " files.\n"
                       << std::flush;

@@ -17,9 +17,10 @@ void addScanVerbs(CLI::App& app, Verbs& verbs) {
     auto json = std::make_shared<bool>(false);
     command->add_option("SITE", *site, "Root folder of the website (it holds index.html)")
         ->required();
-    command->add_flag("--json", *json,
-                      "Print the groups as JSON: root, and per group name, md5, size, copies and the "
-                      "run's plan (keep, remove, stays, references)");
+    command->add_flag(
+        "--json", *json,
+        "Print the groups as JSON: root, and per group name, md5, size, copies and the "
+        "run's plan (keep, remove, stays, references)");
     verbs.emplace_back(command, [=] {
         if (!checkWebsiteFolder(*site, std::cerr))
             return exitUsage;

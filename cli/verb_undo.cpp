@@ -48,14 +48,13 @@ fs::path siteRoot(const std::string& site) {
 } // namespace
 
 void addUndoVerbs(CLI::App& app, Verbs& verbs) {
-    CLI::App* undo = app.add_subcommand(
-        "undo", "Put the website back as it was before its last optimization");
+    CLI::App* undo =
+        app.add_subcommand("undo", "Put the website back as it was before its last optimization");
     undo->footer("Removed copies come back, rewritten files get their earlier text, files the "
                  "optimization added go. A file changed since then is left and reported.");
     auto site = std::make_shared<std::string>();
     auto yes = std::make_shared<bool>(false);
-    undo->add_option("SITE", *site, "Root folder of the website (it holds index.html)")
-        ->required();
+    undo->add_option("SITE", *site, "Root folder of the website (it holds index.html)")->required();
     undo->add_flag("--yes,-y", *yes, "Do not ask for confirmation");
     verbs.emplace_back(undo, [=] {
         if (!checkWebsiteFolder(*site, std::cerr))

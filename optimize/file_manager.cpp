@@ -26,7 +26,9 @@ FileError failure(Op operation, std::vector<fs::path> paths, std::error_code cod
     return FileError{operation, std::move(paths), code};
 }
 
-std::error_code errnoCode(int value) { return {value, std::generic_category()}; }
+std::error_code errnoCode(int value) {
+    return {value, std::generic_category()};
+}
 
 } // namespace
 
@@ -234,14 +236,15 @@ bool RealFileManager::sameContent(const fs::path& a, const fs::path& b, FileResu
         if (fd < 0) {
             error = failure(Op::compare, {path}, errnoCode(errno));
         } else if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-            error = failure(Op::compare, {path},
-                            errnoCode(S_ISDIR(info.st_mode) ? EISDIR : EINVAL));
+            error =
+                failure(Op::compare, {path}, errnoCode(S_ISDIR(info.st_mode) ? EISDIR : EINVAL));
             ::close(fd);
             return -1;
         }
         return fd;
     };
-    struct stat infoA {}, infoB {};
+    struct stat infoA {
+    }, infoB{};
     Fd fileA(open(a, infoA));
     if (fileA.fd < 0)
         return false;
@@ -355,7 +358,9 @@ FileResult DryRunFileManager::removeEmptyDirectory(const fs::path& path) {
     if (!isDirectory(path))
         return failure(Op::remove, {path}, errnoCode(ENOTDIR));
     // Empty when nothing recorded is in it and all it holds on disk is gone.
-    auto inside = [&](const fs::path& entry) { return entry.parent_path() == path && !gone_.count(entry); };
+    auto inside = [&](const fs::path& entry) {
+        return entry.parent_path() == path && !gone_.count(entry);
+    };
     bool empty = std::none_of(folders_.begin(), folders_.end(), inside) &&
                  std::none_of(movedIn_.begin(), movedIn_.end(),
                               [&](const auto& moved) { return inside(moved.first); }) &&

@@ -69,7 +69,8 @@ class RealFileManager : public FileManager {
   public:
     bool exists(const std::filesystem::path& path) override;
     FileResult createDirectory(const std::filesystem::path& path) override;
-    FileResult moveItem(const std::filesystem::path& from, const std::filesystem::path& to) override;
+    FileResult moveItem(const std::filesystem::path& from,
+                        const std::filesystem::path& to) override;
     FileResult removeItem(const std::filesystem::path& path) override;
     FileResult removeEmptyDirectory(const std::filesystem::path& path) override;
     std::optional<Bytes> readFile(const std::filesystem::path& path, FileResult& error) override;
@@ -80,7 +81,8 @@ class RealFileManager : public FileManager {
     std::optional<std::string> md5(const std::filesystem::path& path) override;
     bool isDirectory(const std::filesystem::path& path) override;
     std::optional<unsigned> mode(const std::filesystem::path& path) override;
-    FileResult linkOrCopy(const std::filesystem::path& from, const std::filesystem::path& to) override;
+    FileResult linkOrCopy(const std::filesystem::path& from,
+                          const std::filesystem::path& to) override;
     FileResult copyFile(const std::filesystem::path& from, const std::filesystem::path& to,
                         unsigned mode) override;
     std::vector<FileResult> writeFiles(const std::vector<Write>& writes) override;
@@ -97,7 +99,8 @@ class DryRunFileManager : public FileManager {
   public:
     bool exists(const std::filesystem::path& path) override;
     FileResult createDirectory(const std::filesystem::path& path) override;
-    FileResult moveItem(const std::filesystem::path& from, const std::filesystem::path& to) override;
+    FileResult moveItem(const std::filesystem::path& from,
+                        const std::filesystem::path& to) override;
     FileResult removeItem(const std::filesystem::path& path) override;
     FileResult removeEmptyDirectory(const std::filesystem::path& path) override;
     std::optional<Bytes> readFile(const std::filesystem::path& path, FileResult& error) override;
@@ -108,7 +111,8 @@ class DryRunFileManager : public FileManager {
     std::optional<std::string> md5(const std::filesystem::path& path) override;
     bool isDirectory(const std::filesystem::path& path) override;
     std::optional<unsigned> mode(const std::filesystem::path& path) override;
-    FileResult linkOrCopy(const std::filesystem::path& from, const std::filesystem::path& to) override;
+    FileResult linkOrCopy(const std::filesystem::path& from,
+                          const std::filesystem::path& to) override;
     FileResult copyFile(const std::filesystem::path& from, const std::filesystem::path& to,
                         unsigned mode) override;
 

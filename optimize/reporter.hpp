@@ -12,13 +12,13 @@ namespace tolvane {
 
 // Failures of a run that come from no system call.
 enum class RunErrc {
-    contentDiffers = 1,     // a copy no longer holds the kept copy's bytes
-    destinationTaken,       // the images folder already holds other files under every name tried
-    notUtf8,                // a page or page script is not valid UTF-8 text
-    changedSinceRun,        // undo: the file is not as the run left it
-    noCopyLeft,             // undo: no file holds a removed copy's bytes any more
-    outsideSite,            // undo: a recorded path leads out of the site or through a link
-    recordDamaged,          // undo: the run's record of a file cannot be read
+    contentDiffers = 1, // a copy no longer holds the kept copy's bytes
+    destinationTaken,   // the images folder already holds other files under every name tried
+    notUtf8,            // a page or page script is not valid UTF-8 text
+    changedSinceRun,    // undo: the file is not as the run left it
+    noCopyLeft,         // undo: no file holds a removed copy's bytes any more
+    outsideSite,        // undo: a recorded path leads out of the site or through a link
+    recordDamaged,      // undo: the run's record of a file cannot be read
 };
 const std::error_category& runErrorCategory();
 std::error_code make_error_code(RunErrc e);
@@ -39,7 +39,9 @@ struct FileError {
 
 // Looks up the translation of a user-visible piece by its English text.
 using Localize = std::function<std::string(std::string_view english)>;
-inline std::string englishText(std::string_view english) { return std::string(english); }
+inline std::string englishText(std::string_view english) {
+    return std::string(english);
+}
 
 // What a run tells its caller: the window turns each call into a queued signal, the command
 // line prints, the tests record. Calls come from the thread the run works on, in order.

@@ -85,9 +85,9 @@ class Run {
         lock_ = SiteLock::tryAcquire(root_, lockError);
         if (!lock_) {
             outcome_.busy = lockError == std::errc::resource_unavailable_try_again;
-            reporter_.popupErrorMessage(
-                outcome_.busy ? siteBusyMessage(root_) : localize_("Unable to lock the site"),
-                FileError{FileError::Operation::read, {root_}, lockError});
+            reporter_.popupErrorMessage(outcome_.busy ? siteBusyMessage(root_)
+                                                      : localize_("Unable to lock the site"),
+                                        FileError{FileError::Operation::read, {root_}, lockError});
             return finish(false);
         }
         removeLeftovers();
@@ -183,10 +183,10 @@ class Run {
                 continue;
             reporter_.log(localize_("Removing leftover temporary file: ") + leftover.string());
             if (FileResult error = files_.removeItem(leftover))
-                reporter_.popupErrorMessage(
-                    localize_("Unable to remove ") + leftover.filename().string() +
-                        localize_(" from ") + leftover.parent_path().string(),
-                    *error);
+                reporter_.popupErrorMessage(localize_("Unable to remove ") +
+                                                leftover.filename().string() + localize_(" from ") +
+                                                leftover.parent_path().string(),
+                                            *error);
         }
     }
 
@@ -215,10 +215,10 @@ class Run {
                 // Both names hold other images: this group is left as it is.
                 const fs::path alternative =
                     imagesFolder_ / alternativeImageName(name, duplicates[g].md5);
-                reporter_.popupErrorMessage(
-                    moveMessage(name), FileError{FileError::Operation::move,
-                                                 {duplicates[g].copies.front(), alternative},
-                                                 make_error_code(RunErrc::destinationTaken)});
+                reporter_.popupErrorMessage(moveMessage(name),
+                                            FileError{FileError::Operation::move,
+                                                      {duplicates[g].copies.front(), alternative},
+                                                      make_error_code(RunErrc::destinationTaken)});
                 continue;
             }
             if (!plan.handled())
@@ -236,8 +236,7 @@ class Run {
             toPlace.push_back(g);
             records.push_back({plan.kept, duplicates[g].md5, duplicates[g].size});
         }
-        if (!toPlace.empty() &&
-            !recorded([&](RunJournal& j) { return j.placing(records); })) {
+        if (!toPlace.empty() && !recorded([&](RunJournal& j) { return j.placing(records); })) {
             active_ = toPlace.front();
             toPlace.clear();
         }
@@ -303,13 +302,13 @@ class Run {
                 continue;
             changed_.insert(copy.string());
             ++outcome_.copiesKept;
-            reporter_.popupErrorMessage(
-                localize_("Unable to remove ") + copy.filename().string() + localize_(" from ") +
-                    copy.parent_path().string(),
-                error ? *error
-                      : FileError{FileError::Operation::compare,
-                                  {copy, source},
-                                  make_error_code(RunErrc::contentDiffers)});
+            reporter_.popupErrorMessage(localize_("Unable to remove ") + copy.filename().string() +
+                                            localize_(" from ") + copy.parent_path().string(),
+                                        error
+                                            ? *error
+                                            : FileError{FileError::Operation::compare,
+                                                        {copy, source},
+                                                        make_error_code(RunErrc::contentDiffers)});
         }
         return true;
     }
@@ -331,7 +330,8 @@ class Run {
         for (const FileChanges& file : plan_.files) {
             FileChanges active{file.file, {}};
             for (const ReferenceChange& change : file.changes) {
-                if (isActive(change.group) && !changed_.count(index_->targetOf(*change.reference).string()))
+                if (isActive(change.group) &&
+                    !changed_.count(index_->targetOf(*change.reference).string()))
                     active.changes.push_back(change);
             }
             if (active.changes.empty()) {
@@ -370,17 +370,18 @@ class Run {
         const auto bytes = files_.readFile(referring, error);
         if (!bytes) {
             reporter_.popupErrorMessage(
-                updateMessage,
-                error ? *error
-                      : FileError{FileError::Operation::read, {referring},
-                                  std::make_error_code(std::errc::io_error)});
+                updateMessage, error ? *error
+                                     : FileError{FileError::Operation::read,
+                                                 {referring},
+                                                 std::make_error_code(std::errc::io_error)});
             return std::nullopt;
         }
         const std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
         if (!isUtf8(text)) {
-            reporter_.popupErrorMessage(
-                updateMessage,
-                FileError{FileError::Operation::read, {referring}, make_error_code(RunErrc::notUtf8)});
+            reporter_.popupErrorMessage(updateMessage,
+                                        FileError{FileError::Operation::read,
+                                                  {referring},
+                                                  make_error_code(RunErrc::notUtf8)});
             return std::nullopt;
         }
         std::string why;
@@ -390,7 +391,8 @@ class Run {
         if (!next) {
             reporter_.log(localize_("Keeping ") + referring.string() + localize_(": ") + why);
             reporter_.popupErrorMessage(
-                updateMessage, FileError{FileError::Operation::read, {referring},
+                updateMessage, FileError{FileError::Operation::read,
+                                         {referring},
                                          std::make_error_code(std::errc::invalid_argument)});
             return std::nullopt;
         }
@@ -436,8 +438,8 @@ class Run {
             const fs::path& referring = batch[i].file->file;
             if (i < results.size() && results[i]) {
                 failed_.insert(referring.string());
-                reporter_.popupErrorMessage(localize_("Unable to write back to file: ") + referring.string(),
-                                            *results[i]);
+                reporter_.popupErrorMessage(
+                    localize_("Unable to write back to file: ") + referring.string(), *results[i]);
             } else {
                 ++outcome_.filesRewritten;
             }
@@ -485,7 +487,9 @@ class Run {
     const fs::path& copyOf(const Removal& removal) const {
         return (*duplicates_)[removal.group].copies[removal.copy];
     }
-    const fs::path& keptFor(const Removal& removal) const { return plan_.groups[removal.group].kept; }
+    const fs::path& keptFor(const Removal& removal) const {
+        return plan_.groups[removal.group].kept;
+    }
 
     void remove(const std::vector<DuplicateGroup>& duplicates) {
         const auto started = Clock::now();
@@ -515,7 +519,8 @@ class Run {
                     step();
                 } else {
                     const bool moved =
-                        plan.placeFrom && *plan.placeFrom == fs::absolute(copies[i]).lexically_normal();
+                        plan.placeFrom &&
+                        *plan.placeFrom == fs::absolute(copies[i]).lexically_normal();
                     removals.push_back(
                         {static_cast<std::uint32_t>(g), static_cast<std::uint32_t>(i), !moved});
                 }
@@ -601,7 +606,7 @@ class Run {
     std::vector<FileChanges> activeChanges_;
     std::unordered_set<std::string> failed_; // files not rewritten
     std::set<std::size_t> reported_;
-    std::set<std::size_t> skipped_;          // groups whose kept bytes changed since the scan
+    std::set<std::size_t> skipped_;           // groups whose kept bytes changed since the scan
     std::unordered_set<std::string> changed_; // copies changed since the scan
     RunOutcome outcome_;
     bool journalFailed_ = false;

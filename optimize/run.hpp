@@ -24,16 +24,16 @@ struct RunOptions {
 };
 
 struct RunOutcome {
-    bool completed = false;          // false: the run ended at a failure, was cancelled or refused
-    bool busy = false;               // refused: another run or undo holds the site
+    bool completed = false; // false: the run ended at a failure, was cancelled or refused
+    bool busy = false;      // refused: another run or undo holds the site
     bool cancelled = false;
-    int errorSheets = 0;             // sheets shown, whether or not they ended the run
-    std::uint64_t bytesSaved = 0;    // bytes freed by the copies removed
-    std::size_t copiesRemoved = 0;   // not counting the copies moved to images/
-    std::size_t copiesKept = 0;      // copies that stay where they are, each with its reasons
-    std::size_t filesRewritten = 0;  // files written back with new references
-    std::size_t filesPlaced = 0;     // new names given in the images folder
-    std::chrono::nanoseconds fileTime{0};    // placing and removing, with their checks
+    int errorSheets = 0;                  // sheets shown, whether or not they ended the run
+    std::uint64_t bytesSaved = 0;         // bytes freed by the copies removed
+    std::size_t copiesRemoved = 0;        // not counting the copies moved to images/
+    std::size_t copiesKept = 0;           // copies that stay where they are, each with its reasons
+    std::size_t filesRewritten = 0;       // files written back with new references
+    std::size_t filesPlaced = 0;          // new names given in the images folder
+    std::chrono::nanoseconds fileTime{0}; // placing and removing, with their checks
     std::chrono::nanoseconds rewriteTime{0}; // reading, rewriting and writing back
 };
 
@@ -53,8 +53,7 @@ RunOutcome startOptimization(const std::vector<DuplicateGroup>& duplicates,
 inline RunOutcome startOptimization(const ScanResult& scan, FileManager& files,
                                     RunReporter& reporter, const Localize& localize = englishText,
                                     RunOptions options = {}) {
-    options.leftovers.insert(options.leftovers.end(), scan.leftovers.begin(),
-                             scan.leftovers.end());
+    options.leftovers.insert(options.leftovers.end(), scan.leftovers.begin(), scan.leftovers.end());
     return startOptimization(scan.duplicates, scan.root, files, reporter, localize, options);
 }
 

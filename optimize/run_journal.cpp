@@ -25,7 +25,9 @@ constexpr const char* rootFile = "root";
 constexpr const char* recordsFile = "records";
 constexpr const char* oldTextsFile = "old-texts";
 
-std::error_code lastError() { return {errno, std::generic_category()}; }
+std::error_code lastError() {
+    return {errno, std::generic_category()};
+}
 
 // A field of a record line: tabs, line ends and backslashes escaped, so any file name fits.
 std::string escape(std::string_view text) {
@@ -33,11 +35,20 @@ std::string escape(std::string_view text) {
     out.reserve(text.size());
     for (const char c : text) {
         switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        default: out += c;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -54,11 +65,20 @@ std::optional<std::string> unescape(std::string_view text) {
         if (++i == text.size())
             return std::nullopt;
         switch (text[i]) {
-        case '\\': out += '\\'; break;
-        case 't': out += '\t'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        default: return std::nullopt;
+        case '\\':
+            out += '\\';
+            break;
+        case 't':
+            out += '\t';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        default:
+            return std::nullopt;
         }
     }
     return out;
@@ -130,7 +150,8 @@ std::error_code makeFolders(const fs::path& path) {
         return {};
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0)
-        return S_ISDIR(info.st_mode) ? std::error_code() : std::make_error_code(std::errc::not_a_directory);
+        return S_ISDIR(info.st_mode) ? std::error_code()
+                                     : std::make_error_code(std::errc::not_a_directory);
     if (path.has_relative_path() && path.parent_path() != path) {
         if (std::error_code error = makeFolders(path.parent_path()))
             return error;
@@ -201,7 +222,8 @@ std::optional<std::vector<std::string>> fields(std::string_view text) {
     std::size_t start = 0;
     for (;;) {
         const std::size_t tab = text.find('\t', start);
-        auto part = unescape(text.substr(start, tab == std::string_view::npos ? text.npos : tab - start));
+        auto part =
+            unescape(text.substr(start, tab == std::string_view::npos ? text.npos : tab - start));
         if (!part)
             return std::nullopt;
         parts.push_back(std::move(*part));
@@ -223,7 +245,9 @@ struct Reading {
     std::size_t changes = 0; // records of a change to the site
 };
 
-std::string_view kind(std::string_view line) { return line.substr(0, line.find('\t')); }
+std::string_view kind(std::string_view line) {
+    return line.substr(0, line.find('\t'));
+}
 
 Reading readRecords(std::string_view text, bool keep) {
     Reading reading;
@@ -253,13 +277,13 @@ Reading readRecords(std::string_view text, bool keep) {
                 ++reading.bound.copiesRemoved;
                 reading.bound.bytesSaved += *number(f[4]);
                 if (keep)
-                    reading.records.removals.push_back({f[1], f[2], f[3], *number(f[4]),
-                                                        static_cast<unsigned>(*number(f[5], 8))});
+                    reading.records.removals.push_back(
+                        {f[1], f[2], f[3], *number(f[4]), static_cast<unsigned>(*number(f[5], 8))});
             } else if (type == "summary" && f.size() == 4 && number(f[1]) && number(f[2]) &&
                        number(f[3])) {
-                reading.summary = RunJournal::Summary{static_cast<std::size_t>(*number(f[1])),
-                                                      *number(f[2]),
-                                                      static_cast<std::size_t>(*number(f[3]))};
+                reading.summary =
+                    RunJournal::Summary{static_cast<std::size_t>(*number(f[1])), *number(f[2]),
+                                        static_cast<std::size_t>(*number(f[3]))};
             } else if (type == "finish" && f.size() == 1) {
                 reading.finished = true;
             } else if (type == "undone" && f.size() >= 2 && f[1] == "complete") {
@@ -441,9 +465,10 @@ std::error_code RunJournal::removing(const std::vector<Removal>& copies) {
 }
 
 std::error_code RunJournal::finished(const Summary& summary) {
-    return append(line({"summary", std::to_string(summary.copiesRemoved),
-                        std::to_string(summary.bytesSaved), std::to_string(summary.filesRewritten)}) +
-                  line({"finish"}));
+    return append(
+        line({"summary", std::to_string(summary.copiesRemoved), std::to_string(summary.bytesSaved),
+              std::to_string(summary.filesRewritten)}) +
+        line({"finish"}));
 }
 
 std::vector<RecordedRun> recordedRuns(const fs::path& root) {

@@ -38,7 +38,9 @@ std::optional<std::string> applyChanges(std::string_view text, const FileChanges
 
 namespace {
 
-fs::path normal(const fs::path& path) { return fs::absolute(path).lexically_normal(); }
+fs::path normal(const fs::path& path) {
+    return fs::absolute(path).lexically_normal();
+}
 
 class Planner {
   public:
@@ -68,7 +70,8 @@ class Planner {
     GroupPlan planGroup(const DuplicateGroup& group) {
         GroupPlan g;
         g.copies.resize(group.copies.size());
-        std::vector<std::uint32_t>& numbers = imageNumbers_.emplace_back(group.copies.size(), noImage);
+        std::vector<std::uint32_t>& numbers =
+            imageNumbers_.emplace_back(group.copies.size(), noImage);
         std::optional<std::size_t> inImages, firstHeld;
         for (std::size_t i = 0; i < group.copies.size(); ++i) {
             const fs::path copy = absolute(group.copies[i]);
@@ -164,7 +167,9 @@ class Planner {
         }
         // By path, so that a run rewrites (and logs) in the same order on every machine.
         std::sort(plan_.files.begin(), plan_.files.end(),
-                  [](const FileChanges& a, const FileChanges& b) { return a.file.native() < b.file.native(); });
+                  [](const FileChanges& a, const FileChanges& b) {
+                      return a.file.native() < b.file.native();
+                  });
         for (FileChanges& file : plan_.files)
             std::sort(file.changes.begin(), file.changes.end(), [](const auto& a, const auto& b) {
                 return a.reference->offset < b.reference->offset;

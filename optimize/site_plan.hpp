@@ -24,11 +24,11 @@ struct CopyPlan {
 
 // What a run does with one group: which file keeps the bytes, and each copy's fate.
 struct GroupPlan {
-    std::filesystem::path kept;                    // where the bytes are after the run
+    std::filesystem::path kept;                     // where the bytes are after the run
     std::optional<std::filesystem::path> placeFrom; // the copy given the new name kept
-    std::vector<CopyPlan> copies;                  // aligned with the group's copies
-    std::size_t references = 0;                    // references to the group's copies
-    std::size_t removed = 0;                       // copies a run removes
+    std::vector<CopyPlan> copies;                   // aligned with the group's copies
+    std::size_t references = 0;                     // references to the group's copies
+    std::size_t removed = 0;                        // copies a run removes
     bool nameTaken = false; // images/ holds other content under every name tried
 
     bool handled() const { return removed > 0; }
@@ -55,7 +55,7 @@ struct FileChanges {
 struct SitePlan {
     std::filesystem::path root;
     std::filesystem::path imagesFolder;
-    std::vector<GroupPlan> groups; // aligned with the duplicates
+    std::vector<GroupPlan> groups;  // aligned with the duplicates
     std::vector<FileChanges> files; // every file a run rewrites, each once
     std::size_t placements = 0;     // new names a run gives in images/
     std::size_t removals = 0;       // copies a run removes, moved ones included
@@ -85,4 +85,3 @@ std::vector<const std::filesystem::path*> everyCopy(const std::vector<DuplicateG
 std::string alternativeImageName(const std::string& name, const std::string& md5);
 
 } // namespace tolvane
-

@@ -35,13 +35,13 @@ class Undo {
         if (records->damaged) {
             // A record may be missing: put back what is known, but take nothing away.
             sheet(localize_("Unable to read every record of the optimization"),
-                  FileError{Op::read, {run_.folder / "records"},
+                  FileError{Op::read,
+                            {run_.folder / "records"},
                             make_error_code(RunErrc::recordDamaged)});
             ++outcome_.left;
         }
-        reporter_.progressSetup(static_cast<double>(records->removals.size() +
-                                                    records->rewrites.size() +
-                                                    records->placed.size()));
+        reporter_.progressSetup(static_cast<double>(
+            records->removals.size() + records->rewrites.size() + records->placed.size()));
         restoreCopies(*records);
         restoreFiles(*records);
         removeAdded(*records);
@@ -77,8 +77,7 @@ class Undo {
     FileResult checkInside(const fs::path& path, Op operation) {
         const fs::path normal = path.lexically_normal();
         const fs::path relative = normal.lexically_relative(root_);
-        if (!path.is_absolute() || relative.empty() || relative == "." ||
-            *relative.begin() == "..")
+        if (!path.is_absolute() || relative.empty() || relative == "." || *relative.begin() == "..")
             return FileError{operation, {path}, make_error_code(RunErrc::outsideSite)};
         fs::path folder = root_;
         auto last = relative.end();
@@ -89,7 +88,8 @@ class Undo {
                 continue;
             if (!files_.isDirectory(folder)) {
                 if (!files_.exists(folder))
-                    return FileError{operation, {path},
+                    return FileError{operation,
+                                     {path},
                                      std::make_error_code(std::errc::no_such_file_or_directory)};
                 return FileError{operation, {path}, make_error_code(RunErrc::outsideSite)};
             }
@@ -129,7 +129,8 @@ class Undo {
             if (files_.exists(removal.copy)) {
                 // Never removed, or put back already; other bytes are someone else's.
                 if (digest(removal.copy) != removal.md5) {
-                    sheet(message, FileError{Op::compare, {removal.copy},
+                    sheet(message, FileError{Op::compare,
+                                             {removal.copy},
                                              make_error_code(RunErrc::changedSinceRun)});
                     ++outcome_.left;
                 }
@@ -141,8 +142,8 @@ class Undo {
             }
             const std::optional<fs::path> source = sourceFor(removal);
             if (!source) {
-                missing(message, FileError{Op::read, {removal.copy},
-                                           make_error_code(RunErrc::noCopyLeft)});
+                missing(message,
+                        FileError{Op::read, {removal.copy}, make_error_code(RunErrc::noCopyLeft)});
                 continue;
             }
             reporter_.log(localize_("Restoring duplicate file: ") + N + localize_(" to ") + folder);
@@ -207,8 +208,8 @@ class Undo {
                 now = (*record)->oldMd5;
             } else if (now != (*record)->oldMd5) {
                 // Neither what the run wrote nor what it found.
-                sheet(message, FileError{Op::compare, {path},
-                                         make_error_code(RunErrc::changedSinceRun)});
+                sheet(message,
+                      FileError{Op::compare, {path}, make_error_code(RunErrc::changedSinceRun)});
                 ++outcome_.left;
                 return std::nullopt;
             }
@@ -280,7 +281,8 @@ class Undo {
                 continue;
             }
             if (digest(placed.path) != placed.md5) {
-                sheet(message, FileError{Op::compare, {placed.path},
+                sheet(message, FileError{Op::compare,
+                                         {placed.path},
                                          make_error_code(RunErrc::changedSinceRun)});
                 ++outcome_.left;
                 continue;
@@ -313,8 +315,9 @@ class Undo {
             outcome_.folderRemoved = true;
         } else if (error->code == std::errc::directory_not_empty) {
             // Files put there after the run are not the run's to remove.
-            reporter_.log(localize_("Keeping folder, it holds files the optimization did not add: ") +
-                          folder.string());
+            reporter_.log(
+                localize_("Keeping folder, it holds files the optimization did not add: ") +
+                folder.string());
         } else {
             sheet(localize_("Unable to remove folder ") + folder.string(), *error);
             ++outcome_.left;

@@ -18,7 +18,7 @@ struct UndoOutcome {
     bool folderRemoved = false;     // the images folder the run had made
     std::size_t left = 0;           // changes left in place, each one reported
     int errorSheets = 0;
-    bool recorded = false;          // the run's record now says it was undone
+    bool recorded = false; // the run's record now says it was undone
 };
 
 // Puts the site back as it was before the run, in this order: (1) every removed copy back, as
@@ -27,9 +27,10 @@ struct UndoOutcome {
 // if the run made it and it is empty. A file changed since the run is left as it is and
 // reported; the added files then stay as well, so that nothing is left referring to a file
 // that is gone. While a removed copy cannot be put back, no rewritten file gets its earlier
-// text either (that text may name the missing copy). What is already as before the run is left alone, so an undo cut short can be
-// run again. At the end the run's record says it was undone: it is not offered again.
-// Every step on the site goes through files; the caller holds the site's lock.
+// text either (that text may name the missing copy). What is already as before the run is left
+// alone, so an undo cut short can be run again. At the end the run's record says it was undone: it
+// is not offered again. Every step on the site goes through files; the caller holds the site's
+// lock.
 UndoOutcome undoRun(const RecordedRun& run, FileManager& files, RunReporter& reporter,
                     const Localize& localize = englishText);
 

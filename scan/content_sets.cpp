@@ -166,8 +166,8 @@ class Partition {
                 if (progress_)
                     progress_->digestsComputed.fetch_add(1, std::memory_order_relaxed);
             } else {
-                pending_.push_back({std::move(version.members), current.offset + stretch,
-                                    std::move(md5), false});
+                pending_.push_back(
+                    {std::move(version.members), current.offset + stretch, std::move(md5), false});
             }
         }
         // No room was left to keep their versions: compare these again in a later round.
@@ -221,8 +221,7 @@ std::ptrdiff_t FileContentReader::readAt(const std::filesystem::path& path, std:
         return -1;
     std::size_t got = 0;
     while (got < length) {
-        const ssize_t n = ::pread(fd, buffer + got, length - got,
-                                  static_cast<off_t>(offset + got));
+        const ssize_t n = ::pread(fd, buffer + got, length - got, static_cast<off_t>(offset + got));
         if (n < 0) {
             if (errno == EINTR)
                 continue;

@@ -33,7 +33,7 @@ struct ListedImage {
 struct Walk {
     std::vector<std::string> folders; // relative to the root, each ending in "/" but the root's ""
     std::string names;
-    std::vector<ListedImage> images; // in walk order
+    std::vector<ListedImage> images;    // in walk order
     std::vector<std::string> leftovers; // relative paths of the writer's temporary files
     std::vector<std::pair<std::string, std::error_code>> unreadable; // relative paths
     bool cancelled = false;
@@ -268,9 +268,8 @@ std::vector<FoundGroup> groupsOf(const Candidates& candidates,
             found.push_back(std::move(group));
         }
     }
-    std::sort(found.begin(), found.end(), [](const FoundGroup& a, const FoundGroup& b) {
-        return a.copies[1] < b.copies[1];
-    });
+    std::sort(found.begin(), found.end(),
+              [](const FoundGroup& a, const FoundGroup& b) { return a.copies[1] < b.copies[1]; });
     return found;
 }
 

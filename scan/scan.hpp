@@ -16,8 +16,8 @@ namespace tolvane {
 // Image files that share one file name and one content. copies[0] is the copy the walk met
 // first (a run keeps it in images/); copies[1] is the one whose discovery formed the group.
 struct DuplicateGroup {
-    std::string name;   // the file name every copy bears
-    std::string md5;    // 32 lowercase hex digits
+    std::string name; // the file name every copy bears
+    std::string md5;  // 32 lowercase hex digits
     std::uint64_t size = 0;
     std::vector<std::filesystem::path> copies;
 };
@@ -31,9 +31,12 @@ enum class ScanPhase : int {
 
 inline const char* scanPhaseName(ScanPhase phase) {
     switch (phase) {
-    case ScanPhase::Walking: return "Scanning";
-    case ScanPhase::Comparing: return "Comparing";
-    case ScanPhase::Done: return "Done";
+    case ScanPhase::Walking:
+        return "Scanning";
+    case ScanPhase::Comparing:
+        return "Comparing";
+    case ScanPhase::Done:
+        return "Done";
     }
     return "";
 }

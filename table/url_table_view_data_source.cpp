@@ -25,7 +25,9 @@ NSURLTableViewDataSource::NSURLTableViewDataSource(const RowsSnapshot& array,
     initWithArray(array, tableView);
 }
 
-NSURLTableViewDataSource::~NSURLTableViewDataSource() { setDelegate(nullptr); }
+NSURLTableViewDataSource::~NSURLTableViewDataSource() {
+    setDelegate(nullptr);
+}
 
 void NSURLTableViewDataSource::initWithArray(const RowsSnapshot& array,
                                              QAbstractItemView* tableView) {
@@ -41,7 +43,9 @@ std::int32_t NSURLTableViewDataSource::numberOfRowsInTableView(const QAbstractIt
     return static_cast<std::int32_t>(rows_->size());
 }
 
-void NSURLTableViewDataSource::updateDelegate() { notifyDelegate(); }
+void NSURLTableViewDataSource::updateDelegate() {
+    notifyDelegate();
+}
 
 QVariant NSURLTableViewDataSource::objectValue(const QAbstractItemView*, int,
                                                std::int32_t row) const {
@@ -113,7 +117,9 @@ void NSURLTableViewDataSource::removeAllRows() {
     reloadTable();
 }
 
-RowsSnapshot NSURLTableViewDataSource::getObjects() const { return rows_; }
+RowsSnapshot NSURLTableViewDataSource::getObjects() const {
+    return rows_;
+}
 
 void NSURLTableViewDataSource::setColumnTitles(const QStringList& titles) {
     const int before = columnCount();

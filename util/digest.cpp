@@ -28,7 +28,9 @@ Md5Hasher& threadMd5() {
 
 } // namespace
 
-void Md5Hasher::Free::operator()(evp_md_ctx_st* ctx) const { EVP_MD_CTX_free(ctx); }
+void Md5Hasher::Free::operator()(evp_md_ctx_st* ctx) const {
+    EVP_MD_CTX_free(ctx);
+}
 
 Md5Hasher::Md5Hasher() : ctx_(EVP_MD_CTX_new()) {
     if (!ctx_)
@@ -52,7 +54,9 @@ void Md5Hasher::reset() {
         throw std::runtime_error("MD5 unavailable");
 }
 
-void Md5Hasher::update(ByteView data) { EVP_DigestUpdate(ctx_.get(), data.data(), data.size()); }
+void Md5Hasher::update(ByteView data) {
+    EVP_DigestUpdate(ctx_.get(), data.data(), data.size());
+}
 
 std::string Md5Hasher::finish() {
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
@@ -84,6 +88,8 @@ std::optional<std::string> MD5(const std::filesystem::path& path, std::uint64_t*
     }
 }
 
-std::optional<std::string> MD5(const std::filesystem::path& path) { return MD5(path, nullptr); }
+std::optional<std::string> MD5(const std::filesystem::path& path) {
+    return MD5(path, nullptr);
+}
 
 } // namespace tolvane

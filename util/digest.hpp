@@ -37,7 +37,9 @@ class Md5Hasher {
 
 // MD5 of every byte as 32 lowercase hexadecimal digits.
 std::string md5(ByteView data);
-inline std::string md5(std::string_view text) { return md5(asBytes(text)); }
+inline std::string md5(std::string_view text) {
+    return md5(asBytes(text));
+}
 
 // MD5 of a regular file's contents, read in chunks so memory stays flat for any size.
 // Absent for a missing file, a folder, or a file that cannot be read to its end.

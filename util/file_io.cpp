@@ -15,7 +15,9 @@ namespace tolvane {
 
 namespace {
 
-std::error_code lastError() { return {errno, std::generic_category()}; }
+std::error_code lastError() {
+    return {errno, std::generic_category()};
+}
 
 // The process umask, read without changing it (umask() itself would race other threads).
 mode_t currentUmask() {
@@ -102,9 +104,9 @@ void AtomicFileWriter::open(std::optional<unsigned> mode) {
     // Unless told otherwise, keep the permission bits of the file being replaced; a new file
     // gets the usual mode.
     struct stat existing {};
-    const mode_t bits = mode                                         ? (*mode & 07777)
+    const mode_t bits = mode                                      ? (*mode & 07777)
                         : ::stat(target_.c_str(), &existing) == 0 ? (existing.st_mode & 07777)
-                                                                   : (0666 & ~currentUmask());
+                                                                  : (0666 & ~currentUmask());
     if (::fchmod(fd_, bits) != 0) {
         error_ = lastError();
         discard();
@@ -122,7 +124,9 @@ bool AtomicFileWriter::sync() {
     return true;
 }
 
-AtomicFileWriter::~AtomicFileWriter() { discard(); }
+AtomicFileWriter::~AtomicFileWriter() {
+    discard();
+}
 
 void AtomicFileWriter::discard() {
     if (fd_ >= 0) {

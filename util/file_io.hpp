@@ -89,6 +89,8 @@ std::ptrdiff_t readFully(int fd, unsigned char* buffer, std::size_t size);
 
 // Writes all of data, resuming after interruptions; false on error (errno says why).
 bool writeFully(int fd, ByteView data);
-inline bool writeFully(int fd, std::string_view data) { return writeFully(fd, asBytes(data)); }
+inline bool writeFully(int fd, std::string_view data) {
+    return writeFully(fd, asBytes(data));
+}
 
 } // namespace tolvane

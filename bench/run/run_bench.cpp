@@ -43,7 +43,9 @@ class QuietReporter : public RunReporter {
     std::size_t lines = 0;
 };
 
-double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 // The process's peak resident memory so far, in MiB.
 double peakMiB() {
@@ -79,8 +81,8 @@ int main(int argc, char** argv) {
     CLI11_PARSE(app, argc, argv);
 
     sitegen::SiteShape shape = preset == "medium"  ? sitegen::mediumBenchShape(seed)
-                              : preset == "large" ? sitegen::largeBenchShape(seed)
-                                                  : sitegen::SiteShape{};
+                               : preset == "large" ? sitegen::largeBenchShape(seed)
+                                                   : sitegen::SiteShape{};
     shape.seed = seed;
     if (pages > 0)
         shape.pages = pages;
@@ -149,9 +151,10 @@ int main(int argc, char** argv) {
         std::printf("run:     %.2f s (placing/removing %.2f s, rewriting %.2f s), %s, %d sheets\n",
                     runTime, seconds(outcome.fileTime), seconds(outcome.rewriteTime),
                     outcome.completed ? "complete" : "ended at a failure", outcome.errorSheets);
-        std::printf("         %zu copies removed, %.1f MB saved, %zu files rewritten, %zu log lines\n",
-                    outcome.copiesRemoved, static_cast<double>(outcome.bytesSaved) / 1e6,
-                    outcome.filesRewritten, reporter.lines);
+        std::printf(
+            "         %zu copies removed, %.1f MB saved, %zu files rewritten, %zu log lines\n",
+            outcome.copiesRemoved, static_cast<double>(outcome.bytesSaved) / 1e6,
+            outcome.filesRewritten, reporter.lines);
         std::printf("         undo record %.1f MB\n", static_cast<double>(recordBytes) / 1e6);
         std::printf("re-scan: %.2f s, %zu groups left\n", rescanTime, rescan.duplicates.size());
         std::printf("run / scan: %.2f\n", runTime / scanTime);

@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
          ++it) {
         if (it->symlink_status().type() == fs::file_type::regular &&
-                                       isEligibleImageName(it->path().filename().string()))
+            isEligibleImageName(it->path().filename().string()))
             byNameAndSize[{it->path().filename().string(), it->file_size()}].push_back(
                 it->path().string());
     }
@@ -94,8 +94,7 @@ int main(int argc, char** argv) {
     std::printf("entries walked        %llu\n",
                 static_cast<unsigned long long>(progress.entriesWalked.load()));
     std::printf("candidate files       %llu (%zu found independently)\n",
-                static_cast<unsigned long long>(progress.candidateFiles.load()),
-                candidates.size());
+                static_cast<unsigned long long>(progress.candidateFiles.load()), candidates.size());
     std::printf("candidate bytes       %llu\n",
                 static_cast<unsigned long long>(progress.candidateBytes.load()));
     std::printf("files read            %zu\n", reader.reads.size());

@@ -47,8 +47,7 @@ int main(int argc, char** argv) {
     app.add_option("--shared-per-page", given.sharedPerPage,
                    "Shared images each page folder carries")
         ->check(CLI::NonNegativeNumber);
-    app.add_option("--shared-variants", given.sharedVariants,
-                   "Contents per shared image name")
+    app.add_option("--shared-variants", given.sharedVariants, "Contents per shared image name")
         ->check(CLI::PositiveNumber);
     app.add_option("--nested-share", given.nestedShare,
                    "Share of pages in nested folders such as Blog/2019/")
@@ -113,10 +112,12 @@ int main(int argc, char** argv) {
                      static_cast<double>(generated.imageBytes) / 1e9, generated.groups.size(),
                      static_cast<unsigned long long>(removable), seconds);
         if (!expectedPath.empty()) {
-            const std::string json = tolvane::sitegen::groupsToJson(generated.root, generated.groups);
+            const std::string json =
+                tolvane::sitegen::groupsToJson(generated.root, generated.groups);
             if (expectedPath == "-") {
                 std::cout << json << std::flush;
-            } else if (auto error = tolvane::writeFileAtomically(expectedPath, tolvane::asBytes(json))) {
+            } else if (auto error =
+                           tolvane::writeFileAtomically(expectedPath, tolvane::asBytes(json))) {
                 std::fprintf(stderr, "Cannot write %s: %s\n", expectedPath.c_str(),
                              error.message().c_str());
                 return 1;

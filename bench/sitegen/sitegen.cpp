@@ -64,10 +64,10 @@ Format formatOf(std::string_view name) {
 // The first bytes real files of each format start with, so that files of one format do not
 // differ in their first block.
 std::string_view headerOf(Format format) {
-    static constexpr unsigned char png[] = {0x89, 'P',  'N',  'G',  '\r', '\n', 0x1a, '\n',
-                                            0,    0,    0,    13,   'I',  'H',  'D',  'R'};
-    static constexpr unsigned char jpeg[] = {0xff, 0xd8, 0xff, 0xe0, 0, 16,  'J', 'F',
-                                             'I',  'F',  0,    1,    1, 0x48, 0,  0x48};
+    static constexpr unsigned char png[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n',
+                                            0,    0,   0,   13,  'I',  'H',  'D',  'R'};
+    static constexpr unsigned char jpeg[] = {0xff, 0xd8, 0xff, 0xe0, 0, 16,   'J', 'F',
+                                             'I',  'F',  0,    1,    1, 0x48, 0,   0x48};
     static constexpr unsigned char gif[] = {'G', 'I', 'F', '8', '9', 'a'};
     switch (format) {
     case Format::Jpeg:
@@ -82,8 +82,8 @@ std::string_view headerOf(Format format) {
 
 // Bytes of one content: the format's header, the content id (so distinct ids never give
 // equal bytes), then a pseudo-random body. A pure function of its arguments.
-void fillContent(std::string& out, std::uint64_t seed, std::uint64_t contentId,
-                 std::uint64_t size, Format format) {
+void fillContent(std::string& out, std::uint64_t seed, std::uint64_t contentId, std::uint64_t size,
+                 Format format) {
     out.resize(size);
     std::string_view header = headerOf(format);
     std::size_t pos = std::min<std::size_t>(header.size(), size);
@@ -151,7 +151,7 @@ std::string pageImageName(int index, std::uint64_t seed, bool upperCase) {
 }
 
 std::string sharedImageName(int index, bool upperCase) {
-    static constexpr std::array<const char*, 6> stems = {"navbar", "bullet", "header_bg",
+    static constexpr std::array<const char*, 6> stems = {"navbar", "bullet",  "header_bg",
                                                          "logo",   "divider", "footer"};
     static constexpr std::array<const char*, 6> extensions = {"png", "gif", "jpg",
                                                               "png", "png", "jpg"};
@@ -165,8 +165,8 @@ std::string sharedImageName(int index, bool upperCase) {
 }
 
 const std::array<const char*, 7> nestedFolders = {
-    "Blog", "Blog/2019", "Blog/2020", "Blog/2021/Archive", "Photos", "Photos/Trips/2018",
-    "Old_Site/Pages"};
+    "Blog",   "Blog/2019",         "Blog/2020",     "Blog/2021/Archive",
+    "Photos", "Photos/Trips/2018", "Old_Site/Pages"};
 
 bool isEligible(const std::string& name) {
     std::string lower = name;
@@ -276,15 +276,17 @@ class Generator {
             for (int v = 0; v < shape_.sharedVariants; ++v)
                 image.sizes.push_back(
                     sizeFor(shape_.uniformSizes ? 0x2000u + static_cast<std::uint64_t>(j)
-                                               : 0x3000000u + static_cast<std::uint64_t>(j) * 64u +
-                                                     static_cast<std::uint64_t>(v)));
+                                                : 0x3000000u + static_cast<std::uint64_t>(j) * 64u +
+                                                      static_cast<std::uint64_t>(v)));
             shared_.push_back(std::move(image));
         }
     }
 
     // Shared contents take ids 1..; page images and ineligible images take ids after them.
     std::uint64_t sharedContentId(int index, int variant) const {
-        return 1 + static_cast<std::uint64_t>(index) * static_cast<std::uint64_t>(shape_.sharedVariants) +
+        return 1 +
+               static_cast<std::uint64_t>(index) *
+                   static_cast<std::uint64_t>(shape_.sharedVariants) +
                static_cast<std::uint64_t>(variant);
     }
 
@@ -308,9 +310,9 @@ class Generator {
         std::vector<Shown> pageImages;
         for (int i = 1; i <= shape_.imagesPerPage; ++i) {
             std::string imageName = pageImageName(i, shape_.seed, shape_.upperCaseExtensions);
-            const std::uint64_t size =
-                shape_.uniformSizes ? sizeFor(0x1000000u + static_cast<std::uint64_t>(i))
-                                   : rng.between(shape_.minImageSize, shape_.maxImageSize);
+            const std::uint64_t size = shape_.uniformSizes
+                                           ? sizeFor(0x1000000u + static_cast<std::uint64_t>(i))
+                                           : rng.between(shape_.minImageSize, shape_.maxImageSize);
             writeImage(pageFolder / imageName, nextContentId_++, size);
             pageImages.push_back({std::move(imageName), size});
         }
@@ -325,7 +327,8 @@ class Generator {
                 rng.between(static_cast<std::uint64_t>(k), pool.size() - 1));
             std::swap(pool[static_cast<std::size_t>(k)], pool[pick]);
             const int index = pool[static_cast<std::size_t>(k)];
-            const int variant = static_cast<int>(rng.next() % static_cast<std::uint64_t>(shape_.sharedVariants));
+            const int variant =
+                static_cast<int>(rng.next() % static_cast<std::uint64_t>(shape_.sharedVariants));
             const SharedImage& image = shared_[static_cast<std::size_t>(index)];
             const std::uint64_t size = image.sizes[static_cast<std::size_t>(variant)];
             writeImage(pageFolder / image.name, sharedContentId(index, variant), size);
@@ -427,8 +430,8 @@ class Generator {
         };
         std::unordered_map<Copy, std::size_t, CopyHash> groupOf;
         std::unordered_map<Copy, fs::path, CopyHash> singles;
-        for (auto it = fs::recursive_directory_iterator(root_); it != fs::recursive_directory_iterator();
-             ++it) {
+        for (auto it = fs::recursive_directory_iterator(root_);
+             it != fs::recursive_directory_iterator(); ++it) {
             if (!fs::is_regular_file(it->symlink_status()))
                 continue;
             const std::string name = it->path().filename().string();

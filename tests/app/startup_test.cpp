@@ -98,7 +98,8 @@ class StartupTest : public QObject {
         QVERIFY(option);
         QCOMPARE(option->folder(), QStringLiteral("/srv/other"));
 
-        for (const QStringList& two : {QStringList{"/a", "/b"}, QStringList{"--open", "/a", "/b"}}) {
+        for (const QStringList& two :
+             {QStringList{"/a", "/b"}, QStringList{"--open", "/a", "/b"}}) {
             const auto options = parsed(two);
             QVERIFY(options);
             QVERIFY2(!options->usageError().isEmpty(), qPrintable(two.join(' ')));
@@ -126,7 +127,8 @@ class StartupTest : public QObject {
         const Translations german(QLocale::system());
         QVERIFY(german.loaded());
         TolvaneAppDelegate controller;
-        QCOMPARE(controller.window()->openWebsiteButton->text(), QStringLiteral("Website ö&ffnen …"));
+        QCOMPARE(controller.window()->openWebsiteButton->text(),
+                 QStringLiteral("Website ö&ffnen …"));
     }
 
     void theWindowSpeaksGermanInAGermanLocale() {
@@ -164,7 +166,8 @@ class StartupTest : public QObject {
 
     void theConfirmationAndTheLogOfARunAreGerman() {
         TempDir site;
-        writeFile(site / "index.html", "<img src=\"A_files/logo.png\"><img src=\"B_files/logo.png\">");
+        writeFile(site / "index.html",
+                  "<img src=\"A_files/logo.png\"><img src=\"B_files/logo.png\">");
         writeFile(site / "A.html", "<img src=\"A_files/logo.png\">");
         writeFile(site / "B.html", "<img src=\"B_files/logo.png\">");
         writeFile(site / "A_files/logo.png", "the same logo");
@@ -185,7 +188,8 @@ class StartupTest : public QObject {
         controller.window()->optimizeButton->click();
         QMessageBox* sheet = visibleSheet(controller.window());
         QVERIFY(sheet);
-        QCOMPARE(sheet->text(), QStringLiteral("%1 optimieren?").arg(tolvane::toQString(site.path().filename())));
+        QCOMPARE(sheet->text(),
+                 QStringLiteral("%1 optimieren?").arg(tolvane::toQString(site.path().filename())));
         QVERIFY2(sheet->informativeText().startsWith(
                      QStringLiteral("Entfernt werden: 1 Kopie, neu geschrieben: 3 Dateien, ")),
                  qPrintable(sheet->informativeText()));
@@ -198,9 +202,9 @@ class StartupTest : public QObject {
 
         // The pieces the run puts together come from the same catalogue.
         const QString log = controller.actionLog().join('\n');
-        for (const char* piece : {"Lege den Bilderordner images im Stammordner an",
-                                  "Verschiebe Bilddatei: ", "Entferne doppelte Datei: ",
-                                  "Aktualisiere Datei: ", " für das verschobene Bild: "})
+        for (const char* piece :
+             {"Lege den Bilderordner images im Stammordner an", "Verschiebe Bilddatei: ",
+              "Entferne doppelte Datei: ", "Aktualisiere Datei: ", " für das verschobene Bild: "})
             QVERIFY2(log.contains(QString::fromUtf8(piece)), qPrintable(log));
         for (const char* piece : {"Creating images folder", "Moving image file: ",
                                   "Removing duplicate file: ", "Updating file: "})
@@ -213,7 +217,8 @@ class StartupTest : public QObject {
         const Translations french(QLocale(QLocale::French, QLocale::France));
         QVERIFY(!french.loaded());
         TolvaneAppDelegate controller;
-        QCOMPARE(controller.window()->openWebsiteButton->text(), QStringLiteral("&Open Website..."));
+        QCOMPARE(controller.window()->openWebsiteButton->text(),
+                 QStringLiteral("&Open Website..."));
         QCOMPARE(controller.window()->quitAction->text(), QStringLiteral("&Quit"));
     }
 
@@ -223,7 +228,8 @@ class StartupTest : public QObject {
             QVERIFY(german.loaded());
         }
         TolvaneAppDelegate controller;
-        QCOMPARE(controller.window()->openWebsiteButton->text(), QStringLiteral("&Open Website..."));
+        QCOMPARE(controller.window()->openWebsiteButton->text(),
+                 QStringLiteral("&Open Website..."));
     }
 };
 

@@ -14,19 +14,15 @@
 #include "bench/sitegen/sitegen.hpp"
 
 #include <QAbstractButton>
+#include <QAbstractItemModelTester>
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
-#include <QHeaderView>
-#include <QRegularExpression>
-#include <QScreen>
-#include <QScrollBar>
-#include <QSplitter>
-#include <QAbstractItemModelTester>
-#include <QAction>
 #include <QDir>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -35,9 +31,13 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSortFilterProxyModel>
+#include <QSplitter>
 #include <QTableView>
 #include <QTest>
 #include <QThread>
@@ -92,7 +92,8 @@ tolvane::test::RunPlan logoRun(const fs::path& root) {
     for (const std::string p : {"A", "B"}) {
         plan.rewrite.push_back({root / (p + ".html"), "<img src=\"images/logo.png\"><img src=\"" +
                                                           p + "_files/star.gif\">"});
-        plan.rewrite.push_back({root / (p + "_files") / (p + ".js"), "var i = \"images\\/logo.png\";"});
+        plan.rewrite.push_back(
+            {root / (p + "_files") / (p + ".js"), "var i = \"images\\/logo.png\";"});
         plan.remove.push_back({root / (p + "_files/logo.png"), root / "images/logo.png"});
     }
     plan.rewrite.push_back({root / "Blog/Entry1.html", "<img src=\"../images/logo.png\">"});
@@ -161,13 +162,14 @@ QStringList logLines(tolvane::MainWindow* window) {
     return lines;
 }
 
-int rows(const QTableView* table) { return table->model() ? table->model()->rowCount() : 0; }
+int rows(const QTableView* table) {
+    return table->model() ? table->model()->rowCount() : 0;
+}
 
 // The data source behind a table's sorting proxy.
 tolvane::NSURLTableViewDataSource* sourceOf(const QTableView* table) {
     auto* proxy = qobject_cast<QSortFilterProxyModel*>(table->model());
-    return proxy ? qobject_cast<tolvane::NSURLTableViewDataSource*>(proxy->sourceModel())
-                 : nullptr;
+    return proxy ? qobject_cast<tolvane::NSURLTableViewDataSource*>(proxy->sourceModel()) : nullptr;
 }
 
 // The real file system, with every step recorded by thread, and held at a gate until the test
@@ -176,8 +178,10 @@ class GatedFileManager : public tolvane::FileManager {
   public:
     explicit GatedFileManager(std::shared_future<void> gate) : gate_(std::move(gate)) {}
 
-    bool exists(const fs::path& path) override { pass();
-        return real_.exists(path); }
+    bool exists(const fs::path& path) override {
+        pass();
+        return real_.exists(path);
+    }
     tolvane::FileResult createDirectory(const fs::path& path) override {
         pass();
         return real_.createDirectory(path);
@@ -227,8 +231,7 @@ class GatedFileManager : public tolvane::FileManager {
         pass();
         return real_.linkOrCopy(from, to);
     }
-    tolvane::FileResult copyFile(const fs::path& from, const fs::path& to,
-                                 unsigned mode) override {
+    tolvane::FileResult copyFile(const fs::path& from, const fs::path& to, unsigned mode) override {
         pass();
         return real_.copyFile(from, to, mode);
     }
@@ -575,9 +578,8 @@ class TolvaneAppDelegateTest : public QObject {
         QCOMPARE(fates.size(), 3);
         const QString reason = QStringLiteral("B.html is not valid UTF-8 text");
         for (int row = 0; row < 3; ++row)
-            QCOMPARE(fates[row], row == heldRow
-                                     ? QStringLiteral("Kept here, the others lead to it")
-                                     : QStringLiteral("Removed"));
+            QCOMPARE(fates[row], row == heldRow ? QStringLiteral("Kept here, the others lead to it")
+                                                : QStringLiteral("Removed"));
         QCOMPARE(pages->model()->index(heldRow, 1).data(Qt::ToolTipRole).toString(), reason);
         QCOMPARE(columnTexts(images, 5).constFirst(), QStringLiteral("B_files/logo.png"));
         // The details line under the table gives the whole reason of the current copy.
@@ -604,8 +606,9 @@ class TolvaneAppDelegateTest : public QObject {
         QCOMPARE(readFile(site / "B_files/logo.png"), logo);
         QVERIFY(!fs::exists(site / "images/logo.png"));
         QVERIFY(!fs::exists(site / "A_files/logo.png"));
-        QCOMPARE(readFile(site / "A.html"),
-                 std::string("<p>home</p><img src=\"B_files/logo.png\"><img src=\"images/star.gif\">"));
+        QCOMPARE(
+            readFile(site / "A.html"),
+            std::string("<p>home</p><img src=\"B_files/logo.png\"><img src=\"images/star.gif\">"));
     }
 
     void aSecondScanShowsOnlyTheNewResult() {
@@ -684,7 +687,8 @@ class TolvaneAppDelegateTest : public QObject {
 
         bool sheetAtFirstLine = true;
         bool linesOnWindowThread = true;
-        const QString firstLine = QStringLiteral("Starting optimization - calculate number of actions");
+        const QString firstLine =
+            QStringLiteral("Starting optimization - calculate number of actions");
         connect(controller.get(), &TolvaneAppDelegate::logged, this, [&](const QString& line) {
             if (line == firstLine)
                 sheetAtFirstLine = !visibleSheets(window()).isEmpty();
@@ -735,7 +739,8 @@ class TolvaneAppDelegateTest : public QObject {
         }
 
         // On disk: one copy of each image in images/, the others gone, the pages rewritten.
-        QCOMPARE(readFile(site / "images/logo.png"), std::string("logo bytes, the same everywhere"));
+        QCOMPARE(readFile(site / "images/logo.png"),
+                 std::string("logo bytes, the same everywhere"));
         QCOMPARE(readFile(site / "images/star.gif"), std::string("GIF89a star"));
         for (const char* gone : {"A_files/logo.png", "B_files/logo.png", "A_files/star.gif",
                                  "B_files/star.gif", "Blog/Entry1_files/logo.png"})
@@ -751,10 +756,11 @@ class TolvaneAppDelegateTest : public QObject {
         QTRY_VERIFY(onlySheet(window()));
         const QStringList summary = takeSummary();
         QCOMPARE(summary.value(0), QStringLiteral("Optimization finished."));
-        QCOMPARE(summary.value(1),
-                 QStringLiteral("Removed 3 copies, saved %1; 5 files rewritten; 0 copies stayed.")
-                     .arg(tolvane::sizeText(2 * std::string("logo bytes, the same everywhere").size() +
-                                            std::string("GIF89a star").size())));
+        QCOMPARE(
+            summary.value(1),
+            QStringLiteral("Removed 3 copies, saved %1; 5 files rewritten; 0 copies stayed.")
+                .arg(tolvane::sizeText(2 * std::string("logo bytes, the same everywhere").size() +
+                                       std::string("GIF89a star").size())));
         QCOMPARE(summary.value(2), QString()); // nothing stayed, nothing failed
         QTRY_VERIFY(onlySheet(window()));
         QMessageBox* sheet = onlySheet(window());
@@ -793,8 +799,9 @@ class TolvaneAppDelegateTest : public QObject {
         QMessageBox* sheet = onlySheet(window());
         QCOMPARE(sheet->text(), expected);
         QVERIFY(!sheet->informativeText().isEmpty());
-        QVERIFY(std::any_of(controller->actionLog().begin(), controller->actionLog().end(),
-                            [&](const QString& line) { return line.startsWith(expected + ", error: "); }));
+        QVERIFY(std::any_of(
+            controller->actionLog().begin(), controller->actionLog().end(),
+            [&](const QString& line) { return line.startsWith(expected + ", error: "); }));
         QVERIFY(controller->actionLog().last().startsWith("Optimization stopped at a failure."));
         QCOMPARE(columnTexts(controller->imagesTable(), 0), imagesBefore);
         QCOMPARE(columnTexts(controller->pagesTable(), 0), pagesBefore);
@@ -876,7 +883,8 @@ class TolvaneAppDelegateTest : public QObject {
         QVERIFY(controller->actionLog().contains("Restoring duplicate file: logo.png to " + root +
                                                  "/B_files"));
         QVERIFY(controller->actionLog().contains("Restoring file: " + root + "/A.html"));
-        QVERIFY(controller->actionLog().contains("Removing added file: " + root + "/images/logo.png"));
+        QVERIFY(
+            controller->actionLog().contains("Removing added file: " + root + "/images/logo.png"));
         QVERIFY(controller->actionLog().contains(QStringLiteral("Undo complete")));
         QCOMPARE(logLines(controller->window()), controller->actionLog());
         QTRY_VERIFY_WITH_TIMEOUT(shown->count() > scans, scanTimeout);
@@ -918,8 +926,9 @@ class TolvaneAppDelegateTest : public QObject {
         const int console = ::dup(STDOUT_FILENO);
         FILE* captured = std::freopen((folder / "console.txt").c_str(), "w", stdout);
         QVERIFY(captured);
-        controller->popupErrorMessage("Unable to create images folder",
-                                      tolvane::ErrorText{"mkdir /s/images: error 17", "It exists."});
+        controller->popupErrorMessage(
+            "Unable to create images folder",
+            tolvane::ErrorText{"mkdir /s/images: error 17", "It exists."});
         controller->popupErrorMessage("Without error", std::nullopt);
         controller->log(QString::fromUtf8("Moving image file: caf\u00e9.png to folder: /s/images"));
         controller->log(
@@ -1103,9 +1112,10 @@ class TolvaneAppDelegateTest : public QObject {
         QTRY_VERIFY(onlySheet(window()));
         const QStringList summary = takeSummary();
         QVERIFY2(summary.value(1).endsWith("; 1 copy stayed."), qPrintable(summary.value(1)));
-        QVERIFY2(summary.value(2).contains("logo.png in " + tolvane::toQString(site / "C_files")) ||
-                     summary.value(2).contains("logo.png in " + tolvane::toQString(site / "B_files")),
-                 qPrintable(summary.value(2)));
+        QVERIFY2(
+            summary.value(2).contains("logo.png in " + tolvane::toQString(site / "C_files")) ||
+                summary.value(2).contains("logo.png in " + tolvane::toQString(site / "B_files")),
+            qPrintable(summary.value(2)));
         QVERIFY(!fs::exists(site / "A_files/logo.png"));
     }
 
@@ -1116,8 +1126,8 @@ class TolvaneAppDelegateTest : public QObject {
         writeFile(site / "index.html", "home");
         // Sizes 9, 10 and 100 bytes sort 9 < 10 < 100, not as text.
         const std::map<std::string, std::string> contents{{"b.png", std::string(100, 'b')},
-                                                        {"a.png", std::string(9, 'a')},
-                                                        {"C.png", std::string(10, 'c')}};
+                                                          {"a.png", std::string(9, 'a')},
+                                                          {"C.png", std::string(10, 'c')}};
         for (const auto& [name, bytes] : contents)
             for (const char* page : {"P", "Q"})
                 writeFile(site / (std::string(page) + "_files") / name, bytes);
@@ -1143,7 +1153,8 @@ class TolvaneAppDelegateTest : public QObject {
         const QStringList kept = columnTexts(images, 5).mid(3);
         QCOMPARE(kept.size(), 2);
         QVERIFY(kept.contains("images/twin.png"));
-        const QString other = kept.constFirst() == "images/twin.png" ? kept.last() : kept.constFirst();
+        const QString other =
+            kept.constFirst() == "images/twin.png" ? kept.last() : kept.constFirst();
         QVERIFY2(QRegularExpression("^images/twin-[0-9a-f]{8}\\.png$").match(other).hasMatch(),
                  qPrintable(other));
 
@@ -1151,11 +1162,13 @@ class TolvaneAppDelegateTest : public QObject {
         const QModelIndex b = images->model()->index(1, 0);
         QTest::mouseClick(images->viewport(), Qt::LeftButton, {}, images->visualRect(b).center());
         QCOMPARE(controller->shownGroup() >= 0, true);
-        QCOMPARE(tolvane::toQString((*controller->currentDuplicates())[controller->shownGroup()].name),
-                 QStringLiteral("b.png"));
+        QCOMPARE(
+            tolvane::toQString((*controller->currentDuplicates())[controller->shownGroup()].name),
+            QStringLiteral("b.png"));
         images->horizontalHeader()->setSortIndicator(3, Qt::AscendingOrder);
-        QCOMPARE(tolvane::toQString((*controller->currentDuplicates())[controller->shownGroup()].name),
-                 QStringLiteral("b.png"));
+        QCOMPARE(
+            tolvane::toQString((*controller->currentDuplicates())[controller->shownGroup()].name),
+            QStringLiteral("b.png"));
         QCOMPARE(images->selectionModel()->selectedRows().constFirst().row(), 2);
     }
 
@@ -1174,7 +1187,8 @@ class TolvaneAppDelegateTest : public QObject {
         pages->setCurrentIndex(pages->model()->index(0, 0));
         QTest::keyClick(pages, Qt::Key_Down, Qt::ShiftModifier);
         const auto& group = (*controller->currentDuplicates())[controller->shownGroup()];
-        const QStringList two{tolvane::toQString(group.copies[0]), tolvane::toQString(group.copies[1])};
+        const QStringList two{tolvane::toQString(group.copies[0]),
+                              tolvane::toQString(group.copies[1])};
         w->copyPathAction->trigger();
         QCOMPARE(QGuiApplication::clipboard()->text(), two.join('\n'));
 
@@ -1240,7 +1254,8 @@ class TolvaneAppDelegateTest : public QObject {
         const auto twice = [&](const char* name, const QImage& picture) {
             for (const char* page : {"a", "b"}) {
                 fs::create_directories(site / (std::string(page) + "_files"));
-                QVERIFY(picture.save(tolvane::toQString(site / (std::string(page) + "_files") / name)));
+                QVERIFY(
+                    picture.save(tolvane::toQString(site / (std::string(page) + "_files") / name)));
             }
         };
         QImage square(12, 8, QImage::Format_RGB32);
@@ -1295,7 +1310,8 @@ class TolvaneAppDelegateTest : public QObject {
 
         select("broken.png");
         QVERIFY(preview->picture().isNull());
-        QVERIFY2(preview->text().startsWith("This image cannot be shown"), qPrintable(preview->text()));
+        QVERIFY2(preview->text().startsWith("This image cannot be shown"),
+                 qPrintable(preview->text()));
 
         // Selecting another copy shows that copy.
         QTableView* pages = controller->pagesTable();
@@ -1313,9 +1329,9 @@ class TolvaneAppDelegateTest : public QObject {
         scanThroughChooser(site.path());
         auto* w = controller->window();
         // Tab walks out of the tables and on to the preview and the log.
-        const QList<QWidget*> expected{controller->imagesTable(), controller->pagesTable(),
-                                       w->preview, w->logView, w->saveLogButton,
-                                       w->clearLogButton};
+        const QList<QWidget*> expected{
+            controller->imagesTable(), controller->pagesTable(), w->preview, w->logView,
+            w->saveLogButton,          w->clearLogButton};
         controller->imagesTable()->setFocus();
         QTRY_VERIFY(controller->imagesTable()->hasFocus());
         const QModelIndex current = controller->imagesTable()->currentIndex();
@@ -1331,7 +1347,8 @@ class TolvaneAppDelegateTest : public QObject {
         for (QAction* menu : w->menuBar()->actions()) {
             QVERIFY2(menu->text().contains('&'), qPrintable(menu->text()));
             for (QAction* item : menu->menu()->actions())
-                QVERIFY2(item->isSeparator() || item->text().contains('&'), qPrintable(item->text()));
+                QVERIFY2(item->isSeparator() || item->text().contains('&'),
+                         qPrintable(item->text()));
         }
 
         // F5 scans the site again.
@@ -1360,7 +1377,8 @@ class TolvaneAppDelegateTest : public QObject {
         writeSiteWithDuplicates(site.path());
         scanThroughChooser(site.path());
         auto* logView = controller->window()->logView;
-        QVERIFY(logView->toPlainText().startsWith("=== Scan of " + tolvane::toQString(site.path())));
+        QVERIFY(
+            logView->toPlainText().startsWith("=== Scan of " + tolvane::toQString(site.path())));
         for (int i = 0; i < 300; ++i)
             controller->log(QStringLiteral("line %1").arg(i));
         QScrollBar* bar = logView->verticalScrollBar();
@@ -1375,7 +1393,8 @@ class TolvaneAppDelegateTest : public QObject {
         QCOMPARE(bar->value(), bar->maximum());
 
         // Labelled path lines after a kept file's move.
-        controller->log(QStringLiteral("Moving image file: logo.png to folder: /s/images/logo.png"));
+        controller->log(
+            QStringLiteral("Moving image file: logo.png to folder: /s/images/logo.png"));
         controller->log(QStringLiteral("/s/A_files/logo.png"));
         controller->log(QStringLiteral("/s/images/logo.png"));
         QCOMPARE(controller->actionLog().mid(controller->actionLog().size() - 2),
@@ -1383,7 +1402,8 @@ class TolvaneAppDelegateTest : public QObject {
 
         TempDir folder;
         QVERIFY(controller->saveLog(tolvane::toQString(folder / "log.txt")));
-        QCOMPARE(QString::fromStdString(readFile(folder / "log.txt")), logView->toPlainText() + '\n');
+        QCOMPARE(QString::fromStdString(readFile(folder / "log.txt")),
+                 logView->toPlainText() + '\n');
         // A folder where the file should be: refused with a sheet naming it.
         fs::create_directories(folder / "taken");
         QVERIFY(!controller->saveLog(tolvane::toQString(folder / "taken")));
@@ -1401,9 +1421,11 @@ class TolvaneAppDelegateTest : public QObject {
         const QRect screen = w->screen()->availableGeometry();
         QVERIFY(w->minimumWidth() > 0 && w->minimumHeight() > 0);
         QVERIFY(w->minimumWidth() <= screen.width() && w->minimumHeight() <= screen.height());
-        QVERIFY2(screen.contains(w->geometry()),
-                 qPrintable(QString("%1x%2 on %3x%4").arg(w->width()).arg(w->height())
-                                .arg(screen.width()).arg(screen.height())));
+        QVERIFY2(screen.contains(w->geometry()), qPrintable(QString("%1x%2 on %3x%4")
+                                                                .arg(w->width())
+                                                                .arg(w->height())
+                                                                .arg(screen.width())
+                                                                .arg(screen.height())));
 
         // A size left last time is restored (within the screen); so are the splitters.
         w->resize(w->minimumSize() + QSize(20, 10));
@@ -1419,7 +1441,8 @@ class TolvaneAppDelegateTest : public QObject {
         QCOMPARE(controller->window()->size(), left);
         QCOMPARE(controller->window()->contentSplitter->sizes(), chosen);
         // Settings live in the test's own folder.
-        QVERIFY(tolvane::openSettings()->fileName().startsWith(qEnvironmentVariable("XDG_CONFIG_HOME")));
+        QVERIFY(tolvane::openSettings()->fileName().startsWith(
+            qEnvironmentVariable("XDG_CONFIG_HOME")));
     }
 
     void theAboutSheetNamesVersionAndLicence() {

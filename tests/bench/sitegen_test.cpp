@@ -148,7 +148,8 @@ TEST(SiteGenerator, SharedImagesAreIdenticalPageImagesDifferAndAllAreReferenced)
             const bool inHtml =
                 html.find("\"" + stem + "_files/" + name + "\"") != std::string::npos ||
                 html.find("'" + stem + "_files/" + name + "'") != std::string::npos;
-            const bool inScript = script.find("\"" + stem + "_files\\/" + name + "\"") != std::string::npos;
+            const bool inScript =
+                script.find("\"" + stem + "_files\\/" + name + "\"") != std::string::npos;
             EXPECT_TRUE(inHtml || inScript) << name << " of " << page;
             if (!eligible(name))
                 continue;
@@ -200,13 +201,16 @@ TEST(SiteGenerator, RefusesANonEmptyFolderAndBadShapes) {
 }
 
 TEST(SiteGenerator, JsonHasTheScanCommandsForm) {
-    std::vector<ExpectedGroup> groups = {
-        {"a \"b\".png", "00112233445566778899aabbccddeeff", 12, {"x/a \"b\".png", "y\\z/a \"b\".png"}}};
+    std::vector<ExpectedGroup> groups = {{"a \"b\".png",
+                                          "00112233445566778899aabbccddeeff",
+                                          12,
+                                          {"x/a \"b\".png", "y\\z/a \"b\".png"}}};
     EXPECT_EQ(tolvane::sitegen::groupsToJson("/site", groups),
               "{\"root\": \"/site\", \"groups\": [{\"name\": \"a \\\"b\\\".png\", \"md5\": "
               "\"00112233445566778899aabbccddeeff\", \"size\": 12, \"copies\": [\"x/a "
               "\\\"b\\\".png\", \"y\\\\z/a \\\"b\\\".png\"]}]}\n");
-    EXPECT_EQ(tolvane::sitegen::groupsToJson("/site", {}), "{\"root\": \"/site\", \"groups\": []}\n");
+    EXPECT_EQ(tolvane::sitegen::groupsToJson("/site", {}),
+              "{\"root\": \"/site\", \"groups\": []}\n");
 }
 
 } // namespace

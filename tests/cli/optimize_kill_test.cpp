@@ -31,18 +31,17 @@ using Seconds = std::chrono::duration<double>;
 const std::string cli = TOLVANE_CLI;
 
 // Log lines that open each phase of the run, in the order the run takes them.
-const std::vector<std::string> phaseLines = {"Moving image file: ", "Updating file: ",
-                                             "Removing duplicate file: ", "Run complete: "};
-const std::vector<std::string> phaseNames = {"scan", "placing", "rewriting", "removing",
-                                             "re-scan"};
+const std::vector<std::string> phaseLines = {
+    "Moving image file: ", "Updating file: ", "Removing duplicate file: ", "Run complete: "};
+const std::vector<std::string> phaseNames = {"scan", "placing", "rewriting", "removing", "re-scan"};
 
 // What one started run did before it ended or was killed.
 struct Watched {
-    bool killed = false;  // the signal reached a running process
-    int exitCode = -1;    // when it ended by itself
+    bool killed = false; // the signal reached a running process
+    int exitCode = -1;   // when it ended by itself
     // When the first line of each phase came, from the start; negative when it never came.
     std::vector<double> phaseStart = std::vector<double>(phaseLines.size(), -1.0);
-    double ended = 0;     // when it exited or was killed
+    double ended = 0;          // when it exited or was killed
     std::size_t lastPhase = 0; // index into phaseNames of the phase it was in at the end
     std::string out;
 };
@@ -205,17 +204,16 @@ TEST(OptimizeKill, ASiteKilledInAnyPhaseStaysWholeAndASecondRunFinishesIt) {
     const double place = full.phaseStart[0], rewrite = full.phaseStart[1],
                  remove = full.phaseStart[2], done = full.phaseStart[3];
     const std::vector<KillAt> kills = {
-        {0, (rewrite - place) * 0.5},        // placing the kept files
-        {1, (remove - rewrite) * 0.15},      // early in the rewriting
-        {1, (remove - rewrite) * 0.6},       // late in the rewriting
-        {2, (done - remove) * 0.2},          // removing the copies
-        {2, (done - remove) * 0.7},
-        {3, (full.ended - done) * 0.5},      // the re-scan at the end
+        {0, (rewrite - place) * 0.5},                                   // placing the kept files
+        {1, (remove - rewrite) * 0.15},                                 // early in the rewriting
+        {1, (remove - rewrite) * 0.6},                                  // late in the rewriting
+        {2, (done - remove) * 0.2},                                     // removing the copies
+        {2, (done - remove) * 0.7},     {3, (full.ended - done) * 0.5}, // the re-scan at the end
     };
     std::ostringstream timing;
     timing << "uninterrupted run: placing at " << place << " s, rewriting at " << rewrite
-           << " s, removing at " << remove << " s, done at " << done << " s, exit at "
-           << full.ended << " s";
+           << " s, removing at " << remove << " s, done at " << done << " s, exit at " << full.ended
+           << " s";
     RecordProperty("timing", timing.str());
     std::cout << timing.str() << '\n';
 

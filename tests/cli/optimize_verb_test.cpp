@@ -53,20 +53,23 @@ TEST(OptimizeVerb, RunsTheExampleAndShowsTheRescan) {
     const std::string S = site.string();
     // The kept file is placed first, every referring file is rewritten (in the order the
     // site was read), and only then do the copies go.
-    const std::string placed =
-        "Starting optimization - calculate number of actions\n"
-        "Creating images folder in root\n"
-        "Moving image file: logo.png to folder: " + S + "/images/logo.png\n" +
-        S + "/A_files/logo.png\n" + S + "/images/logo.png\n";
-    const std::string removed = "Removing duplicate file: logo.png from " + S + "/A_files\n"
-                                "Removing duplicate file: logo.png from " + S + "/B_files\n";
+    const std::string placed = "Starting optimization - calculate number of actions\n"
+                               "Creating images folder in root\n"
+                               "Moving image file: logo.png to folder: " +
+                               S + "/images/logo.png\n" + S + "/A_files/logo.png\n" + S +
+                               "/images/logo.png\n";
+    const std::string removed = "Removing duplicate file: logo.png from " + S +
+                                "/A_files\n"
+                                "Removing duplicate file: logo.png from " +
+                                S + "/B_files\n";
     const auto start = result.out.find(placed);
     const auto end = result.out.find(removed);
     ASSERT_NE(start, std::string::npos) << result.out;
     ASSERT_NE(end, std::string::npos) << result.out;
     ASSERT_LT(start, end);
     std::multiset<std::string> updated;
-    std::istringstream between(result.out.substr(start + placed.size(), end - start - placed.size()));
+    std::istringstream between(
+        result.out.substr(start + placed.size(), end - start - placed.size()));
     for (std::string line; std::getline(between, line);)
         updated.insert(line);
     EXPECT_EQ(updated, (std::multiset<std::string>{
@@ -126,7 +129,8 @@ TEST(OptimizeVerb, AsksOnTheTerminalAndDefaultsToNo) {
     test::TempDir dir;
     const fs::path site = twoPagesSharingALogo(dir);
     const auto before = test::snapshot(site);
-    const std::string command = test::shellQuote(cli) + " optimize " + test::shellQuote(site.string());
+    const std::string command =
+        test::shellQuote(cli) + " optimize " + test::shellQuote(site.string());
     auto result = onTerminal(dir, command, "\n");
     EXPECT_NE(result.out.find("Are you sure?"), std::string::npos) << result.out;
     EXPECT_NE(result.out.find("WARNING. You are about to overwrite files within your website."),
@@ -176,10 +180,12 @@ TEST(OptimizeVerb, NothingIsTouchedWhenTheRunCannotBeRecordedForUndo) {
     const fs::path site = twoPagesSharingALogo(dir);
     writeFile(dir / "data", "a plain file where the record's folder would go");
     const auto before = test::snapshot(site);
-    const auto result = runProcess(dir.path(), {"setsid", "-w", cli, "optimize", "--yes", site.string()},
-                                   {"XDG_DATA_HOME=" + (dir / "data").string()});
+    const auto result =
+        runProcess(dir.path(), {"setsid", "-w", cli, "optimize", "--yes", site.string()},
+                   {"XDG_DATA_HOME=" + (dir / "data").string()});
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_NE(result.err.find("Unable to record the run for undo"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("Unable to record the run for undo"), std::string::npos)
+        << result.err;
     EXPECT_NE(result.err.find("Nothing was changed."), std::string::npos);
     EXPECT_EQ(test::snapshot(site), before);
 }

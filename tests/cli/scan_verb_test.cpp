@@ -95,14 +95,12 @@ TEST(ScanVerb, PeopleFormatMarksTheKeptCopyAndTotals) {
     const auto rel = [&](const fs::path& p) { return siteRelative(p, site.path()); };
     const std::string logo =
         "logo.png  (10 bytes, 3 copies, md5 " + md5(std::string_view("0123456789")) + ")\n" +
-        "  keep    " + rel(folders[0] / "logo.png") + "\n" +
-        "  remove  " + rel(folders[1] / "logo.png") + "\n" +
-        "  remove  " + rel(folders[2] / "logo.png") + "\n" + "  kept as images/logo.png\n" +
-        "  0 references point at its copies\n\n";
+        "  keep    " + rel(folders[0] / "logo.png") + "\n" + "  remove  " +
+        rel(folders[1] / "logo.png") + "\n" + "  remove  " + rel(folders[2] / "logo.png") + "\n" +
+        "  kept as images/logo.png\n" + "  0 references point at its copies\n\n";
     const std::string gif = "x.gif  (3 bytes, 2 copies, md5 " + md5(std::string_view("xyz")) +
-                            ")\n" + "  keep    " + rel(folders[0] / "x.gif") + "\n" +
-                            "  remove  " + rel(folders[2] / "x.gif") + "\n" +
-                            "  kept as images/x.gif\n" +
+                            ")\n" + "  keep    " + rel(folders[0] / "x.gif") + "\n" + "  remove  " +
+                            rel(folders[2] / "x.gif") + "\n" + "  kept as images/x.gif\n" +
                             "  0 references point at its copies\n\n";
     // The gif group forms at the third folder, after the logo group formed at the second.
     EXPECT_EQ(result.out, logo + gif + "Groups: 2\nCopies to remove: 3\nBytes to save: 23 bytes\n");
@@ -122,25 +120,25 @@ TEST(ScanVerb, JsonEscapesNamesAndUsesSiteRelativePaths) {
     std::vector<std::string> copies;
     for (const auto& folder : folders)
         copies.push_back(folder.filename() == "z" ? "z/" + escaped : "a b/sub/" + escaped);
-    EXPECT_EQ(result.out, "{\"root\": \"" + site.path().string() + "\", \"groups\": [{\"name\": \"" +
-                              escaped + "\", \"md5\": \"" + md5(std::string_view("odd")) +
-                              "\", \"size\": 3, \"copies\": [\"" + copies[0] + "\", \"" +
-                              copies[1] + "\"], \"keep\": \"images/" + escaped +
-                              "\", \"remove\": [\"" + copies[0] + "\", \"" + copies[1] +
+    EXPECT_EQ(result.out, "{\"root\": \"" + site.path().string() +
+                              "\", \"groups\": [{\"name\": \"" + escaped + "\", \"md5\": \"" +
+                              md5(std::string_view("odd")) + "\", \"size\": 3, \"copies\": [\"" +
+                              copies[0] + "\", \"" + copies[1] + "\"], \"keep\": \"images/" +
+                              escaped + "\", \"remove\": [\"" + copies[0] + "\", \"" + copies[1] +
                               "\"], \"stays\": [], \"references\": 0}]}\n");
     EXPECT_EQ(result.err, "");
 
     // A relative SITE is reported as an absolute root.
-    const auto fromParent = runProcess(scratch.path(),
-                                       {"sh", "-c", "cd \"$1\" && \"$2\" scan --json \"$3\"", "sh",
-                                        site.path().parent_path().string(), TOLVANE_CLI,
-                                        site.path().filename().string() + "/"});
+    const auto fromParent =
+        runProcess(scratch.path(), {"sh", "-c", "cd \"$1\" && \"$2\" scan --json \"$3\"", "sh",
+                                    site.path().parent_path().string(), TOLVANE_CLI,
+                                    site.path().filename().string() + "/"});
     EXPECT_EQ(fromParent.out, result.out);
 }
 
 TEST(ScanVerb, JsonAgreesWithPlainGroupingOnGeneratedTrees) {
-    const std::vector<std::string> names{"logo.png", "Logo.png", "pic.JPG", "shapeimage_1.png",
-                                         "nav_link_1.gif", ".x.gif"};
+    const std::vector<std::string> names{"logo.png",         "Logo.png",       "pic.JPG",
+                                         "shapeimage_1.png", "nav_link_1.gif", ".x.gif"};
     const std::vector<std::string> contents{"a", "b", "ab", std::string(5000, 'q'),
                                             std::string(5000, 'q') + "!"};
     for (unsigned seed = 1; seed <= 6; ++seed) {
@@ -152,17 +150,19 @@ TEST(ScanVerb, JsonAgreesWithPlainGroupingOnGeneratedTrees) {
             fs::path folder = site.path();
             for (auto depth = random() % 3; depth > 0; --depth)
                 folder /= "P" + std::to_string(random() % 4) + "_files";
-            writeFile(folder / names[random() % names.size()], contents[random() % contents.size()]);
+            writeFile(folder / names[random() % names.size()],
+                      contents[random() % contents.size()]);
         }
         const test::LiteralScan expected = test::literalScan(site.path());
         std::string json = "{\"root\": \"" + site.path().string() + "\", \"groups\": [";
         for (std::size_t g = 0; g < expected.duplicates.size(); ++g) {
             const auto& group = expected.duplicates[g];
-            json += std::string(g ? ", " : "") + "{\"name\": \"" +
-                    group[0].filename().string() + "\", \"md5\": \"" + *MD5(group[0]) +
+            json += std::string(g ? ", " : "") + "{\"name\": \"" + group[0].filename().string() +
+                    "\", \"md5\": \"" + *MD5(group[0]) +
                     "\", \"size\": " + std::to_string(fs::file_size(group[0])) + ", \"copies\": [";
             for (std::size_t i = 0; i < group.size(); ++i)
-                json += std::string(i ? ", " : "") + "\"" + siteRelative(group[i], site.path()) + "\"";
+                json +=
+                    std::string(i ? ", " : "") + "\"" + siteRelative(group[i], site.path()) + "\"";
             json += "]}";
         }
         json += "]}\n";

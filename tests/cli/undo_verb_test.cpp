@@ -71,10 +71,11 @@ TEST_F(UndoVerbTest, UndoPutsTheSiteBackAndIsNotOfferedAgain) {
 
     auto history = tolvane({"history", S});
     EXPECT_EQ(history.exitCode, 0) << history.err;
-    EXPECT_EQ(history.out, "Optimizations of " + S + " that undo can put back, newest first:\n"
-                           "  2026-01-02 03:04:05  removed 2 copies, saved 8 bytes, rewrote 2 "
-                           "files (finished)\n"
-                           "\"tolvane-cli undo\" puts back the first one.\n");
+    EXPECT_EQ(history.out, "Optimizations of " + S +
+                               " that undo can put back, newest first:\n"
+                               "  2026-01-02 03:04:05  removed 2 copies, saved 8 bytes, rewrote 2 "
+                               "files (finished)\n"
+                               "\"tolvane-cli undo\" puts back the first one.\n");
 
     const auto undo = tolvane({"undo", "--yes", S});
     EXPECT_EQ(undo.exitCode, 0) << undo.err;
@@ -83,12 +84,22 @@ TEST_F(UndoVerbTest, UndoPutsTheSiteBackAndIsNotOfferedAgain) {
     EXPECT_NE(undo.out.find("Undoing the optimization of 2026-01-02 03:04:05  removed 2 copies"),
               std::string::npos)
         << undo.out;
-    EXPECT_NE(undo.out.find("Restoring duplicate file: logo.png to " + S + "/A_files\n"
-                            "Restoring duplicate file: logo.png to " + S + "/B_files\n"
-                            "Restoring file: " + S + "/A.html\n"
-                            "Restoring file: " + S + "/B.html\n"
-                            "Removing added file: " + S + "/images/logo.png\n"
-                            "Removing added folder: " + S + "/images\n"),
+    EXPECT_NE(undo.out.find("Restoring duplicate file: logo.png to " + S +
+                            "/A_files\n"
+                            "Restoring duplicate file: logo.png to " +
+                            S +
+                            "/B_files\n"
+                            "Restoring file: " +
+                            S +
+                            "/A.html\n"
+                            "Restoring file: " +
+                            S +
+                            "/B.html\n"
+                            "Removing added file: " +
+                            S +
+                            "/images/logo.png\n"
+                            "Removing added folder: " +
+                            S + "/images\n"),
               std::string::npos)
         << undo.out;
     EXPECT_NE(undo.out.find("Undo complete: restored 2 copies and 2 files, removed 1 added files."),
@@ -114,17 +125,20 @@ TEST_F(UndoVerbTest, HistoryListsNewestFirstAndSaysWhichRunsWereCutShort) {
     test::RunPlan second;
     second.root = site;
     second.remove = {{more, site / "images/logo.png"}};
-    test::simulateRun(second, real, 4); // started, nothing placed or rewritten, the removal recorded
+    test::simulateRun(second, real,
+                      4); // started, nothing placed or rewritten, the removal recorded
     renameNewestRun("20260101T000001Z-000002");
 
     const auto history = tolvane({"history", site.string()});
     EXPECT_EQ(history.exitCode, 0) << history.err;
-    EXPECT_EQ(history.out,
-              "Optimizations of " + site.string() + " that undo can put back, newest first:\n"
-              "  2026-01-01 00:00:01  removed at most 1 copies, saved at most 4 bytes, rewrote at "
-              "most 0 files (cut short)\n"
-              "  2025-12-31 23:59:59  removed 2 copies, saved 8 bytes, rewrote 2 files (finished)\n"
-              "\"tolvane-cli undo\" puts back the first one.\n");
+    EXPECT_EQ(
+        history.out,
+        "Optimizations of " + site.string() +
+            " that undo can put back, newest first:\n"
+            "  2026-01-01 00:00:01  removed at most 1 copies, saved at most 4 bytes, rewrote at "
+            "most 0 files (cut short)\n"
+            "  2025-12-31 23:59:59  removed 2 copies, saved 8 bytes, rewrote 2 files (finished)\n"
+            "\"tolvane-cli undo\" puts back the first one.\n");
 
     // Undo takes back the newest first; the copy it never removed is left alone.
     auto undo = tolvane({"undo", "--yes", site.string()});

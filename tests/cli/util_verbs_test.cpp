@@ -46,7 +46,11 @@ std::string keyHex(const std::string& passphrase) {
 TEST(Md5Verb, AgreesWithMd5sum) {
     TempDir dir;
     const std::vector<std::string> messages = {
-        "", "a", "abc", "message digest", "abcdefghijklmnopqrstuvwxyz",
+        "",
+        "a",
+        "abc",
+        "message digest",
+        "abcdefghijklmnopqrstuvwxyz",
         "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
         "12345678901234567890123456789012345678901234567890123456789012345678901234567890",
         "jk8ssl", // its digest starts with zero bytes
@@ -72,8 +76,8 @@ TEST(Md5Verb, AgreesWithMd5sum) {
     const ProcessResult expected = shell(dir, md5sum);
     ASSERT_EQ(expected.exitCode, 0) << expected.err;
     // Run from the folder so both print the same relative names.
-    std::string ours = "cd " + test::shellQuote(dir.path().string()) + " && " +
-                       test::shellQuote(cli) + " md5";
+    std::string ours =
+        "cd " + test::shellQuote(dir.path().string()) + " && " + test::shellQuote(cli) + " md5";
     for (std::size_t i = 1; i < args.size(); ++i)
         ours += " " + test::shellQuote(args[i]);
     const ProcessResult actual = shell(dir, ours);
@@ -85,9 +89,8 @@ TEST(Md5Verb, AgreesWithMd5sum) {
 TEST(Md5Verb, ReportsUnreadableFilesAndGoesOn) {
     TempDir dir;
     writeFile(dir / "ok.png", "abc");
-    const ProcessResult r =
-        tolvane(dir, {"md5", (dir / "missing.png").string(), dir.path().string(),
-                      (dir / "ok.png").string()});
+    const ProcessResult r = tolvane(dir, {"md5", (dir / "missing.png").string(),
+                                          dir.path().string(), (dir / "ok.png").string()});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.out, "900150983cd24fb0d6963f7d28e17f72  " + (dir / "ok.png").string() + "\n");
     EXPECT_NE(r.err.find("missing.png"), std::string::npos);
@@ -97,9 +100,9 @@ TEST(Md5Verb, ReportsUnreadableFilesAndGoesOn) {
 TEST(CryptVerbs, EncryptEqualsOpensslAndDecryptGivesInputBack) {
     TempDir dir;
     const std::vector<std::string> passphrases = {
-        "", "0123456789abcdef0123456789abcdef",          // exactly 32 bytes
-        "0123456789abcdef0123456789abcdef01234567",      // 40 bytes: the first 32 count
-        "Grüße aus Åre, 東京",                            // non-ASCII
+        "", "0123456789abcdef0123456789abcdef",     // exactly 32 bytes
+        "0123456789abcdef0123456789abcdef01234567", // 40 bytes: the first 32 count
+        "Grüße aus Åre, 東京",                      // non-ASCII
     };
     for (const std::size_t size : {0u, 15u, 16u, 17u, 1024u * 1024u}) {
         std::string data(size, '\0');
@@ -115,9 +118,9 @@ TEST(CryptVerbs, EncryptEqualsOpensslAndDecryptGivesInputBack) {
             ASSERT_EQ(enc.exitCode, 0) << label << enc.err;
             const auto theirs = dir / "theirs";
             const ProcessResult ref = runProcess(
-                dir.path(), {"openssl", "enc", "-aes-256-cbc", "-K", keyHex(passphrases[p]),
-                             "-iv", "00000000000000000000000000000000", "-in", plain.string(),
-                             "-out", theirs.string()});
+                dir.path(), {"openssl", "enc", "-aes-256-cbc", "-K", keyHex(passphrases[p]), "-iv",
+                             "00000000000000000000000000000000", "-in", plain.string(), "-out",
+                             theirs.string()});
             ASSERT_EQ(ref.exitCode, 0) << ref.err;
             EXPECT_EQ(readFile(ours), readFile(theirs)) << label;
 
@@ -146,15 +149,15 @@ TEST(CryptVerbs, WrongPassphraseOrDamagedInputFailsCleanly) {
     // passphrase fails the padding check of this input every time; not every one would.
     for (const auto& [input, passphrase] :
          {std::pair{"cipher", "wrong passphrase"}, {"truncated", "right"}}) {
-        const ProcessResult fresh = tolvane(dir, {"decrypt", (dir / input).string(),
-                                                  (dir / "fresh").string()},
-                                            {std::string("TOLVANE_PASSPHRASE=") + passphrase});
+        const ProcessResult fresh =
+            tolvane(dir, {"decrypt", (dir / input).string(), (dir / "fresh").string()},
+                    {std::string("TOLVANE_PASSPHRASE=") + passphrase});
         EXPECT_EQ(fresh.exitCode, 1) << input;
         EXPECT_NE(fresh.err.find("cannot decrypt"), std::string::npos);
         EXPECT_FALSE(std::filesystem::exists(dir / "fresh"));
-        const ProcessResult existing = tolvane(dir, {"decrypt", (dir / input).string(),
-                                                     (dir / "existing").string()},
-                                               {std::string("TOLVANE_PASSPHRASE=") + passphrase});
+        const ProcessResult existing =
+            tolvane(dir, {"decrypt", (dir / input).string(), (dir / "existing").string()},
+                    {std::string("TOLVANE_PASSPHRASE=") + passphrase});
         EXPECT_EQ(existing.exitCode, 1);
         EXPECT_EQ(readFile(dir / "existing"), "keep me");
     }

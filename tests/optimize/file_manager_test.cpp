@@ -69,7 +69,8 @@ TEST(RealFileManager, MovesAcrossFileSystemsWhenTheMachineHasTwo) {
         GTEST_SKIP() << "cannot make a folder in /dev/shm";
     const fs::path other = pattern;
     test::TempDir dir;
-    struct stat a {}, b {};
+    struct stat a {
+    }, b{};
     ::stat(other.c_str(), &a);
     ::stat(dir.path().c_str(), &b);
     if (a.st_dev == b.st_dev) {
@@ -91,10 +92,10 @@ TEST(RealFileManager, FoldersRemovalAndComparison) {
     RealFileManager files;
     EXPECT_FALSE(files.createDirectory(dir / "images"));
     EXPECT_TRUE(fs::is_directory(dir / "images"));
-    EXPECT_TRUE(files.createDirectory(dir / "images"));      // already there
-    EXPECT_TRUE(files.createDirectory(dir / "x/y"));         // no intermediate folders
+    EXPECT_TRUE(files.createDirectory(dir / "images")); // already there
+    EXPECT_TRUE(files.createDirectory(dir / "x/y"));    // no intermediate folders
     EXPECT_FALSE(fs::exists(dir / "x"));
-    EXPECT_TRUE(files.removeItem(dir / "images"));           // never a folder
+    EXPECT_TRUE(files.removeItem(dir / "images")); // never a folder
     EXPECT_TRUE(fs::exists(dir / "images"));
 
     writeFile(dir / "a.png", std::string(100000, 'a') + "1");
@@ -151,12 +152,11 @@ TEST(DryRunFileManager, AnswersAsIfTheStepsHadHappenedAndChangesNothing) {
     EXPECT_EQ(test::toString(*text), "images/logo.png");
 
     EXPECT_EQ(plan.actions(),
-              (std::vector<std::string>{
-                  "mkdir " + (dir / "images").string(),
-                  "move " + (dir / "A_files/logo.png").string() + " " +
-                      (dir / "images/logo.png").string(),
-                  "remove " + (dir / "B_files/logo.png").string(),
-                  "write " + (dir / "A.html").string()}));
+              (std::vector<std::string>{"mkdir " + (dir / "images").string(),
+                                        "move " + (dir / "A_files/logo.png").string() + " " +
+                                            (dir / "images/logo.png").string(),
+                                        "remove " + (dir / "B_files/logo.png").string(),
+                                        "write " + (dir / "A.html").string()}));
     EXPECT_EQ(test::snapshot(dir.path()), before);
     EXPECT_FALSE(fs::exists(dir / "images"));
 }
@@ -177,8 +177,7 @@ TEST(FileError, DescriptionsNameTheStepThePathsAndTheReason) {
               "\xE2\x80\x9Clogo.png\xE2\x80\x9D was left as it is. Its content differs from the "
               "copy kept in the site images folder.");
     EXPECT_EQ(errorLogLine("Unable to move logo.png to the site images folder", error),
-              "Unable to move logo.png to the site images folder, error: " +
-                  error.description());
+              "Unable to move logo.png to the site images folder, error: " + error.description());
 }
 
 } // namespace

@@ -93,8 +93,8 @@ TEST_F(RunCrashTest, ACrashAtEveryStepBreaksNothingAndIsCompletedOrUndone) {
     ASSERT_GE(steps, 10u);
 
     for (std::size_t k = 0; k < steps; ++k) {
-        const std::string when = "crash after " + std::to_string(k) + " of " +
-                                 std::to_string(steps) + " changes";
+        const std::string when =
+            "crash after " + std::to_string(k) + " of " + std::to_string(steps) + " changes";
         const fs::path site = freshSite("site-" + std::to_string(k));
         test::FailingFileManager crashing(real);
         crashing.crashAfter(k);

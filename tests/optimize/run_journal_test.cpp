@@ -58,8 +58,8 @@ TEST_F(RunJournalTest, EveryRecordReadsBackWithNamesOfAnyBytes) {
     RunJournal journal = startRun(root);
 
     // Its folder: below the home, filed by the site's digest, named by UTC time and sequence.
-    const fs::path site = home.path() / "tolvane/runs" /
-                          md5(fs::canonical(root).string()).substr(0, 16);
+    const fs::path site =
+        home.path() / "tolvane/runs" / md5(fs::canonical(root).string()).substr(0, 16);
     EXPECT_EQ(journal.folder().parent_path(), site);
     const std::string name = journal.folder().filename().string();
     ASSERT_EQ(name.size(), 23u) << name;
@@ -77,8 +77,9 @@ TEST_F(RunJournalTest, EveryRecordReadsBackWithNamesOfAnyBytes) {
     ASSERT_FALSE(journal.placing({{root / "images/x.png", md5("X"), 1}}));
     ASSERT_FALSE(journal.rewriting({{root / "A.html", asBytes(oldA), md5("new A")},
                                     {root / "Odd\t.html", asBytes(oldOdd), md5("new odd")}}));
-    ASSERT_FALSE(journal.removing({{root / "A_files/x.png", root / "images/x.png", md5("X"), 1, 0644},
-                                   {odd, root / "images/x.png", md5("X"), 1, 0600}}));
+    ASSERT_FALSE(
+        journal.removing({{root / "A_files/x.png", root / "images/x.png", md5("X"), 1, 0644},
+                          {odd, root / "images/x.png", md5("X"), 1, 0600}}));
 
     // Before its end: listed as cut short, its counts the most its records allow.
     auto runs = recordedRuns(root);
@@ -134,7 +135,8 @@ TEST_F(RunJournalTest, EveryRecordReadsBackWithNamesOfAnyBytes) {
 
     // Damaged earlier texts are refused, not written back.
     {
-        std::fstream pack(run.folder / "old-texts", std::ios::in | std::ios::out | std::ios::binary);
+        std::fstream pack(run.folder / "old-texts",
+                          std::ios::in | std::ios::out | std::ios::binary);
         pack.seekp(static_cast<std::streamoff>(records->rewrites[1].offset));
         pack.put('K');
     }
@@ -151,7 +153,8 @@ TEST_F(RunJournalTest, RunsAreListedNewestFirstByTheTimeInTheirNames) {
                                          "20250601T120000Z-000003", "20261231T235959Z-000004"};
     for (const std::string& name : names) {
         RunJournal journal = startRun(root);
-        ASSERT_FALSE(journal.removing({{root / "a_files/x.png", root / "images/x.png", md5("X"), 1, 0644}}));
+        ASSERT_FALSE(
+            journal.removing({{root / "a_files/x.png", root / "images/x.png", md5("X"), 1, 0644}}));
         if (name != names[1]) {
             ASSERT_FALSE(journal.finished({1, 1, 0}));
         }
@@ -171,11 +174,13 @@ TEST_F(RunJournalTest, RunsAreListedNewestFirstByTheTimeInTheirNames) {
     std::vector<std::string> listed;
     for (const auto& run : runs)
         listed.push_back(run.folder.filename().string());
-    EXPECT_EQ(listed, (std::vector<std::string>{"20261231T235959Z-000004", "20250601T120000Z-000003",
-                                                "20250601T120000Z-000001", "20240101T000000Z-000002",
-                                                "20200101T000000Z-000009"}));
+    EXPECT_EQ(listed,
+              (std::vector<std::string>{"20261231T235959Z-000004", "20250601T120000Z-000003",
+                                        "20250601T120000Z-000001", "20240101T000000Z-000002",
+                                        "20200101T000000Z-000009"}));
     ASSERT_EQ(runs.size(), 5u);
-    EXPECT_EQ(runs[0].time, std::chrono::system_clock::from_time_t(1798761599)); // 2026-12-31 23:59:59 UTC
+    EXPECT_EQ(runs[0].time,
+              std::chrono::system_clock::from_time_t(1798761599)); // 2026-12-31 23:59:59 UTC
     EXPECT_FALSE(runs[3].finished);
     EXPECT_TRUE(runs[3].undoable);
     EXPECT_FALSE(runs[4].changes);
@@ -205,7 +210,8 @@ TEST_F(RunJournalTest, ALineCutShortByACrashIsIgnoredAndCutOffBeforeTheNextRecor
     const fs::path root = dir / "site";
     fs::create_directories(root);
     RunJournal journal = startRun(root);
-    ASSERT_FALSE(journal.removing({{root / "a_files/x.png", root / "images/x.png", md5("X"), 1, 0644}}));
+    ASSERT_FALSE(
+        journal.removing({{root / "a_files/x.png", root / "images/x.png", md5("X"), 1, 0644}}));
     // A crash half-way through the next line, even one that could be read as a record.
     {
         std::ofstream records(journal.folder() / "records", std::ios::app | std::ios::binary);

@@ -20,7 +20,8 @@ class RunTest : public ::testing::Test {
 
     // A page "<stem>.html" beside "<stem>_files", which holds the images and the page script;
     // the page shows every image and the script sets every image in the escaped form.
-    void page(const std::string& stem, const std::vector<std::pair<std::string, std::string>>& images) {
+    void page(const std::string& stem,
+              const std::vector<std::pair<std::string, std::string>>& images) {
         const std::string leaf = fs::path(stem).filename().string();
         const fs::path folder = S() / (stem + "_files");
         std::string html = "<html><body>\n";
@@ -62,7 +63,8 @@ TEST_F(RunTest, TwoPagesSharingALogoLineForLine) {
     page("B", {{"logo.png", "LOGO"}});
     const auto before = test::referenceTargets(S());
 
-    const auto outcome = run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"})});
+    const auto outcome =
+        run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"})});
 
     // The kept file first, then every file that refers to a copy, then the copies.
     EXPECT_EQ(reporter.events,
@@ -77,7 +79,10 @@ TEST_F(RunTest, TwoPagesSharingALogoLineForLine) {
                      "log Updating file: " + p("A_files/A.js") + " to use moved image: logo.png",
                      "log Updating file: " + p("B.html") + " to use moved image: logo.png",
                      "log Updating file: " + p("B_files/B.js") + " to use moved image: logo.png",
-                     "step", "step", "step", "step",
+                     "step",
+                     "step",
+                     "step",
+                     "step",
                      "log Removing duplicate file: logo.png from " + p("A_files"),
                      "step",
                      "log Removing duplicate file: logo.png from " + p("B_files"),
@@ -105,8 +110,8 @@ TEST_F(RunTest, ThreeCopiesOneOutsideAnyPageFolder) {
     fs::create_directory(S() / "images");
     const auto before = test::referenceTargets(S());
 
-    const auto outcome = run({test::makeGroup(
-        {S() / "A_files/logo.png", S() / "B_files/logo.png", S() / "logo.png"})});
+    const auto outcome = run(
+        {test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png", S() / "logo.png"})});
 
     EXPECT_TRUE(outcome.completed);
     EXPECT_EQ(reporter.maximum, 8); // one placement, four files, three copies
@@ -136,8 +141,9 @@ TEST_F(RunTest, EachFileIsRewrittenOnceWithTheChangesOfEveryGroup) {
 
     EXPECT_TRUE(outcome.completed);
     EXPECT_EQ(outcome.filesRewritten, 4u);
-    EXPECT_EQ(linesStartingWith("Updating file: " + p("A.html")),
-              (Lines{"Updating file: " + p("A.html") + " to use moved image: a.png, b.gif, c.jpg"}));
+    EXPECT_EQ(
+        linesStartingWith("Updating file: " + p("A.html")),
+        (Lines{"Updating file: " + p("A.html") + " to use moved image: a.png, b.gif, c.jpg"}));
     EXPECT_EQ(linesStartingWith("Updating file: ").size(), 4u);
     EXPECT_EQ(counting.writes(), 4u);
     EXPECT_EQ(readFile(S() / "A.html"),
@@ -192,10 +198,10 @@ TEST_F(RunTest, NestedPagesGetReferencesFromTheirOwnFolder) {
     page("Top", {{"logo.png", "LOGO"}});
     const auto before = test::referenceTargets(S());
 
-    EXPECT_TRUE(run({test::makeGroup({S() / "Old_files/A_files/logo.png",
-                                      S() / "Blog/2024/Entry_files/logo.png",
-                                      S() / "Top_files/logo.png"})})
-                    .completed);
+    EXPECT_TRUE(
+        run({test::makeGroup({S() / "Old_files/A_files/logo.png",
+                              S() / "Blog/2024/Entry_files/logo.png", S() / "Top_files/logo.png"})})
+            .completed);
     EXPECT_NE(readFile(S() / "Old_files/A.html").find("\"../images/logo.png\""), std::string::npos);
     EXPECT_EQ(readFile(S() / "Old_files/A_files/A.js"),
               "document.images[0].src = \"..\\/images\\/logo.png\";\n");
@@ -210,8 +216,8 @@ TEST_F(RunTest, FolderWithOtherCaseSuffixIsNoPageFolder) {
     writeFile(S() / "Page_Files/logo.png", "LOGO");
     writeFile(S() / "Page.html", "Page_Files/logo.png");
     page("A", {{"logo.png", "LOGO"}});
-    EXPECT_TRUE(run({test::makeGroup({S() / "A_files/logo.png", S() / "Page_Files/logo.png"})})
-                    .completed);
+    EXPECT_TRUE(
+        run({test::makeGroup({S() / "A_files/logo.png", S() / "Page_Files/logo.png"})}).completed);
     // Not a page folder, but the page that refers to its copy is still rewritten.
     EXPECT_EQ(readFile(S() / "Page.html"), "images/logo.png");
     EXPECT_EQ(linesStartingWith("Updating file: ").size(), 3u);
@@ -220,9 +226,9 @@ TEST_F(RunTest, FolderWithOtherCaseSuffixIsNoPageFolder) {
 TEST_F(RunTest, EmptyListStillCreatesTheImagesFolder) {
     const auto outcome = run({});
     EXPECT_TRUE(outcome.completed);
-    EXPECT_EQ(reporter.events, (Lines{"log Starting optimization - calculate number of actions",
-                                      "setup 0", "log Creating images folder in root", "stop",
-                                      "completed"}));
+    EXPECT_EQ(reporter.events,
+              (Lines{"log Starting optimization - calculate number of actions", "setup 0",
+                     "log Creating images folder in root", "stop", "completed"}));
     EXPECT_TRUE(fs::is_directory(S() / "images"));
 }
 
@@ -232,7 +238,8 @@ TEST_F(RunTest, PlainFileNamedImagesEndsTheRunAtTheFirstMove) {
     writeFile(S() / "images", "not a folder");
     const auto before = test::snapshot(S());
 
-    const auto outcome = run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"})});
+    const auto outcome =
+        run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"})});
 
     EXPECT_FALSE(outcome.completed);
     EXPECT_EQ(outcome.errorSheets, 1);
@@ -269,7 +276,8 @@ TEST_F(RunTest, ImagesFolderThatCannotBeCreatedEndsTheRun) {
     const auto gone = startOptimization({}, S() / "no-such-site", real, other);
     EXPECT_FALSE(gone.completed);
     ASSERT_EQ(other.sheets.size(), 1u);
-    EXPECT_EQ(other.sheets[0].error->code, std::make_error_code(std::errc::no_such_file_or_directory));
+    EXPECT_EQ(other.sheets[0].error->code,
+              std::make_error_code(std::errc::no_such_file_or_directory));
 }
 
 TEST_F(RunTest, GroupContentAlreadyInTheImagesFolderReplacesTheMove) {
@@ -278,7 +286,8 @@ TEST_F(RunTest, GroupContentAlreadyInTheImagesFolderReplacesTheMove) {
     writeFile(S() / "images/logo.png", "LOGO");
     const auto before = test::referenceTargets(S());
 
-    const auto outcome = run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"})});
+    const auto outcome =
+        run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"})});
 
     EXPECT_TRUE(outcome.completed);
     EXPECT_EQ(outcome.copiesRemoved, 2u);
@@ -316,15 +325,16 @@ TEST_F(RunTest, TheDigestNameHoldingTheGroupContentIsTheKeptCopy) {
     writeFile(kept, "LOGO"); // left by an earlier run
     const auto before = test::referenceTargets(S());
 
-    const auto outcome = run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"})});
+    const auto outcome =
+        run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"})});
 
     EXPECT_TRUE(outcome.completed);
     EXPECT_EQ(outcome.copiesRemoved, 2u);
     EXPECT_EQ(outcome.filesPlaced, 0u);
     EXPECT_TRUE(linesStartingWith("Moving image file: ").empty());
     EXPECT_EQ(linesStartingWith("Updating file: " + p("A.html")),
-              (Lines{"Updating file: " + p("A.html") + " to use moved image: " +
-                     kept.filename().string()}));
+              (Lines{"Updating file: " + p("A.html") +
+                     " to use moved image: " + kept.filename().string()}));
     EXPECT_FALSE(fs::exists(S() / "A_files/logo.png"));
     EXPECT_EQ(readFile(kept), "LOGO");
     EXPECT_EQ(readFile(S() / "images/logo.png"), "an older, different logo");
@@ -390,7 +400,8 @@ TEST_F(RunTest, AFirstCopyThatIsTheDestinationStays) {
     page("A", {{"logo.png", "LOGO"}});
     writeFile(S() / "images/logo.png", "LOGO");
     const auto before = test::referenceTargets(S());
-    const auto outcome = run({test::makeGroup({S() / "images/logo.png", S() / "A_files/logo.png"})});
+    const auto outcome =
+        run({test::makeGroup({S() / "images/logo.png", S() / "A_files/logo.png"})});
     EXPECT_TRUE(outcome.completed);
     EXPECT_EQ(readFile(S() / "images/logo.png"), "LOGO");
     EXPECT_FALSE(fs::exists(S() / "A_files/logo.png"));
@@ -432,11 +443,10 @@ TEST_F(RunTest, ACopyThatCannotBeDeletedIsReportedAndTheNextRunRemovesIt) {
     test::FailingFileManager failing(real);
     failing.failAt(Step::remove, S() / "C_files/logo.png", std::errc::device_or_resource_busy);
 
-    const auto outcome =
-        run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png",
-                              S() / "C_files/logo.png", S() / "D_files/logo.png"}),
-             test::makeGroup({S() / "A_files/z.png", S() / "B_files/z.png"})},
-            failing);
+    const auto outcome = run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png",
+                                               S() / "C_files/logo.png", S() / "D_files/logo.png"}),
+                              test::makeGroup({S() / "A_files/z.png", S() / "B_files/z.png"})},
+                             failing);
 
     // The run goes on: every page leads to the kept files, and only C's copy is left over.
     EXPECT_TRUE(outcome.completed);
@@ -496,7 +506,7 @@ TEST_F(RunTest, AKeptFileThatCannotBePlacedEndsTheRunAfterTheGroupsBeforeIt) {
 }
 
 TEST_F(RunTest, PageFailuresAreReportedAndTheRunGoesOn) {
-    writeFile(S() / "A_files/logo.png", "LOGO");             // no page, no script
+    writeFile(S() / "A_files/logo.png", "LOGO"); // no page, no script
     page("B", {{"logo.png", "LOGO"}});
     page("C", {{"logo.png", "LOGO"}});
     page("D", {{"logo.png", "LOGO"}});
@@ -505,9 +515,10 @@ TEST_F(RunTest, PageFailuresAreReportedAndTheRunGoesOn) {
     failing.failAt(Step::write, S() / "D_files/D.js", std::errc::no_space_on_device);
     const auto before = test::referenceTargets(S());
 
-    const auto outcome = run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png",
-                                               S() / "C_files/logo.png", S() / "D_files/logo.png"})},
-                             failing);
+    const auto outcome =
+        run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png",
+                              S() / "C_files/logo.png", S() / "D_files/logo.png"})},
+            failing);
 
     EXPECT_TRUE(outcome.completed);
     // A page that is not UTF-8 cannot be rewritten, so the copy it shows stays, and is the
@@ -538,10 +549,10 @@ TEST_F(RunTest, DryRunLogsWhatTheRunDoesAndChangesNothing) {
     writeFile(S() / "C_files/x.png", "X");
     const auto groups = [&](const fs::path& root) {
         return std::vector<DuplicateGroup>{
-            test::makeGroup({root / "A_files/logo.png", root / "Blog/B_files/logo.png",
-                             root / "logo.png"}),
-            test::makeGroup({root / "A_files/x.png", root / "C_files/x.png",
-                             root / "Blog/B_files/x.png"})};
+            test::makeGroup(
+                {root / "A_files/logo.png", root / "Blog/B_files/logo.png", root / "logo.png"}),
+            test::makeGroup(
+                {root / "A_files/x.png", root / "C_files/x.png", root / "Blog/B_files/x.png"})};
     };
     test::TempDir copy;
     fs::copy(S(), copy.path(), fs::copy_options::recursive);
@@ -567,7 +578,9 @@ TEST_F(RunTest, DryRunLogsWhatTheRunDoesAndChangesNothing) {
 TEST_F(RunTest, PiecesOfRunLinesAreLocalizedOneByOne) {
     page("A", {{"logo.png", "LOGO"}});
     writeFile(S() / "x_files/logo.png", "LOGO");
-    const Localize brackets = [](std::string_view english) { return "<" + std::string(english) + ">"; };
+    const Localize brackets = [](std::string_view english) {
+        return "<" + std::string(english) + ">";
+    };
     startOptimization({test::makeGroup({S() / "A_files/logo.png", S() / "x_files/logo.png"})}, S(),
                       real, reporter, brackets);
     EXPECT_EQ(reporter.lines,
@@ -624,7 +637,8 @@ TEST_F(RunLinkTest, APageThatIsALinkKeepsTheCopyItShows) {
     EXPECT_FALSE(fs::exists(S() / "A_files/logo.png"));
     EXPECT_FALSE(fs::exists(S() / "images/logo.png"));
     EXPECT_TRUE(fs::is_symlink(S() / "C.html"));
-    EXPECT_FALSE(linesStartingWith("Keeping " + p("B_files/logo.png") + ": " + p("C.html")).empty());
+    EXPECT_FALSE(
+        linesStartingWith("Keeping " + p("B_files/logo.png") + ": " + p("C.html")).empty());
     expectOutsideUntouched();
 }
 
@@ -632,7 +646,8 @@ TEST_F(RunLinkTest, AScriptInALinkedPageFolderKeepsTheCopyItNames) {
     writeFile(outside / "D_files/D.js", "preload(\"B_files\\/logo.png\");");
     writeFile(outside / "D_files/own.png", "OWN");
     fs::create_directory_symlink(outside / "D_files", S() / "D_files");
-    writeFile(S() / "D.html", "<img src=\"D_files/own.png\"><script src=\"D_files/D.js\"></script>");
+    writeFile(S() / "D.html",
+              "<img src=\"D_files/own.png\"><script src=\"D_files/D.js\"></script>");
     const auto outcome = scanAndRun();
     EXPECT_TRUE(outcome.completed);
     EXPECT_EQ(readFile(S() / "B_files/logo.png"), "LOGO");
@@ -642,7 +657,6 @@ TEST_F(RunLinkTest, AScriptInALinkedPageFolderKeepsTheCopyItNames) {
     expectOutsideUntouched();
 }
 
-
 TEST_F(RunTest, ASecondRunOfASiteIsRefusedAtOnce) {
     page("A", {{"logo.png", "LOGO"}});
     page("B", {{"logo.png", "LOGO"}});
@@ -651,7 +665,8 @@ TEST_F(RunTest, ASecondRunOfASiteIsRefusedAtOnce) {
     const auto held = SiteLock::tryAcquire(S(), error);
     ASSERT_TRUE(held) << error.message();
 
-    const auto outcome = run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"})});
+    const auto outcome =
+        run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"})});
 
     EXPECT_TRUE(outcome.busy);
     EXPECT_FALSE(outcome.completed);

@@ -58,12 +58,9 @@ test::RunPlan exampleSite(const fs::path& root) {
         {root / "C.html", "<img src=\"images/y.png\">"},
         {root / "D.html", "<img src=\"images/y.png\">"},
     };
-    plan.remove = {{root / "A_files/x.png", x},
-                   {root / "B_files/x.png", x},
-                   {root / "Blog/Entry1_files/x.png", x},
-                   {root / oddFolder / "x.png", x},
-                   {root / "C_files/y.png", y},
-                   {root / "D_files/y.png", y}};
+    plan.remove = {{root / "A_files/x.png", x},           {root / "B_files/x.png", x},
+                   {root / "Blog/Entry1_files/x.png", x}, {root / oddFolder / "x.png", x},
+                   {root / "C_files/y.png", y},           {root / "D_files/y.png", y}};
     return plan;
 }
 
@@ -156,7 +153,8 @@ TEST_F(UndoTest, AfterAWholeRunTheSiteIsBackByteForByte) {
                      "Removing added file: " + S + "/images/y.png",
                      "Removing added folder: " + S + "/images"}));
     const auto at = [&](const std::string& line) {
-        return std::find(reporter.lines.begin(), reporter.lines.end(), line) - reporter.lines.begin();
+        return std::find(reporter.lines.begin(), reporter.lines.end(), line) -
+               reporter.lines.begin();
     };
     EXPECT_LT(at("Restoring duplicate file: y.png to " + S + "/D_files"),
               at("Restoring file: " + S + "/A.html"));
@@ -253,7 +251,8 @@ TEST_F(UndoTest, FilesChangedSinceTheRunAreLeftAndReportedAndTheRestIsRestored) 
     EXPECT_EQ(outcome.left, 2u);
     EXPECT_EQ(outcome.errorSheets, 2);
     ASSERT_EQ(reporter.sheets.size(), 2u);
-    EXPECT_EQ(reporter.sheets[0].message, "Unable to restore y.png to " + (root / "D_files").string());
+    EXPECT_EQ(reporter.sheets[0].message,
+              "Unable to restore y.png to " + (root / "D_files").string());
     EXPECT_EQ(reporter.sheets[1].message, "Unable to restore " + (root / "B.html").string());
     for (const auto& sheet : reporter.sheets) {
         ASSERT_TRUE(sheet.error);
@@ -300,7 +299,8 @@ TEST_F(UndoTest, ARemovedCopyComesBackFromAnyFileThatStillHoldsItsBytes) {
     EXPECT_EQ(outcome.filesRestored, 7u);
     EXPECT_EQ(outcome.left, 1u);
     ASSERT_EQ(reporter.sheets.size(), 1u);
-    EXPECT_EQ(reporter.sheets[0].message, "Unable to remove x.png from " + (root / "images").string());
+    EXPECT_EQ(reporter.sheets[0].message,
+              "Unable to remove x.png from " + (root / "images").string());
     EXPECT_EQ(readFile(root / "images/x.png"), "edited kept file");
     fs::remove_all(root / "images");
     EXPECT_EQ(test::snapshot(root), original);
@@ -320,7 +320,8 @@ TEST_F(UndoTest, ACopyWithNoBytesLeftKeepsThePagesAsTheRunWroteThem) {
     EXPECT_EQ(outcome.filesRemoved, 0u);
     EXPECT_EQ(outcome.left, 4u + 7u);
     ASSERT_GE(reporter.sheets.size(), 5u);
-    EXPECT_EQ(reporter.sheets[0].message, "Unable to restore x.png to " + (root / "A_files").string());
+    EXPECT_EQ(reporter.sheets[0].message,
+              "Unable to restore x.png to " + (root / "A_files").string());
     ASSERT_TRUE(reporter.sheets[0].error);
     EXPECT_EQ(reporter.sheets[0].error->code, make_error_code(RunErrc::noCopyLeft));
     EXPECT_EQ(reporter.sheets[4].message,
@@ -344,7 +345,8 @@ TEST_F(UndoTest, FailedStepsAreReportedAndNothingIsTakenAwayAfterThem) {
     EXPECT_EQ(outcome.copiesRestored, 5u);
     EXPECT_FALSE(fs::exists(root / "D_files/y.png"));
     ASSERT_GE(reporter.sheets.size(), 1u);
-    EXPECT_EQ(reporter.sheets[0].message, "Unable to restore y.png to " + (root / "D_files").string());
+    EXPECT_EQ(reporter.sheets[0].message,
+              "Unable to restore y.png to " + (root / "D_files").string());
     ASSERT_TRUE(reporter.sheets[0].error);
     EXPECT_EQ(reporter.sheets[0].error->code, std::make_error_code(std::errc::no_space_on_device));
     EXPECT_EQ(reporter.lines.back().substr(0, 7), "Keeping");
@@ -400,7 +402,8 @@ TEST_F(UndoTest, NothingIsWrittenOutsideTheSiteOrThroughALink) {
     EXPECT_FALSE(outcome.complete);
     EXPECT_TRUE(fs::is_empty(dir / "outside"));
     ASSERT_FALSE(reporter.sheets.empty());
-    EXPECT_EQ(reporter.sheets[0].message, "Unable to restore x.png to " + (root / "B_files").string());
+    EXPECT_EQ(reporter.sheets[0].message,
+              "Unable to restore x.png to " + (root / "B_files").string());
     ASSERT_TRUE(reporter.sheets[0].error);
     EXPECT_EQ(reporter.sheets[0].error->code, make_error_code(RunErrc::outsideSite));
 }

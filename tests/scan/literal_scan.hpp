@@ -40,8 +40,7 @@ inline std::optional<std::string> literalDigest(const std::filesystem::path& pat
     return md5(contents);
 }
 
-inline LiteralScan literalScan(const std::filesystem::path& root,
-                               ContentReader* reader = nullptr) {
+inline LiteralScan literalScan(const std::filesystem::path& root, ContentReader* reader = nullptr) {
     namespace fs = std::filesystem;
     LiteralScan scan;
     auto digest = [&](const fs::path& path) { return literalDigest(path, reader); };
@@ -66,9 +65,9 @@ inline LiteralScan literalScan(const std::filesystem::path& root,
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         bool image = false;
         for (const std::string suffix : {".png", ".jpg", ".jpeg", ".gif", ".tiff"})
-            image = image || (lower.size() >= suffix.size() &&
-                              lower.compare(lower.size() - suffix.size(), suffix.size(),
-                                            suffix) == 0);
+            image =
+                image || (lower.size() >= suffix.size() &&
+                          lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0);
         if (!image)
             continue;
         if (name.find("_rollover_") != std::string::npos)

@@ -228,10 +228,10 @@ TEST(Scan, ThreeCopiesFormOneGroupNamedByTheSecond) {
         writeFile(folder / "shapeimage_1.png", "same bytes");
     const ScanResult result = scanWebsite(site.path());
     ASSERT_EQ(result.duplicates.size(), 1u);
-    EXPECT_EQ(result.duplicates[0].copies,
-              (std::vector<fs::path>{folders[0] / "shapeimage_1.png",
-                                     folders[1] / "shapeimage_1.png",
-                                     folders[2] / "shapeimage_1.png"}));
+    EXPECT_EQ(
+        result.duplicates[0].copies,
+        (std::vector<fs::path>{folders[0] / "shapeimage_1.png", folders[1] / "shapeimage_1.png",
+                               folders[2] / "shapeimage_1.png"}));
     EXPECT_EQ(formingCopies(result), (std::vector<fs::path>{folders[1] / "shapeimage_1.png"}));
 }
 
@@ -304,9 +304,9 @@ TEST(Scan, SymbolicLinksAreNeitherFollowedNorGrouped) {
     writeFile(site / "c/logo.png", "L");
     const ScanResult result = scanWebsite(site.path());
     ASSERT_EQ(result.duplicates.size(), 1u);
-    EXPECT_EQ(std::set<fs::path>(result.duplicates[0].copies.begin(),
-                                 result.duplicates[0].copies.end()),
-              (std::set<fs::path>{site / "a/logo.png", site / "c/logo.png"}));
+    EXPECT_EQ(
+        std::set<fs::path>(result.duplicates[0].copies.begin(), result.duplicates[0].copies.end()),
+        (std::set<fs::path>{site / "a/logo.png", site / "c/logo.png"}));
     expectAgreesWithLiteral(site.path());
 }
 
@@ -473,12 +473,13 @@ TEST(ContentSets, FilesThatChangedLengthJoinNothing) {
 // images, empty files, contents that differ early, late or not at all, FIFOs, symbolic
 // links and refused files. The scan must agree with the plain grouping on every one.
 TEST(Scan, AgreesWithLiteralGroupingOnRandomTrees) {
-    const std::vector<std::string> names{
-        "logo.png",  "Logo.png",  "logo.PNG", "a.jpg",         "b.gif",
-        "pic.jpeg",  "x.tiff",    ".h.png",   "nav_rollover_1.png", "nav_link_2.gif",
-        "photo.tif", "notes.txt", "c.Png",    "shapeimage_1.png"};
-    const std::vector<std::string> folderNames{"a", "b", "A", "pics.png", "x_files",
-                                               "menu_link_files", ".hid", "images"};
+    const std::vector<std::string> names{"logo.png",       "Logo.png",        "logo.PNG",
+                                         "a.jpg",          "b.gif",           "pic.jpeg",
+                                         "x.tiff",         ".h.png",          "nav_rollover_1.png",
+                                         "nav_link_2.gif", "photo.tif",       "notes.txt",
+                                         "c.Png",          "shapeimage_1.png"};
+    const std::vector<std::string> folderNames{
+        "a", "b", "A", "pics.png", "x_files", "menu_link_files", ".hid", "images"};
     const std::string base = bytesOf(9000, 3);
     std::vector<std::string> contents{"", "A", "B", "AB", base, base.substr(0, 4096)};
     std::string changed = base;

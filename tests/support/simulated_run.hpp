@@ -113,7 +113,8 @@ inline std::size_t simulateRun(const RunPlan& plan, FileManager& files,
         oldTexts.push_back(*files.readFile(path, readError));
     }
     for (std::size_t i = 0; i < plan.rewrite.size(); ++i)
-        rewrites.push_back({plan.rewrite[i].first, ByteView(oldTexts[i]), md5(plan.rewrite[i].second)});
+        rewrites.push_back(
+            {plan.rewrite[i].first, ByteView(oldTexts[i]), md5(plan.rewrite[i].second)});
     check(journal->rewriting(rewrites), "rewriting");
     if (++events == limit)
         return events;

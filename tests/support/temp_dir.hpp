@@ -2,13 +2,13 @@
 
 #include "util/bytes.hpp"
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <iterator>
-#include <cstdlib>
 
 namespace tolvane::test {
 
@@ -54,6 +54,8 @@ inline std::string readFile(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-inline std::string toString(const Bytes& bytes) { return {bytes.begin(), bytes.end()}; }
+inline std::string toString(const Bytes& bytes) {
+    return {bytes.begin(), bytes.end()};
+}
 
 } // namespace tolvane::test

@@ -30,9 +30,13 @@ class RecordingDelegate : public NSURLTableViewDataSourceDelegate {
     std::vector<Call> calls;
 };
 
-QVariant url(const char* path) { return QUrl::fromLocalFile(QString::fromUtf8(path)); }
+QVariant url(const char* path) {
+    return QUrl::fromLocalFile(QString::fromUtf8(path));
+}
 
-QVariantList threeUrls() { return {url("/s/a_files/x.png"), url("/s/b_files/x.png"), url("/s/x.png")}; }
+QVariantList threeUrls() {
+    return {url("/s/a_files/x.png"), url("/s/b_files/x.png"), url("/s/x.png")};
+}
 
 } // namespace
 
@@ -183,8 +187,8 @@ class UrlTableViewDataSourceTest : public QObject {
         source.removeRow(0);
         source.addNewRow(url("/z.png"), 2);
         source.updateDelegate();
-        QCOMPARE(source.getObjects(),
-                 RowsSnapshot(QVariantList{url("/s/b_files/x.png"), url("/s/x.png"), url("/z.png")}));
+        QCOMPARE(source.getObjects(), RowsSnapshot(QVariantList{url("/s/b_files/x.png"),
+                                                                url("/s/x.png"), url("/z.png")}));
         QVERIFY(delegate.calls.empty());
     }
 
