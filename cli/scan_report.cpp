@@ -267,4 +267,8 @@ void printScanJson(std::ostream& out, const ScanResult& result, const SitePlan* 
     out << "]}\n";
 }
 
+std::string counted(std::uint64_t n, std::string_view one, std::string_view many) {
+    return std::to_string(n) + " " + std::string(n == 1 ? one : many);
+}
+
 } // namespace tolvane::cli

@@ -3,6 +3,7 @@
 #include "optimize/site_plan.hpp"
 #include "scan/scan.hpp"
 
+#include <cstdint>
 #include <filesystem>
 #include <ostream>
 #include <string>
@@ -30,6 +31,9 @@ void printScanSummary(std::ostream& out, const ScanResult& result, const SitePla
 // with the plan each group also has "keep" (null when left alone), "remove", "stays"
 // ([{"path", "reasons"}]) and "references".
 void printScanJson(std::ostream& out, const ScanResult& result, const SitePlan* plan = nullptr);
+
+// For people: n and the noun that goes with it ("1 copy", "2 copies").
+std::string counted(std::uint64_t n, std::string_view one, std::string_view many);
 
 // A JSON string literal, quotes included. Bytes that are not UTF-8 become "\udcXX"
 // (the surrogate-escape convention), so any file name survives a round trip.

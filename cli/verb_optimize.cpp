@@ -48,8 +48,9 @@ void addOptimizeVerb(CLI::App& app, Verbs& verbs) {
             DryRunFileManager plan;
             outcome = startOptimization(scan, plan, reporter);
             std::cout << "Dry run: nothing was changed. The run would remove "
-                      << outcome.copiesRemoved << " copies, save " << outcome.bytesSaved
-                      << " bytes and rewrite " << outcome.filesRewritten << " files.\n";
+                      << counted(outcome.copiesRemoved, "copy", "copies") << ", save "
+                      << counted(outcome.bytesSaved, "byte", "bytes") << " and rewrite "
+                      << counted(outcome.filesRewritten, "file", "files") << ".\n";
         } else {
             // What undo needs is recorded outside the site; without that record, nothing is
             // touched.
@@ -66,8 +67,9 @@ void addOptimizeVerb(CLI::App& app, Verbs& verbs) {
             outcome = startOptimization(scan, files, reporter, englishText, options);
             std::cout << (outcome.completed ? "Run complete: removed "
                                             : "Run ended at a failure after removing ")
-                      << outcome.copiesRemoved << " copies, saved " << outcome.bytesSaved
-                      << " bytes, rewrote " << outcome.filesRewritten << " files.\n"
+                      << counted(outcome.copiesRemoved, "copy", "copies") << ", saved "
+                      << counted(outcome.bytesSaved, "byte", "bytes") << ", rewrote "
+                      << counted(outcome.filesRewritten, "file", "files") << ".\n"
                       << std::flush;
             if (outcome.completed) {
                 std::cout << '\n';

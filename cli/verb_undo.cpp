@@ -21,9 +21,9 @@ namespace fs = std::filesystem;
 std::string describe(const RecordedRun& run) {
     const std::string most = run.summaryIsUpperBound ? "at most " : "";
     return localTimeText(run.time) + "  removed " + most +
-           std::to_string(run.summary.copiesRemoved) + " copies, saved " + most +
-           std::to_string(run.summary.bytesSaved) + " bytes, rewrote " + most +
-           std::to_string(run.summary.filesRewritten) + " files (" +
+           counted(run.summary.copiesRemoved, "copy", "copies") + ", saved " + most +
+           counted(run.summary.bytesSaved, "byte", "bytes") + ", rewrote " + most +
+           counted(run.summary.filesRewritten, "file", "files") + " (" +
            (run.finished ? "finished" : "cut short") + ")";
 }
 
@@ -78,11 +78,13 @@ void addUndoVerbs(CLI::App& app, Verbs& verbs) {
         TerminalReporter reporter("Undoing");
         RealFileManager files;
         const UndoOutcome outcome = undoRun(*run, files, reporter);
-        std::cout << (outcome.complete ? "Undo complete: restored "
-                                       : "Undo incomplete: " + std::to_string(outcome.left) +
-                                             " changes could not be undone (see above); restored ")
-                  << outcome.copiesRestored << " copies and " << outcome.filesRestored
-                  << " files, removed " << outcome.filesRemoved << " added files.\n";
+        std::cout << (outcome.complete
+                          ? "Undo complete: restored "
+                          : "Undo incomplete: " + counted(outcome.left, "change", "changes") +
+                                " could not be undone (see above); restored ")
+                  << counted(outcome.copiesRestored, "copy", "copies") << " and "
+                  << counted(outcome.filesRestored, "file", "files") << ", removed "
+                  << counted(outcome.filesRemoved, "added file", "added files") << ".\n";
         std::cout.flush();
         if (!std::cout)
             return exitFailure;

@@ -77,7 +77,7 @@ TEST(OptimizeVerb, RunsTheExampleAndShowsTheRescan) {
                            "Updating file: " + S + "/A_files/A.js to use moved image: logo.png",
                            "Updating file: " + S + "/B.html to use moved image: logo.png",
                            "Updating file: " + S + "/B_files/B.js to use moved image: logo.png"}));
-    EXPECT_NE(result.out.find("Run complete: removed 1 copies, saved 4 bytes, rewrote 4 files."),
+    EXPECT_NE(result.out.find("Run complete: removed 1 copy, saved 4 bytes, rewrote 4 files."),
               std::string::npos);
     // The re-scan at the end finds nothing more.
     EXPECT_NE(result.out.rfind("There are no images to optimize!"), std::string::npos);
@@ -94,7 +94,7 @@ TEST(OptimizeVerb, DryRunPrintsEveryStepAndChangesNothing) {
     const auto dry = tolvane(dir, {"optimize", "--dry-run", site.string()});
     EXPECT_EQ(dry.exitCode, 0) << dry.err;
     EXPECT_EQ(test::snapshot(site), before);
-    EXPECT_NE(dry.out.find("Dry run: nothing was changed. The run would remove 1 copies, save 4 "
+    EXPECT_NE(dry.out.find("Dry run: nothing was changed. The run would remove 1 copy, save 4 "
                            "bytes and rewrite 4 files."),
               std::string::npos)
         << dry.out;

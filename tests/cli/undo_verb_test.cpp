@@ -102,7 +102,7 @@ TEST_F(UndoVerbTest, UndoPutsTheSiteBackAndIsNotOfferedAgain) {
                             S + "/images\n"),
               std::string::npos)
         << undo.out;
-    EXPECT_NE(undo.out.find("Undo complete: restored 2 copies and 2 files, removed 1 added files."),
+    EXPECT_NE(undo.out.find("Undo complete: restored 2 copies and 2 files, removed 1 added file."),
               std::string::npos)
         << undo.out;
     EXPECT_EQ(undo.err.find("Undoing ["), std::string::npos); // no bar off a terminal
@@ -135,7 +135,7 @@ TEST_F(UndoVerbTest, HistoryListsNewestFirstAndSaysWhichRunsWereCutShort) {
         history.out,
         "Optimizations of " + site.string() +
             " that undo can put back, newest first:\n"
-            "  2026-01-01 00:00:01  removed at most 1 copies, saved at most 4 bytes, rewrote at "
+            "  2026-01-01 00:00:01  removed at most 1 copy, saved at most 4 bytes, rewrote at "
             "most 0 files (cut short)\n"
             "  2025-12-31 23:59:59  removed 2 copies, saved 8 bytes, rewrote 2 files (finished)\n"
             "\"tolvane-cli undo\" puts back the first one.\n");
@@ -161,7 +161,7 @@ TEST_F(UndoVerbTest, SomethingLeftInPlaceExitsOneAndSaysWhat) {
         << undo.err;
     EXPECT_NE(undo.err.find("It was changed after the optimization."), std::string::npos)
         << undo.err;
-    EXPECT_NE(undo.out.find("Undo incomplete: 1 changes could not be undone"), std::string::npos)
+    EXPECT_NE(undo.out.find("Undo incomplete: 1 change could not be undone"), std::string::npos)
         << undo.out;
     EXPECT_EQ(readFile(site / "B.html"), "edited since");
     EXPECT_EQ(readFile(site / "A.html"), original["A.html"]);
