@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Times `scan --json`, the text `scan` and `optimize --yes` (on a copy) with /usr/bin/time -v
 # on the large preset and on a 3000-page site with many shared images, then the library-level
-# run benchmark on the same shapes. Usage: bash bench/run/measure.sh [BUILD_DIR] [WORK_DIR]
+# run benchmark on the same shapes (left out with a third argument "cli"). Each site also gets
+# the floor of a run: plain rm of the copies the run removes, on a synced copy.
+# Usage: bash bench/run/measure.sh [BUILD_DIR] [WORK_DIR] [cli]
 set -euo pipefail
 build=${1:-build}
 work=$(mktemp -d "${2:-${TMPDIR:-/tmp}}/tolvane-measure-XXXXXX")
@@ -28,10 +30,20 @@ site() {
     "$gensite" "$work/$name" "$@" 2>&1 | sed 's/^/  /'
     "$cli" scan --json "$work/$name" >/dev/null # warm the cache
     timed "$name: scan --json" "$cli" scan --json "$work/$name"
+    # The copies a run removes, for the floor below: the file system's own cost of deleting them.
+    python3 -c 'import json, sys
+for group in json.load(sys.stdin)["groups"]:
+    for path in group["remove"]:
+        print(path)' <"$work/out.txt" >"$work/removed.txt"
     timed "$name: scan" "$cli" scan "$work/$name"
     cp -a "$work/$name" "$work/$name-copy"
     sync # the run flushes whole file systems (syncfs): the copy's own write-back is not its work
     timed "$name: optimize --yes (copy)" "$cli" optimize --yes "$work/$name-copy"
+    rm -rf "$work/$name-copy"
+    cp -a "$work/$name" "$work/$name-copy"
+    sync
+    timed "$name: rm of the same copies" \
+        bash -c 'cd "$1" && tr "\n" "\0" <"$2" | xargs -0 rm --' rm "$work/$name-copy" "$work/removed.txt"
     rm -rf "$work/$name" "$work/$name-copy"
 }
 
@@ -39,6 +51,8 @@ echo "== tolvane-cli on generated sites"
 site large --preset large
 site shared3000 --seed 5 --pages 3000 --images-per-page 3 --shared-images 300 \
     --shared-per-page 60 --min-size 64 --max-size 8192
+
+[ "${3:-}" = cli ] && exit 0
 
 echo "== tolvane-bench-run"
 "$benchrun" --preset large --folder "$work"
