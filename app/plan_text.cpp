@@ -53,8 +53,7 @@ bool PlanText::keepsTheBytes(const DuplicateGroup& group, const GroupPlan* plan,
         return copy == 0;
     if (!plan->handled() || copy >= group.copies.size())
         return false;
-    return fate->fate == CopyPlan::Fate::kept ||
-           (plan->placeFrom && *plan->placeFrom == group.copies[copy]);
+    return fate->fate == CopyPlan::Fate::kept || plan->movesCopy(copy);
 }
 
 QString PlanText::fate(const DuplicateGroup& group, const GroupPlan* plan, std::size_t copy,
@@ -86,7 +85,7 @@ QString PlanText::fate(const DuplicateGroup& group, const GroupPlan* plan, std::
     case CopyPlan::Fate::removed:
         break;
     }
-    if (plan->placeFrom && *plan->placeFrom == group.copies[copy])
+    if (plan->movesCopy(copy))
         return tr("Kept as %1").arg(relativeText(plan->kept, root));
     return tr("Removed");
 }

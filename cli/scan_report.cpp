@@ -151,7 +151,7 @@ void printScanSummary(std::ostream& out, const ScanResult& result, const SitePla
                 label = !groupPlan->handled()                ? "  stays   "
                         : copy.fate == CopyPlan::Fate::kept  ? "  keep    "
                         : copy.fate == CopyPlan::Fate::stays ? "  stays   "
-                        : groupPlan->placeFrom && i == 0     ? "  keep    "
+                        : groupPlan->movesCopy(i)            ? "  keep    "
                                                              : "  remove  ";
             }
             out << label << printable(relativeToRoot(group.copies[i], result.root)) << '\n';

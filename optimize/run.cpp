@@ -518,11 +518,8 @@ class Run {
                                   localize_(": a file that refers to it could not be rewritten"));
                     step();
                 } else {
-                    const bool moved =
-                        plan.placeFrom &&
-                        *plan.placeFrom == fs::absolute(copies[i]).lexically_normal();
-                    removals.push_back(
-                        {static_cast<std::uint32_t>(g), static_cast<std::uint32_t>(i), !moved});
+                    removals.push_back({static_cast<std::uint32_t>(g),
+                                        static_cast<std::uint32_t>(i), !plan.movesCopy(i)});
                 }
             }
         }

@@ -26,12 +26,15 @@ struct CopyPlan {
 struct GroupPlan {
     std::filesystem::path kept;                     // where the bytes are after the run
     std::optional<std::filesystem::path> placeFrom; // the copy given the new name kept
+                                                    // (always the group's first copy)
     std::vector<CopyPlan> copies;                   // aligned with the group's copies
     std::size_t references = 0;                     // references to the group's copies
     std::size_t removed = 0;                        // copies a run removes
     bool nameTaken = false; // images/ holds other content under every name tried
 
     bool handled() const { return removed > 0; }
+    // Whether copy i gives the new name in images/ its bytes: it is moved there, not lost.
+    bool movesCopy(std::size_t i) const { return placeFrom && i == 0; }
     // Copies gone for good: the copy that gave a new name in images/ its bytes was moved,
     // not removed.
     std::size_t copiesSaved() const { return removed - (placeFrom && removed ? 1 : 0); }
