@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include <memory>
 #include <set>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace tolvane {
@@ -30,6 +32,113 @@ std::error_code errnoCode(int value) {
     return {value, std::generic_category()};
 }
 
+FileError contentDiffers(const FileManager::CopyPair& pair) {
+    return failure(Op::compare, {*pair.copy, *pair.kept}, make_error_code(RunErrc::contentDiffers));
+}
+
+// A descriptor for reading the regular file at path, or -1 with error naming the path.
+int openRegular(const fs::path& path, struct stat& info, FileResult& error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        error = failure(Op::compare, {path}, errnoCode(errno));
+    } else if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        error = failure(Op::compare, {path}, errnoCode(S_ISDIR(info.st_mode) ? EISDIR : EINVAL));
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Whether the file at path holds exactly the expected bytes; buffer is the caller's to reuse.
+bool holds(const fs::path& path, ByteView expected, Bytes& buffer, FileResult& error) {
+    struct stat info {};
+    Fd file(openRegular(path, info, error));
+    if (file.fd < 0 || static_cast<std::uint64_t>(info.st_size) != expected.size())
+        return false;
+    buffer.resize(expected.size() + 1); // one byte more: a file that grew since is not the same
+    const std::ptrdiff_t n = readFully(file.fd, buffer.data(), buffer.size());
+    if (n < 0) {
+        error = failure(Op::compare, {path}, errnoCode(errno));
+        return false;
+    }
+    return static_cast<std::size_t>(n) == expected.size() &&
+           std::equal(expected.begin(), expected.end(), buffer.begin());
+}
+
+// The bytes of the kept files that are small enough to hold, each read once; larger ones are
+// compared file to file.
+class HeldKeptFiles {
+  public:
+    struct Kept {
+        Bytes bytes;
+        FileResult error; // the kept file could not be read
+    };
+
+    explicit HeldKeptFiles(const std::vector<FileManager::CopyPair>& pairs) {
+        std::size_t total = 0;
+        for (const auto& pair : pairs) {
+            if (total >= totalLimit || held_.count(*pair.kept))
+                continue;
+            Kept kept;
+            struct stat info {};
+            Fd file(openRegular(*pair.kept, info, kept.error));
+            if (file.fd >= 0) {
+                if (static_cast<std::uint64_t>(info.st_size) > fileLimit)
+                    continue;
+                Bytes buffer;
+                if (!holdAll(file.fd, info, buffer, kept.error, *pair.kept))
+                    continue; // changing under us: compared file to file instead
+                kept.bytes = std::move(buffer);
+            }
+            total += kept.bytes.size();
+            held_.emplace(*pair.kept, std::move(kept));
+        }
+    }
+
+    const Kept* find(const fs::path& kept) const {
+        const auto found = held_.find(kept);
+        return found == held_.end() ? nullptr : &found->second;
+    }
+
+  private:
+    static constexpr std::size_t fileLimit = std::size_t{1} << 20;
+    static constexpr std::size_t totalLimit = std::size_t{16} << 20;
+
+    // All of the file, when it still has the size fstat gave.
+    static bool holdAll(int fd, const struct stat& info, Bytes& bytes, FileResult& error,
+                        const fs::path& path) {
+        const auto size = static_cast<std::size_t>(info.st_size);
+        bytes.resize(size + 1);
+        const std::ptrdiff_t n = readFully(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            error = failure(Op::compare, {path}, errnoCode(errno));
+            return true; // a read error is the answer for every copy of this kept file
+        }
+        bytes.resize(size);
+        return static_cast<std::size_t>(n) == size;
+    }
+
+    std::map<fs::path, Kept> held_;
+};
+
+// Runs work(i, buffer) for every i below count on a few threads, each with a buffer of its
+// own; a call with few items stays on the caller's thread.
+template <class Work> void inParallel(std::size_t count, const Work& work) {
+    constexpr std::size_t threadsAtMost = 8;
+    constexpr std::size_t itemsPerThread = 32;
+    const std::size_t threads = std::clamp<std::size_t>(count / itemsPerThread, 1, threadsAtMost);
+    std::atomic<std::size_t> next{0};
+    const auto worker = [&] {
+        Bytes buffer;
+        for (std::size_t i = next++; i < count; i = next++)
+            work(i, buffer);
+    };
+    std::vector<std::jthread> helpers;
+    for (std::size_t t = 1; t < threads; ++t)
+        helpers.emplace_back(worker);
+    worker();
+}
+
 } // namespace
 
 std::vector<FileResult> FileManager::writeFiles(const std::vector<Write>& writes) {
@@ -37,6 +146,28 @@ std::vector<FileResult> FileManager::writeFiles(const std::vector<Write>& writes
     results.reserve(writes.size());
     for (const Write& write : writes)
         results.push_back(writeFile(write.path, write.data));
+    return results;
+}
+
+std::vector<FileResult> FileManager::checkCopies(const std::vector<CopyPair>& pairs) {
+    std::vector<FileResult> results(pairs.size());
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        FileResult error;
+        if (!sameContent(*pairs[i].copy, *pairs[i].kept, error))
+            results[i] = error ? std::move(error) : contentDiffers(pairs[i]);
+    }
+    return results;
+}
+
+std::vector<FileResult> FileManager::removeCopies(const std::vector<CopyPair>& pairs) {
+    std::vector<FileResult> results(pairs.size());
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        FileResult error;
+        if (!sameContent(*pairs[i].copy, *pairs[i].kept, error))
+            results[i] = error ? std::move(error) : contentDiffers(pairs[i]);
+        else
+            results[i] = removeItem(*pairs[i].copy);
+    }
     return results;
 }
 
@@ -231,24 +362,12 @@ FileResult RealFileManager::writeFile(const fs::path& path, ByteView data) {
 }
 
 bool RealFileManager::sameContent(const fs::path& a, const fs::path& b, FileResult& error) {
-    auto open = [&](const fs::path& path, struct stat& info) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (fd < 0) {
-            error = failure(Op::compare, {path}, errnoCode(errno));
-        } else if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-            error =
-                failure(Op::compare, {path}, errnoCode(S_ISDIR(info.st_mode) ? EISDIR : EINVAL));
-            ::close(fd);
-            return -1;
-        }
-        return fd;
-    };
     struct stat infoA {
     }, infoB{};
-    Fd fileA(open(a, infoA));
+    Fd fileA(openRegular(a, infoA, error));
     if (fileA.fd < 0)
         return false;
-    Fd fileB(open(b, infoB));
+    Fd fileB(openRegular(b, infoB, error));
     if (fileB.fd < 0)
         return false;
     if (infoA.st_size != infoB.st_size)
@@ -270,6 +389,36 @@ bool RealFileManager::sameContent(const fs::path& a, const fs::path& b, FileResu
         if (n == 0)
             return true;
     }
+}
+
+std::vector<FileResult> RealFileManager::checkCopies(const std::vector<CopyPair>& pairs) {
+    return checkOrRemove(pairs, false);
+}
+
+std::vector<FileResult> RealFileManager::removeCopies(const std::vector<CopyPair>& pairs) {
+    return checkOrRemove(pairs, true);
+}
+
+std::vector<FileResult> RealFileManager::checkOrRemove(const std::vector<CopyPair>& pairs,
+                                                       bool remove) {
+    const HeldKeptFiles held(pairs);
+    std::vector<FileResult> results(pairs.size());
+    inParallel(pairs.size(), [&](std::size_t i, Bytes& buffer) {
+        const CopyPair& pair = pairs[i];
+        FileResult error;
+        bool same = false;
+        if (const HeldKeptFiles::Kept* kept = held.find(*pair.kept)) {
+            error = kept->error;
+            same = !error && holds(*pair.copy, kept->bytes, buffer, error);
+        } else {
+            same = sameContent(*pair.copy, *pair.kept, error);
+        }
+        if (!same)
+            results[i] = error ? std::move(error) : contentDiffers(pair);
+        else if (remove && ::unlink(pair.copy->c_str()) != 0) // a folder now fails with EISDIR
+            results[i] = failure(Op::remove, {*pair.copy}, errnoCode(errno));
+    });
+    return results;
 }
 
 std::optional<std::uint64_t> RealFileManager::fileSize(const fs::path& path) {

@@ -62,6 +62,18 @@ class FileManager {
         ByteView data;
     };
     virtual std::vector<FileResult> writeFiles(const std::vector<Write>& writes);
+
+    // A copy and the kept file whose bytes it should hold.
+    struct CopyPair {
+        const std::filesystem::path* copy;
+        const std::filesystem::path* kept;
+    };
+    // Whether each copy still holds its kept file's bytes: empty where it does, else the failed
+    // step or RunErrc::contentDiffers. One result per pair, in order.
+    virtual std::vector<FileResult> checkCopies(const std::vector<CopyPair>& pairs);
+    // Removes each copy that still holds its kept file's bytes, checked just before; a copy
+    // that does not stays. One result per pair, in order: empty where the copy is gone.
+    virtual std::vector<FileResult> removeCopies(const std::vector<CopyPair>& pairs);
 };
 
 // The file system itself.
@@ -86,11 +98,18 @@ class RealFileManager : public FileManager {
     FileResult copyFile(const std::filesystem::path& from, const std::filesystem::path& to,
                         unsigned mode) override;
     std::vector<FileResult> writeFiles(const std::vector<Write>& writes) override;
+    // Several copies at once: deleting a file may wait on the device (a synchronous discard on
+    // some mounts), and small kept files are read once per call, not once per copy.
+    std::vector<FileResult> checkCopies(const std::vector<CopyPair>& pairs) override;
+    std::vector<FileResult> removeCopies(const std::vector<CopyPair>& pairs) override;
 
     // The copy that a move across file systems makes: to a temporary file beside the
     // destination, checked against the source, then linked to the destination name (which
     // fails if something appeared there), then the source removed. Public for the tests.
     FileResult copyThenRemove(const std::filesystem::path& from, const std::filesystem::path& to);
+
+  private:
+    std::vector<FileResult> checkOrRemove(const std::vector<CopyPair>& pairs, bool remove);
 };
 
 // Changes nothing: records what it would do and answers every later question as if it had

@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <unordered_set>
 
@@ -70,6 +71,8 @@ constexpr std::size_t batchFiles = 256;
 constexpr std::size_t batchBytes = std::size_t{32} << 20;
 // Copies recorded for undo per flush of the record.
 constexpr std::size_t removalBatch = 4096;
+// Copies removed at once, between two looks at whether the run was cancelled.
+constexpr std::size_t removalChunk = 512;
 
 class Run {
   public:
@@ -293,22 +296,26 @@ class Run {
                                                   make_error_code(RunErrc::contentDiffers)});
             return false;
         }
+        std::vector<fs::path> going;
         for (std::size_t i = 0; i < group.copies.size(); ++i) {
-            const fs::path copy = fs::absolute(group.copies[i]).lexically_normal();
-            if (plan.copies[i].fate != CopyPlan::Fate::removed || copy == source)
+            fs::path copy = fs::absolute(group.copies[i]).lexically_normal();
+            if (plan.copies[i].fate == CopyPlan::Fate::removed && copy != source)
+                going.push_back(std::move(copy));
+        }
+        std::vector<FileManager::CopyPair> pairs;
+        pairs.reserve(going.size());
+        for (const fs::path& copy : going)
+            pairs.push_back({&copy, &source});
+        const std::vector<FileResult> results = files_.checkCopies(pairs);
+        for (std::size_t i = 0; i < going.size(); ++i) {
+            if (!results[i])
                 continue;
-            FileResult error;
-            if (files_.sameContent(copy, source, error))
-                continue;
-            changed_.insert(copy.string());
+            changed_.insert(going[i].string());
             ++outcome_.copiesKept;
-            reporter_.popupErrorMessage(localize_("Unable to remove ") + copy.filename().string() +
-                                            localize_(" from ") + copy.parent_path().string(),
-                                        error
-                                            ? *error
-                                            : FileError{FileError::Operation::compare,
-                                                        {copy, source},
-                                                        make_error_code(RunErrc::contentDiffers)});
+            reporter_.popupErrorMessage(localize_("Unable to remove ") +
+                                            going[i].filename().string() + localize_(" from ") +
+                                            going[i].parent_path().string(),
+                                        *results[i]);
         }
         return true;
     }
@@ -541,40 +548,37 @@ class Run {
                 if (!recorded([&](RunJournal& j) { return j.removing(records); }))
                     break;
             }
-            for (std::size_t i = from; i < to && !stopped(); ++i)
-                removeCopy(removals[i]);
+            for (std::size_t i = from; i < to && !stopped(); i += removalChunk)
+                removeCopies(std::span(removals).subspan(i, std::min(to - i, removalChunk)));
         }
         outcome_.fileTime += Clock::now() - started;
     }
 
-    void removeCopy(const Removal& removal) {
-        const fs::path& copy = copyOf(removal);
-        const fs::path& kept = keptFor(removal);
-        const std::string name = copy.filename().string();
-        const std::string folder = copy.parent_path().string();
-        const std::string removeMessage =
-            localize_("Unable to remove ") + name + localize_(" from ") + folder;
-        reporter_.log(localize_("Removing duplicate file: ") + name + localize_(" from ") + folder);
-        FileResult error;
-        if (!files_.sameContent(copy, kept, error)) {
-            // Changed since the scan: its bytes are kept nowhere else, so it stays.
-            ++outcome_.copiesKept;
-            reporter_.popupErrorMessage(
-                removeMessage, error ? *error
-                                     : FileError{FileError::Operation::compare,
-                                                 {copy, kept},
-                                                 make_error_code(RunErrc::contentDiffers)});
+    // Each copy is checked against its kept file just before it goes; one that changed since
+    // the scan holds bytes kept nowhere else, so it stays.
+    void removeCopies(std::span<const Removal> chunk) {
+        std::vector<FileManager::CopyPair> pairs;
+        pairs.reserve(chunk.size());
+        for (const Removal& removal : chunk)
+            pairs.push_back({&copyOf(removal), &keptFor(removal)});
+        const std::vector<FileResult> results = files_.removeCopies(pairs);
+        for (std::size_t i = 0; i < chunk.size(); ++i) {
+            const fs::path& copy = copyOf(chunk[i]);
+            const std::string name = copy.filename().string();
+            const std::string folder = copy.parent_path().string();
+            reporter_.log(localize_("Removing duplicate file: ") + name + localize_(" from ") +
+                          folder);
+            if (results[i]) {
+                ++outcome_.copiesKept;
+                reporter_.popupErrorMessage(localize_("Unable to remove ") + name +
+                                                localize_(" from ") + folder,
+                                            *results[i]);
+            } else if (chunk[i].freesBytes) {
+                ++outcome_.copiesRemoved;
+                outcome_.bytesSaved += (*duplicates_)[chunk[i].group].size; // the kept bytes
+            }
             step();
-            return;
         }
-        if (FileResult removeError = files_.removeItem(copy)) {
-            ++outcome_.copiesKept;
-            reporter_.popupErrorMessage(removeMessage, *removeError);
-        } else if (removal.freesBytes) {
-            ++outcome_.copiesRemoved;
-            outcome_.bytesSaved += (*duplicates_)[removal.group].size; // it held the kept bytes
-        }
-        step();
     }
 
     // The copies of groups the run did not get to, and of groups where nothing would be

@@ -3,6 +3,7 @@
 #include "optimize/run_support.hpp"
 
 #include <gtest/gtest.h>
+#include <map>
 #include <sys/stat.h>
 
 namespace tolvane {
@@ -115,6 +116,82 @@ TEST(RealFileManager, FoldersRemovalAndComparison) {
     EXPECT_FALSE(files.removeItem(dir / "d.png"));
     EXPECT_FALSE(fs::exists(dir / "d.png"));
     EXPECT_TRUE(files.removeItem(dir / "d.png"));
+}
+
+// Many copies at once (so several threads share the work), of a small kept file that is held
+// in memory and of a large one compared file to file; the odd ones must stay with their bytes.
+TEST(RealFileManager, ManyCopiesGoOnlyWhereTheyStillHoldTheKeptBytes) {
+    test::TempDir dir;
+    RealFileManager files;
+    const std::string small = "small picture";
+    std::string large(3 << 20, 'L');
+    large.back() = 'z';
+    writeFile(dir / "images/small.png", small);
+    writeFile(dir / "images/large.png", large);
+    const fs::path smallKept = dir / "images/small.png", largeKept = dir / "images/large.png";
+    const fs::path missingKept = dir / "images/gone.png";
+
+    std::vector<fs::path> copies;
+    std::vector<const fs::path*> keptOf;
+    std::map<std::size_t, std::string> changed; // copy number -> its own bytes
+    for (std::size_t i = 0; i < 300; ++i) {
+        const bool isLarge = i % 3 == 0;
+        std::string bytes = isLarge ? large : small;
+        if (i == 7 || i == 9)
+            bytes[bytes.size() / 2] ^= 1; // same size, one bit differs
+        if (i == 13 || i == 15)
+            bytes += "+"; // one byte longer
+        if (bytes != (isLarge ? large : small))
+            changed[i] = bytes;
+        copies.push_back(dir / ("P" + std::to_string(i) + "_files/pic.png"));
+        writeFile(copies.back(), bytes);
+        keptOf.push_back(isLarge ? &largeKept : &smallKept);
+    }
+    fs::remove(copies[21]); // gone since the scan
+    fs::remove(copies[30]); // a folder in its place
+    fs::create_directories(copies[30]);
+    keptOf[40] = &missingKept; // its kept file is gone
+
+    std::vector<FileManager::CopyPair> pairs;
+    for (std::size_t i = 0; i < copies.size(); ++i)
+        pairs.push_back({&copies[i], keptOf[i]});
+
+    const auto expectResults = [&](const std::vector<FileResult>& results) {
+        ASSERT_EQ(results.size(), copies.size());
+        for (std::size_t i = 0; i < copies.size(); ++i) {
+            SCOPED_TRACE(i);
+            if (changed.count(i)) {
+                ASSERT_TRUE(results[i]);
+                EXPECT_EQ(results[i]->code, make_error_code(RunErrc::contentDiffers));
+            } else if (i == 21 || i == 30) {
+                ASSERT_TRUE(results[i]);
+                EXPECT_EQ(results[i]->paths.front(), copies[i]);
+            } else if (i == 40) {
+                ASSERT_TRUE(results[i]);
+                EXPECT_EQ(results[i]->paths.front(), missingKept);
+            } else {
+                EXPECT_FALSE(results[i]) << results[i]->description();
+            }
+        }
+    };
+    expectResults(files.checkCopies(pairs));
+    for (std::size_t i = 0; i < copies.size(); ++i)
+        EXPECT_EQ(fs::exists(copies[i]), i != 21) << i; // checking removes nothing
+
+    expectResults(files.removeCopies(pairs));
+    for (std::size_t i = 0; i < copies.size(); ++i) {
+        SCOPED_TRACE(i);
+        if (changed.count(i))
+            EXPECT_EQ(readFile(copies[i]), changed[i]);
+        else if (i == 30)
+            EXPECT_TRUE(fs::is_directory(copies[i]));
+        else if (i == 40)
+            EXPECT_EQ(readFile(copies[i]), small);
+        else
+            EXPECT_FALSE(fs::exists(copies[i]));
+    }
+    EXPECT_EQ(readFile(smallKept), small);
+    EXPECT_EQ(readFile(largeKept), large);
 }
 
 TEST(DryRunFileManager, AnswersAsIfTheStepsHadHappenedAndChangesNothing) {
