@@ -65,11 +65,12 @@ bool holds(const fs::path& path, ByteView expected, Bytes& buffer, FileResult& e
            std::equal(expected.begin(), expected.end(), buffer.begin());
 }
 
-// The bytes of the kept files that are small enough to hold, each read once; larger ones are
-// compared file to file.
+// The bytes of the kept files that are small enough to hold, each read once; larger ones, and
+// ones that change while read, are compared file to file.
 class HeldKeptFiles {
   public:
     struct Kept {
+        bool held = false;
         Bytes bytes;
         FileResult error; // the kept file could not be read
     };
@@ -77,45 +78,46 @@ class HeldKeptFiles {
     explicit HeldKeptFiles(const std::vector<FileManager::CopyPair>& pairs) {
         std::size_t total = 0;
         for (const auto& pair : pairs) {
-            if (total >= totalLimit || held_.count(*pair.kept))
+            if (held_.count(*pair.kept))
                 continue;
-            Kept kept;
-            struct stat info {};
-            Fd file(openRegular(*pair.kept, info, kept.error));
-            if (file.fd >= 0) {
-                if (static_cast<std::uint64_t>(info.st_size) > fileLimit)
-                    continue;
-                Bytes buffer;
-                if (!holdAll(file.fd, info, buffer, kept.error, *pair.kept))
-                    continue; // changing under us: compared file to file instead
-                kept.bytes = std::move(buffer);
-            }
-            total += kept.bytes.size();
-            held_.emplace(*pair.kept, std::move(kept));
+            Kept& kept = held_[*pair.kept];
+            if (total < totalLimit && hold(*pair.kept, kept))
+                total += kept.bytes.size();
         }
     }
 
+    // The kept file's bytes (or why they cannot be read), or nothing to compare file to file.
     const Kept* find(const fs::path& kept) const {
         const auto found = held_.find(kept);
-        return found == held_.end() ? nullptr : &found->second;
+        return found == held_.end() || !found->second.held ? nullptr : &found->second;
     }
 
   private:
     static constexpr std::size_t fileLimit = std::size_t{1} << 20;
     static constexpr std::size_t totalLimit = std::size_t{16} << 20;
 
-    // All of the file, when it still has the size fstat gave.
-    static bool holdAll(int fd, const struct stat& info, Bytes& bytes, FileResult& error,
-                        const fs::path& path) {
-        const auto size = static_cast<std::size_t>(info.st_size);
-        bytes.resize(size + 1);
-        const std::ptrdiff_t n = readFully(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            error = failure(Op::compare, {path}, errnoCode(errno));
-            return true; // a read error is the answer for every copy of this kept file
+    static bool hold(const fs::path& path, Kept& kept) {
+        struct stat info {};
+        Fd file(openRegular(path, info, kept.error));
+        if (file.fd < 0) {
+            kept.held = true; // the error is the answer for each of its copies
+            return true;
         }
-        bytes.resize(size);
-        return static_cast<std::size_t>(n) == size;
+        const auto size = static_cast<std::size_t>(info.st_size);
+        if (size > fileLimit)
+            return false;
+        kept.bytes.resize(size + 1); // one byte more: a file that grew since is seen
+        const std::ptrdiff_t n = readFully(file.fd, kept.bytes.data(), kept.bytes.size());
+        if (n < 0) {
+            kept.error = failure(Op::compare, {path}, errnoCode(errno));
+            kept.held = true;
+            return true;
+        }
+        kept.bytes.resize(size);
+        kept.held = static_cast<std::size_t>(n) == size;
+        if (!kept.held)
+            kept.bytes = Bytes();
+        return kept.held;
     }
 
     std::map<fs::path, Kept> held_;
@@ -134,8 +136,13 @@ template <class Work> void inParallel(std::size_t count, const Work& work) {
             work(i, buffer);
     };
     std::vector<std::jthread> helpers;
-    for (std::size_t t = 1; t < threads; ++t)
-        helpers.emplace_back(worker);
+    for (std::size_t t = 1; t < threads; ++t) {
+        try {
+            helpers.emplace_back(worker);
+        } catch (const std::system_error&) {
+            break; // the machine gives no more threads: the ones there do all the work
+        }
+    }
     worker();
 }
 
