@@ -178,62 +178,42 @@ class GatedFileManager : public tolvane::FileManager {
   public:
     explicit GatedFileManager(std::shared_future<void> gate) : gate_(std::move(gate)) {}
 
-    bool exists(const fs::path& path) override {
-        pass();
-        return real_.exists(path);
-    }
+    bool exists(const fs::path& path) override { return pass(), real_.exists(path); }
     tolvane::FileResult createDirectory(const fs::path& path) override {
-        pass();
-        return real_.createDirectory(path);
+        return pass(), real_.createDirectory(path);
     }
     tolvane::FileResult moveItem(const fs::path& from, const fs::path& to) override {
-        pass();
-        return real_.moveItem(from, to);
+        return pass(), real_.moveItem(from, to);
     }
     tolvane::FileResult removeItem(const fs::path& path) override {
-        pass();
-        return real_.removeItem(path);
+        return pass(), real_.removeItem(path);
     }
     tolvane::FileResult removeEmptyDirectory(const fs::path& path) override {
-        pass();
-        return real_.removeEmptyDirectory(path);
+        return pass(), real_.removeEmptyDirectory(path);
     }
     std::optional<tolvane::Bytes> readFile(const fs::path& path,
                                            tolvane::FileResult& error) override {
-        pass();
-        return real_.readFile(path, error);
+        return pass(), real_.readFile(path, error);
     }
     tolvane::FileResult writeFile(const fs::path& path, tolvane::ByteView data) override {
-        pass();
-        return real_.writeFile(path, data);
+        return pass(), real_.writeFile(path, data);
     }
     bool sameContent(const fs::path& a, const fs::path& b, tolvane::FileResult& error) override {
-        pass();
-        return real_.sameContent(a, b, error);
+        return pass(), real_.sameContent(a, b, error);
     }
     std::optional<std::uint64_t> fileSize(const fs::path& path) override {
-        pass();
-        return real_.fileSize(path);
+        return pass(), real_.fileSize(path);
     }
     std::optional<std::string> md5(const fs::path& path) override {
-        pass();
-        return real_.md5(path);
+        return pass(), real_.md5(path);
     }
-    bool isDirectory(const fs::path& path) override {
-        pass();
-        return real_.isDirectory(path);
-    }
-    std::optional<unsigned> mode(const fs::path& path) override {
-        pass();
-        return real_.mode(path);
-    }
+    bool isDirectory(const fs::path& path) override { return pass(), real_.isDirectory(path); }
+    std::optional<unsigned> mode(const fs::path& path) override { return pass(), real_.mode(path); }
     tolvane::FileResult linkOrCopy(const fs::path& from, const fs::path& to) override {
-        pass();
-        return real_.linkOrCopy(from, to);
+        return pass(), real_.linkOrCopy(from, to);
     }
     tolvane::FileResult copyFile(const fs::path& from, const fs::path& to, unsigned mode) override {
-        pass();
-        return real_.copyFile(from, to, mode);
+        return pass(), real_.copyFile(from, to, mode);
     }
 
     static inline std::mutex mutex;
@@ -327,6 +307,16 @@ class TolvaneAppDelegateTest : public QObject {
         const QStringList texts{sheet->text(), sheet->informativeText(), sheet->detailedText()};
         sheet->buttons().constFirst()->click();
         return texts;
+    }
+
+    // Runs started from now on wait at each file step until the returned promise is kept.
+    std::promise<void> gateRuns() {
+        std::promise<void> open;
+        std::shared_future<void> gate = open.get_future().share();
+        GatedFileManager::threads.clear();
+        controller->setFileManagerFactory(
+            [gate] { return std::make_unique<GatedFileManager>(gate); });
+        return open;
     }
 
     void dismissSheets() {
@@ -427,33 +417,6 @@ class TolvaneAppDelegateTest : public QObject {
         QCOMPARE(controller->siteRoot(), site.path());
     }
 
-    void anIndexHtmlThatIsNoFileIsRefusedALinkToAPageIsNot() {
-        TempDir dir;
-        const fs::path site = dir / "site";
-        writeFile(site / "a_files/x.png", "x");
-        writeFile(site / "b_files/x.png", "x");
-        const auto refused = [&] {
-            controller->openFolder(tolvane::toQString(site));
-            QMessageBox* sheet = onlySheet(window());
-            QVERIFY(sheet);
-            QCOMPARE(sheet->text(),
-                     QString("“%1” is not a website folder.").arg(tolvane::toQString(site)));
-            QVERIFY(!controller->isBusy());
-            dismissSheets();
-            QCOMPARE(shown->count(), 0);
-            QCOMPARE(rows(controller->imagesTable()), 0);
-        };
-        fs::create_directories(site / "index.html");
-        refused();
-        fs::remove(site / "index.html");
-        fs::create_symlink(dir / "page.html", site / "index.html");
-        refused();
-
-        writeFile(dir / "page.html", "home");
-        scanThroughChooser(site);
-        QCOMPARE(rows(controller->imagesTable()), 1);
-    }
-
     void aSiteWithoutDuplicatesShowsTheSheetAndEmptyTables() {
         TempDir site;
         writeFile(site / "index.html", "home");
@@ -523,23 +486,6 @@ class TolvaneAppDelegateTest : public QObject {
         QCOMPARE(columnTexts(pages, 0), relativeCopies(expected.duplicates[1], site.path()));
         images->clearSelection();
         QCOMPARE(rows(pages), 0);
-    }
-
-    void thePreviewShowsTheSelectedImage() {
-        TempDir site;
-        writeFile(site / "index.html", "home");
-        QImage picture(12, 8, QImage::Format_RGB32);
-        picture.fill(Qt::red);
-        fs::create_directories(site / "a_files");
-        QVERIFY(picture.save(tolvane::toQString(site / "a_files/dot.png")));
-        fs::create_directories(site / "b_files");
-        fs::copy_file(site / "a_files/dot.png", site / "b_files/dot.png");
-
-        scanThroughChooser(site.path());
-        const QImage shownPicture = controller->window()->preview->picture();
-        QCOMPARE(shownPicture.size(), QSize(12, 8));
-        QCOMPARE(shownPicture.pixelColor(3, 3), QColor(Qt::red));
-        QVERIFY(controller->window()->previewCaption->text().contains("dot.png"));
     }
 
     void aCopyReferredToByANonUtf8PageStaysWithItsReason() {
@@ -653,37 +599,13 @@ class TolvaneAppDelegateTest : public QObject {
         QCOMPARE(rows(controller->imagesTable()), 2);
     }
 
-    void answeringNoChangesNothing() {
-        TempDir site;
-        writeSiteWithDuplicates(site.path());
-        scanThroughChooser(site.path());
-        const auto files = snapshotOf(site.path());
-        const QStringList imagesBefore = columnTexts(controller->imagesTable(), 0);
-        const QStringList pagesBefore = columnTexts(controller->pagesTable(), 0);
-
-        confirm("&Cancel");
-        // A run would have started before the answer returned.
-        QVERIFY(!controller->isBusy());
-        QTRY_VERIFY(visibleSheets(window()).isEmpty());
-        QCOMPARE(snapshotOf(site.path()), files);
-        QCOMPARE(columnTexts(controller->imagesTable(), 0), imagesBefore);
-        QCOMPARE(columnTexts(controller->pagesTable(), 0), pagesBefore);
-        QVERIFY(!controller->actionLog().contains(
-            QStringLiteral("Starting optimization - calculate number of actions")));
-        QVERIFY(button("optimizeButton")->isEnabled());
-    }
-
     void answeringYesRunsOnTheWorkerAndShowsTheRescan() {
         TempDir site;
         writeSiteWithDuplicates(site.path());
         scanThroughChooser(site.path());
         const tolvane::ScanResult scanned = tolvane::scanWebsite(site.path());
 
-        std::promise<void> open;
-        std::shared_future<void> gate = open.get_future().share();
-        GatedFileManager::threads.clear();
-        controller->setFileManagerFactory(
-            [gate] { return std::make_unique<GatedFileManager>(gate); });
+        std::promise<void> open = gateRuns();
 
         bool sheetAtFirstLine = true;
         bool linesOnWindowThread = true;
@@ -824,7 +746,7 @@ class TolvaneAppDelegateTest : public QObject {
         QVERIFY(!controller->actionLog().isEmpty());
     }
 
-    void undoPutsTheSiteBackAfterConfirmationAndScansAgain() {
+    void undoPutsTheSiteBackAfterConfirmationUnlessTheSiteIsInUse() {
         TempDir site;
         writeSiteWithDuplicates(site.path());
         const auto before = snapshotOf(site.path());
@@ -863,6 +785,24 @@ class TolvaneAppDelegateTest : public QObject {
         QCOMPARE(snapshotOf(site.path()), afterRun);
         QVERIFY(undo->isEnabled());
 
+        // Yes while another run holds the site: refused with a sheet, nothing changed.
+        {
+            std::error_code error;
+            const auto lock = tolvane::SiteLock::tryAcquire(site.path(), error);
+            QVERIFY(lock);
+            undo->trigger();
+            sheet = onlySheet(window());
+            QVERIFY(sheet);
+            buttonOf(sheet, "&Undo")->click();
+            QTRY_VERIFY(onlySheet(window()));
+            QCOMPARE(onlySheet(window())->text(),
+                     QString::fromStdString(tolvane::siteBusyMessage(site.path())));
+            QVERIFY(!controller->isBusy());
+            QCOMPARE(snapshotOf(site.path()), afterRun);
+            QVERIFY(undo->isEnabled());
+            dismissSheets();
+        }
+
         // Yes: on the worker, logged, then scanned again.
         QSignalSpy finished(controller.get(), &TolvaneAppDelegate::undoFinished);
         const int scans = shown->count();
@@ -894,29 +834,6 @@ class TolvaneAppDelegateTest : public QObject {
         QVERIFY(!undo->isEnabled()); // undone: not offered again
         QVERIFY(button("optimizeButton")->isEnabled());
         QVERIFY(visibleSheets(window()).isEmpty());
-    }
-
-    void undoOfASiteInUseIsRefusedWithASheet() {
-        TempDir site;
-        writeSiteWithDuplicates(site.path());
-        tolvane::RealFileManager real;
-        tolvane::test::simulateRun(logoRun(site.path()), real);
-        const auto afterRun = snapshotOf(site.path());
-        scanThroughChooser(site.path());
-        std::error_code error;
-        const auto lock = tolvane::SiteLock::tryAcquire(site.path(), error);
-        QVERIFY(lock);
-
-        controller->window()->undoAction->trigger();
-        QMessageBox* sheet = onlySheet(window());
-        QVERIFY(sheet);
-        buttonOf(sheet, "&Undo")->click();
-        QTRY_VERIFY(onlySheet(window()));
-        QCOMPARE(onlySheet(window())->text(),
-                 QString::fromStdString(tolvane::siteBusyMessage(site.path())));
-        QVERIFY(!controller->isBusy());
-        QCOMPARE(snapshotOf(site.path()), afterRun);
-        QVERIFY(controller->window()->undoAction->isEnabled());
     }
 
     void popupErrorMessageLogsAndShowsASheet() {
@@ -1030,10 +947,7 @@ class TolvaneAppDelegateTest : public QObject {
         writeSiteWithDuplicates(site.path());
         scanThroughChooser(site.path());
         const auto before = snapshotOf(site.path());
-        std::promise<void> open;
-        std::shared_future<void> gate = open.get_future().share();
-        controller->setFileManagerFactory(
-            [gate] { return std::make_unique<GatedFileManager>(gate); });
+        std::promise<void> open = gateRuns();
         QSignalSpy finished(controller.get(), &TolvaneAppDelegate::runFinished);
 
         confirm("&Optimize");
@@ -1069,10 +983,7 @@ class TolvaneAppDelegateTest : public QObject {
         writeSiteWithDuplicates(site.path());
         scanThroughChooser(site.path());
         const auto before = snapshotOf(site.path());
-        std::promise<void> open;
-        std::shared_future<void> gate = open.get_future().share();
-        controller->setFileManagerFactory(
-            [gate] { return std::make_unique<GatedFileManager>(gate); });
+        std::promise<void> open = gateRuns();
 
         confirm("&Optimize");
         QTRY_VERIFY(GatedFileManager::waiting > 0);
@@ -1226,11 +1137,26 @@ class TolvaneAppDelegateTest : public QObject {
             QCOMPARE(fate.left(7), QStringLiteral("Stays: "));
     }
 
-    void previewChangesShowsTheStepsAndChangesNothing() {
+    void answeringNoOrAPreviewChangesNothing() {
         TempDir site;
         writeSiteWithDuplicates(site.path());
         scanThroughChooser(site.path());
         const auto before = snapshotOf(site.path());
+        const QStringList imagesBefore = columnTexts(controller->imagesTable(), 0);
+        const QStringList pagesBefore = columnTexts(controller->pagesTable(), 0);
+
+        confirm("&Cancel");
+        // A run would have started before the answer returned.
+        QVERIFY(!controller->isBusy());
+        QTRY_VERIFY(visibleSheets(window()).isEmpty());
+        QCOMPARE(snapshotOf(site.path()), before);
+        QCOMPARE(columnTexts(controller->imagesTable(), 0), imagesBefore);
+        QCOMPARE(columnTexts(controller->pagesTable(), 0), pagesBefore);
+        QVERIFY(!controller->actionLog().contains(
+            QStringLiteral("Starting optimization - calculate number of actions")));
+        QVERIFY(button("optimizeButton")->isEnabled());
+
+        // The preview logs the steps of a run and changes nothing either.
         QSignalSpy previewed(controller.get(), &TolvaneAppDelegate::previewFinished);
         button("previewButton")->click();
         QVERIFY(previewed.wait(scanTimeout));
@@ -1284,7 +1210,9 @@ class TolvaneAppDelegateTest : public QObject {
                               images->visualRect(images->model()->index(row, 0)).center());
         };
         select("square.png");
+        QCOMPARE(preview->picture().size(), QSize(12, 8));
         QCOMPARE(preview->picture().pixelColor(3, 3), QColor(Qt::blue));
+        QVERIFY(controller->window()->previewCaption->text().contains("square.png"));
         select("line.png");
         QCOMPARE(preview->picture().size(), QSize(630, 1));
         QVERIFY(controller->window()->previewCaption->text().contains("630 × 1"));

@@ -56,22 +56,7 @@ TEST(CheckVerb, ListsBrokenReferencesAndUnreferencedImages) {
         << clean.out;
 }
 
-TEST(CheckVerb, RefusesFoldersThatAreNotWebsites) {
-    TempDir dir;
-    writeFile(dir / "site/page.html", "<img src=\"a.png\">");
-    const auto notSite = runProcess(dir.path(), {cli, "check", (dir / "site").string()});
-    EXPECT_EQ(notSite.exitCode, 2);
-    EXPECT_EQ(notSite.out, "");
-    EXPECT_EQ(notSite.err,
-              "Not a website folder.\nWARNING. That folder must contain index.html for "
-              "it to be the root folder of the site.\n");
-    const auto missing = runProcess(dir.path(), {cli, "check", (dir / "nothing").string()});
-    EXPECT_EQ(missing.exitCode, 2);
-    EXPECT_NE(missing.err.find("no such folder"), std::string::npos) << missing.err;
-    EXPECT_EQ(runProcess(dir.path(), {cli, "check"}).exitCode, 2);
-}
-
-TEST(WebsiteVerbs, AnIndexHtmlThatIsNoFileIsRefusedByEveryVerb) {
+TEST(WebsiteVerbs, AFolderWithoutAnIndexHtmlFileIsRefusedByEveryVerb) {
     TempDir dir;
     const auto site = dir / "site";
     writeFile(site / "A_files/logo.png", "LOGO");
@@ -79,12 +64,14 @@ TEST(WebsiteVerbs, AnIndexHtmlThatIsNoFileIsRefusedByEveryVerb) {
     writeFile(site / "A.html", "<img src=\"A_files/logo.png\">");
     const std::vector<std::vector<std::string>> verbs = {
         {"scan"}, {"scan", "--json"}, {"check"}, {"optimize", "--yes"}, {"optimize", "--dry-run"}};
+    const auto run = [&](std::vector<std::string> verb, const std::filesystem::path& folder) {
+        verb.insert(verb.begin(), cli);
+        verb.push_back(folder.string());
+        return runProcess(dir.path(), verb);
+    };
     const auto refusedByAll = [&](const std::string& what) {
         for (const auto& verb : verbs) {
-            std::vector<std::string> args{cli};
-            args.insert(args.end(), verb.begin(), verb.end());
-            args.push_back(site.string());
-            const auto result = runProcess(dir.path(), args);
+            const auto result = run(verb, site);
             EXPECT_EQ(result.exitCode, 2) << what << " " << verb[0];
             EXPECT_EQ(result.out, "") << what << " " << verb[0];
             EXPECT_EQ(result.err,
@@ -94,6 +81,15 @@ TEST(WebsiteVerbs, AnIndexHtmlThatIsNoFileIsRefusedByEveryVerb) {
         }
     };
 
+    // No folder, or none named, is refused before anything is looked at.
+    for (const auto& verb : verbs) {
+        const auto missing = run(verb, dir / "nothing");
+        EXPECT_EQ(missing.exitCode, 2) << verb[0];
+        EXPECT_EQ(missing.out, "") << verb[0];
+        EXPECT_NE(missing.err.find("no such folder"), std::string::npos) << missing.err;
+        EXPECT_EQ(runProcess(dir.path(), {cli, verb[0]}).exitCode, 2) << verb[0];
+    }
+    refusedByAll("no index.html");
     std::filesystem::create_directory(site / "index.html");
     refusedByAll("a folder");
     std::filesystem::remove(site / "index.html");

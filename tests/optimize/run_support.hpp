@@ -52,6 +52,15 @@ class RecordingReporter : public RunReporter {
         events.push_back("completed");
     }
 
+    // The logged lines that start with prefix, in order.
+    std::vector<std::string> linesStartingWith(const std::string& prefix) const {
+        std::vector<std::string> found;
+        for (const auto& line : lines)
+            if (line.rfind(prefix, 0) == 0)
+                found.push_back(line);
+        return found;
+    }
+
     std::vector<std::string> lines;
     std::vector<std::string> events;
     std::vector<Sheet> sheets;

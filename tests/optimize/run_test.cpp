@@ -36,35 +36,33 @@ class RunTest : public ::testing::Test {
         writeFile(folder / (leaf + ".js"), script);
     }
 
+    // Pages A and B, each showing its own copy of one logo; the group of the two copies.
+    DuplicateGroup twoPagesSharingALogo() {
+        page("A", {{"logo.png", "LOGO"}});
+        page("B", {{"logo.png", "LOGO"}});
+        return test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"});
+    }
+
+    // Also notes where every reference of the site leads before the run.
     RunOutcome run(const std::vector<DuplicateGroup>& groups, FileManager& files) {
+        referencesBefore = test::referenceTargets(S());
         return startOptimization(groups, S(), files, reporter);
     }
     RunOutcome run(const std::vector<DuplicateGroup>& groups) { return run(groups, real); }
-
-    Lines linesStartingWith(const std::string& prefix) const {
-        Lines found;
-        for (const auto& line : reporter.lines) {
-            if (line.rfind(prefix, 0) == 0)
-                found.push_back(line);
-        }
-        return found;
-    }
 
     std::string p(const std::string& relative) const { return (S() / relative).string(); }
 
     test::TempDir dir;
     RealFileManager real;
     test::RecordingReporter reporter;
+    test::ReferenceMap referencesBefore;
 };
 
 TEST_F(RunTest, TwoPagesSharingALogoLineForLine) {
     writeFile(S() / "index.html", "<html></html>");
-    page("A", {{"logo.png", "LOGO"}});
-    page("B", {{"logo.png", "LOGO"}});
-    const auto before = test::referenceTargets(S());
+    const DuplicateGroup logo = twoPagesSharingALogo();
 
-    const auto outcome =
-        run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"})});
+    const auto outcome = run({logo});
 
     // The kept file first, then every file that refers to a copy, then the copies.
     EXPECT_EQ(reporter.events,
@@ -100,7 +98,7 @@ TEST_F(RunTest, TwoPagesSharingALogoLineForLine) {
     EXPECT_FALSE(fs::exists(S() / "B_files/logo.png"));
     EXPECT_EQ(readFile(S() / "A_files/A.js"), "document.images[0].src = \"images\\/logo.png\";\n");
     EXPECT_NE(readFile(S() / "B.html").find("<img src=\"images/logo.png\">"), std::string::npos);
-    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+    EXPECT_TRUE(test::brokenReferences(referencesBefore, S()).empty());
 }
 
 TEST_F(RunTest, ThreeCopiesOneOutsideAnyPageFolder) {
@@ -108,7 +106,6 @@ TEST_F(RunTest, ThreeCopiesOneOutsideAnyPageFolder) {
     page("B", {{"logo.png", "LOGO"}});
     writeFile(S() / "logo.png", "LOGO");
     fs::create_directory(S() / "images");
-    const auto before = test::referenceTargets(S());
 
     const auto outcome = run(
         {test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png", S() / "logo.png"})});
@@ -116,22 +113,21 @@ TEST_F(RunTest, ThreeCopiesOneOutsideAnyPageFolder) {
     EXPECT_TRUE(outcome.completed);
     EXPECT_EQ(reporter.maximum, 8); // one placement, four files, three copies
     EXPECT_EQ(reporter.steps, 8);
-    EXPECT_TRUE(linesStartingWith("Creating").empty()); // the images folder was there
-    EXPECT_EQ(linesStartingWith("Removing duplicate file: "),
+    EXPECT_TRUE(reporter.linesStartingWith("Creating").empty()); // the images folder was there
+    EXPECT_EQ(reporter.linesStartingWith("Removing duplicate file: "),
               (Lines{"Removing duplicate file: logo.png from " + p("A_files"),
                      "Removing duplicate file: logo.png from " + p("B_files"),
                      "Removing duplicate file: logo.png from " + S().string()}));
-    EXPECT_EQ(linesStartingWith("Updating file: ").size(), 4u);
+    EXPECT_EQ(reporter.linesStartingWith("Updating file: ").size(), 4u);
     EXPECT_FALSE(fs::exists(S() / "logo.png"));
     EXPECT_EQ(outcome.copiesRemoved, 2u);
     EXPECT_EQ(outcome.bytesSaved, 8u);
-    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+    EXPECT_TRUE(test::brokenReferences(referencesBefore, S()).empty());
 }
 
 TEST_F(RunTest, EachFileIsRewrittenOnceWithTheChangesOfEveryGroup) {
     page("A", {{"a.png", "1"}, {"b.gif", "2"}, {"c.jpg", "3"}});
     page("B", {{"a.png", "1"}, {"b.gif", "2"}, {"c.jpg", "3"}});
-    const auto before = test::referenceTargets(S());
     std::vector<DuplicateGroup> groups;
     for (const char* name : {"c.jpg", "a.png", "b.gif"})
         groups.push_back(test::makeGroup({S() / "A_files" / name, S() / "B_files" / name}));
@@ -142,14 +138,14 @@ TEST_F(RunTest, EachFileIsRewrittenOnceWithTheChangesOfEveryGroup) {
     EXPECT_TRUE(outcome.completed);
     EXPECT_EQ(outcome.filesRewritten, 4u);
     EXPECT_EQ(
-        linesStartingWith("Updating file: " + p("A.html")),
+        reporter.linesStartingWith("Updating file: " + p("A.html")),
         (Lines{"Updating file: " + p("A.html") + " to use moved image: a.png, b.gif, c.jpg"}));
-    EXPECT_EQ(linesStartingWith("Updating file: ").size(), 4u);
+    EXPECT_EQ(reporter.linesStartingWith("Updating file: ").size(), 4u);
     EXPECT_EQ(counting.writes(), 4u);
     EXPECT_EQ(readFile(S() / "A.html"),
               "<html><body>\n<img src=\"images/a.png\">\n<img src=\"images/b.gif\">\n"
               "<img src=\"images/c.jpg\">\n<script src=\"A_files/A.js\"></script></body></html>\n");
-    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+    EXPECT_TRUE(test::brokenReferences(referencesBefore, S()).empty());
 }
 
 // The quoted URL in text that names "logo", percent-decoded here on its own, resolved from base.
@@ -196,7 +192,6 @@ TEST_F(RunTest, NestedPagesGetReferencesFromTheirOwnFolder) {
     page("Old_files/A", {{"logo.png", "LOGO"}});
     page("Blog/2024/Entry", {{"logo.png", "LOGO"}});
     page("Top", {{"logo.png", "LOGO"}});
-    const auto before = test::referenceTargets(S());
 
     EXPECT_TRUE(
         run({test::makeGroup({S() / "Old_files/A_files/logo.png",
@@ -208,8 +203,8 @@ TEST_F(RunTest, NestedPagesGetReferencesFromTheirOwnFolder) {
     EXPECT_NE(readFile(S() / "Blog/2024/Entry.html").find("\"../../images/logo.png\""),
               std::string::npos);
     EXPECT_NE(readFile(S() / "Top.html").find("\"images/logo.png\""), std::string::npos);
-    EXPECT_TRUE(linesStartingWith("HTML/js file: ").empty());
-    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+    EXPECT_TRUE(reporter.linesStartingWith("HTML/js file: ").empty());
+    EXPECT_TRUE(test::brokenReferences(referencesBefore, S()).empty());
 }
 
 TEST_F(RunTest, FolderWithOtherCaseSuffixIsNoPageFolder) {
@@ -220,7 +215,7 @@ TEST_F(RunTest, FolderWithOtherCaseSuffixIsNoPageFolder) {
         run({test::makeGroup({S() / "A_files/logo.png", S() / "Page_Files/logo.png"})}).completed);
     // Not a page folder, but the page that refers to its copy is still rewritten.
     EXPECT_EQ(readFile(S() / "Page.html"), "images/logo.png");
-    EXPECT_EQ(linesStartingWith("Updating file: ").size(), 3u);
+    EXPECT_EQ(reporter.linesStartingWith("Updating file: ").size(), 3u);
 }
 
 TEST_F(RunTest, EmptyListStillCreatesTheImagesFolder) {
@@ -233,13 +228,11 @@ TEST_F(RunTest, EmptyListStillCreatesTheImagesFolder) {
 }
 
 TEST_F(RunTest, PlainFileNamedImagesEndsTheRunAtTheFirstMove) {
-    page("A", {{"logo.png", "LOGO"}});
-    page("B", {{"logo.png", "LOGO"}});
+    const DuplicateGroup logo = twoPagesSharingALogo();
     writeFile(S() / "images", "not a folder");
     const auto before = test::snapshot(S());
 
-    const auto outcome =
-        run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"})});
+    const auto outcome = run({logo});
 
     EXPECT_FALSE(outcome.completed);
     EXPECT_EQ(outcome.errorSheets, 1);
@@ -248,7 +241,7 @@ TEST_F(RunTest, PlainFileNamedImagesEndsTheRunAtTheFirstMove) {
     EXPECT_EQ(reporter.sheets[0].error->code, std::make_error_code(std::errc::not_a_directory));
     EXPECT_EQ(reporter.lines.back(), "Unable to move logo.png to the site images folder, error: " +
                                          reporter.sheets[0].error->description());
-    EXPECT_TRUE(linesStartingWith("Creating").empty());
+    EXPECT_TRUE(reporter.linesStartingWith("Creating").empty());
     EXPECT_EQ(reporter.steps, 0);
     EXPECT_TRUE(reporter.stopped);
     EXPECT_FALSE(reporter.completed);
@@ -256,14 +249,12 @@ TEST_F(RunTest, PlainFileNamedImagesEndsTheRunAtTheFirstMove) {
 }
 
 TEST_F(RunTest, ImagesFolderThatCannotBeCreatedEndsTheRun) {
-    page("A", {{"logo.png", "LOGO"}});
-    page("B", {{"logo.png", "LOGO"}});
+    const DuplicateGroup logo = twoPagesSharingALogo();
     const auto before = test::snapshot(S());
     test::FailingFileManager failing(real);
     failing.failAt(Step::createDirectory, S() / "images", std::errc::read_only_file_system);
 
-    const auto outcome =
-        run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"})}, failing);
+    const auto outcome = run({logo}, failing);
 
     EXPECT_FALSE(outcome.completed);
     ASSERT_EQ(reporter.sheets.size(), 1u);
@@ -281,13 +272,10 @@ TEST_F(RunTest, ImagesFolderThatCannotBeCreatedEndsTheRun) {
 }
 
 TEST_F(RunTest, GroupContentAlreadyInTheImagesFolderReplacesTheMove) {
-    page("A", {{"logo.png", "LOGO"}});
-    page("B", {{"logo.png", "LOGO"}});
+    const DuplicateGroup logo = twoPagesSharingALogo();
     writeFile(S() / "images/logo.png", "LOGO");
-    const auto before = test::referenceTargets(S());
 
-    const auto outcome =
-        run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"})});
+    const auto outcome = run({logo});
 
     EXPECT_TRUE(outcome.completed);
     EXPECT_EQ(outcome.copiesRemoved, 2u);
@@ -295,50 +283,44 @@ TEST_F(RunTest, GroupContentAlreadyInTheImagesFolderReplacesTheMove) {
     EXPECT_FALSE(fs::exists(S() / "A_files/logo.png"));
     EXPECT_EQ(readFile(S() / "images/logo.png"), "LOGO");
     EXPECT_EQ(outcome.filesRewritten, 4u);
-    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+    EXPECT_TRUE(test::brokenReferences(referencesBefore, S()).empty());
 }
 
 TEST_F(RunTest, OtherContentAtTheDestinationTakesTheDigestName) {
-    page("A", {{"logo.png", "LOGO"}});
-    page("B", {{"logo.png", "LOGO"}});
+    const DuplicateGroup logo = twoPagesSharingALogo();
     writeFile(S() / "images/logo.png", "an older, different logo");
-    const auto before = test::referenceTargets(S());
-    const auto group = test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"});
     const fs::path kept = S() / "images" / ("logo-" + md5("LOGO").substr(0, 8) + ".png");
 
-    EXPECT_TRUE(run({group}).completed);
+    EXPECT_TRUE(run({logo}).completed);
     EXPECT_EQ(reporter.lines.at(1), "Moving image file: logo.png to folder: " + kept.string());
     EXPECT_EQ(reporter.lines.at(3), kept.string());
     EXPECT_EQ(readFile(kept), "LOGO");
     EXPECT_EQ(readFile(S() / "images/logo.png"), "an older, different logo");
     EXPECT_NE(readFile(S() / "A.html").find("\"" + ("images/" + kept.filename().string()) + "\""),
               std::string::npos);
-    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+    EXPECT_TRUE(test::brokenReferences(referencesBefore, S()).empty());
     EXPECT_TRUE(reporter.sheets.empty());
 }
 
 TEST_F(RunTest, TheDigestNameHoldingTheGroupContentIsTheKeptCopy) {
-    page("A", {{"logo.png", "LOGO"}});
-    page("B", {{"logo.png", "LOGO"}});
+    const DuplicateGroup logo = twoPagesSharingALogo();
     writeFile(S() / "images/logo.png", "an older, different logo");
     const fs::path kept = S() / "images" / ("logo-" + md5("LOGO").substr(0, 8) + ".png");
     writeFile(kept, "LOGO"); // left by an earlier run
-    const auto before = test::referenceTargets(S());
 
-    const auto outcome =
-        run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"})});
+    const auto outcome = run({logo});
 
     EXPECT_TRUE(outcome.completed);
     EXPECT_EQ(outcome.copiesRemoved, 2u);
     EXPECT_EQ(outcome.filesPlaced, 0u);
-    EXPECT_TRUE(linesStartingWith("Moving image file: ").empty());
-    EXPECT_EQ(linesStartingWith("Updating file: " + p("A.html")),
+    EXPECT_TRUE(reporter.linesStartingWith("Moving image file: ").empty());
+    EXPECT_EQ(reporter.linesStartingWith("Updating file: " + p("A.html")),
               (Lines{"Updating file: " + p("A.html") +
                      " to use moved image: " + kept.filename().string()}));
     EXPECT_FALSE(fs::exists(S() / "A_files/logo.png"));
     EXPECT_EQ(readFile(kept), "LOGO");
     EXPECT_EQ(readFile(S() / "images/logo.png"), "an older, different logo");
-    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+    EXPECT_TRUE(test::brokenReferences(referencesBefore, S()).empty());
 }
 
 TEST_F(RunTest, TwoGroupsOfOneNameKeepBothImages) {
@@ -346,12 +328,11 @@ TEST_F(RunTest, TwoGroupsOfOneNameKeepBothImages) {
     page("B", {{"logo.png", "RED"}});
     page("C", {{"logo.png", "BLUE"}});
     page("D", {{"logo.png", "BLUE"}});
-    const auto before = test::referenceTargets(S());
     const auto files = test::snapshot(S());
     EXPECT_TRUE(run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"}),
                      test::makeGroup({S() / "C_files/logo.png", S() / "D_files/logo.png"})})
                     .completed);
-    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+    EXPECT_TRUE(test::brokenReferences(referencesBefore, S()).empty());
     EXPECT_TRUE(test::lostFiles(files, S()).empty());
 }
 
@@ -360,7 +341,6 @@ TEST_F(RunTest, BothNamesTakenLeavesTheGroupAndGoesOn) {
     page("B", {{"logo.png", "LOGO"}, {"b.png", "B"}});
     writeFile(S() / "images/logo.png", "other");
     writeFile(S() / "images" / ("logo-" + md5("LOGO").substr(0, 8) + ".png"), "other too");
-    const auto before = test::referenceTargets(S());
 
     const auto outcome = run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"}),
                               test::makeGroup({S() / "A_files/b.png", S() / "B_files/b.png"})});
@@ -374,7 +354,7 @@ TEST_F(RunTest, BothNamesTakenLeavesTheGroupAndGoesOn) {
     EXPECT_EQ(readFile(S() / "B_files/logo.png"), "LOGO");
     EXPECT_FALSE(fs::exists(S() / "B_files/b.png"));
     EXPECT_EQ(reporter.steps, 7);
-    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+    EXPECT_TRUE(test::brokenReferences(referencesBefore, S()).empty());
 }
 
 TEST_F(RunTest, AnEntryThatIsTheDestinationIsNeverDeleted) {
@@ -382,7 +362,6 @@ TEST_F(RunTest, AnEntryThatIsTheDestinationIsNeverDeleted) {
     page("B", {{"logo.png", "LOGO"}});
     writeFile(S() / "images/logo.png", "LOGO");
     writeFile(S() / "Old.html", "<img src=\"images/logo.png\">");
-    const auto before = test::referenceTargets(S());
 
     // The kept copy of an earlier run, met second by the scan.
     auto outcome = run({test::makeGroup(
@@ -392,21 +371,20 @@ TEST_F(RunTest, AnEntryThatIsTheDestinationIsNeverDeleted) {
     EXPECT_FALSE(fs::exists(S() / "A_files/logo.png"));
     EXPECT_FALSE(fs::exists(S() / "B_files/logo.png"));
     EXPECT_EQ(reporter.steps, 6);
-    EXPECT_EQ(linesStartingWith("Removing").size(), 2u);
-    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+    EXPECT_EQ(reporter.linesStartingWith("Removing").size(), 2u);
+    EXPECT_TRUE(test::brokenReferences(referencesBefore, S()).empty());
 }
 
 TEST_F(RunTest, AFirstCopyThatIsTheDestinationStays) {
     page("A", {{"logo.png", "LOGO"}});
     writeFile(S() / "images/logo.png", "LOGO");
-    const auto before = test::referenceTargets(S());
     const auto outcome =
         run({test::makeGroup({S() / "images/logo.png", S() / "A_files/logo.png"})});
     EXPECT_TRUE(outcome.completed);
     EXPECT_EQ(readFile(S() / "images/logo.png"), "LOGO");
     EXPECT_FALSE(fs::exists(S() / "A_files/logo.png"));
     EXPECT_EQ(outcome.filesRewritten, 2u);
-    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+    EXPECT_TRUE(test::brokenReferences(referencesBefore, S()).empty());
 }
 
 TEST_F(RunTest, ACopyChangedSinceTheScanIsLeftWithItsPages) {
@@ -416,7 +394,6 @@ TEST_F(RunTest, ACopyChangedSinceTheScanIsLeftWithItsPages) {
     const auto group = test::makeGroup(
         {S() / "A_files/logo.png", S() / "B_files/logo.png", S() / "C_files/logo.png"});
     writeFile(S() / "B_files/logo.png", "LOGX"); // edited after the scan, same size
-    const auto before = test::referenceTargets(S());
     const std::string pageB = readFile(S() / "B.html");
 
     const auto outcome = run({group});
@@ -430,7 +407,7 @@ TEST_F(RunTest, ACopyChangedSinceTheScanIsLeftWithItsPages) {
     EXPECT_FALSE(fs::exists(S() / "C_files/logo.png"));
     EXPECT_EQ(reporter.steps, reporter.maximum);
     EXPECT_EQ(reporter.maximum, 10); // one placement, six files, three copies
-    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+    EXPECT_TRUE(test::brokenReferences(referencesBefore, S()).empty());
 }
 
 TEST_F(RunTest, ACopyThatCannotBeDeletedIsReportedAndTheNextRunRemovesIt) {
@@ -438,7 +415,6 @@ TEST_F(RunTest, ACopyThatCannotBeDeletedIsReportedAndTheNextRunRemovesIt) {
     page("B", {{"logo.png", "LOGO"}, {"z.png", "Z"}});
     page("C", {{"logo.png", "LOGO"}});
     page("D", {{"logo.png", "LOGO"}});
-    const auto before = test::referenceTargets(S());
     const auto files = test::snapshot(S());
     test::FailingFileManager failing(real);
     failing.failAt(Step::remove, S() / "C_files/logo.png", std::errc::device_or_resource_busy);
@@ -460,7 +436,7 @@ TEST_F(RunTest, ACopyThatCannotBeDeletedIsReportedAndTheNextRunRemovesIt) {
     EXPECT_FALSE(fs::exists(S() / "D_files/logo.png"));
     EXPECT_FALSE(fs::exists(S() / "A_files/z.png"));
     EXPECT_NE(readFile(S() / "C.html").find("\"images/logo.png\""), std::string::npos);
-    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+    EXPECT_TRUE(test::brokenReferences(referencesBefore, S()).empty());
     EXPECT_TRUE(test::lostFiles(files, S()).empty());
 
     // A new scan finds the copy left over beside the kept file, and the next run removes it.
@@ -472,7 +448,7 @@ TEST_F(RunTest, ACopyThatCannotBeDeletedIsReportedAndTheNextRunRemovesIt) {
     EXPECT_EQ(repaired.copiesRemoved, 1u);
     EXPECT_EQ(repaired.filesRewritten, 0u);
     EXPECT_FALSE(fs::exists(S() / "C_files/logo.png"));
-    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+    EXPECT_TRUE(test::brokenReferences(referencesBefore, S()).empty());
     EXPECT_TRUE(test::lostFiles(files, S()).empty());
 }
 
@@ -481,7 +457,6 @@ TEST_F(RunTest, AKeptFileThatCannotBePlacedEndsTheRunAfterTheGroupsBeforeIt) {
     page("B", {{"a.png", "1"}, {"logo.png", "LOGO"}});
     test::FailingFileManager failing(real);
     failing.failAt(Step::link, S() / "images/logo.png", std::errc::no_space_on_device);
-    const auto before = test::referenceTargets(S());
     const auto files = test::snapshot(S());
 
     const auto outcome =
@@ -501,7 +476,7 @@ TEST_F(RunTest, AKeptFileThatCannotBePlacedEndsTheRunAfterTheGroupsBeforeIt) {
     EXPECT_EQ(outcome.copiesRemoved, 1u);
     EXPECT_TRUE(reporter.stopped);
     EXPECT_FALSE(reporter.completed);
-    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+    EXPECT_TRUE(test::brokenReferences(referencesBefore, S()).empty());
     EXPECT_TRUE(test::lostFiles(files, S()).empty());
 }
 
@@ -513,7 +488,6 @@ TEST_F(RunTest, PageFailuresAreReportedAndTheRunGoesOn) {
     writeFile(S() / "C.html", "caf\xE9 <img src=\"C_files/logo.png\">"); // Latin-1
     test::FailingFileManager failing(real);
     failing.failAt(Step::write, S() / "D_files/D.js", std::errc::no_space_on_device);
-    const auto before = test::referenceTargets(S());
 
     const auto outcome =
         run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png",
@@ -523,7 +497,7 @@ TEST_F(RunTest, PageFailuresAreReportedAndTheRunGoesOn) {
     EXPECT_TRUE(outcome.completed);
     // A page that is not UTF-8 cannot be rewritten, so the copy it shows stays, and is the
     // kept file: the other files lead to it and nothing goes into images/.
-    EXPECT_EQ(linesStartingWith("Keeping " + p("C_files/logo.png")),
+    EXPECT_EQ(reporter.linesStartingWith("Keeping " + p("C_files/logo.png")),
               (Lines{"Keeping " + p("C_files/logo.png") + ": " + p("C.html") +
                      " is not valid UTF-8 text"}));
     EXPECT_FALSE(fs::exists(S() / "images/logo.png"));
@@ -539,7 +513,7 @@ TEST_F(RunTest, PageFailuresAreReportedAndTheRunGoesOn) {
     EXPECT_EQ(outcome.copiesRemoved, 2u);  // A's and B's
     EXPECT_EQ(outcome.bytesSaved, 8u);
     EXPECT_EQ(reporter.steps, reporter.maximum);
-    EXPECT_TRUE(test::brokenReferences(before, S()).empty());
+    EXPECT_TRUE(test::brokenReferences(referencesBefore, S()).empty());
 }
 
 TEST_F(RunTest, DryRunLogsWhatTheRunDoesAndChangesNothing) {
@@ -637,8 +611,8 @@ TEST_F(RunLinkTest, APageThatIsALinkKeepsTheCopyItShows) {
     EXPECT_FALSE(fs::exists(S() / "A_files/logo.png"));
     EXPECT_FALSE(fs::exists(S() / "images/logo.png"));
     EXPECT_TRUE(fs::is_symlink(S() / "C.html"));
-    EXPECT_FALSE(
-        linesStartingWith("Keeping " + p("B_files/logo.png") + ": " + p("C.html")).empty());
+    EXPECT_FALSE(reporter.linesStartingWith("Keeping " + p("B_files/logo.png") + ": " + p("C.html"))
+                     .empty());
     expectOutsideUntouched();
 }
 
@@ -658,15 +632,13 @@ TEST_F(RunLinkTest, AScriptInALinkedPageFolderKeepsTheCopyItNames) {
 }
 
 TEST_F(RunTest, ASecondRunOfASiteIsRefusedAtOnce) {
-    page("A", {{"logo.png", "LOGO"}});
-    page("B", {{"logo.png", "LOGO"}});
+    const DuplicateGroup logo = twoPagesSharingALogo();
     const auto before = test::snapshot(S());
     std::error_code error;
     const auto held = SiteLock::tryAcquire(S(), error);
     ASSERT_TRUE(held) << error.message();
 
-    const auto outcome =
-        run({test::makeGroup({S() / "A_files/logo.png", S() / "B_files/logo.png"})});
+    const auto outcome = run({logo});
 
     EXPECT_TRUE(outcome.busy);
     EXPECT_FALSE(outcome.completed);

@@ -76,15 +76,6 @@ Lines danglingReferences(const fs::path& root) {
     return dangling;
 }
 
-Lines linesStartingWith(const RecordingReporter& reporter, const std::string& start) {
-    Lines found;
-    for (const auto& line : reporter.lines) {
-        if (line.rfind(start, 0) == 0)
-            found.push_back(line);
-    }
-    return found;
-}
-
 class UndoTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -92,6 +83,14 @@ class UndoTest : public ::testing::Test {
         plan = exampleSite(root);
         original = test::snapshot(root);
         originalMode = real.mode(root / "B_files/x.png");
+    }
+
+    // The example site made again from nothing, with no record, then run as a whole.
+    void runOnAFreshSite() {
+        fs::remove_all(root);
+        fs::remove_all(home.path() / "tolvane");
+        plan = exampleSite(root);
+        test::simulateRun(plan, real);
     }
 
     // The run undo would take back now; fails the test when there is none.
@@ -140,15 +139,15 @@ TEST_F(UndoTest, AfterAWholeRunTheSiteIsBackByteForByte) {
 
     // The log says what was done, in the order done: copies, then files, then the additions.
     const std::string S = root.string();
-    EXPECT_EQ(linesStartingWith(reporter, "Restoring duplicate file: "),
+    EXPECT_EQ(reporter.linesStartingWith("Restoring duplicate file: "),
               (Lines{"Restoring duplicate file: x.png to " + S + "/A_files",
                      "Restoring duplicate file: x.png to " + S + "/B_files",
                      "Restoring duplicate file: x.png to " + S + "/Blog/Entry1_files",
                      "Restoring duplicate file: x.png to " + S + "/" + oddFolder,
                      "Restoring duplicate file: y.png to " + S + "/C_files",
                      "Restoring duplicate file: y.png to " + S + "/D_files"}));
-    EXPECT_EQ(linesStartingWith(reporter, "Restoring file: ").size(), 7u);
-    EXPECT_EQ(linesStartingWith(reporter, "Removing added "),
+    EXPECT_EQ(reporter.linesStartingWith("Restoring file: ").size(), 7u);
+    EXPECT_EQ(reporter.linesStartingWith("Removing added "),
               (Lines{"Removing added file: " + S + "/images/x.png",
                      "Removing added file: " + S + "/images/y.png",
                      "Removing added folder: " + S + "/images"}));
@@ -237,7 +236,7 @@ TEST_F(UndoTest, AnImagesFolderThatWasThereStaysAndSoDoItsFiles) {
     EXPECT_EQ(readFile(root / "images/later.png"), "added after the run");
     fs::remove_all(root / "images");
     EXPECT_EQ(test::snapshot(root), original);
-    EXPECT_EQ(linesStartingWith(second, "Keeping folder").size(), 1u);
+    EXPECT_EQ(second.linesStartingWith("Keeping folder").size(), 1u);
 }
 
 TEST_F(UndoTest, FilesChangedSinceTheRunAreLeftAndReportedAndTheRestIsRestored) {
@@ -273,7 +272,7 @@ TEST_F(UndoTest, FilesChangedSinceTheRunAreLeftAndReportedAndTheRestIsRestored) 
     expected["images/x.png"] = X;
     expected["images/y.png"] = Y;
     EXPECT_EQ(now, expected);
-    EXPECT_EQ(linesStartingWith(reporter, "Keeping added file: ").size(), 2u);
+    EXPECT_EQ(reporter.linesStartingWith("Keeping added file: ").size(), 2u);
 
     // The run is marked: undone, with something left, and not offered again.
     const auto runs = recordedRuns(root);
@@ -326,7 +325,7 @@ TEST_F(UndoTest, ACopyWithNoBytesLeftKeepsThePagesAsTheRunWroteThem) {
     EXPECT_EQ(reporter.sheets[0].error->code, make_error_code(RunErrc::noCopyLeft));
     EXPECT_EQ(reporter.sheets[4].message,
               "Unable to restore the rewritten files: a removed copy could not be put back");
-    EXPECT_EQ(linesStartingWith(reporter, "Keeping rewritten file: ").size(), 7u);
+    EXPECT_EQ(reporter.linesStartingWith("Keeping rewritten file: ").size(), 7u);
     auto expected = afterEdit;
     expected["C_files/y.png"] = Y;
     expected["D_files/y.png"] = Y;
@@ -356,10 +355,7 @@ TEST_F(UndoTest, FailedStepsAreReportedAndNothingIsTakenAwayAfterThem) {
     EXPECT_EQ(danglingReferences(root), Lines{});
 
     // A failing write of an earlier text is reported and the file stays as the run wrote it.
-    fs::remove_all(root);
-    fs::remove_all(home.path() / "tolvane");
-    plan = exampleSite(root);
-    test::simulateRun(plan, real);
+    runOnAFreshSite();
     test::FailingFileManager writes(real);
     writes.failAt(test::FailingFileManager::Step::write, root / "C.html",
                   std::errc::no_space_on_device);
@@ -374,10 +370,7 @@ TEST_F(UndoTest, FailedStepsAreReportedAndNothingIsTakenAwayAfterThem) {
     EXPECT_EQ(danglingReferences(root), Lines{});
 
     // Removing an added file or the folder fails: reported.
-    fs::remove_all(root);
-    fs::remove_all(home.path() / "tolvane");
-    plan = exampleSite(root);
-    test::simulateRun(plan, real);
+    runOnAFreshSite();
     test::FailingFileManager removes(real);
     removes.failAt(test::FailingFileManager::Step::remove, root / "images/y.png");
     RecordingReporter third;
@@ -437,10 +430,10 @@ TEST_F(UndoTest, EveryTextGoesThroughTheTranslation) {
     };
     undoRun(lastRun(), real, reporter, upper);
     const std::string S = root.string();
-    EXPECT_EQ(linesStartingWith(reporter, "RESTORING DUPLICATE FILE: ").front(),
+    EXPECT_EQ(reporter.linesStartingWith("RESTORING DUPLICATE FILE: ").front(),
               "RESTORING DUPLICATE FILE: x.png TO " + S + "/A_files");
-    EXPECT_FALSE(linesStartingWith(reporter, "RESTORING FILE: ").empty());
-    EXPECT_FALSE(linesStartingWith(reporter, "KEEPING ADDED FILE: ").empty());
+    EXPECT_FALSE(reporter.linesStartingWith("RESTORING FILE: ").empty());
+    EXPECT_FALSE(reporter.linesStartingWith("KEEPING ADDED FILE: ").empty());
     ASSERT_EQ(reporter.sheets.size(), 1u);
     EXPECT_EQ(reporter.sheets[0].message, "UNABLE TO RESTORE " + S + "/B.html");
     for (const auto& line : reporter.lines)

@@ -105,15 +105,10 @@ TEST(EligibleImageName, SuffixInAnyCaseMarkersCaseSensitive) {
     for (const char* name : {"photo.tif", "photo.bmp", "photo.png.bak", "png", "index.html",
                              "nav_rollover_1.png", "nav_link_2.gif", "a_link_.PNG", ""})
         EXPECT_FALSE(isEligibleImageName(name)) << name;
-}
-
-TEST(SiteNames, AnImageNameIsTheSuffixAloneAndEligibilityAddsTheMarkers) {
     // Rollover and link images have an image name (check counts them) but are never grouped.
-    for (const char* name : {"nav_rollover_1.png", ".png", "a.TIFF"}) {
+    for (const char* name : {"nav_rollover_1.png", ".png", "a.TIFF"})
         EXPECT_TRUE(hasImageExtension(name)) << name;
-    }
     EXPECT_FALSE(hasImageExtension("a.png.bak"));
-    EXPECT_FALSE(isEligibleImageName("nav_rollover_1.png"));
 }
 
 TEST(SiteNames, TextKindsByTheirSuffixInAnyCase) {
@@ -163,76 +158,86 @@ TEST(WebsiteFolder, NeedsAnIndexHtmlThatIsAFileOrLeadsToOne) {
     EXPECT_FALSE(isWebsiteFolder(dir / "fifo"));
 }
 
-TEST(Scan, NothingEligibleGivesNoGroups) {
+TEST(Scan, NothingEligibleAnUnwalkableRootOrACancelGiveNoGroups) {
     TempDir site;
     writeFile(site / "index.html", "<html>");
     writeFile(site / "a/notes.txt", "same");
     writeFile(site / "b/notes.txt", "same");
-    const ScanResult result = scanWebsite(site.path());
+    ScanResult result = scanWebsite(site.path());
     EXPECT_TRUE(result.duplicates.empty());
     EXPECT_TRUE(formingCopies(result).empty());
     EXPECT_FALSE(result.cancelled);
     EXPECT_EQ(result.root, site.path());
+
+    EXPECT_TRUE(scanWebsite(site / "missing").duplicates.empty());
+    EXPECT_TRUE(scanWebsite(site / "index.html").duplicates.empty());
+
+    // Cancelled before the walk: no groups, though there would be one.
+    writeFile(site / "a/x.png", "X");
+    writeFile(site / "b/x.png", "X");
+    ASSERT_EQ(scanWebsite(site.path()).duplicates.size(), 1u);
+    ScanProgress progress;
+    progress.cancel = true;
+    result = scanWebsite(site.path(), &progress);
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_TRUE(result.duplicates.empty());
+    EXPECT_TRUE(formingCopies(result).empty());
 }
 
-TEST(Scan, RootThatCannotBeWalkedGivesNoGroups) {
-    TempDir scratch;
-    EXPECT_TRUE(scanWebsite(scratch / "missing").duplicates.empty());
-    writeFile(scratch / "file", "x");
-    EXPECT_TRUE(scanWebsite(scratch / "file").duplicates.empty());
-}
-
-TEST(Scan, GroupsAreOrderedByTheirSecondCopy) {
-    TempDir site;
-    // x.png in the first folder met, y.png in the second and third, x.png in the fourth.
-    const auto folders = foldersInWalkOrder(site.path(), {"a", "b", "c", "d"});
-    writeFile(folders[0] / "x.png", "X");
-    writeFile(folders[1] / "y.png", "Y");
-    writeFile(folders[2] / "y.png", "Y");
-    writeFile(folders[3] / "x.png", "X");
-    const ScanResult result = scanWebsite(site.path());
-    ASSERT_EQ(result.duplicates.size(), 2u);
-    EXPECT_EQ(result.duplicates[0].copies,
-              (std::vector<fs::path>{folders[1] / "y.png", folders[2] / "y.png"}));
-    EXPECT_EQ(result.duplicates[1].copies,
-              (std::vector<fs::path>{folders[0] / "x.png", folders[3] / "x.png"}));
-    EXPECT_EQ(formingCopies(result),
-              (std::vector<fs::path>{folders[2] / "y.png", folders[3] / "x.png"}));
-    EXPECT_EQ(result.duplicates[0].md5, md5(std::string_view("Y")));
-    EXPECT_EQ(result.duplicates[0].name, "y.png");
-    EXPECT_EQ(result.duplicates[0].size, 1u);
-}
-
-TEST(Scan, OneNameFourContentsXYXY) {
-    TempDir site;
-    const auto folders = foldersInWalkOrder(site.path(), {"p", "q", "r", "s"});
-    writeFile(folders[0] / "logo.png", "XX");
-    writeFile(folders[1] / "logo.png", "YY"); // same size, other content
-    writeFile(folders[2] / "logo.png", "XX");
-    writeFile(folders[3] / "logo.png", "YY");
-    const ScanResult result = scanWebsite(site.path());
-    ASSERT_EQ(result.duplicates.size(), 2u);
-    EXPECT_EQ(result.duplicates[0].copies,
-              (std::vector<fs::path>{folders[0] / "logo.png", folders[2] / "logo.png"}));
-    EXPECT_EQ(result.duplicates[1].copies,
-              (std::vector<fs::path>{folders[1] / "logo.png", folders[3] / "logo.png"}));
-    EXPECT_EQ(formingCopies(result),
-              (std::vector<fs::path>{folders[2] / "logo.png", folders[3] / "logo.png"}));
-    EXPECT_NE(result.duplicates[0].md5, result.duplicates[1].md5);
-}
-
-TEST(Scan, ThreeCopiesFormOneGroupNamedByTheSecond) {
-    TempDir site;
-    const auto folders = foldersInWalkOrder(site.path(), {"A_files", "B_files", "C_files"});
-    for (const auto& folder : folders)
-        writeFile(folder / "shapeimage_1.png", "same bytes");
-    const ScanResult result = scanWebsite(site.path());
-    ASSERT_EQ(result.duplicates.size(), 1u);
-    EXPECT_EQ(
-        result.duplicates[0].copies,
-        (std::vector<fs::path>{folders[0] / "shapeimage_1.png", folders[1] / "shapeimage_1.png",
-                               folders[2] / "shapeimage_1.png"}));
-    EXPECT_EQ(formingCopies(result), (std::vector<fs::path>{folders[1] / "shapeimage_1.png"}));
+// Groups come in the order of their second copy, each with its copies in walk order; the
+// second copy is the one that forms the group. Folders are named by their walk order.
+TEST(Scan, GroupsAndCopiesFollowTheWalkOrder) {
+    struct File {
+        int folder;
+        const char* name;
+        const char* bytes;
+    };
+    using Copy = std::pair<int, const char*>;
+    struct Case {
+        std::vector<std::string> folders;
+        std::vector<File> files;
+        std::vector<std::vector<Copy>> groups;
+    };
+    const Case cases[] = {
+        // x.png in the first folder met, y.png in the second and third, x.png in the fourth.
+        {{"a", "b", "c", "d"},
+         {{0, "x.png", "X"}, {1, "y.png", "Y"}, {2, "y.png", "Y"}, {3, "x.png", "X"}},
+         {{{1, "y.png"}, {2, "y.png"}}, {{0, "x.png"}, {3, "x.png"}}}},
+        // One name, one size, two contents.
+        {{"p", "q", "r", "s"},
+         {{0, "logo.png", "XX"},
+          {1, "logo.png", "YY"},
+          {2, "logo.png", "XX"},
+          {3, "logo.png", "YY"}},
+         {{{0, "logo.png"}, {2, "logo.png"}}, {{1, "logo.png"}, {3, "logo.png"}}}},
+        // Three copies make one group.
+        {{"A_files", "B_files", "C_files"},
+         {{0, "s_1.png", "same"}, {1, "s_1.png", "same"}, {2, "s_1.png", "same"}},
+         {{{0, "s_1.png"}, {1, "s_1.png"}, {2, "s_1.png"}}}},
+        // The kept file of an earlier run, in images/, groups again.
+        {{"images", "New_files"},
+         {{0, "logo.png", "kept"}, {1, "logo.png", "kept"}},
+         {{{0, "logo.png"}, {1, "logo.png"}}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.folders.front());
+        TempDir site;
+        const auto folders = foldersInWalkOrder(site.path(), c.folders);
+        for (const File& file : c.files)
+            writeFile(folders[file.folder] / file.name, file.bytes);
+        std::vector<std::vector<fs::path>> groups;
+        std::vector<fs::path> forming;
+        for (const auto& group : c.groups) {
+            groups.emplace_back();
+            for (const auto& [folder, name] : group)
+                groups.back().push_back(folders[folder] / name);
+            forming.push_back(groups.back()[1]);
+        }
+        const ScanResult result = scanWebsite(site.path());
+        EXPECT_EQ(copiesOf(result), groups);
+        EXPECT_EQ(formingCopies(result), forming);
+        expectAgreesWithLiteral(site.path());
+    }
 }
 
 TEST(Scan, NamesAreComparedLiterallyAndSuffixesInAnyCase) {
@@ -308,17 +313,6 @@ TEST(Scan, SymbolicLinksAreNeitherFollowedNorGrouped) {
         std::set<fs::path>(result.duplicates[0].copies.begin(), result.duplicates[0].copies.end()),
         (std::set<fs::path>{site / "a/logo.png", site / "c/logo.png"}));
     expectAgreesWithLiteral(site.path());
-}
-
-TEST(Scan, KeptCopyInImagesFolderGroupsAgain) {
-    TempDir site;
-    const auto folders = foldersInWalkOrder(site.path(), {"images", "New_files"});
-    writeFile(site / "images/logo.png", "kept");
-    writeFile(site / "New_files/logo.png", "kept");
-    const ScanResult result = scanWebsite(site.path());
-    ASSERT_EQ(result.duplicates.size(), 1u);
-    EXPECT_EQ(result.duplicates[0].copies,
-              (std::vector<fs::path>{folders[0] / "logo.png", folders[1] / "logo.png"}));
 }
 
 TEST(Scan, UnreadableFilesJoinNoGroup) {
@@ -414,18 +408,6 @@ TEST(Scan, TwoComparingThreadsGiveTheSameGroups) {
     }
     expectAgreesWithLiteral(site.path());
     EXPECT_EQ(scanWebsite(site.path()).duplicates.size(), 12u);
-}
-
-TEST(Scan, CancelledScanGivesNoGroups) {
-    TempDir site;
-    writeFile(site / "a/x.png", "X");
-    writeFile(site / "b/x.png", "X");
-    ScanProgress progress;
-    progress.cancel = true;
-    const ScanResult result = scanWebsite(site.path(), &progress);
-    EXPECT_TRUE(result.cancelled);
-    EXPECT_TRUE(result.duplicates.empty());
-    EXPECT_TRUE(formingCopies(result).empty());
 }
 
 TEST(ContentSets, TightMemoryReadsAgainButFindsTheSameSets) {
