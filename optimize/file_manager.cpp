@@ -49,20 +49,24 @@ int openRegular(const fs::path& path, struct stat& info, FileResult& error) {
     return fd;
 }
 
-// Whether the file at path holds exactly the expected bytes; buffer is the caller's to reuse.
-bool holds(const fs::path& path, ByteView expected, Bytes& buffer, FileResult& error) {
+// Empty when the copy holds exactly the kept bytes given, else the failed step or
+// contentDiffers; buffer is the caller's to reuse.
+FileResult holdsKeptBytes(const FileManager::CopyPair& pair, ByteView kept, Bytes& buffer) {
+    FileResult error;
     struct stat info {};
-    Fd file(openRegular(path, info, error));
-    if (file.fd < 0 || static_cast<std::uint64_t>(info.st_size) != expected.size())
-        return false;
-    buffer.resize(expected.size() + 1); // one byte more: a file that grew since is not the same
+    Fd file(openRegular(*pair.copy, info, error));
+    if (file.fd < 0)
+        return error;
+    if (static_cast<std::uint64_t>(info.st_size) != kept.size())
+        return contentDiffers(pair);
+    buffer.resize(kept.size() + 1); // one byte more: a file that grew since is not the same
     const std::ptrdiff_t n = readFully(file.fd, buffer.data(), buffer.size());
-    if (n < 0) {
-        error = failure(Op::compare, {path}, errnoCode(errno));
-        return false;
-    }
-    return static_cast<std::size_t>(n) == expected.size() &&
-           std::equal(expected.begin(), expected.end(), buffer.begin());
+    if (n < 0)
+        return failure(Op::compare, {*pair.copy}, errnoCode(errno));
+    if (static_cast<std::size_t>(n) != kept.size() ||
+        !std::equal(kept.begin(), kept.end(), buffer.begin()))
+        return contentDiffers(pair);
+    return std::nullopt;
 }
 
 // The bytes of the kept files that are small enough to hold, each read once; larger ones, and
@@ -156,24 +160,27 @@ std::vector<FileResult> FileManager::writeFiles(const std::vector<Write>& writes
     return results;
 }
 
+FileResult FileManager::checkCopy(const CopyPair& pair) {
+    FileResult error;
+    if (sameContent(*pair.copy, *pair.kept, error))
+        return std::nullopt;
+    return error ? std::move(error) : contentDiffers(pair);
+}
+
 std::vector<FileResult> FileManager::checkCopies(const std::vector<CopyPair>& pairs) {
-    std::vector<FileResult> results(pairs.size());
-    for (std::size_t i = 0; i < pairs.size(); ++i) {
-        FileResult error;
-        if (!sameContent(*pairs[i].copy, *pairs[i].kept, error))
-            results[i] = error ? std::move(error) : contentDiffers(pairs[i]);
-    }
+    std::vector<FileResult> results;
+    results.reserve(pairs.size());
+    for (const CopyPair& pair : pairs)
+        results.push_back(checkCopy(pair));
     return results;
 }
 
 std::vector<FileResult> FileManager::removeCopies(const std::vector<CopyPair>& pairs) {
-    std::vector<FileResult> results(pairs.size());
-    for (std::size_t i = 0; i < pairs.size(); ++i) {
-        FileResult error;
-        if (!sameContent(*pairs[i].copy, *pairs[i].kept, error))
-            results[i] = error ? std::move(error) : contentDiffers(pairs[i]);
-        else
-            results[i] = removeItem(*pairs[i].copy);
+    std::vector<FileResult> results;
+    results.reserve(pairs.size());
+    for (const CopyPair& pair : pairs) {
+        FileResult result = checkCopy(pair);
+        results.push_back(result ? std::move(result) : removeItem(*pair.copy));
     }
     return results;
 }
@@ -412,17 +419,12 @@ std::vector<FileResult> RealFileManager::checkOrRemove(const std::vector<CopyPai
     std::vector<FileResult> results(pairs.size());
     inParallel(pairs.size(), [&](std::size_t i, Bytes& buffer) {
         const CopyPair& pair = pairs[i];
-        FileResult error;
-        bool same = false;
-        if (const HeldKeptFiles::Kept* kept = held.find(*pair.kept)) {
-            error = kept->error;
-            same = !error && holds(*pair.copy, kept->bytes, buffer, error);
-        } else {
-            same = sameContent(*pair.copy, *pair.kept, error);
-        }
-        if (!same)
-            results[i] = error ? std::move(error) : contentDiffers(pair);
-        else if (remove && ::unlink(pair.copy->c_str()) != 0) // a folder now fails with EISDIR
+        const HeldKeptFiles::Kept* kept = held.find(*pair.kept);
+        if (!kept)
+            results[i] = checkCopy(pair);
+        else
+            results[i] = kept->error ? kept->error : holdsKeptBytes(pair, kept->bytes, buffer);
+        if (!results[i] && remove && ::unlink(pair.copy->c_str()) != 0) // a folder: EISDIR
             results[i] = failure(Op::remove, {*pair.copy}, errnoCode(errno));
     });
     return results;

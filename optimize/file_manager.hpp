@@ -74,6 +74,10 @@ class FileManager {
     // Removes each copy that still holds its kept file's bytes, checked just before; a copy
     // that does not stays. One result per pair, in order: empty where the copy is gone.
     virtual std::vector<FileResult> removeCopies(const std::vector<CopyPair>& pairs);
+
+  protected:
+    // One pair of checkCopies, through sameContent.
+    FileResult checkCopy(const CopyPair& pair);
 };
 
 // The file system itself.
