@@ -1,10 +1,10 @@
 #pragma once
 
 #include "app/run_summary.hpp"
-#include "optimize/file_manager.hpp"
-#include "optimize/references.hpp"
-#include "optimize/run_journal.hpp"
-#include "optimize/site_plan.hpp"
+#include "run/file_manager.hpp"
+#include "refs/references.hpp"
+#include "run/run_journal.hpp"
+#include "run/site_plan.hpp"
 #include "scan/scan.hpp"
 
 #include <QObject>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "optimize/site_plan.hpp"
+#include "run/site_plan.hpp"
 #include "scan/scan.hpp"
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "optimize/reporter.hpp"
+#include "run/reporter.hpp"
 
 #include <optional>
 #include <string>

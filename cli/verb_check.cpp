@@ -1,6 +1,6 @@
 #include "cli/scan_report.hpp"
 #include "cli/verbs.hpp"
-#include "optimize/references.hpp"
+#include "refs/references.hpp"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,9 +1,9 @@
 #include "cli/scan_report.hpp"
 #include "cli/terminal.hpp"
 #include "cli/verbs.hpp"
-#include "optimize/file_manager.hpp"
-#include "optimize/run.hpp"
-#include "optimize/run_journal.hpp"
+#include "run/file_manager.hpp"
+#include "run/run.hpp"
+#include "run/run_journal.hpp"
 
 #include <cstdio>
 #include <iostream>

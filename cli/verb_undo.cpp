@@ -1,10 +1,10 @@
 #include "cli/scan_report.hpp"
 #include "cli/terminal.hpp"
 #include "cli/verbs.hpp"
-#include "optimize/file_manager.hpp"
-#include "optimize/run_journal.hpp"
-#include "optimize/site_lock.hpp"
-#include "optimize/undo.hpp"
+#include "run/file_manager.hpp"
+#include "run/run_journal.hpp"
+#include "run/site_lock.hpp"
+#include "run/undo.hpp"
 
 #include <iostream>
 #include <memory>

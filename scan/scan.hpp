@@ -1,6 +1,6 @@
 #pragma once
 
-#include "scan/site_names.hpp"
+#include "site/site_names.hpp"
 
 #include <atomic>
 #include <cstddef>

@@ -7,9 +7,9 @@
 //            [--seed N] [--folder DIR] [--keep]
 
 #include "bench/sitegen/sitegen.hpp"
-#include "optimize/file_manager.hpp"
-#include "optimize/run.hpp"
-#include "optimize/run_journal.hpp"
+#include "run/file_manager.hpp"
+#include "run/run.hpp"
+#include "run/run_journal.hpp"
 #include "scan/scan.hpp"
 
 #include <CLI/CLI.hpp>

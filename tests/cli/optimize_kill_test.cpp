@@ -2,7 +2,7 @@
 // whole after every kill, and a second run must finish it to exactly what an uninterrupted run
 // makes.
 #include "bench/sitegen/sitegen.hpp"
-#include "optimize/run_support.hpp"
+#include "run/run_support.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
 

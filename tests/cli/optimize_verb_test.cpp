@@ -1,4 +1,4 @@
-#include "optimize/run_support.hpp"
+#include "run/run_support.hpp"
 #include "support/deep_folder.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "optimize/file_manager.hpp"
-#include "optimize/run_journal.hpp"
+#include "run/file_manager.hpp"
+#include "run/run_journal.hpp"
 #include "support/temp_dir.hpp"
 #include "util/digest.hpp"
 

@@ -1,0 +1,123 @@
+#include "refs/found_url.hpp"
+
+#include "refs/url_find.hpp"
+#include "util/text.hpp"
+
+#include <algorithm>
+
+namespace tolvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string unresolvedReason(const ParsedUrl& url, const FileBase& base) {
+    switch (url.kind) {
+    case ParsedUrl::Kind::absolute:
+        return "an absolute URL: where it leads on the published site is not known";
+    case ParsedUrl::Kind::rootRelative:
+        return "a URL from the server's root: where the site lies on the server is not known";
+    case ParsedUrl::Kind::malformed:
+        return "a URL in a form not recognised (" + url.problem + ")";
+    case ParsedUrl::Kind::relative:
+        break;
+    }
+    return "the file's base is not known (" + base.unknownBecause + ")";
+}
+
+// Byte offsets of the file's line breaks, for line numbers.
+std::vector<std::size_t> lineBreaks(std::string_view raw) {
+    std::vector<std::size_t> breaks;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '\n')
+            breaks.push_back(i);
+    }
+    return breaks;
+}
+
+} // namespace
+
+FoundUrl foundUrlAt(const TextView& view, const UrlSpan& span, std::string_view raw, bool markup) {
+    FoundUrl f;
+    f.url = parseUrl(view, span.begin, span.end, raw, markup);
+    f.offset = view.origin[span.begin];
+    f.length = view.origin[span.end] - f.offset;
+    for (std::size_t first = span.begin; first > 0 && view.origin[first - 1] == f.offset; --first)
+        ++f.skip;
+    return f;
+}
+
+std::vector<FoundUrl> UrlReader::read(const fs::path& file, TextKind kind, std::string_view raw,
+                                      FileBase& base,
+                                      const std::function<bool(const ParsedUrl&)>& decodedWhole) {
+    const bool markup = isMarkup(kind);
+    const TextView view = decodeText(raw, markup);
+    base = bases_.baseOf(file, kind, view, raw);
+    const std::vector<std::size_t> breaks = lineBreaks(raw);
+    const std::vector<UrlSpan> spans = findImageUrls(view.text);
+    std::vector<FoundUrl> found;
+    found.reserve(spans.size());
+    for (const UrlSpan& span : spans) {
+        FoundUrl f = foundUrlAt(view, span, raw, markup);
+        f.line = static_cast<std::size_t>(std::upper_bound(breaks.begin(), breaks.end(), f.offset) -
+                                          breaks.begin()) +
+                 1;
+        if (decodedWhole(f.url))
+            f.decoded = lenientPercentDecode(
+                std::string_view(view.text).substr(span.begin, span.end - span.begin));
+        if (f.url.kind == ParsedUrl::Kind::relative && base.folder)
+            f.target = resolveSegmentsText(base.folder->native(), f.url.segments);
+        found.push_back(std::move(f));
+    }
+    return found;
+}
+
+UrlClass
+classifyUrl(const FoundUrl& found, const FileBase& base,
+            const std::function<std::optional<std::uint32_t>(const std::string&)>& imageAt) {
+    using Kind = UrlClass::Kind;
+    if (!found.target)
+        return {Kind::unresolved, 0, unresolvedReason(found.url, base)};
+    if (const auto image = imageAt(*found.target))
+        return {Kind::image, *image, {}};
+    std::error_code error;
+    if (fs::exists(*found.target, error))
+        return {Kind::otherFile, 0, {}};
+    if (error)
+        return {Kind::unexaminable, 0, error.message()};
+    return {Kind::nothing, 0, "leads to nothing here; a script may complete it at run time"};
+}
+
+const std::vector<std::size_t>* NameTable::withName(const std::string& name) const {
+    const auto found = byName_.find(name);
+    return found == byName_.end() ? nullptr : &found->second;
+}
+
+std::vector<std::string> NameTable::namesInside(const std::string& text) const {
+    std::vector<std::string> names;
+    for (const std::size_t length : lengths_) {
+        if (length >= text.size())
+            break;
+        if (!boundsName(text[text.size() - length - 1]))
+            continue;
+        std::string tail = text.substr(text.size() - length);
+        if (byName_.count(tail))
+            names.push_back(std::move(tail));
+    }
+    return names;
+}
+
+std::string NameTable::fileNameOf(const fs::path& image) {
+    return image.filename().string();
+}
+
+std::string NameTable::fileNameOf(const std::string& image) {
+    return image.substr(image.rfind('/') + 1);
+}
+
+void NameTable::add(const std::string& name, std::size_t image) {
+    byName_[name].push_back(image);
+    lengths_.insert(name.size());
+}
+
+} // namespace tolvane

@@ -1,0 +1,320 @@
+#include "refs/reference_index.hpp"
+
+#include "util/text.hpp"
+
+#include <algorithm>
+
+namespace tolvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A file's references (or unresolved ones) while the site is read: those of one file, to be
+// put in place by offset once every file is read.
+struct Pending {
+    std::uint32_t offset;
+    std::uint32_t length;
+    std::uint32_t line;
+    std::uint32_t target;
+    std::uint8_t skip;
+    std::string text;
+};
+
+} // namespace
+
+// What reading the site gathered, per text file by its number in the walk.
+struct ReferenceIndex::Gathered {
+    explicit Gathered(std::size_t files) : references(files), unresolved(files), read(files) {}
+    std::vector<std::vector<Pending>> references;
+    std::vector<std::vector<UnresolvedReference>> unresolved;
+    std::vector<bool> read;
+};
+
+ReferenceIndex ReferenceIndex::build(const fs::path& root, const std::vector<fs::path>& images,
+                                     TextFileAccess* access, IndexProgress* progress) {
+    std::vector<const fs::path*> pointers;
+    pointers.reserve(images.size());
+    for (const auto& image : images)
+        pointers.push_back(&image);
+    return build(root, pointers, access, progress);
+}
+
+ReferenceIndex ReferenceIndex::build(const fs::path& root,
+                                     const std::vector<const fs::path*>& images,
+                                     TextFileAccess* access, IndexProgress* progress) {
+    DiskTextFileAccess disk;
+    TextFileAccess& io = access ? *access : disk;
+    ReferenceIndex index;
+    index.root_ = normalFolder(root);
+    index.addImages(images);
+    const NameTable names(index.targets_);
+
+    SiteFiles files = walkSite(index.root_, false, progress ? &progress->cancel : nullptr);
+    if (files.cancelled) {
+        index.cancelled_ = true;
+        return index;
+    }
+    index.takeFiles(files);
+    if (progress)
+        progress->textFilesFound.store(index.files_.size());
+    Gathered gathered(index.files_.size());
+    UrlReader reader(index.root_);
+    for (const std::size_t i : pagesFirst(files)) {
+        if (progress && progress->cancel.load(std::memory_order_relaxed)) {
+            index.cancelled_ = true;
+            return index;
+        }
+        index.readFile(i, files.textFiles[i].second, io, reader, names, gathered);
+        if (progress)
+            progress->textFilesRead.fetch_add(1, std::memory_order_relaxed);
+    }
+    index.place(gathered);
+    return index;
+}
+
+void ReferenceIndex::addImages(const std::vector<const fs::path*>& images) {
+    targetIndex_.reserve(images.size());
+    for (const fs::path* image : images)
+        addTarget(isAbsoluteNormal(image->native())
+                      ? image->native()
+                      : fs::absolute(*image).lexically_normal().native());
+    imageCount_ = targets_.size();
+}
+
+void ReferenceIndex::takeFiles(SiteFiles& files) {
+    unreadable_ = std::move(files.unreadable);
+    linked_ = std::move(files.linked);
+    // Every text file has a number, its place in the walk; those not read have no references.
+    files_.reserve(files.textFiles.size());
+    for (const auto& entry : files.textFiles)
+        files_.push_back(entry.first);
+    fileBases_.resize(files_.size());
+    notUtf8_.assign(files_.size(), false);
+}
+
+void ReferenceIndex::readFile(std::size_t i, TextKind kind, TextFileAccess& io, UrlReader& reader,
+                              const NameTable& names, Gathered& gathered) {
+    const fs::path& file = files_[i];
+    std::error_code error;
+    const auto text = readText(io, file, error);
+    if (!text) {
+        unreadable_.push_back({file, error});
+        return;
+    }
+    gathered.read[i] = true;
+    ++textFilesRead_;
+    FileBase base;
+    // Only a URL whose last segment names no image is looked through for names inside.
+    const std::vector<FoundUrl> found =
+        reader.read(file, kind, *text, base, [&](const ParsedUrl& url) {
+            return names.withName(url.segments.back()) == nullptr;
+        });
+    if (base.folder)
+        fileBases_[i] = *base.folder;
+    const auto imageAt = [&](const std::string& path) -> std::optional<std::uint32_t> {
+        const auto hit = targetIndex_.find(path);
+        return hit == targetIndex_.end() ? std::nullopt : std::optional(hit->second);
+    };
+    auto& references = gathered.references[i];
+    auto& unresolved = gathered.unresolved[i];
+    for (const FoundUrl& f : found) {
+        const std::string as = text->substr(f.offset, f.length);
+        const auto* sameName = names.withName(f.url.segments.back());
+        if (!sameName) {
+            for (const std::string& name : names.namesInside(f.decoded))
+                unresolved.push_back({file, f.offset, f.length, f.line, as,
+                                      "the name " + name + " stands in a form not recognised",
+                                      *names.withName(name)});
+            continue;
+        }
+        UrlClass what = classifyUrl(f, base, imageAt);
+        if (what.kind == UrlClass::Kind::image) {
+            references.push_back({static_cast<std::uint32_t>(f.offset),
+                                  static_cast<std::uint32_t>(f.length),
+                                  static_cast<std::uint32_t>(f.line), what.image,
+                                  static_cast<std::uint8_t>(f.skip), as});
+            continue;
+        }
+        // Another file of that name is not ours. Nothing at all: the text may be a piece of a
+        // URL that a script completes, so it could be ours.
+        if (what.kind == UrlClass::Kind::otherFile || what.kind == UrlClass::Kind::unexaminable)
+            continue;
+        auto candidates = candidatesFor(f.url.segments, *sameName, targets_, root_);
+        if (!candidates.empty())
+            unresolved.push_back({file, f.offset, f.length, f.line, as, std::move(what.reason),
+                                  std::move(candidates)});
+    }
+    if ((!references.empty() || !unresolved.empty()) && !isUtf8(*text))
+        notUtf8_[i] = true;
+}
+
+void ReferenceIndex::place(Gathered& gathered) {
+    // In walk order of the files, then by place in the file.
+    const std::size_t fileCount = files_.size();
+    std::size_t referenceCount = 0, unresolvedCount = 0;
+    for (std::size_t i = 0; i < fileCount; ++i) {
+        referenceCount += gathered.references[i].size();
+        unresolvedCount += gathered.unresolved[i].size();
+    }
+    references_.reserve(referenceCount);
+    unresolved_.reserve(unresolvedCount);
+    referencesInFile_.resize(fileCount);
+    unresolvedInFile_.resize(fileCount);
+    byTarget_.resize(targets_.size());
+    unresolvedByImage_.resize(imageCount_);
+    for (std::size_t i = 0; i < fileCount; ++i) {
+        auto& mine = gathered.references[i];
+        std::stable_sort(mine.begin(), mine.end(),
+                         [](const Pending& a, const Pending& b) { return a.offset < b.offset; });
+        referencesInFile_[i].first = static_cast<std::uint32_t>(references_.size());
+        for (Pending& p : mine) {
+            byTarget_[p.target].push_back(static_cast<std::uint32_t>(references_.size()));
+            references_.push_back({files_[i], p.offset, p.length, p.line, std::move(p.text),
+                                   fileBases_[i], p.target, p.skip});
+        }
+        referencesInFile_[i].second = static_cast<std::uint32_t>(references_.size());
+        std::vector<Pending>().swap(mine);
+
+        auto& theirs = gathered.unresolved[i];
+        std::stable_sort(theirs.begin(), theirs.end(),
+                         [](const UnresolvedReference& a, const UnresolvedReference& b) {
+                             return a.offset < b.offset;
+                         });
+        unresolvedInFile_[i].first = static_cast<std::uint32_t>(unresolved_.size());
+        for (UnresolvedReference& u : theirs) {
+            for (const std::size_t image : u.images)
+                unresolvedByImage_[image].push_back(static_cast<std::uint32_t>(unresolved_.size()));
+            unresolved_.push_back(std::move(u));
+        }
+        unresolvedInFile_[i].second = static_cast<std::uint32_t>(unresolved_.size());
+        std::vector<UnresolvedReference>().swap(theirs);
+    }
+    // Only the files read count as the site's text files.
+    for (std::size_t i = 0; i < fileCount; ++i) {
+        if (gathered.read[i])
+            fileIndex_.emplace(files_[i], static_cast<std::uint32_t>(i));
+    }
+}
+
+std::uint32_t ReferenceIndex::addTarget(const std::string& normal) {
+    // A path given twice keeps both places; lookups find the first.
+    const auto number = static_cast<std::uint32_t>(targets_.size());
+    targets_.push_back(normal);
+    targetIndex_.emplace(targets_.back(), number);
+    return number;
+}
+
+std::uint32_t ReferenceIndex::targetNumber(const fs::path& path) const {
+    // A path already absolute and normal is found as it is; any other is made so first.
+    if (const auto found = targetIndex_.find(path.native()); found != targetIndex_.end())
+        return found->second;
+    const auto found = targetIndex_.find(fs::absolute(path).lexically_normal().native());
+    return found == targetIndex_.end() ? none : found->second;
+}
+
+std::uint32_t ReferenceIndex::fileNumber(const fs::path& file) const {
+    const auto found = fileIndex_.find(file);
+    return found == fileIndex_.end() ? none : found->second;
+}
+
+std::vector<fs::path> ReferenceIndex::images() const {
+    return {targets_.begin(), targets_.begin() + static_cast<long>(imageCount_)};
+}
+
+fs::path ReferenceIndex::targetOf(const Reference& reference) const {
+    return targets_[reference.target];
+}
+
+std::optional<std::uint32_t> ReferenceIndex::imageNumber(const fs::path& image) const {
+    const std::uint32_t target = targetNumber(image);
+    if (target == none || target >= imageCount_)
+        return std::nullopt;
+    return target;
+}
+
+std::vector<const Reference*> ReferenceIndex::referencesTo(const fs::path& image) const {
+    const std::uint32_t target = targetNumber(image);
+    return target == none ? std::vector<const Reference*>{} : referencesTo(target);
+}
+
+std::vector<const Reference*> ReferenceIndex::referencesTo(std::uint32_t target) const {
+    std::vector<const Reference*> result;
+    if (target >= byTarget_.size())
+        return result;
+    result.reserve(byTarget_[target].size());
+    for (const std::uint32_t i : byTarget_[target])
+        result.push_back(&references_[i]);
+    return result;
+}
+
+std::vector<const UnresolvedReference*> ReferenceIndex::unresolvedFor(const fs::path& image) const {
+    std::vector<const UnresolvedReference*> result;
+    const std::uint32_t target = targetNumber(image);
+    if (target == none || target >= imageCount_)
+        return result;
+    for (const std::uint32_t i : unresolvedByImage_[target])
+        result.push_back(&unresolved_[i]);
+    return result;
+}
+
+std::vector<fs::path> ReferenceIndex::filesReferring(const std::vector<fs::path>& images) const {
+    // The references are in walk order of their files, so their files' numbers are too.
+    std::vector<std::uint32_t> numbers;
+    for (const auto& image : images) {
+        const std::uint32_t target = targetNumber(image);
+        if (target == none)
+            continue;
+        for (const std::uint32_t i : byTarget_[target])
+            numbers.push_back(static_cast<std::uint32_t>(&references_[i].file - files_.data()));
+    }
+    std::sort(numbers.begin(), numbers.end());
+    numbers.erase(std::unique(numbers.begin(), numbers.end()), numbers.end());
+    std::vector<fs::path> result;
+    result.reserve(numbers.size());
+    for (const std::uint32_t n : numbers)
+        result.push_back(files_[n]);
+    return result;
+}
+
+std::vector<KeepReason> ReferenceIndex::reasonsToKeep(const fs::path& image,
+                                                      TextFileAccess& access) const {
+    return reasonsToKeep(targetNumber(image), access);
+}
+
+std::vector<KeepReason> ReferenceIndex::reasonsToKeep(std::uint32_t target,
+                                                      TextFileAccess& access) const {
+    std::vector<KeepReason> reasons;
+    for (const auto& place : unreadable_)
+        reasons.push_back(
+            {KeepErrc::unreadableText, place.path,
+             "could not be read (" + place.error.message() + "), so it may refer to this image"});
+    if (target == none || target >= targets_.size())
+        return reasons;
+    if (target < imageCount_) {
+        for (const std::uint32_t i : unresolvedByImage_[target]) {
+            const UnresolvedReference& ref = unresolved_[i];
+            reasons.push_back(
+                {KeepErrc::unresolved, ref.file,
+                 "line " + std::to_string(ref.line) + ": \"" + ref.text + "\": " + ref.reason});
+        }
+    }
+    // An image's references are in the order of the index, so those of one file stand together.
+    const fs::path* last = nullptr;
+    for (const std::uint32_t i : byTarget_[target]) {
+        const Reference& ref = references_[i];
+        if (&ref.file == last)
+            continue;
+        last = &ref.file;
+        if (notUtf8_[static_cast<std::size_t>(&ref.file - files_.data())])
+            reasons.push_back({KeepErrc::notUtf8, ref.file, "is not valid UTF-8 text"});
+        else if (linked_.count(ref.file.string()))
+            reasons.push_back({KeepErrc::notWritable, ref.file,
+                               "is reached through a symbolic link; never written through a link"});
+        else if (auto why = access.whyNotWritable(ref.file))
+            reasons.push_back({KeepErrc::notWritable, ref.file, "cannot be written back: " + *why});
+    }
+    return reasons;
+}
+
+} // namespace tolvane

@@ -1,0 +1,173 @@
+#pragma once
+
+#include "refs/found_url.hpp"
+#include "refs/keep_reason.hpp"
+#include "site/site_walk.hpp"
+#include "site/text_files.hpp"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+namespace tolvane {
+
+// A relative URL found in a text file that leads to an image the index was asked about.
+// file and base are held once per text file by the index that made the reference, so a
+// reference lives as long as its index (which can be moved, not copied).
+struct Reference {
+    const std::filesystem::path& file;
+    std::size_t offset = 0; // the path as written, without query or fragment
+    std::size_t length = 0;
+    std::size_t line = 0;                // 1-based, for people
+    std::string text;                    // the bytes at offset
+    const std::filesystem::path& base;   // the folder it is resolved against
+    std::uint32_t target = 0;            // the image it leads to, as the index numbers it
+    std::uint8_t firstCharacterSkip = 0; // bytes of the decoded character at offset before
+                                         // the URL starts (only for a URL cut at 4096 bytes)
+};
+// Text that names one of the images but cannot be followed: its file's base is unknown, it
+// is absolute or root-relative, it is malformed, or the name stands in a form not recognised.
+struct UnresolvedReference {
+    std::filesystem::path file;
+    std::size_t offset = 0;
+    std::size_t length = 0;
+    std::size_t line = 0;
+    std::string text;
+    std::string reason;
+    std::vector<std::size_t> images; // indices of the images it could name
+};
+
+// Counters another thread may poll while an index is built, and its cancel switch (looked at
+// once per folder walked and once per text file read).
+struct IndexProgress {
+    std::atomic<std::uint64_t> textFilesFound{0}; // known once the walk is over
+    std::atomic<std::uint64_t> textFilesRead{0};
+    std::atomic<bool> cancel{false};
+};
+
+// Every reference to a set of images in the text files below a site root. Each text file is
+// read once; each image-like URL in it is decoded, resolved against the file's base and
+// matched against the images by path.
+class ReferenceIndex {
+  public:
+    // images: the files a run may move or delete, as absolute paths below root.
+    // progress, when given, counts the text files read and can cancel the build.
+    static ReferenceIndex build(const std::filesystem::path& root,
+                                const std::vector<std::filesystem::path>& images,
+                                TextFileAccess* access = nullptr,
+                                IndexProgress* progress = nullptr);
+    // The same, for callers that hold the images elsewhere (each pointer must stay valid
+    // while build runs only).
+    static ReferenceIndex build(const std::filesystem::path& root,
+                                const std::vector<const std::filesystem::path*>& images,
+                                TextFileAccess* access = nullptr,
+                                IndexProgress* progress = nullptr);
+
+    ReferenceIndex(ReferenceIndex&&) = default;
+    ReferenceIndex& operator=(ReferenceIndex&&) = default;
+    ReferenceIndex(const ReferenceIndex&) = delete; // the references point into this index
+    ReferenceIndex& operator=(const ReferenceIndex&) = delete;
+
+    const std::filesystem::path& root() const { return root_; }
+    // A cancelled build holds only part of the site's references: plan nothing with it.
+    bool cancelled() const { return cancelled_; }
+    std::vector<std::filesystem::path> images() const;
+    std::size_t textFilesRead() const { return textFilesRead_; }
+    const std::vector<Reference>& references() const { return references_; }
+    const std::vector<UnresolvedReference>& unresolved() const { return unresolved_; }
+    const std::vector<UnreadablePlace>& unreadable() const { return unreadable_; }
+    // The image a reference leads to.
+    std::filesystem::path targetOf(const Reference& reference) const;
+
+    std::vector<const Reference*> referencesTo(const std::filesystem::path& image) const;
+    // The number of an image given to build (the first, for a path given twice), or absent.
+    // The lookups by number below spare a caller that asks of many images the path's hash.
+    std::optional<std::uint32_t> imageNumber(const std::filesystem::path& image) const;
+    std::vector<const Reference*> referencesTo(std::uint32_t image) const;
+    std::vector<const UnresolvedReference*> unresolvedFor(const std::filesystem::path& image) const;
+    // The files that refer to any of images, each once, in the order they were read.
+    std::vector<std::filesystem::path>
+    filesReferring(const std::vector<std::filesystem::path>& images) const;
+
+    // Empty when every reference to image can be rewritten: each referencing file read,
+    // valid UTF-8 and writable, each reference in a recognised form with a known base.
+    std::vector<KeepReason> reasonsToKeep(const std::filesystem::path& image,
+                                          TextFileAccess& access) const;
+    std::vector<KeepReason> reasonsToKeep(std::uint32_t image, TextFileAccess& access) const;
+
+    // What became of one file's rewrite.
+    struct FileRewrite {
+        enum class Failure { none, read, notUtf8, changed, write };
+        std::size_t replaced = 0; // references replaced
+        bool written = false;
+        Failure failure = Failure::none;
+        std::error_code error;
+        std::string why; // for people, when it failed
+    };
+
+    // Rewrites, in file, every reference to one of copies so that it leads to keptCopy, and
+    // keeps the index in step with the new text. A file with no such reference is not
+    // touched, unless writeBackUnchanged: then it is read, checked and written back as it is.
+    // A file that is not valid UTF-8 is never written. Throws nothing.
+    FileRewrite rewrite(const std::filesystem::path& file,
+                        const std::vector<std::filesystem::path>& copies,
+                        const std::filesystem::path& keptCopy, TextFileAccess& access,
+                        bool writeBackUnchanged = false);
+
+  private:
+    struct Gathered;
+    ReferenceIndex() = default;
+    void addImages(const std::vector<const std::filesystem::path*>& images);
+    void takeFiles(SiteFiles& files);
+    void readFile(std::size_t number, TextKind kind, TextFileAccess& io, UrlReader& reader,
+                  const NameTable& names, Gathered& gathered);
+    void place(Gathered& gathered);
+    // The references of a file (by number) that lead to one of copies, but not to kept.
+    std::vector<const Reference*> referencesIn(std::uint32_t file,
+                                               const std::vector<std::filesystem::path>& copies,
+                                               std::uint32_t kept) const;
+    // After a file's sorted references were written as replacements, leading to target to.
+    void keepInStep(std::uint32_t file, const std::vector<const Reference*>& sorted,
+                    const std::vector<std::string>& replacements, std::uint32_t to);
+    static constexpr std::uint32_t none = 0xFFFFFFFF;
+    // The number of a target (an image, or a kept copy a rewrite led to), or none.
+    std::uint32_t targetNumber(const std::filesystem::path& path) const;
+    std::uint32_t addTarget(const std::string& normal);
+    std::uint32_t fileNumber(const std::filesystem::path& file) const;
+
+    std::filesystem::path root_;
+    bool cancelled_ = false;
+    // Targets as absolute normal paths: the images first (imageCount_ of them, in the order
+    // given), then the kept copies rewrites led to. A deque, so the keys below stay put.
+    std::deque<std::string> targets_;
+    std::size_t imageCount_ = 0;
+    std::unordered_map<std::string_view, std::uint32_t> targetIndex_; // first of each path
+    std::vector<std::vector<std::uint32_t>> byTarget_;                // into references_, ascending
+
+    // The text files found, in walk order, with the folder their references resolve against.
+    std::vector<std::filesystem::path> files_;
+    std::size_t textFilesRead_ = 0;
+    std::vector<std::filesystem::path> fileBases_;
+    std::map<std::filesystem::path, std::uint32_t> fileIndex_;
+    std::vector<bool> notUtf8_; // per file: refers to an image and is not UTF-8
+    // Per file, its references (and unresolved ones) as a range: they are sorted by file.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> referencesInFile_;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> unresolvedInFile_;
+
+    std::vector<Reference> references_;
+    std::vector<UnresolvedReference> unresolved_;
+    std::vector<UnreadablePlace> unreadable_;
+    std::vector<std::vector<std::uint32_t>> unresolvedByImage_; // into unresolved_
+    std::unordered_set<std::string> linked_;                    // text files reached through a link
+};
+
+} // namespace tolvane

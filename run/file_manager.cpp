@@ -1,0 +1,643 @@
+#include "run/file_manager.hpp"
+
+#include "util/digest.hpp"
+#include "util/file_io.hpp"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <memory>
+#include <set>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace tolvane {
+
+namespace fs = std::filesystem;
+using Op = FileError::Operation;
+
+namespace {
+
+FileError failure(Op operation, std::vector<fs::path> paths, std::error_code code) {
+    return FileError{operation, std::move(paths), code};
+}
+
+std::error_code errnoCode(int value) {
+    return {value, std::generic_category()};
+}
+
+FileError contentDiffers(const FileManager::CopyPair& pair) {
+    return failure(Op::compare, {*pair.copy, *pair.kept}, make_error_code(RunErrc::contentDiffers));
+}
+
+// A descriptor for reading the regular file at path, or -1 with error naming the path.
+int openRegular(const fs::path& path, struct stat& info, FileResult& error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        error = failure(Op::compare, {path}, errnoCode(errno));
+    } else if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        error = failure(Op::compare, {path}, errnoCode(S_ISDIR(info.st_mode) ? EISDIR : EINVAL));
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Empty when the copy holds exactly the kept bytes given, else the failed step or
+// contentDiffers; buffer is the caller's to reuse.
+FileResult holdsKeptBytes(const FileManager::CopyPair& pair, ByteView kept, Bytes& buffer) {
+    FileResult error;
+    struct stat info {};
+    Fd file(openRegular(*pair.copy, info, error));
+    if (file.fd < 0)
+        return error;
+    if (static_cast<std::uint64_t>(info.st_size) != kept.size())
+        return contentDiffers(pair);
+    buffer.resize(kept.size() + 1); // one byte more: a file that grew since is not the same
+    const std::ptrdiff_t n = readFully(file.fd, buffer.data(), buffer.size());
+    if (n < 0)
+        return failure(Op::compare, {*pair.copy}, errnoCode(errno));
+    if (static_cast<std::size_t>(n) != kept.size() ||
+        !std::equal(kept.begin(), kept.end(), buffer.begin()))
+        return contentDiffers(pair);
+    return std::nullopt;
+}
+
+// The bytes of the kept files that are small enough to hold, each read once; larger ones, and
+// ones that change while read, are compared file to file.
+class HeldKeptFiles {
+  public:
+    struct Kept {
+        bool held = false;
+        Bytes bytes;
+        FileResult error; // the kept file could not be read
+    };
+
+    explicit HeldKeptFiles(const std::vector<FileManager::CopyPair>& pairs) {
+        std::size_t total = 0;
+        for (const auto& pair : pairs) {
+            if (held_.count(*pair.kept))
+                continue;
+            Kept& kept = held_[*pair.kept];
+            if (total < totalLimit && hold(*pair.kept, kept))
+                total += kept.bytes.size();
+        }
+    }
+
+    // The kept file's bytes (or why they cannot be read), or nothing to compare file to file.
+    const Kept* find(const fs::path& kept) const {
+        const auto found = held_.find(kept);
+        return found == held_.end() || !found->second.held ? nullptr : &found->second;
+    }
+
+  private:
+    static constexpr std::size_t fileLimit = std::size_t{1} << 20;
+    static constexpr std::size_t totalLimit = std::size_t{16} << 20;
+
+    static bool hold(const fs::path& path, Kept& kept) {
+        struct stat info {};
+        Fd file(openRegular(path, info, kept.error));
+        if (file.fd < 0) {
+            kept.held = true; // the error is the answer for each of its copies
+            return true;
+        }
+        const auto size = static_cast<std::size_t>(info.st_size);
+        if (size > fileLimit)
+            return false;
+        kept.bytes.resize(size + 1); // one byte more: a file that grew since is seen
+        const std::ptrdiff_t n = readFully(file.fd, kept.bytes.data(), kept.bytes.size());
+        if (n < 0) {
+            kept.error = failure(Op::compare, {path}, errnoCode(errno));
+            kept.held = true;
+            return true;
+        }
+        kept.bytes.resize(size);
+        kept.held = static_cast<std::size_t>(n) == size;
+        if (!kept.held)
+            kept.bytes = Bytes();
+        return kept.held;
+    }
+
+    std::map<fs::path, Kept> held_;
+};
+
+// Runs work(i, buffer) for every i below count on a few threads, each with a buffer of its
+// own; a call with few items stays on the caller's thread.
+template <class Work> void inParallel(std::size_t count, const Work& work) {
+    constexpr std::size_t threadsAtMost = 8;
+    constexpr std::size_t itemsPerThread = 32;
+    const std::size_t threads = std::clamp<std::size_t>(count / itemsPerThread, 1, threadsAtMost);
+    std::atomic<std::size_t> next{0};
+    const auto worker = [&] {
+        Bytes buffer;
+        for (std::size_t i = next++; i < count; i = next++)
+            work(i, buffer);
+    };
+    std::vector<std::jthread> helpers;
+    for (std::size_t t = 1; t < threads; ++t) {
+        try {
+            helpers.emplace_back(worker);
+        } catch (const std::system_error&) {
+            break; // the machine gives no more threads: the ones there do all the work
+        }
+    }
+    worker();
+}
+
+} // namespace
+
+std::vector<FileResult> FileManager::writeFiles(const std::vector<Write>& writes) {
+    std::vector<FileResult> results;
+    results.reserve(writes.size());
+    for (const Write& write : writes)
+        results.push_back(writeFile(write.path, write.data));
+    return results;
+}
+
+FileResult FileManager::checkCopy(const CopyPair& pair) {
+    FileResult error;
+    if (sameContent(*pair.copy, *pair.kept, error))
+        return std::nullopt;
+    return error ? std::move(error) : contentDiffers(pair);
+}
+
+std::vector<FileResult> FileManager::checkCopies(const std::vector<CopyPair>& pairs) {
+    std::vector<FileResult> results;
+    results.reserve(pairs.size());
+    for (const CopyPair& pair : pairs)
+        results.push_back(checkCopy(pair));
+    return results;
+}
+
+std::vector<FileResult> FileManager::removeCopies(const std::vector<CopyPair>& pairs) {
+    std::vector<FileResult> results;
+    results.reserve(pairs.size());
+    for (const CopyPair& pair : pairs) {
+        FileResult result = checkCopy(pair);
+        results.push_back(result ? std::move(result) : removeItem(*pair.copy));
+    }
+    return results;
+}
+
+bool RealFileManager::exists(const fs::path& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0;
+}
+
+FileResult RealFileManager::createDirectory(const fs::path& path) {
+    if (::mkdir(path.c_str(), 0777) != 0)
+        return failure(Op::createDirectory, {path}, errnoCode(errno));
+    return std::nullopt;
+}
+
+FileResult RealFileManager::moveItem(const fs::path& from, const fs::path& to) {
+    struct stat info {};
+    if (::lstat(from.c_str(), &info) != 0)
+        return failure(Op::move, {from, to}, errnoCode(errno));
+    if (S_ISDIR(info.st_mode))
+        return failure(Op::move, {from, to}, errnoCode(EISDIR));
+    const int error = placeWithoutReplacing(from, to);
+    if (error == EXDEV)
+        return copyThenRemove(from, to);
+    if (error != 0)
+        return failure(Op::move, {from, to}, errnoCode(error));
+    return std::nullopt;
+}
+
+// A checked copy of from at to: a temporary file beside to, flushed and compared with from,
+// then given its name without replacing anything there.
+FileResult RealFileManager::copyFile(const fs::path& from, const fs::path& to, unsigned mode) {
+    auto fail = [&](int error) { return failure(Op::write, {from, to}, errnoCode(error)); };
+    Fd source(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    struct stat info {};
+    if (source.fd < 0 || ::fstat(source.fd, &info) != 0)
+        return fail(errno);
+    if (!S_ISREG(info.st_mode))
+        return fail(EINVAL);
+
+    AtomicFileWriter temp(to, mode);
+    std::array<unsigned char, 256 * 1024> buffer;
+    for (;;) {
+        const ssize_t n = readFully(source.fd, buffer.data(), buffer.size());
+        if (n < 0)
+            return fail(errno); // the writer then removes its temporary file
+        if (n == 0)
+            break;
+        if (!temp.write(ByteView(buffer.data(), static_cast<std::size_t>(n))))
+            return fail(temp.error().value());
+    }
+    if (!temp.sync())
+        return fail(temp.error().value());
+
+    // Only a verified copy may take the name.
+    FileResult compareError;
+    if (!sameContent(from, temp.temporary(), compareError))
+        return fail(compareError ? compareError->code.value() : EIO);
+    if (!temp.commit(AtomicFileWriter::Flush::alreadyDone,
+                     AtomicFileWriter::Place::withoutReplacing))
+        return fail(temp.error().value());
+    return std::nullopt;
+}
+
+FileResult RealFileManager::copyThenRemove(const fs::path& from, const fs::path& to) {
+    struct stat info {};
+    if (::lstat(from.c_str(), &info) != 0)
+        return failure(Op::move, {from, to}, errnoCode(errno));
+    if (FileResult error = copyFile(from, to, info.st_mode)) {
+        error->operation = Op::move;
+        return error;
+    }
+    if (::unlink(from.c_str()) != 0)
+        return failure(Op::move, {from, to}, errnoCode(errno)); // both names hold the bytes
+    return std::nullopt;
+}
+
+FileResult RealFileManager::linkOrCopy(const fs::path& from, const fs::path& to) {
+    struct stat info {};
+    if (::lstat(from.c_str(), &info) != 0)
+        return failure(Op::write, {from, to}, errnoCode(errno));
+    if (!S_ISREG(info.st_mode))
+        return failure(Op::write, {from, to}, errnoCode(S_ISDIR(info.st_mode) ? EISDIR : EINVAL));
+    // link() neither follows a link at from nor replaces anything at to.
+    if (::link(from.c_str(), to.c_str()) == 0)
+        return std::nullopt;
+    const int error = errno;
+    // Another file system, or one without hard links: a checked copy instead.
+    if (error == EXDEV || error == EPERM || error == EMLINK || error == ENOTSUP)
+        return copyFile(from, to, info.st_mode);
+    return failure(Op::write, {from, to}, errnoCode(error));
+}
+
+bool RealFileManager::isDirectory(const fs::path& path) {
+    struct stat info {};
+    return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::optional<unsigned> RealFileManager::mode(const fs::path& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return static_cast<unsigned>(info.st_mode & 07777);
+}
+
+std::vector<FileResult> RealFileManager::writeFiles(const std::vector<Write>& writes) {
+    std::vector<FileResult> results(writes.size());
+    std::vector<std::unique_ptr<AtomicFileWriter>> writers(writes.size());
+    std::map<dev_t, int> oneTempPerFileSystem; // a descriptor to flush each file system by
+    for (std::size_t i = 0; i < writes.size(); ++i) {
+        const fs::path& path = writes[i].path;
+        struct stat info {};
+        // Never written through a link: the rename would put a plain file in its place.
+        if (::lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+            results[i] =
+                failure(Op::write, {path}, errnoCode(S_ISLNK(info.st_mode) ? ELOOP : EINVAL));
+            continue;
+        }
+        auto writer = std::make_unique<AtomicFileWriter>(path);
+        struct stat temp {};
+        if (writer->write(writes[i].data) && ::fstat(writer->descriptor(), &temp) == 0) {
+            oneTempPerFileSystem.emplace(temp.st_dev, writer->descriptor());
+            writers[i] = std::move(writer);
+        } else {
+            results[i] =
+                failure(Op::write, {path}, writer->ok() ? errnoCode(errno) : writer->error());
+        }
+    }
+    // One flush per file system for the whole batch, before any file takes its new text.
+    for (const auto& [device, fd] : oneTempPerFileSystem) {
+        if (::syncfs(fd) != 0) {
+            const int error = errno;
+            for (std::size_t i = 0; i < writes.size(); ++i) {
+                if (writers[i]) {
+                    writers[i].reset(); // discards the temporary file
+                    results[i] = failure(Op::write, {writes[i].path}, errnoCode(error));
+                }
+            }
+            return results;
+        }
+    }
+    std::set<fs::path> folders;
+    for (std::size_t i = 0; i < writes.size(); ++i) {
+        if (!writers[i])
+            continue;
+        if (writers[i]->commit(AtomicFileWriter::Flush::alreadyDone))
+            folders.insert(writes[i].path.parent_path());
+        else
+            results[i] = failure(Op::write, {writes[i].path}, writers[i]->error());
+    }
+    // Every new text is in place; flushing the folders only makes the renames durable sooner.
+    for (const fs::path& folder : folders)
+        syncFolder(folder.empty() ? fs::path(".") : folder);
+    return results;
+}
+
+FileResult RealFileManager::removeItem(const fs::path& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0)
+        return failure(Op::remove, {path}, errnoCode(errno));
+    if (S_ISDIR(info.st_mode))
+        return failure(Op::remove, {path}, errnoCode(EISDIR));
+    if (::unlink(path.c_str()) != 0)
+        return failure(Op::remove, {path}, errnoCode(errno));
+    return std::nullopt;
+}
+
+FileResult RealFileManager::removeEmptyDirectory(const fs::path& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0)
+        return failure(Op::remove, {path}, errnoCode(errno));
+    if (!S_ISDIR(info.st_mode))
+        return failure(Op::remove, {path}, errnoCode(ENOTDIR));
+    if (::rmdir(path.c_str()) != 0)
+        return failure(Op::remove, {path}, errnoCode(errno == EEXIST ? ENOTEMPTY : errno));
+    if (path.has_parent_path())
+        syncFolder(path.parent_path());
+    return std::nullopt;
+}
+
+std::optional<Bytes> RealFileManager::readFile(const fs::path& path, FileResult& error) {
+    std::error_code code;
+    auto contents = readWholeFile(path, &code);
+    if (!contents)
+        error = failure(Op::read, {path}, code);
+    return contents;
+}
+
+FileResult RealFileManager::writeFile(const fs::path& path, ByteView data) {
+    if (const std::error_code code = writeFileAtomically(path, data))
+        return failure(Op::write, {path}, code);
+    return std::nullopt;
+}
+
+bool RealFileManager::sameContent(const fs::path& a, const fs::path& b, FileResult& error) {
+    struct stat infoA {
+    }, infoB{};
+    Fd fileA(openRegular(a, infoA, error));
+    if (fileA.fd < 0)
+        return false;
+    Fd fileB(openRegular(b, infoB, error));
+    if (fileB.fd < 0)
+        return false;
+    if (infoA.st_size != infoB.st_size)
+        return false;
+    std::array<unsigned char, 64 * 1024> bufferA, bufferB;
+    for (;;) {
+        const ssize_t n = readFully(fileA.fd, bufferA.data(), bufferA.size());
+        if (n < 0) {
+            error = failure(Op::compare, {a}, errnoCode(errno));
+            return false;
+        }
+        const ssize_t m = readFully(fileB.fd, bufferB.data(), bufferB.size());
+        if (m < 0) {
+            error = failure(Op::compare, {b}, errnoCode(errno));
+            return false;
+        }
+        if (n != m || std::memcmp(bufferA.data(), bufferB.data(), static_cast<std::size_t>(n)) != 0)
+            return false;
+        if (n == 0)
+            return true;
+    }
+}
+
+std::vector<FileResult> RealFileManager::checkCopies(const std::vector<CopyPair>& pairs) {
+    return checkOrRemove(pairs, false);
+}
+
+std::vector<FileResult> RealFileManager::removeCopies(const std::vector<CopyPair>& pairs) {
+    return checkOrRemove(pairs, true);
+}
+
+std::vector<FileResult> RealFileManager::checkOrRemove(const std::vector<CopyPair>& pairs,
+                                                       bool remove) {
+    const HeldKeptFiles held(pairs);
+    std::vector<FileResult> results(pairs.size());
+    inParallel(pairs.size(), [&](std::size_t i, Bytes& buffer) {
+        const CopyPair& pair = pairs[i];
+        const HeldKeptFiles::Kept* kept = held.find(*pair.kept);
+        if (!kept)
+            results[i] = checkCopy(pair);
+        else
+            results[i] = kept->error ? kept->error : holdsKeptBytes(pair, kept->bytes, buffer);
+        if (!results[i] && remove && ::unlink(pair.copy->c_str()) != 0) // a folder: EISDIR
+            results[i] = failure(Op::remove, {*pair.copy}, errnoCode(errno));
+    });
+    return results;
+}
+
+std::optional<std::uint64_t> RealFileManager::fileSize(const fs::path& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return static_cast<std::uint64_t>(info.st_size);
+}
+
+std::optional<std::string> RealFileManager::md5(const fs::path& path) {
+    return MD5(path);
+}
+
+// ---- Dry run ----
+
+std::optional<fs::path> DryRunFileManager::origin(const fs::path& path) const {
+    if (gone_.count(path))
+        return std::nullopt;
+    if (auto moved = movedIn_.find(path); moved != movedIn_.end())
+        return moved->second;
+    return path;
+}
+
+bool DryRunFileManager::exists(const fs::path& path) {
+    if (gone_.count(path))
+        return false;
+    if (folders_.count(path) || movedIn_.count(path) || written_.count(path))
+        return true;
+    return disk_.exists(path);
+}
+
+FileResult DryRunFileManager::createDirectory(const fs::path& path) {
+    if (exists(path))
+        return failure(Op::createDirectory, {path}, errnoCode(EEXIST));
+    const fs::path parent = path.parent_path();
+    if (!exists(parent))
+        return failure(Op::createDirectory, {path}, errnoCode(ENOENT));
+    if (!folders_.count(parent) && !fs::is_directory(parent))
+        return failure(Op::createDirectory, {path}, errnoCode(ENOTDIR));
+    folders_.insert(path);
+    gone_.erase(path);
+    actions_.push_back("mkdir " + path.string());
+    return std::nullopt;
+}
+
+FileResult DryRunFileManager::moveItem(const fs::path& from, const fs::path& to) {
+    if (!exists(from))
+        return failure(Op::move, {from, to}, errnoCode(ENOENT));
+    if (folders_.count(from) || (!movedIn_.count(from) && fs::is_directory(from)))
+        return failure(Op::move, {from, to}, errnoCode(EISDIR));
+    if (exists(to))
+        return failure(Op::move, {from, to}, errnoCode(EEXIST));
+    const fs::path parent = to.parent_path();
+    if (!exists(parent))
+        return failure(Op::move, {from, to}, errnoCode(ENOENT));
+    if (!folders_.count(parent) && !fs::is_directory(parent))
+        return failure(Op::move, {from, to}, errnoCode(ENOTDIR));
+    if (auto text = written_.find(from); text != written_.end()) {
+        written_[to] = std::move(text->second);
+        written_.erase(text);
+    } else {
+        movedIn_[to] = *origin(from);
+    }
+    movedIn_.erase(from);
+    gone_.insert(from);
+    gone_.erase(to);
+    actions_.push_back("move " + from.string() + " " + to.string());
+    return std::nullopt;
+}
+
+FileResult DryRunFileManager::removeItem(const fs::path& path) {
+    if (!exists(path))
+        return failure(Op::remove, {path}, errnoCode(ENOENT));
+    if (folders_.count(path) || (!movedIn_.count(path) && fs::is_directory(path)))
+        return failure(Op::remove, {path}, errnoCode(EISDIR));
+    gone_.insert(path);
+    movedIn_.erase(path);
+    written_.erase(path);
+    actions_.push_back("remove " + path.string());
+    return std::nullopt;
+}
+
+FileResult DryRunFileManager::removeEmptyDirectory(const fs::path& path) {
+    if (!exists(path))
+        return failure(Op::remove, {path}, errnoCode(ENOENT));
+    if (!isDirectory(path))
+        return failure(Op::remove, {path}, errnoCode(ENOTDIR));
+    // Empty when nothing recorded is in it and all it holds on disk is gone.
+    auto inside = [&](const fs::path& entry) {
+        return entry.parent_path() == path && !gone_.count(entry);
+    };
+    bool empty = std::none_of(folders_.begin(), folders_.end(), inside) &&
+                 std::none_of(movedIn_.begin(), movedIn_.end(),
+                              [&](const auto& moved) { return inside(moved.first); }) &&
+                 std::none_of(written_.begin(), written_.end(),
+                              [&](const auto& text) { return inside(text.first); });
+    std::error_code listError;
+    if (empty && !folders_.count(path)) {
+        for (const auto& entry : fs::directory_iterator(path, listError)) {
+            if (!gone_.count(entry.path())) {
+                empty = false;
+                break;
+            }
+        }
+    }
+    if (listError)
+        return failure(Op::remove, {path}, listError);
+    if (!empty)
+        return failure(Op::remove, {path}, errnoCode(ENOTEMPTY));
+    folders_.erase(path);
+    gone_.insert(path);
+    actions_.push_back("rmdir " + path.string());
+    return std::nullopt;
+}
+
+std::optional<Bytes> DryRunFileManager::readFile(const fs::path& path, FileResult& error) {
+    if (auto text = written_.find(path); text != written_.end())
+        return text->second;
+    if (folders_.count(path)) {
+        error = failure(Op::read, {path}, errnoCode(EISDIR));
+        return std::nullopt;
+    }
+    const auto source = origin(path);
+    if (!source) {
+        error = failure(Op::read, {path}, errnoCode(ENOENT));
+        return std::nullopt;
+    }
+    auto contents = disk_.readFile(*source, error);
+    if (error)
+        error->paths = {path};
+    return contents;
+}
+
+FileResult DryRunFileManager::writeFile(const fs::path& path, ByteView data) {
+    if (!exists(path.parent_path()))
+        return failure(Op::write, {path}, errnoCode(ENOENT));
+    if (folders_.count(path) || (exists(path) && !movedIn_.count(path) && fs::is_directory(path)))
+        return failure(Op::write, {path}, errnoCode(EISDIR));
+    written_[path] = Bytes(data.begin(), data.end());
+    movedIn_.erase(path);
+    gone_.erase(path);
+    actions_.push_back("write " + path.string());
+    return std::nullopt;
+}
+
+bool DryRunFileManager::sameContent(const fs::path& a, const fs::path& b, FileResult& error) {
+    FileResult readError;
+    const auto bytesA = readFile(a, readError);
+    if (!bytesA) {
+        error = failure(Op::compare, {a}, readError->code);
+        return false;
+    }
+    const auto bytesB = readFile(b, readError);
+    if (!bytesB) {
+        error = failure(Op::compare, {b}, readError->code);
+        return false;
+    }
+    return *bytesA == *bytesB;
+}
+
+std::optional<std::uint64_t> DryRunFileManager::fileSize(const fs::path& path) {
+    if (auto text = written_.find(path); text != written_.end())
+        return text->second.size();
+    const auto source = origin(path);
+    return source ? disk_.fileSize(*source) : std::nullopt;
+}
+
+std::optional<std::string> DryRunFileManager::md5(const fs::path& path) {
+    if (auto text = written_.find(path); text != written_.end())
+        return tolvane::md5(ByteView(text->second));
+    const auto source = origin(path);
+    return source ? disk_.md5(*source) : std::nullopt;
+}
+
+bool DryRunFileManager::isDirectory(const fs::path& path) {
+    if (folders_.count(path))
+        return true;
+    return exists(path) && !movedIn_.count(path) && !written_.count(path) &&
+           disk_.isDirectory(path);
+}
+
+std::optional<unsigned> DryRunFileManager::mode(const fs::path& path) {
+    if (written_.count(path) && !disk_.exists(path))
+        return 0644u;
+    const auto source = origin(path);
+    return source ? disk_.mode(*source) : std::nullopt;
+}
+
+FileResult DryRunFileManager::linkOrCopy(const fs::path& from, const fs::path& to) {
+    if (!exists(from) || isDirectory(from))
+        return failure(Op::write, {from, to}, errnoCode(exists(from) ? EISDIR : ENOENT));
+    if (exists(to))
+        return failure(Op::write, {from, to}, errnoCode(EEXIST));
+    if (!isDirectory(to.parent_path()))
+        return failure(Op::write, {from, to},
+                       errnoCode(exists(to.parent_path()) ? ENOTDIR : ENOENT));
+    if (auto text = written_.find(from); text != written_.end())
+        written_[to] = text->second;
+    else
+        movedIn_[to] = *origin(from);
+    gone_.erase(to);
+    actions_.push_back("link " + from.string() + " " + to.string());
+    return std::nullopt;
+}
+
+FileResult DryRunFileManager::copyFile(const fs::path& from, const fs::path& to, unsigned) {
+    FileResult result = linkOrCopy(from, to);
+    if (!result)
+        actions_.back() = "copy " + from.string() + " " + to.string();
+    return result;
+}
+
+} // namespace tolvane

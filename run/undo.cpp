@@ -1,0 +1,357 @@
+#include "run/undo.hpp"
+
+#include <ctime>
+#include <map>
+#include <optional>
+#include <set>
+
+namespace tolvane {
+
+namespace fs = std::filesystem;
+using Op = FileError::Operation;
+
+namespace {
+
+// Earlier texts written back in batches of about this many bytes, each with one flush.
+constexpr std::uint64_t batchBytes = 32u << 20;
+
+class Undo {
+  public:
+    Undo(const RecordedRun& run, FileManager& files, RunReporter& reporter,
+         const Localize& localize)
+        : run_(run), root_(run.root.lexically_normal()), files_(files), reporter_(reporter),
+          localize_(localize) {}
+
+    UndoOutcome undo() {
+        reporter_.log(localize_("Undoing the optimization of ") + localTimeText(run_.time));
+        std::error_code error;
+        std::optional<RunRecords> records = readRunRecords(run_, error);
+        if (!records) {
+            sheet(localize_("Unable to read the record of the optimization"),
+                  FileError{Op::read, {run_.folder / "records"}, error});
+            ++outcome_.left;
+            return outcome_;
+        }
+        if (records->damaged) {
+            // A record may be missing: put back what is known, but take nothing away.
+            sheet(localize_("Unable to read every record of the optimization"),
+                  FileError{Op::read,
+                            {run_.folder / "records"},
+                            make_error_code(RunErrc::recordDamaged)});
+            ++outcome_.left;
+        }
+        reporter_.progressSetup(static_cast<double>(
+            records->removals.size() + records->rewrites.size() + records->placed.size()));
+        restoreCopies(*records);
+        restoreFiles(*records);
+        removeAdded(*records);
+        removeImagesFolder(*records);
+        reporter_.progressStop();
+
+        if (const std::error_code markError = markUndone(run_, outcome_.left == 0, outcome_.left))
+            sheet(localize_("Unable to record the undo"),
+                  FileError{Op::write, {run_.folder / "records"}, markError});
+        else
+            outcome_.recorded = true;
+        outcome_.complete = outcome_.left == 0 && outcome_.recorded;
+        reporter_.runCompleted();
+        return outcome_;
+    }
+
+  private:
+    void sheet(const std::string& message, const FileError& error) {
+        ++outcome_.errorSheets;
+        reporter_.popupErrorMessage(message, error);
+    }
+
+    // The digest of what is at path now, remembered: undo itself changes only what it records.
+    const std::optional<std::string>& digest(const fs::path& path) {
+        auto found = digests_.find(path);
+        if (found == digests_.end())
+            found = digests_.emplace(path, files_.md5(path)).first;
+        return found->second;
+    }
+
+    // Undo writes and removes only inside the site, never through a link: every folder
+    // between the root and the file must be a real folder.
+    FileResult checkInside(const fs::path& path, Op operation) {
+        const fs::path normal = path.lexically_normal();
+        const fs::path relative = normal.lexically_relative(root_);
+        if (!path.is_absolute() || relative.empty() || relative == "." || *relative.begin() == "..")
+            return FileError{operation, {path}, make_error_code(RunErrc::outsideSite)};
+        fs::path folder = root_;
+        auto last = relative.end();
+        --last;
+        for (auto part = relative.begin(); part != last; ++part) {
+            folder /= *part;
+            if (realFolders_.count(folder))
+                continue;
+            if (!files_.isDirectory(folder)) {
+                if (!files_.exists(folder))
+                    return FileError{operation,
+                                     {path},
+                                     std::make_error_code(std::errc::no_such_file_or_directory)};
+                return FileError{operation, {path}, make_error_code(RunErrc::outsideSite)};
+            }
+            realFolders_.insert(folder);
+        }
+        return std::nullopt;
+    }
+
+    // A file that holds the removal's bytes now: the recorded kept file, else any file of
+    // the run that should hold them.
+    std::optional<fs::path> sourceFor(const RunJournal::Removal& removal) {
+        if (digest(removal.kept) == removal.md5)
+            return removal.kept;
+        for (const fs::path& candidate : holders_[removal.md5]) {
+            if (candidate != removal.copy && digest(candidate) == removal.md5)
+                return candidate;
+        }
+        return std::nullopt;
+    }
+
+    void restoreCopies(const RunRecords& records) {
+        for (const auto& placed : records.placed)
+            holders_[placed.md5].push_back(placed.path);
+        for (const auto& removal : records.removals) {
+            holders_[removal.md5].push_back(removal.kept);
+            holders_[removal.md5].push_back(removal.copy);
+        }
+        std::set<fs::path> seen;
+        for (const RunJournal::Removal& removal : records.removals) {
+            reporter_.progressStep();
+            if (!seen.insert(removal.copy).second)
+                continue;
+            const std::string N = removal.copy.filename().string();
+            const std::string folder = removal.copy.parent_path().string();
+            const std::string message =
+                localize_("Unable to restore ") + N + localize_(" to ") + folder;
+            if (files_.exists(removal.copy)) {
+                // Never removed, or put back already; other bytes are someone else's.
+                if (digest(removal.copy) != removal.md5) {
+                    sheet(message, FileError{Op::compare,
+                                             {removal.copy},
+                                             make_error_code(RunErrc::changedSinceRun)});
+                    ++outcome_.left;
+                }
+                continue;
+            }
+            if (FileResult outside = checkInside(removal.copy, Op::write)) {
+                missing(message, *outside);
+                continue;
+            }
+            const std::optional<fs::path> source = sourceFor(removal);
+            if (!source) {
+                missing(message,
+                        FileError{Op::read, {removal.copy}, make_error_code(RunErrc::noCopyLeft)});
+                continue;
+            }
+            reporter_.log(localize_("Restoring duplicate file: ") + N + localize_(" to ") + folder);
+            if (FileResult error = files_.copyFile(*source, removal.copy, removal.mode)) {
+                digests_.erase(removal.copy);
+                missing(message, *error);
+                continue;
+            }
+            digests_[removal.copy] = removal.md5; // the copy was checked against its source
+            ++outcome_.copiesRestored;
+        }
+    }
+
+    // A removed copy that stays missing.
+    void missing(const std::string& message, const FileError& error) {
+        sheet(message, error);
+        ++outcome_.left;
+        if (!firstMissing_)
+            firstMissing_ = error;
+    }
+
+    void restoreFiles(const RunRecords& records) {
+        // Each file once, with its records in the order made (a file rewritten twice goes
+        // back through both).
+        std::vector<fs::path> order;
+        std::map<fs::path, std::vector<const RunRecords::Rewrite*>> byPath;
+        for (const auto& rewrite : records.rewrites) {
+            auto& list = byPath[rewrite.path];
+            if (list.empty())
+                order.push_back(rewrite.path);
+            list.push_back(&rewrite);
+        }
+        std::vector<std::pair<fs::path, Bytes>> batch;
+        std::uint64_t batchSize = 0;
+        for (const fs::path& path : order) {
+            std::optional<Bytes> text = earlierText(path, byPath[path]);
+            if (!text)
+                continue;
+            batchSize += text->size();
+            batch.emplace_back(path, std::move(*text));
+            if (batchSize >= batchBytes) {
+                writeBatch(batch);
+                batch.clear();
+                batchSize = 0;
+            }
+        }
+        writeBatch(batch);
+    }
+
+    // The text a file had before the run, when it is to be put back: absent, and reported
+    // where that is news, when the file changed since, was never rewritten, or must stay.
+    std::optional<Bytes> earlierText(const fs::path& path,
+                                     const std::vector<const RunRecords::Rewrite*>& list) {
+        for (std::size_t i = 0; i < list.size(); ++i)
+            reporter_.progressStep();
+        const std::string message = localize_("Unable to restore ") + path.string();
+        std::optional<std::string> now = files_.md5(path);
+        const RunRecords::Rewrite* target = nullptr;
+        for (auto record = list.rbegin(); record != list.rend(); ++record) {
+            if (now == (*record)->newMd5) {
+                target = *record;
+                now = (*record)->oldMd5;
+            } else if (now != (*record)->oldMd5) {
+                // Neither what the run wrote nor what it found.
+                sheet(message,
+                      FileError{Op::compare, {path}, make_error_code(RunErrc::changedSinceRun)});
+                ++outcome_.left;
+                return std::nullopt;
+            }
+        }
+        if (!target)
+            return std::nullopt; // the run never got to it, or it is back already
+        if (firstMissing_) {
+            // Its earlier text may refer to a copy that is still missing; as the run left
+            // it, it refers to files that are there.
+            if (!keptRewritten_++)
+                sheet(localize_("Unable to restore the rewritten files: a removed copy could "
+                                "not be put back"),
+                      *firstMissing_);
+            reporter_.log(localize_("Keeping rewritten file: ") + path.string());
+            ++outcome_.left;
+            return std::nullopt;
+        }
+        if (FileResult outside = checkInside(path, Op::write)) {
+            sheet(message, *outside);
+            ++outcome_.left;
+            return std::nullopt;
+        }
+        std::error_code error;
+        std::optional<Bytes> text = readOldText(run_, *target, error);
+        if (!text) {
+            sheet(message, FileError{Op::read, {path}, make_error_code(RunErrc::recordDamaged)});
+            ++outcome_.left;
+        }
+        return text;
+    }
+
+    void writeBatch(const std::vector<std::pair<fs::path, Bytes>>& batch) {
+        if (batch.empty())
+            return;
+        std::vector<FileManager::Write> writes;
+        writes.reserve(batch.size());
+        for (const auto& [path, text] : batch) {
+            reporter_.log(localize_("Restoring file: ") + path.string());
+            writes.push_back({path, ByteView(text)});
+        }
+        const std::vector<FileResult> results = files_.writeFiles(writes);
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            if (i < results.size() && results[i]) {
+                sheet(localize_("Unable to restore ") + batch[i].first.string(), *results[i]);
+                ++outcome_.left;
+            } else {
+                ++outcome_.filesRestored;
+            }
+        }
+    }
+
+    void removeAdded(const RunRecords& records) {
+        std::set<fs::path> seen;
+        for (const RunJournal::Placed& placed : records.placed) {
+            reporter_.progressStep();
+            if (!seen.insert(placed.path).second || !files_.exists(placed.path))
+                continue; // never placed, or removed already
+            if (outcome_.left > 0) {
+                // Something restored nothing to this file's bytes may still refer to it.
+                reporter_.log(localize_("Keeping added file: ") + placed.path.string());
+                continue;
+            }
+            const std::string N = placed.path.filename().string();
+            const std::string message = localize_("Unable to remove ") + N + localize_(" from ") +
+                                        placed.path.parent_path().string();
+            if (FileResult outside = checkInside(placed.path, Op::remove)) {
+                sheet(message, *outside);
+                ++outcome_.left;
+                continue;
+            }
+            if (digest(placed.path) != placed.md5) {
+                sheet(message, FileError{Op::compare,
+                                         {placed.path},
+                                         make_error_code(RunErrc::changedSinceRun)});
+                ++outcome_.left;
+                continue;
+            }
+            reporter_.log(localize_("Removing added file: ") + placed.path.string());
+            if (FileResult error = files_.removeItem(placed.path)) {
+                sheet(message, *error);
+                ++outcome_.left;
+                continue;
+            }
+            digests_.erase(placed.path);
+            ++outcome_.filesRemoved;
+        }
+    }
+
+    void removeImagesFolder(const RunRecords& records) {
+        if (!records.imagesFolder || outcome_.left > 0)
+            return;
+        const fs::path& folder = *records.imagesFolder;
+        if (!files_.isDirectory(folder))
+            return; // never made, gone already, or not the run's any more
+        if (FileResult outside = checkInside(folder, Op::remove)) {
+            sheet(localize_("Unable to remove folder ") + folder.string(), *outside);
+            ++outcome_.left;
+            return;
+        }
+        FileResult error = files_.removeEmptyDirectory(folder);
+        if (!error) {
+            reporter_.log(localize_("Removing added folder: ") + folder.string());
+            outcome_.folderRemoved = true;
+        } else if (error->code == std::errc::directory_not_empty) {
+            // Files put there after the run are not the run's to remove.
+            reporter_.log(
+                localize_("Keeping folder, it holds files the optimization did not add: ") +
+                folder.string());
+        } else {
+            sheet(localize_("Unable to remove folder ") + folder.string(), *error);
+            ++outcome_.left;
+        }
+    }
+
+    const RecordedRun& run_;
+    fs::path root_;
+    FileManager& files_;
+    RunReporter& reporter_;
+    const Localize& localize_;
+    UndoOutcome outcome_;
+    std::map<fs::path, std::optional<std::string>> digests_;
+    std::set<fs::path> realFolders_;
+    std::optional<FileError> firstMissing_; // of the copies that could not be put back
+    std::size_t keptRewritten_ = 0;
+    std::map<std::string, std::vector<fs::path>> holders_; // by digest: files that should hold it
+};
+
+} // namespace
+
+UndoOutcome undoRun(const RecordedRun& run, FileManager& files, RunReporter& reporter,
+                    const Localize& localize) {
+    Undo undo(run, files, reporter, localize);
+    return undo.undo();
+}
+
+std::string localTimeText(std::chrono::system_clock::time_point time) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    std::tm parts{};
+    ::localtime_r(&seconds, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+    return text;
+}
+
+} // namespace tolvane

@@ -1,0 +1,40 @@
+#pragma once
+
+#include "run/file_manager.hpp"
+#include "run/reporter.hpp"
+#include "run/run_journal.hpp"
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+namespace tolvane {
+
+struct UndoOutcome {
+    bool complete = false;          // the site is as before the run, and its record says so
+    std::size_t copiesRestored = 0; // removed copies put back
+    std::size_t filesRestored = 0;  // rewritten files given their earlier text
+    std::size_t filesRemoved = 0;   // files the run had added to the images folder
+    bool folderRemoved = false;     // the images folder the run had made
+    std::size_t left = 0;           // changes left in place, each one reported
+    int errorSheets = 0;
+    bool recorded = false; // the run's record now says it was undone
+};
+
+// Puts the site back as it was before the run, in this order: (1) every removed copy back, as
+// a checked copy of a file that still holds its bytes; (2) every rewritten file back to its
+// earlier text; (3) the files the run added to the images folder removed; (4) that folder,
+// if the run made it and it is empty. A file changed since the run is left as it is and
+// reported; the added files then stay as well, so that nothing is left referring to a file
+// that is gone. While a removed copy cannot be put back, no rewritten file gets its earlier
+// text either (that text may name the missing copy). What is already as before the run is left
+// alone, so an undo cut short can be run again. At the end the run's record says it was undone: it
+// is not offered again. Every step on the site goes through files; the caller holds the site's
+// lock.
+UndoOutcome undoRun(const RecordedRun& run, FileManager& files, RunReporter& reporter,
+                    const Localize& localize = englishText);
+
+// "yyyy-mm-dd HH:MM:SS" in the local time zone, for lists of runs.
+std::string localTimeText(std::chrono::system_clock::time_point time);
+
+} // namespace tolvane

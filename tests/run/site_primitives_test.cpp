@@ -1,0 +1,168 @@
+// The file-system steps a run is built from: a second name for a kept file, batched page
+// writes that never go through a link, the site lock, and the writer's temporary names.
+#include "run/file_manager.hpp"
+#include "run/site_lock.hpp"
+#include "util/file_io.hpp"
+
+#include "run/run_support.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace tolvane {
+namespace {
+
+namespace fs = std::filesystem;
+using test::readFile;
+using test::writeFile;
+
+TEST(RealFileManager, LinkOrCopyGivesASecondNameAndNeverReplaces) {
+    test::TempDir dir;
+    RealFileManager files;
+    writeFile(dir / "A_files/logo.png", "logo bytes");
+    fs::create_directories(dir / "images");
+
+    ASSERT_FALSE(files.linkOrCopy(dir / "A_files/logo.png", dir / "images/logo.png"));
+    EXPECT_EQ(readFile(dir / "images/logo.png"), "logo bytes");
+    EXPECT_EQ(readFile(dir / "A_files/logo.png"), "logo bytes"); // the source stays
+    EXPECT_EQ(fs::hard_link_count(dir / "A_files/logo.png"), 2u);
+
+    // Something already at the name is never replaced, whatever it holds.
+    writeFile(dir / "B_files/logo.png", "other bytes");
+    const auto taken = files.linkOrCopy(dir / "B_files/logo.png", dir / "images/logo.png");
+    ASSERT_TRUE(taken);
+    EXPECT_EQ(taken->code, std::make_error_code(std::errc::file_exists));
+    EXPECT_EQ(readFile(dir / "images/logo.png"), "logo bytes");
+
+    // A link or a folder as source is refused: only a regular file's bytes are placed.
+    fs::create_symlink(dir / "A_files/logo.png", dir / "link.png");
+    EXPECT_TRUE(files.linkOrCopy(dir / "link.png", dir / "images/link.png"));
+    EXPECT_TRUE(files.linkOrCopy(dir / "A_files", dir / "images/folder"));
+    EXPECT_FALSE(fs::exists(dir / "images/link.png"));
+    EXPECT_FALSE(fs::exists(dir / "images/folder"));
+}
+
+TEST(RealFileManager, CopyFileIsAnIndependentCheckedCopyWithTheGivenMode) {
+    test::TempDir dir;
+    RealFileManager files;
+    writeFile(dir / "images/logo.png", std::string(300 * 1024, 'q'));
+    ASSERT_FALSE(files.copyFile(dir / "images/logo.png", dir / "logo.png", 0640));
+    EXPECT_EQ(readFile(dir / "logo.png"), readFile(dir / "images/logo.png"));
+    EXPECT_EQ(fs::hard_link_count(dir / "logo.png"), 1u);
+    EXPECT_EQ(files.mode(dir / "logo.png"), 0640u);
+    EXPECT_TRUE(files.copyFile(dir / "images/logo.png", dir / "logo.png", 0644));
+    EXPECT_TRUE(test::leftoverTemporaries(dir.path()).empty());
+}
+
+TEST(RealFileManager, IsDirectoryAndModeDoNotFollowLinks) {
+    test::TempDir dir;
+    RealFileManager files;
+    fs::create_directories(dir / "outside");
+    fs::create_directories(dir / "site");
+    fs::create_directory_symlink(dir / "outside", dir / "site/images");
+    writeFile(dir / "site/page.html", "x");
+    fs::create_symlink(dir / "site/page.html", dir / "site/alias.html");
+    EXPECT_TRUE(files.isDirectory(dir / "outside"));
+    EXPECT_FALSE(files.isDirectory(dir / "site/images"));
+    EXPECT_FALSE(files.isDirectory(dir / "site/page.html"));
+    EXPECT_TRUE(files.mode(dir / "site/page.html"));
+    EXPECT_FALSE(files.mode(dir / "site/alias.html"));
+}
+
+TEST(RealFileManager, WriteFilesReplacesEachAndNeverWritesThroughALink) {
+    test::TempDir dir;
+    RealFileManager files;
+    writeFile(dir / "A.html", "old A");
+    writeFile(dir / "B_files/B.js", "old B");
+    ::chmod((dir / "B_files/B.js").c_str(), 0600);
+    writeFile(dir / "outside.html", "not the site's");
+    fs::create_symlink(dir / "outside.html", dir / "C.html");
+
+    const std::string a = "new A", b = "new B", c = "new C";
+    const auto results = files.writeFiles({{dir / "A.html", asBytes(a)},
+                                           {dir / "B_files/B.js", asBytes(b)},
+                                           {dir / "C.html", asBytes(c)},
+                                           {dir / "missing/D.html", asBytes(a)}});
+    ASSERT_EQ(results.size(), 4u);
+    EXPECT_FALSE(results[0]);
+    EXPECT_FALSE(results[1]);
+    ASSERT_TRUE(results[2]);
+    EXPECT_EQ(results[2]->code, std::make_error_code(std::errc::too_many_symbolic_link_levels));
+    EXPECT_TRUE(results[3]); // its folder does not exist
+    EXPECT_EQ(readFile(dir / "A.html"), "new A");
+    EXPECT_EQ(readFile(dir / "B_files/B.js"), "new B");
+    EXPECT_EQ(files.mode(dir / "B_files/B.js"), 0600u);
+    EXPECT_TRUE(fs::is_symlink(dir / "C.html"));
+    EXPECT_EQ(readFile(dir / "outside.html"), "not the site's");
+    EXPECT_TRUE(test::leftoverTemporaries(dir.path()).empty());
+}
+
+TEST(DryRunFileManager, LinkOrCopyIsRecordedAndSeenByLaterSteps) {
+    test::TempDir dir;
+    DryRunFileManager files;
+    writeFile(dir / "A_files/logo.png", "logo");
+    fs::create_directories(dir / "images");
+    ASSERT_FALSE(files.linkOrCopy(dir / "A_files/logo.png", dir / "images/logo.png"));
+    EXPECT_TRUE(files.exists(dir / "images/logo.png"));
+    EXPECT_FALSE(fs::exists(dir / "images/logo.png"));
+    FileResult error;
+    EXPECT_TRUE(files.sameContent(dir / "A_files/logo.png", dir / "images/logo.png", error));
+    EXPECT_TRUE(files.linkOrCopy(dir / "A_files/logo.png", dir / "images/logo.png"));
+    ASSERT_FALSE(files.removeItem(dir / "A_files/logo.png"));
+    EXPECT_EQ(test::toString(*files.readFile(dir / "images/logo.png", error)), "logo");
+    EXPECT_EQ(files.actions().front(), "link " + (dir / "A_files/logo.png").string() + " " +
+                                           (dir / "images/logo.png").string());
+}
+
+TEST(SiteLock, OneHolderAtATimeAcrossProcessesAndReleasedWhenDropped) {
+    test::TempDir dir;
+    std::error_code error;
+    auto first = SiteLock::tryAcquire(dir.path(), error);
+    ASSERT_TRUE(first) << error.message();
+
+    // Even within one process a second holder is refused.
+    EXPECT_FALSE(SiteLock::tryAcquire(dir.path(), error));
+    EXPECT_EQ(error, std::make_error_code(std::errc::resource_unavailable_try_again));
+
+    // Another process is refused at once, without waiting.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::error_code childError;
+        const bool got = SiteLock::tryAcquire(dir.path(), childError).has_value();
+        ::_exit(!got && childError == std::errc::resource_unavailable_try_again ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    first.reset();
+    EXPECT_TRUE(SiteLock::tryAcquire(dir.path(), error));
+    EXPECT_FALSE(SiteLock::tryAcquire(dir / "missing", error));
+    EXPECT_EQ(error, std::make_error_code(std::errc::no_such_file_or_directory));
+    EXPECT_NE(siteBusyMessage(dir.path()).find(dir.path().string()), std::string::npos);
+}
+
+TEST(WriterTemporaryName, RecognisesExactlyTheWritersOwnNames) {
+    // The names the writer really makes are recognised...
+    test::TempDir dir;
+    writeFile(dir / "Page_files/Page.js", "x");
+    {
+        AtomicFileWriter writer(dir / "Page_files/Page.js");
+        ASSERT_TRUE(writer.ok());
+        for (const auto& entry : fs::directory_iterator(dir / "Page_files")) {
+            const std::string name = entry.path().filename().string();
+            EXPECT_EQ(isWriterTemporaryName(name), name != "Page.js") << name;
+        }
+    }
+    EXPECT_TRUE(isWriterTemporaryName(".Page_0084.js.tolvane-Ul7CPD"));
+    // ...and nothing that merely looks like them.
+    for (const char* name :
+         {"Page_0084.js.tolvane-Ul7CPD", ".Page.js.tolvane-Ul7CP", ".Page.js.tolvane-Ul7CPDx",
+          ".Page.js.tolvane-Ul7C.D", ".tolvane-Ul7CPD", ".Page.js.tolvan-Ul7CPD", "logo.png"})
+        EXPECT_FALSE(isWriterTemporaryName(name)) << name;
+}
+
+} // namespace
+} // namespace tolvane
