@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/run_summary.hpp"
-#include "run/file_manager.hpp"
 #include "refs/references.hpp"
+#include "run/file_manager.hpp"
 #include "run/run_journal.hpp"
 #include "run/site_plan.hpp"
 #include "scan/scan.hpp"

@@ -130,6 +130,24 @@ std::string relativeToRoot(const std::filesystem::path& copy, const std::filesys
         .generic_string();
 }
 
+namespace {
+
+// Why copy i of a group stays where it is, one line each ("FILE why"); for a group the run
+// leaves alone, why that is when the copy has no reason of its own. Empty for a copy that goes,
+// and for a kept file nothing holds in place.
+std::vector<std::string> reasonsToStay(const GroupPlan& plan, std::size_t i,
+                                       const std::filesystem::path& root) {
+    std::vector<std::string> lines;
+    for (const KeepReason& reason : plan.copies[i].reasons)
+        lines.push_back(relativeToRoot(reason.file, root) + " " + reason.reason);
+    if (lines.empty() && !plan.handled())
+        lines.push_back(plan.nameTaken ? "images/ holds other images under its names"
+                                       : "nothing would be saved: the other copies must stay");
+    return lines;
+}
+
+} // namespace
+
 void printScanSummary(std::ostream& out, const ScanResult& result, const SitePlan* plan) {
     if (result.duplicates.empty()) {
         out << "There are no images to optimize!\n"
@@ -151,15 +169,14 @@ void printScanSummary(std::ostream& out, const ScanResult& result, const SitePla
                 label = !groupPlan->handled()                ? "  stays   "
                         : copy.fate == CopyPlan::Fate::kept  ? "  keep    "
                         : copy.fate == CopyPlan::Fate::stays ? "  stays   "
-                        : groupPlan->movesCopy(i)            ? "  keep    "
+                        : groupPlan->movesCopy(i)            ? "  move    "
                                                              : "  remove  ";
             }
             out << label << printable(relativeToRoot(group.copies[i], result.root)) << '\n';
             if (!groupPlan)
                 continue;
-            for (const KeepReason& reason : groupPlan->copies[i].reasons)
-                out << "          " << printable(relativeToRoot(reason.file, result.root)) << " "
-                    << printable(reason.reason) << '\n';
+            for (const std::string& reason : reasonsToStay(*groupPlan, i, result.root))
+                out << "          " << printable(reason) << '\n';
         }
         if (groupPlan) {
             if (groupPlan->placeFrom && groupPlan->handled())
@@ -235,11 +252,16 @@ void printScanJson(std::ostream& out, const ScanResult& result, const SitePlan* 
         if (plan) {
             const GroupPlan& p = plan->groups[g];
             // Paths below the root; the kept file absent where the group is left as it is.
+            // Paths below the root. keep: where the bytes are after the run; move: the copy
+            // that gives that new name its bytes; remove: every other copy the run deletes;
+            // stays: every copy left where it is, with why.
             out << ", \"keep\": " << (p.handled() ? path(p.kept) : std::string("null"))
+                << ", \"move\": "
+                << (p.handled() && p.placeFrom ? path(group.copies.front()) : std::string("null"))
                 << ", \"remove\": [";
             bool first = true;
             for (std::size_t i = 0; i < group.copies.size(); ++i) {
-                if (p.copies[i].fate != CopyPlan::Fate::removed)
+                if (!p.handled() || p.copies[i].fate != CopyPlan::Fate::removed || p.movesCopy(i))
                     continue;
                 out << (first ? "" : ", ") << path(group.copies[i]);
                 first = false;
@@ -247,16 +269,13 @@ void printScanJson(std::ostream& out, const ScanResult& result, const SitePlan* 
             out << "], \"stays\": [";
             first = true;
             for (std::size_t i = 0; i < group.copies.size(); ++i) {
-                if (p.copies[i].fate != CopyPlan::Fate::stays)
+                if (p.handled() && p.copies[i].fate == CopyPlan::Fate::removed)
                     continue;
                 out << (first ? "" : ", ") << "{\"path\": " << path(group.copies[i])
                     << ", \"reasons\": [";
-                for (std::size_t r = 0; r < p.copies[i].reasons.size(); ++r) {
-                    const KeepReason& reason = p.copies[i].reasons[r];
-                    out << (r ? ", " : "")
-                        << jsonString(relativeToRoot(reason.file, result.root) + " " +
-                                      reason.reason);
-                }
+                const std::vector<std::string> reasons = reasonsToStay(p, i, result.root);
+                for (std::size_t r = 0; r < reasons.size(); ++r)
+                    out << (r ? ", " : "") << jsonString(reasons[r]);
                 out << "]}";
                 first = false;
             }
@@ -265,6 +284,19 @@ void printScanJson(std::ostream& out, const ScanResult& result, const SitePlan* 
         out << "}";
     }
     out << "]}\n";
+}
+
+void printScanWithPlan(std::ostream& out, const ScanResult& result, bool json) {
+    const ReferenceIndex references =
+        ReferenceIndex::build(result.root, everyCopy(result.duplicates));
+    DiskTextFileAccess disk;
+    WritabilityOnce access(disk);
+    RealFileManager files;
+    const SitePlan plan = planSite(result.root, result.duplicates, references, access, files);
+    if (json)
+        printScanJson(out, result, &plan);
+    else
+        printScanSummary(out, result, &plan);
 }
 
 std::string counted(std::uint64_t n, std::string_view one, std::string_view many) {

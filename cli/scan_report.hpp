@@ -28,9 +28,15 @@ std::string relativeToRoot(const std::filesystem::path& copy, const std::filesys
 void printScanSummary(std::ostream& out, const ScanResult& result, const SitePlan* plan = nullptr);
 
 // For programs, on one line: {"root": ..., "groups": [{"name", "md5", "size", "copies"}...]},
-// with the plan each group also has "keep" (null when left alone), "remove", "stays"
-// ([{"path", "reasons"}]) and "references".
+// with the plan each group also has "keep" (where its bytes are after the run; null when
+// left alone), "move" (the copy that gives keep its bytes, or null), "remove" (what the run
+// deletes besides), "stays" ([{"path", "reasons"}], every copy left where it is) and
+// "references".
 void printScanJson(std::ostream& out, const ScanResult& result, const SitePlan* plan = nullptr);
+
+// Plans a run of the scanned site as the run itself would and prints the groups with that
+// plan, for people or as JSON.
+void printScanWithPlan(std::ostream& out, const ScanResult& result, bool json);
 
 // For people: n and the noun that goes with it ("1 copy", "2 copies").
 std::string counted(std::uint64_t n, std::string_view one, std::string_view many);

@@ -65,16 +65,20 @@ void addOptimizeVerb(CLI::App& app, Verbs& verbs) {
             RunOptions options;
             options.journal = &*journal;
             outcome = startOptimization(scan, files, reporter, englishText, options);
+            // What is left first, then what the run did: the last line says how it went.
+            if (outcome.completed) {
+                const ScanResult rescan = scanShowingProgress(root);
+                std::cout << '\n';
+                if (rescan.duplicates.empty())
+                    std::cout << "No duplicate images are left.\n";
+                else
+                    printScanWithPlan(std::cout, rescan, false);
+            }
             std::cout << (outcome.completed ? "Run complete: removed "
                                             : "Run ended at a failure after removing ")
                       << counted(outcome.copiesRemoved, "copy", "copies") << ", saved "
-                      << counted(outcome.bytesSaved, "byte", "bytes") << ", rewrote "
-                      << counted(outcome.filesRewritten, "file", "files") << ".\n"
-                      << std::flush;
-            if (outcome.completed) {
-                std::cout << '\n';
-                printScanSummary(std::cout, scanShowingProgress(root));
-            }
+                      << counted(outcome.bytesSaved, "byte", "bytes") << "; "
+                      << counted(outcome.filesRewritten, "file", "files") << " rewritten\n";
         }
         std::cout.flush();
         if (!std::cout)

@@ -25,17 +25,7 @@ void addScanVerbs(CLI::App& app, Verbs& verbs) {
         if (!checkWebsiteFolder(*site, std::cerr))
             return exitUsage;
         const ScanResult result = scanShowingProgress(*site);
-        // The run's own plan: what it keeps, removes and leaves, and why.
-        const ReferenceIndex references =
-            ReferenceIndex::build(result.root, everyCopy(result.duplicates));
-        DiskTextFileAccess disk;
-        WritabilityOnce access(disk);
-        RealFileManager files;
-        const SitePlan plan = planSite(result.root, result.duplicates, references, access, files);
-        if (*json)
-            printScanJson(std::cout, result, &plan);
-        else
-            printScanSummary(std::cout, result, &plan);
+        printScanWithPlan(std::cout, result, *json);
         std::cout.flush();
         return std::cout ? exitOk : exitFailure;
     });

@@ -33,7 +33,7 @@ site() {
     # The copies a run removes, for the floor below: the file system's own cost of deleting them.
     python3 -c 'import json, sys
 for group in json.load(sys.stdin)["groups"]:
-    for path in group["remove"]:
+    for path in group["remove"] + ([group["move"]] if group.get("move") else []):
         print(path)' <"$work/out.txt" >"$work/removed.txt"
     timed "$name: scan" "$cli" scan "$work/$name"
     cp -a "$work/$name" "$work/$name-copy"

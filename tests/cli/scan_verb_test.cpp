@@ -81,11 +81,11 @@ TEST(ScanVerb, PeopleFormatMarksTheKeptCopyAndTotals) {
     const auto rel = [&](const fs::path& p) { return siteRelative(p, site.path()); };
     const std::string logo =
         "logo.png  (10 bytes, 3 copies, md5 " + md5(std::string_view("0123456789")) + ")\n" +
-        "  keep    " + rel(folders[0] / "logo.png") + "\n" + "  remove  " +
+        "  move    " + rel(folders[0] / "logo.png") + "\n" + "  remove  " +
         rel(folders[1] / "logo.png") + "\n" + "  remove  " + rel(folders[2] / "logo.png") + "\n" +
         "  kept as images/logo.png\n" + "  0 references point at its copies\n\n";
     const std::string gif = "x.gif  (3 bytes, 2 copies, md5 " + md5(std::string_view("xyz")) +
-                            ")\n" + "  keep    " + rel(folders[0] / "x.gif") + "\n" + "  remove  " +
+                            ")\n" + "  move    " + rel(folders[0] / "x.gif") + "\n" + "  remove  " +
                             rel(folders[2] / "x.gif") + "\n" + "  kept as images/x.gif\n" +
                             "  0 references point at its copies\n\n";
     // The gif group forms at the third folder, after the logo group formed at the second.
@@ -110,8 +110,8 @@ TEST(ScanVerb, JsonEscapesNamesAndUsesSiteRelativePaths) {
                               "\", \"groups\": [{\"name\": \"" + escaped + "\", \"md5\": \"" +
                               md5(std::string_view("odd")) + "\", \"size\": 3, \"copies\": [\"" +
                               copies[0] + "\", \"" + copies[1] + "\"], \"keep\": \"images/" +
-                              escaped + "\", \"remove\": [\"" + copies[0] + "\", \"" + copies[1] +
-                              "\"], \"stays\": [], \"references\": 0}]}\n");
+                              escaped + "\", \"move\": \"" + copies[0] + "\", \"remove\": [\"" +
+                              copies[1] + "\"], \"stays\": [], \"references\": 0}]}\n");
     EXPECT_EQ(result.err, "");
 
     // A relative SITE is reported as an absolute root.
