@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <map>
@@ -185,6 +186,14 @@ std::vector<FileResult> FileManager::removeCopies(const std::vector<CopyPair>& p
     return results;
 }
 
+std::vector<FileResult> FileManager::copyFiles(const std::vector<CopyRequest>& copies) {
+    std::vector<FileResult> results;
+    results.reserve(copies.size());
+    for (const CopyRequest& copy : copies)
+        results.push_back(copyFile(copy.from, copy.to, copy.mode));
+    return results;
+}
+
 bool RealFileManager::exists(const fs::path& path) {
     struct stat info {};
     return ::lstat(path.c_str(), &info) == 0;
@@ -243,6 +252,104 @@ FileResult RealFileManager::copyFile(const fs::path& from, const fs::path& to, u
                      AtomicFileWriter::Place::withoutReplacing))
         return fail(temp.error().value());
     return std::nullopt;
+}
+
+namespace {
+
+// from's bytes in a new temporary file beside to (the writer's own name pattern, so a crash
+// leaves only what the next run removes), with mode, closed and not yet flushed. Absent, with
+// the errno in error and nothing left behind, when that fails.
+std::optional<fs::path> temporaryCopy(const fs::path& from, const fs::path& to, unsigned mode,
+                                      dev_t& device, int& error) {
+    Fd source(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    struct stat info {};
+    if (source.fd < 0 || ::fstat(source.fd, &info) != 0) {
+        error = errno;
+        return std::nullopt;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        error = EINVAL;
+        return std::nullopt;
+    }
+    std::string name = writerTemporaryTemplate(to);
+    Fd out(::mkostemp(name.data(), O_CLOEXEC));
+    if (out.fd < 0) {
+        error = errno;
+        return std::nullopt;
+    }
+    bool ok = ::fchmod(out.fd, mode & 07777) == 0;
+    std::array<unsigned char, 256 * 1024> buffer;
+    while (ok) {
+        const std::ptrdiff_t n = readFully(source.fd, buffer.data(), buffer.size());
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        ok = writeFully(out.fd, ByteView(buffer.data(), static_cast<std::size_t>(n)));
+    }
+    struct stat written {};
+    if (ok && ::fstat(out.fd, &written) != 0)
+        ok = false;
+    if (!ok) {
+        error = errno ? errno : EIO;
+        ::unlink(name.c_str());
+        return std::nullopt;
+    }
+    device = written.st_dev;
+    return fs::path(std::move(name));
+}
+
+} // namespace
+
+std::vector<FileResult> RealFileManager::copyFiles(const std::vector<CopyRequest>& copies) {
+    constexpr std::size_t batchSize = 1024;
+    std::vector<FileResult> results(copies.size());
+    std::vector<std::optional<fs::path>> temporaries;
+    for (std::size_t start = 0; start < copies.size(); start += batchSize) {
+        const std::size_t end = std::min(copies.size(), start + batchSize);
+        temporaries.assign(end - start, std::nullopt);
+        std::map<dev_t, fs::path> folderOnEachFileSystem;
+        for (std::size_t i = start; i < end; ++i) {
+            const CopyRequest& copy = copies[i];
+            int error = 0;
+            dev_t device{};
+            temporaries[i - start] = temporaryCopy(copy.from, copy.to, copy.mode, device, error);
+            if (temporaries[i - start])
+                folderOnEachFileSystem.emplace(device, copy.to.parent_path());
+            else
+                results[i] = failure(Op::write, {copy.from, copy.to}, errnoCode(error));
+        }
+        // One flush per file system for the whole batch; only flushed bytes are compared.
+        std::error_code flushError;
+        for (const auto& [device, folder] : folderOnEachFileSystem) {
+            Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (fd.fd < 0 || ::syncfs(fd.fd) != 0)
+                flushError = errnoCode(errno);
+        }
+        std::set<fs::path> named;
+        for (std::size_t i = start; i < end; ++i) {
+            if (!temporaries[i - start])
+                continue;
+            const CopyRequest& copy = copies[i];
+            const fs::path& temporary = *temporaries[i - start];
+            FileResult compareError;
+            if (flushError) {
+                results[i] = failure(Op::write, {copy.from, copy.to}, flushError);
+            } else if (!sameContent(copy.from, temporary, compareError)) {
+                results[i] = failure(Op::write, {copy.from, copy.to},
+                                     compareError ? compareError->code : errnoCode(EIO));
+            } else if (const int error = placeWithoutReplacing(temporary, copy.to)) {
+                results[i] = failure(Op::write, {copy.from, copy.to}, errnoCode(error));
+            } else {
+                named.insert(copy.to.parent_path());
+                continue;
+            }
+            ::unlink(temporary.c_str());
+        }
+        for (const fs::path& folder : named)
+            syncFolder(folder);
+    }
+    return results;
 }
 
 FileResult RealFileManager::copyThenRemove(const fs::path& from, const fs::path& to) {

@@ -75,6 +75,15 @@ class FileManager {
     // that does not stays. One result per pair, in order: empty where the copy is gone.
     virtual std::vector<FileResult> removeCopies(const std::vector<CopyPair>& pairs);
 
+    // Several checked copies, as copyFile makes them, with one flush to disk per batch instead
+    // of one per file. One result per copy, in order.
+    struct CopyRequest {
+        std::filesystem::path from;
+        std::filesystem::path to;
+        unsigned mode = 0644;
+    };
+    virtual std::vector<FileResult> copyFiles(const std::vector<CopyRequest>& copies);
+
   protected:
     // One pair of checkCopies, through sameContent.
     FileResult checkCopy(const CopyPair& pair);
@@ -106,6 +115,10 @@ class RealFileManager : public FileManager {
     // some mounts), and small kept files are read once per call, not once per copy.
     std::vector<FileResult> checkCopies(const std::vector<CopyPair>& pairs) override;
     std::vector<FileResult> removeCopies(const std::vector<CopyPair>& pairs) override;
+    // Each copy is written to a temporary file beside its destination and closed; the batch
+    // is flushed once per file system, then each is compared with its source and named. One
+    // descriptor is open at a time.
+    std::vector<FileResult> copyFiles(const std::vector<CopyRequest>& copies) override;
 
     // The copy that a move across file systems makes: to a temporary file beside the
     // destination, checked against the source, then linked to the destination name (which

@@ -3,7 +3,9 @@
 # on the large preset and on a 3000-page site with many shared images, then the library-level
 # run benchmark on the same shapes (left out with a third argument "cli"). Each site also gets
 # the floor of a run: plain rm of the copies the run removes, on a synced copy.
-# Usage: bash bench/run/measure.sh [BUILD_DIR] [WORK_DIR] [cli]
+# After the first run of each site, `check` of the optimized copy and `undo --yes` of that run
+# are timed too. ROUNDS=3 repeats the run and its floor in three alternating pairs.
+# Usage: [ROUNDS=N] bash bench/run/measure.sh [BUILD_DIR] [WORK_DIR] [cli]
 set -euo pipefail
 build=${1:-build}
 work=$(mktemp -d "${2:-${TMPDIR:-/tmp}}/tolvane-measure-XXXXXX")
@@ -36,14 +38,24 @@ for group in json.load(sys.stdin)["groups"]:
     for path in group["remove"] + ([group["move"]] if group.get("move") else []):
         print(path)' <"$work/out.txt" >"$work/removed.txt"
     timed "$name: scan" "$cli" scan "$work/$name"
-    cp -a "$work/$name" "$work/$name-copy"
-    sync # the run flushes whole file systems (syncfs): the copy's own write-back is not its work
-    timed "$name: optimize --yes (copy)" "$cli" optimize --yes "$work/$name-copy"
-    rm -rf "$work/$name-copy"
-    cp -a "$work/$name" "$work/$name-copy"
-    sync
-    timed "$name: rm of the same copies" \
-        bash -c 'cd "$1" && tr "\n" "\0" <"$2" | xargs -0 rm --' rm "$work/$name-copy" "$work/removed.txt"
+    # Run and floor in alternating pairs, each on a fresh synced copy (the run flushes whole
+    # file systems: the copy's own write-back is not its work); check and undo after the first.
+    local round
+    for round in $(seq "${ROUNDS:-1}"); do
+        rm -rf "$work/$name-copy"
+        cp -a "$work/$name" "$work/$name-copy"
+        sync
+        timed "$name: optimize --yes (copy)" "$cli" optimize --yes "$work/$name-copy"
+        if [ "$round" = 1 ]; then
+            timed "$name: check (optimized)" "$cli" check "$work/$name-copy"
+            timed "$name: undo --yes" "$cli" undo --yes "$work/$name-copy"
+        fi
+        rm -rf "$work/$name-copy"
+        cp -a "$work/$name" "$work/$name-copy"
+        sync
+        timed "$name: rm of the same copies" \
+            bash -c 'cd "$1" && tr "\n" "\0" <"$2" | xargs -0 rm --' rm "$work/$name-copy" "$work/removed.txt"
+    done
     rm -rf "$work/$name" "$work/$name-copy"
 }
 

@@ -56,6 +56,35 @@ TEST(RealFileManager, CopyFileIsAnIndependentCheckedCopyWithTheGivenMode) {
     EXPECT_TRUE(test::leftoverTemporaries(dir.path()).empty());
 }
 
+TEST(RealFileManager, CopyFilesMakesTheSameCheckedCopiesWithOneFlushPerBatch) {
+    test::TempDir dir;
+    RealFileManager files;
+    writeFile(dir / "images/logo.png", std::string(300 * 1024, 'q'));
+    writeFile(dir / "B_files/logo.png", "someone else's");
+    fs::create_symlink(dir / "images/logo.png", dir / "link.png");
+    std::vector<FileManager::CopyRequest> copies{
+        {dir / "images/logo.png", dir / "A_files/logo.png", 0640}, // a new name: copied
+        {dir / "images/logo.png", dir / "B_files/logo.png", 0644}, // taken: never replaced
+        {dir / "images/gone.png", dir / "A_files/gone.png", 0644}, // no source
+        {dir / "link.png", dir / "A_files/link.png", 0644},        // a link is no source
+    };
+    fs::create_directories(dir / "A_files");
+    const std::vector<FileResult> results = files.copyFiles(copies);
+    ASSERT_EQ(results.size(), copies.size());
+    EXPECT_FALSE(results[0]);
+    EXPECT_EQ(readFile(dir / "A_files/logo.png"), readFile(dir / "images/logo.png"));
+    EXPECT_EQ(fs::hard_link_count(dir / "A_files/logo.png"), 1u);
+    EXPECT_EQ(files.mode(dir / "A_files/logo.png"), 0640u);
+    ASSERT_TRUE(results[1]);
+    EXPECT_EQ(results[1]->code, std::make_error_code(std::errc::file_exists));
+    EXPECT_EQ(readFile(dir / "B_files/logo.png"), "someone else's");
+    EXPECT_TRUE(results[2]);
+    EXPECT_TRUE(results[3]);
+    EXPECT_FALSE(fs::exists(dir / "A_files/gone.png"));
+    EXPECT_FALSE(fs::exists(dir / "A_files/link.png"));
+    EXPECT_TRUE(test::leftoverTemporaries(dir.path()).empty());
+}
+
 TEST(RealFileManager, IsDirectoryAndModeDoNotFollowLinks) {
     test::TempDir dir;
     RealFileManager files;
