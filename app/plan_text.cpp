@@ -27,6 +27,8 @@ QString PlanText::shortReason(const KeepReason& reason) {
         return tr("%1 cannot be written").arg(file);
     case KeepErrc::unresolved:
         break;
+    case KeepErrc::chosen:
+        return tr("chosen to stay here");
     }
     return tr("%1 refers to it in a form that cannot be rewritten").arg(file);
 }

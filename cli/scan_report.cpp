@@ -257,7 +257,8 @@ void printScanJson(std::ostream& out, const ScanResult& result, const SitePlan* 
             // stays: every copy left where it is, with why.
             out << ", \"keep\": " << (p.handled() ? path(p.kept) : std::string("null"))
                 << ", \"move\": "
-                << (p.handled() && p.placeFrom ? path(group.copies.front()) : std::string("null"))
+                << (p.handled() && p.placeFrom ? path(group.copies[p.placeIndex])
+                                               : std::string("null"))
                 << ", \"remove\": [";
             bool first = true;
             for (std::size_t i = 0; i < group.copies.size(); ++i) {
@@ -286,13 +287,15 @@ void printScanJson(std::ostream& out, const ScanResult& result, const SitePlan* 
     out << "]}\n";
 }
 
-void printScanWithPlan(std::ostream& out, const ScanResult& result, bool json) {
+void printScanWithPlan(std::ostream& out, const ScanResult& result, bool json,
+                       const PlanChoices& choices) {
     const ReferenceIndex references =
         ReferenceIndex::build(result.root, everyCopy(result.duplicates));
     DiskTextFileAccess disk;
     WritabilityOnce access(disk);
     RealFileManager files;
-    const SitePlan plan = planSite(result.root, result.duplicates, references, access, files);
+    const SitePlan plan =
+        planSite(result.root, result.duplicates, references, access, files, choices);
     if (json)
         printScanJson(out, result, &plan);
     else

@@ -36,7 +36,8 @@ void printScanJson(std::ostream& out, const ScanResult& result, const SitePlan* 
 
 // Plans a run of the scanned site as the run itself would and prints the groups with that
 // plan, for people or as JSON.
-void printScanWithPlan(std::ostream& out, const ScanResult& result, bool json);
+void printScanWithPlan(std::ostream& out, const ScanResult& result, bool json,
+                       const PlanChoices& choices = {});
 
 // For people: n and the noun that goes with it ("1 copy", "2 copies").
 std::string counted(std::uint64_t n, std::string_view one, std::string_view many);

@@ -1,3 +1,4 @@
+#include "cli/choices.hpp"
 #include "cli/scan_report.hpp"
 #include "cli/terminal.hpp"
 #include "cli/verbs.hpp"
@@ -25,12 +26,20 @@ void addOptimizeVerb(CLI::App& app, Verbs& verbs) {
     command->add_flag("--yes,-y", *yes, "Do not ask for confirmation");
     command->add_flag("--dry-run,-n", *dryRun,
                       "Print every step the run would take and change nothing on disk");
+    auto chosen = std::make_shared<ChoiceOptions>();
+    addChoiceOptions(*command, *chosen);
     verbs.emplace_back(command, [=] {
         if (!checkWebsiteFolder(*site, std::cerr))
             return exitUsage;
         const std::filesystem::path root = std::filesystem::absolute(*site).lexically_normal();
-        const ScanResult scan = scanShowingProgress(root);
-        printScanSummary(std::cout, scan);
+        ScanResult scan = scanShowingProgress(root);
+        const std::optional<PlanChoices> choices = applyChoices(*chosen, scan, std::cerr);
+        if (!choices)
+            return exitUsage;
+        if (choices->empty())
+            printScanSummary(std::cout, scan);
+        else
+            printScanWithPlan(std::cout, scan, false, *choices); // what the choices make of it
         std::cout << std::flush;
         if (scan.duplicates.empty())
             return exitOk;
@@ -46,7 +55,9 @@ void addOptimizeVerb(CLI::App& app, Verbs& verbs) {
         RunOutcome outcome;
         if (*dryRun) {
             DryRunFileManager plan;
-            outcome = startOptimization(scan, plan, reporter);
+            RunOptions options;
+            options.choices = *choices;
+            outcome = startOptimization(scan, plan, reporter, englishText, options);
             std::cout << "Dry run: nothing was changed. The run would remove "
                       << counted(outcome.copiesRemoved, "copy", "copies") << ", save "
                       << counted(outcome.bytesSaved, "byte", "bytes") << " and rewrite "
@@ -64,6 +75,7 @@ void addOptimizeVerb(CLI::App& app, Verbs& verbs) {
             RealFileManager files;
             RunOptions options;
             options.journal = &*journal;
+            options.choices = *choices;
             outcome = startOptimization(scan, files, reporter, englishText, options);
             // What is left first, then what the run did: the last line says how it went.
             if (outcome.completed) {

@@ -1,3 +1,4 @@
+#include "cli/choices.hpp"
 #include "cli/scan_report.hpp"
 #include "cli/verbs.hpp"
 
@@ -21,11 +22,16 @@ void addScanVerbs(CLI::App& app, Verbs& verbs) {
         "--json", *json,
         "Print the groups as JSON: root, and per group name, md5, size, copies and the "
         "run's plan (keep, remove, stays, references)");
+    auto chosen = std::make_shared<ChoiceOptions>();
+    addChoiceOptions(*command, *chosen);
     verbs.emplace_back(command, [=] {
         if (!checkWebsiteFolder(*site, std::cerr))
             return exitUsage;
-        const ScanResult result = scanShowingProgress(*site);
-        printScanWithPlan(std::cout, result, *json);
+        ScanResult result = scanShowingProgress(*site);
+        const std::optional<PlanChoices> choices = applyChoices(*chosen, result, std::cerr);
+        if (!choices)
+            return exitUsage;
+        printScanWithPlan(std::cout, result, *json, *choices);
         std::cout.flush();
         return std::cout ? exitOk : exitFailure;
     });

@@ -17,6 +17,8 @@ class KeepErrorCategory : public std::error_category {
             return "A file that refers to it cannot be written back";
         case KeepErrc::unresolved:
             return "A file refers to it in a way that cannot be rewritten";
+        case KeepErrc::chosen:
+            return "It was chosen to stay where it is";
         }
         return "Unknown error";
     }

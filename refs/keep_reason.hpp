@@ -13,6 +13,7 @@ enum class KeepErrc {
     notUtf8,            // a file that refers to it is not valid UTF-8 text
     notWritable,        // a file that refers to it cannot be written back
     unresolved,         // a file refers to it in a form or from a base that cannot be rewritten
+    chosen,             // the user chose to leave it where it is
 };
 const std::error_category& keepErrorCategory();
 std::error_code make_error_code(KeepErrc e);

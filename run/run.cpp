@@ -101,7 +101,7 @@ class Run {
         index_ = &index;
         // Whether a file can be written is asked once per file, not once per copy it names.
         WritabilityOnce writability(access_);
-        plan_ = planSite(root_, duplicates, index, writability, files_);
+        plan_ = planSite(root_, duplicates, index, writability, files_, options_.choices);
         reporter_.progressSetup(
             static_cast<double>(plan_.placements + plan_.files.size() + plan_.removals));
 
@@ -478,6 +478,8 @@ class Run {
         const std::string folder = copy.parent_path().string();
         logReasons(copy, reasons);
         const KeepReason& first = reasons.front();
+        if (first.kind == KeepErrc::chosen)
+            return; // the user's own choice is no error
         reporter_.popupErrorMessage(
             localize_("Keeping ") + name + localize_(" in ") + folder + localize_(": ") +
                 first.file.string() + " " + first.reason,

@@ -2,6 +2,7 @@
 
 #include "run/file_manager.hpp"
 #include "run/reporter.hpp"
+#include "run/site_plan.hpp"
 #include "scan/scan.hpp"
 
 #include <atomic>
@@ -19,6 +20,8 @@ struct RunOptions {
     const std::atomic<bool>* cancel = nullptr;
     // Where the run records what undo needs, before each phase; none for a dry run.
     RunJournal* journal = nullptr;
+    // Copies the user chose to keep where they are, or to leave alone.
+    PlanChoices choices;
     // Temporary files of an interrupted run (found by the scan), removed first.
     std::vector<std::filesystem::path> leftovers;
 };

@@ -45,8 +45,9 @@ fs::path normal(const fs::path& path) {
 class Planner {
   public:
     Planner(const fs::path& root, const ReferenceIndex& index, TextFileAccess& access,
-            FileManager& files)
-        : index_(index), access_(access), files_(files), workingFolder_(fs::current_path()) {
+            FileManager& files, const PlanChoices& choices)
+        : index_(index), access_(access), files_(files), choices_(choices),
+          workingFolder_(fs::current_path()) {
         plan_.root = normal(root);
         plan_.imagesFolder = plan_.root / "images";
         // Something at images that is not a real folder (a file, a link out of the site) is
@@ -72,7 +73,7 @@ class Planner {
         g.copies.resize(group.copies.size());
         std::vector<std::uint32_t>& numbers =
             imageNumbers_.emplace_back(group.copies.size(), noImage);
-        std::optional<std::size_t> inImages, firstHeld;
+        std::optional<std::size_t> chosen, inImages, firstHeld;
         for (std::size_t i = 0; i < group.copies.size(); ++i) {
             const fs::path copy = absolute(group.copies[i]);
             if (const auto number = index_.imageNumber(copy)) {
@@ -86,12 +87,19 @@ class Planner {
                 inImages = i;
             if (!firstHeld && !g.copies[i].reasons.empty())
                 firstHeld = i;
+            if (!chosen && choices_.keep.count(copy))
+                chosen = i;
+            // A copy left alone stays, but the others do not lead to it.
+            if (choices_.leave.count(copy))
+                g.copies[i].reasons.push_back(
+                    {KeepErrc::chosen, copy, "was chosen to stay where it is"});
         }
-        std::optional<std::size_t> keptCopy = inImages ? inImages : firstHeld;
+        std::optional<std::size_t> keptCopy = chosen ? chosen : inImages ? inImages : firstHeld;
         if (keptCopy) {
             g.kept = absolute(group.copies[*keptCopy]);
-        } else if (!chooseImagesName(group, g)) {
-            g.nameTaken = true;
+        } else if (const auto going = firstGoing(g)) {
+            if (!chooseImagesName(group, *going, g))
+                g.nameTaken = true;
         }
         if (!g.nameTaken) {
             for (std::size_t i = 0; i < group.copies.size(); ++i) {
@@ -122,10 +130,19 @@ class Planner {
         return g;
     }
 
+    // The first copy with no reason to stay: it gives a new name in images/ its bytes. None
+    // when every copy stays (the user left them all alone).
+    static std::optional<std::size_t> firstGoing(const GroupPlan& g) {
+        for (std::size_t i = 0; i < g.copies.size(); ++i)
+            if (g.copies[i].reasons.empty())
+                return i;
+        return std::nullopt;
+    }
+
     // images/<name>, or the name with the digest in it: free (the first copy is linked there)
     // or holding the group's bytes already (placed after the scan, or by a run cut short).
-    bool chooseImagesName(const DuplicateGroup& group, GroupPlan& g) {
-        const fs::path& first = group.copies.front();
+    bool chooseImagesName(const DuplicateGroup& group, std::size_t going, GroupPlan& g) {
+        const fs::path& first = group.copies[going];
         std::vector<std::string> names{group.name.empty() ? first.filename().string() : group.name};
         if (group.md5.size() >= 8)
             names.push_back(alternativeImageName(names.front(), group.md5));
@@ -136,6 +153,7 @@ class Planner {
             if (!imagesUsable_ || !files_.exists(candidate)) {
                 g.kept = candidate;
                 g.placeFrom = absolute(first);
+                g.placeIndex = going;
                 return true;
             }
             FileResult error;
@@ -179,6 +197,7 @@ class Planner {
     const ReferenceIndex& index_;
     TextFileAccess& access_;
     FileManager& files_;
+    const PlanChoices& choices_;
     SitePlan plan_;
     const fs::path workingFolder_;
     bool imagesUsable_ = false;
@@ -190,8 +209,9 @@ class Planner {
 } // namespace
 
 SitePlan planSite(const fs::path& root, const std::vector<DuplicateGroup>& duplicates,
-                  const ReferenceIndex& index, TextFileAccess& access, FileManager& files) {
-    Planner planner(root, index, access, files);
+                  const ReferenceIndex& index, TextFileAccess& access, FileManager& files,
+                  const PlanChoices& choices) {
+    Planner planner(root, index, access, files, choices);
     return planner.take(duplicates);
 }
 

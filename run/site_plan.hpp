@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -25,16 +26,17 @@ struct CopyPlan {
 // What a run does with one group: which file keeps the bytes, and each copy's fate.
 struct GroupPlan {
     std::filesystem::path kept;                     // where the bytes are after the run
-    std::optional<std::filesystem::path> placeFrom; // the copy given the new name kept
-                                                    // (always the group's first copy)
-    std::vector<CopyPlan> copies;                   // aligned with the group's copies
-    std::size_t references = 0;                     // references to the group's copies
-    std::size_t removed = 0;                        // copies a run removes
-    bool nameTaken = false; // images/ holds other content under every name tried
+    std::optional<std::filesystem::path> placeFrom; // the copy given the new name kept: the
+                                                    // first that goes (copies[placeIndex])
+    std::size_t placeIndex = 0;
+    std::vector<CopyPlan> copies; // aligned with the group's copies
+    std::size_t references = 0;   // references to the group's copies
+    std::size_t removed = 0;      // copies a run removes
+    bool nameTaken = false;       // images/ holds other content under every name tried
 
     bool handled() const { return removed > 0; }
     // Whether copy i gives the new name in images/ its bytes: it is moved there, not lost.
-    bool movesCopy(std::size_t i) const { return placeFrom && i == 0; }
+    bool movesCopy(std::size_t i) const { return placeFrom && i == placeIndex; }
     // Copies gone for good: the copy that gave a new name in images/ its bytes was moved,
     // not removed.
     std::size_t copiesSaved() const { return removed - (placeFrom && removed ? 1 : 0); }
@@ -65,13 +67,23 @@ struct SitePlan {
     std::uint64_t bytesSaved = 0;
 };
 
-// The kept file is a copy already in images/, else the first copy that must stay where it is,
-// else images/<name> (or images/<stem>-<md5 prefix><ext> when that holds other content, or a
-// name an earlier group takes). A copy that some file refers to in a way that cannot be
-// rewritten stays; a group where nothing would be saved is left as it is. Reads the disk only
-// through files and access, so a dry run plans what a real run does.
+// What the user chose, by absolute normal path: copies that become their group's kept file
+// where they are, and copies left where they are with their references untouched. A group the
+// user leaves alone is simply not among the duplicates planned.
+struct PlanChoices {
+    std::set<std::filesystem::path> keep;
+    std::set<std::filesystem::path> leave;
+    bool empty() const { return keep.empty() && leave.empty(); }
+};
+
+// The kept file is a copy the user chose, else a copy already in images/, else the first copy that
+// must stay where it is, else images/<name> (or images/<stem>-<md5 prefix><ext> when that holds
+// other content, or a name an earlier group takes). A copy that some file refers to in a way that
+// cannot be rewritten stays; a group where nothing would be saved is left as it is. Reads the disk
+// only through files and access, so a dry run plans what a real run does.
 SitePlan planSite(const std::filesystem::path& root, const std::vector<DuplicateGroup>& duplicates,
-                  const ReferenceIndex& index, TextFileAccess& access, FileManager& files);
+                  const ReferenceIndex& index, TextFileAccess& access, FileManager& files,
+                  const PlanChoices& choices = {});
 
 // The text of one file with its changes applied, every other byte kept: each reference now
 // leads, relative to its own base, to its group's kept file. Absent, with why, when the text

@@ -247,3 +247,70 @@ TEST(OptimizeVerb, APathTooLongToReadIsReportedAndItsCopiesStay) {
 
 } // namespace
 } // namespace tolvane
+
+namespace tolvane {
+namespace {
+
+// What --only, --skip, --keep and --leave make a run do, on three pages that share logo.png
+// and two that share x.gif: which copies remain, and that every reference still shows its
+// bytes and nothing is lost.
+TEST(OptimizeVerb, ChoicesDecideWhichGroupsAndCopiesTheRunTakes) {
+    struct Case {
+        std::vector<std::string> options;
+        std::set<std::string> remaining; // the images afterwards, relative to the site
+    };
+    const std::vector<Case> cases{
+        {{"--only", "logo.png"}, {"images/logo.png", "A_files/x.gif", "B_files/x.gif"}},
+        {{"--skip", "logo.png"},
+         {"A_files/logo.png", "B_files/logo.png", "C_files/logo.png", "images/x.gif"}},
+        {{"--keep", "S/B_files/logo.png"}, {"B_files/logo.png", "images/x.gif"}},
+        {{"--leave", "S/A_files/logo.png", "--leave", "S/B_files/x.gif"},
+         {"A_files/logo.png", "images/logo.png", "A_files/x.gif", "B_files/x.gif"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options.front() + " " + c.options[1]);
+        test::TempDir dir;
+        const fs::path site = dir / "S";
+        writeFile(site / "index.html", "<html></html>");
+        for (const std::string page : {"A", "B", "C"}) {
+            writeFile(site / (page + "_files/logo.png"), "LOGO");
+            std::string html = "<img src=\"" + page + "_files/logo.png\">";
+            if (page != "C") {
+                writeFile(site / (page + "_files/x.gif"), "GIF");
+                html += "<img src=\"" + page + "_files/x.gif\">";
+            }
+            writeFile(site / (page + ".html"), html);
+        }
+        const auto before = test::snapshot(site);
+        const auto references = test::referenceTargets(site);
+        std::vector<std::string> args{"optimize", "--yes", site.string()};
+        for (const std::string& option : c.options)
+            args.push_back(option.rfind("S/", 0) == 0 ? (site / option.substr(2)).string()
+                                                      : option);
+        const auto result = tolvane(dir, args);
+        EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+        std::set<std::string> images;
+        for (const auto& [path, bytes] : test::snapshot(site))
+            if (test::hasImageSuffix(path))
+                images.insert(path);
+        EXPECT_EQ(images, c.remaining);
+        EXPECT_EQ(test::brokenReferences(references, site), std::vector<std::string>{});
+        EXPECT_EQ(test::lostFiles(before, site), std::vector<std::string>{});
+    }
+
+    // A name or a path that matches nothing is refused before anything is touched.
+    test::TempDir dir;
+    const fs::path site = twoPagesSharingALogo(dir);
+    const auto before = test::snapshot(site);
+    for (const std::vector<std::string>& wrong :
+         {std::vector<std::string>{"--only", "logo.gif"}, {"--keep", "S/A_files/logo.gif"}}) {
+        auto args =
+            std::vector<std::string>{"optimize", "--yes", site.string(), wrong[0],
+                                     wrong[0] == "--only" ? wrong[1] : (dir / wrong[1]).string()};
+        EXPECT_EQ(tolvane(dir, args).exitCode, 2);
+    }
+    EXPECT_EQ(test::snapshot(site), before);
+}
+
+} // namespace
+} // namespace tolvane
