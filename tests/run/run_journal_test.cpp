@@ -190,8 +190,8 @@ TEST_F(RunJournalTest, RunsAreListedNewestFirstByTheTimeInTheirNames) {
     fs::create_directory_symlink(root, dir / "alias");
     EXPECT_EQ(recordedRuns(dir / "alias").size(), 5u);
 
-    // An undone run is no longer offered; one whose undo left something behind also holds
-    // back every older run (the site is not as they left it).
+    // An undone run is no longer offered. One whose undo left something stays offered until
+    // an undo finishes it, and holds back every older run (the site is not as they left it).
     ASSERT_FALSE(markUndone(runs[0], true, 0));
     EXPECT_EQ(lastUndoableRun(root)->folder, runs[1].folder);
     ASSERT_FALSE(markUndone(runs[1], false, 2));
@@ -201,9 +201,13 @@ TEST_F(RunJournalTest, RunsAreListedNewestFirstByTheTimeInTheirNames) {
     EXPECT_FALSE(after[0].undoLeftSomething);
     EXPECT_TRUE(after[1].undone);
     EXPECT_TRUE(after[1].undoLeftSomething);
-    for (const auto& run : after)
-        EXPECT_FALSE(run.undoable) << run.folder;
-    EXPECT_FALSE(lastUndoableRun(root));
+    for (std::size_t i = 0; i < after.size(); ++i)
+        EXPECT_EQ(after[i].undoable, i == 1) << after[i].folder;
+    ASSERT_FALSE(markUndone(runs[1], true, 0));
+    const auto finished = recordedRuns(root);
+    EXPECT_FALSE(finished[1].undoLeftSomething);
+    EXPECT_FALSE(finished[1].undoable);
+    EXPECT_EQ(lastUndoableRun(root)->folder, runs[2].folder);
 }
 
 TEST_F(RunJournalTest, ALineCutShortByACrashIsIgnoredAndCutOffBeforeTheNextRecord) {
