@@ -210,15 +210,16 @@ class Undo {
         // back through both).
         std::vector<fs::path> order;
         std::map<fs::path, std::vector<const RunRecords::Rewrite*>> byPath;
-        bool scripts = false;
+        bool beyondPages = false; // a script or style sheet: its base may come from a page
         for (const auto& rewrite : records.rewrites) {
             auto& list = byPath[rewrite.path];
             if (list.empty())
                 order.push_back(rewrite.path);
             list.push_back(&rewrite);
-            scripts = scripts || textKindOf(rewrite.path.filename().string()) != TextKind::page;
+            beyondPages =
+                beyondPages || textKindOf(rewrite.path.filename().string()) != TextKind::page;
         }
-        if (scripts)
+        if (beyondPages)
             readPageBases();
         std::vector<std::pair<fs::path, Bytes>> batch;
         std::uint64_t batchSize = 0;
