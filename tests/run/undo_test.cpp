@@ -469,6 +469,22 @@ TEST_F(UndoTest, ADamagedOrCutRecordNeverLosesAFileOrBreaksAReference) {
     }
 }
 
+TEST_F(UndoTest, AReferenceThatLedToNothingBeforeTheRunDoesNotHoldBackItsPage) {
+    // A page and a script that referred to a missing image before the run, and still do.
+    for (const auto& path : {root / "A.html", root / "A_files/A.js"})
+        writeFile(path, readFile(path) + " \"gone.png\"");
+    for (auto& [path, text] : plan.rewrite) {
+        if (path == root / "A.html" || path == root / "A_files/A.js")
+            text += " \"gone.png\"";
+    }
+    original = test::snapshot(root);
+    test::simulateRun(plan, real);
+    const UndoOutcome outcome = undoRun(lastRun(), real, reporter);
+    EXPECT_TRUE(outcome.complete);
+    EXPECT_TRUE(reporter.sheets.empty());
+    EXPECT_EQ(test::snapshot(root), original);
+}
+
 TEST_F(UndoTest, AnUndoStoppedPartWayStaysOfferedAndTheNextOneFinishesIt) {
     using Step = test::FailingFileManager::Step;
     struct Stop {
