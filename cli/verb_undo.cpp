@@ -110,7 +110,8 @@ void addUndoVerbs(CLI::App& app, Verbs& verbs) {
             if (listed++ == 0)
                 std::cout << "Optimizations of " << root.string()
                           << " that undo can put back, newest first:\n";
-            std::cout << "  " << describe(run) << '\n';
+            std::cout << "  " << describe(run)
+                      << (run.undoLeftSomething ? " (undo incomplete)" : "") << '\n';
         }
         if (listed == 0)
             std::cout << "No optimization of " << root.string() << " can be undone.\n";

@@ -20,7 +20,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::string_view header = "tolvane-run\t1";
+// Version 2 ends every line after the header with a check field; version 1 has none.
+constexpr std::string_view header = "tolvane-run\t2";
+constexpr std::string_view uncheckedHeader = "tolvane-run\t1";
+constexpr std::size_t checkDigits = 8;
 constexpr const char* rootFile = "root";
 constexpr const char* recordsFile = "records";
 constexpr const char* oldTextsFile = "old-texts";
@@ -84,14 +87,42 @@ std::optional<std::string> unescape(std::string_view text) {
     return out;
 }
 
-std::string line(std::initializer_list<std::string_view> fields) {
+std::string joined(std::initializer_list<std::string_view> fields) {
     std::string text;
     for (const std::string_view field : fields) {
         if (!text.empty())
             text += '\t';
         text += escape(field);
     }
-    return text + '\n';
+    return text;
+}
+
+// The start of a line's digest: a line damaged anywhere inside no longer matches it.
+std::string lineCheck(std::string_view text) {
+    return md5(text).substr(0, checkDigits);
+}
+
+// A record line with its check field.
+std::string line(std::initializer_list<std::string_view> fields) {
+    std::string text = joined(fields);
+    const std::string check = lineCheck(text);
+    return text + '\t' + check + '\n';
+}
+
+// A line as an older run wrote it, without a check field.
+std::string uncheckedLine(std::initializer_list<std::string_view> fields) {
+    return joined(fields) + '\n';
+}
+
+// The line without its check field, when the field matches; absent for a damaged line.
+std::optional<std::string_view> checkedPart(std::string_view line) {
+    const std::size_t tab = line.rfind('\t');
+    if (tab == std::string_view::npos || line.size() - tab - 1 != checkDigits)
+        return std::nullopt;
+    const std::string_view text = line.substr(0, tab);
+    if (line.substr(tab + 1) != lineCheck(text))
+        return std::nullopt;
+    return text;
 }
 
 std::optional<std::uint64_t> number(std::string_view text, int base = 10) {
@@ -252,11 +283,14 @@ std::string_view kind(std::string_view line) {
 Reading readRecords(std::string_view text, bool keep) {
     Reading reading;
     const std::vector<std::string_view> lines = completeLines(text);
-    if (lines.empty() || lines.front() != header)
+    if (lines.empty() || (lines.front() != header && lines.front() != uncheckedHeader))
         return reading;
     reading.valid = true;
+    const bool checked = lines.front() == header;
     for (std::size_t i = 1; i < lines.size(); ++i) {
-        const auto parts = fields(lines[i]);
+        const std::optional<std::string_view> body =
+            checked ? checkedPart(lines[i]) : std::optional(lines[i]);
+        const auto parts = body ? fields(*body) : std::nullopt;
         bool ok = parts && !parts->empty();
         if (ok) {
             const std::vector<std::string>& f = *parts;
@@ -287,7 +321,9 @@ Reading readRecords(std::string_view text, bool keep) {
             } else if (type == "finish" && f.size() == 1) {
                 reading.finished = true;
             } else if (type == "undone" && f.size() >= 2 && f[1] == "complete") {
+                // The last undo decides: one that finishes what an earlier one left.
                 reading.undone = true;
+                reading.undoLeftSomething = false;
             } else if (type == "undone" && f.size() >= 2 && f[1] == "incomplete") {
                 reading.undone = true;
                 reading.undoLeftSomething = true;
@@ -486,7 +522,7 @@ std::vector<RecordedRun> recordedRuns(const fs::path& root) {
     });
     bool blocked = false;
     for (RecordedRun& run : runs) {
-        run.undoable = !blocked && !run.undone && run.changes;
+        run.undoable = !blocked && (!run.undone || run.undoLeftSomething) && run.changes;
         blocked = blocked || run.undoLeftSomething;
     }
     return runs;
@@ -558,9 +594,16 @@ std::error_code markUndone(const RecordedRun& run, bool complete, std::size_t le
     const auto completeSize = static_cast<off_t>(text->rend() - lastEnd);
     if (completeSize != static_cast<off_t>(text->size()) && ::ftruncate(out.fd, completeSize) != 0)
         return lastError();
-    const std::string record = complete ? line({"undone", "complete"})
-                                        : line({"undone", "incomplete", std::to_string(left)});
-    if (::lseek(out.fd, completeSize, SEEK_SET) < 0 || !writeFully(out.fd, record) ||
+    // A run recorded before lines were checked goes on without checks.
+    const std::string_view textView(reinterpret_cast<const char*>(text->data()), text->size());
+    const bool checked = textView.substr(0, textView.find('\n')) == header;
+    const auto record = [&](std::initializer_list<std::string_view> fields) {
+        return checked ? line(fields) : uncheckedLine(fields);
+    };
+    const std::string count = std::to_string(left);
+    const std::string undone =
+        complete ? record({"undone", "complete"}) : record({"undone", "incomplete", count});
+    if (::lseek(out.fd, completeSize, SEEK_SET) < 0 || !writeFully(out.fd, undone) ||
         ::fdatasync(out.fd) != 0)
         return lastError();
     return {};

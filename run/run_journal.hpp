@@ -21,8 +21,10 @@ std::filesystem::path journalHome();
 // acts only after that.
 //
 // A run's folder, journalHome()/runs/<site>/<yyyymmddTHHMMSSZ>-<sequence>, holds "root" (the
-// site root), "records" (one line per record, appended) and "old-texts" (the earlier bytes of
-// every rewritten file, one after another; a record names its offset and length).
+// site root), "records" (one line per record, appended; each line ends in a field with the first
+// hex digits of its digest, so a line damaged inside reads as damaged) and "old-texts" (the
+// earlier bytes of every rewritten file, one after another; a record names its offset and
+// length). Records of older runs, without that field, are read as before.
 //
 // A run calls, in this order: start() before it changes anything; imagesFolderCreated()
 // before it makes the images folder; placing() before it links or copies kept files into it;
@@ -96,9 +98,10 @@ struct RecordedRun {
     bool changes = false;           // it recorded at least one change to the site
     bool damaged = false;           // a complete line that cannot be read
     bool undone = false;            // an undo went through it
-    bool undoLeftSomething = false; // and could not put everything back
-    // Offered for undo: it changed something, was not undone, and no newer run's undo left
-    // something behind (the site is then not as this run left it).
+    bool undoLeftSomething = false; // and the last one could not put everything back
+    // Offered for undo: it changed something, was not undone or its undo is incomplete (a
+    // later undo finishes it), and no newer run's undo left something behind (the site is
+    // then not as this run left it).
     bool undoable = false;
 };
 
@@ -130,8 +133,9 @@ std::optional<RunRecords> readRunRecords(const RecordedRun& run, std::error_code
 std::optional<Bytes> readOldText(const RecordedRun& run, const RunRecords::Rewrite& rewrite,
                                  std::error_code& error);
 
-// Records that the run was undone (completely, or leaving some changes in place): it is no
-// longer offered for undo. A line cut short at the end of the records is removed first.
+// Records that the run was undone: completely, and it is no longer offered for undo; or leaving
+// some changes in place, and it stays offered so that a later undo can finish it. A line cut
+// short at the end of the records is removed first.
 std::error_code markUndone(const RecordedRun& run, bool complete, std::size_t left);
 
 } // namespace tolvane

@@ -1,5 +1,10 @@
 #include "run/undo.hpp"
 
+#include "refs/reference_index.hpp"
+#include "site/site_names.hpp"
+#include "util/file_io.hpp"
+
+#include <algorithm>
 #include <ctime>
 #include <map>
 #include <optional>
@@ -12,8 +17,10 @@ using Op = FileError::Operation;
 
 namespace {
 
-// Earlier texts written back in batches of about this many bytes, each with one flush.
+// Earlier texts written back in batches of about this many bytes, each with one flush; a batch
+// holds a descriptor open per file, so it takes no more than this many files.
 constexpr std::uint64_t batchBytes = 32u << 20;
+constexpr std::size_t batchFiles = 32;
 
 class Undo {
   public:
@@ -42,6 +49,7 @@ class Undo {
         }
         reporter_.progressSetup(static_cast<double>(
             records->removals.size() + records->rewrites.size() + records->placed.size()));
+        removeLeftovers();
         restoreCopies(*records);
         restoreFiles(*records);
         removeAdded(*records);
@@ -110,6 +118,38 @@ class Undo {
         return std::nullopt;
     }
 
+    // Temporary files a writer left in the site when a run or an undo was killed: only the
+    // writer's own names, only plain files, never below a link.
+    void removeLeftovers() {
+        std::vector<fs::path> found;
+        std::error_code error;
+        for (fs::recursive_directory_iterator
+                 entry(root_, fs::directory_options::skip_permission_denied, error),
+             end;
+             !error && entry != end; entry.increment(error)) {
+            std::error_code typeError;
+            if (isWriterTemporaryName(entry->path().filename().string()) &&
+                entry->symlink_status(typeError).type() == fs::file_type::regular)
+                found.push_back(entry->path());
+        }
+        std::sort(found.begin(), found.end());
+        for (const fs::path& leftover : found) {
+            const std::string message = localize_("Unable to remove ") +
+                                        leftover.filename().string() + localize_(" from ") +
+                                        leftover.parent_path().string();
+            if (FileResult outside = checkInside(leftover, Op::remove)) {
+                sheet(message, *outside);
+                ++outcome_.left;
+                continue;
+            }
+            reporter_.log(localize_("Removing leftover temporary file: ") + leftover.string());
+            if (FileResult removeError = files_.removeItem(leftover)) {
+                sheet(message, *removeError);
+                ++outcome_.left;
+            }
+        }
+    }
+
     void restoreCopies(const RunRecords& records) {
         for (const auto& placed : records.placed)
             holders_[placed.md5].push_back(placed.path);
@@ -170,12 +210,17 @@ class Undo {
         // back through both).
         std::vector<fs::path> order;
         std::map<fs::path, std::vector<const RunRecords::Rewrite*>> byPath;
+        bool beyondPages = false; // a script or style sheet: its base may come from a page
         for (const auto& rewrite : records.rewrites) {
             auto& list = byPath[rewrite.path];
             if (list.empty())
                 order.push_back(rewrite.path);
             list.push_back(&rewrite);
+            beyondPages =
+                beyondPages || textKindOf(rewrite.path.filename().string()) != TextKind::page;
         }
+        if (beyondPages)
+            readPageBases();
         std::vector<std::pair<fs::path, Bytes>> batch;
         std::uint64_t batchSize = 0;
         for (const fs::path& path : order) {
@@ -184,7 +229,7 @@ class Undo {
                 continue;
             batchSize += text->size();
             batch.emplace_back(path, std::move(*text));
-            if (batchSize >= batchBytes) {
+            if (batchSize >= batchBytes || batch.size() >= batchFiles) {
                 writeBatch(batch);
                 batch.clear();
                 batchSize = 0;
@@ -219,12 +264,10 @@ class Undo {
         if (firstMissing_) {
             // Its earlier text may refer to a copy that is still missing; as the run left
             // it, it refers to files that are there.
-            if (!keptRewritten_++)
-                sheet(localize_("Unable to restore the rewritten files: a removed copy could "
-                                "not be put back"),
-                      *firstMissing_);
-            reporter_.log(localize_("Keeping rewritten file: ") + path.string());
-            ++outcome_.left;
+            keepRewritten(path, keptForCopy_,
+                          localize_("Unable to restore the rewritten files: a removed copy could "
+                                    "not be put back"),
+                          *firstMissing_);
             return std::nullopt;
         }
         if (FileResult outside = checkInside(path, Op::write)) {
@@ -237,8 +280,77 @@ class Undo {
         if (!text) {
             sheet(message, FileError{Op::read, {path}, make_error_code(RunErrc::recordDamaged)});
             ++outcome_.left;
+            return text;
+        }
+        // Whatever the record says, no reference may come back leading to nothing (a record
+        // cut short says nothing of the copies it would have put back).
+        if (const std::optional<std::string> lost = brokenByEarlierText(path, *text)) {
+            keepRewritten(path, keptForReference_,
+                          localize_("Unable to restore the rewritten files: their earlier text "
+                                    "refers to a file that is missing"),
+                          FileError{Op::read,
+                                    {fs::path(*lost)},
+                                    std::make_error_code(std::errc::no_such_file_or_directory)});
+            return std::nullopt;
         }
         return text;
+    }
+
+    // A rewritten file left as the run wrote it: one sheet per reason, a line per file.
+    void keepRewritten(const fs::path& path, bool& reported, const std::string& message,
+                       const FileError& error) {
+        if (!reported)
+            sheet(message, error);
+        reported = true;
+        reporter_.log(localize_("Keeping rewritten file: ") + path.string());
+        ++outcome_.left;
+    }
+
+    // The bases of the site's pages, for the scripts they load and the <base href> of their
+    // page folders: read before any script's references are followed.
+    void readPageBases() {
+        const SiteFiles site = walkSite(root_, false);
+        for (const auto& [file, kind] : site.textFiles) {
+            FileResult error;
+            if (kind != TextKind::page)
+                continue;
+            if (const std::optional<Bytes> text = files_.readFile(file, error))
+                urlTargets(file, kind, ByteView(*text));
+        }
+    }
+
+    // Where the image references of a text lead, for those whose file's base is known.
+    std::vector<std::string> urlTargets(const fs::path& file, TextKind kind, ByteView text) {
+        FileBase base;
+        const std::vector<FoundUrl> found = urls_.read(
+            file, kind, std::string_view(reinterpret_cast<const char*>(text.data()), text.size()),
+            base, [](const ParsedUrl&) { return false; });
+        std::vector<std::string> targets;
+        for (const FoundUrl& url : found) {
+            if (url.target && !url.url.segments.empty() &&
+                hasImageExtension(url.url.segments.back()))
+                targets.push_back(*url.target);
+        }
+        return targets;
+    }
+
+    // An image the earlier text refers to that is missing now, where the file as it is does
+    // not refer to that missing image already.
+    std::optional<std::string> brokenByEarlierText(const fs::path& path, ByteView earlier) {
+        const TextKind kind = textKindOf(path.filename().string());
+        std::set<std::string> missingNow;
+        FileResult error;
+        if (const std::optional<Bytes> now = files_.readFile(path, error)) {
+            for (std::string& target : urlTargets(path, kind, ByteView(*now))) {
+                if (!files_.exists(target))
+                    missingNow.insert(std::move(target));
+            }
+        }
+        for (std::string& target : urlTargets(path, kind, earlier)) {
+            if (!missingNow.count(target) && !files_.exists(target))
+                return std::move(target);
+        }
+        return std::nullopt;
     }
 
     void writeBatch(const std::vector<std::pair<fs::path, Bytes>>& batch) {
@@ -287,6 +399,14 @@ class Undo {
                 ++outcome_.left;
                 continue;
             }
+            if (stillReferredTo(records, placed.path)) {
+                // Whatever the record says: a page that still shows it keeps it.
+                sheet(message, FileError{Op::remove,
+                                         {placed.path},
+                                         make_error_code(RunErrc::stillReferredTo)});
+                ++outcome_.left;
+                continue;
+            }
             reporter_.log(localize_("Removing added file: ") + placed.path.string());
             if (FileResult error = files_.removeItem(placed.path)) {
                 sheet(message, *error);
@@ -296,6 +416,18 @@ class Undo {
             digests_.erase(placed.path);
             ++outcome_.filesRemoved;
         }
+    }
+
+    // Whether a text file of the site refers to an added file, or may (one could not be read).
+    // The site's references are read once, after everything else was put back.
+    bool stillReferredTo(const RunRecords& records, const fs::path& added) {
+        if (!addedIndex_) {
+            std::vector<fs::path> paths;
+            for (const RunJournal::Placed& placed : records.placed)
+                paths.push_back(placed.path);
+            addedIndex_.emplace(ReferenceIndex::build(root_, paths));
+        }
+        return !addedIndex_->unreadable().empty() || !addedIndex_->referencesTo(added).empty();
     }
 
     void removeImagesFolder(const RunRecords& records) {
@@ -333,7 +465,10 @@ class Undo {
     std::map<fs::path, std::optional<std::string>> digests_;
     std::set<fs::path> realFolders_;
     std::optional<FileError> firstMissing_; // of the copies that could not be put back
-    std::size_t keptRewritten_ = 0;
+    bool keptForCopy_ = false;              // the sheet for files kept for a missing copy was shown
+    bool keptForReference_ = false;         // and the one for files kept for a reference to nothing
+    UrlReader urls_{root_};
+    std::optional<ReferenceIndex> addedIndex_;
     std::map<std::string, std::vector<fs::path>> holders_; // by digest: files that should hold it
 };
 

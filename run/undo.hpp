@@ -21,16 +21,18 @@ struct UndoOutcome {
     bool recorded = false; // the run's record now says it was undone
 };
 
-// Puts the site back as it was before the run, in this order: (1) every removed copy back, as
-// a checked copy of a file that still holds its bytes; (2) every rewritten file back to its
-// earlier text; (3) the files the run added to the images folder removed; (4) that folder,
-// if the run made it and it is empty. A file changed since the run is left as it is and
-// reported; the added files then stay as well, so that nothing is left referring to a file
-// that is gone. While a removed copy cannot be put back, no rewritten file gets its earlier
-// text either (that text may name the missing copy). What is already as before the run is left
-// alone, so an undo cut short can be run again. At the end the run's record says it was undone: it
-// is not offered again. Every step on the site goes through files; the caller holds the site's
-// lock.
+// Puts the site back as it was before the run, in this order: (0) temporary files a killed run
+// or undo left in the site removed; (1) every removed copy back, as a checked copy of a file
+// that still holds its bytes; (2) every rewritten file back to its earlier text; (3) the files
+// the run added to the images folder removed; (4) that folder, if the run made it and it is
+// empty. A file changed since the run is left as it is and reported; the added files then stay
+// as well, so that nothing is left referring to a file that is gone. Whatever the record says
+// (it may be cut short or damaged), no earlier text that refers to a missing image is given
+// back, and no added file that a text file of the site still refers to is removed. What is
+// already as before the run is left alone, so an undo cut short can be run again. At the end
+// the run's record says it was undone: completely, and it is not offered again; or leaving
+// something, and it stays offered. Every step on the site goes through files; the caller
+// holds the site's lock.
 UndoOutcome undoRun(const RecordedRun& run, FileManager& files, RunReporter& reporter,
                     const Localize& localize = englishText);
 

@@ -166,8 +166,21 @@ TEST_F(UndoVerbTest, SomethingLeftInPlaceExitsOneAndSaysWhat) {
     EXPECT_EQ(readFile(site / "B.html"), "edited since");
     EXPECT_EQ(readFile(site / "A.html"), original["A.html"]);
     EXPECT_EQ(readFile(site / "images/logo.png"), "LOGO");
-    // Not offered again.
-    EXPECT_EQ(tolvane({"undo", "--yes", site.string()}).exitCode, 1);
+
+    // Still offered, marked as such; once the page is as the run left it, undo finishes.
+    const auto history = tolvane({"history", site.string()});
+    EXPECT_EQ(history.exitCode, 0);
+    EXPECT_NE(history.out.find("rewrote 2 files (finished) (undo incomplete)\n"), std::string::npos)
+        << history.out;
+    writeFile(site / "B.html", "<img src=\"images/logo.png\">");
+    const auto again = tolvane({"undo", "--yes", site.string()});
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_NE(again.out.find("Undo complete: restored 0 copies and 1 file, removed 1 added file."),
+              std::string::npos)
+        << again.out;
+    EXPECT_EQ(test::snapshot(site), original);
+    EXPECT_NE(tolvane({"history", site.string()}).out.find("No optimization of"),
+              std::string::npos);
 }
 
 TEST_F(UndoVerbTest, RefusesABusySiteAFolderThatIsNoWebsiteAndNoConfirmation) {

@@ -145,6 +145,53 @@ TEST_F(RunJournalTest, EveryRecordReadsBackWithNamesOfAnyBytes) {
     EXPECT_TRUE(readOldText(run, records->rewrites[0], error));
 }
 
+TEST_F(RunJournalTest, AByteChangedInsideAnyRecordMarksTheRunDamaged) {
+    const fs::path root = dir / "site";
+    fs::create_directories(root);
+    RunJournal journal = startRun(root);
+    ASSERT_FALSE(journal.imagesFolderCreated(root / "images"));
+    ASSERT_FALSE(journal.placing({{root / "images/x.png", md5("X"), 1}}));
+    ASSERT_FALSE(journal.rewriting({{root / "A.html", asBytes("old A"), md5("new A")}}));
+    ASSERT_FALSE(
+        journal.removing({{root / "A_files/x.png", root / "images/x.png", md5("X"), 12, 0644}}));
+    ASSERT_FALSE(journal.finished({1, 12, 1}));
+    ASSERT_FALSE(markUndone(recordedRuns(root).at(0), false, 3));
+    const fs::path file = journal.folder() / "records";
+    const std::string intact = readFile(file);
+    ASSERT_FALSE(recordedRuns(root).at(0).damaged);
+
+    // Every byte after the header but the last line end (without it, the line reads as one a
+    // crash cut short), changed by one bit.
+    for (std::size_t at = intact.find('\n') + 1; at + 1 < intact.size(); ++at) {
+        std::string changed = intact;
+        changed[at] = static_cast<char>(changed[at] ^ 0x01);
+        writeFile(file, changed);
+        const auto runs = recordedRuns(root);
+        ASSERT_EQ(runs.size(), 1u);
+        EXPECT_TRUE(runs[0].damaged) << "byte " << at;
+    }
+
+    // A run recorded before lines were checked reads as before, and its undo is recorded in
+    // its own form.
+    writeFile(file, "tolvane-run\t1\nremove\t" + (root / "B_files/x.png").string() + "\t" +
+                        (root / "images/x.png").string() + "\t" + md5("X") + "\t1\t644\n");
+    auto runs = recordedRuns(root);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_FALSE(runs[0].damaged);
+    EXPECT_TRUE(runs[0].undoable);
+    std::error_code error;
+    const auto records = readRunRecords(runs[0], error);
+    ASSERT_TRUE(records);
+    ASSERT_EQ(records->removals.size(), 1u);
+    EXPECT_EQ(records->removals[0].copy, root / "B_files/x.png");
+    ASSERT_FALSE(markUndone(runs[0], true, 0));
+    EXPECT_EQ(readFile(file).substr(readFile(file).rfind("undone")), "undone\tcomplete\n");
+    runs = recordedRuns(root);
+    EXPECT_FALSE(runs[0].damaged);
+    EXPECT_TRUE(runs[0].undone);
+    EXPECT_FALSE(runs[0].undoable);
+}
+
 TEST_F(RunJournalTest, RunsAreListedNewestFirstByTheTimeInTheirNames) {
     const fs::path root = dir / "site";
     fs::create_directories(root);
@@ -190,8 +237,8 @@ TEST_F(RunJournalTest, RunsAreListedNewestFirstByTheTimeInTheirNames) {
     fs::create_directory_symlink(root, dir / "alias");
     EXPECT_EQ(recordedRuns(dir / "alias").size(), 5u);
 
-    // An undone run is no longer offered; one whose undo left something behind also holds
-    // back every older run (the site is not as they left it).
+    // An undone run is no longer offered. One whose undo left something stays offered until
+    // an undo finishes it, and holds back every older run (the site is not as they left it).
     ASSERT_FALSE(markUndone(runs[0], true, 0));
     EXPECT_EQ(lastUndoableRun(root)->folder, runs[1].folder);
     ASSERT_FALSE(markUndone(runs[1], false, 2));
@@ -201,9 +248,13 @@ TEST_F(RunJournalTest, RunsAreListedNewestFirstByTheTimeInTheirNames) {
     EXPECT_FALSE(after[0].undoLeftSomething);
     EXPECT_TRUE(after[1].undone);
     EXPECT_TRUE(after[1].undoLeftSomething);
-    for (const auto& run : after)
-        EXPECT_FALSE(run.undoable) << run.folder;
-    EXPECT_FALSE(lastUndoableRun(root));
+    for (std::size_t i = 0; i < after.size(); ++i)
+        EXPECT_EQ(after[i].undoable, i == 1) << after[i].folder;
+    ASSERT_FALSE(markUndone(runs[1], true, 0));
+    const auto finished = recordedRuns(root);
+    EXPECT_FALSE(finished[1].undoLeftSomething);
+    EXPECT_FALSE(finished[1].undoable);
+    EXPECT_EQ(lastUndoableRun(root)->folder, runs[2].folder);
 }
 
 TEST_F(RunJournalTest, ALineCutShortByACrashIsIgnoredAndCutOffBeforeTheNextRecord) {

@@ -6,10 +6,13 @@
 #include "run/run_journal.hpp"
 #include "run/run_support.hpp"
 #include "support/simulated_run.hpp"
+#include "util/file_io.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace tolvane {
@@ -74,6 +77,24 @@ Lines danglingReferences(const fs::path& root) {
         }
     }
     return dangling;
+}
+
+// What must hold after any undo: every reference that led to a file before the run leads to
+// the same bytes, no file's bytes are lost, no temporary file of the writer is left; and an
+// undo that says it is complete leaves the tree as it was.
+void expectSafe(const fs::path& root, const std::map<std::string, std::string>& original,
+                const test::ReferenceMap& references, const UndoOutcome& outcome) {
+    EXPECT_EQ(test::brokenReferences(references, root), Lines{});
+    EXPECT_EQ(test::lostFiles(original, root), Lines{});
+    Lines temporaries;
+    for (const std::string& path : test::leftoverTemporaries(root)) {
+        if (isWriterTemporaryName(fs::path(path).filename().string()))
+            temporaries.push_back(path);
+    }
+    EXPECT_EQ(temporaries, Lines{});
+    if (outcome.complete) {
+        EXPECT_EQ(test::snapshot(root), original);
+    }
 }
 
 class UndoTest : public ::testing::Test {
@@ -274,12 +295,12 @@ TEST_F(UndoTest, FilesChangedSinceTheRunAreLeftAndReportedAndTheRestIsRestored) 
     EXPECT_EQ(now, expected);
     EXPECT_EQ(reporter.linesStartingWith("Keeping added file: ").size(), 2u);
 
-    // The run is marked: undone, with something left, and not offered again.
+    // The run is marked: undone, with something left, and still offered.
     const auto runs = recordedRuns(root);
     ASSERT_EQ(runs.size(), 1u);
     EXPECT_TRUE(runs[0].undone);
     EXPECT_TRUE(runs[0].undoLeftSomething);
-    EXPECT_FALSE(runs[0].undoable);
+    EXPECT_TRUE(runs[0].undoable);
 }
 
 TEST_F(UndoTest, ARemovedCopyComesBackFromAnyFileThatStillHoldsItsBytes) {
@@ -417,6 +438,158 @@ TEST_F(UndoTest, ADamagedRecordPutsBackWhatItCanAndTakesNothingAway) {
     EXPECT_EQ(reporter.sheets[0].message, "Unable to read every record of the optimization");
     fs::remove_all(root / "images");
     EXPECT_EQ(test::snapshot(root), original);
+}
+
+TEST_F(UndoTest, ADamagedOrCutRecordNeverLosesAFileOrBreaksAReference) {
+    const test::ReferenceMap references = test::referenceTargets(root);
+    const std::vector<std::pair<std::string, std::function<void(std::string&)>>> damages{
+        {"cut at 10%", [](std::string& r) { r.resize(r.size() / 10); }},
+        {"cut at 50%", [](std::string& r) { r.resize(r.size() / 2); }},
+        {"cut at 90%", [](std::string& r) { r.resize(r.size() * 9 / 10); }},
+        // What a crash between two records leaves: nothing tells it from a run cut short.
+        {"cut after the placing", [](std::string& r) { r.resize(r.find("\nrewrite") + 1); }},
+        {"cut before the last removal", [](std::string& r) { r.resize(r.rfind("\nremove") + 1); }},
+        {"a byte flipped in the middle", [](std::string& r) { r[r.size() / 2] ^= 0x01; }},
+    };
+    for (const auto& [name, damage] : damages) {
+        SCOPED_TRACE(name);
+        runOnAFreshSite();
+        const fs::path records = lastRun().folder / "records";
+        std::string text = readFile(records);
+        damage(text);
+        writeFile(records, text);
+
+        RecordingReporter damaged;
+        const UndoOutcome outcome = undoRun(lastRun(), real, damaged);
+        // It says it is not done, and stays offered.
+        EXPECT_FALSE(outcome.complete);
+        EXPECT_FALSE(damaged.sheets.empty());
+        EXPECT_TRUE(lastUndoableRun(root));
+        expectSafe(root, original, references, outcome);
+    }
+}
+
+TEST_F(UndoTest, AReferenceThatLedToNothingBeforeTheRunDoesNotHoldBackItsPage) {
+    // A page and a script that referred to a missing image before the run, and still do.
+    for (const auto& path : {root / "A.html", root / "A_files/A.js"})
+        writeFile(path, readFile(path) + " \"gone.png\"");
+    for (auto& [path, text] : plan.rewrite) {
+        if (path == root / "A.html" || path == root / "A_files/A.js")
+            text += " \"gone.png\"";
+    }
+    original = test::snapshot(root);
+    test::simulateRun(plan, real);
+    const UndoOutcome outcome = undoRun(lastRun(), real, reporter);
+    EXPECT_TRUE(outcome.complete);
+    EXPECT_TRUE(reporter.sheets.empty());
+    EXPECT_EQ(test::snapshot(root), original);
+}
+
+TEST_F(UndoTest, AnUndoStoppedPartWayStaysOfferedAndTheNextOneFinishesIt) {
+    using Step = test::FailingFileManager::Step;
+    struct Stop {
+        std::string name;
+        std::function<void(test::FailingFileManager&)> fail;
+        std::function<void()> before, after; // the cause made, and gone again
+    };
+    const auto nothing = [] {};
+    const std::vector<Stop> stops{
+        {"the disk full restoring a copy",
+         [&](auto& f) {
+             f.failAt(Step::link, root / "D_files/y.png", std::errc::no_space_on_device);
+         },
+         nothing, nothing},
+        {"the disk full writing a page",
+         [&](auto& f) { f.failAt(Step::write, root / "C.html", std::errc::no_space_on_device); },
+         nothing, nothing},
+        {"an added file that cannot be removed",
+         [&](auto& f) { f.failAt(Step::remove, root / "images/y.png"); }, nothing, nothing},
+        {"a kept file deleted since the run", [](auto&) {},
+         [&] { fs::remove(root / "images/x.png"); }, [&] { writeFile(root / "images/x.png", X); }},
+    };
+    for (const Stop& stop : stops) {
+        SCOPED_TRACE(stop.name);
+        runOnAFreshSite();
+        const fs::path folder = lastRun().folder;
+        stop.before();
+        test::FailingFileManager failing(real);
+        stop.fail(failing);
+        RecordingReporter first;
+        const UndoOutcome stopped = undoRun(lastRun(), failing, first);
+        EXPECT_FALSE(stopped.complete);
+        EXPECT_TRUE(stopped.recorded);
+        ASSERT_TRUE(lastUndoableRun(root));
+        EXPECT_EQ(lastUndoableRun(root)->folder, folder);
+
+        stop.after();
+        RecordingReporter second;
+        const UndoOutcome finished = undoRun(lastRun(), real, second);
+        EXPECT_TRUE(finished.complete);
+        EXPECT_TRUE(second.sheets.empty());
+        EXPECT_EQ(test::snapshot(root), original);
+        EXPECT_FALSE(lastUndoableRun(root));
+    }
+}
+
+TEST_F(UndoTest, TheWritersLeftoversOfAKilledRunOrUndoGoAndNothingElse) {
+    // Names close to the writer's own, which are not its leftovers.
+    writeFile(root / ".A.html.tolvane-12345", "five characters");
+    writeFile(root / "A_files/x.png.tolvane-abc123", "no leading dot");
+    original = test::snapshot(root);
+    // Killed while writing the pages: one temporary page and a temporary image stay.
+    test::simulateRun(plan, real, 1 + 2 + 1 + 2 + 1 + 3);
+    writeFile(root / ".B.html.tolvane-a1B2c3", "half a page");
+    writeFile(root / "images/.x.png.tolvane-Zz9Yy8", "half an image");
+    // An undo killed part way (after the leftovers it found and one copy) leaves a temporary
+    // copy too.
+    test::FailingFileManager killed(real);
+    killed.crashAfter(3);
+    EXPECT_THROW(undoRun(lastRun(), killed, reporter), test::SimulatedCrash);
+    writeFile(root / "Blog/Entry1_files/.x.png.tolvane-0Kq9Lm", "half a copy");
+
+    RecordingReporter again;
+    const UndoOutcome outcome = undoRun(lastRun(), real, again);
+    EXPECT_TRUE(outcome.complete);
+    EXPECT_TRUE(again.sheets.empty());
+    EXPECT_EQ(test::snapshot(root), original);
+    EXPECT_EQ(again.linesStartingWith("Removing leftover temporary file: "),
+              Lines{"Removing leftover temporary file: " +
+                    (root / "Blog/Entry1_files/.x.png.tolvane-0Kq9Lm").string()});
+}
+
+TEST_F(UndoTest, AManyPageSiteIsPutBackWithFewFilesOpenAtATime) {
+    // More rewritten pages than files may be open at once.
+    const fs::path site = dir / "many";
+    test::RunPlan many;
+    many.root = site;
+    writeFile(site / "index.html", "<html></html>");
+    for (int i = 0; i < 150; ++i) {
+        const std::string page = "P" + std::to_string(i);
+        writeFile(site / (page + ".html"), "<img src=\"" + page + "_files/logo.png\">");
+        writeFile(site / (page + "_files/logo.png"), "LOGO");
+        many.rewrite.push_back({site / (page + ".html"), "<img src=\"images/logo.png\">"});
+        many.remove.push_back({site / (page + "_files/logo.png"), site / "images/logo.png"});
+    }
+    many.place = {{site / "P0_files/logo.png", site / "images/logo.png"}};
+    const auto before = test::snapshot(site);
+    test::simulateRun(many, real);
+    const std::optional<RecordedRun> run = lastUndoableRun(site);
+    ASSERT_TRUE(run);
+
+    const auto open = std::distance(fs::directory_iterator("/proc/self/fd"), {});
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit lowered = saved;
+    lowered.rlim_cur = static_cast<rlim_t>(open + 48);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    const UndoOutcome outcome = undoRun(*run, real, reporter);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+
+    for (const auto& sheet : reporter.sheets)
+        ADD_FAILURE() << reporter.lines.back() << " " << sheet.message;
+    EXPECT_TRUE(outcome.complete);
+    EXPECT_EQ(outcome.filesRestored, 150u);
+    EXPECT_EQ(test::snapshot(site), before);
 }
 
 TEST_F(UndoTest, EveryTextGoesThroughTheTranslation) {
