@@ -44,8 +44,8 @@ std::optional<PlanChoices> applyChoices(const ChoiceOptions& options, ScanResult
         }
     }
     PlanChoices choices;
-    for (const auto& [list, chosen] : {std::pair{&options.keep, &choices.keep},
-                                       std::pair{&options.leave, &choices.leave}}) {
+    for (const auto& [list, chosen] :
+         {std::pair{&options.keep, &choices.keep}, std::pair{&options.leave, &choices.leave}}) {
         for (const std::string& path : *list) {
             if (!copies.count(normal(path))) {
                 err << "tolvane-cli: " << path << ": not a copy of a duplicate image\n";

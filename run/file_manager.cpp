@@ -260,7 +260,7 @@ namespace {
 // leaves only what the next run removes), with mode, closed and not yet flushed. Absent, with
 // the errno in error and nothing left behind, when that fails.
 std::optional<fs::path> temporaryCopy(const fs::path& from, const fs::path& to, unsigned mode,
-                                      dev_t& device, int& error) {
+                                      Md5Hasher* digest, dev_t& device, int& error) {
     Fd source(::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     struct stat info {};
     if (source.fd < 0 || ::fstat(source.fd, &info) != 0) {
@@ -285,7 +285,10 @@ std::optional<fs::path> temporaryCopy(const fs::path& from, const fs::path& to, 
             ok = n == 0;
             break;
         }
-        ok = writeFully(out.fd, ByteView(buffer.data(), static_cast<std::size_t>(n)));
+        const ByteView piece(buffer.data(), static_cast<std::size_t>(n));
+        if (digest)
+            digest->update(piece);
+        ok = writeFully(out.fd, piece);
     }
     struct stat written {};
     if (ok && ::fstat(out.fd, &written) != 0)
@@ -305,49 +308,61 @@ std::vector<FileResult> RealFileManager::copyFiles(const std::vector<CopyRequest
     constexpr std::size_t batchSize = 1024;
     std::vector<FileResult> results(copies.size());
     std::vector<std::optional<fs::path>> temporaries;
+    std::vector<dev_t> devices;
     for (std::size_t start = 0; start < copies.size(); start += batchSize) {
-        const std::size_t end = std::min(copies.size(), start + batchSize);
-        temporaries.assign(end - start, std::nullopt);
-        std::map<dev_t, fs::path> folderOnEachFileSystem;
-        for (std::size_t i = start; i < end; ++i) {
-            const CopyRequest& copy = copies[i];
+        const std::size_t count = std::min(copies.size() - start, batchSize);
+        temporaries.assign(count, std::nullopt);
+        devices.assign(count, dev_t{});
+        // The digest of what was written, where the request says what it must be.
+        std::vector<std::string> written(count);
+        inParallel(count, [&](std::size_t i, Bytes&) {
+            const CopyRequest& copy = copies[start + i];
             int error = 0;
-            dev_t device{};
-            temporaries[i - start] = temporaryCopy(copy.from, copy.to, copy.mode, device, error);
-            if (temporaries[i - start])
-                folderOnEachFileSystem.emplace(device, copy.to.parent_path());
-            else
-                results[i] = failure(Op::write, {copy.from, copy.to}, errnoCode(error));
-        }
+            Md5Hasher digest;
+            temporaries[i] = temporaryCopy(copy.from, copy.to, copy.mode,
+                                           copy.md5.empty() ? nullptr : &digest, devices[i], error);
+            if (!temporaries[i])
+                results[start + i] = failure(Op::write, {copy.from, copy.to}, errnoCode(error));
+            else if (!copy.md5.empty())
+                written[i] = digest.finish();
+        });
         // One flush per file system for the whole batch; only flushed bytes are compared.
+        std::map<dev_t, fs::path> folderOnEachFileSystem;
+        for (std::size_t i = 0; i < count; ++i)
+            if (temporaries[i])
+                folderOnEachFileSystem.emplace(devices[i], copies[start + i].to.parent_path());
         std::error_code flushError;
         for (const auto& [device, folder] : folderOnEachFileSystem) {
             Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
             if (fd.fd < 0 || ::syncfs(fd.fd) != 0)
                 flushError = errnoCode(errno);
         }
-        std::set<fs::path> named;
-        for (std::size_t i = start; i < end; ++i) {
-            if (!temporaries[i - start])
-                continue;
-            const CopyRequest& copy = copies[i];
-            const fs::path& temporary = *temporaries[i - start];
+        inParallel(count, [&](std::size_t i, Bytes&) {
+            if (!temporaries[i])
+                return;
+            const CopyRequest& copy = copies[start + i];
+            const fs::path& temporary = *temporaries[i];
+            FileResult& result = results[start + i];
             FileResult compareError;
             if (flushError) {
-                results[i] = failure(Op::write, {copy.from, copy.to}, flushError);
-            } else if (!sameContent(copy.from, temporary, compareError)) {
-                results[i] = failure(Op::write, {copy.from, copy.to},
-                                     compareError ? compareError->code : errnoCode(EIO));
+                result = failure(Op::write, {copy.from, copy.to}, flushError);
+            } else if (!copy.md5.empty() ? written[i] != copy.md5
+                                         : !sameContent(copy.from, temporary, compareError)) {
+                result = failure(Op::write, {copy.from, copy.to},
+                                 compareError ? compareError->code : errnoCode(EIO));
             } else if (const int error = placeWithoutReplacing(temporary, copy.to)) {
-                results[i] = failure(Op::write, {copy.from, copy.to}, errnoCode(error));
+                result = failure(Op::write, {copy.from, copy.to}, errnoCode(error));
             } else {
-                named.insert(copy.to.parent_path());
-                continue;
+                return;
             }
             ::unlink(temporary.c_str());
+        });
+        // The new names reach the disk with one more flush per file system, not one per folder.
+        for (const auto& [device, folder] : folderOnEachFileSystem) {
+            Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            if (fd.fd >= 0)
+                ::syncfs(fd.fd);
         }
-        for (const fs::path& folder : named)
-            syncFolder(folder);
     }
     return results;
 }

@@ -81,6 +81,9 @@ class FileManager {
         std::filesystem::path from;
         std::filesystem::path to;
         unsigned mode = 0644;
+        // When known: the digest the bytes must have. The copy is then checked against it as
+        // it is written instead of being read back and compared with from.
+        std::string md5;
     };
     virtual std::vector<FileResult> copyFiles(const std::vector<CopyRequest>& copies);
 
@@ -116,8 +119,8 @@ class RealFileManager : public FileManager {
     std::vector<FileResult> checkCopies(const std::vector<CopyPair>& pairs) override;
     std::vector<FileResult> removeCopies(const std::vector<CopyPair>& pairs) override;
     // Each copy is written to a temporary file beside its destination and closed; the batch
-    // is flushed once per file system, then each is compared with its source and named. One
-    // descriptor is open at a time.
+    // is flushed once per file system, then each is compared with its source and named. A
+    // few at a time (creating a file may wait on the device), a descriptor or two each.
     std::vector<FileResult> copyFiles(const std::vector<CopyRequest>& copies) override;
 
     // The copy that a move across file systems makes: to a temporary file beside the

@@ -9,6 +9,9 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace tolvane {
 
@@ -74,9 +77,9 @@ class Undo {
 
     // The digest of what is at path now, remembered: undo itself changes only what it records.
     const std::optional<std::string>& digest(const fs::path& path) {
-        auto found = digests_.find(path);
+        auto found = digests_.find(path.native());
         if (found == digests_.end())
-            found = digests_.emplace(path, files_.md5(path)).first;
+            found = digests_.emplace(path.native(), files_.md5(path)).first;
         return found->second;
     }
 
@@ -111,9 +114,9 @@ class Undo {
     std::optional<fs::path> sourceFor(const RunJournal::Removal& removal) {
         if (digest(removal.kept) == removal.md5)
             return removal.kept;
-        for (const fs::path& candidate : holders_[removal.md5]) {
-            if (candidate != removal.copy && digest(candidate) == removal.md5)
-                return candidate;
+        for (const fs::path* candidate : holders_[removal.md5]) {
+            if (*candidate != removal.copy && digest(*candidate) == removal.md5)
+                return *candidate;
         }
         return std::nullopt;
     }
@@ -152,15 +155,15 @@ class Undo {
 
     void restoreCopies(const RunRecords& records) {
         for (const auto& placed : records.placed)
-            holders_[placed.md5].push_back(placed.path);
+            holders_[placed.md5].push_back(&placed.path);
         for (const auto& removal : records.removals) {
-            holders_[removal.md5].push_back(removal.kept);
-            holders_[removal.md5].push_back(removal.copy);
+            holders_[removal.md5].push_back(&removal.kept);
+            holders_[removal.md5].push_back(&removal.copy);
         }
-        std::set<fs::path> seen;
+        std::unordered_set<std::string_view> seen;
         for (const RunJournal::Removal& removal : records.removals) {
             reporter_.progressStep();
-            if (!seen.insert(removal.copy).second)
+            if (!seen.insert(removal.copy.native()).second)
                 continue;
             const std::string N = removal.copy.filename().string();
             const std::string folder = removal.copy.parent_path().string();
@@ -180,21 +183,48 @@ class Undo {
                 missing(message, *outside);
                 continue;
             }
-            const std::optional<fs::path> source = sourceFor(removal);
+            std::optional<fs::path> source = sourceFor(removal);
+            if (!source && !pending_.empty()) {
+                // It may be one of the copies waiting to be put back that holds the bytes.
+                copyPending();
+                source = sourceFor(removal);
+            }
             if (!source) {
                 missing(message,
                         FileError{Op::read, {removal.copy}, make_error_code(RunErrc::noCopyLeft)});
                 continue;
             }
             reporter_.log(localize_("Restoring duplicate file: ") + N + localize_(" to ") + folder);
-            if (FileResult error = files_.copyFile(*source, removal.copy, removal.mode)) {
-                digests_.erase(removal.copy);
-                missing(message, *error);
+            pending_.push_back(
+                {&removal, {std::move(*source), removal.copy, removal.mode, removal.md5}});
+            if (pending_.size() == copyBatch)
+                copyPending();
+        }
+        copyPending();
+    }
+
+    // Puts back the copies waiting, with one flush for all of them.
+    void copyPending() {
+        if (pending_.empty())
+            return;
+        std::vector<FileManager::CopyRequest> requests;
+        requests.reserve(pending_.size());
+        for (auto& [removal, request] : pending_)
+            requests.push_back(std::move(request));
+        const std::vector<FileResult> results = files_.copyFiles(requests);
+        for (std::size_t i = 0; i < pending_.size(); ++i) {
+            const RunJournal::Removal& removal = *pending_[i].first;
+            if (i < results.size() && results[i]) {
+                digests_.erase(removal.copy.native());
+                missing(localize_("Unable to restore ") + removal.copy.filename().string() +
+                            localize_(" to ") + removal.copy.parent_path().string(),
+                        *results[i]);
                 continue;
             }
-            digests_[removal.copy] = removal.md5; // the copy was checked against its source
+            digests_[removal.copy.native()] = removal.md5; // checked against its source
             ++outcome_.copiesRestored;
         }
+        pending_.clear();
     }
 
     // A removed copy that stays missing.
@@ -413,7 +443,7 @@ class Undo {
                 ++outcome_.left;
                 continue;
             }
-            digests_.erase(placed.path);
+            digests_.erase(placed.path.native());
             ++outcome_.filesRemoved;
         }
     }
@@ -462,14 +492,18 @@ class Undo {
     RunReporter& reporter_;
     const Localize& localize_;
     UndoOutcome outcome_;
-    std::map<fs::path, std::optional<std::string>> digests_;
+    std::unordered_map<std::string, std::optional<std::string>> digests_; // by path
+    // Copies to be put back with one flush, with the record each comes from.
+    static constexpr std::size_t copyBatch = 1024;
+    std::vector<std::pair<const RunJournal::Removal*, FileManager::CopyRequest>> pending_;
     std::set<fs::path> realFolders_;
     std::optional<FileError> firstMissing_; // of the copies that could not be put back
     bool keptForCopy_ = false;              // the sheet for files kept for a missing copy was shown
     bool keptForReference_ = false;         // and the one for files kept for a reference to nothing
     UrlReader urls_{root_};
     std::optional<ReferenceIndex> addedIndex_;
-    std::map<std::string, std::vector<fs::path>> holders_; // by digest: files that should hold it
+    // By digest: files that should hold it (paths in the records, which outlive the undo).
+    std::map<std::string, std::vector<const fs::path*>> holders_;
 };
 
 } // namespace

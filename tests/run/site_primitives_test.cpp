@@ -2,6 +2,7 @@
 // writes that never go through a link, the site lock, and the writer's temporary names.
 #include "run/file_manager.hpp"
 #include "run/site_lock.hpp"
+#include "util/digest.hpp"
 #include "util/file_io.hpp"
 
 #include "run/run_support.hpp"
@@ -62,12 +63,17 @@ TEST(RealFileManager, CopyFilesMakesTheSameCheckedCopiesWithOneFlushPerBatch) {
     writeFile(dir / "images/logo.png", std::string(300 * 1024, 'q'));
     writeFile(dir / "B_files/logo.png", "someone else's");
     fs::create_symlink(dir / "images/logo.png", dir / "link.png");
+    const std::string bytes = md5(std::string_view(std::string(300 * 1024, 'q')));
     std::vector<FileManager::CopyRequest> copies{
-        {dir / "images/logo.png", dir / "A_files/logo.png", 0640}, // a new name: copied
-        {dir / "images/logo.png", dir / "B_files/logo.png", 0644}, // taken: never replaced
-        {dir / "images/gone.png", dir / "A_files/gone.png", 0644}, // no source
-        {dir / "link.png", dir / "A_files/link.png", 0644},        // a link is no source
+        {dir / "images/logo.png", dir / "A_files/logo.png", 0640, ""},    // a new name: copied
+        {dir / "images/logo.png", dir / "B_files/logo.png", 0644, ""},    // taken: never replaced
+        {dir / "images/gone.png", dir / "A_files/gone.png", 0644, ""},    // no source
+        {dir / "link.png", dir / "A_files/link.png", 0644, ""},           // a link is no source
+        {dir / "images/logo.png", dir / "C_files/logo.png", 0644, bytes}, // the bytes expected
+        {dir / "images/logo.png", dir / "D_files/logo.png", 0644, md5(std::string_view("q"))},
     };
+    fs::create_directories(dir / "C_files");
+    fs::create_directories(dir / "D_files");
     fs::create_directories(dir / "A_files");
     const std::vector<FileResult> results = files.copyFiles(copies);
     ASSERT_EQ(results.size(), copies.size());
@@ -82,6 +88,10 @@ TEST(RealFileManager, CopyFilesMakesTheSameCheckedCopiesWithOneFlushPerBatch) {
     EXPECT_TRUE(results[3]);
     EXPECT_FALSE(fs::exists(dir / "A_files/gone.png"));
     EXPECT_FALSE(fs::exists(dir / "A_files/link.png"));
+    EXPECT_FALSE(results[4]);
+    EXPECT_EQ(readFile(dir / "C_files/logo.png"), readFile(dir / "images/logo.png"));
+    EXPECT_TRUE(results[5]); // other bytes than the digest says: not placed
+    EXPECT_FALSE(fs::exists(dir / "D_files/logo.png"));
     EXPECT_TRUE(test::leftoverTemporaries(dir.path()).empty());
 }
 
