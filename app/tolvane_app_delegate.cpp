@@ -10,6 +10,7 @@
 #include "run/run.hpp"
 #include "run/site_lock.hpp"
 #include "run/undo.hpp"
+#include "table/natural_sort_proxy.hpp"
 #include "table/url_table_view_data_source.hpp"
 #include "util/log_line.hpp"
 
@@ -23,6 +24,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFont>
+#include <QFontDatabase>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -63,6 +65,19 @@ namespace {
 
 constexpr int yesCode = 1000;
 constexpr int noCode = 1001;
+
+// The columns of the groups table.
+enum ImagesColumn {
+    nameColumn,
+    digestColumn,
+    copiesColumn,
+    referencesColumn,
+    sizeColumn,
+    savingColumn,
+    keptColumn
+};
+// Enough of the digest to tell apart the groups a site holds under one name.
+constexpr qsizetype shortDigest = 8;
 
 QVariantList urlsOf(const std::vector<std::filesystem::path>& paths) {
     QVariantList urls;
@@ -161,6 +176,13 @@ QString counted(std::size_t n, const QString& one, const QString& many) {
     return n == 1 ? one : many.arg(n);
 }
 
+// The package's licence as a person names it; an SPDX identifier of its own is not a name.
+QString licenceName(const QString& spdx) {
+    if (spdx.compare(QLatin1String("LicenseRef-proprietary"), Qt::CaseInsensitive) == 0)
+        return TolvaneAppDelegate::tr("Proprietary");
+    return spdx;
+}
+
 } // namespace
 
 ScanDisplay withReferences(ScanResult scan, IndexProgress* progress) {
@@ -200,20 +222,18 @@ TolvaneAppDelegate::TolvaneAppDelegate(QObject* parent) : QObject(parent) {
     optimizeButton_ = window_->optimizeButton;
     progressIndicator_ = window_->progressIndicator;
 
-    // Both tables sort through a proxy, by the numbers behind counts and sizes; unsorted, they
-    // keep the order of the scan.
-    const auto sorter = [this](QTableView* table) {
-        auto* proxy = new QSortFilterProxyModel(this);
-        proxy->setSortRole(SortRole);
-        proxy->setSortCaseSensitivity(Qt::CaseInsensitive);
-        proxy->setSortLocaleAware(true);
+    // Both tables sort through a proxy, by the numbers behind counts and sizes and names in
+    // reading order: the groups by what they save, most first, the copies by path. The order
+    // the user picks stays for every later result.
+    const auto sorter = [this](QTableView* table, int column, Qt::SortOrder order) {
+        auto* proxy = new NaturalSortProxy(this);
         table->setModel(proxy);
-        table->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
         table->setSortingEnabled(true);
+        table->horizontalHeader()->setSortIndicator(column, order);
         return proxy;
     };
-    imagesSorter_ = sorter(imagesTable_);
-    pagesSorter_ = sorter(pagesTable_);
+    imagesSorter_ = sorter(imagesTable_, savingColumn, Qt::DescendingOrder);
+    pagesSorter_ = sorter(pagesTable_, 0, Qt::AscendingOrder);
     connect(imagesTable_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (!displaying_)
             selectImage();
@@ -222,6 +242,14 @@ TolvaneAppDelegate::TolvaneAppDelegate(QObject* parent) : QObject(parent) {
             &TolvaneAppDelegate::showCopy);
     connect(pagesTable_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TolvaneAppDelegate::updateControls);
+    // A double-click opens the copy, as the context menu's Open does.
+    connect(pagesTable_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+        const int row = pagesSorter_->mapToSource(index).row();
+        if (pagesGroup_ >= 0 && duplicates_ && row >= 0 &&
+            row < static_cast<int>((*duplicates_)[pagesGroup_].copies.size()))
+            QDesktopServices::openUrl(
+                QUrl::fromLocalFile(toQString((*duplicates_)[pagesGroup_].copies[row])));
+    });
 
     MainWindow* w = window_;
     connect(openWebsiteButton_, &QPushButton::clicked, this, &TolvaneAppDelegate::openWebsite);
@@ -395,7 +423,7 @@ void TolvaneAppDelegate::showCopy() {
 
     const PreviewImage read = readPreviewImage(path);
     if (read.image.isNull())
-        window_->preview->showText(tr("This image cannot be shown: %1").arg(read.error));
+        window_->preview->showText(tr("This image cannot be shown."));
     else
         window_->preview->showPicture(read.image);
     QString caption = toQString(group->name);
@@ -464,7 +492,7 @@ void TolvaneAppDelegate::scanFinished(const std::shared_ptr<const ScanDisplay>& 
     setBusy(Busy::Idle, {});
     if (shown->scan.cancelled)
         return;
-    showScanResult(shown);
+    showScanResult(shown, true);
 }
 
 void TolvaneAppDelegate::showScanProgress() {
@@ -537,7 +565,8 @@ void TolvaneAppDelegate::rescan() {
         traverseWebsite(shownRoot_);
 }
 
-void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>& shown) {
+void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>& shown,
+                                        bool userScan) {
     // The new result replaces the old in one step on this thread; the tables are emptied
     // first so that no row ever describes a group of another result.
     const ScanResult* result = &shown->scan;
@@ -563,7 +592,7 @@ void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>
         // a narrow window scrolls rather than cutting a name.
         QHeaderView* header = imagesTable_->horizontalHeader();
         header->setSectionResizeMode(QHeaderView::ResizeToContents);
-        header->setSectionResizeMode(5, QHeaderView::Stretch);
+        header->setSectionResizeMode(keptColumn, QHeaderView::Stretch);
     }
     filesRewritten_ = shown->filesRewritten;
 
@@ -590,21 +619,26 @@ void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>
         rootUrl_.clear();
     showSummary();
     log(window_->summaryLabel->text());
-    if (duplicates_->empty())
-        showSheet(tr("There are no images to optimize!"),
-                  tr("Your website contains no duplicate images that need optimizing."));
-    else if (!optimizeEnabled_)
-        showSheet(tr("There are no images to optimize!"),
-                  tr("Every copy of the duplicate images has to stay where it is; the copies "
-                     "table says why."));
+    // A scan the user asked for says when there is nothing to do; after a run or an undo, its
+    // own sheet says what is left.
+    QMessageBox* nothing = nullptr;
+    if (userScan && duplicates_->empty())
+        nothing = showSheet(tr("There are no images to optimize!"),
+                            tr("Your website contains no duplicate images that need optimizing."));
+    else if (userScan && !optimizeEnabled_)
+        nothing = showSheet(tr("There are no images to optimize!"),
+                            tr("Every copy of the duplicate images has to stay where it is; the "
+                               "copies table says why."));
+    if (nothing)
+        nothing->setIcon(QMessageBox::Information);
     refreshUndo();
     updateControls();
     emit scanShown();
 }
 
 void TolvaneAppDelegate::configureImagesTable() {
-    imagesDataSource_->setColumnTitles(
-        {tr("Image"), tr("Copies"), tr("References"), tr("Size"), tr("Saving"), tr("Kept as")});
+    imagesDataSource_->setColumnTitles({tr("Image"), tr("Digest"), tr("Copies"), tr("References"),
+                                        tr("Size"), tr("Saving"), tr("Kept as")});
     imagesDataSource_->setCellPresenter([this](const QVariant& element, int row, int column,
                                                int role) -> QVariant {
         const DuplicateGroup* group = duplicates_ && row < static_cast<int>(duplicates_->size())
@@ -613,45 +647,50 @@ void TolvaneAppDelegate::configureImagesTable() {
         const GroupPlan* plan = planOf(row);
         const auto path = toPath(element.toUrl().toLocalFile());
         const std::uint64_t saving = plan && group ? plan->saving(group->size) : 0;
-        if (role == SortRole) {
+        const auto number = [](std::uint64_t n) { return QVariant(static_cast<qulonglong>(n)); };
+        if (role == SortRole || role == Qt::DisplayRole) {
+            const bool display = role == Qt::DisplayRole;
             switch (column) {
-            case 0:
-                return toQString(path.filename()).toCaseFolded(); // Zebra after apple
-            case 1:
-                return group ? QVariant(static_cast<qulonglong>(group->copies.size())) : QVariant();
-            case 2:
-                return plan ? QVariant(static_cast<qulonglong>(plan->references)) : QVariant();
-            case 3:
-                return group ? QVariant(static_cast<qulonglong>(group->size)) : QVariant();
-            case 4:
-                return QVariant(static_cast<qulonglong>(saving));
-            case 5:
-                return PlanText::keptAs(plan, shownRoot_);
-            }
-        } else if (role == Qt::DisplayRole) {
-            switch (column) {
-            case 0:
+            case nameColumn:
                 return toQString(path.filename());
-            case 1:
-                return group ? QVariant(static_cast<qulonglong>(group->copies.size())) : QVariant();
-            case 2:
-                return plan ? QVariant(static_cast<qulonglong>(plan->references)) : QVariant();
-            case 3:
-                return group ? sizeText(group->size) : QString();
-            case 4:
-                return sizeText(saving);
-            case 5:
+            case digestColumn:
+                return group ? fromUtf8(group->md5).left(shortDigest) : QString();
+            case copiesColumn:
+                return group ? number(group->copies.size()) : QVariant();
+            case referencesColumn:
+                return plan ? number(plan->references) : QVariant();
+            case sizeColumn:
+                return !group    ? QVariant()
+                       : display ? QVariant(sizeText(group->size))
+                                 : number(group->size);
+            case savingColumn:
+                return display ? QVariant(sizeText(saving)) : number(saving);
+            case keptColumn:
                 return PlanText::keptAs(plan, shownRoot_);
             }
-        } else if (role == Qt::ToolTipRole && column == 2) {
-            return tr("References in the site's pages, scripts, stylesheets and feeds that "
-                      "point at the copies");
-        } else if (role == Qt::ToolTipRole && column == 5) {
-            return tr("Where the image's bytes are after optimizing");
         } else if (role == Qt::ToolTipRole) {
-            return relativeText(path, shownRoot_);
-        } else if (role == Qt::TextAlignmentRole && column > 0 && column < 5) {
+            switch (column) {
+            case digestColumn:
+                return group ? tr("MD5 digest %1: images of the same name with other contents "
+                                  "have other digests")
+                                   .arg(fromUtf8(group->md5))
+                             : QVariant();
+            case referencesColumn:
+                return tr("References in the site's pages, scripts, stylesheets and feeds that "
+                          "point at the copies");
+            case keptColumn:
+                if (plan && plan->handled())
+                    return tr("%1\nWhere the image's bytes are after optimizing")
+                        .arg(toQString(plan->kept));
+                return tr("Where the image's bytes are after optimizing");
+            default:
+                return toQString(path);
+            }
+        } else if (role == Qt::TextAlignmentRole && column >= copiesColumn &&
+                   column <= savingColumn) {
             return QVariant(Qt::AlignRight | Qt::AlignVCenter);
+        } else if (role == Qt::FontRole && column == digestColumn) {
+            return QFontDatabase::systemFont(QFontDatabase::FixedFont);
         }
         return {};
     });
@@ -808,9 +847,11 @@ void TolvaneAppDelegate::log(const QString& raw) {
         pathLinesToLabel_ = 2;
     }
     logOfActions_.append(text);
-    const QByteArray line = text.toUtf8() + '\n';
-    std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stdout);
-    std::fflush(stdout);
+    if (echoLog_) {
+        const QByteArray line = text.toUtf8() + '\n';
+        std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stdout);
+        std::fflush(stdout);
+    }
     window_->logView->appendLine(text);
     emit logged(text);
 }
@@ -867,7 +908,7 @@ void TolvaneAppDelegate::showAbout() {
     about->setInformativeText(
         tr("Finds the images an exported website holds more than once, keeps one copy of each "
            "and rewrites the pages that showed the others.\n\nLicence: %1")
-            .arg(QStringLiteral(TOLVANE_LICENSE)));
+            .arg(licenceName(QStringLiteral(TOLVANE_LICENSE))));
     about->open();
 }
 
@@ -914,8 +955,19 @@ RunChannel* TolvaneAppDelegate::workerChannel(void (TolvaneAppDelegate::*ended)(
         Qt::QueuedConnection);
     connect(channel, &RunChannel::summarized, this, &TolvaneAppDelegate::runSummarized,
             Qt::QueuedConnection);
-    connect(channel, &RunChannel::rescanned, this, &TolvaneAppDelegate::showScanResult,
-            Qt::QueuedConnection);
+    connect(
+        channel, &RunChannel::rescanned, this,
+        [this](const std::shared_ptr<const ScanDisplay>& shown) {
+            if (busy_ == Busy::Running) {
+                lastSummary_.rescanned = true;
+                lastSummary_.groupsLeft = shown->groups.size();
+                lastSummary_.copiesLeft = 0;
+                for (const GroupPlan& plan : shown->groups)
+                    lastSummary_.copiesLeft += plan.copiesSaved();
+            }
+            showScanResult(shown, false);
+        },
+        Qt::QueuedConnection);
     connect(channel, &RunChannel::ended, this, ended, Qt::QueuedConnection);
     connect(channel, &RunChannel::ended, channel, &QObject::deleteLater, Qt::QueuedConnection);
     return channel;
@@ -1019,6 +1071,10 @@ void TolvaneAppDelegate::runOnWorker(const RunJob& job, RunChannel& channel) {
     const RunOutcome outcome =
         startOptimization(job.duplicates, job.root, *job.files, reporter, localize, options);
     RunSummary summary;
+    if (journal)
+        summary.record = toQString(journal->folder());
+    if (outcome.cancelled && journal)
+        undoCancelledRun(job, journal->folder(), reporter, summary);
     summary.end = outcome.completed   ? RunSummary::End::completed
                   : outcome.cancelled ? RunSummary::End::cancelled
                                       : RunSummary::End::failed;
@@ -1027,6 +1083,9 @@ void TolvaneAppDelegate::runOnWorker(const RunJob& job, RunChannel& channel) {
     summary.bytesSaved = outcome.bytesSaved;
     summary.filesRewritten = outcome.filesRewritten;
     summary.copiesStayed = outcome.copiesKept;
+    summary.errors = static_cast<std::size_t>(std::max(outcome.errorSheets, 0)) > outcome.copiesKept
+                         ? static_cast<std::size_t>(outcome.errorSheets) - outcome.copiesKept
+                         : 0;
     emit channel.summarized(summary);
     // A completed or cancelled run is followed by a scan that shows what is left; it works
     // here too, and the window takes its result in one step on its thread.
@@ -1036,26 +1095,72 @@ void TolvaneAppDelegate::runOnWorker(const RunJob& job, RunChannel& channel) {
     emit channel.ended(outcome.completed);
 }
 
+void TolvaneAppDelegate::undoCancelledRun(const RunJob& job, const std::filesystem::path& record,
+                                          RunReporter& reporter, RunSummary& summary) {
+    std::optional<RecordedRun> run;
+    for (RecordedRun& recorded : recordedRuns(job.root)) {
+        std::error_code error;
+        if (std::filesystem::equivalent(recorded.folder, record, error)) {
+            run = std::move(recorded);
+            break;
+        }
+    }
+    if (!run || !run->changes) {
+        summary.undone = true; // stopped before it changed anything
+        return;
+    }
+    reporter.log(localize("Putting back what the cancelled run had changed"));
+    std::error_code lockError;
+    std::optional<SiteLock> lock = SiteLock::tryAcquire(job.root, lockError);
+    if (!lock) {
+        reporter.popupErrorMessage(localize("Unable to undo the last optimization"),
+                                   FileError{FileError::Operation::read, {job.root}, lockError});
+        summary.undoLeft = 1;
+        return;
+    }
+    const UndoOutcome undone = undoRun(*run, *job.files, reporter, localize);
+    summary.undone = undone.complete;
+    summary.undoLeft = undone.complete ? 0 : std::max<std::size_t>(undone.left, 1);
+}
+
 void TolvaneAppDelegate::runSummarized(const RunSummary& summary) {
     lastSummary_ = summary;
     lastSummary_.problems = runProblems_;
     log(RunSummaryText::headline(lastSummary_) + QLatin1Char(' ') +
         RunSummaryText::counts(lastSummary_));
-    if (closeWhenStopped_)
-        return;
-    if (summary.end == RunSummary::End::failed && !summary.dryRun) {
+}
+
+void TolvaneAppDelegate::showRunSheet() {
+    if (lastSummary_.rescanned)
+        log(RunSummaryText::left(lastSummary_));
+    QMessageBox* sheet = nullptr;
+    if (lastSummary_.end == RunSummary::End::failed) {
         // The failure that ended the run, with the rest of what happened beneath.
-        QMessageBox* sheet = makeSheet(
-            window_, lastError_.first,
-            lastError_.second.isEmpty() ? RunSummaryText::counts(lastSummary_) : lastError_.second);
+        sheet = makeSheet(window_, lastError_.first,
+                          lastError_.second.isEmpty() ? RunSummaryText::counts(lastSummary_)
+                                                      : lastError_.second);
+        sheet->setObjectName("summarySheet");
         sheet->setDetailedText(RunSummaryText::counts(lastSummary_) + QLatin1Char('\n') +
                                RunSummaryText::details(lastSummary_));
-        sheet->addButton(tr("OK"), QMessageBox::AcceptRole);
-        queueSheet(sheet, true);
-        return;
+        sheet->setDefaultButton(sheet->addButton(tr("OK"), QMessageBox::AcceptRole));
+    } else {
+        sheet = makeSummarySheet(window_, lastSummary_);
     }
-    if (!summary.dryRun)
-        queueSheet(makeSummarySheet(window_, lastSummary_), true);
+    // A run that went wrong can be put back from its own sheet.
+    const bool wentWrong = lastSummary_.end == RunSummary::End::failed || lastSummary_.errors > 0;
+    if (wentWrong && undoableRun_ && !lastSummary_.record.isEmpty() &&
+        QFileInfo(toQString(undoableRun_->folder)) == QFileInfo(lastSummary_.record)) {
+        QAbstractButton* undo = sheet->addButton(tr("&Undo"), QMessageBox::ActionRole);
+        connect(undo, &QAbstractButton::clicked, this, [this] {
+            // After the sheet has gone: the undo's own sheets come next.
+            QTimer::singleShot(0, this, [this] {
+                refreshUndo();
+                if (!isBusy() && undoableRun_)
+                    startUndo();
+            });
+        });
+    }
+    queueSheet(sheet, true);
 }
 
 void TolvaneAppDelegate::processFile(const QString& path, const QString& imageName,
@@ -1080,6 +1185,8 @@ void TolvaneAppDelegate::runEnded(bool completed) {
         window_->close();
         return;
     }
+    if (was == Busy::Running)
+        showRunSheet();
     if (was == Busy::Previewing)
         emit previewFinished();
     else
@@ -1141,6 +1248,10 @@ void TolvaneAppDelegate::undoAlertDidEnd(QMessageBox* alert, qint64 returnCode) 
     if (returnCode != yesCode || isBusy() || !undoableRun_)
         return;
     alert->hide();
+    startUndo();
+}
+
+void TolvaneAppDelegate::startUndo() {
     const std::filesystem::path root = shownRoot_;
     std::error_code error;
     std::optional<SiteLock> lock = SiteLock::tryAcquire(root, error);

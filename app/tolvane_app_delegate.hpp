@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/run_summary.hpp"
-#include "run/file_manager.hpp"
 #include "refs/references.hpp"
+#include "run/file_manager.hpp"
 #include "run/run_journal.hpp"
 #include "run/site_plan.hpp"
 #include "scan/scan.hpp"
@@ -25,7 +25,6 @@ class QFileDialog;
 class QMessageBox;
 class QProgressBar;
 class QPushButton;
-class QSortFilterProxyModel;
 class QTableView;
 class QThread;
 
@@ -33,6 +32,8 @@ namespace tolvane {
 
 class MainWindow;
 class NSURLTableViewDataSource;
+class NaturalSortProxy;
+class RunReporter;
 class RunChannel;
 class SiteLock;
 
@@ -104,6 +105,8 @@ class TolvaneAppDelegate : public QObject {
     bool saveLog(const QString& path);
     void clearLog();
     void showAbout();
+    // Whether each log line is also written to standard output (--verbose); off by default.
+    void setEchoLog(bool echo) { echoLog_ = echo; }
 
     MainWindow* window() const { return window_; }
     QTableView* imagesTable() const { return imagesTable_; }
@@ -173,11 +176,19 @@ class TolvaneAppDelegate : public QObject {
     // Looks up the run undo would put back for the site on display.
     void refreshUndo();
 
-    void showScanResult(const std::shared_ptr<const ScanDisplay>& shown);
+    // userScan: a scan the user started, not the one after a run or an undo.
+    void showScanResult(const std::shared_ptr<const ScanDisplay>& shown, bool userScan);
     void scanFinished(const std::shared_ptr<const ScanDisplay>& shown, std::uint64_t generation);
     const GroupPlan* planOf(int group) const;
     void runEnded(bool completed);
     void runSummarized(const RunSummary& summary);
+    // Puts back what a cancelled run had changed, from its record.
+    static void undoCancelledRun(const RunJob& job, const std::filesystem::path& record,
+                                 RunReporter& reporter, RunSummary& summary);
+    // The sheet at the end of a run: what it did and what the scan after it found.
+    void showRunSheet();
+    // Undoes undoableRun_ on the worker thread, once the site's lock is taken.
+    void startUndo();
     // A warning sheet with an OK button; when another sheet is up, it follows that one.
     QMessageBox* showSheet(const QString& text, const QString& informativeText);
     // Opens sheet, or after the summary sheet in front when that is still up. A front sheet
@@ -211,14 +222,15 @@ class TolvaneAppDelegate : public QObject {
     std::filesystem::path rootUrl_; // set when the result has duplicates
     NSURLTableViewDataSource* imagesDataSource_ = nullptr;
     NSURLTableViewDataSource* pagesDataSource_ = nullptr;
-    QSortFilterProxyModel* imagesSorter_ = nullptr;
-    QSortFilterProxyModel* pagesSorter_ = nullptr;
+    NaturalSortProxy* imagesSorter_ = nullptr;
+    NaturalSortProxy* pagesSorter_ = nullptr;
     std::optional<std::vector<DuplicateGroup>> duplicates_;
     std::vector<std::filesystem::path> leftovers_; // of the site shown
     std::vector<GroupPlan> groupPlans_;            // in step with duplicates_
     std::size_t filesRewritten_ = 0;               // by a run of the result on display
     int pagesGroup_ = -1;                          // the group the pages table shows
     QStringList logOfActions_;
+    bool echoLog_ = false;
     int pathLinesToLabel_ = 0; // after "Moving image file", its source and destination lines
     std::filesystem::path shownRoot_;
     bool optimizeEnabled_ = false;

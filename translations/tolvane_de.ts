@@ -174,10 +174,6 @@
         <translation>Optimierung abgeschlossen.</translation>
     </message>
     <message>
-        <source>Optimization cancelled. Every page still shows its images.</source>
-        <translation>Optimierung abgebrochen. Jede Seite zeigt weiterhin ihre Bilder.</translation>
-    </message>
-    <message>
         <source>Optimization stopped at a failure.</source>
         <translation>Die Optimierung wurde wegen eines Fehlers abgebrochen.</translation>
     </message>
@@ -208,6 +204,46 @@
     <message>
         <source>OK</source>
         <translation>OK</translation>
+    </message>
+    <message>
+        <source>Optimization cancelled. The website is as it was before.</source>
+        <translation>Optimierung abgebrochen. Die Website ist wieder wie vorher.</translation>
+    </message>
+    <message>
+        <source>Optimization cancelled. Some of its changes could not be put back.</source>
+        <translation>Optimierung abgebrochen. Einige ihrer Änderungen ließen sich nicht zurücknehmen.</translation>
+    </message>
+    <message>
+        <source>Everything the run had changed was put back.</source>
+        <translation>Alles, was der Lauf geändert hatte, wurde zurückgenommen.</translation>
+    </message>
+    <message>
+        <source>1 change stayed in place; the log says which.</source>
+        <translation>1 Änderung ist geblieben; das Protokoll nennt sie.</translation>
+    </message>
+    <message>
+        <source>%1 changes stayed in place; the log says which.</source>
+        <translation>%1 Änderungen sind geblieben; das Protokoll nennt sie.</translation>
+    </message>
+    <message>
+        <source>No duplicate images are left.</source>
+        <translation>Es sind keine doppelten Bilder mehr übrig.</translation>
+    </message>
+    <message>
+        <source>1 duplicated image is left; its copies have to stay where they are.</source>
+        <translation>1 doppeltes Bild ist übrig; seine Kopien müssen bleiben, wo sie sind.</translation>
+    </message>
+    <message>
+        <source>%1 duplicated images are left; their copies have to stay where they are.</source>
+        <translation>%1 doppelte Bilder sind übrig; ihre Kopien müssen bleiben, wo sie sind.</translation>
+    </message>
+    <message>
+        <source>1 duplicated image is left, with %1 that a new run could remove.</source>
+        <translation>1 doppeltes Bild ist übrig, mit %1, die ein neuer Lauf entfernen könnte.</translation>
+    </message>
+    <message>
+        <source>%1 duplicated images are left, with %2 that a new run could remove.</source>
+        <translation>%1 doppelte Bilder sind übrig, mit %2, die ein neuer Lauf entfernen könnte.</translation>
     </message>
 </context>
 <context>
@@ -525,10 +561,6 @@
         <translation>tolvane-protokoll.txt</translation>
     </message>
     <message>
-        <source>This image cannot be shown: %1</source>
-        <translation>Dieses Bild kann nicht angezeigt werden: %1</translation>
-    </message>
-    <message>
         <source>Tolvane</source>
         <translation>Tolvane</translation>
     </message>
@@ -703,6 +735,32 @@ Lizenz: %1</translation>
     <message>
         <source>Finding the references to the copies: %1 of %2 text files read</source>
         <translation>Die Verweise auf die Kopien werden gesucht: %1 von %2 Textdateien gelesen</translation>
+    </message>
+    <message>
+        <source>Proprietary</source>
+        <translation>Proprietär</translation>
+    </message>
+    <message>
+        <source>This image cannot be shown.</source>
+        <translation>Dieses Bild kann nicht angezeigt werden.</translation>
+    </message>
+    <message>
+        <source>Digest</source>
+        <translation>Prüfsumme</translation>
+    </message>
+    <message>
+        <source>MD5 digest %1: images of the same name with other contents have other digests</source>
+        <translation>MD5-Prüfsumme %1: Bilder gleichen Namens mit anderem Inhalt haben andere Prüfsummen</translation>
+    </message>
+    <message>
+        <source>%1
+Where the image&apos;s bytes are after optimizing</source>
+        <translation>%1
+Wo die Bytes des Bildes nach der Optimierung liegen</translation>
+    </message>
+    <message>
+        <source>Putting back what the cancelled run had changed</source>
+        <translation>Die Änderungen des abgebrochenen Laufs werden zurückgenommen</translation>
     </message>
 </context>
 </TS>
