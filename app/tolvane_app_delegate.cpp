@@ -5,6 +5,7 @@
 #include "app/main_window.hpp"
 #include "app/path_text.hpp"
 #include "app/plan_text.hpp"
+#include "app/preview_dialog.hpp"
 #include "app/run_channel.hpp"
 #include "run/page_rewrite.hpp"
 #include "run/run.hpp"
@@ -203,6 +204,8 @@ ScanDisplay withReferences(ScanResult scan, IndexProgress* progress) {
         SitePlan plan = planSite(scan.root, scan.duplicates, index, access, files);
         shown.groups = std::move(plan.groups);
         shown.filesRewritten = plan.files.size();
+        for (const FileChanges& file : plan.files)
+            shown.rewrittenFiles.push_back(file.file);
     }
     shown.scan = std::move(scan);
     return shown;
@@ -319,8 +322,6 @@ TolvaneAppDelegate::~TolvaneAppDelegate() {
         thread->wait();
         delete thread;
     }
-    if (runCancel_ && busy_ == Busy::Previewing)
-        *runCancel_ = true;
     if (runThread_) {
         runThread_->wait();
         delete runThread_;
@@ -468,7 +469,7 @@ void TolvaneAppDelegate::traverseWebsite(const std::filesystem::path& root) {
         ScanResult scanned = scanWebsite(root, &job->progress);
         std::shared_ptr<const ScanDisplay> shown;
         if (scanned.cancelled || job->progress.cancel) {
-            shown = std::make_shared<const ScanDisplay>(ScanDisplay{std::move(scanned), {}, 0});
+            shown = std::make_shared<const ScanDisplay>(ScanDisplay{std::move(scanned), {}, 0, {}});
         } else {
             job->findingReferences = true;
             shown = std::make_shared<const ScanDisplay>(
@@ -552,7 +553,7 @@ void TolvaneAppDelegate::cancel() {
         emit scanCancelled();
         return;
     }
-    if ((busy_ == Busy::Running || busy_ == Busy::Previewing) && runCancel_ && !*runCancel_) {
+    if (busy_ == Busy::Running && runCancel_ && !*runCancel_) {
         *runCancel_ = true;
         window_->statusLabel->setText(
             tr("Stopping at the next point where every page still shows its images..."));
@@ -595,6 +596,7 @@ void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>
         header->setSectionResizeMode(keptColumn, QHeaderView::Stretch);
     }
     filesRewritten_ = shown->filesRewritten;
+    rewrittenFiles_ = shown->rewrittenFiles;
 
     // The first row in the table's order is selected.
     QItemSelectionModel* selection = imagesTable_->selectionModel();
@@ -1003,34 +1005,52 @@ void TolvaneAppDelegate::overwriteAlertDidEnd(QMessageBox* alert, qint64 returnC
         return;
     // The sheet goes before any file is touched.
     alert->hide();
-    startRun(false);
+    startRun();
 }
 
 void TolvaneAppDelegate::previewChanges() {
     if (isBusy() || !optimizeEnabled_ || rootUrl_.empty())
         return;
-    startRun(true);
+    // The plan on display, file by file: what a run would rewrite, remove and keep.
+    RunSummary would;
+    would.dryRun = true;
+    would.filesRewritten = filesRewritten_;
+    std::vector<PreviewDialog::Change> changes;
+    for (const auto& file : rewrittenFiles_)
+        changes.push_back({relativeText(file, shownRoot_),
+                           tr("Rewritten: its references lead to the kept files")});
+    for (std::size_t g = 0; g < duplicates_->size(); ++g) {
+        const DuplicateGroup& group = (*duplicates_)[g];
+        const GroupPlan* plan = planOf(static_cast<int>(g));
+        if (plan) {
+            would.copiesRemoved += plan->copiesSaved();
+            would.bytesSaved += plan->saving(group.size);
+        }
+        for (std::size_t c = 0; c < group.copies.size(); ++c) {
+            changes.push_back({relativeText(group.copies[c], shownRoot_),
+                               PlanText::fate(group, plan, c, shownRoot_)});
+            if (plan && c < plan->copies.size() && !plan->copies[c].reasons.empty())
+                ++would.copiesStayed;
+        }
+    }
+    log(tr("Preview of the changes shown. %1").arg(RunSummaryText::counts(would)));
+    auto* preview = new PreviewDialog(RunSummaryText::counts(would), changes, window_);
+    preview->setAttribute(Qt::WA_DeleteOnClose);
+    preview->setWindowTitle(
+        tr("Preview of the Changes to %1").arg(toQString(shownRoot_.filename())));
+    preview->show();
 }
 
-void TolvaneAppDelegate::startRun(bool dryRun) {
+void TolvaneAppDelegate::startRun() {
     runCancel_ = std::make_shared<std::atomic<bool>>(false);
-    RunJob job{rootUrl_,
-               *duplicates_,
-               dryRun ? std::make_shared<DryRunFileManager>()
-                      : std::shared_ptr<FileManager>(makeFileManager_()),
-               leftovers_,
-               runCancel_,
-               dryRun};
+    RunJob job{rootUrl_, *duplicates_, std::shared_ptr<FileManager>(makeFileManager_()), leftovers_,
+               runCancel_};
     runProblems_.clear();
     lastError_ = {};
     lastSummary_ = {};
-    beginLogSection((dryRun ? tr("Preview of the changes to %1, %2") : tr("Optimization of %1, %2"))
-                        .arg(toQString(rootUrl_), nowText()));
-    if (!dryRun)
-        optimizeEnabled_ = false; // back on if the re-scan finds something to do
-    setBusy(dryRun ? Busy::Previewing : Busy::Running,
-            (dryRun ? tr("Previewing the changes to %1...") : tr("Optimizing %1..."))
-                .arg(toQString(rootUrl_)));
+    beginLogSection(tr("Optimization of %1, %2").arg(toQString(rootUrl_), nowText()));
+    optimizeEnabled_ = false; // back on if the re-scan finds something to do
+    setBusy(Busy::Running, tr("Optimizing %1...").arg(toQString(rootUrl_)));
 
     RunChannel* channel = workerChannel(&TolvaneAppDelegate::runEnded);
     connect(
@@ -1052,33 +1072,28 @@ void TolvaneAppDelegate::runOnWorker(const RunJob& job, RunChannel& channel) {
     options.cancel = job.cancel.get();
     options.leftovers = job.leftovers;
     // What undo needs is recorded outside the site; without that record nothing is touched.
-    std::optional<RunJournal> journal;
-    if (!job.dryRun) {
-        std::error_code journalError;
-        journal = RunJournal::start(job.root, journalError);
-        if (!journal) {
-            reporter.popupErrorMessage(
-                localize("Unable to record the run for undo"),
-                FileError{FileError::Operation::write, {journalHome()}, journalError});
-            RunSummary summary;
-            summary.end = RunSummary::End::failed;
-            emit channel.summarized(summary);
-            emit channel.ended(false);
-            return;
-        }
-        options.journal = &*journal;
+    std::error_code journalError;
+    std::optional<RunJournal> journal = RunJournal::start(job.root, journalError);
+    if (!journal) {
+        reporter.popupErrorMessage(
+            localize("Unable to record the run for undo"),
+            FileError{FileError::Operation::write, {journalHome()}, journalError});
+        RunSummary summary;
+        summary.end = RunSummary::End::failed;
+        emit channel.summarized(summary);
+        emit channel.ended(false);
+        return;
     }
+    options.journal = &*journal;
     const RunOutcome outcome =
         startOptimization(job.duplicates, job.root, *job.files, reporter, localize, options);
     RunSummary summary;
-    if (journal)
-        summary.record = toQString(journal->folder());
-    if (outcome.cancelled && journal)
+    summary.record = toQString(journal->folder());
+    if (outcome.cancelled)
         undoCancelledRun(job, journal->folder(), reporter, summary);
     summary.end = outcome.completed   ? RunSummary::End::completed
                   : outcome.cancelled ? RunSummary::End::cancelled
                                       : RunSummary::End::failed;
-    summary.dryRun = job.dryRun;
     summary.copiesRemoved = outcome.copiesRemoved;
     summary.bytesSaved = outcome.bytesSaved;
     summary.filesRewritten = outcome.filesRewritten;
@@ -1089,7 +1104,7 @@ void TolvaneAppDelegate::runOnWorker(const RunJob& job, RunChannel& channel) {
     emit channel.summarized(summary);
     // A completed or cancelled run is followed by a scan that shows what is left; it works
     // here too, and the window takes its result in one step on its thread.
-    if (!job.dryRun && (outcome.completed || outcome.cancelled))
+    if (outcome.completed || outcome.cancelled)
         emit channel.rescanned(
             std::make_shared<const ScanDisplay>(withReferences(scanWebsite(job.root))));
     emit channel.ended(outcome.completed);
@@ -1176,8 +1191,7 @@ void TolvaneAppDelegate::processFile(const QString& path, const QString& imageNa
 
 void TolvaneAppDelegate::runEnded(bool completed) {
     runThread_->wait();
-    const Busy was = busy_;
-    if (was == Busy::Running && lastSummary_.end == RunSummary::End::failed)
+    if (lastSummary_.end == RunSummary::End::failed)
         optimizeEnabled_ = true; // a run stopped at a failure leaves the button as it was
     refreshUndo();
     setBusy(Busy::Idle, RunSummaryText::headline(lastSummary_));
@@ -1185,12 +1199,8 @@ void TolvaneAppDelegate::runEnded(bool completed) {
         window_->close();
         return;
     }
-    if (was == Busy::Running)
-        showRunSheet();
-    if (was == Busy::Previewing)
-        emit previewFinished();
-    else
-        emit runFinished(completed);
+    showRunSheet();
+    emit runFinished(completed);
 }
 
 void TolvaneAppDelegate::askToClose() {
@@ -1333,8 +1343,7 @@ void TolvaneAppDelegate::updateControls() {
     w->previewButton->setEnabled(canOptimize);
     w->previewAction->setEnabled(canOptimize);
     const bool cancellable =
-        busy_ == Busy::Scanning ||
-        ((busy_ == Busy::Running || busy_ == Busy::Previewing) && runCancel_ && !*runCancel_);
+        busy_ == Busy::Scanning || (busy_ == Busy::Running && runCancel_ && !*runCancel_);
     w->cancelButton->setEnabled(cancellable);
     w->cancelAction->setEnabled(cancellable);
     w->undoAction->setEnabled(idle && undoableRun_.has_value());

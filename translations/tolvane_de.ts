@@ -164,6 +164,53 @@
     </message>
 </context>
 <context>
+    <name>tolvane::PreviewDialog</name>
+    <message>
+        <source>Preview of the Changes</source>
+        <translation>Vorschau der Änderungen</translation>
+    </message>
+    <message>
+        <source>Filter by file or change</source>
+        <translation>Nach Datei oder Änderung filtern</translation>
+    </message>
+    <message>
+        <source>&amp;Filter:</source>
+        <translation>&amp;Filter:</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>Datei</translation>
+    </message>
+    <message>
+        <source>After optimizing</source>
+        <translation>Nach der Optimierung</translation>
+    </message>
+    <message>
+        <source>&amp;Save as Text...</source>
+        <translation>Als Text &amp;speichern …</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Save as Text</source>
+        <translation>Als Text speichern</translation>
+    </message>
+    <message>
+        <source>Text files (*.txt);;All files (*)</source>
+        <translation>Textdateien (*.txt);;Alle Dateien (*)</translation>
+    </message>
+    <message>
+        <source>tolvane-preview.txt</source>
+        <translation>tolvane-vorschau.txt</translation>
+    </message>
+    <message>
+        <source>Unable to save the preview to %1</source>
+        <translation>Die Vorschau kann nicht in %1 gespeichert werden</translation>
+    </message>
+</context>
+<context>
     <name>tolvane::RunSummaryText</name>
     <message>
         <source>Preview of the optimization: nothing was changed.</source>
@@ -677,16 +724,8 @@ Lizenz: %1</translation>
         <translation>&amp;Optimieren</translation>
     </message>
     <message>
-        <source>Preview of the changes to %1, %2</source>
-        <translation>Vorschau der Änderungen an %1, %2</translation>
-    </message>
-    <message>
         <source>Optimization of %1, %2</source>
         <translation>Optimierung von %1, %2</translation>
-    </message>
-    <message>
-        <source>Previewing the changes to %1...</source>
-        <translation>Vorschau der Änderungen an %1 …</translation>
     </message>
     <message>
         <source>The undo is still in progress.</source>
@@ -761,6 +800,18 @@ Wo die Bytes des Bildes nach der Optimierung liegen</translation>
     <message>
         <source>Putting back what the cancelled run had changed</source>
         <translation>Die Änderungen des abgebrochenen Laufs werden zurückgenommen</translation>
+    </message>
+    <message>
+        <source>Rewritten: its references lead to the kept files</source>
+        <translation>Neu geschrieben: ihre Verweise führen zu den behaltenen Dateien</translation>
+    </message>
+    <message>
+        <source>Preview of the changes shown. %1</source>
+        <translation>Vorschau der Änderungen gezeigt. %1</translation>
+    </message>
+    <message>
+        <source>Preview of the Changes to %1</source>
+        <translation>Vorschau der Änderungen an %1</translation>
     </message>
 </context>
 </TS>

@@ -2,6 +2,7 @@
 #include "app/log_view.hpp"
 #include "app/main_window.hpp"
 #include "app/path_text.hpp"
+#include "app/preview_dialog.hpp"
 #include "app/tolvane_app_delegate.hpp"
 #include "run/file_manager.hpp"
 #include "run/site_lock.hpp"
@@ -24,6 +25,7 @@
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -1261,18 +1263,41 @@ class TolvaneAppDelegateTest : public QObject {
             QStringLiteral("Starting optimization - calculate number of actions")));
         QVERIFY(button("optimizeButton")->isEnabled());
 
-        // The preview logs the steps of a run and changes nothing either.
-        QSignalSpy previewed(controller.get(), &TolvaneAppDelegate::previewFinished);
+        // The preview lists every change in a window of its own, changes nothing, and leaves
+        // one line in the log.
+        const int logBefore = controller->actionLog().size();
         button("previewButton")->click();
-        QVERIFY(previewed.wait(scanTimeout));
+        auto* preview = window()->findChild<tolvane::PreviewDialog*>("previewDialog");
+        QVERIFY(preview && preview->isVisible());
         QCOMPARE(snapshotOf(site.path()), before);
-        const QString text = controller->window()->logView->toPlainText();
-        QVERIFY(text.contains("=== Preview of the changes to " + tolvane::toQString(site.path())));
-        QVERIFY(text.contains("Removing duplicate file: logo.png from " +
-                              tolvane::toQString(site / "B_files")));
-        QVERIFY(controller->actionLog().last().startsWith(
-            "Preview of the optimization: nothing was changed. A run would remove 3 copies"));
-        QVERIFY(visibleSheets(window()).isEmpty());
+        QCOMPARE(controller->actionLog().size(), logBefore + 1);
+        QVERIFY2(controller->actionLog().last().startsWith(
+                     "Preview of the changes shown. A run would remove 3 copies"),
+                 qPrintable(controller->actionLog().last()));
+        QAbstractItemModel* listed = preview->changesTable()->model();
+        QAbstractItemModelTester tester(listed,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        // Five files rewritten, five copies: each once, with what happens to it.
+        QCOMPARE(listed->rowCount(), 5 + 5);
+        const QStringList lines = preview->text().split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 10);
+        for (const char* line :
+             {"A.html\tRewritten", "B_files/B.js\tRewritten",
+              "A_files/logo.png\tKept as images/logo.png", "B_files/logo.png\tRemoved",
+              "Blog/Entry1_files/logo.png\tRemoved"})
+            QVERIFY2(std::any_of(lines.begin(), lines.end(),
+                                 [&](const QString& l) { return l.startsWith(line); }),
+                     line);
+        // The filter narrows the list; Save as Text writes what is shown.
+        QTest::keyClicks(preview->filterBox(), "LOGO");
+        QCOMPARE(listed->rowCount(), 3);
+        TempDir saved;
+        const QString file = tolvane::toQString(saved / "preview.txt");
+        QString error;
+        QVERIFY(preview->saveTo(file, &error));
+        QCOMPARE(QString::fromStdString(readFile(saved / "preview.txt")), preview->text());
+        QCOMPARE(preview->text().count('\n'), 3);
+        preview->close();
         QVERIFY(button("optimizeButton")->isEnabled());
         QVERIFY(!controller->canUndo());
     }
