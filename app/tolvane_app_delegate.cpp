@@ -177,6 +177,20 @@ QString counted(std::size_t n, const QString& one, const QString& many) {
     return n == 1 ? one : many.arg(n);
 }
 
+// "0:07", "12:30", "1:02:03".
+QString durationText(qint64 milliseconds) {
+    const qint64 seconds = milliseconds / 1000;
+    const qint64 hours = seconds / 3600;
+    const qint64 minutes = seconds / 60 % 60;
+    const QString secondsText = QStringLiteral("%1").arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    if (hours == 0)
+        return QStringLiteral("%1:%2").arg(minutes).arg(secondsText);
+    return QStringLiteral("%1:%2:%3")
+        .arg(hours)
+        .arg(minutes, 2, 10, QLatin1Char('0'))
+        .arg(secondsText);
+}
+
 // The package's licence as a person names it; an SPDX identifier of its own is not a name.
 QString licenceName(const QString& spdx) {
     if (spdx.compare(QLatin1String("LicenseRef-proprietary"), Qt::CaseInsensitive) == 0)
@@ -310,6 +324,8 @@ TolvaneAppDelegate::TolvaneAppDelegate(QObject* parent) : QObject(parent) {
             QGuiApplication::clipboard()->setText(paths.join(QLatin1Char('\n')));
     });
 
+    workTicker_.setInterval(1000);
+    connect(&workTicker_, &QTimer::timeout, this, &TolvaneAppDelegate::showWorkTime);
     scanTicker_.setInterval(100);
     connect(&scanTicker_, &QTimer::timeout, this, &TolvaneAppDelegate::showScanProgress);
     showCopy();
@@ -947,13 +963,16 @@ RunChannel* TolvaneAppDelegate::workerChannel(void (TolvaneAppDelegate::*ended)(
             progressIndicator_->setRange(0, std::max(1, static_cast<int>(maximum)));
             progressIndicator_->setValue(0);
             progressIndicator_->setTextVisible(true);
-            progressIndicator_->setFormat(tr("%v of %m steps"));
+            showWorkTime();
         },
         Qt::QueuedConnection);
     // A determinate bar has no animation to stop; the value reached stays visible.
     connect(
         channel, &RunChannel::progressStepped, this,
-        [this] { progressIndicator_->setValue(progressIndicator_->value() + 1); },
+        [this] {
+            progressIndicator_->setValue(progressIndicator_->value() + 1);
+            showWorkTime();
+        },
         Qt::QueuedConnection);
     connect(channel, &RunChannel::summarized, this, &TolvaneAppDelegate::runSummarized,
             Qt::QueuedConnection);
@@ -1316,13 +1335,37 @@ void TolvaneAppDelegate::undoEnded(bool complete) {
 
 // ---- Controls ---------------------------------------------------------------------------------
 
+void TolvaneAppDelegate::showWorkTime() {
+    const int total = progressIndicator_->maximum() - progressIndicator_->minimum();
+    if (total <= 0)
+        return; // the steps are not known yet
+    const qint64 elapsed = workClock_.isValid() ? workClock_.elapsed() : 0;
+    const int done = progressIndicator_->value() - progressIndicator_->minimum();
+    // An estimate from the pace so far, once there is a pace to speak of.
+    if (done > 0 && done < total && elapsed >= 2000) {
+        const qint64 left = elapsed * (total - done) / done;
+        progressIndicator_->setFormat(tr("%v of %m steps, %1 elapsed, about %2 left")
+                                          .arg(durationText(elapsed), durationText(left)));
+    } else {
+        progressIndicator_->setFormat(tr("%v of %m steps, %1 elapsed").arg(durationText(elapsed)));
+    }
+}
+
 void TolvaneAppDelegate::setBusy(Busy busy, const QString& status) {
     const Busy was = busy_;
     busy_ = busy;
     window_->statusLabel->setText(status);
-    if (busy == Busy::Scanning) {
+    if (busy != Busy::Idle) {
+        // Nothing of the work before shows: a busy indicator until the counts are known.
         progressIndicator_->setTextVisible(false);
-        progressIndicator_->setRange(0, 0); // busy indicator until the counts are known
+        progressIndicator_->setRange(0, 0);
+        progressIndicator_->setValue(0);
+    }
+    if (busy == Busy::Running || busy == Busy::Undoing) {
+        workClock_.start();
+        workTicker_.start();
+    } else if (busy == Busy::Idle && was != Busy::Scanning) {
+        workTicker_.stop();
     } else if (busy == Busy::Idle && was == Busy::Scanning) {
         // The bar showed the scan; it is empty again until a run.
         progressIndicator_->setRange(0, 1);

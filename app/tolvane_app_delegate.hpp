@@ -7,6 +7,7 @@
 #include "run/site_plan.hpp"
 #include "scan/scan.hpp"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -244,6 +245,10 @@ class TolvaneAppDelegate : public QObject {
     std::shared_ptr<ScanJob> scan_; // the scan in progress
     std::uint64_t scanGeneration_ = 0;
     QTimer scanTicker_;
+    // The run or undo in progress: how long it has taken, shown in the bar with an estimate.
+    QElapsedTimer workClock_;
+    QTimer workTicker_;
+    void showWorkTime();
     QThread* runThread_ = nullptr;
     std::shared_ptr<std::atomic<bool>> runCancel_;
     bool closeWhenStopped_ = false;

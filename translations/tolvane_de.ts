@@ -404,10 +404,6 @@
         <translation>%1 wird optimiert …</translation>
     </message>
     <message>
-        <source>%v of %m steps</source>
-        <translation>%v von %m Schritten</translation>
-    </message>
-    <message>
         <source>Scanning the site again...</source>
         <translation>Die Website wird erneut durchsucht …</translation>
     </message>
@@ -812,6 +808,14 @@ Wo die Bytes des Bildes nach der Optimierung liegen</translation>
     <message>
         <source>Preview of the Changes to %1</source>
         <translation>Vorschau der Änderungen an %1</translation>
+    </message>
+    <message>
+        <source>%v of %m steps, %1 elapsed, about %2 left</source>
+        <translation>%v von %m Schritten, %1 vergangen, noch etwa %2</translation>
+    </message>
+    <message>
+        <source>%v of %m steps, %1 elapsed</source>
+        <translation>%v von %m Schritten, %1 vergangen</translation>
     </message>
 </context>
 </TS>

@@ -709,8 +709,10 @@ class TolvaneAppDelegateTest : public QObject {
         QVERIFY(button("openWebsiteButton")->isEnabled());
         auto* progress = window()->findChild<QProgressBar*>("progressIndicator");
         QCOMPARE(progress->value(), progress->maximum());
-        // Two kept files placed, five files rewritten, five copies removed.
+        // Two kept files placed, five files rewritten, five copies removed, in so much time.
         QCOMPARE(progress->maximum(), 2 + 5 + 5);
+        QVERIFY2(progress->text().startsWith("12 of 12 steps, 0:"), qPrintable(progress->text()));
+        QVERIFY(progress->text().contains(" elapsed"));
         // The log pane holds every line, in order.
         QCOMPARE(logLines(controller->window()), controller->actionLog());
         QVERIFY(controller->actionLog().contains("Creating images folder in root"));
@@ -1002,6 +1004,17 @@ class TolvaneAppDelegateTest : public QObject {
         QVERIFY(visibleSheets(window()).isEmpty());
         QVERIFY(button("optimizeButton")->isEnabled());
         QVERIFY(!controller->canUndo());
+
+        // The next run starts its bar afresh: nothing of the last one shows while it begins.
+        auto* progress = window()->findChild<QProgressBar*>("progressIndicator");
+        QVERIFY(progress->maximum() > 0);
+        std::promise<void> again = gateRuns();
+        confirm("&Optimize");
+        QTRY_VERIFY(GatedFileManager::waiting > 0);
+        QCOMPARE(progress->maximum(), 0); // busy until the steps are known
+        QCOMPARE(progress->value(), 0);
+        again.set_value();
+        QVERIFY(finished.wait(scanTimeout));
     }
 
     void aRunStoppedAtAFailureOffersUndoInItsSheet() {
