@@ -53,7 +53,7 @@
     </message>
     <message>
         <source>&amp;Duplicate images</source>
-        <translation>&amp;Doppelte Bilder</translation>
+        <translation>Doppelte &amp;Bilder</translation>
     </message>
     <message>
         <source>The actions of each scan and optimization are listed here.</source>
