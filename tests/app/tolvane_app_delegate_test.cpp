@@ -1228,6 +1228,7 @@ class TolvaneAppDelegateTest : public QObject {
         QDesktopServices::setUrlHandler("file", &catcher, "open");
         const QPoint second = pages->visualRect(pages->model()->index(1, 0)).center();
         QTest::mouseClick(pages->viewport(), Qt::LeftButton, {}, second);
+        QVERIFY(catcher.opened.isEmpty()); // a click only selects
         QTest::mouseDClick(pages->viewport(), Qt::LeftButton, {}, second);
         QDesktopServices::unsetUrlHandler("file");
         QCOMPARE(catcher.opened, QStringList{two[1]});
@@ -1333,6 +1334,9 @@ class TolvaneAppDelegateTest : public QObject {
         QImage line(630, 1, QImage::Format_RGB32);
         line.fill(Qt::red);
         twice("line.png", line);
+        QImage white(40, 30, QImage::Format_RGB32);
+        white.fill(Qt::white);
+        twice("white.png", white);
         QImage clear(16, 16, QImage::Format_ARGB32);
         clear.fill(Qt::transparent);
         twice("clear.png", clear);
@@ -1364,6 +1368,16 @@ class TolvaneAppDelegateTest : public QObject {
         QVERIFY2(drawn.height() >= 4, qPrintable(QString::number(drawn.height())));
         const QImage shot = preview->grab().toImage();
         QCOMPARE(shot.pixelColor(drawn.center()), QColor(Qt::red));
+
+        // A white picture stands out from a backdrop that is not white, inside a frame.
+        select("white.png");
+        const QRect whiteRect = preview->pictureRect();
+        const QImage whiteShot = preview->grab().toImage();
+        const int middle = whiteRect.center().y();
+        QCOMPARE(whiteShot.pixelColor(whiteRect.center()), QColor(Qt::white));
+        for (const int x : {whiteRect.left() - 1, whiteRect.left() - 4})
+            QVERIFY2(qGray(whiteShot.pixel(x, middle)) < 160,
+                     qPrintable(whiteShot.pixelColor(x, middle).name()));
 
         // Transparent parts show the checkerboard, on a dark palette too.
         QPalette dark = preview->palette();
