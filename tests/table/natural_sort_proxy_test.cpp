@@ -14,12 +14,13 @@ class NaturalSortProxyTest : public QObject {
     void sortsAsAPersonReads_data() {
         QTest::addColumn<QVariantList>("values");
         QTest::addColumn<QVariantList>("sorted");
-        QTest::newRow("numbers inside names") << QVariantList{"stroke_19.png", "stroke_2.png", "stroke_10.png"}
-                                              << QVariantList{"stroke_2.png", "stroke_10.png", "stroke_19.png"};
+        QTest::newRow("numbers inside names")
+            << QVariantList{"stroke_19.png", "stroke_2.png", "stroke_10.png"}
+            << QVariantList{"stroke_2.png", "stroke_10.png", "stroke_19.png"};
         QTest::newRow("any case") << QVariantList{"b.png", "C.png", "a.png"}
                                   << QVariantList{"a.png", "b.png", "C.png"};
-        QTest::newRow("same letters, one order") << QVariantList{"a.png", "A.png"}
-                                                 << QVariantList{"A.png", "a.png"};
+        QTest::newRow("same letters, one order")
+            << QVariantList{"a.png", "A.png"} << QVariantList{"A.png", "a.png"};
         QTest::newRow("numbers as numbers")
             << QVariantList{qulonglong(100), qulonglong(9), qulonglong(10)}
             << QVariantList{qulonglong(9), qulonglong(10), qulonglong(100)};
