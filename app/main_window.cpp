@@ -349,10 +349,12 @@ void MainWindow::arrangeForWidth(int width) {
         return;
     contentSplitter->setOrientation(content);
     copiesSplitter->setOrientation(content == Qt::Vertical ? Qt::Horizontal : Qt::Vertical);
-    // The groups get the larger share either way.
+    // Side by side the groups get the larger share; one above the other, half each, so the
+    // copies table shows as many rows as the groups table.
     const int along =
         content == Qt::Vertical ? contentSplitter->height() : contentSplitter->width();
-    contentSplitter->setSizes({along * 3 / 5, along - along * 3 / 5});
+    const int groups = content == Qt::Vertical ? along / 2 : along * 3 / 5;
+    contentSplitter->setSizes({groups, along - groups});
     const int across = content == Qt::Vertical ? copiesSplitter->width() : copiesSplitter->height();
     copiesSplitter->setSizes({across / 2, across - across / 2});
 }

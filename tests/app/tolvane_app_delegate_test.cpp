@@ -1149,6 +1149,8 @@ class TolvaneAppDelegateTest : public QObject {
 
         // The copies come by path, with the arrow shown.
         QTableView* pages = controller->pagesTable();
+        QAbstractItemModelTester pagesTester(
+            pages->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
         QCOMPARE(pages->horizontalHeader()->sortIndicatorSection(), 0);
         QStringList paths = columnTexts(pages, 0);
         QCOMPARE(paths.size(), 2);
