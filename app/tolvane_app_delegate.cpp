@@ -572,7 +572,7 @@ void TolvaneAppDelegate::cancel() {
     if (busy_ == Busy::Running && runCancel_ && !*runCancel_) {
         *runCancel_ = true;
         window_->statusLabel->setText(
-            tr("Stopping at the next point where every page still shows its images..."));
+            tr("Stopping, then putting back what the run has changed..."));
         updateControls();
     }
 }
@@ -1232,8 +1232,8 @@ void TolvaneAppDelegate::askToClose() {
                                tr("Tolvane can close when it has finished."),
                                tr("&Close When Finished"), tr("&Keep Open"), &stop)
                 : makeQuestion(window_, tr("The optimization is still in progress."),
-                               tr("Cancel it? It stops at the next point where every page still "
-                                  "shows its images, then Tolvane closes."),
+                               tr("Cancel it? It stops at its next safe point and puts back what "
+                                  "it has changed, then Tolvane closes."),
                                tr("&Stop and Close"), tr("&Keep Running"), &stop);
     alert->setObjectName("closeSheet");
     connect(alert, &QMessageBox::buttonClicked, this, [this, stop](QAbstractButton* button) {

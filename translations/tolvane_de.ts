@@ -624,10 +624,6 @@
         <translation>Öffnen Sie den Stammordner einer exportierten Website, um ihre doppelten Bilder zu finden.</translation>
     </message>
     <message>
-        <source>Stopping at the next point where every page still shows its images...</source>
-        <translation>Halte an der nächsten Stelle an, an der jede Seite ihre Bilder zeigt …</translation>
-    </message>
-    <message>
         <source>Every copy of the duplicate images has to stay where it is; the copies table says why.</source>
         <translation>Jede Kopie der doppelten Bilder muss bleiben, wo sie ist; die Tabelle der Kopien sagt, warum.</translation>
     </message>
@@ -744,10 +740,6 @@ Lizenz: %1</translation>
         <translation>Die Optimierung läuft noch.</translation>
     </message>
     <message>
-        <source>Cancel it? It stops at the next point where every page still shows its images, then Tolvane closes.</source>
-        <translation>Abbrechen? Sie hält an der nächsten Stelle an, an der jede Seite ihre Bilder zeigt, dann schließt sich Tolvane.</translation>
-    </message>
-    <message>
         <source>&amp;Stop and Close</source>
         <translation>&amp;Anhalten und schließen</translation>
     </message>
@@ -816,6 +808,14 @@ Wo die Bytes des Bildes nach der Optimierung liegen</translation>
     <message>
         <source>%v of %m steps, %1 elapsed</source>
         <translation>%v von %m Schritten, %1 vergangen</translation>
+    </message>
+    <message>
+        <source>Stopping, then putting back what the run has changed...</source>
+        <translation>Wird angehalten, dann wird zurückgenommen, was der Lauf geändert hat …</translation>
+    </message>
+    <message>
+        <source>Cancel it? It stops at its next safe point and puts back what it has changed, then Tolvane closes.</source>
+        <translation>Abbrechen? Sie hält an der nächsten sicheren Stelle an und nimmt zurück, was sie geändert hat, dann schließt sich Tolvane.</translation>
     </message>
 </context>
 </TS>
