@@ -2,6 +2,7 @@
 
 #include <QImageReader>
 #include <QPainter>
+#include <QPen>
 #include <QStyle>
 #include <QStyleOptionFrame>
 
@@ -15,6 +16,8 @@ namespace {
 constexpr int margin = 8;
 constexpr int thinnest = 8; // a side drawn thinner than this is stretched to it
 constexpr double largestEnlargement = 4.0;
+const QColor backdrop(0x80, 0x80, 0x80);
+const QColor frameColour(0x30, 0x30, 0x30);
 
 } // namespace
 
@@ -96,6 +99,12 @@ void ImagePreview::paintEvent(QPaintEvent*) {
                          Qt::AlignCenter | Qt::TextWordWrap, text_);
         return;
     }
+    // A mid grey backdrop and a dark frame: a white or a black picture shows its edges on any
+    // palette.
+    painter.fillRect(rect().adjusted(margin / 2, margin / 2, -margin / 2, -margin / 2), backdrop);
+    painter.setPen(QPen(frameColour, 1));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(target.adjusted(-1, -1, 0, 0));
     // Light and mid grey squares, the same on every palette: transparent parts show as such.
     constexpr int square = 8;
     painter.save();

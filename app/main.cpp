@@ -35,6 +35,7 @@ int main(int argc, char** argv) {
     const tolvane::Translations translations(QLocale::system());
 
     tolvane::TolvaneAppDelegate controller;
+    controller.setEchoLog(options.verbose());
     controller.applicationDidFinishLaunching();
     controller.window()->show();
     if (const QString folder = options.folder(); !folder.isEmpty())

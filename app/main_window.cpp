@@ -36,6 +36,8 @@ namespace {
 
 const QSize preferredSize(1120, 740);
 const QSize smallestSize(720, 480);
+// Below this width the groups table takes the whole width of the window.
+constexpr int narrowWidth = 1000;
 
 QTableView* makeTable(QWidget* parent, const QString& name) {
     auto* table = new QTableView(parent);
@@ -267,10 +269,29 @@ void MainWindow::restoreLayout() {
     const QByteArray geometry = settings->value("window/geometry").toByteArray();
     if (geometry.isEmpty() || !restoreGeometry(geometry))
         resize(preferredSize);
-    contentSplitter->restoreState(settings->value("window/contentSplitter").toByteArray());
+    fitToScreen();
+    splittersRestored_ = false; // once the window is laid out at its size
+}
+
+void MainWindow::restoreSplitters() {
+    splittersRestored_ = true;
+    // The panes arranged for the width first: a state restored across a change of
+    // orientation loses its sizes.
+    arrangeForWidth(width());
+    const auto settings = openSettings();
+    // The inner splitters first: their orientation sets what the outer ones' panes need.
     copiesSplitter->restoreState(settings->value("window/copiesSplitter").toByteArray());
     logSplitter->restoreState(settings->value("window/logSplitter").toByteArray());
-    fitToScreen();
+    if (!contentSplitter->restoreState(settings->value("window/contentSplitter").toByteArray()))
+        contentSplitter->setSizes({width() * 2 / 3, width() / 3}); // the groups' columns first
+    arrangeForWidth(width());                                      // a state saved at another width
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // Now that the layouts have given every pane its size.
+    if (!splittersRestored_)
+        restoreSplitters();
 }
 
 void MainWindow::saveLayout() const {
@@ -320,6 +341,28 @@ void MainWindow::dropEvent(QDropEvent* event) {
         return;
     event->acceptProposedAction();
     emit folderDropped(folder);
+}
+
+void MainWindow::arrangeForWidth(int width) {
+    const Qt::Orientation content = width < narrowWidth ? Qt::Vertical : Qt::Horizontal;
+    if (contentSplitter->orientation() == content)
+        return;
+    contentSplitter->setOrientation(content);
+    copiesSplitter->setOrientation(content == Qt::Vertical ? Qt::Horizontal : Qt::Vertical);
+    // Side by side the groups get the larger share; one above the other, half each, so the
+    // copies table shows as many rows as the groups table.
+    const int along =
+        content == Qt::Vertical ? contentSplitter->height() : contentSplitter->width();
+    const int groups = content == Qt::Vertical ? along / 2 : along * 3 / 5;
+    contentSplitter->setSizes({groups, along - groups});
+    const int across = content == Qt::Vertical ? copiesSplitter->width() : copiesSplitter->height();
+    copiesSplitter->setSizes({across / 2, across - across / 2});
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    if (splittersRestored_)
+        arrangeForWidth(width());
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -82,9 +82,17 @@ class MainWindow : public QMainWindow {
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
   private:
     QString droppedFolder(const QMimeData* mime) const;
+    // A narrow window puts the copies and the preview below the groups, side by side, so that
+    // every column of the groups table fits.
+    void arrangeForWidth(int width);
+    // The splitters as last left, once the window has its size.
+    void restoreSplitters();
+    bool splittersRestored_ = false;
     bool acceptsFolders_ = true;
     bool closable_ = true;
 };

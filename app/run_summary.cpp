@@ -23,7 +23,9 @@ QString RunSummaryText::headline(const RunSummary& summary) {
     case RunSummary::End::completed:
         return tr("Optimization finished.");
     case RunSummary::End::cancelled:
-        return tr("Optimization cancelled. Every page still shows its images.");
+        return summary.undoLeft == 0
+                   ? tr("Optimization cancelled. The website is as it was before.")
+                   : tr("Optimization cancelled. Some of its changes could not be put back.");
     case RunSummary::End::failed:
         break;
     }
@@ -34,6 +36,12 @@ QString RunSummaryText::counts(const RunSummary& s) {
     const QString copies = counted(s.copiesRemoved, tr("1 copy"), tr("%1 copies"));
     const QString files = counted(s.filesRewritten, tr("1 file"), tr("%1 files"));
     const QString stayed = counted(s.copiesStayed, tr("1 copy"), tr("%1 copies"));
+    if (s.end == RunSummary::End::cancelled && !s.dryRun) {
+        if (s.undoLeft == 0)
+            return tr("Everything the run had changed was put back.");
+        return counted(s.undoLeft, tr("1 change stayed in place; the log says which."),
+                       tr("%1 changes stayed in place; the log says which."));
+    }
     if (s.dryRun)
         return tr("A run would remove %1, save %2 and rewrite %3; %4 would stay.")
             .arg(copies, sizeText(s.bytesSaved), files, stayed);
@@ -41,19 +49,40 @@ QString RunSummaryText::counts(const RunSummary& s) {
         .arg(copies, sizeText(s.bytesSaved), files, stayed);
 }
 
+QString RunSummaryText::left(const RunSummary& s) {
+    if (!s.rescanned)
+        return {};
+    if (s.groupsLeft == 0)
+        return tr("No duplicate images are left.");
+    if (s.copiesLeft == 0)
+        return counted(s.groupsLeft,
+                       tr("1 duplicated image is left; its copies have to stay where they are."),
+                       tr("%1 duplicated images are left; their copies have to stay where they "
+                          "are."));
+    return counted(s.groupsLeft,
+                   tr("1 duplicated image is left, with %1 that a new run could remove."),
+                   tr("%1 duplicated images are left, with %2 that a new run could remove."))
+        .arg(counted(s.copiesLeft, tr("1 copy"), tr("%1 copies")));
+}
+
 QString RunSummaryText::details(const RunSummary& summary) {
     return summary.problems.join(QLatin1Char('\n'));
 }
 
 QMessageBox* makeSummarySheet(QWidget* window, const RunSummary& summary) {
-    auto* sheet = new QMessageBox(
-        summary.end == RunSummary::End::completed ? QMessageBox::Information : QMessageBox::Warning,
-        QStringLiteral("Tolvane"), RunSummaryText::headline(summary), QMessageBox::NoButton,
-        window);
+    // A warning only where something went wrong or the site is not as the user asked.
+    const bool fine =
+        summary.errors == 0 && summary.undoLeft == 0 && summary.end != RunSummary::End::failed;
+    auto* sheet = new QMessageBox(fine ? QMessageBox::Information : QMessageBox::Warning,
+                                  QStringLiteral("Tolvane"), RunSummaryText::headline(summary),
+                                  QMessageBox::NoButton, window);
     sheet->setObjectName(QStringLiteral("summarySheet"));
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     sheet->setWindowModality(Qt::WindowModal);
-    sheet->setInformativeText(RunSummaryText::counts(summary));
+    QString informative = RunSummaryText::counts(summary);
+    if (const QString left = RunSummaryText::left(summary); !left.isEmpty())
+        informative += QLatin1Char('\n') + left;
+    sheet->setInformativeText(informative);
     // Qt's own Details button shows the list beneath the texts.
     sheet->setDetailedText(RunSummaryText::details(summary));
     sheet->setDefaultButton(sheet->addButton(RunSummaryText::tr("OK"), QMessageBox::AcceptRole));

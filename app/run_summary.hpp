@@ -22,6 +22,15 @@ struct RunSummary {
     std::uint64_t bytesSaved = 0;
     std::size_t filesRewritten = 0;
     std::size_t copiesStayed = 0;
+    std::size_t errors = 0; // sheets other than the copies that stayed
+    // A cancelled run is undone: whether everything was put back, and how many changes stayed.
+    bool undone = false;
+    std::size_t undoLeft = 0;
+    // What the scan after the run found: the groups left, and the copies a run could remove.
+    bool rescanned = false;
+    std::size_t groupsLeft = 0;
+    std::size_t copiesLeft = 0;
+    QString record; // the folder of the run's record, for Undo; empty for a preview
     // Each sheet of the run, the copies that stayed among them: the message, then its detail.
     QStringList problems;
 };
@@ -34,6 +43,9 @@ class RunSummaryText {
     static QString headline(const RunSummary& summary);
     // "Removed 5 copies, saved 1.2 KB; 4 files rewritten; 1 copy stayed."
     static QString counts(const RunSummary& summary);
+    // What the scan after the run found: "No duplicate images are left." or what is left;
+    // empty without a scan.
+    static QString left(const RunSummary& summary);
     // Every problem of the run, one a line; empty when there was none.
     static QString details(const RunSummary& summary);
 };

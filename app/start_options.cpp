@@ -2,7 +2,9 @@
 
 namespace tolvane {
 
-StartOptions::StartOptions() : open_("open", "Open the website folder DIR at start.", "DIR") {
+StartOptions::StartOptions()
+    : open_("open", "Open the website folder DIR at start.", "DIR"),
+      verbose_("verbose", "Write the action log to standard output as well.") {
     parser_.setApplicationDescription(
         "Finds duplicate images in an exported website and keeps one copy of each.");
     parser_.addHelpOption();
@@ -10,6 +12,7 @@ StartOptions::StartOptions() : open_("open", "Open the website folder DIR at sta
     parser_.addPositionalArgument("folder", "The root folder of a website to open at start.",
                                   "[folder]");
     parser_.addOption(open_);
+    parser_.addOption(verbose_);
 }
 
 QString StartOptions::folder() const {

@@ -19,6 +19,8 @@ class StartOptions {
     QString folder() const;
     // What is wrong with the parsed arguments beyond what the parser checks, empty when nothing.
     QString usageError() const;
+    // --verbose: the log's lines are written to standard output as well.
+    bool verbose() const { return parser_.isSet(verbose_); }
 
     // Whether arguments (the program's name first) ask for the help or the version text, which
     // is printed without a window and so needs no display.
@@ -27,6 +29,7 @@ class StartOptions {
   private:
     QCommandLineParser parser_;
     QCommandLineOption open_;
+    QCommandLineOption verbose_;
 };
 
 } // namespace tolvane

@@ -5,11 +5,13 @@
 #include "app/main_window.hpp"
 #include "app/path_text.hpp"
 #include "app/plan_text.hpp"
+#include "app/preview_dialog.hpp"
 #include "app/run_channel.hpp"
 #include "run/page_rewrite.hpp"
 #include "run/run.hpp"
 #include "run/site_lock.hpp"
 #include "run/undo.hpp"
+#include "table/natural_sort_proxy.hpp"
 #include "table/url_table_view_data_source.hpp"
 #include "util/log_line.hpp"
 
@@ -23,6 +25,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFont>
+#include <QFontDatabase>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -63,6 +66,19 @@ namespace {
 
 constexpr int yesCode = 1000;
 constexpr int noCode = 1001;
+
+// The columns of the groups table.
+enum ImagesColumn {
+    nameColumn,
+    digestColumn,
+    copiesColumn,
+    referencesColumn,
+    sizeColumn,
+    savingColumn,
+    keptColumn
+};
+// Enough of the digest to tell apart the groups a site holds under one name.
+constexpr qsizetype shortDigest = 8;
 
 QVariantList urlsOf(const std::vector<std::filesystem::path>& paths) {
     QVariantList urls;
@@ -161,6 +177,27 @@ QString counted(std::size_t n, const QString& one, const QString& many) {
     return n == 1 ? one : many.arg(n);
 }
 
+// "0:07", "12:30", "1:02:03".
+QString durationText(qint64 milliseconds) {
+    const qint64 seconds = milliseconds / 1000;
+    const qint64 hours = seconds / 3600;
+    const qint64 minutes = seconds / 60 % 60;
+    const QString secondsText = QStringLiteral("%1").arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    if (hours == 0)
+        return QStringLiteral("%1:%2").arg(minutes).arg(secondsText);
+    return QStringLiteral("%1:%2:%3")
+        .arg(hours)
+        .arg(minutes, 2, 10, QLatin1Char('0'))
+        .arg(secondsText);
+}
+
+// The package's licence as a person names it; an SPDX identifier of its own is not a name.
+QString licenceName(const QString& spdx) {
+    if (spdx.compare(QLatin1String("LicenseRef-proprietary"), Qt::CaseInsensitive) == 0)
+        return TolvaneAppDelegate::tr("Proprietary");
+    return spdx;
+}
+
 } // namespace
 
 ScanDisplay withReferences(ScanResult scan, IndexProgress* progress) {
@@ -181,6 +218,8 @@ ScanDisplay withReferences(ScanResult scan, IndexProgress* progress) {
         SitePlan plan = planSite(scan.root, scan.duplicates, index, access, files);
         shown.groups = std::move(plan.groups);
         shown.filesRewritten = plan.files.size();
+        for (const FileChanges& file : plan.files)
+            shown.rewrittenFiles.push_back(file.file);
     }
     shown.scan = std::move(scan);
     return shown;
@@ -200,20 +239,18 @@ TolvaneAppDelegate::TolvaneAppDelegate(QObject* parent) : QObject(parent) {
     optimizeButton_ = window_->optimizeButton;
     progressIndicator_ = window_->progressIndicator;
 
-    // Both tables sort through a proxy, by the numbers behind counts and sizes; unsorted, they
-    // keep the order of the scan.
-    const auto sorter = [this](QTableView* table) {
-        auto* proxy = new QSortFilterProxyModel(this);
-        proxy->setSortRole(SortRole);
-        proxy->setSortCaseSensitivity(Qt::CaseInsensitive);
-        proxy->setSortLocaleAware(true);
+    // Both tables sort through a proxy, by the numbers behind counts and sizes and names in
+    // reading order: the groups by what they save, most first, the copies by path. The order
+    // the user picks stays for every later result.
+    const auto sorter = [this](QTableView* table, int column, Qt::SortOrder order) {
+        auto* proxy = new NaturalSortProxy(this);
         table->setModel(proxy);
-        table->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
         table->setSortingEnabled(true);
+        table->horizontalHeader()->setSortIndicator(column, order);
         return proxy;
     };
-    imagesSorter_ = sorter(imagesTable_);
-    pagesSorter_ = sorter(pagesTable_);
+    imagesSorter_ = sorter(imagesTable_, savingColumn, Qt::DescendingOrder);
+    pagesSorter_ = sorter(pagesTable_, 0, Qt::AscendingOrder);
     connect(imagesTable_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (!displaying_)
             selectImage();
@@ -222,6 +259,14 @@ TolvaneAppDelegate::TolvaneAppDelegate(QObject* parent) : QObject(parent) {
             &TolvaneAppDelegate::showCopy);
     connect(pagesTable_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TolvaneAppDelegate::updateControls);
+    // A double-click opens the copy, as the context menu's Open does.
+    connect(pagesTable_, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+        const int row = pagesSorter_->mapToSource(index).row();
+        if (pagesGroup_ >= 0 && duplicates_ && row >= 0 &&
+            row < static_cast<int>((*duplicates_)[pagesGroup_].copies.size()))
+            QDesktopServices::openUrl(
+                QUrl::fromLocalFile(toQString((*duplicates_)[pagesGroup_].copies[row])));
+    });
 
     MainWindow* w = window_;
     connect(openWebsiteButton_, &QPushButton::clicked, this, &TolvaneAppDelegate::openWebsite);
@@ -279,6 +324,8 @@ TolvaneAppDelegate::TolvaneAppDelegate(QObject* parent) : QObject(parent) {
             QGuiApplication::clipboard()->setText(paths.join(QLatin1Char('\n')));
     });
 
+    workTicker_.setInterval(1000);
+    connect(&workTicker_, &QTimer::timeout, this, &TolvaneAppDelegate::showWorkTime);
     scanTicker_.setInterval(100);
     connect(&scanTicker_, &QTimer::timeout, this, &TolvaneAppDelegate::showScanProgress);
     showCopy();
@@ -291,8 +338,6 @@ TolvaneAppDelegate::~TolvaneAppDelegate() {
         thread->wait();
         delete thread;
     }
-    if (runCancel_ && busy_ == Busy::Previewing)
-        *runCancel_ = true;
     if (runThread_) {
         runThread_->wait();
         delete runThread_;
@@ -395,7 +440,7 @@ void TolvaneAppDelegate::showCopy() {
 
     const PreviewImage read = readPreviewImage(path);
     if (read.image.isNull())
-        window_->preview->showText(tr("This image cannot be shown: %1").arg(read.error));
+        window_->preview->showText(tr("This image cannot be shown."));
     else
         window_->preview->showPicture(read.image);
     QString caption = toQString(group->name);
@@ -440,7 +485,7 @@ void TolvaneAppDelegate::traverseWebsite(const std::filesystem::path& root) {
         ScanResult scanned = scanWebsite(root, &job->progress);
         std::shared_ptr<const ScanDisplay> shown;
         if (scanned.cancelled || job->progress.cancel) {
-            shown = std::make_shared<const ScanDisplay>(ScanDisplay{std::move(scanned), {}, 0});
+            shown = std::make_shared<const ScanDisplay>(ScanDisplay{std::move(scanned), {}, 0, {}});
         } else {
             job->findingReferences = true;
             shown = std::make_shared<const ScanDisplay>(
@@ -464,7 +509,7 @@ void TolvaneAppDelegate::scanFinished(const std::shared_ptr<const ScanDisplay>& 
     setBusy(Busy::Idle, {});
     if (shown->scan.cancelled)
         return;
-    showScanResult(shown);
+    showScanResult(shown, true);
 }
 
 void TolvaneAppDelegate::showScanProgress() {
@@ -524,10 +569,10 @@ void TolvaneAppDelegate::cancel() {
         emit scanCancelled();
         return;
     }
-    if ((busy_ == Busy::Running || busy_ == Busy::Previewing) && runCancel_ && !*runCancel_) {
+    if (busy_ == Busy::Running && runCancel_ && !*runCancel_) {
         *runCancel_ = true;
         window_->statusLabel->setText(
-            tr("Stopping at the next point where every page still shows its images..."));
+            tr("Stopping, then putting back what the run has changed..."));
         updateControls();
     }
 }
@@ -537,7 +582,8 @@ void TolvaneAppDelegate::rescan() {
         traverseWebsite(shownRoot_);
 }
 
-void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>& shown) {
+void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>& shown,
+                                        bool userScan) {
     // The new result replaces the old in one step on this thread; the tables are emptied
     // first so that no row ever describes a group of another result.
     const ScanResult* result = &shown->scan;
@@ -563,9 +609,10 @@ void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>
         // a narrow window scrolls rather than cutting a name.
         QHeaderView* header = imagesTable_->horizontalHeader();
         header->setSectionResizeMode(QHeaderView::ResizeToContents);
-        header->setSectionResizeMode(5, QHeaderView::Stretch);
+        header->setSectionResizeMode(keptColumn, QHeaderView::Stretch);
     }
     filesRewritten_ = shown->filesRewritten;
+    rewrittenFiles_ = shown->rewrittenFiles;
 
     // The first row in the table's order is selected.
     QItemSelectionModel* selection = imagesTable_->selectionModel();
@@ -590,21 +637,26 @@ void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>
         rootUrl_.clear();
     showSummary();
     log(window_->summaryLabel->text());
-    if (duplicates_->empty())
-        showSheet(tr("There are no images to optimize!"),
-                  tr("Your website contains no duplicate images that need optimizing."));
-    else if (!optimizeEnabled_)
-        showSheet(tr("There are no images to optimize!"),
-                  tr("Every copy of the duplicate images has to stay where it is; the copies "
-                     "table says why."));
+    // A scan the user asked for says when there is nothing to do; after a run or an undo, its
+    // own sheet says what is left.
+    QMessageBox* nothing = nullptr;
+    if (userScan && duplicates_->empty())
+        nothing = showSheet(tr("There are no images to optimize!"),
+                            tr("Your website contains no duplicate images that need optimizing."));
+    else if (userScan && !optimizeEnabled_)
+        nothing = showSheet(tr("There are no images to optimize!"),
+                            tr("Every copy of the duplicate images has to stay where it is; the "
+                               "copies table says why."));
+    if (nothing)
+        nothing->setIcon(QMessageBox::Information);
     refreshUndo();
     updateControls();
     emit scanShown();
 }
 
 void TolvaneAppDelegate::configureImagesTable() {
-    imagesDataSource_->setColumnTitles(
-        {tr("Image"), tr("Copies"), tr("References"), tr("Size"), tr("Saving"), tr("Kept as")});
+    imagesDataSource_->setColumnTitles({tr("Image"), tr("Digest"), tr("Copies"), tr("References"),
+                                        tr("Size"), tr("Saving"), tr("Kept as")});
     imagesDataSource_->setCellPresenter([this](const QVariant& element, int row, int column,
                                                int role) -> QVariant {
         const DuplicateGroup* group = duplicates_ && row < static_cast<int>(duplicates_->size())
@@ -613,45 +665,50 @@ void TolvaneAppDelegate::configureImagesTable() {
         const GroupPlan* plan = planOf(row);
         const auto path = toPath(element.toUrl().toLocalFile());
         const std::uint64_t saving = plan && group ? plan->saving(group->size) : 0;
-        if (role == SortRole) {
+        const auto number = [](std::uint64_t n) { return QVariant(static_cast<qulonglong>(n)); };
+        if (role == SortRole || role == Qt::DisplayRole) {
+            const bool display = role == Qt::DisplayRole;
             switch (column) {
-            case 0:
-                return toQString(path.filename()).toCaseFolded(); // Zebra after apple
-            case 1:
-                return group ? QVariant(static_cast<qulonglong>(group->copies.size())) : QVariant();
-            case 2:
-                return plan ? QVariant(static_cast<qulonglong>(plan->references)) : QVariant();
-            case 3:
-                return group ? QVariant(static_cast<qulonglong>(group->size)) : QVariant();
-            case 4:
-                return QVariant(static_cast<qulonglong>(saving));
-            case 5:
-                return PlanText::keptAs(plan, shownRoot_);
-            }
-        } else if (role == Qt::DisplayRole) {
-            switch (column) {
-            case 0:
+            case nameColumn:
                 return toQString(path.filename());
-            case 1:
-                return group ? QVariant(static_cast<qulonglong>(group->copies.size())) : QVariant();
-            case 2:
-                return plan ? QVariant(static_cast<qulonglong>(plan->references)) : QVariant();
-            case 3:
-                return group ? sizeText(group->size) : QString();
-            case 4:
-                return sizeText(saving);
-            case 5:
+            case digestColumn:
+                return group ? fromUtf8(group->md5).left(shortDigest) : QString();
+            case copiesColumn:
+                return group ? number(group->copies.size()) : QVariant();
+            case referencesColumn:
+                return plan ? number(plan->references) : QVariant();
+            case sizeColumn:
+                return !group    ? QVariant()
+                       : display ? QVariant(sizeText(group->size))
+                                 : number(group->size);
+            case savingColumn:
+                return display ? QVariant(sizeText(saving)) : number(saving);
+            case keptColumn:
                 return PlanText::keptAs(plan, shownRoot_);
             }
-        } else if (role == Qt::ToolTipRole && column == 2) {
-            return tr("References in the site's pages, scripts, stylesheets and feeds that "
-                      "point at the copies");
-        } else if (role == Qt::ToolTipRole && column == 5) {
-            return tr("Where the image's bytes are after optimizing");
         } else if (role == Qt::ToolTipRole) {
-            return relativeText(path, shownRoot_);
-        } else if (role == Qt::TextAlignmentRole && column > 0 && column < 5) {
+            switch (column) {
+            case digestColumn:
+                return group ? tr("MD5 digest %1: images of the same name with other contents "
+                                  "have other digests")
+                                   .arg(fromUtf8(group->md5))
+                             : QVariant();
+            case referencesColumn:
+                return tr("References in the site's pages, scripts, stylesheets and feeds that "
+                          "point at the copies");
+            case keptColumn:
+                if (plan && plan->handled())
+                    return tr("%1\nWhere the image's bytes are after optimizing")
+                        .arg(toQString(plan->kept));
+                return tr("Where the image's bytes are after optimizing");
+            default:
+                return toQString(path);
+            }
+        } else if (role == Qt::TextAlignmentRole && column >= copiesColumn &&
+                   column <= savingColumn) {
             return QVariant(Qt::AlignRight | Qt::AlignVCenter);
+        } else if (role == Qt::FontRole && column == digestColumn) {
+            return QFontDatabase::systemFont(QFontDatabase::FixedFont);
         }
         return {};
     });
@@ -808,9 +865,11 @@ void TolvaneAppDelegate::log(const QString& raw) {
         pathLinesToLabel_ = 2;
     }
     logOfActions_.append(text);
-    const QByteArray line = text.toUtf8() + '\n';
-    std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stdout);
-    std::fflush(stdout);
+    if (echoLog_) {
+        const QByteArray line = text.toUtf8() + '\n';
+        std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stdout);
+        std::fflush(stdout);
+    }
     window_->logView->appendLine(text);
     emit logged(text);
 }
@@ -867,7 +926,7 @@ void TolvaneAppDelegate::showAbout() {
     about->setInformativeText(
         tr("Finds the images an exported website holds more than once, keeps one copy of each "
            "and rewrites the pages that showed the others.\n\nLicence: %1")
-            .arg(QStringLiteral(TOLVANE_LICENSE)));
+            .arg(licenceName(QStringLiteral(TOLVANE_LICENSE))));
     about->open();
 }
 
@@ -904,18 +963,32 @@ RunChannel* TolvaneAppDelegate::workerChannel(void (TolvaneAppDelegate::*ended)(
             progressIndicator_->setRange(0, std::max(1, static_cast<int>(maximum)));
             progressIndicator_->setValue(0);
             progressIndicator_->setTextVisible(true);
-            progressIndicator_->setFormat(tr("%v of %m steps"));
+            showWorkTime();
         },
         Qt::QueuedConnection);
     // A determinate bar has no animation to stop; the value reached stays visible.
     connect(
         channel, &RunChannel::progressStepped, this,
-        [this] { progressIndicator_->setValue(progressIndicator_->value() + 1); },
+        [this] {
+            progressIndicator_->setValue(progressIndicator_->value() + 1);
+            showWorkTime();
+        },
         Qt::QueuedConnection);
     connect(channel, &RunChannel::summarized, this, &TolvaneAppDelegate::runSummarized,
             Qt::QueuedConnection);
-    connect(channel, &RunChannel::rescanned, this, &TolvaneAppDelegate::showScanResult,
-            Qt::QueuedConnection);
+    connect(
+        channel, &RunChannel::rescanned, this,
+        [this](const std::shared_ptr<const ScanDisplay>& shown) {
+            if (busy_ == Busy::Running) {
+                lastSummary_.rescanned = true;
+                lastSummary_.groupsLeft = shown->groups.size();
+                lastSummary_.copiesLeft = 0;
+                for (const GroupPlan& plan : shown->groups)
+                    lastSummary_.copiesLeft += plan.copiesSaved();
+            }
+            showScanResult(shown, false);
+        },
+        Qt::QueuedConnection);
     connect(channel, &RunChannel::ended, this, ended, Qt::QueuedConnection);
     connect(channel, &RunChannel::ended, channel, &QObject::deleteLater, Qt::QueuedConnection);
     return channel;
@@ -951,34 +1024,52 @@ void TolvaneAppDelegate::overwriteAlertDidEnd(QMessageBox* alert, qint64 returnC
         return;
     // The sheet goes before any file is touched.
     alert->hide();
-    startRun(false);
+    startRun();
 }
 
 void TolvaneAppDelegate::previewChanges() {
     if (isBusy() || !optimizeEnabled_ || rootUrl_.empty())
         return;
-    startRun(true);
+    // The plan on display, file by file: what a run would rewrite, remove and keep.
+    RunSummary would;
+    would.dryRun = true;
+    would.filesRewritten = filesRewritten_;
+    std::vector<PreviewDialog::Change> changes;
+    for (const auto& file : rewrittenFiles_)
+        changes.push_back({relativeText(file, shownRoot_),
+                           tr("Rewritten: its references lead to the kept files")});
+    for (std::size_t g = 0; g < duplicates_->size(); ++g) {
+        const DuplicateGroup& group = (*duplicates_)[g];
+        const GroupPlan* plan = planOf(static_cast<int>(g));
+        if (plan) {
+            would.copiesRemoved += plan->copiesSaved();
+            would.bytesSaved += plan->saving(group.size);
+        }
+        for (std::size_t c = 0; c < group.copies.size(); ++c) {
+            changes.push_back({relativeText(group.copies[c], shownRoot_),
+                               PlanText::fate(group, plan, c, shownRoot_)});
+            if (plan && c < plan->copies.size() && !plan->copies[c].reasons.empty())
+                ++would.copiesStayed;
+        }
+    }
+    log(tr("Preview of the changes shown. %1").arg(RunSummaryText::counts(would)));
+    auto* preview = new PreviewDialog(RunSummaryText::counts(would), changes, window_);
+    preview->setAttribute(Qt::WA_DeleteOnClose);
+    preview->setWindowTitle(
+        tr("Preview of the Changes to %1").arg(toQString(shownRoot_.filename())));
+    preview->show();
 }
 
-void TolvaneAppDelegate::startRun(bool dryRun) {
+void TolvaneAppDelegate::startRun() {
     runCancel_ = std::make_shared<std::atomic<bool>>(false);
-    RunJob job{rootUrl_,
-               *duplicates_,
-               dryRun ? std::make_shared<DryRunFileManager>()
-                      : std::shared_ptr<FileManager>(makeFileManager_()),
-               leftovers_,
-               runCancel_,
-               dryRun};
+    RunJob job{rootUrl_, *duplicates_, std::shared_ptr<FileManager>(makeFileManager_()), leftovers_,
+               runCancel_};
     runProblems_.clear();
     lastError_ = {};
     lastSummary_ = {};
-    beginLogSection((dryRun ? tr("Preview of the changes to %1, %2") : tr("Optimization of %1, %2"))
-                        .arg(toQString(rootUrl_), nowText()));
-    if (!dryRun)
-        optimizeEnabled_ = false; // back on if the re-scan finds something to do
-    setBusy(dryRun ? Busy::Previewing : Busy::Running,
-            (dryRun ? tr("Previewing the changes to %1...") : tr("Optimizing %1..."))
-                .arg(toQString(rootUrl_)));
+    beginLogSection(tr("Optimization of %1, %2").arg(toQString(rootUrl_), nowText()));
+    optimizeEnabled_ = false; // back on if the re-scan finds something to do
+    setBusy(Busy::Running, tr("Optimizing %1...").arg(toQString(rootUrl_)));
 
     RunChannel* channel = workerChannel(&TolvaneAppDelegate::runEnded);
     connect(
@@ -1000,40 +1091,70 @@ void TolvaneAppDelegate::runOnWorker(const RunJob& job, RunChannel& channel) {
     options.cancel = job.cancel.get();
     options.leftovers = job.leftovers;
     // What undo needs is recorded outside the site; without that record nothing is touched.
-    std::optional<RunJournal> journal;
-    if (!job.dryRun) {
-        std::error_code journalError;
-        journal = RunJournal::start(job.root, journalError);
-        if (!journal) {
-            reporter.popupErrorMessage(
-                localize("Unable to record the run for undo"),
-                FileError{FileError::Operation::write, {journalHome()}, journalError});
-            RunSummary summary;
-            summary.end = RunSummary::End::failed;
-            emit channel.summarized(summary);
-            emit channel.ended(false);
-            return;
-        }
-        options.journal = &*journal;
+    std::error_code journalError;
+    std::optional<RunJournal> journal = RunJournal::start(job.root, journalError);
+    if (!journal) {
+        reporter.popupErrorMessage(
+            localize("Unable to record the run for undo"),
+            FileError{FileError::Operation::write, {journalHome()}, journalError});
+        RunSummary summary;
+        summary.end = RunSummary::End::failed;
+        emit channel.summarized(summary);
+        emit channel.ended(false);
+        return;
     }
+    options.journal = &*journal;
     const RunOutcome outcome =
         startOptimization(job.duplicates, job.root, *job.files, reporter, localize, options);
     RunSummary summary;
+    summary.record = toQString(journal->folder());
+    if (outcome.cancelled)
+        undoCancelledRun(job, journal->folder(), reporter, summary);
     summary.end = outcome.completed   ? RunSummary::End::completed
                   : outcome.cancelled ? RunSummary::End::cancelled
                                       : RunSummary::End::failed;
-    summary.dryRun = job.dryRun;
     summary.copiesRemoved = outcome.copiesRemoved;
     summary.bytesSaved = outcome.bytesSaved;
     summary.filesRewritten = outcome.filesRewritten;
     summary.copiesStayed = outcome.copiesKept;
+    summary.errors = static_cast<std::size_t>(std::max(outcome.errorSheets, 0)) > outcome.copiesKept
+                         ? static_cast<std::size_t>(outcome.errorSheets) - outcome.copiesKept
+                         : 0;
     emit channel.summarized(summary);
     // A completed or cancelled run is followed by a scan that shows what is left; it works
     // here too, and the window takes its result in one step on its thread.
-    if (!job.dryRun && (outcome.completed || outcome.cancelled))
+    if (outcome.completed || outcome.cancelled)
         emit channel.rescanned(
             std::make_shared<const ScanDisplay>(withReferences(scanWebsite(job.root))));
     emit channel.ended(outcome.completed);
+}
+
+void TolvaneAppDelegate::undoCancelledRun(const RunJob& job, const std::filesystem::path& record,
+                                          RunReporter& reporter, RunSummary& summary) {
+    std::optional<RecordedRun> run;
+    for (RecordedRun& recorded : recordedRuns(job.root)) {
+        std::error_code error;
+        if (std::filesystem::equivalent(recorded.folder, record, error)) {
+            run = std::move(recorded);
+            break;
+        }
+    }
+    if (!run || !run->changes) {
+        summary.undone = true; // stopped before it changed anything
+        return;
+    }
+    reporter.log(localize("Putting back what the cancelled run had changed"));
+    std::error_code lockError;
+    std::optional<SiteLock> lock = SiteLock::tryAcquire(job.root, lockError);
+    if (!lock) {
+        reporter.popupErrorMessage(localize("Unable to undo the last optimization"),
+                                   FileError{FileError::Operation::read, {job.root}, lockError});
+        summary.undoLeft = 1;
+        return;
+    }
+    const UndoOutcome undone = undoRun(*run, *job.files, reporter, localize);
+    summary.undone = undone.complete;
+    summary.undoLeft = undone.complete ? 0 : std::max<std::size_t>(undone.left, 1);
 }
 
 void TolvaneAppDelegate::runSummarized(const RunSummary& summary) {
@@ -1041,21 +1162,39 @@ void TolvaneAppDelegate::runSummarized(const RunSummary& summary) {
     lastSummary_.problems = runProblems_;
     log(RunSummaryText::headline(lastSummary_) + QLatin1Char(' ') +
         RunSummaryText::counts(lastSummary_));
-    if (closeWhenStopped_)
-        return;
-    if (summary.end == RunSummary::End::failed && !summary.dryRun) {
+}
+
+void TolvaneAppDelegate::showRunSheet() {
+    if (lastSummary_.rescanned)
+        log(RunSummaryText::left(lastSummary_));
+    QMessageBox* sheet = nullptr;
+    if (lastSummary_.end == RunSummary::End::failed) {
         // The failure that ended the run, with the rest of what happened beneath.
-        QMessageBox* sheet = makeSheet(
-            window_, lastError_.first,
-            lastError_.second.isEmpty() ? RunSummaryText::counts(lastSummary_) : lastError_.second);
+        sheet = makeSheet(window_, lastError_.first,
+                          lastError_.second.isEmpty() ? RunSummaryText::counts(lastSummary_)
+                                                      : lastError_.second);
+        sheet->setObjectName("summarySheet");
         sheet->setDetailedText(RunSummaryText::counts(lastSummary_) + QLatin1Char('\n') +
                                RunSummaryText::details(lastSummary_));
-        sheet->addButton(tr("OK"), QMessageBox::AcceptRole);
-        queueSheet(sheet, true);
-        return;
+        sheet->setDefaultButton(sheet->addButton(tr("OK"), QMessageBox::AcceptRole));
+    } else {
+        sheet = makeSummarySheet(window_, lastSummary_);
     }
-    if (!summary.dryRun)
-        queueSheet(makeSummarySheet(window_, lastSummary_), true);
+    // A run that went wrong can be put back from its own sheet.
+    const bool wentWrong = lastSummary_.end == RunSummary::End::failed || lastSummary_.errors > 0;
+    if (wentWrong && undoableRun_ && !lastSummary_.record.isEmpty() &&
+        QFileInfo(toQString(undoableRun_->folder)) == QFileInfo(lastSummary_.record)) {
+        QAbstractButton* undo = sheet->addButton(tr("&Undo"), QMessageBox::ActionRole);
+        connect(undo, &QAbstractButton::clicked, this, [this] {
+            // After the sheet has gone: the undo's own sheets come next.
+            QTimer::singleShot(0, this, [this] {
+                refreshUndo();
+                if (!isBusy() && undoableRun_)
+                    startUndo();
+            });
+        });
+    }
+    queueSheet(sheet, true);
 }
 
 void TolvaneAppDelegate::processFile(const QString& path, const QString& imageName,
@@ -1071,8 +1210,7 @@ void TolvaneAppDelegate::processFile(const QString& path, const QString& imageNa
 
 void TolvaneAppDelegate::runEnded(bool completed) {
     runThread_->wait();
-    const Busy was = busy_;
-    if (was == Busy::Running && lastSummary_.end == RunSummary::End::failed)
+    if (lastSummary_.end == RunSummary::End::failed)
         optimizeEnabled_ = true; // a run stopped at a failure leaves the button as it was
     refreshUndo();
     setBusy(Busy::Idle, RunSummaryText::headline(lastSummary_));
@@ -1080,10 +1218,8 @@ void TolvaneAppDelegate::runEnded(bool completed) {
         window_->close();
         return;
     }
-    if (was == Busy::Previewing)
-        emit previewFinished();
-    else
-        emit runFinished(completed);
+    showRunSheet();
+    emit runFinished(completed);
 }
 
 void TolvaneAppDelegate::askToClose() {
@@ -1096,8 +1232,8 @@ void TolvaneAppDelegate::askToClose() {
                                tr("Tolvane can close when it has finished."),
                                tr("&Close When Finished"), tr("&Keep Open"), &stop)
                 : makeQuestion(window_, tr("The optimization is still in progress."),
-                               tr("Cancel it? It stops at the next point where every page still "
-                                  "shows its images, then Tolvane closes."),
+                               tr("Cancel it? It stops at its next safe point and puts back what "
+                                  "it has changed, then Tolvane closes."),
                                tr("&Stop and Close"), tr("&Keep Running"), &stop);
     alert->setObjectName("closeSheet");
     connect(alert, &QMessageBox::buttonClicked, this, [this, stop](QAbstractButton* button) {
@@ -1141,6 +1277,10 @@ void TolvaneAppDelegate::undoAlertDidEnd(QMessageBox* alert, qint64 returnCode) 
     if (returnCode != yesCode || isBusy() || !undoableRun_)
         return;
     alert->hide();
+    startUndo();
+}
+
+void TolvaneAppDelegate::startUndo() {
     const std::filesystem::path root = shownRoot_;
     std::error_code error;
     std::optional<SiteLock> lock = SiteLock::tryAcquire(root, error);
@@ -1195,13 +1335,37 @@ void TolvaneAppDelegate::undoEnded(bool complete) {
 
 // ---- Controls ---------------------------------------------------------------------------------
 
+void TolvaneAppDelegate::showWorkTime() {
+    const int total = progressIndicator_->maximum() - progressIndicator_->minimum();
+    if (total <= 0)
+        return; // the steps are not known yet
+    const qint64 elapsed = workClock_.isValid() ? workClock_.elapsed() : 0;
+    const int done = progressIndicator_->value() - progressIndicator_->minimum();
+    // An estimate from the pace so far, once there is a pace to speak of.
+    if (done > 0 && done < total && elapsed >= 2000) {
+        const qint64 left = elapsed * (total - done) / done;
+        progressIndicator_->setFormat(tr("%v of %m steps, %1 elapsed, about %2 left")
+                                          .arg(durationText(elapsed), durationText(left)));
+    } else {
+        progressIndicator_->setFormat(tr("%v of %m steps, %1 elapsed").arg(durationText(elapsed)));
+    }
+}
+
 void TolvaneAppDelegate::setBusy(Busy busy, const QString& status) {
     const Busy was = busy_;
     busy_ = busy;
     window_->statusLabel->setText(status);
-    if (busy == Busy::Scanning) {
+    if (busy != Busy::Idle) {
+        // Nothing of the work before shows: a busy indicator until the counts are known.
         progressIndicator_->setTextVisible(false);
-        progressIndicator_->setRange(0, 0); // busy indicator until the counts are known
+        progressIndicator_->setRange(0, 0);
+        progressIndicator_->setValue(0);
+    }
+    if (busy == Busy::Running || busy == Busy::Undoing) {
+        workClock_.start();
+        workTicker_.start();
+    } else if (busy == Busy::Idle && was != Busy::Scanning) {
+        workTicker_.stop();
     } else if (busy == Busy::Idle && was == Busy::Scanning) {
         // The bar showed the scan; it is empty again until a run.
         progressIndicator_->setRange(0, 1);
@@ -1222,8 +1386,7 @@ void TolvaneAppDelegate::updateControls() {
     w->previewButton->setEnabled(canOptimize);
     w->previewAction->setEnabled(canOptimize);
     const bool cancellable =
-        busy_ == Busy::Scanning ||
-        ((busy_ == Busy::Running || busy_ == Busy::Previewing) && runCancel_ && !*runCancel_);
+        busy_ == Busy::Scanning || (busy_ == Busy::Running && runCancel_ && !*runCancel_);
     w->cancelButton->setEnabled(cancellable);
     w->cancelAction->setEnabled(cancellable);
     w->undoAction->setEnabled(idle && undoableRun_.has_value());

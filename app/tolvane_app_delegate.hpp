@@ -7,6 +7,7 @@
 #include "run/site_plan.hpp"
 #include "scan/scan.hpp"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -25,7 +26,6 @@ class QFileDialog;
 class QMessageBox;
 class QProgressBar;
 class QPushButton;
-class QSortFilterProxyModel;
 class QTableView;
 class QThread;
 
@@ -33,6 +33,8 @@ namespace tolvane {
 
 class MainWindow;
 class NSURLTableViewDataSource;
+class NaturalSortProxy;
+class RunReporter;
 class RunChannel;
 class SiteLock;
 
@@ -46,8 +48,9 @@ struct ErrorText {
 // A scan result with the run's plan for it, as the window shows it.
 struct ScanDisplay {
     ScanResult scan;
-    std::vector<GroupPlan> groups;  // one per duplicate group, in the same order
-    std::size_t filesRewritten = 0; // files a run would write back
+    std::vector<GroupPlan> groups;                     // one per duplicate group, in the same order
+    std::size_t filesRewritten = 0;                    // files a run would write back
+    std::vector<std::filesystem::path> rewrittenFiles; // the same files, in the plan's order
 };
 
 // Finds every reference to the copies of the scan's groups (reading the site's text files) and
@@ -67,7 +70,7 @@ class TolvaneAppDelegate : public QObject {
 
     // Builds the main window and connects its controls.
     explicit TolvaneAppDelegate(QObject* parent = nullptr);
-    // Cancels a scan or preview still working and waits for it; a run is waited for.
+    // Cancels a scan still working and waits for it; a run is waited for.
     ~TolvaneAppDelegate() override;
 
     void applicationDidFinishLaunching();
@@ -89,10 +92,12 @@ class TolvaneAppDelegate : public QObject {
     void processFile(const QString& path, const QString& imageName, const QString& folder);
     void overwriteAlertDidEnd(QMessageBox* alert, qint64 returnCode);
     void saveWebsite();
-    // Preview Changes: a dry run of the optimization on the worker; its steps go to the log.
+    // Preview Changes: a window of its own lists what a run of the plan on display would do to
+    // each file; the log says it was shown.
     void previewChanges();
     // Cancel (the button, Escape): a scan stops at once and the previous result stays; a run
-    // or preview stops at its next point where every page still shows its images.
+    // stops at its next point where every page still shows its images, then what it changed
+    // is put back.
     void cancel();
     // Undo Last Optimization: asks, then puts the site on display back as it was before its
     // last recorded run, on the worker thread, and scans it again.
@@ -104,6 +109,8 @@ class TolvaneAppDelegate : public QObject {
     bool saveLog(const QString& path);
     void clearLog();
     void showAbout();
+    // Whether each log line is also written to standard output (--verbose); off by default.
+    void setEchoLog(bool echo) { echoLog_ = echo; }
 
     MainWindow* window() const { return window_; }
     QTableView* imagesTable() const { return imagesTable_; }
@@ -118,7 +125,7 @@ class TolvaneAppDelegate : public QObject {
     // A folder chosen, dropped or named at start: scanned when it is a website root, else a
     // sheet that names it (and offers a child folder that is a website). Ignored while busy.
     void openFolder(const QString& folder);
-    // A scan, run, undo or preview is in progress: nothing else may start.
+    // A scan, run or undo is in progress: nothing else may start.
     bool isBusy() const { return busy_ != Busy::Idle; }
     const std::optional<std::vector<DuplicateGroup>>& currentDuplicates() const {
         return duplicates_;
@@ -139,13 +146,11 @@ class TolvaneAppDelegate : public QObject {
     void logged(const QString& line);
     // A run ended: completed, or stopped (cancelled or at a failure).
     void runFinished(bool completed);
-    // A preview of the changes ended.
-    void previewFinished();
     // An undo ended: everything put back, or something left in place.
     void undoFinished(bool complete);
 
   private:
-    enum class Busy { Idle, Scanning, Running, Previewing, Undoing };
+    enum class Busy { Idle, Scanning, Running, Undoing };
     struct ScanJob;
     struct RunJob {
         std::filesystem::path root;
@@ -153,13 +158,12 @@ class TolvaneAppDelegate : public QObject {
         std::shared_ptr<FileManager> files;
         std::vector<std::filesystem::path> leftovers; // the writer's, from an earlier run
         std::shared_ptr<std::atomic<bool>> cancel;
-        bool dryRun = false;
     };
-    // The optimization (or its dry run) and the re-scan after it; works on the worker thread
+    // The optimization and the re-scan after it; works on the worker thread
     // and reaches the window only through the channel's queued signals.
     static void runOnWorker(const RunJob& job, RunChannel& channel);
     RunChannel* workerChannel(void (TolvaneAppDelegate::*ended)(bool));
-    void startRun(bool dryRun);
+    void startRun();
 
     struct UndoJob {
         std::filesystem::path root;
@@ -173,11 +177,19 @@ class TolvaneAppDelegate : public QObject {
     // Looks up the run undo would put back for the site on display.
     void refreshUndo();
 
-    void showScanResult(const std::shared_ptr<const ScanDisplay>& shown);
+    // userScan: a scan the user started, not the one after a run or an undo.
+    void showScanResult(const std::shared_ptr<const ScanDisplay>& shown, bool userScan);
     void scanFinished(const std::shared_ptr<const ScanDisplay>& shown, std::uint64_t generation);
     const GroupPlan* planOf(int group) const;
     void runEnded(bool completed);
     void runSummarized(const RunSummary& summary);
+    // Puts back what a cancelled run had changed, from its record.
+    static void undoCancelledRun(const RunJob& job, const std::filesystem::path& record,
+                                 RunReporter& reporter, RunSummary& summary);
+    // The sheet at the end of a run: what it did and what the scan after it found.
+    void showRunSheet();
+    // Undoes undoableRun_ on the worker thread, once the site's lock is taken.
+    void startUndo();
     // A warning sheet with an OK button; when another sheet is up, it follows that one.
     QMessageBox* showSheet(const QString& text, const QString& informativeText);
     // Opens sheet, or after the summary sheet in front when that is still up. A front sheet
@@ -211,14 +223,16 @@ class TolvaneAppDelegate : public QObject {
     std::filesystem::path rootUrl_; // set when the result has duplicates
     NSURLTableViewDataSource* imagesDataSource_ = nullptr;
     NSURLTableViewDataSource* pagesDataSource_ = nullptr;
-    QSortFilterProxyModel* imagesSorter_ = nullptr;
-    QSortFilterProxyModel* pagesSorter_ = nullptr;
+    NaturalSortProxy* imagesSorter_ = nullptr;
+    NaturalSortProxy* pagesSorter_ = nullptr;
     std::optional<std::vector<DuplicateGroup>> duplicates_;
-    std::vector<std::filesystem::path> leftovers_; // of the site shown
-    std::vector<GroupPlan> groupPlans_;            // in step with duplicates_
-    std::size_t filesRewritten_ = 0;               // by a run of the result on display
-    int pagesGroup_ = -1;                          // the group the pages table shows
+    std::vector<std::filesystem::path> leftovers_;      // of the site shown
+    std::vector<GroupPlan> groupPlans_;                 // in step with duplicates_
+    std::size_t filesRewritten_ = 0;                    // by a run of the result on display
+    std::vector<std::filesystem::path> rewrittenFiles_; // the same files
+    int pagesGroup_ = -1;                               // the group the pages table shows
     QStringList logOfActions_;
+    bool echoLog_ = false;
     int pathLinesToLabel_ = 0; // after "Moving image file", its source and destination lines
     std::filesystem::path shownRoot_;
     bool optimizeEnabled_ = false;
@@ -231,6 +245,10 @@ class TolvaneAppDelegate : public QObject {
     std::shared_ptr<ScanJob> scan_; // the scan in progress
     std::uint64_t scanGeneration_ = 0;
     QTimer scanTicker_;
+    // The run or undo in progress: how long it has taken, shown in the bar with an estimate.
+    QElapsedTimer workClock_;
+    QTimer workTicker_;
+    void showWorkTime();
     QThread* runThread_ = nullptr;
     std::shared_ptr<std::atomic<bool>> runCancel_;
     bool closeWhenStopped_ = false;

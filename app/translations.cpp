@@ -39,6 +39,9 @@ namespace {
     QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Keeping rewritten file: "),
     QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate",
                       "Optimization cancelled: every page still shows its images"),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate",
+                      "Putting back what the cancelled run had changed"),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Unable to undo the last optimization"),
     QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Removing added file: "),
     QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Removing added folder: "),
     QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Removing leftover temporary file: "),
@@ -72,9 +75,19 @@ Translations::Translations(const QLocale& locale) {
         if (qtLoaded_)
             QCoreApplication::installTranslator(&qt_);
     }
+    // Numbers and dates follow the window's language: a German window writes 1,5 KB even where
+    // only the language (LANGUAGE=de), not the locale, is German. The locale's own country
+    // conventions stay where its language is the window's.
+    const QLocale window = ownLoaded_ ? QLocale(own_.language()) : QLocale(QLocale::English);
+    const bool sameLanguage =
+        locale.language() == window.language() || (!ownLoaded_ && locale.language() == QLocale::C);
+    // The system locale itself would format by the process's LC_* settings, not by its name.
+    const QLocale chosen = sameLanguage ? locale : window;
+    QLocale::setDefault(QLocale(chosen.language(), chosen.territory()));
 }
 
 Translations::~Translations() {
+    QLocale::setDefault(previousLocale_);
     if (qtLoaded_)
         QCoreApplication::removeTranslator(&qt_);
     if (ownLoaded_)

@@ -19,7 +19,7 @@ cp -r "${1:-examples/sample-site}" "$work/sample-site"
 # The window's settings go to a folder of the script's own, so every run starts the same.
 export XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
 # --open opens a folder at start, as if it had been chosen.
-build/bin/tolvane --open "$work/sample-site" >"$work/console.log" 2>&1 &
+build/bin/tolvane --verbose --open "$work/sample-site" >"$work/console.log" 2>&1 &
 app=$!
 window=$(xdotool search --sync --onlyvisible --name "Tolvane" | head -1)
 sleep 2

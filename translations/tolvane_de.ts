@@ -53,7 +53,7 @@
     </message>
     <message>
         <source>&amp;Duplicate images</source>
-        <translation>&amp;Doppelte Bilder</translation>
+        <translation>Doppelte &amp;Bilder</translation>
     </message>
     <message>
         <source>The actions of each scan and optimization are listed here.</source>
@@ -164,6 +164,53 @@
     </message>
 </context>
 <context>
+    <name>tolvane::PreviewDialog</name>
+    <message>
+        <source>Preview of the Changes</source>
+        <translation>Vorschau der Änderungen</translation>
+    </message>
+    <message>
+        <source>Filter by file or change</source>
+        <translation>Nach Datei oder Änderung filtern</translation>
+    </message>
+    <message>
+        <source>&amp;Filter:</source>
+        <translation>&amp;Filter:</translation>
+    </message>
+    <message>
+        <source>File</source>
+        <translation>Datei</translation>
+    </message>
+    <message>
+        <source>After optimizing</source>
+        <translation>Nach der Optimierung</translation>
+    </message>
+    <message>
+        <source>&amp;Save as Text...</source>
+        <translation>Als Text &amp;speichern …</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Schließen</translation>
+    </message>
+    <message>
+        <source>Save as Text</source>
+        <translation>Als Text speichern</translation>
+    </message>
+    <message>
+        <source>Text files (*.txt);;All files (*)</source>
+        <translation>Textdateien (*.txt);;Alle Dateien (*)</translation>
+    </message>
+    <message>
+        <source>tolvane-preview.txt</source>
+        <translation>tolvane-vorschau.txt</translation>
+    </message>
+    <message>
+        <source>Unable to save the preview to %1</source>
+        <translation>Die Vorschau kann nicht in %1 gespeichert werden</translation>
+    </message>
+</context>
+<context>
     <name>tolvane::RunSummaryText</name>
     <message>
         <source>Preview of the optimization: nothing was changed.</source>
@@ -172,10 +219,6 @@
     <message>
         <source>Optimization finished.</source>
         <translation>Optimierung abgeschlossen.</translation>
-    </message>
-    <message>
-        <source>Optimization cancelled. Every page still shows its images.</source>
-        <translation>Optimierung abgebrochen. Jede Seite zeigt weiterhin ihre Bilder.</translation>
     </message>
     <message>
         <source>Optimization stopped at a failure.</source>
@@ -208,6 +251,46 @@
     <message>
         <source>OK</source>
         <translation>OK</translation>
+    </message>
+    <message>
+        <source>Optimization cancelled. The website is as it was before.</source>
+        <translation>Optimierung abgebrochen. Die Website ist wieder wie vorher.</translation>
+    </message>
+    <message>
+        <source>Optimization cancelled. Some of its changes could not be put back.</source>
+        <translation>Optimierung abgebrochen. Einige ihrer Änderungen ließen sich nicht zurücknehmen.</translation>
+    </message>
+    <message>
+        <source>Everything the run had changed was put back.</source>
+        <translation>Alles, was der Lauf geändert hatte, wurde zurückgenommen.</translation>
+    </message>
+    <message>
+        <source>1 change stayed in place; the log says which.</source>
+        <translation>1 Änderung ist geblieben; das Protokoll nennt sie.</translation>
+    </message>
+    <message>
+        <source>%1 changes stayed in place; the log says which.</source>
+        <translation>%1 Änderungen sind geblieben; das Protokoll nennt sie.</translation>
+    </message>
+    <message>
+        <source>No duplicate images are left.</source>
+        <translation>Es sind keine doppelten Bilder mehr übrig.</translation>
+    </message>
+    <message>
+        <source>1 duplicated image is left; its copies have to stay where they are.</source>
+        <translation>1 doppeltes Bild ist übrig; seine Kopien müssen bleiben, wo sie sind.</translation>
+    </message>
+    <message>
+        <source>%1 duplicated images are left; their copies have to stay where they are.</source>
+        <translation>%1 doppelte Bilder sind übrig; ihre Kopien müssen bleiben, wo sie sind.</translation>
+    </message>
+    <message>
+        <source>1 duplicated image is left, with %1 that a new run could remove.</source>
+        <translation>1 doppeltes Bild ist übrig, mit %1, die ein neuer Lauf entfernen könnte.</translation>
+    </message>
+    <message>
+        <source>%1 duplicated images are left, with %2 that a new run could remove.</source>
+        <translation>%1 doppelte Bilder sind übrig, mit %2, die ein neuer Lauf entfernen könnte.</translation>
     </message>
 </context>
 <context>
@@ -319,10 +402,6 @@
     <message>
         <source>Optimizing %1...</source>
         <translation>%1 wird optimiert …</translation>
-    </message>
-    <message>
-        <source>%v of %m steps</source>
-        <translation>%v von %m Schritten</translation>
     </message>
     <message>
         <source>Scanning the site again...</source>
@@ -525,10 +604,6 @@
         <translation>tolvane-protokoll.txt</translation>
     </message>
     <message>
-        <source>This image cannot be shown: %1</source>
-        <translation>Dieses Bild kann nicht angezeigt werden: %1</translation>
-    </message>
-    <message>
         <source>Tolvane</source>
         <translation>Tolvane</translation>
     </message>
@@ -547,10 +622,6 @@
     <message>
         <source>Open the root folder of an exported website to find its duplicate images.</source>
         <translation>Öffnen Sie den Stammordner einer exportierten Website, um ihre doppelten Bilder zu finden.</translation>
-    </message>
-    <message>
-        <source>Stopping at the next point where every page still shows its images...</source>
-        <translation>Halte an der nächsten Stelle an, an der jede Seite ihre Bilder zeigt …</translation>
     </message>
     <message>
         <source>Every copy of the duplicate images has to stay where it is; the copies table says why.</source>
@@ -645,16 +716,8 @@ Lizenz: %1</translation>
         <translation>&amp;Optimieren</translation>
     </message>
     <message>
-        <source>Preview of the changes to %1, %2</source>
-        <translation>Vorschau der Änderungen an %1, %2</translation>
-    </message>
-    <message>
         <source>Optimization of %1, %2</source>
         <translation>Optimierung von %1, %2</translation>
-    </message>
-    <message>
-        <source>Previewing the changes to %1...</source>
-        <translation>Vorschau der Änderungen an %1 …</translation>
     </message>
     <message>
         <source>The undo is still in progress.</source>
@@ -675,10 +738,6 @@ Lizenz: %1</translation>
     <message>
         <source>The optimization is still in progress.</source>
         <translation>Die Optimierung läuft noch.</translation>
-    </message>
-    <message>
-        <source>Cancel it? It stops at the next point where every page still shows its images, then Tolvane closes.</source>
-        <translation>Abbrechen? Sie hält an der nächsten Stelle an, an der jede Seite ihre Bilder zeigt, dann schließt sich Tolvane.</translation>
     </message>
     <message>
         <source>&amp;Stop and Close</source>
@@ -703,6 +762,60 @@ Lizenz: %1</translation>
     <message>
         <source>Finding the references to the copies: %1 of %2 text files read</source>
         <translation>Die Verweise auf die Kopien werden gesucht: %1 von %2 Textdateien gelesen</translation>
+    </message>
+    <message>
+        <source>Proprietary</source>
+        <translation>Proprietär</translation>
+    </message>
+    <message>
+        <source>This image cannot be shown.</source>
+        <translation>Dieses Bild kann nicht angezeigt werden.</translation>
+    </message>
+    <message>
+        <source>Digest</source>
+        <translation>Prüfsumme</translation>
+    </message>
+    <message>
+        <source>MD5 digest %1: images of the same name with other contents have other digests</source>
+        <translation>MD5-Prüfsumme %1: Bilder gleichen Namens mit anderem Inhalt haben andere Prüfsummen</translation>
+    </message>
+    <message>
+        <source>%1
+Where the image&apos;s bytes are after optimizing</source>
+        <translation>%1
+Wo die Bytes des Bildes nach der Optimierung liegen</translation>
+    </message>
+    <message>
+        <source>Putting back what the cancelled run had changed</source>
+        <translation>Die Änderungen des abgebrochenen Laufs werden zurückgenommen</translation>
+    </message>
+    <message>
+        <source>Rewritten: its references lead to the kept files</source>
+        <translation>Neu geschrieben: ihre Verweise führen zu den behaltenen Dateien</translation>
+    </message>
+    <message>
+        <source>Preview of the changes shown. %1</source>
+        <translation>Vorschau der Änderungen gezeigt. %1</translation>
+    </message>
+    <message>
+        <source>Preview of the Changes to %1</source>
+        <translation>Vorschau der Änderungen an %1</translation>
+    </message>
+    <message>
+        <source>%v of %m steps, %1 elapsed, about %2 left</source>
+        <translation>%v von %m Schritten, %1 vergangen, noch etwa %2</translation>
+    </message>
+    <message>
+        <source>%v of %m steps, %1 elapsed</source>
+        <translation>%v von %m Schritten, %1 vergangen</translation>
+    </message>
+    <message>
+        <source>Stopping, then putting back what the run has changed...</source>
+        <translation>Wird angehalten, dann wird zurückgenommen, was der Lauf geändert hat …</translation>
+    </message>
+    <message>
+        <source>Cancel it? It stops at its next safe point and puts back what it has changed, then Tolvane closes.</source>
+        <translation>Abbrechen? Sie hält an der nächsten sicheren Stelle an und nimmt zurück, was sie geändert hat, dann schließt sich Tolvane.</translation>
     </message>
 </context>
 </TS>

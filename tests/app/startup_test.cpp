@@ -4,6 +4,7 @@
 #include "app/log_view.hpp"
 #include "app/main_window.hpp"
 #include "app/path_text.hpp"
+#include "app/preview_dialog.hpp"
 #include "app/start_options.hpp"
 #include "app/tolvane_app_delegate.hpp"
 #include "app/translations.hpp"
@@ -12,6 +13,8 @@
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QDir>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -19,7 +22,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTableView>
 #include <QTest>
+#include <QTranslator>
 
 #include <filesystem>
 #include <memory>
@@ -129,6 +134,9 @@ class StartupTest : public QObject {
         TolvaneAppDelegate controller;
         QCOMPARE(controller.window()->openWebsiteButton->text(),
                  QStringLiteral("Website ö&ffnen …"));
+        // Numbers and dates in German too, though the locale itself is not.
+        QCOMPARE(QLocale().language(), QLocale::German);
+        QCOMPARE(tolvane::sizeText(1536), QStringLiteral("1,5 kB"));
     }
 
     void theWindowSpeaksGermanInAGermanLocale() {
@@ -211,6 +219,59 @@ class StartupTest : public QObject {
             QVERIFY2(!log.contains(QLatin1String(piece)), qPrintable(log));
         QTRY_COMPARE(controller.window()->statusLabel->text(),
                      QStringLiteral("Optimierung abgeschlossen."));
+    }
+
+    // In every language, each Alt+letter leads to one control: among the window's buttons,
+    // headings and menus, within each menu, and within the preview window.
+    void mnemonicsAreUniqueInEveryLanguage() {
+        QStringList catalogues{QString()}; // English, the texts in the code
+        for (const QString& file : QDir(":/i18n").entryList({"tolvane_*.qm"}))
+            catalogues << ":/i18n/" + file;
+        QVERIFY(catalogues.size() >= 2);
+        for (const QString& catalogue : catalogues) {
+            QTranslator translator;
+            if (!catalogue.isEmpty()) {
+                QVERIFY(translator.load(catalogue));
+                QCoreApplication::installTranslator(&translator);
+            }
+            TolvaneAppDelegate controller;
+            tolvane::MainWindow* window = controller.window();
+            QMap<QString, QStringList> levels;
+            const auto add = [&](const QString& level, const QString& text) {
+                const QString key = QKeySequence::mnemonic(text).toString();
+                if (!key.isEmpty())
+                    levels[level] << key + " " + text;
+            };
+            for (QPushButton* button : window->findChildren<QPushButton*>())
+                add("window", button->text());
+            for (QLabel* label : window->findChildren<QLabel*>())
+                if (label->buddy())
+                    add("window", label->text());
+            for (QAction* menu : window->menuBar()->actions()) {
+                add("window", menu->text());
+                for (QAction* item : menu->menu()->actions())
+                    add(menu->text(), item->text());
+            }
+            for (QAction* item : window->pagesTable->actions())
+                add("copies menu", item->text());
+            tolvane::PreviewDialog preview(QString(), {});
+            for (QPushButton* button : preview.findChildren<QPushButton*>())
+                add("preview", button->text());
+            for (QLabel* label : preview.findChildren<QLabel*>())
+                if (label->buddy())
+                    add("preview", label->text());
+            QVERIFY(levels.value("window").size() >= 10);
+            for (auto level = levels.begin(); level != levels.end(); ++level) {
+                QSet<QString> keys;
+                for (const QString& entry : level.value()) {
+                    const QString key = entry.section(' ', 0, 0);
+                    QVERIFY2(!keys.contains(key), qPrintable(catalogue + ", " + level.key() + ": " +
+                                                             level.value().join(" | ")));
+                    keys << key;
+                }
+            }
+            QCoreApplication::removeTranslator(&translator);
+        }
     }
 
     void otherLanguagesKeepTheEnglishTexts() {

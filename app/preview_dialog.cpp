@@ -1,0 +1,118 @@
+#include "app/preview_dialog.hpp"
+
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QSortFilterProxyModel>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace tolvane {
+
+PreviewDialog::PreviewDialog(const QString& summary, const std::vector<Change>& changes,
+                             QWidget* parent)
+    : QDialog(parent) {
+    setObjectName("previewDialog");
+    setWindowTitle(tr("Preview of the Changes"));
+    auto* layout = new QVBoxLayout(this);
+
+    auto* counts = new QLabel(summary, this);
+    counts->setObjectName("previewSummary");
+    counts->setWordWrap(true);
+    layout->addWidget(counts);
+
+    filter_ = new QLineEdit(this);
+    filter_->setObjectName("previewFilter");
+    filter_->setPlaceholderText(tr("Filter by file or change"));
+    filter_->setClearButtonEnabled(true);
+    auto* filterLabel = new QLabel(tr("&Filter:"), this);
+    filterLabel->setBuddy(filter_);
+    auto* filterRow = new QHBoxLayout;
+    filterRow->addWidget(filterLabel);
+    filterRow->addWidget(filter_, 1);
+    layout->addLayout(filterRow);
+
+    model_ = new QStandardItemModel(0, 2, this);
+    model_->setHorizontalHeaderLabels({tr("File"), tr("After optimizing")});
+    for (const Change& change : changes) {
+        auto* path = new QStandardItem(change.path);
+        path->setToolTip(change.path);
+        auto* what = new QStandardItem(change.change);
+        what->setToolTip(change.change);
+        model_->appendRow({path, what});
+    }
+    filtered_ = new QSortFilterProxyModel(this);
+    filtered_->setSourceModel(model_);
+    filtered_->setFilterCaseSensitivity(Qt::CaseInsensitive);
+    filtered_->setFilterKeyColumn(-1); // either column
+    connect(filter_, &QLineEdit::textChanged, filtered_,
+            &QSortFilterProxyModel::setFilterFixedString);
+
+    table_ = new QTableView(this);
+    table_->setObjectName("previewTable");
+    table_->setModel(filtered_);
+    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->setWordWrap(false);
+    table_->setTextElideMode(Qt::ElideMiddle);
+    table_->setAlternatingRowColors(true);
+    table_->verticalHeader()->setVisible(false);
+    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    layout->addWidget(table_, 1);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    save_ = buttons->addButton(tr("&Save as Text..."), QDialogButtonBox::ActionRole);
+    save_->setObjectName("previewSaveButton");
+    buttons->button(QDialogButtonBox::Close)->setText(tr("Close"));
+    connect(save_, &QPushButton::clicked, this, &PreviewDialog::askWhereToSave);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+
+    resize(720, 480);
+}
+
+QString PreviewDialog::text() const {
+    QString text;
+    for (int row = 0; row < filtered_->rowCount(); ++row)
+        text += filtered_->index(row, 0).data().toString() + QLatin1Char('\t') +
+                filtered_->index(row, 1).data().toString() + QLatin1Char('\n');
+    return text;
+}
+
+bool PreviewDialog::saveTo(const QString& path, QString* error) const {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text().toUtf8()) < 0 || !file.commit()) {
+        if (error)
+            *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+void PreviewDialog::askWhereToSave() {
+    auto* chooser = new QFileDialog(this, tr("Save as Text"), QString(),
+                                    tr("Text files (*.txt);;All files (*)"));
+    chooser->setObjectName("previewSaveDialog");
+    chooser->setAttribute(Qt::WA_DeleteOnClose);
+    chooser->setOption(QFileDialog::DontUseNativeDialog);
+    chooser->setAcceptMode(QFileDialog::AcceptSave);
+    chooser->setDefaultSuffix(QStringLiteral("txt"));
+    chooser->selectFile(tr("tolvane-preview.txt"));
+    chooser->setWindowModality(Qt::WindowModal);
+    connect(chooser, &QFileDialog::fileSelected, this, [this](const QString& path) {
+        QString error;
+        if (!saveTo(path, &error))
+            QMessageBox::warning(this, tr("Save as Text"),
+                                 tr("Unable to save the preview to %1").arg(path) +
+                                     QStringLiteral("\n") + error);
+    });
+    chooser->open();
+}
+
+} // namespace tolvane
