@@ -37,6 +37,12 @@ namespace {
     QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate",
                       "Keeping folder, it holds files the optimization did not add: "),
     QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate", "Keeping rewritten file: "),
+    QT_TRANSLATE_NOOP(
+        "tolvane::TolvaneAppDelegate",
+        "Unable to restore the rewritten files: a removed copy could not be put back"),
+    QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate",
+                      "Unable to restore the rewritten files: their earlier text refers to a file "
+                      "that is missing"),
     QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate",
                       "Optimization cancelled: every page still shows its images"),
     QT_TRANSLATE_NOOP("tolvane::TolvaneAppDelegate",

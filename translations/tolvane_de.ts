@@ -162,6 +162,10 @@
         <source>(stays as it is)</source>
         <translation>(bleibt, wie es ist)</translation>
     </message>
+    <message>
+        <source>chosen to stay here</source>
+        <translation>bleibt hier, so gewählt</translation>
+    </message>
 </context>
 <context>
     <name>tolvane::PreviewDialog</name>
@@ -816,6 +820,14 @@ Wo die Bytes des Bildes nach der Optimierung liegen</translation>
     <message>
         <source>Cancel it? It stops at its next safe point and puts back what it has changed, then Tolvane closes.</source>
         <translation>Abbrechen? Sie hält an der nächsten sicheren Stelle an und nimmt zurück, was sie geändert hat, dann schließt sich Tolvane.</translation>
+    </message>
+    <message>
+        <source>Unable to restore the rewritten files: a removed copy could not be put back</source>
+        <translation>Die umgeschriebenen Dateien können nicht wiederhergestellt werden: eine entfernte Kopie konnte nicht zurückgelegt werden</translation>
+    </message>
+    <message>
+        <source>Unable to restore the rewritten files: their earlier text refers to a file that is missing</source>
+        <translation>Die umgeschriebenen Dateien können nicht wiederhergestellt werden: ihr früherer Text verweist auf eine fehlende Datei</translation>
     </message>
 </context>
 </TS>
