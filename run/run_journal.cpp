@@ -495,8 +495,8 @@ std::error_code RunJournal::rewriting(const std::vector<Rewrite>& files) {
 std::error_code RunJournal::removing(const std::vector<Removal>& copies) {
     std::string lines;
     for (const Removal& copy : copies)
-        lines += line({"remove", copy.copy.string(), copy.kept.string(), copy.md5,
-                       std::to_string(copy.size), octal(copy.mode)});
+        lines += line({"remove", copy.copy, copy.kept, copy.md5, std::to_string(copy.size),
+                       octal(copy.mode)});
     return lines.empty() ? std::error_code() : append(lines);
 }
 

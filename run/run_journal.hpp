@@ -46,8 +46,10 @@ class RunJournal {
     };
     // A copy the run deletes; its bytes live on in kept.
     struct Removal {
-        std::filesystem::path copy;
-        std::filesystem::path kept;
+        // Plain strings: a large site records hundreds of thousands of these, and a path
+        // object holds each of its components apart.
+        std::string copy;
+        std::string kept;
         std::string md5;
         std::uint64_t size = 0;
         unsigned mode = 0644;

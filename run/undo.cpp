@@ -76,10 +76,10 @@ class Undo {
     }
 
     // The digest of what is at path now, remembered: undo itself changes only what it records.
-    const std::optional<std::string>& digest(const fs::path& path) {
-        auto found = digests_.find(path.native());
+    const std::optional<std::string>& digest(const std::string& path) {
+        auto found = digests_.find(path);
         if (found == digests_.end())
-            found = digests_.emplace(path.native(), files_.md5(path)).first;
+            found = digests_.emplace(path, files_.md5(path)).first;
         return found->second;
     }
 
@@ -114,7 +114,7 @@ class Undo {
     std::optional<fs::path> sourceFor(const RunJournal::Removal& removal) {
         if (digest(removal.kept) == removal.md5)
             return removal.kept;
-        for (const fs::path* candidate : holders_[removal.md5]) {
+        for (const std::string* candidate : holders_[removal.md5]) {
             if (*candidate != removal.copy && digest(*candidate) == removal.md5)
                 return *candidate;
         }
@@ -155,7 +155,7 @@ class Undo {
 
     void restoreCopies(const RunRecords& records) {
         for (const auto& placed : records.placed)
-            holders_[placed.md5].push_back(&placed.path);
+            holders_[placed.md5].push_back(&placed.path.native());
         for (const auto& removal : records.removals) {
             holders_[removal.md5].push_back(&removal.kept);
             holders_[removal.md5].push_back(&removal.copy);
@@ -163,23 +163,24 @@ class Undo {
         std::unordered_set<std::string_view> seen;
         for (const RunJournal::Removal& removal : records.removals) {
             reporter_.progressStep();
-            if (!seen.insert(removal.copy.native()).second)
+            if (!seen.insert(removal.copy).second)
                 continue;
-            const std::string N = removal.copy.filename().string();
-            const std::string folder = removal.copy.parent_path().string();
+            const fs::path copy(removal.copy);
+            const std::string N = copy.filename().string();
+            const std::string folder = copy.parent_path().string();
             const std::string message =
                 localize_("Unable to restore ") + N + localize_(" to ") + folder;
-            if (files_.exists(removal.copy)) {
+            if (files_.exists(copy)) {
                 // Never removed, or put back already; other bytes are someone else's.
                 if (digest(removal.copy) != removal.md5) {
-                    sheet(message, FileError{Op::compare,
-                                             {removal.copy},
-                                             make_error_code(RunErrc::changedSinceRun)});
+                    sheet(
+                        message,
+                        FileError{Op::compare, {copy}, make_error_code(RunErrc::changedSinceRun)});
                     ++outcome_.left;
                 }
                 continue;
             }
-            if (FileResult outside = checkInside(removal.copy, Op::write)) {
+            if (FileResult outside = checkInside(copy, Op::write)) {
                 missing(message, *outside);
                 continue;
             }
@@ -190,13 +191,11 @@ class Undo {
                 source = sourceFor(removal);
             }
             if (!source) {
-                missing(message,
-                        FileError{Op::read, {removal.copy}, make_error_code(RunErrc::noCopyLeft)});
+                missing(message, FileError{Op::read, {copy}, make_error_code(RunErrc::noCopyLeft)});
                 continue;
             }
             reporter_.log(localize_("Restoring duplicate file: ") + N + localize_(" to ") + folder);
-            pending_.push_back(
-                {&removal, {std::move(*source), removal.copy, removal.mode, removal.md5}});
+            pending_.push_back({&removal, {std::move(*source), copy, removal.mode, removal.md5}});
             if (pending_.size() == copyBatch)
                 copyPending();
         }
@@ -215,13 +214,14 @@ class Undo {
         for (std::size_t i = 0; i < pending_.size(); ++i) {
             const RunJournal::Removal& removal = *pending_[i].first;
             if (i < results.size() && results[i]) {
-                digests_.erase(removal.copy.native());
-                missing(localize_("Unable to restore ") + removal.copy.filename().string() +
-                            localize_(" to ") + removal.copy.parent_path().string(),
+                const fs::path copy(removal.copy);
+                digests_.erase(removal.copy);
+                missing(localize_("Unable to restore ") + copy.filename().string() +
+                            localize_(" to ") + copy.parent_path().string(),
                         *results[i]);
                 continue;
             }
-            digests_[removal.copy.native()] = removal.md5; // checked against its source
+            digests_[removal.copy] = removal.md5; // checked against its source
             ++outcome_.copiesRestored;
         }
         pending_.clear();
@@ -422,7 +422,7 @@ class Undo {
                 ++outcome_.left;
                 continue;
             }
-            if (digest(placed.path) != placed.md5) {
+            if (digest(placed.path.native()) != placed.md5) {
                 sheet(message, FileError{Op::compare,
                                          {placed.path},
                                          make_error_code(RunErrc::changedSinceRun)});
@@ -503,7 +503,7 @@ class Undo {
     UrlReader urls_{root_};
     std::optional<ReferenceIndex> addedIndex_;
     // By digest: files that should hold it (paths in the records, which outlive the undo).
-    std::map<std::string, std::vector<const fs::path*>> holders_;
+    std::map<std::string, std::vector<const std::string*>> holders_;
 };
 
 } // namespace
