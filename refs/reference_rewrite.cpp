@@ -147,7 +147,7 @@ ReferenceIndex::rewrite(const fs::path& file, const std::vector<fs::path>& copie
         result.why = "could not be read: " + result.error.message();
         return result;
     }
-    if (!isUtf8(*text)) {
+    if (!isUtf8Text(*text)) {
         result.failure = Failure::notUtf8;
         result.error = std::make_error_code(std::errc::illegal_byte_sequence);
         result.why = "is not valid UTF-8 text";

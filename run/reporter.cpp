@@ -23,6 +23,8 @@ class RunErrorCategory : public std::error_category {
             return "Its path leads outside the site or through a link";
         case RunErrc::recordDamaged:
             return "The record of the optimization is damaged";
+        case RunErrc::changedSinceRead:
+            return "It was changed while the optimization ran; the change is kept";
         }
         return "Unknown error";
     }

@@ -19,6 +19,7 @@ enum class RunErrc {
     noCopyLeft,         // undo: no file holds a removed copy's bytes any more
     outsideSite,        // undo: a recorded path leads out of the site or through a link
     recordDamaged,      // undo: the run's record of a file cannot be read
+    changedSinceRead,   // a file changed between being read and being replaced: left as it is
 };
 const std::error_category& runErrorCategory();
 std::error_code make_error_code(RunErrc e);

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "run/file_manager.hpp"
 #include "refs/keep_reason.hpp"
 #include "refs/reference_index.hpp"
+#include "run/file_manager.hpp"
 #include "scan/scan.hpp"
 
 #include <cstdint>
