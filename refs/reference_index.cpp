@@ -48,6 +48,7 @@ ReferenceIndex ReferenceIndex::build(const fs::path& root,
     TextFileAccess& io = access ? *access : disk;
     ReferenceIndex index;
     index.root_ = normalFolder(root);
+    index.siteRoot_.emplace(index.root_);
     index.addImages(images);
     const NameTable names(index.targets_);
 
@@ -135,7 +136,7 @@ void ReferenceIndex::readFile(std::size_t i, TextKind kind, TextFileAccess& io, 
                                       *names.withName(name)});
             continue;
         }
-        UrlClass what = classifyUrl(f, base, imageAt);
+        UrlClass what = classifyUrl(f, base, imageAt, siteRoot_ ? &*siteRoot_ : nullptr);
         if (what.kind == UrlClass::Kind::image) {
             references.push_back({static_cast<std::uint32_t>(f.offset),
                                   static_cast<std::uint32_t>(f.length),
@@ -176,7 +177,7 @@ void ReferenceIndex::keepForWideText(std::size_t i, TextKind kind, const std::st
                 images.insert(names.withName(name)->begin(), names.withName(name)->end());
             continue;
         }
-        const UrlClass what = classifyUrl(f, base, imageAt);
+        const UrlClass what = classifyUrl(f, base, imageAt, siteRoot_ ? &*siteRoot_ : nullptr);
         if (what.kind == UrlClass::Kind::image)
             images.insert(what.image);
         else if (what.kind != UrlClass::Kind::otherFile)

@@ -149,6 +149,7 @@ class ReferenceIndex {
     std::uint32_t fileNumber(const std::filesystem::path& file) const;
 
     std::filesystem::path root_;
+    std::optional<SiteRoot> siteRoot_; // for paths that reach an image through a link
     bool cancelled_ = false;
     // Targets as absolute normal paths: the images first (imageCount_ of them, in the order
     // given), then the kept copies rewrites led to. A deque, so the keys below stay put.
