@@ -120,10 +120,7 @@ void ReferenceIndex::readFile(std::size_t i, TextKind kind, TextFileAccess& io, 
         });
     if (base.folder)
         fileBases_[i] = *base.folder;
-    const auto imageAt = [&](const std::string& path) -> std::optional<std::uint32_t> {
-        const auto hit = targetIndex_.find(path);
-        return hit == targetIndex_.end() ? std::nullopt : std::optional(hit->second);
-    };
+    const auto imageAt = [&](const std::string& path) { return targetAt(path); };
     auto& references = gathered.references[i];
     auto& unresolved = gathered.unresolved[i];
     for (const FoundUrl& f : found) {
@@ -136,7 +133,7 @@ void ReferenceIndex::readFile(std::size_t i, TextKind kind, TextFileAccess& io, 
                                       *names.withName(name)});
             continue;
         }
-        UrlClass what = classifyUrl(f, base, imageAt, siteRoot_ ? &*siteRoot_ : nullptr);
+        UrlClass what = classifyUrl(f, base, imageAt, &*siteRoot_);
         if (what.kind == UrlClass::Kind::image) {
             references.push_back({static_cast<std::uint32_t>(f.offset),
                                   static_cast<std::uint32_t>(f.length),
@@ -166,10 +163,7 @@ void ReferenceIndex::keepForWideText(std::size_t i, TextKind kind, const std::st
         reader.read(file, kind, decoded, base, [&](const ParsedUrl& url) {
             return names.withName(url.segments.back()) == nullptr;
         });
-    const auto imageAt = [&](const std::string& path) -> std::optional<std::uint32_t> {
-        const auto hit = targetIndex_.find(path);
-        return hit == targetIndex_.end() ? std::nullopt : std::optional(hit->second);
-    };
+    const auto imageAt = [&](const std::string& path) { return targetAt(path); };
     for (const FoundUrl& f : found) {
         const auto* sameName = names.withName(f.url.segments.back());
         if (!sameName) {
@@ -177,7 +171,7 @@ void ReferenceIndex::keepForWideText(std::size_t i, TextKind kind, const std::st
                 images.insert(names.withName(name)->begin(), names.withName(name)->end());
             continue;
         }
-        const UrlClass what = classifyUrl(f, base, imageAt, siteRoot_ ? &*siteRoot_ : nullptr);
+        const UrlClass what = classifyUrl(f, base, imageAt, &*siteRoot_);
         if (what.kind == UrlClass::Kind::image)
             images.insert(what.image);
         else if (what.kind != UrlClass::Kind::otherFile)
@@ -259,6 +253,11 @@ std::uint32_t ReferenceIndex::targetNumber(const fs::path& path) const {
         return found->second;
     const auto found = targetIndex_.find(fs::absolute(path).lexically_normal().native());
     return found == targetIndex_.end() ? none : found->second;
+}
+
+std::optional<std::uint32_t> ReferenceIndex::targetAt(const std::string& path) const {
+    const auto hit = targetIndex_.find(path);
+    return hit == targetIndex_.end() ? std::nullopt : std::optional(hit->second);
 }
 
 std::uint32_t ReferenceIndex::fileNumber(const fs::path& file) const {

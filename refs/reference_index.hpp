@@ -146,6 +146,8 @@ class ReferenceIndex {
     // The number of a target (an image, or a kept copy a rewrite led to), or none.
     std::uint32_t targetNumber(const std::filesystem::path& path) const;
     std::uint32_t addTarget(const std::string& normal);
+    // The target at an absolute normal path as text, or absent.
+    std::optional<std::uint32_t> targetAt(const std::string& path) const;
     std::uint32_t fileNumber(const std::filesystem::path& file) const;
 
     std::filesystem::path root_;
