@@ -51,7 +51,7 @@ std::vector<FoundUrl> UrlReader::read(const fs::path& file, TextKind kind, std::
                                       FileBase& base,
                                       const std::function<bool(const ParsedUrl&)>& decodedWhole) {
     const bool markup = isMarkup(kind);
-    const TextView view = decodeText(raw, markup);
+    const TextView view = decodeText(raw, markup, kind == TextKind::stylesheet);
     base = bases_.baseOf(file, kind, view, raw);
     const std::vector<std::size_t> breaks = lineBreaks(raw);
     const std::vector<UrlSpan> spans = findImageUrls(view.text);
@@ -72,17 +72,45 @@ std::vector<FoundUrl> UrlReader::read(const fs::path& file, TextKind kind, std::
     return found;
 }
 
-UrlClass
-classifyUrl(const FoundUrl& found, const FileBase& base,
-            const std::function<std::optional<std::uint32_t>(const std::string&)>& imageAt) {
+SiteRoot::SiteRoot(const fs::path& root) {
+    written_ = normalFolder(root).native();
+    std::error_code error;
+    const fs::path real = fs::canonical(written_, error);
+    real_ = error ? written_ : real.native();
+}
+
+std::optional<std::string> SiteRoot::realPathInSite(const std::string& path) const {
+    std::error_code error;
+    const fs::path real = fs::canonical(path, error);
+    if (error)
+        return std::nullopt;
+    const std::string& text = real.native();
+    if (text.size() <= real_.size() || text.compare(0, real_.size(), real_) != 0 ||
+        (real_ != "/" && text[real_.size()] != '/'))
+        return std::nullopt;
+    return written_ + text.substr(real_ == "/" ? 0 : real_.size());
+}
+
+UrlClass classifyUrl(const FoundUrl& found, const FileBase& base,
+                     const std::function<std::optional<std::uint32_t>(const std::string&)>& imageAt,
+                     const SiteRoot* root) {
     using Kind = UrlClass::Kind;
     if (!found.target)
         return {Kind::unresolved, 0, unresolvedReason(found.url, base)};
     if (const auto image = imageAt(*found.target))
         return {Kind::image, *image, {}};
     std::error_code error;
-    if (fs::exists(*found.target, error))
+    if (fs::exists(*found.target, error)) {
+        // A path through a link that reaches one of the images refers to it.
+        if (root) {
+            const auto real = root->realPathInSite(*found.target);
+            if (real && *real != *found.target) {
+                if (const auto image = imageAt(*real))
+                    return {Kind::image, *image, {}};
+            }
+        }
         return {Kind::otherFile, 0, {}};
+    }
     if (error)
         return {Kind::unexaminable, 0, error.message()};
     return {Kind::nothing, 0, "leads to nothing here; a script may complete it at run time"};

@@ -60,10 +60,25 @@ struct UrlClass {
     std::uint32_t image = 0;
     std::string reason; // for people: why it cannot be followed, or leads to nothing
 };
-// imageAt(path): the number of the image at an absolute normal path, or absent.
-UrlClass
-classifyUrl(const FoundUrl& found, const FileBase& base,
-            const std::function<std::optional<std::uint32_t>(const std::string&)>& imageAt);
+// A site root as its path is written and as the file system resolves it, to name a file that
+// a path through a link reaches by its own path in the site.
+class SiteRoot {
+  public:
+    explicit SiteRoot(const std::filesystem::path& root);
+    // The path in the site of the file that path reaches, following every link; absent when
+    // it reaches nothing or lies outside the site.
+    std::optional<std::string> realPathInSite(const std::string& path) const;
+
+  private:
+    std::string written_; // absolute and normal, without a trailing slash
+    std::string real_;    // the same, every link followed
+};
+
+// imageAt(path): the number of the image at an absolute normal path, or absent. With root, a
+// path that reaches one of the images through a link leads to that image.
+UrlClass classifyUrl(const FoundUrl& found, const FileBase& base,
+                     const std::function<std::optional<std::uint32_t>(const std::string&)>& imageAt,
+                     const SiteRoot* root = nullptr);
 
 // Images by file name, and the lengths of those names, for the names that stand inside text.
 class NameTable {

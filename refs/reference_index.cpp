@@ -3,6 +3,7 @@
 #include "util/text.hpp"
 
 #include <algorithm>
+#include <set>
 
 namespace tolvane {
 
@@ -47,6 +48,7 @@ ReferenceIndex ReferenceIndex::build(const fs::path& root,
     TextFileAccess& io = access ? *access : disk;
     ReferenceIndex index;
     index.root_ = normalFolder(root);
+    index.siteRoot_.emplace(index.root_);
     index.addImages(images);
     const NameTable names(index.targets_);
 
@@ -104,6 +106,12 @@ void ReferenceIndex::readFile(std::size_t i, TextKind kind, TextFileAccess& io, 
     }
     gathered.read[i] = true;
     ++textFilesRead_;
+    if (!isUtf8Text(*text)) {
+        if (const auto decoded = wideTextAsUtf8(*text)) {
+            keepForWideText(i, kind, *decoded, reader, names);
+            return;
+        }
+    }
     FileBase base;
     // Only a URL whose last segment names no image is looked through for names inside.
     const std::vector<FoundUrl> found =
@@ -112,10 +120,7 @@ void ReferenceIndex::readFile(std::size_t i, TextKind kind, TextFileAccess& io, 
         });
     if (base.folder)
         fileBases_[i] = *base.folder;
-    const auto imageAt = [&](const std::string& path) -> std::optional<std::uint32_t> {
-        const auto hit = targetIndex_.find(path);
-        return hit == targetIndex_.end() ? std::nullopt : std::optional(hit->second);
-    };
+    const auto imageAt = [&](const std::string& path) { return targetAt(path); };
     auto& references = gathered.references[i];
     auto& unresolved = gathered.unresolved[i];
     for (const FoundUrl& f : found) {
@@ -128,7 +133,7 @@ void ReferenceIndex::readFile(std::size_t i, TextKind kind, TextFileAccess& io, 
                                       *names.withName(name)});
             continue;
         }
-        UrlClass what = classifyUrl(f, base, imageAt);
+        UrlClass what = classifyUrl(f, base, imageAt, &*siteRoot_);
         if (what.kind == UrlClass::Kind::image) {
             references.push_back({static_cast<std::uint32_t>(f.offset),
                                   static_cast<std::uint32_t>(f.length),
@@ -145,8 +150,45 @@ void ReferenceIndex::readFile(std::size_t i, TextKind kind, TextFileAccess& io, 
             unresolved.push_back({file, f.offset, f.length, f.line, as, std::move(what.reason),
                                   std::move(candidates)});
     }
-    if ((!references.empty() || !unresolved.empty()) && !isUtf8(*text))
+    if ((!references.empty() || !unresolved.empty()) && !isUtf8Text(*text))
         notUtf8_[i] = true;
+}
+
+void ReferenceIndex::keepForWideText(std::size_t i, TextKind kind, const std::string& decoded,
+                                     UrlReader& reader, const NameTable& names) {
+    const fs::path& file = files_[i];
+    std::set<std::size_t> images;
+    FileBase base;
+    const std::vector<FoundUrl> found =
+        reader.read(file, kind, decoded, base, [&](const ParsedUrl& url) {
+            return names.withName(url.segments.back()) == nullptr;
+        });
+    const auto imageAt = [&](const std::string& path) { return targetAt(path); };
+    for (const FoundUrl& f : found) {
+        const auto* sameName = names.withName(f.url.segments.back());
+        if (!sameName) {
+            for (const std::string& name : names.namesInside(f.decoded))
+                images.insert(names.withName(name)->begin(), names.withName(name)->end());
+            continue;
+        }
+        const UrlClass what = classifyUrl(f, base, imageAt, &*siteRoot_);
+        if (what.kind == UrlClass::Kind::image)
+            images.insert(what.image);
+        else if (what.kind != UrlClass::Kind::otherFile)
+            for (const std::size_t c : candidatesFor(f.url.segments, *sameName, targets_, root_))
+                images.insert(c);
+    }
+    // A page shows what its page folder holds, whatever its text looks like once decoded.
+    if (kind == TextKind::page) {
+        const std::string folder =
+            (file.parent_path() / (file.stem().string() + "_files")).native() + "/";
+        for (std::size_t k = 0; k < imageCount_; ++k) {
+            if (targets_[k].starts_with(folder))
+                images.insert(k);
+        }
+    }
+    for (const std::size_t image : images)
+        wideTextFiles_[static_cast<std::uint32_t>(image)].push_back(static_cast<std::uint32_t>(i));
 }
 
 void ReferenceIndex::place(Gathered& gathered) {
@@ -211,6 +253,11 @@ std::uint32_t ReferenceIndex::targetNumber(const fs::path& path) const {
         return found->second;
     const auto found = targetIndex_.find(fs::absolute(path).lexically_normal().native());
     return found == targetIndex_.end() ? none : found->second;
+}
+
+std::optional<std::uint32_t> ReferenceIndex::targetAt(const std::string& path) const {
+    const auto hit = targetIndex_.find(path);
+    return hit == targetIndex_.end() ? std::nullopt : std::optional(hit->second);
 }
 
 std::uint32_t ReferenceIndex::fileNumber(const fs::path& file) const {
@@ -292,6 +339,12 @@ std::vector<KeepReason> ReferenceIndex::reasonsToKeep(std::uint32_t target,
     if (target == none || target >= targets_.size())
         return reasons;
     if (target < imageCount_) {
+        if (const auto wide = wideTextFiles_.find(target); wide != wideTextFiles_.end()) {
+            for (const std::uint32_t file : wide->second)
+                reasons.push_back({KeepErrc::notUtf8, files_[file],
+                                   "is not UTF-8 text (UTF-16, UTF-32 or NUL bytes) and may "
+                                   "show this image"});
+        }
         for (const std::uint32_t i : unresolvedByImage_[target]) {
             const UnresolvedReference& ref = unresolved_[i];
             reasons.push_back(

@@ -130,6 +130,10 @@ class ReferenceIndex {
     void takeFiles(SiteFiles& files);
     void readFile(std::size_t number, TextKind kind, TextFileAccess& io, UrlReader& reader,
                   const NameTable& names, Gathered& gathered);
+    // A file saved as UTF-16 or UTF-32 (or with NUL bytes): the images it may show, each
+    // kept for it, since it cannot be rewritten byte for byte.
+    void keepForWideText(std::size_t number, TextKind kind, const std::string& decoded,
+                         UrlReader& reader, const NameTable& names);
     void place(Gathered& gathered);
     // The references of a file (by number) that lead to one of copies, but not to kept.
     std::vector<const Reference*> referencesIn(std::uint32_t file,
@@ -142,9 +146,12 @@ class ReferenceIndex {
     // The number of a target (an image, or a kept copy a rewrite led to), or none.
     std::uint32_t targetNumber(const std::filesystem::path& path) const;
     std::uint32_t addTarget(const std::string& normal);
+    // The target at an absolute normal path as text, or absent.
+    std::optional<std::uint32_t> targetAt(const std::string& path) const;
     std::uint32_t fileNumber(const std::filesystem::path& file) const;
 
     std::filesystem::path root_;
+    std::optional<SiteRoot> siteRoot_; // for paths that reach an image through a link
     bool cancelled_ = false;
     // Targets as absolute normal paths: the images first (imageCount_ of them, in the order
     // given), then the kept copies rewrites led to. A deque, so the keys below stay put.
@@ -159,6 +166,8 @@ class ReferenceIndex {
     std::vector<std::filesystem::path> fileBases_;
     std::map<std::filesystem::path, std::uint32_t> fileIndex_;
     std::vector<bool> notUtf8_; // per file: refers to an image and is not UTF-8
+    // Per image, the files not in UTF-8 that may show it without a reference found in them.
+    std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> wideTextFiles_;
     // Per file, its references (and unresolved ones) as a range: they are sorted by file.
     std::vector<std::pair<std::uint32_t, std::uint32_t>> referencesInFile_;
     std::vector<std::pair<std::uint32_t, std::uint32_t>> unresolvedInFile_;

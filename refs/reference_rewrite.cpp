@@ -19,7 +19,7 @@ template <class KeptFor>
 std::optional<std::vector<std::string>> replacementsFor(std::string_view text,
                                                         const std::vector<const Reference*>& sorted,
                                                         const KeptFor& keptFor, std::string* why) {
-    std::optional<TextView> views[2]; // decoded as a script or stylesheet, as markup
+    std::optional<TextView> views[3]; // decoded as a script, as markup, as a stylesheet
     std::vector<std::string> replacements;
     replacements.reserve(sorted.size());
     std::size_t done = 0;
@@ -35,10 +35,11 @@ std::optional<std::vector<std::string>> replacementsFor(std::string_view text,
         if (ref->offset < done || ref->offset + ref->length > text.size() ||
             text.substr(ref->offset, ref->length) != ref->text)
             return changed();
-        const bool markup = isMarkup(textKindOf(ref->file.filename().string()));
-        auto& view = views[markup];
+        const TextKind kind = textKindOf(ref->file.filename().string());
+        const bool markup = isMarkup(kind);
+        auto& view = views[kind == TextKind::stylesheet ? 2 : markup];
         if (!view)
-            view = decodeText(text, markup);
+            view = decodeText(text, markup, kind == TextKind::stylesheet);
         const auto& origin = view->origin;
         const auto at = [&](std::size_t offset) {
             return static_cast<std::size_t>(std::lower_bound(origin.begin(), origin.end(), offset) -
@@ -112,8 +113,9 @@ std::optional<std::string> rewrittenText(std::string_view text,
 std::optional<std::string> rewrittenReferencesTo(std::string_view text, const fs::path& file,
                                                  const fs::path& base, const fs::path& image,
                                                  const fs::path& keptCopy, std::string* why) {
-    const bool markup = isMarkup(textKindOf(file.filename().string()));
-    const TextView view = decodeText(text, markup);
+    const TextKind kind = textKindOf(file.filename().string());
+    const bool markup = isMarkup(kind);
+    const TextView view = decodeText(text, markup, kind == TextKind::stylesheet);
     const std::string wanted = image.lexically_normal().native();
     std::vector<Reference> found;
     for (const UrlSpan& span : findImageUrls(view.text)) {
@@ -147,7 +149,7 @@ ReferenceIndex::rewrite(const fs::path& file, const std::vector<fs::path>& copie
         result.why = "could not be read: " + result.error.message();
         return result;
     }
-    if (!isUtf8(*text)) {
+    if (!isUtf8Text(*text)) {
         result.failure = Failure::notUtf8;
         result.error = std::make_error_code(std::errc::illegal_byte_sequence);
         result.why = "is not valid UTF-8 text";

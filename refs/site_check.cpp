@@ -26,7 +26,7 @@ struct ImageFiles {
 // Follows each image URL of one text file, counting into check and images.
 void checkFile(const fs::path& file, const std::string& text, const std::vector<FoundUrl>& found,
                const FileBase& base, const NameTable& names, const fs::path& root,
-               ImageFiles& images, SiteCheck& check) {
+               const SiteRoot& siteRoot, ImageFiles& images, SiteCheck& check) {
     const auto imageAt = [&](const std::string& path) -> std::optional<std::uint32_t> {
         const auto hit = images.byPath.find(path);
         return hit == images.byPath.end() ? std::nullopt : std::optional(hit->second);
@@ -35,7 +35,7 @@ void checkFile(const fs::path& file, const std::string& text, const std::vector<
         const std::string& last = f.url.segments.back();
         if (!hasImageExtension(last))
             continue;
-        UrlClass what = classifyUrl(f, base, imageAt);
+        UrlClass what = classifyUrl(f, base, imageAt, &siteRoot);
         switch (what.kind) {
         case UrlClass::Kind::image:
             images.referenced[what.image] = true;
@@ -79,6 +79,7 @@ SiteCheck checkSite(const fs::path& rootPath) {
 
     DiskTextFileAccess disk;
     UrlReader reader(root);
+    const SiteRoot siteRoot(root);
     for (const std::size_t i : pagesFirst(files)) {
         const auto& [file, kind] = files.textFiles[i];
         std::error_code error;
@@ -90,7 +91,7 @@ SiteCheck checkSite(const fs::path& rootPath) {
         FileBase base;
         const auto found =
             reader.read(file, kind, *text, base, [](const ParsedUrl&) { return false; });
-        checkFile(file, *text, found, base, names, root, images, check);
+        checkFile(file, *text, found, base, names, root, siteRoot, images, check);
     }
     for (std::size_t i = 0; i < images.paths.size(); ++i) {
         if (!images.referenced[i])

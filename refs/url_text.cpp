@@ -1,8 +1,10 @@
 #include "refs/url_text.hpp"
 
+#include "refs/url_find.hpp"
 #include "util/text.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace tolvane {
@@ -46,9 +48,46 @@ std::optional<std::pair<std::string, std::size_t>> hexEscape(std::string_view te
     return std::pair{utf8(value), 2 + digits};
 }
 
+// A CSS escape at the start of text (a backslash, then one to six hex digits and an optional
+// white space, or any other character but a line break): its UTF-8 bytes and the number of
+// bytes it takes.
+std::optional<std::pair<std::string, std::size_t>> cssEscape(std::string_view text) {
+    if (text.size() < 2 || text[1] == '\n' || text[1] == '\r' || text[1] == '\f')
+        return std::nullopt;
+    std::size_t n = 1;
+    std::uint32_t value = 0;
+    while (n < text.size() && n <= 6 && hexValue(text[n]) >= 0)
+        value = value * 16 + static_cast<std::uint32_t>(hexValue(text[n++]));
+    if (n == 1) {
+        const std::size_t length = std::max<std::size_t>(utf8SequenceLength(text, 1), 1);
+        return std::pair{std::string(text.substr(1, length)), 1 + length};
+    }
+    if (n < text.size() && text.substr(n, 2) == "\r\n")
+        n += 2;
+    else if (n < text.size() && isSpace(text[n]))
+        ++n;
+    const bool valid = value != 0 && value <= 0x10FFFF && (value < 0xD800 || value > 0xDFFF);
+    return std::pair{utf8(valid ? value : 0xFFFD), n};
+}
+
+// Whether the end of decoded markup text stands inside a url( ), where CSS escapes count.
+bool insideCssUrl(std::string_view text) {
+    constexpr std::size_t lookBack = 2048;
+    const std::size_t limit = text.size() > lookBack ? text.size() - lookBack : 0;
+    for (std::size_t k = text.size(); k > limit; --k) {
+        const char c = text[k - 1];
+        if (c == '(')
+            return k >= 4 && lowerAscii(text[k - 4]) == 'u' && lowerAscii(text[k - 3]) == 'r' &&
+                   lowerAscii(text[k - 2]) == 'l';
+        if (c == ')' || c == '\n' || c == '<' || c == '>')
+            return false;
+    }
+    return false;
+}
+
 } // namespace
 
-TextView decodeText(std::string_view raw, bool markup) {
+TextView decodeText(std::string_view raw, bool markup, bool stylesheet) {
     TextView view;
     view.text.reserve(raw.size());
     view.origin.reserve(raw.size() + 1);
@@ -72,6 +111,13 @@ TextView decodeText(std::string_view raw, bool markup) {
             if (const auto ref = decodeCharacterReference(raw.substr(i, 16))) {
                 put(ref->first, i);
                 i += ref->second;
+                continue;
+            }
+        } else if (c == '\\' && i + 1 < raw.size() &&
+                   (stylesheet || (markup && insideCssUrl(view.text)))) {
+            if (const auto escape = cssEscape(raw.substr(i, 9))) {
+                put(escape->first, i);
+                i += escape->second;
                 continue;
             }
         } else if (c == '\\' && i + 1 < raw.size()) {
@@ -113,8 +159,17 @@ void recordSpellings(UrlStyle& style, const TextView& view, std::size_t begin, s
         const std::string_view written =
             raw.substr(view.origin[i], view.origin[j] - view.origin[i]);
         const std::string_view meant = std::string_view(view.text).substr(i, j - i);
-        if (written != meant)
+        // A letter or digit a CSS escape spelled is written plainly again: it means the same;
+        // a CSS hex escape used again must end where it is meant to, whatever follows it.
+        const bool cssEscape = written.size() > 1 && written[0] == '\\' &&
+                               (written.size() == 2 || hexValue(written[1]) >= 0);
+        if (written == meant || (cssEscape && meant.size() == 1 &&
+                                 std::isalnum(static_cast<unsigned char>(meant[0])))) {
+        } else if (cssEscape && hexValue(written[1]) >= 0 && !isSpace(written.back())) {
+            style.spellings.emplace(std::string(meant), std::string(written) + " ");
+        } else {
             style.spellings.emplace(std::string(meant), std::string(written));
+        }
         i = j;
     }
 }

@@ -15,14 +15,15 @@
 namespace tolvane {
 
 // A text file as its own language reads it: in markup files (HTML, XML) character
-// references decoded, in every file the script-string escapes \/ \" \' \uXXXX \xXX decoded. Each
-// byte of text remembers where in the file the piece that produced it starts, so a span of the view
-// maps back to the bytes written in the file.
+// references decoded; in a stylesheet, and inside url( ) in markup, CSS escapes (\6c or \6C
+// and one white space after, \g); elsewhere the script-string escapes \/ \" \' \uXXXX \xXX.
+// Each byte of text remembers where in the file the piece that produced it starts, so a span
+// of the view maps back to the bytes written in the file.
 struct TextView {
     std::string text;
     std::vector<std::uint32_t> origin; // text.size() + 1 entries; the last is the file's size
 };
-TextView decodeText(std::string_view raw, bool markup);
+TextView decodeText(std::string_view raw, bool markup, bool stylesheet = false);
 
 // How a URL was written in its file, so that a replacement reads the same way.
 struct UrlStyle {

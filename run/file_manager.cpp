@@ -151,13 +151,65 @@ template <class Work> void inParallel(std::size_t count, const Work& work) {
     worker();
 }
 
+FileError changedSinceRead(const fs::path& path) {
+    return failure(Op::write, {path}, make_error_code(RunErrc::changedSinceRead));
+}
+
+FileManager::Stamp stampOf(const struct stat& info) {
+    return {static_cast<std::uint64_t>(info.st_size),
+            static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+            static_cast<std::uint64_t>(info.st_ino)};
+}
+
+// Empty while the file at the write's path still has the stamp and the bytes it was read with.
+FileResult onDiskAsRead(const FileManager::Write& write) {
+    if (!write.expected)
+        return std::nullopt;
+    struct stat info {};
+    if (::lstat(write.path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        (write.stamp && stampOf(info) != *write.stamp) ||
+        static_cast<std::uint64_t>(info.st_size) != write.expected->size())
+        return changedSinceRead(write.path);
+    Fd file(::open(write.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (file.fd < 0)
+        return changedSinceRead(write.path);
+    Bytes now(write.expected->size() + 1); // one byte more: a file that grew since is seen
+    const std::ptrdiff_t n = readFully(file.fd, now.data(), now.size());
+    if (n < 0 || static_cast<std::size_t>(n) != write.expected->size() ||
+        !std::equal(write.expected->begin(), write.expected->end(), now.begin()))
+        return changedSinceRead(write.path);
+    return std::nullopt;
+}
+
 } // namespace
+
+std::optional<FileManager::Stamp> FileManager::stamp(const fs::path& path) {
+    const auto size = fileSize(path);
+    if (!size)
+        return std::nullopt;
+    return Stamp{*size, 0, 0};
+}
+
+FileResult FileManager::stillAsRead(const Write& write) {
+    if (!write.expected)
+        return std::nullopt;
+    const auto now = stamp(write.path);
+    if (!now || (write.stamp && *now != *write.stamp))
+        return changedSinceRead(write.path);
+    FileResult error;
+    const auto bytes = readFile(write.path, error);
+    if (!bytes || *bytes != *write.expected)
+        return changedSinceRead(write.path);
+    return std::nullopt;
+}
 
 std::vector<FileResult> FileManager::writeFiles(const std::vector<Write>& writes) {
     std::vector<FileResult> results;
     results.reserve(writes.size());
-    for (const Write& write : writes)
-        results.push_back(writeFile(write.path, write.data));
+    for (const Write& write : writes) {
+        FileResult changed = stillAsRead(write);
+        results.push_back(changed ? std::move(changed) : writeFile(write.path, write.data));
+    }
     return results;
 }
 
@@ -448,6 +500,13 @@ std::vector<FileResult> RealFileManager::writeFiles(const std::vector<Write>& wr
     for (std::size_t i = 0; i < writes.size(); ++i) {
         if (!writers[i])
             continue;
+        // The last look before the file is replaced: one changed since it was read keeps
+        // that change.
+        if (FileResult changed = onDiskAsRead(writes[i])) {
+            writers[i].reset();
+            results[i] = std::move(changed);
+            continue;
+        }
         if (writers[i]->commit(AtomicFileWriter::Flush::alreadyDone))
             folders.insert(writes[i].path.parent_path());
         else
@@ -557,6 +616,13 @@ std::optional<std::uint64_t> RealFileManager::fileSize(const fs::path& path) {
     if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
     return static_cast<std::uint64_t>(info.st_size);
+}
+
+std::optional<FileManager::Stamp> RealFileManager::stamp(const fs::path& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return std::nullopt;
+    return stampOf(info);
 }
 
 std::optional<std::string> RealFileManager::md5(const fs::path& path) {
@@ -722,6 +788,13 @@ std::optional<std::string> DryRunFileManager::md5(const fs::path& path) {
         return tolvane::md5(ByteView(text->second));
     const auto source = origin(path);
     return source ? disk_.md5(*source) : std::nullopt;
+}
+
+std::optional<FileManager::Stamp> DryRunFileManager::stamp(const fs::path& path) {
+    if (auto text = written_.find(path); text != written_.end())
+        return Stamp{text->second.size(), 0, 0};
+    const auto source = origin(path);
+    return source ? disk_.stamp(*source) : std::nullopt;
 }
 
 bool DryRunFileManager::isDirectory(const fs::path& path) {

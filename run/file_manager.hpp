@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tolvane {
@@ -55,11 +56,30 @@ class FileManager {
     virtual FileResult copyFile(const std::filesystem::path& from, const std::filesystem::path& to,
                                 unsigned mode) = 0;
 
+    // What a file looked like when it was read: a write that expects it replaces the file
+    // only while it still looks so.
+    struct Stamp {
+        std::uint64_t size = 0;
+        std::int64_t modified = 0; // nanoseconds since the epoch
+        std::uint64_t inode = 0;
+        bool operator==(const Stamp&) const = default;
+    };
+    // The stamp of a regular file (not followed through a link), or absent.
+    virtual std::optional<Stamp> stamp(const std::filesystem::path& path);
+
     // Replaces several files, each atomically and keeping its permission bits, with one flush
     // to disk for the whole batch instead of one per file. One result per write, in order.
+    // A write with expected bytes (and a stamp) replaces its file only if it still holds
+    // them, checked just before; otherwise it fails with RunErrc::changedSinceRead and the
+    // file is left as it is.
     struct Write {
+        Write(std::filesystem::path path, ByteView data, const Bytes* expected = nullptr,
+              std::optional<Stamp> stamp = std::nullopt)
+            : path(std::move(path)), data(data), expected(expected), stamp(stamp) {}
         std::filesystem::path path;
         ByteView data;
+        const Bytes* expected; // the bytes read, or none to replace whatever is there
+        std::optional<Stamp> stamp;
     };
     virtual std::vector<FileResult> writeFiles(const std::vector<Write>& writes);
 
@@ -90,6 +110,8 @@ class FileManager {
   protected:
     // One pair of checkCopies, through sameContent.
     FileResult checkCopy(const CopyPair& pair);
+    // Empty while the file of a write still holds what it expects, through stamp and readFile.
+    FileResult stillAsRead(const Write& write);
 };
 
 // The file system itself.
@@ -113,6 +135,7 @@ class RealFileManager : public FileManager {
                           const std::filesystem::path& to) override;
     FileResult copyFile(const std::filesystem::path& from, const std::filesystem::path& to,
                         unsigned mode) override;
+    std::optional<Stamp> stamp(const std::filesystem::path& path) override;
     std::vector<FileResult> writeFiles(const std::vector<Write>& writes) override;
     // Several copies at once: deleting a file may wait on the device (a synchronous discard on
     // some mounts), and small kept files are read once per call, not once per copy.
@@ -154,6 +177,7 @@ class DryRunFileManager : public FileManager {
                           const std::filesystem::path& to) override;
     FileResult copyFile(const std::filesystem::path& from, const std::filesystem::path& to,
                         unsigned mode) override;
+    std::optional<Stamp> stamp(const std::filesystem::path& path) override;
 
     // What a real run would have done, one line per step ("mkdir P", "move A B", "remove P",
     // "rmdir P", "write P").

@@ -37,7 +37,7 @@ RewriteResult processFile(const fs::path& file, const std::string& imageName,
     if (!bytes)
         return fail("Unable to update ", *readError);
     const std::string text(bytes->begin(), bytes->end());
-    if (!isUtf8(text))
+    if (!isUtf8Text(text))
         return fail(
             "Unable to update ",
             FileError{FileError::Operation::read, {file}, make_error_code(RunErrc::notUtf8)});

@@ -25,6 +25,8 @@ class RunErrorCategory : public std::error_category {
             return "The record of the optimization is damaged";
         case RunErrc::stillReferredTo:
             return "A file of the site still refers to it";
+        case RunErrc::changedSinceRead:
+            return "It was changed while the optimization ran; the change is kept";
         }
         return "Unknown error";
     }

@@ -20,6 +20,7 @@ enum class RunErrc {
     outsideSite,        // undo: a recorded path leads out of the site or through a link
     recordDamaged,      // undo: the run's record of a file cannot be read
     stillReferredTo,    // undo: a text file of the site refers to a file the run added
+    changedSinceRead,   // a file changed between being read and being replaced: left as it is
 };
 const std::error_category& runErrorCategory();
 std::error_code make_error_code(RunErrc e);

@@ -325,7 +325,8 @@ class Run {
     // One pending write of a batch: the file's new text and the names it now leads to.
     struct Pending {
         const FileChanges* file;
-        Bytes old; // for the record undo keeps
+        Bytes old; // for the record undo keeps, and to see that the file is still so
+        std::optional<FileManager::Stamp> stamp;
         std::string text;
     };
 
@@ -349,9 +350,11 @@ class Run {
         }
         for (const FileChanges& file : activeChanges_) {
             Bytes old;
+            // Taken before the read: a change while it is read shows as a changed stamp.
+            auto stamp = files_.stamp(file.file);
             if (auto text = newText(file, old)) {
                 bytes += text->size() + old.size();
-                batch.push_back({&file, std::move(old), std::move(*text)});
+                batch.push_back({&file, std::move(old), stamp, std::move(*text)});
             } else {
                 failed_.insert(file.file.string());
                 step();
@@ -384,7 +387,7 @@ class Run {
             return std::nullopt;
         }
         const std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
-        if (!isUtf8(text)) {
+        if (!isUtf8Text(text)) {
             reporter_.popupErrorMessage(updateMessage,
                                         FileError{FileError::Operation::read,
                                                   {referring},
@@ -438,7 +441,9 @@ class Run {
         for (const Pending& pending : batch) {
             reporter_.log(localize_("Updating file: ") + pending.file->file.string() +
                           localize_(" to use moved image: ") + keptNames(*pending.file));
-            writes.push_back({pending.file->file, asBytes(pending.text)});
+            // Replaced only while it still holds what was read: an edit made meanwhile wins.
+            writes.push_back(
+                {pending.file->file, asBytes(pending.text), &pending.old, pending.stamp});
         }
         const std::vector<FileResult> results = files_.writeFiles(writes);
         for (std::size_t i = 0; i < batch.size(); ++i) {

@@ -196,7 +196,22 @@ bool isWriterTemporaryName(std::string_view name) {
 std::string writerTemporaryTemplate(const std::filesystem::path& target) {
     const std::filesystem::path folder =
         target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-    return (folder / ("." + target.filename().string() + ".tolvane-XXXXXX")).string();
+    constexpr std::string_view suffix = ".tolvane-XXXXXX";
+    // The temporary name must fit where the target's name does: a long name is shortened
+    // (at a character boundary, so the name stays readable) to leave room for the dot and
+    // the suffix.
+    std::string name = target.filename().string();
+    long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    if (limit <= 0)
+        limit = 255;
+    const std::size_t room = static_cast<std::size_t>(limit) - 1 - suffix.size();
+    if (name.size() > room) {
+        std::size_t cut = room;
+        while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+            --cut;
+        name.resize(cut);
+    }
+    return (folder / ("." + name + std::string(suffix))).string();
 }
 
 std::error_code syncFolder(const std::filesystem::path& folder) {

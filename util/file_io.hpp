@@ -58,8 +58,9 @@ class AtomicFileWriter {
 };
 
 // Whether a file name is one of the temporary files an AtomicFileWriter makes:
-// "." + the target's name + ".tolvane-" + six letters or digits. Only these are ever removed
-// as leftovers of an interrupted run.
+// "." + the target's name (its start only, where the whole would pass the folder's name limit)
+// + ".tolvane-" + six letters or digits. Only these are ever removed as leftovers of an
+// interrupted run.
 bool isWriterTemporaryName(std::string_view fileName);
 
 // The mkstemp() template of such a temporary file for target, in target's own folder.

@@ -53,6 +53,78 @@ const std::unordered_map<std::string_view, char32_t>& namedReferences() {
 
 } // namespace
 
+namespace {
+
+// Code units of width bytes, in either byte order, from bytes[from] on, as UTF-8.
+std::string decodeUnits(std::string_view bytes, std::size_t from, std::size_t width,
+                        bool bigEndian) {
+    std::string out;
+    out.reserve(bytes.size() / width);
+    const auto unitAt = [&](std::size_t at) {
+        char32_t unit = 0;
+        for (std::size_t k = 0; k < width; ++k) {
+            const auto b = static_cast<unsigned char>(bytes[at + (bigEndian ? k : width - 1 - k)]);
+            unit = (unit << 8) | b;
+        }
+        return unit;
+    };
+    constexpr char32_t replacement = 0xFFFD;
+    for (std::size_t at = from; at + width <= bytes.size(); at += width) {
+        char32_t unit = unitAt(at);
+        if (width == 2 && unit >= 0xD800 && unit <= 0xDBFF && at + 2 * width <= bytes.size()) {
+            const char32_t low = unitAt(at + width);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
+                at += width;
+            }
+        }
+        const bool valid = unit != 0 && unit <= 0x10FFFF && (unit < 0xD800 || unit > 0xDFFF);
+        out += utf8(valid ? unit : replacement);
+    }
+    return out;
+}
+
+bool startsWith(std::string_view bytes, std::string_view prefix) {
+    return bytes.substr(0, prefix.size()) == prefix;
+}
+
+} // namespace
+
+bool isUtf8Text(std::string_view text) {
+    return text.find('\0') == std::string_view::npos && isUtf8(text);
+}
+
+std::optional<std::string> wideTextAsUtf8(std::string_view bytes) {
+    using namespace std::string_view_literals;
+    // UTF-32 first: its little-endian mark begins with UTF-16's.
+    if (startsWith(bytes, "\xFF\xFE\0\0"sv))
+        return decodeUnits(bytes, 4, 4, false);
+    if (startsWith(bytes, "\0\0\xFE\xFF"sv))
+        return decodeUnits(bytes, 4, 4, true);
+    if (startsWith(bytes, "\xFF\xFE"sv))
+        return decodeUnits(bytes, 2, 2, false);
+    if (startsWith(bytes, "\xFE\xFF"sv))
+        return decodeUnits(bytes, 2, 2, true);
+    if (bytes.find('\0') == std::string_view::npos)
+        return std::nullopt;
+    // No mark: ASCII in UTF-16 has its NUL bytes on one side of each pair.
+    std::size_t even = 0, odd = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '\0')
+            ++(i % 2 ? odd : even);
+    }
+    if (odd > 2 * even)
+        return decodeUnits(bytes, 0, 2, false);
+    if (even > 2 * odd)
+        return decodeUnits(bytes, 0, 2, true);
+    std::string out;
+    for (const char c : bytes) {
+        if (c != '\0')
+            out += c;
+    }
+    return out;
+}
+
 std::size_t utf8SequenceLength(std::string_view text, std::size_t at) {
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
     const unsigned char lead = byte(at);

@@ -14,6 +14,15 @@ namespace tolvane {
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
 bool isUtf8(std::string_view text);
 
+// Text a browser takes for UTF-8: valid UTF-8 without NUL bytes. A file saved as UTF-16 or
+// UTF-32 is not (its byte-order mark is invalid, its ASCII letters come with NUL bytes).
+bool isUtf8Text(std::string_view text);
+
+// The UTF-8 text of a file saved as UTF-16 or UTF-32: by its byte-order mark, or, with NUL
+// bytes and no mark, as UTF-16 of the byte order its NUL bytes suggest (or with the NUL bytes
+// left out). Absent for a file with neither. Units that decode to nothing become U+FFFD.
+std::optional<std::string> wideTextAsUtf8(std::string_view bytes);
+
 // The length of the valid UTF-8 sequence that starts at text[at], or 0 when none starts there.
 std::size_t utf8SequenceLength(std::string_view text, std::size_t at);
 

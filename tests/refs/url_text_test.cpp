@@ -95,5 +95,45 @@ TEST(Respelling, CharacterReferencesEscapedSlashesAndDotSlashStay) {
               "images/Caf%C3%A9 &#x20;%20x.png");
 }
 
+TEST(TextView, CssEscapesCountInStylesheetsAndInsideUrlOfMarkup) {
+    struct Case {
+        std::string raw;
+        bool markup, stylesheet;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"url(a/lo\\go.png)", false, true, "url(a/logo.png)"},
+        {"url(a/\\6c ogo.png)", false, true, "url(a/logo.png)"},
+        {"url(a/\\00006Cogo.png)", false, true, "url(a/logo.png)"},
+        {"url(a/\\6C\r\nogo.png)", false, true, "url(a/logo.png)"},
+        {"url(\"a\\/\\x6cogo.png\")", false, true, "url(\"a/x6cogo.png\")"},
+        {"<p style=\"b: URL(a/\\6c ogo.png)\">", true, false, "<p style=\"b: URL(a/logo.png)\">"},
+        // Outside url( ) markup and scripts keep their own rules.
+        {"<p>\\6c ogo \\/</p>", true, false, "<p>\\6c ogo /</p>"},
+        {"s = \"url(a/\\6c ogo.png)\"", false, false, "s = \"url(a/\\6c ogo.png)\""},
+    };
+    for (const Case& c : cases) {
+        const TextView view = decodeText(c.raw, c.markup, c.stylesheet);
+        EXPECT_EQ(view.text, c.text) << c.raw;
+        EXPECT_EQ(view.origin.back(), c.raw.size()) << c.raw;
+    }
+}
+
+TEST(Respelling, CssEscapesMeanTheirCharacters) {
+    const auto respellCss = [](const std::string& written, std::vector<std::string> segments) {
+        const TextView view = decodeText(written, false, true);
+        return respellUrl(parseUrl(view, 0, view.text.size(), written, false), segments);
+    };
+    // The last segment keeps its escapes; a letter escaped once is written plainly elsewhere.
+    EXPECT_EQ(respellCss("C_files/lo\\go.png", {"..", "images", "logo.png"}),
+              "../images/lo\\go.png");
+    EXPECT_EQ(respellCss("C_files/lo\\go.png", {"images", "logo-0a1b2c3d.png"}),
+              "images/logo-0a1b2c3d.png");
+    // A hex escape used again ends in a space, so a hex digit after it is not taken in.
+    EXPECT_EQ(respellCss("C_files\\2f a.png", {"b", "a.png"}), "b\\2f a.png");
+    EXPECT_EQ(respellCss("C_files\\2fx.png", {"b", "x.png"}), "b\\2f x.png");
+    EXPECT_EQ(respellCss("C_files\\2fx.png", {"b", "a.png"}), "b\\2f a.png");
+}
+
 } // namespace
 } // namespace tolvane

@@ -5,6 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <functional>
+#include <map>
+#include <memory>
+
 namespace tolvane {
 namespace {
 
@@ -667,6 +673,223 @@ TEST_F(RunTest, TheWritersLeftoversAreRemovedAndNothingElse) {
     EXPECT_EQ(second.lines.at(1),
               "Removing leftover temporary file: " + p("A_files/.A.js.tolvane-Ul7CPD"));
 }
+
+// ---- Sites read as browsers read them, and pages edited while a run goes on ----
+
+// Edits one page just before the batch that replaces it is written: after the run read it.
+class EditingBeforeWrite : public RealFileManager {
+  public:
+    EditingBeforeWrite(fs::path page, bool sameSize)
+        : page_(std::move(page)), sameSize_(sameSize) {}
+    std::vector<FileResult> writeFiles(const std::vector<Write>& writes) override {
+        for (const Write& write : writes) {
+            if (write.path != page_ || edited_)
+                continue;
+            edited_ = true;
+            std::string text = test::readFile(page_);
+            if (sameSize_) {
+                // The same size and modification time: only the bytes tell.
+                const auto time = fs::last_write_time(page_);
+                text.replace(text.find("<p>"), 3, "<b>");
+                test::writeFile(page_, text);
+                fs::last_write_time(page_, time);
+            } else {
+                test::writeFile(page_, text + "<p>typed during the run</p>");
+            }
+        }
+        return RealFileManager::writeFiles(writes);
+    }
+
+  private:
+    fs::path page_;
+    bool sameSize_;
+    bool edited_ = false;
+};
+
+// The bytes each image URL of each page and stylesheet shows, read as a browser reads the
+// ASCII test files: UTF-16 and UTF-32 without their byte-order marks and NUL bytes, CSS escapes
+// decoded inside url( ), every URL relative to its file's folder, links followed.
+std::map<std::string, std::vector<std::optional<std::string>>> shown(const fs::path& root) {
+    std::map<std::string, std::vector<std::optional<std::string>>> result;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string ext = entry.path().extension().string();
+        if (!entry.is_regular_file() || (ext != ".html" && ext != ".css"))
+            continue;
+        std::string text;
+        for (const char c : readFile(entry.path())) {
+            if (c != '\0' && c != '\xFF' && c != '\xFE')
+                text += c;
+        }
+        auto& urls = result[entry.path().lexically_relative(root).string()];
+        const auto show = [&](std::string url) {
+            if (!test::hasImageSuffix(url))
+                return;
+            const fs::path target = (entry.path().parent_path() / url).lexically_normal();
+            urls.push_back(fs::is_regular_file(target) ? std::optional(readFile(target))
+                                                       : std::nullopt);
+        };
+        // Quoted values that hold no url( ), then every url( ) with its CSS escapes decoded.
+        for (std::size_t open = text.find('"'); open != std::string::npos;) {
+            const std::size_t close = text.find('"', open + 1);
+            const std::string value = text.substr(open + 1, close - open - 1);
+            if (value.find("url(") == std::string::npos)
+                show(value);
+            open = close == std::string::npos ? close : text.find('"', close + 1);
+        }
+        for (std::size_t at = text.find("url("); at != std::string::npos;
+             at = text.find("url(", at + 1)) {
+            std::string url;
+            for (std::size_t i = at + 4; i < text.size() && text[i] != ')'; ++i) {
+                if (text[i] != '\\') {
+                    url += text[i];
+                } else if (std::isxdigit(static_cast<unsigned char>(text[i + 1]))) {
+                    std::size_t digits = 0;
+                    url += static_cast<char>(std::stoi(text.substr(i + 1, 6), &digits, 16));
+                    i += digits + (text[i + 1 + digits] == ' ' ? 1 : 0);
+                } else {
+                    url += text[++i];
+                }
+            }
+            show(url);
+        }
+    }
+    return result;
+}
+
+std::string wide(std::string_view ascii, std::string_view mark, std::size_t width, bool big) {
+    std::string out(mark);
+    for (const char c : ascii) {
+        if (big)
+            out.append(width - 1, '\0');
+        out += c;
+        if (!big)
+            out.append(width - 1, '\0');
+    }
+    return out;
+}
+
+struct SiteCase {
+    const char* name;
+    // Writes the site beyond the page A, which shows A_files/logo.png (LOGO); returns the
+    // file manager to run with (null: the real one).
+    std::function<std::unique_ptr<FileManager>(const fs::path&)> build;
+    bool settles; // one copy is left, so a second scan finds nothing
+    std::function<void(const fs::path&)> also;
+};
+
+void PrintTo(const SiteCase& site, std::ostream* out) {
+    *out << site.name;
+}
+
+const std::string longStem(244, 'n');
+
+const SiteCase siteCases[] = {
+    {"PageAppendedToDuringTheRun",
+     [](const fs::path& s) -> std::unique_ptr<FileManager> {
+         writeFile(s / "B.html", "<p>B</p><img src=\"B_files/logo.png\">");
+         writeFile(s / "B_files/logo.png", "LOGO");
+         return std::make_unique<EditingBeforeWrite>(s / "B.html", false);
+     },
+     false,
+     [](const fs::path& s) {
+         EXPECT_EQ(readFile(s / "B.html"),
+                   "<p>B</p><img src=\"B_files/logo.png\"><p>typed during the run</p>");
+     }},
+    {"PageEditedInPlaceDuringTheRun",
+     [](const fs::path& s) -> std::unique_ptr<FileManager> {
+         writeFile(s / "B.html", "<p>B</p><img src=\"B_files/logo.png\">");
+         writeFile(s / "B_files/logo.png", "LOGO");
+         return std::make_unique<EditingBeforeWrite>(s / "B.html", true);
+     },
+     false,
+     [](const fs::path& s) {
+         EXPECT_EQ(readFile(s / "B.html"), "<b>B</p><img src=\"B_files/logo.png\">");
+     }},
+    {"PageInUtf16",
+     [](const fs::path& s) -> std::unique_ptr<FileManager> {
+         writeFile(s / "W.html", wide("<img src=\"W_files/logo.png\">", "\xFF\xFE", 2, false));
+         writeFile(s / "W_files/logo.png", "LOGO");
+         return nullptr;
+     },
+     true, nullptr},
+    {"PageInUtf32BigEndian",
+     [](const fs::path& s) -> std::unique_ptr<FileManager> {
+         writeFile(s / "W.html", wide("<img src=\"W_files/logo.png\">",
+                                      std::string_view("\0\0\xFE\xFF", 4), 4, true));
+         writeFile(s / "W_files/logo.png", "LOGO");
+         return nullptr;
+     },
+     true, nullptr},
+    {"StylesheetInUtf16WithoutMark",
+     [](const fs::path& s) -> std::unique_ptr<FileManager> {
+         writeFile(s / "w.css", wide("p { background: url(W_files/logo.png) }", "", 2, false));
+         writeFile(s / "W_files/logo.png", "LOGO");
+         return nullptr;
+     },
+     true, nullptr},
+    {"FolderReachedThroughALink",
+     [](const fs::path& s) -> std::unique_ptr<FileManager> {
+         writeFile(s / "B_files/logo.png", "LOGO");
+         writeFile(s / "sl/p.html", "<img src=\"shared/logo.png\">");
+         fs::create_directory_symlink("../B_files", s / "sl/shared");
+         return nullptr;
+     },
+     true, nullptr},
+    {"CssEscapeInAStylesheet",
+     [](const fs::path& s) -> std::unique_ptr<FileManager> {
+         writeFile(s / "C_files/logo.png", "LOGO");
+         writeFile(s / "c.css", "p { background: url(C_files/lo\\go.png) }");
+         return nullptr;
+     },
+     true, nullptr},
+    {"CssHexEscapesInAStyleAttribute",
+     [](const fs::path& s) -> std::unique_ptr<FileManager> {
+         writeFile(s / "D_files/logo.png", "LOGO");
+         writeFile(s / "D.html", "<p style=\"background: url(D_files/\\6c ogo\\2epng)\">a</p>");
+         return nullptr;
+     },
+     true, nullptr},
+    {"PageWithANameNearTheLimit",
+     [](const fs::path& s) -> std::unique_ptr<FileManager> {
+         writeFile(s / (longStem + "_files/logo.png"), "LOGO");
+         writeFile(s / (longStem + ".html"), "<img src=\"" + longStem + "_files/logo.png\">");
+         return nullptr;
+     },
+     true, nullptr},
+};
+
+class SiteCaseTest : public ::testing::TestWithParam<SiteCase> {};
+
+TEST_P(SiteCaseTest, EveryImageStillShowsAndNothingIsLost) {
+    test::TempDir dir;
+    const fs::path s = dir.path();
+    writeFile(s / "index.html", "<p>home</p>");
+    writeFile(s / "A.html", "<img src=\"A_files/logo.png\">");
+    writeFile(s / "A_files/logo.png", "LOGO");
+    const auto injected = GetParam().build(s);
+    RealFileManager real;
+    const auto before = shown(s);
+    std::size_t showing = 0;
+    for (const auto& [file, urls] : before)
+        showing += static_cast<std::size_t>(std::count(urls.begin(), urls.end(), "LOGO"));
+    ASSERT_EQ(showing, 2u); // page A's logo and the case's own
+    const auto files = test::snapshot(s);
+    const ScanResult scan = scanWebsite(s);
+    ASSERT_EQ(scan.duplicates.size(), 1u);
+    test::RecordingReporter reporter;
+
+    startOptimization(scan, injected ? *injected : real, reporter);
+
+    EXPECT_EQ(shown(s), before);
+    EXPECT_EQ(test::lostFiles(files, s), std::vector<std::string>{});
+    EXPECT_EQ(test::leftoverTemporaries(s), std::vector<std::string>{});
+    EXPECT_EQ(scanWebsite(s).duplicates.empty(), GetParam().settles);
+    if (GetParam().also)
+        GetParam().also(s);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sites, SiteCaseTest, ::testing::ValuesIn(siteCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace tolvane

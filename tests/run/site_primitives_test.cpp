@@ -4,6 +4,7 @@
 #include "run/site_lock.hpp"
 #include "util/digest.hpp"
 #include "util/file_io.hpp"
+#include "util/text.hpp"
 
 #include "run/run_support.hpp"
 
@@ -201,6 +202,30 @@ TEST(WriterTemporaryName, RecognisesExactlyTheWritersOwnNames) {
          {"Page_0084.js.tolvane-Ul7CPD", ".Page.js.tolvane-Ul7CP", ".Page.js.tolvane-Ul7CPDx",
           ".Page.js.tolvane-Ul7C.D", ".tolvane-Ul7CPD", ".Page.js.tolvan-Ul7CPD", "logo.png"})
         EXPECT_FALSE(isWriterTemporaryName(name)) << name;
+}
+
+TEST(WriterTemporaryName, FitsTheNameLimitForTheLongestNames) {
+    test::TempDir dir;
+    // Names of 255 bytes and just under it, in one- and two-byte characters.
+    const std::string longest = std::string(250, 'p') + ".html";
+    std::string accented;
+    while (accented.size() + 2 <= 250)
+        accented += "\xc3\xa9";
+    accented += ".html";
+    for (const std::string& name : {std::string(245, 'q') + ".htm", longest, accented}) {
+        writeFile(dir / name, "old");
+        const fs::path temporary = writerTemporaryTemplate(dir / name);
+        const std::string temporaryName = temporary.filename().string();
+        EXPECT_LE(temporaryName.size(), 255u) << name;
+        EXPECT_TRUE(isWriterTemporaryName(temporaryName)) << name;
+        EXPECT_TRUE(isUtf8(temporaryName)) << name;
+        ASSERT_FALSE(writeFileAtomically(dir / name, asBytes(std::string_view("new")))) << name;
+        EXPECT_EQ(readFile(dir / name), "new");
+    }
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.path()))
+        ++entries;
+    EXPECT_EQ(entries, 3u); // no temporary file left behind
 }
 
 } // namespace

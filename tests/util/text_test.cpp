@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,36 @@ TEST(PercentDecoding, EitherHexCaseAndRejectsBrokenEscapes) {
     EXPECT_FALSE(percentDecode("a%zz.png"));
     // The lenient form keeps what starts no escape.
     EXPECT_EQ(lenientPercentDecode("50% a%2 logo%2Epng %zz"), "50% a%2 logo.png %zz");
+}
+
+TEST(WideText, Utf16AndUtf32AreReadAsTheirCharactersAndNotTakenForUtf8) {
+    using namespace std::string_literals;
+    struct Case {
+        std::string bytes;
+        std::optional<std::string> text;
+    };
+    const Case cases[] = {
+        {"\xFF\xFE"
+         "a\0.\0"s,
+         "a."},
+        {"\xFE\xFF\0a\0."s, "a."},
+        {"\xFF\xFE\0\0a\0\0\0"s, "a"},
+        {"\0\0\xFE\xFF\0\0\0a"s, "a"},
+        {"\xFF\xFE=\xD8\0\xDE"s, "\xF0\x9F\x98\x80"}, // a surrogate pair
+        {"\xFF\xFE\0\xDE"
+         "a\0"s,
+         "\xEF\xBF\xBD"
+         "a"},                 // a lone surrogate
+        {"a\0.\0p\0"s, "a.p"}, // no mark: by where the NULs stand
+        {"\0a\0.\0p"s, "a.p"},
+        {"a\0\0b"s, "ab"},
+        {"plain <img src=\"a.png\">", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(wideTextAsUtf8(c.bytes), c.text) << testing::PrintToString(c.bytes);
+        EXPECT_FALSE(c.text && isUtf8Text(c.bytes)) << testing::PrintToString(c.bytes);
+    }
+    EXPECT_TRUE(isUtf8Text("caf\xC3\xA9"));
 }
 
 } // namespace
