@@ -1,5 +1,6 @@
 #include "cli/scan_report.hpp"
 
+#include "run/plan_actions.hpp"
 #include "util/log_line.hpp"
 #include "util/text.hpp"
 
@@ -287,19 +288,64 @@ void printScanJson(std::ostream& out, const ScanResult& result, const SitePlan* 
     out << "]}\n";
 }
 
-void printScanWithPlan(std::ostream& out, const ScanResult& result, bool json,
-                       const PlanChoices& choices) {
+namespace {
+
+// Plans a run of the scanned site as the run itself would, and hands the plan to use.
+template <class Use>
+void withPlan(const ScanResult& result, const PlanChoices& choices, const Use& use) {
     const ReferenceIndex references =
         ReferenceIndex::build(result.root, everyCopy(result.duplicates));
     DiskTextFileAccess disk;
     WritabilityOnce access(disk);
     RealFileManager files;
-    const SitePlan plan =
-        planSite(result.root, result.duplicates, references, access, files, choices);
-    if (json)
-        printScanJson(out, result, &plan);
-    else
-        printScanSummary(out, result, &plan);
+    use(planSite(result.root, result.duplicates, references, access, files, choices), files);
+}
+
+} // namespace
+
+void printScanWithPlan(std::ostream& out, const ScanResult& result, bool json,
+                       const PlanChoices& choices) {
+    withPlan(result, choices, [&](const SitePlan& plan, FileManager&) {
+        if (json)
+            printScanJson(out, result, &plan);
+        else
+            printScanSummary(out, result, &plan);
+    });
+}
+
+void printDryRun(std::ostream& out, const ScanResult& result, const PlanChoices& choices) {
+    withPlan(result, choices, [&](const SitePlan& plan, FileManager& files) {
+        const auto shown = [&](const std::filesystem::path& path) {
+            return printable(relativeToRoot(path, result.root));
+        };
+        std::uint64_t removed = 0;
+        for (const GroupPlan& group : plan.groups)
+            removed += group.copiesSaved();
+        using Kind = PlannedAction::Kind;
+        for (const PlannedAction& action :
+             plannedActions(plan, result.duplicates, files.isDirectory(plan.imagesFolder))) {
+            switch (action.kind) {
+            case Kind::createFolder:
+                out << "Would create folder " << shown(action.path) << '\n';
+                break;
+            case Kind::place:
+                out << "Would place " << shown(action.path) << ", the bytes of "
+                    << shown(action.from) << '\n';
+                break;
+            case Kind::rewrite:
+                out << "Would rewrite " << shown(action.path) << " ("
+                    << counted(action.references, "reference", "references") << ")\n";
+                break;
+            case Kind::remove:
+                out << "Would remove " << shown(action.path) << '\n';
+                break;
+            }
+        }
+        out << "Dry run: nothing was changed. The run would remove "
+            << counted(removed, "copy", "copies") << ", save "
+            << counted(plan.bytesSaved, "byte", "bytes") << " and rewrite "
+            << counted(plan.files.size(), "file", "files") << ".\n";
+    });
 }
 
 std::string counted(std::uint64_t n, std::string_view one, std::string_view many) {

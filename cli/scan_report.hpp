@@ -39,6 +39,10 @@ void printScanJson(std::ostream& out, const ScanResult& result, const SitePlan* 
 void printScanWithPlan(std::ostream& out, const ScanResult& result, bool json,
                        const PlanChoices& choices = {});
 
+// What a run would do, one line per step in the order the run takes them, and what it would
+// save; nothing is changed.
+void printDryRun(std::ostream& out, const ScanResult& result, const PlanChoices& choices);
+
 // For people: n and the noun that goes with it ("1 copy", "2 copies").
 std::string counted(std::uint64_t n, std::string_view one, std::string_view many);
 

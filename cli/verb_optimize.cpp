@@ -54,15 +54,11 @@ void addOptimizeVerb(CLI::App& app, Verbs& verbs) {
         TerminalReporter reporter;
         RunOutcome outcome;
         if (*dryRun) {
-            DryRunFileManager plan;
-            RunOptions options;
-            options.choices = *choices;
-            outcome = startOptimization(scan, plan, reporter, englishText, options);
-            std::cout << "Dry run: nothing was changed. The run would remove "
-                      << counted(outcome.copiesRemoved, "copy", "copies") << ", save "
-                      << counted(outcome.bytesSaved, "byte", "bytes") << " and rewrite "
-                      << counted(outcome.filesRewritten, "file", "files") << ".\n";
-        } else {
+            printDryRun(std::cout, scan, *choices);
+            std::cout.flush();
+            return std::cout ? exitOk : exitFailure;
+        }
+        {
             // What undo needs is recorded outside the site; without that record, nothing is
             // touched.
             std::error_code journalError;

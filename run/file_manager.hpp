@@ -155,44 +155,4 @@ class RealFileManager : public FileManager {
     std::vector<FileResult> checkOrRemove(const std::vector<CopyPair>& pairs, bool remove);
 };
 
-// Changes nothing: records what it would do and answers every later question as if it had
-// done it, so a dry run walks exactly the steps and log lines of a real run.
-class DryRunFileManager : public FileManager {
-  public:
-    bool exists(const std::filesystem::path& path) override;
-    FileResult createDirectory(const std::filesystem::path& path) override;
-    FileResult moveItem(const std::filesystem::path& from,
-                        const std::filesystem::path& to) override;
-    FileResult removeItem(const std::filesystem::path& path) override;
-    FileResult removeEmptyDirectory(const std::filesystem::path& path) override;
-    std::optional<Bytes> readFile(const std::filesystem::path& path, FileResult& error) override;
-    FileResult writeFile(const std::filesystem::path& path, ByteView data) override;
-    bool sameContent(const std::filesystem::path& a, const std::filesystem::path& b,
-                     FileResult& error) override;
-    std::optional<std::uint64_t> fileSize(const std::filesystem::path& path) override;
-    std::optional<std::string> md5(const std::filesystem::path& path) override;
-    bool isDirectory(const std::filesystem::path& path) override;
-    std::optional<unsigned> mode(const std::filesystem::path& path) override;
-    FileResult linkOrCopy(const std::filesystem::path& from,
-                          const std::filesystem::path& to) override;
-    FileResult copyFile(const std::filesystem::path& from, const std::filesystem::path& to,
-                        unsigned mode) override;
-    std::optional<Stamp> stamp(const std::filesystem::path& path) override;
-
-    // What a real run would have done, one line per step ("mkdir P", "move A B", "remove P",
-    // "rmdir P", "write P").
-    const std::vector<std::string>& actions() const { return actions_; }
-
-  private:
-    // Where the bytes now named path really are (following recorded moves), if anywhere.
-    std::optional<std::filesystem::path> origin(const std::filesystem::path& path) const;
-
-    RealFileManager disk_;
-    std::set<std::filesystem::path> folders_;                        // created folders
-    std::set<std::filesystem::path> gone_;                           // moved away or removed
-    std::map<std::filesystem::path, std::filesystem::path> movedIn_; // destination -> source
-    std::map<std::filesystem::path, Bytes> written_;                 // rewritten files
-    std::vector<std::string> actions_;
-};
-
 } // namespace tolvane

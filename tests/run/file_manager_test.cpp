@@ -194,50 +194,6 @@ TEST(RealFileManager, ManyCopiesGoOnlyWhereTheyStillHoldTheKeptBytes) {
     EXPECT_EQ(readFile(largeKept), large);
 }
 
-TEST(DryRunFileManager, AnswersAsIfTheStepsHadHappenedAndChangesNothing) {
-    test::TempDir dir;
-    writeFile(dir / "A_files/logo.png", "logo");
-    writeFile(dir / "B_files/logo.png", "logo");
-    writeFile(dir / "A.html", "A_files/logo.png");
-    const auto before = test::snapshot(dir.path());
-
-    DryRunFileManager plan;
-    EXPECT_FALSE(plan.exists(dir / "images"));
-    EXPECT_FALSE(plan.createDirectory(dir / "images"));
-    EXPECT_TRUE(plan.exists(dir / "images"));
-    EXPECT_TRUE(plan.createDirectory(dir / "images"));
-    EXPECT_TRUE(plan.moveItem(dir / "A_files/logo.png", dir / "nowhere/logo.png"));
-
-    EXPECT_FALSE(plan.moveItem(dir / "A_files/logo.png", dir / "images/logo.png"));
-    EXPECT_FALSE(plan.exists(dir / "A_files/logo.png"));
-    EXPECT_TRUE(plan.exists(dir / "images/logo.png"));
-    FileResult error;
-    EXPECT_TRUE(plan.sameContent(dir / "B_files/logo.png", dir / "images/logo.png", error));
-    EXPECT_EQ(plan.fileSize(dir / "images/logo.png"), 4u);
-    EXPECT_EQ(plan.md5(dir / "images/logo.png"), md5("logo"));
-    EXPECT_TRUE(plan.moveItem(dir / "B_files/logo.png", dir / "images/logo.png")); // taken
-
-    EXPECT_FALSE(plan.removeItem(dir / "B_files/logo.png"));
-    EXPECT_FALSE(plan.exists(dir / "B_files/logo.png"));
-    EXPECT_TRUE(plan.removeItem(dir / "B_files/logo.png"));
-    EXPECT_FALSE(plan.readFile(dir / "B_files/logo.png", error));
-
-    EXPECT_FALSE(plan.writeFile(dir / "A.html", asBytes("images/logo.png")));
-    error.reset();
-    const auto text = plan.readFile(dir / "A.html", error);
-    ASSERT_TRUE(text);
-    EXPECT_EQ(test::toString(*text), "images/logo.png");
-
-    EXPECT_EQ(plan.actions(),
-              (std::vector<std::string>{"mkdir " + (dir / "images").string(),
-                                        "move " + (dir / "A_files/logo.png").string() + " " +
-                                            (dir / "images/logo.png").string(),
-                                        "remove " + (dir / "B_files/logo.png").string(),
-                                        "write " + (dir / "A.html").string()}));
-    EXPECT_EQ(test::snapshot(dir.path()), before);
-    EXPECT_FALSE(fs::exists(dir / "images"));
-}
-
 TEST(FileError, DescriptionsNameTheStepThePathsAndTheReason) {
     const FileError error{FileError::Operation::move,
                           {"/S/A_files/logo.png", "/S/images/logo.png"},

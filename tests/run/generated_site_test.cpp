@@ -76,23 +76,6 @@ TEST(GeneratedSites, EveryReferenceStillShowsItsImageAndNothingIsLost) {
     }
 }
 
-TEST(GeneratedSites, DryRunPlansTheSameRunAndWritesNothing) {
-    test::TempDir dir;
-    const auto site = sitegen::generateSite(dir / "site", smallShape(5));
-    const auto files = test::snapshot(site.root);
-    DryRunFileManager plan;
-    test::RecordingReporter planned;
-    const auto dry = startOptimization(groupsOf(site), site.root, plan, planned);
-    EXPECT_EQ(test::snapshot(site.root), files);
-
-    RealFileManager real;
-    test::RecordingReporter done;
-    const auto outcome = startOptimization(groupsOf(site), site.root, real, done);
-    EXPECT_EQ(planned.events, done.events);
-    EXPECT_EQ(dry.bytesSaved, outcome.bytesSaved);
-    EXPECT_GT(dry.bytesSaved, 0u);
-}
-
 // Scan, run and scan again, as the window and the command line do.
 void scanRunRescan(const fs::path& root) {
     const auto references = test::referenceTargets(root);

@@ -522,39 +522,6 @@ TEST_F(RunTest, PageFailuresAreReportedAndTheRunGoesOn) {
     EXPECT_TRUE(test::brokenReferences(referencesBefore, S()).empty());
 }
 
-TEST_F(RunTest, DryRunLogsWhatTheRunDoesAndChangesNothing) {
-    page("A", {{"logo.png", "LOGO"}, {"x.png", "X"}});
-    page("Blog/B", {{"logo.png", "LOGO"}, {"x.png", "X"}});
-    writeFile(S() / "logo.png", "LOGO");
-    writeFile(S() / "C_files/x.png", "X");
-    const auto groups = [&](const fs::path& root) {
-        return std::vector<DuplicateGroup>{
-            test::makeGroup(
-                {root / "A_files/logo.png", root / "Blog/B_files/logo.png", root / "logo.png"}),
-            test::makeGroup(
-                {root / "A_files/x.png", root / "C_files/x.png", root / "Blog/B_files/x.png"})};
-    };
-    test::TempDir copy;
-    fs::copy(S(), copy.path(), fs::copy_options::recursive);
-    const auto before = test::snapshot(S());
-
-    DryRunFileManager plan;
-    const auto planned = run(groups(S()), plan);
-    EXPECT_EQ(test::snapshot(S()), before);
-
-    test::RecordingReporter realReporter;
-    const auto done = startOptimization(groups(copy.path()), copy.path(), real, realReporter);
-    auto expected = realReporter.events;
-    for (auto& event : expected) {
-        for (std::size_t at; (at = event.find(copy.path().string())) != std::string::npos;)
-            event.replace(at, copy.path().string().size(), S().string());
-    }
-    EXPECT_EQ(reporter.events, expected);
-    EXPECT_EQ(planned.bytesSaved, done.bytesSaved);
-    EXPECT_EQ(planned.filesRewritten, done.filesRewritten);
-    EXPECT_EQ(planned.copiesRemoved, 4u);
-}
-
 TEST_F(RunTest, PiecesOfRunLinesAreLocalizedOneByOne) {
     page("A", {{"logo.png", "LOGO"}});
     writeFile(S() / "x_files/logo.png", "LOGO");

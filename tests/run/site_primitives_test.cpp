@@ -139,23 +139,6 @@ TEST(RealFileManager, WriteFilesReplacesEachAndNeverWritesThroughALink) {
     EXPECT_TRUE(test::leftoverTemporaries(dir.path()).empty());
 }
 
-TEST(DryRunFileManager, LinkOrCopyIsRecordedAndSeenByLaterSteps) {
-    test::TempDir dir;
-    DryRunFileManager files;
-    writeFile(dir / "A_files/logo.png", "logo");
-    fs::create_directories(dir / "images");
-    ASSERT_FALSE(files.linkOrCopy(dir / "A_files/logo.png", dir / "images/logo.png"));
-    EXPECT_TRUE(files.exists(dir / "images/logo.png"));
-    EXPECT_FALSE(fs::exists(dir / "images/logo.png"));
-    FileResult error;
-    EXPECT_TRUE(files.sameContent(dir / "A_files/logo.png", dir / "images/logo.png", error));
-    EXPECT_TRUE(files.linkOrCopy(dir / "A_files/logo.png", dir / "images/logo.png"));
-    ASSERT_FALSE(files.removeItem(dir / "A_files/logo.png"));
-    EXPECT_EQ(test::toString(*files.readFile(dir / "images/logo.png", error)), "logo");
-    EXPECT_EQ(files.actions().front(), "link " + (dir / "A_files/logo.png").string() + " " +
-                                           (dir / "images/logo.png").string());
-}
-
 TEST(SiteLock, OneHolderAtATimeAcrossProcessesAndReleasedWhenDropped) {
     test::TempDir dir;
     std::error_code error;
