@@ -666,8 +666,6 @@ void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>
     }
     filesRewritten_ = shown->filesRewritten;
     rewrittenFiles_ = shown->rewrittenFiles;
-    if (!groupsLeftAlone_.empty() || !choices_.empty())
-        replan();
 
     // The first row in the table's order is selected.
     QItemSelectionModel* selection = imagesTable_->selectionModel();
@@ -685,6 +683,9 @@ void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>
         rootUrl_ = result->root;
     else
         rootUrl_.clear();
+    // The scan planned without the choices kept from before.
+    if (!groupsLeftAlone_.empty() || !choices_.empty())
+        replan();
     showSummary();
     log(window_->summaryLabel->text());
     // A scan the user asked for says when there is nothing to do; after a run or an undo, its

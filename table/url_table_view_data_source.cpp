@@ -171,7 +171,7 @@ QVariant NSURLTableViewDataSource::data(const QModelIndex& index, int role) cons
 bool NSURLTableViewDataSource::setData(const QModelIndex& index, const QVariant& value, int role) {
     if (role == Qt::CheckStateRole && holdsCell(index) && index.column() == checkColumn_ &&
         checker_) {
-        const bool checked = value.value<Qt::CheckState>() == Qt::Checked;
+        const bool checked = value.toInt() == Qt::Checked;
         if (!checker_(index.row(), checked))
             return false;
         emit dataChanged(this->index(index.row(), 0), this->index(index.row(), columnCount() - 1));
