@@ -236,7 +236,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     quitAction = makeAction(file, tr("&Quit"), "quitAction", QKeySequence::Quit);
     quitAction->setMenuRole(QAction::QuitRole);
 
-    QMenu* select = menuBar()->addMenu(tr("&Select"));
+    QMenu* select = menuBar()->addMenu(tr("S&elect"));
     chooseAllAction = makeAction(select, tr("&All"), "chooseAllAction");
     chooseNoneAction = makeAction(select, tr("&None"), "chooseNoneAction");
     invertChoiceAction = makeAction(select, tr("&Invert"), "invertChoiceAction");
