@@ -273,6 +273,9 @@ TolvaneAppDelegate::TolvaneAppDelegate(QObject* parent) : QObject(parent) {
         return proxy;
     };
     imagesSorter_ = sorter(imagesTable_, savingColumn, Qt::DescendingOrder);
+    // A group whose saving changes with a choice stays where it is under the pointer; each new
+    // result is sorted once it is in.
+    imagesSorter_->setDynamicSortFilter(false);
     pagesSorter_ = sorter(pagesTable_, 0, Qt::AscendingOrder);
     connect(imagesTable_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (!displaying_)
@@ -666,6 +669,8 @@ void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>
     }
     filesRewritten_ = shown->filesRewritten;
     rewrittenFiles_ = shown->rewrittenFiles;
+    const QHeaderView* sortedBy = imagesTable_->horizontalHeader();
+    imagesSorter_->sort(sortedBy->sortIndicatorSection(), sortedBy->sortIndicatorOrder());
 
     // The first row in the table's order is selected.
     QItemSelectionModel* selection = imagesTable_->selectionModel();
