@@ -699,7 +699,7 @@ void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>
     if (userScan && duplicates_->empty())
         nothing = showSheet(tr("There are no images to optimize!"),
                             tr("Your website contains no duplicate images that need optimizing."));
-    else if (userScan && !optimizeEnabled_)
+    else if (userScan && !optimizeEnabled_ && groupsLeftAlone_.empty() && choices_.empty())
         nothing = showSheet(tr("There are no images to optimize!"),
                             tr("Every copy of the duplicate images has to stay where it is; the "
                                "copies table says why."));
