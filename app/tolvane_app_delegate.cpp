@@ -46,6 +46,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <limits>
 #include <set>
 
 #ifndef TOLVANE_VERSION
@@ -217,6 +218,8 @@ std::optional<std::uint64_t> bytesOf(const QString& text) {
     const int power = unit == "K" ? 1 : unit == "M" ? 2 : unit == "G" ? 3 : 0;
     for (int i = 0; i < power; ++i)
         number *= 1024;
+    if (number >= 1.8e19) // beyond what 64 bits hold: more than any site saves
+        return std::numeric_limits<std::uint64_t>::max();
     return static_cast<std::uint64_t>(number);
 }
 
