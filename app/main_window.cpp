@@ -236,6 +236,16 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     quitAction = makeAction(file, tr("&Quit"), "quitAction", QKeySequence::Quit);
     quitAction->setMenuRole(QAction::QuitRole);
 
+    QMenu* select = menuBar()->addMenu(tr("S&elect"));
+    chooseAllAction = makeAction(select, tr("&All"), "chooseAllAction");
+    chooseNoneAction = makeAction(select, tr("&None"), "chooseNoneAction");
+    invertChoiceAction = makeAction(select, tr("&Invert"), "invertChoiceAction");
+    leastSavingAction =
+        makeAction(select, tr("&Only Groups That Save More Than..."), "leastSavingAction");
+    select->addSeparator();
+    keepCopyAction = makeAction(select, tr("&Keep This Copy"), "keepCopyAction");
+    keepCopyAction->setCheckable(true);
+
     QMenu* log = menuBar()->addMenu(tr("&Log"));
     saveLogAction = makeAction(log, tr("&Save Log..."), "saveLogAction", QKeySequence::Save);
     clearLogAction = makeAction(log, tr("&Clear Log"), "clearLogAction");
@@ -252,7 +262,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
     copyPathAction->setObjectName("copyPathAction");
     copyPathAction->setShortcut(QKeySequence::Copy);
     copyPathAction->setShortcutContext(Qt::WidgetShortcut);
-    pagesTable->addActions({openCopyAction, openCopyFolderAction, copyPathAction});
+    pagesTable->addActions({openCopyAction, openCopyFolderAction, copyPathAction, keepCopyAction});
 
     // Tab walks the controls in reading order: the buttons, both tables, the preview, the log.
     QWidget* order[] = {openWebsiteButton, optimizeButton, previewButton, cancelButton,

@@ -46,10 +46,17 @@ class MainWindow : public QMainWindow {
     QAction* saveLogAction = nullptr;
     QAction* clearLogAction = nullptr;
     QAction* aboutAction = nullptr;
+    // The Select menu: which groups a run takes.
+    QAction* chooseAllAction = nullptr;
+    QAction* chooseNoneAction = nullptr;
+    QAction* invertChoiceAction = nullptr;
+    QAction* leastSavingAction = nullptr;
     // On the selected copies: the copies table's context menu.
     QAction* openCopyAction = nullptr;
     QAction* openCopyFolderAction = nullptr;
     QAction* copyPathAction = nullptr;
+    // On the current copy, also in the Select menu: it keeps the bytes where it is.
+    QAction* keepCopyAction = nullptr;
     QLabel* siteLabel = nullptr;
     QLabel* summaryLabel = nullptr;
     QTableView* imagesTable = nullptr;

@@ -29,12 +29,14 @@
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLocale>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSortFilterProxyModel>
 #include <QTableView>
@@ -44,6 +46,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <limits>
 #include <set>
 
 #ifndef TOLVANE_VERSION
@@ -198,14 +201,36 @@ QString licenceName(const QString& spdx) {
     return spdx;
 }
 
+// "100 KB", "2.5 MB", "300": a size in bytes, the units counted in 1024s as the window shows them.
+std::optional<std::uint64_t> bytesOf(const QString& text) {
+    static const QRegularExpression form(QStringLiteral("^\\s*([0-9.,]+)\\s*([KMG]?)B?\\s*$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = form.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    bool ok = false;
+    double number = QLocale().toDouble(match.captured(1), &ok);
+    if (!ok)
+        number = QLocale::c().toDouble(match.captured(1), &ok);
+    if (!ok || number < 0)
+        return std::nullopt;
+    const QString unit = match.captured(2).toUpper();
+    const int power = unit == "K" ? 1 : unit == "M" ? 2 : unit == "G" ? 3 : 0;
+    for (int i = 0; i < power; ++i)
+        number *= 1024;
+    if (number >= 1.8e19) // beyond what 64 bits hold: more than any site saves
+        return std::numeric_limits<std::uint64_t>::max();
+    return static_cast<std::uint64_t>(number);
+}
+
 } // namespace
 
 ScanDisplay withReferences(ScanResult scan, IndexProgress* progress) {
     ScanDisplay shown;
     if (!scan.duplicates.empty()) {
-        const ReferenceIndex index =
-            ReferenceIndex::build(scan.root, everyCopy(scan.duplicates), nullptr, progress);
-        if (index.cancelled()) {
+        auto index = std::make_shared<const ReferenceIndex>(
+            ReferenceIndex::build(scan.root, everyCopy(scan.duplicates), nullptr, progress));
+        if (index->cancelled()) {
             // Half an index plans nothing: the result is a cancelled scan's.
             scan.duplicates.clear();
             scan.cancelled = true;
@@ -215,11 +240,12 @@ ScanDisplay withReferences(ScanResult scan, IndexProgress* progress) {
         DiskTextFileAccess disk;
         WritabilityOnce access(disk);
         RealFileManager files;
-        SitePlan plan = planSite(scan.root, scan.duplicates, index, access, files);
+        SitePlan plan = planSite(scan.root, scan.duplicates, *index, access, files);
         shown.groups = std::move(plan.groups);
         shown.filesRewritten = plan.files.size();
         for (const FileChanges& file : plan.files)
             shown.rewrittenFiles.push_back(file.file);
+        shown.index = std::move(index);
     }
     shown.scan = std::move(scan);
     return shown;
@@ -250,13 +276,18 @@ TolvaneAppDelegate::TolvaneAppDelegate(QObject* parent) : QObject(parent) {
         return proxy;
     };
     imagesSorter_ = sorter(imagesTable_, savingColumn, Qt::DescendingOrder);
+    // A group whose saving changes with a choice stays where it is under the pointer; each new
+    // result is sorted once it is in.
+    imagesSorter_->setDynamicSortFilter(false);
     pagesSorter_ = sorter(pagesTable_, 0, Qt::AscendingOrder);
     connect(imagesTable_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (!displaying_)
             selectImage();
     });
-    connect(pagesTable_->selectionModel(), &QItemSelectionModel::currentChanged, this,
-            &TolvaneAppDelegate::showCopy);
+    connect(pagesTable_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
+        showCopy();
+        updateControls();
+    });
     connect(pagesTable_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TolvaneAppDelegate::updateControls);
     // A double-click opens the copy, as the context menu's Open does.
@@ -323,6 +354,16 @@ TolvaneAppDelegate::TolvaneAppDelegate(QObject* parent) : QObject(parent) {
         if (!paths.isEmpty())
             QGuiApplication::clipboard()->setText(paths.join(QLatin1Char('\n')));
     });
+
+    connect(w->chooseAllAction, &QAction::triggered, this,
+            [this] { chooseGroups([](std::size_t) { return true; }); });
+    connect(w->chooseNoneAction, &QAction::triggered, this,
+            [this] { chooseGroups([](std::size_t) { return false; }); });
+    connect(w->invertChoiceAction, &QAction::triggered, this,
+            [this] { chooseGroups([this](std::size_t g) { return !groupChosen(g); }); });
+    connect(w->leastSavingAction, &QAction::triggered, this,
+            &TolvaneAppDelegate::askForLeastSaving);
+    connect(w->keepCopyAction, &QAction::triggered, this, &TolvaneAppDelegate::keepCurrentCopy);
 
     workTicker_.setInterval(1000);
     connect(&workTicker_, &QTimer::timeout, this, &TolvaneAppDelegate::showWorkTime);
@@ -433,7 +474,8 @@ void TolvaneAppDelegate::showCopy() {
     const auto index = static_cast<std::size_t>(copy);
     const QString path = toQString(group->copies[index]);
     QString details = relativeText(group->copies[index], shownRoot_) + QStringLiteral(": ") +
-                      PlanText::fate(*group, plan, index, shownRoot_);
+                      (groupChosen(pagesGroup_) ? PlanText::fate(*group, plan, index, shownRoot_)
+                                                : tr("Stays: its image is left alone"));
     if (const QString reasons = PlanText::reasons(plan, index, shownRoot_); !reasons.isEmpty())
         details += QStringLiteral("\n") + reasons;
     window_->copyDetails->setText(details);
@@ -485,7 +527,8 @@ void TolvaneAppDelegate::traverseWebsite(const std::filesystem::path& root) {
         ScanResult scanned = scanWebsite(root, &job->progress);
         std::shared_ptr<const ScanDisplay> shown;
         if (scanned.cancelled || job->progress.cancel) {
-            shown = std::make_shared<const ScanDisplay>(ScanDisplay{std::move(scanned), {}, 0, {}});
+            shown =
+                std::make_shared<const ScanDisplay>(ScanDisplay{std::move(scanned), {}, 0, {}, {}});
         } else {
             job->findingReferences = true;
             shown = std::make_shared<const ScanDisplay>(
@@ -588,6 +631,22 @@ void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>
     // first so that no row ever describes a group of another result.
     const ScanResult* result = &shown->scan;
     const QVariantList images = urlsOf(formingCopies(*result));
+    // Choices belong to one site; those that no longer name a group or copy of it go.
+    if (result->root != shownRoot_) {
+        groupsLeftAlone_.clear();
+        choices_ = {};
+    } else {
+        std::set<std::pair<std::string, std::string>> groups;
+        std::set<std::filesystem::path> copies;
+        for (const DuplicateGroup& group : result->duplicates) {
+            groups.emplace(group.name, group.md5);
+            copies.insert(group.copies.begin(), group.copies.end());
+        }
+        std::erase_if(groupsLeftAlone_, [&](const auto& key) { return !groups.count(key); });
+        std::erase_if(choices_.keep, [&](const auto& copy) { return !copies.count(copy); });
+        std::erase_if(choices_.leave, [&](const auto& copy) { return !copies.count(copy); });
+    }
+    index_ = shown->index;
     shownRoot_ = result->root;
     leftovers_ = result->leftovers;
     for (const auto& passed : result->unreadable)
@@ -613,6 +672,8 @@ void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>
     }
     filesRewritten_ = shown->filesRewritten;
     rewrittenFiles_ = shown->rewrittenFiles;
+    const QHeaderView* sortedBy = imagesTable_->horizontalHeader();
+    imagesSorter_->sort(sortedBy->sortIndicatorSection(), sortedBy->sortIndicatorOrder());
 
     // The first row in the table's order is selected.
     QItemSelectionModel* selection = imagesTable_->selectionModel();
@@ -626,15 +687,13 @@ void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>
     imagesTable_->scrollToTop();
 
     showHeader(shownRoot_);
-    std::size_t copies = 0;
-    for (const GroupPlan& plan : groupPlans_)
-        copies += plan.copiesSaved();
-    // Optimize only where a run would remove something.
-    optimizeEnabled_ = copies > 0;
     if (!duplicates_->empty())
         rootUrl_ = result->root;
     else
         rootUrl_.clear();
+    // The scan planned without the choices kept from before.
+    if (!groupsLeftAlone_.empty() || !choices_.empty())
+        replan();
     showSummary();
     log(window_->summaryLabel->text());
     // A scan the user asked for says when there is nothing to do; after a run or an undo, its
@@ -643,7 +702,7 @@ void TolvaneAppDelegate::showScanResult(const std::shared_ptr<const ScanDisplay>
     if (userScan && duplicates_->empty())
         nothing = showSheet(tr("There are no images to optimize!"),
                             tr("Your website contains no duplicate images that need optimizing."));
-    else if (userScan && !optimizeEnabled_)
+    else if (userScan && !optimizeEnabled_ && groupsLeftAlone_.empty() && choices_.empty())
         nothing = showSheet(tr("There are no images to optimize!"),
                             tr("Every copy of the duplicate images has to stay where it is; the "
                                "copies table says why."));
@@ -709,8 +768,16 @@ void TolvaneAppDelegate::configureImagesTable() {
             return QVariant(Qt::AlignRight | Qt::AlignVCenter);
         } else if (role == Qt::FontRole && column == digestColumn) {
             return QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        } else if (role == Qt::CheckStateRole && column == nameColumn) {
+            return groupChosen(static_cast<std::size_t>(row)) ? Qt::Checked : Qt::Unchecked;
         }
         return {};
+    });
+    imagesDataSource_->setRowChecker(nameColumn, [this](int row, bool checked) {
+        if (isBusy())
+            return false;
+        setGroupChosen(static_cast<std::size_t>(row), checked);
+        return true;
     });
 }
 
@@ -723,11 +790,16 @@ void TolvaneAppDelegate::configurePagesTable() {
                 pagesGroup_ >= 0 && duplicates_ ? &(*duplicates_)[pagesGroup_] : nullptr;
             const GroupPlan* plan = planOf(pagesGroup_);
             const auto copy = static_cast<std::size_t>(row);
+            const bool chosen = pagesGroup_ >= 0 && groupChosen(pagesGroup_);
             if (role == Qt::DisplayRole || role == SortRole) {
                 if (column == 0)
                     return relativeText(path, shownRoot_);
+                if (group && !chosen)
+                    return tr("Stays: its image is left alone");
                 return group ? PlanText::fate(*group, plan, copy, shownRoot_) : QString();
             }
+            if (role == Qt::CheckStateRole && column == 0)
+                return chosen && !choices_.leave.count(path) ? Qt::Checked : Qt::Unchecked;
             if (role == Qt::ToolTipRole && column == 1) {
                 const QString reasons = PlanText::reasons(plan, copy, shownRoot_);
                 return reasons.isEmpty() ? QVariant() : reasons;
@@ -741,12 +813,159 @@ void TolvaneAppDelegate::configurePagesTable() {
             }
             return {};
         });
+    pagesDataSource_->setRowChecker(0, [this](int row, bool checked) {
+        if (isBusy() || pagesGroup_ < 0 || !groupChosen(pagesGroup_))
+            return false;
+        setCopyChosen(pagesGroup_, static_cast<std::size_t>(row), checked);
+        return true;
+    });
+}
+
+// ---- Choices ---------------------------------------------------------------------------------
+
+bool TolvaneAppDelegate::groupChosen(std::size_t group) const {
+    return !duplicates_ || group >= duplicates_->size() ||
+           !groupsLeftAlone_.count({(*duplicates_)[group].name, (*duplicates_)[group].md5});
+}
+
+void TolvaneAppDelegate::setGroupChosen(std::size_t group, bool chosen) {
+    if (!duplicates_ || group >= duplicates_->size())
+        return;
+    const std::pair key{(*duplicates_)[group].name, (*duplicates_)[group].md5};
+    if (chosen)
+        groupsLeftAlone_.erase(key);
+    else
+        groupsLeftAlone_.insert(key);
+    replan();
+}
+
+void TolvaneAppDelegate::setCopyChosen(std::size_t group, std::size_t copy, bool chosen) {
+    if (!duplicates_ || group >= duplicates_->size() || copy >= (*duplicates_)[group].copies.size())
+        return;
+    const std::filesystem::path& path = (*duplicates_)[group].copies[copy];
+    // A copy left where it is is not the kept file any more.
+    if (chosen) {
+        choices_.leave.erase(path);
+    } else {
+        choices_.leave.insert(path);
+        choices_.keep.erase(path);
+    }
+    replan();
+}
+
+void TolvaneAppDelegate::keepCurrentCopy(bool keep) {
+    const int copy = currentCopy();
+    if (isBusy() || !duplicates_ || pagesGroup_ < 0 || copy < 0 || !groupChosen(pagesGroup_))
+        return;
+    const DuplicateGroup& group = (*duplicates_)[pagesGroup_];
+    // One kept copy per group: choosing another replaces it.
+    for (const auto& other : group.copies)
+        choices_.keep.erase(other);
+    const std::filesystem::path& path = group.copies[static_cast<std::size_t>(copy)];
+    if (keep) {
+        choices_.keep.insert(path);
+        choices_.leave.erase(path);
+    }
+    replan();
+}
+
+void TolvaneAppDelegate::chooseGroups(const std::function<bool(std::size_t group)>& chosen) {
+    if (isBusy() || !duplicates_)
+        return;
+    std::set<std::pair<std::string, std::string>> alone;
+    for (std::size_t g = 0; g < duplicates_->size(); ++g)
+        if (!chosen(g))
+            alone.emplace((*duplicates_)[g].name, (*duplicates_)[g].md5);
+    groupsLeftAlone_ = std::move(alone);
+    replan();
+}
+
+void TolvaneAppDelegate::chooseGroupsSavingMoreThan(std::uint64_t bytes) {
+    if (isBusy() || !duplicates_)
+        return;
+    // What each group saves when every group is taken: leaving one alone changes no other's.
+    groupsLeftAlone_.clear();
+    replan();
+    chooseGroups([this, bytes](std::size_t g) {
+        return groupPlans_[g].saving((*duplicates_)[g].size) > bytes;
+    });
+}
+
+void TolvaneAppDelegate::askForLeastSaving() {
+    if (isBusy() || !duplicates_)
+        return;
+    auto* dialog = new QInputDialog(window_);
+    dialog->setObjectName("leastSavingDialog");
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowModality(Qt::WindowModal);
+    dialog->setWindowTitle(tr("Only Groups That Save More Than"));
+    dialog->setLabelText(tr("Take only the images whose copies save more than (for example "
+                            "100 KB or 2 MB):"));
+    dialog->setTextValue(tr("100 KB"));
+    connect(dialog, &QInputDialog::textValueSelected, this, [this](const QString& text) {
+        const std::optional<std::uint64_t> bytes = bytesOf(text);
+        if (!bytes) {
+            showSheet(tr("“%1” is not a size.").arg(text),
+                      tr("Write a number, with B, KB, MB or GB after it."));
+            return;
+        }
+        chooseGroupsSavingMoreThan(*bytes);
+    });
+    dialog->open();
+}
+
+std::vector<DuplicateGroup> TolvaneAppDelegate::chosenDuplicates() const {
+    std::vector<DuplicateGroup> chosen;
+    if (!duplicates_)
+        return chosen;
+    for (std::size_t g = 0; g < duplicates_->size(); ++g)
+        if (groupChosen(g))
+            chosen.push_back((*duplicates_)[g]);
+    return chosen;
+}
+
+void TolvaneAppDelegate::replan() {
+    if (!duplicates_ || !index_ || rootUrl_.empty())
+        return;
+    // Cheap next to the scan: the index of the result on display is reused.
+    std::vector<std::size_t> taken;
+    std::vector<DuplicateGroup> chosen;
+    for (std::size_t g = 0; g < duplicates_->size(); ++g)
+        if (groupChosen(g)) {
+            taken.push_back(g);
+            chosen.push_back((*duplicates_)[g]);
+        }
+    DiskTextFileAccess disk;
+    WritabilityOnce access(disk);
+    RealFileManager files;
+    SitePlan plan = planSite(rootUrl_, chosen, *index_, access, files, choices_);
+    // A group left alone: every copy stays, nothing is saved.
+    std::vector<GroupPlan> plans(duplicates_->size());
+    for (std::size_t g = 0; g < duplicates_->size(); ++g) {
+        plans[g].kept = (*duplicates_)[g].copies.front();
+        plans[g].copies.resize((*duplicates_)[g].copies.size());
+    }
+    for (std::size_t i = 0; i < taken.size(); ++i)
+        plans[taken[i]] = std::move(plan.groups[i]);
+    groupPlans_ = std::move(plans);
+    filesRewritten_ = plan.files.size();
+    rewrittenFiles_.clear();
+    for (const FileChanges& file : plan.files)
+        rewrittenFiles_.push_back(file.file);
+    if (imagesDataSource_)
+        imagesDataSource_->refreshCells();
+    if (pagesDataSource_)
+        pagesDataSource_->refreshCells();
+    showSummary();
+    showCopy();
+    updateControls();
 }
 
 void TolvaneAppDelegate::showSummary() {
     if (!duplicates_)
         return;
     if (duplicates_->empty()) {
+        optimizeEnabled_ = false;
         window_->summaryLabel->setText(tr("No duplicate images in this website."));
         return;
     }
@@ -757,6 +976,8 @@ void TolvaneAppDelegate::showSummary() {
         copies += plan ? plan->copiesSaved() : 0;
         bytes += plan ? plan->saving((*duplicates_)[i].size) : 0;
     }
+    // Optimize only where a run would remove something.
+    optimizeEnabled_ = copies > 0;
     const QString images =
         counted(duplicates_->size(), tr("1 duplicated image"), tr("%1 duplicated images"));
     const QString removals = counted(copies, tr("1 copy to remove"), tr("%1 copies to remove"));
@@ -1041,6 +1262,8 @@ void TolvaneAppDelegate::previewChanges() {
     for (std::size_t g = 0; g < duplicates_->size(); ++g) {
         const DuplicateGroup& group = (*duplicates_)[g];
         const GroupPlan* plan = planOf(static_cast<int>(g));
+        if (!groupChosen(g))
+            continue; // a run does not touch it
         if (plan) {
             would.copiesRemoved += plan->copiesSaved();
             would.bytesSaved += plan->saving(group.size);
@@ -1062,8 +1285,8 @@ void TolvaneAppDelegate::previewChanges() {
 
 void TolvaneAppDelegate::startRun() {
     runCancel_ = std::make_shared<std::atomic<bool>>(false);
-    RunJob job{rootUrl_, *duplicates_, std::shared_ptr<FileManager>(makeFileManager_()), leftovers_,
-               runCancel_};
+    RunJob job{rootUrl_,   chosenDuplicates(), std::shared_ptr<FileManager>(makeFileManager_()),
+               leftovers_, runCancel_,         choices_};
     runProblems_.clear();
     lastError_ = {};
     lastSummary_ = {};
@@ -1090,6 +1313,7 @@ void TolvaneAppDelegate::runOnWorker(const RunJob& job, RunChannel& channel) {
     RunOptions options;
     options.cancel = job.cancel.get();
     options.leftovers = job.leftovers;
+    options.choices = job.choices;
     // What undo needs is recorded outside the site; without that record nothing is touched.
     std::error_code journalError;
     std::optional<RunJournal> journal = RunJournal::start(job.root, journalError);
@@ -1394,6 +1618,15 @@ void TolvaneAppDelegate::updateControls() {
     w->openCopyAction->setEnabled(copiesSelected);
     w->openCopyFolderAction->setEnabled(copiesSelected);
     w->copyPathAction->setEnabled(copiesSelected);
+    const bool choosing = idle && duplicates_ && !duplicates_->empty() && !rootUrl_.empty();
+    for (QAction* action :
+         {w->chooseAllAction, w->chooseNoneAction, w->invertChoiceAction, w->leastSavingAction})
+        action->setEnabled(choosing);
+    const int copy = currentCopy();
+    const bool onCopy = choosing && pagesGroup_ >= 0 && copy >= 0 && groupChosen(pagesGroup_);
+    w->keepCopyAction->setEnabled(onCopy);
+    w->keepCopyAction->setChecked(onCopy &&
+                                  choices_.keep.count((*duplicates_)[pagesGroup_].copies[copy]));
     w->setAcceptsFolders(idle);
     w->setClosable(busy_ != Busy::Running && busy_ != Busy::Undoing);
 }

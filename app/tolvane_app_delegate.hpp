@@ -20,6 +20,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
+#include <string>
+#include <utility>
 #include <vector>
 
 class QFileDialog;
@@ -51,6 +54,7 @@ struct ScanDisplay {
     std::vector<GroupPlan> groups;                     // one per duplicate group, in the same order
     std::size_t filesRewritten = 0;                    // files a run would write back
     std::vector<std::filesystem::path> rewrittenFiles; // the same files, in the plan's order
+    std::shared_ptr<const ReferenceIndex> index;       // what the plan was made from
 };
 
 // Finds every reference to the copies of the scan's groups (reading the site's text files) and
@@ -133,6 +137,19 @@ class TolvaneAppDelegate : public QObject {
     const std::vector<GroupPlan>& currentPlan() const { return groupPlans_; }
     const std::filesystem::path& siteRoot() const { return rootUrl_; }
     const QStringList& actionLog() const { return logOfActions_; }
+    // What the user chose for the next run: the groups left alone (by name and digest) and the
+    // copies kept or left where they are.
+    bool groupChosen(std::size_t group) const;
+    void setGroupChosen(std::size_t group, bool chosen);
+    void setCopyChosen(std::size_t group, std::size_t copy, bool chosen);
+    // Makes the current copy of the copies table its group's kept file, or no longer.
+    void keepCurrentCopy(bool keep);
+    const PlanChoices& choices() const { return choices_; }
+    // Select menu: every group, none, each the other way, or only those saving more than the
+    // given number of bytes.
+    void chooseGroups(const std::function<bool(std::size_t group)>& chosen);
+    void chooseGroupsSavingMoreThan(std::uint64_t bytes);
+    void askForLeastSaving();
     // The group shown in the copies table and the copies selected there (indexes into it).
     int shownGroup() const { return pagesGroup_; }
     std::vector<std::size_t> selectedCopies() const;
@@ -158,11 +175,17 @@ class TolvaneAppDelegate : public QObject {
         std::shared_ptr<FileManager> files;
         std::vector<std::filesystem::path> leftovers; // the writer's, from an earlier run
         std::shared_ptr<std::atomic<bool>> cancel;
+        PlanChoices choices;
     };
     // The optimization and the re-scan after it; works on the worker thread
     // and reaches the window only through the channel's queued signals.
     static void runOnWorker(const RunJob& job, RunChannel& channel);
     RunChannel* workerChannel(void (TolvaneAppDelegate::*ended)(bool));
+    // The groups the user has not left alone, in order.
+    std::vector<DuplicateGroup> chosenDuplicates() const;
+    // Plans the result on display again under the choices; the tables, counts and controls
+    // follow.
+    void replan();
     void startRun();
 
     struct UndoJob {
@@ -231,6 +254,9 @@ class TolvaneAppDelegate : public QObject {
     std::size_t filesRewritten_ = 0;                    // by a run of the result on display
     std::vector<std::filesystem::path> rewrittenFiles_; // the same files
     int pagesGroup_ = -1;                               // the group the pages table shows
+    std::shared_ptr<const ReferenceIndex> index_;       // of the result on display
+    std::set<std::pair<std::string, std::string>> groupsLeftAlone_; // name, digest
+    PlanChoices choices_;
     QStringList logOfActions_;
     bool echoLog_ = false;
     int pathLinesToLabel_ = 0; // after "Moving image file", its source and destination lines

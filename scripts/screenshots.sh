@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Takes the README's screenshots of the real program under Xvfb: the sample site scanned, the
-# confirmation, the summary at the end of the run, and the window at 800 x 600. Needs a build (scripts/run.sh or test.sh) and
+# Takes the README's screenshots of the real program under Xvfb: the sample site scanned, a
+# group and a copy unchecked, the confirmation, the summary at the end of the run, and the window at 800 x 600. Needs a build (scripts/run.sh or test.sh) and
 # xdotool; the repository's sample site is never changed (a copy is opened).
 # Usage: bash scripts/screenshots.sh [SITE]
 set -euo pipefail
@@ -35,8 +35,16 @@ import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage docs/small.png
 xdotool windowsize --sync "$window" "${geometry%%x*}" "$(echo "$geometry" | sed 's/^[0-9]*x\([0-9]*\).*/\1/')"
 sleep 1
 
-# Optimize... (Alt+P), then "o" for Optimize on the confirmation sheet.
+# Choices: the first group unchecked (Alt+D, Space), then the second group's second copy
+# (Down, Alt+I, Down, Space); afterwards both checked again, so that the run takes everything.
 xdotool windowfocus --sync "$window"
+xdotool key alt+d space Down alt+i Down space
+sleep 1
+import -window root -crop "$geometry" +repage docs/choices.png
+xdotool key space alt+d Up space
+sleep 1
+
+# Optimize... (Alt+P), then "o" for Optimize on the confirmation sheet.
 xdotool key alt+p
 sleep 1
 import -window root -crop "$geometry" +repage docs/confirmation.png

@@ -169,10 +169,36 @@ QVariant NSURLTableViewDataSource::data(const QModelIndex& index, int role) cons
 }
 
 bool NSURLTableViewDataSource::setData(const QModelIndex& index, const QVariant& value, int role) {
+    if (role == Qt::CheckStateRole && holdsCell(index) && index.column() == checkColumn_ &&
+        checker_) {
+        const bool checked = value.toInt() == Qt::Checked;
+        if (!checker_(index.row(), checked))
+            return false;
+        emit dataChanged(this->index(index.row(), 0), this->index(index.row(), columnCount() - 1));
+        return true;
+    }
     if (role != Qt::EditRole || !holdsCell(index))
         return false;
     setObjectValue(nullptr, value, index.column(), index.row());
     return true;
+}
+
+Qt::ItemFlags NSURLTableViewDataSource::flags(const QModelIndex& index) const {
+    Qt::ItemFlags flags = QAbstractTableModel::flags(index);
+    if (holdsCell(index) && index.column() == checkColumn_ && checker_)
+        flags |= Qt::ItemIsUserCheckable;
+    return flags;
+}
+
+void NSURLTableViewDataSource::setRowChecker(int column, RowChecker checker) {
+    checkColumn_ = column;
+    checker_ = std::move(checker);
+    refreshCells();
+}
+
+void NSURLTableViewDataSource::refreshCells() {
+    if (rowCount() > 0)
+        emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
 }
 
 QVariant NSURLTableViewDataSource::headerData(int section, Qt::Orientation orientation,

@@ -83,12 +83,19 @@ class NSURLTableViewDataSource : public QAbstractTableModel {
     // Presentation, chosen by the owner.
     void setColumnTitles(const QStringList& titles);
     void setCellPresenter(CellPresenter presenter);
+    // What a click on the check box of a row does: a check box shows in column (its state is
+    // the presenter's Qt::CheckStateRole), and checker decides; false refuses the change.
+    using RowChecker = std::function<bool(int row, bool checked)>;
+    void setRowChecker(int column, RowChecker checker);
+    // Every cell may show something else now (the owner's state changed): views redraw.
+    void refreshCells();
 
     // Qt's model interface.
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
     QVariant headerData(int section, Qt::Orientation orientation,
                         int role = Qt::DisplayRole) const override;
     bool removeRows(int row, int count, const QModelIndex& parent = QModelIndex()) override;
@@ -109,6 +116,8 @@ class NSURLTableViewDataSource : public QAbstractTableModel {
 
     QStringList columnTitles_;
     CellPresenter presenter_;
+    int checkColumn_ = -1;
+    RowChecker checker_;
 };
 
 } // namespace tolvane

@@ -103,6 +103,30 @@
         <source>&amp;Copy Path</source>
         <translation>Pfad &amp;kopieren</translation>
     </message>
+    <message>
+        <source>&amp;All</source>
+        <translation>&amp;Alle</translation>
+    </message>
+    <message>
+        <source>&amp;None</source>
+        <translation>&amp;Keine</translation>
+    </message>
+    <message>
+        <source>&amp;Invert</source>
+        <translation>&amp;Umkehren</translation>
+    </message>
+    <message>
+        <source>&amp;Only Groups That Save More Than...</source>
+        <translation>&amp;Nur Bilder, die mehr sparen als …</translation>
+    </message>
+    <message>
+        <source>&amp;Keep This Copy</source>
+        <translation>Diese Kopie &amp;behalten</translation>
+    </message>
+    <message>
+        <source>S&amp;elect</source>
+        <translation>&amp;Auswahl</translation>
+    </message>
 </context>
 <context>
     <name>tolvane::PlanText</name>
@@ -828,6 +852,30 @@ Wo die Bytes des Bildes nach der Optimierung liegen</translation>
     <message>
         <source>Unable to restore the rewritten files: their earlier text refers to a file that is missing</source>
         <translation>Die umgeschriebenen Dateien können nicht wiederhergestellt werden: ihr früherer Text verweist auf eine fehlende Datei</translation>
+    </message>
+    <message>
+        <source>Stays: its image is left alone</source>
+        <translation>Bleibt: dieses Bild bleibt unangetastet</translation>
+    </message>
+    <message>
+        <source>Only Groups That Save More Than</source>
+        <translation>Nur Bilder, die mehr sparen als</translation>
+    </message>
+    <message>
+        <source>Take only the images whose copies save more than (for example 100 KB or 2 MB):</source>
+        <translation>Nur die Bilder nehmen, deren Kopien mehr sparen als (zum Beispiel 100 KB oder 2 MB):</translation>
+    </message>
+    <message>
+        <source>100 KB</source>
+        <translation>100 KB</translation>
+    </message>
+    <message>
+        <source>“%1” is not a size.</source>
+        <translation>„%1“ ist keine Größe.</translation>
+    </message>
+    <message>
+        <source>Write a number, with B, KB, MB or GB after it.</source>
+        <translation>Schreiben Sie eine Zahl, gefolgt von B, KB, MB oder GB.</translation>
     </message>
 </context>
 </TS>

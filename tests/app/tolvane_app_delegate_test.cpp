@@ -24,6 +24,7 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -172,6 +173,21 @@ QStringList logLines(tolvane::MainWindow* window) {
 
 int rows(const QTableView* table) {
     return table->model() ? table->model()->rowCount() : 0;
+}
+
+// The row of a table (in its order) whose first column reads text; -1 when none does.
+int rowOf(const QTableView* table, const QString& text) {
+    return static_cast<int>(columnTexts(table, 0).indexOf(text));
+}
+
+// Space on the first cell of row, as a user toggles its check box from the keyboard.
+void toggleRow(QTableView* table, int row) {
+    table->setCurrentIndex(table->model()->index(row, 0));
+    QTest::keyClick(table, Qt::Key_Space);
+}
+
+Qt::CheckState checkOf(const QTableView* table, int row) {
+    return table->model()->index(row, 0).data(Qt::CheckStateRole).value<Qt::CheckState>();
 }
 
 // The data source behind a table's sorting proxy.
@@ -1109,6 +1125,164 @@ class TolvaneAppDelegateTest : public QObject {
                 summary.value(2).contains("logo.png in " + tolvane::toQString(site / "B_files")),
             qPrintable(summary.value(2)));
         QVERIFY(!fs::exists(site / "A_files/logo.png"));
+    }
+
+    // ---- Choices -----------------------------------------------------------------------------
+
+    void aRunFollowsTheChoicesAsThePreviewListedThem_data() {
+        QTest::addColumn<int>("choice");
+        QTest::newRow("star.gif left alone") << 0;
+        QTest::newRow("a copy of logo.png left where it is") << 1;
+        QTest::newRow("a copy of logo.png kept") << 2;
+    }
+
+    void aRunFollowsTheChoicesAsThePreviewListedThem() {
+        QFETCH(int, choice);
+        TempDir site;
+        writeSiteWithDuplicates(site.path());
+        scanThroughChooser(site.path());
+        QTableView* images = controller->imagesTable();
+        QTableView* copies = controller->pagesTable();
+        QAbstractItemModelTester imagesTester(
+            sourceOf(images), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        const QString counts = window()->findChild<QLabel*>("summaryLabel")->text();
+        QVERIFY2(counts.contains("3 copies to remove"), qPrintable(counts));
+
+        if (choice == 0) {
+            const int star = rowOf(images, "star.gif");
+            toggleRow(images, star);
+            QCOMPARE(checkOf(images, star), Qt::Unchecked);
+            QCOMPARE(checkOf(images, rowOf(images, "logo.png")), Qt::Checked);
+        } else {
+            images->selectRow(rowOf(images, "logo.png"));
+            const QString copy = choice == 1 ? "Blog/Entry1_files/logo.png" : "B_files/logo.png";
+            const int row = rowOf(copies, copy);
+            QVERIFY(row >= 0);
+            if (choice == 1) {
+                toggleRow(copies, row);
+                QCOMPARE(checkOf(copies, row), Qt::Unchecked);
+            } else {
+                copies->setCurrentIndex(copies->model()->index(row, 0));
+                QAction* keep = controller->window()->keepCopyAction;
+                QVERIFY(copies->actions().contains(keep));
+                QVERIFY(keep->isEnabled());
+                keep->trigger();
+                QVERIFY(keep->isChecked());
+                QCOMPARE(copies->model()->index(row, 1).data().toString(),
+                         QStringLiteral("Kept here, the others lead to it"));
+            }
+        }
+        // The counts follow at once: one copy fewer goes, except where one is kept instead.
+        const QString now = window()->findChild<QLabel*>("summaryLabel")->text();
+        QVERIFY2(now.contains(choice == 2 ? "3 copies to remove" : "2 copies to remove"),
+                 qPrintable(now));
+
+        // What the preview lists is what the run changes, and nothing else changes.
+        button("previewButton")->click();
+        auto* preview = window()->findChild<tolvane::PreviewDialog*>("previewDialog");
+        QVERIFY(preview);
+        std::set<std::string> listed;
+        for (const QString& line : preview->text().split('\n', Qt::SkipEmptyParts)) {
+            const QString change = line.section('\t', 1);
+            if (change.startsWith("Rewritten") || change == "Removed" ||
+                change.startsWith("Kept as images/"))
+                listed.insert(line.section('\t', 0, 0).toStdString());
+        }
+        preview->close();
+        const auto before = snapshotOf(site.path());
+        QSignalSpy finished(controller.get(), &TolvaneAppDelegate::runFinished);
+        confirm("&Optimize");
+        QVERIFY(finished.wait(scanTimeout));
+        QCOMPARE(finished.constFirst().constFirst().toBool(), true);
+        QTRY_VERIFY(onlySheet(window()));
+        takeSummary();
+        const auto after = snapshotOf(site.path());
+        std::set<std::string> changed;
+        for (const auto& [name, bytes] : before)
+            if (!name.ends_with('/') && (!after.count(name) || after.at(name) != bytes))
+                changed.insert(name);
+        QCOMPARE(changed, listed);
+
+        const std::string logo = "logo bytes, the same everywhere";
+        switch (choice) {
+        case 0:
+            QVERIFY(!fs::exists(site / "images/star.gif"));
+            QCOMPARE(readFile(site / "images/logo.png"), logo);
+            QCOMPARE(readFile(site / "A.html"),
+                     std::string("<img src=\"images/logo.png\"><img src=\"A_files/star.gif\">"));
+            for (const char* kept : {"A_files/star.gif", "B_files/star.gif"})
+                QCOMPARE(after.at(kept), before.at(kept));
+            break;
+        case 1:
+            QCOMPARE(readFile(site / "images/logo.png"), logo);
+            for (const char* kept : {"Blog/Entry1.html", "Blog/Entry1_files/logo.png"})
+                QCOMPARE(after.at(kept), before.at(kept));
+            break;
+        default:
+            QVERIFY(!fs::exists(site / "images/logo.png"));
+            QCOMPARE(readFile(site / "B_files/logo.png"), logo);
+            QCOMPARE(readFile(site / "A.html"),
+                     std::string("<img src=\"B_files/logo.png\"><img src=\"images/star.gif\">"));
+            QCOMPARE(readFile(site / "Blog/Entry1.html"),
+                     std::string("<img src=\"../B_files/logo.png\">"));
+        }
+        // What was left alone stays so in the scan after the run: nothing is left to do.
+        QVERIFY(!button("optimizeButton")->isEnabled());
+    }
+
+    void theSelectMenuChoosesTheGroups() {
+        TempDir site;
+        writeSiteWithDuplicates(site.path());
+        scanThroughChooser(site.path());
+        tolvane::MainWindow* w = controller->window();
+        QTableView* images = controller->imagesTable();
+        const auto checks = [&] {
+            return QList<Qt::CheckState>{checkOf(images, rowOf(images, "logo.png")),
+                                         checkOf(images, rowOf(images, "star.gif"))};
+        };
+        w->chooseNoneAction->trigger();
+        QCOMPARE(checks(), (QList<Qt::CheckState>{Qt::Unchecked, Qt::Unchecked}));
+        QVERIFY(!button("optimizeButton")->isEnabled());
+        QVERIFY(!button("previewButton")->isEnabled());
+        w->invertChoiceAction->trigger();
+        QCOMPARE(checks(), (QList<Qt::CheckState>{Qt::Checked, Qt::Checked}));
+        QVERIFY(button("optimizeButton")->isEnabled());
+        // An unchecked group stays in its place, however the table is sorted.
+        const int logoRow = rowOf(images, "logo.png");
+        toggleRow(images, logoRow);
+        QCOMPARE(rowOf(images, "logo.png"), logoRow);
+        w->invertChoiceAction->trigger();
+        QCOMPARE(checks(), (QList<Qt::CheckState>{Qt::Checked, Qt::Unchecked}));
+        w->chooseAllAction->trigger();
+        QCOMPARE(checks(), (QList<Qt::CheckState>{Qt::Checked, Qt::Checked}));
+
+        // logo.png saves two copies of 31 bytes, star.gif one of 11; a size that is none is
+        // refused and changes nothing.
+        const auto least = [&](const QString& size) {
+            w->leastSavingAction->trigger();
+            auto* dialog = window()->findChild<QInputDialog*>("leastSavingDialog");
+            QVERIFY(dialog && dialog->isVisible());
+            dialog->setTextValue(size);
+            dialog->accept();
+            QTRY_VERIFY(!window()->findChild<QInputDialog*>("leastSavingDialog"));
+        };
+        least("a lot");
+        QCOMPARE(checks(), (QList<Qt::CheckState>{Qt::Checked, Qt::Checked}));
+        QVERIFY(onlySheet(window()));
+        dismissSheets();
+        least("20 B");
+        QCOMPARE(checks(), (QList<Qt::CheckState>{Qt::Checked, Qt::Unchecked}));
+        QVERIFY(
+            window()->findChild<QLabel*>("summaryLabel")->text().contains("2 copies to remove"));
+        least("1 KB");
+        QCOMPARE(checks(), (QList<Qt::CheckState>{Qt::Unchecked, Qt::Unchecked}));
+        QVERIFY(!button("optimizeButton")->isEnabled());
+        // Another site starts with every group taken.
+        TempDir other;
+        writeSiteWithDuplicates(other.path());
+        controller->openFolder(tolvane::toQString(other.path()));
+        QTRY_COMPARE(controller->siteRoot(), other.path());
+        QCOMPARE(checks(), (QList<Qt::CheckState>{Qt::Checked, Qt::Checked}));
     }
 
     // ---- Tables ------------------------------------------------------------------------------

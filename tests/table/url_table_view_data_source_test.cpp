@@ -243,6 +243,42 @@ class UrlTableViewDataSourceTest : public QObject {
         QCOMPARE(source.objectValue(nullptr, 0, 0), url("/e.png"));
     }
 
+    void aCheckBoxAsksTheOwnerAndRedrawsItsRow() {
+        NSURLTableViewDataSource source(threeUrls(), nullptr);
+        QAbstractItemModelTester tester(&source,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        source.setColumnTitles({"Path", "Kept"});
+        std::vector<bool> left(3, false);
+        source.setCellPresenter([&](const QVariant&, int row, int column, int role) {
+            if (role == Qt::CheckStateRole && column == 0)
+                return QVariant(left[row] ? Qt::Unchecked : Qt::Checked);
+            return QVariant();
+        });
+        QVERIFY(!(source.flags(source.index(1, 0)) & Qt::ItemIsUserCheckable));
+        QVERIFY(!source.setData(source.index(1, 0), Qt::Unchecked, Qt::CheckStateRole));
+        // The owner refuses row 2; every other row follows the click.
+        source.setRowChecker(0, [&](int row, bool checked) {
+            if (row == 2)
+                return false;
+            left[row] = !checked;
+            return true;
+        });
+        QVERIFY(source.flags(source.index(1, 0)) & Qt::ItemIsUserCheckable);
+        QVERIFY(!(source.flags(source.index(1, 1)) & Qt::ItemIsUserCheckable));
+        QSignalSpy changed(&source, &QAbstractItemModel::dataChanged);
+        QVERIFY(source.setData(source.index(1, 0), Qt::Unchecked, Qt::CheckStateRole));
+        QCOMPARE(source.data(source.index(1, 0), Qt::CheckStateRole).value<Qt::CheckState>(),
+                 Qt::Unchecked);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.constFirst().value(1).toModelIndex(), source.index(1, 1));
+        QVERIFY(!source.setData(source.index(2, 0), Qt::Unchecked, Qt::CheckStateRole));
+        QVERIFY(!source.setData(source.index(1, 1), Qt::Checked, Qt::CheckStateRole));
+        QCOMPARE(left, (std::vector<bool>{false, true, false}));
+        source.refreshCells();
+        QCOMPARE(changed.count(), 2);
+        QCOMPARE(source.objectValue(nullptr, 0, 1), url("/s/b_files/x.png"));
+    }
+
     void qtModelRulesHoldThroughEveryOperation() {
         QTableView view;
         NSURLTableViewDataSource source(threeUrls(), &view);
