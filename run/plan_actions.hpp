@@ -20,7 +20,7 @@ struct PlannedAction {
     };
     Kind kind = Kind::remove;
     std::filesystem::path path;
-    std::filesystem::path from;  // place: the copy whose bytes the new name gets
+    std::filesystem::path from; // place: the copy whose bytes the new name gets
     std::size_t references = 0; // rewrite: the references it changes
 };
 
