@@ -133,6 +133,7 @@ TEST(Respelling, CssEscapesMeanTheirCharacters) {
     EXPECT_EQ(respellCss("C_files\\2f a.png", {"b", "a.png"}), "b\\2f a.png");
     EXPECT_EQ(respellCss("C_files\\2fx.png", {"b", "x.png"}), "b\\2f x.png");
     EXPECT_EQ(respellCss("C_files\\2fx.png", {"b", "a.png"}), "b\\2f a.png");
+    EXPECT_EQ(respellCss("C_files\\02fx.png", {"b", "a.png"}), "b\\02f a.png"); // a 0 digit
 }
 
 } // namespace
