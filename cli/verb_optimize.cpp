@@ -58,36 +58,34 @@ void addOptimizeVerb(CLI::App& app, Verbs& verbs) {
             std::cout.flush();
             return std::cout ? exitOk : exitFailure;
         }
-        {
-            // What undo needs is recorded outside the site; without that record, nothing is
-            // touched.
-            std::error_code journalError;
-            std::optional<RunJournal> journal = RunJournal::start(root, journalError);
-            if (!journal) {
-                std::cerr << "Unable to record the run for undo in " << journalHome().string()
-                          << ": " << journalError.message() << "\nNothing was changed.\n";
-                return exitFailure;
-            }
-            RealFileManager files;
-            RunOptions options;
-            options.journal = &*journal;
-            options.choices = *choices;
-            outcome = startOptimization(scan, files, reporter, englishText, options);
-            // What is left first, then what the run did: the last line says how it went.
-            if (outcome.completed) {
-                const ScanResult rescan = scanShowingProgress(root);
-                std::cout << '\n';
-                if (rescan.duplicates.empty())
-                    std::cout << "No duplicate images are left.\n";
-                else
-                    printScanWithPlan(std::cout, rescan, false);
-            }
-            std::cout << (outcome.completed ? "Run complete: removed "
-                                            : "Run ended at a failure after removing ")
-                      << counted(outcome.copiesRemoved, "copy", "copies") << ", saved "
-                      << counted(outcome.bytesSaved, "byte", "bytes") << "; "
-                      << counted(outcome.filesRewritten, "file", "files") << " rewritten\n";
+        // What undo needs is recorded outside the site; without that record, nothing is
+        // touched.
+        std::error_code journalError;
+        std::optional<RunJournal> journal = RunJournal::start(root, journalError);
+        if (!journal) {
+            std::cerr << "Unable to record the run for undo in " << journalHome().string() << ": "
+                      << journalError.message() << "\nNothing was changed.\n";
+            return exitFailure;
         }
+        RealFileManager files;
+        RunOptions options;
+        options.journal = &*journal;
+        options.choices = *choices;
+        outcome = startOptimization(scan, files, reporter, englishText, options);
+        // What is left first, then what the run did: the last line says how it went.
+        if (outcome.completed) {
+            const ScanResult rescan = scanShowingProgress(root);
+            std::cout << '\n';
+            if (rescan.duplicates.empty())
+                std::cout << "No duplicate images are left.\n";
+            else
+                printScanWithPlan(std::cout, rescan, false);
+        }
+        std::cout << (outcome.completed ? "Run complete: removed "
+                                        : "Run ended at a failure after removing ")
+                  << counted(outcome.copiesRemoved, "copy", "copies") << ", saved "
+                  << counted(outcome.bytesSaved, "byte", "bytes") << "; "
+                  << counted(outcome.filesRewritten, "file", "files") << " rewritten\n";
         std::cout.flush();
         if (!std::cout)
             return exitFailure;

@@ -166,10 +166,7 @@ class Undo {
             if (!seen.insert(removal.copy).second)
                 continue;
             const fs::path copy(removal.copy);
-            const std::string N = copy.filename().string();
-            const std::string folder = copy.parent_path().string();
-            const std::string message =
-                localize_("Unable to restore ") + N + localize_(" to ") + folder;
+            const std::string message = restoreMessage(copy);
             if (files_.exists(copy)) {
                 // Never removed, or put back already; other bytes are someone else's.
                 if (digest(removal.copy) != removal.md5) {
@@ -194,12 +191,18 @@ class Undo {
                 missing(message, FileError{Op::read, {copy}, make_error_code(RunErrc::noCopyLeft)});
                 continue;
             }
-            reporter_.log(localize_("Restoring duplicate file: ") + N + localize_(" to ") + folder);
+            reporter_.log(localize_("Restoring duplicate file: ") + copy.filename().string() +
+                          localize_(" to ") + copy.parent_path().string());
             pending_.push_back({&removal, {std::move(*source), copy, removal.mode, removal.md5}});
             if (pending_.size() == copyBatch)
                 copyPending();
         }
         copyPending();
+    }
+
+    std::string restoreMessage(const fs::path& copy) const {
+        return localize_("Unable to restore ") + copy.filename().string() + localize_(" to ") +
+               copy.parent_path().string();
     }
 
     // Puts back the copies waiting, with one flush for all of them.
@@ -214,11 +217,8 @@ class Undo {
         for (std::size_t i = 0; i < pending_.size(); ++i) {
             const RunJournal::Removal& removal = *pending_[i].first;
             if (i < results.size() && results[i]) {
-                const fs::path copy(removal.copy);
                 digests_.erase(removal.copy);
-                missing(localize_("Unable to restore ") + copy.filename().string() +
-                            localize_(" to ") + copy.parent_path().string(),
-                        *results[i]);
+                missing(restoreMessage(removal.copy), *results[i]);
                 continue;
             }
             digests_[removal.copy] = removal.md5; // checked against its source
