@@ -1,8 +1,14 @@
 #include "app/log_view.hpp"
 
+#include "app/main_window.hpp"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QSaveFile>
 #include <QScrollBar>
+#include <QSettings>
 #include <QTextBlock>
 
 namespace tolvane {
@@ -54,6 +60,24 @@ bool LogView::saveTo(const QString& path, QString* error) const {
     if (error)
         *error = file.errorString();
     return false;
+}
+
+void LogView::askWhereToSave(const std::function<void(const QString& path)>& save) {
+    const QString start = openSettings()->value("lastLogFolder", QDir::homePath()).toString();
+    auto* dialog = new QFileDialog(window(), tr("Save Log"), start,
+                                   tr("Text files (*.txt *.log);;All files (*)"));
+    dialog->setObjectName("saveLogDialog");
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setDefaultSuffix(QStringLiteral("txt"));
+    dialog->selectFile(tr("tolvane-log.txt"));
+    dialog->setWindowModality(Qt::WindowModal);
+    connect(dialog, &QFileDialog::fileSelected, this, [save](const QString& path) {
+        openSettings()->setValue("lastLogFolder", QFileInfo(path).absolutePath());
+        save(path);
+    });
+    dialog->open();
 }
 
 } // namespace tolvane

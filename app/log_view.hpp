@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QPlainTextEdit>
 #include <QString>
 
@@ -22,6 +24,9 @@ class LogView : public QPlainTextEdit {
     // Writes the pane's text to path (UTF-8, one line each); false with why on failure.
     bool saveTo(const QString& path, QString* error = nullptr) const;
 
+    // Save Log...: asks where, starting in the folder saved to last, then calls save with the
+    // path chosen.
+    void askWhereToSave(const std::function<void(const QString& path)>& save);
     // The pane shows its last line (or the user has not scrolled away from it).
     bool followsEnd() const { return follows_; }
 

@@ -1,5 +1,10 @@
 #include "app/preview_dialog.hpp"
 
+#include "app/path_text.hpp"
+#include "app/plan_model.hpp"
+#include "app/plan_text.hpp"
+#include "app/run_summary.hpp"
+
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QHeaderView>
@@ -113,6 +118,36 @@ void PreviewDialog::askWhereToSave() {
                                      QStringLiteral("\n") + error);
     });
     chooser->open();
+}
+
+QString showPreview(QWidget* window, const PlanModel& model) {
+    const std::filesystem::path& root = model.shownRoot();
+    const PlanModel::Totals totals = model.totals();
+    RunSummary would;
+    would.dryRun = true;
+    would.filesRewritten = totals.files;
+    would.copiesRemoved = totals.copies;
+    would.bytesSaved = totals.bytes;
+    would.copiesStayed = totals.stayed;
+    std::vector<PreviewDialog::Change> lines;
+    for (const PlanModel::Change& change : model.changes()) {
+        const QString path = relativeText(change.path, root);
+        for (const auto& [before, after] : change.edits)
+            lines.push_back(
+                {path, PreviewDialog::tr("Rewritten: “%1” → “%2”")
+                           .arg(QString::fromStdString(before), QString::fromStdString(after))});
+        if (change.edits.empty())
+            lines.push_back({path, PlanText::fate(model.groups()[change.group],
+                                                  model.plan(static_cast<int>(change.group)),
+                                                  change.copy, root)});
+    }
+    const QString counts = RunSummaryText::counts(would);
+    auto* preview = new PreviewDialog(counts, lines, window);
+    preview->setAttribute(Qt::WA_DeleteOnClose);
+    preview->setWindowTitle(
+        PreviewDialog::tr("Preview of the Changes to %1").arg(toQString(root.filename())));
+    preview->show();
+    return counts;
 }
 
 } // namespace tolvane

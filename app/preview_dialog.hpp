@@ -14,6 +14,8 @@ class QTableView;
 
 namespace tolvane {
 
+class PlanModel;
+
 // What a run would do, one line per file: the files it rewrites, the copies it removes and the
 // files it keeps. A filter box narrows the list; Save as Text writes the lines shown.
 class PreviewDialog : public QDialog {
@@ -46,5 +48,9 @@ class PreviewDialog : public QDialog {
     QTableView* table_ = nullptr;
     QPushButton* save_ = nullptr;
 };
+
+// Opens the preview of what a run of model's plan would do, in a window of its own: each
+// rewritten file's references, before and after, and each copy's fate. Returns its counts.
+QString showPreview(QWidget* window, const PlanModel& model);
 
 } // namespace tolvane

@@ -93,4 +93,17 @@ QMessageBox* makeSummarySheet(QWidget* window, const RunSummary& summary) {
     return sheet;
 }
 
+QMessageBox* makeEndSheet(QWidget* window, const RunSummary& summary, const QString& message,
+                          const QString& detail) {
+    if (summary.end != RunSummary::End::failed)
+        return makeSummarySheet(window, summary);
+    QMessageBox* sheet = makeSummarySheet(window, summary);
+    sheet->setIcon(QMessageBox::Warning);
+    sheet->setText(message);
+    sheet->setInformativeText(detail.isEmpty() ? RunSummaryText::counts(summary) : detail);
+    sheet->setDetailedText(RunSummaryText::counts(summary) + QLatin1Char('\n') +
+                           RunSummaryText::details(summary));
+    return sheet;
+}
+
 } // namespace tolvane

@@ -54,6 +54,11 @@ class RunSummaryText {
 // lists the copies that stayed and every error.
 QMessageBox* makeSummarySheet(QWidget* window, const RunSummary& summary);
 
+// The one sheet at the end of a run. A run that failed leads with the failure (message and
+// detail) and has what else happened beneath.
+QMessageBox* makeEndSheet(QWidget* window, const RunSummary& summary, const QString& message,
+                          const QString& detail);
+
 } // namespace tolvane
 
 Q_DECLARE_METATYPE(tolvane::RunSummary)

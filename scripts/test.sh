@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks the formatting, builds everything, and runs every test:
 # first the normal build (core, command line, window) and its Debian package, then the core
-# under AddressSanitizer and UBSan.
+# under AddressSanitizer and UBSan, then the window's tests under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,3 +20,9 @@ bash scripts/check-package.sh build
 cmake --preset sanitize -DTOLVANE_WERROR=$werror
 cmake --build --preset sanitize
 ctest --preset sanitize -j 2
+
+# The window's tests under ThreadSanitizer: the scan, run and undo work on a worker thread and
+# report to the window's thread.
+cmake --preset tsan -DTOLVANE_WERROR=$werror
+cmake --build --preset tsan
+ctest --preset tsan -j 2

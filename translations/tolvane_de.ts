@@ -2,6 +2,21 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de" sourcelanguage="en">
 <context>
+    <name>tolvane::LogView</name>
+    <message>
+        <source>Save Log</source>
+        <translation>Protokoll speichern</translation>
+    </message>
+    <message>
+        <source>Text files (*.txt *.log);;All files (*)</source>
+        <translation>Textdateien (*.txt *.log);;Alle Dateien (*)</translation>
+    </message>
+    <message>
+        <source>tolvane-log.txt</source>
+        <translation>tolvane-protokoll.txt</translation>
+    </message>
+</context>
+<context>
     <name>tolvane::MainWindow</name>
     <message>
         <source>Tolvane</source>
@@ -237,6 +252,138 @@
         <source>Unable to save the preview to %1</source>
         <translation>Die Vorschau kann nicht in %1 gespeichert werden</translation>
     </message>
+    <message>
+        <source>Rewritten: “%1” → “%2”</source>
+        <translation>Neu geschrieben: „%1“ → „%2“</translation>
+    </message>
+    <message>
+        <source>Preview of the Changes to %1</source>
+        <translation>Vorschau der Änderungen an %1</translation>
+    </message>
+</context>
+<context>
+    <name>tolvane::ProgressView</name>
+    <message>
+        <source>Finding the references to the copies: %L1 of %L2 text files read</source>
+        <translation>Die Verweise auf die Kopien werden gesucht: %L1 von %L2 Textdateien gelesen</translation>
+    </message>
+    <message>
+        <source>Finding the references to the copies...</source>
+        <translation>Die Verweise auf die Kopien werden gesucht …</translation>
+    </message>
+    <message>
+        <source>Comparing %L1 images: %2 of %3 read</source>
+        <translation>Vergleiche %L1 Bilder: %2 von %3 gelesen</translation>
+    </message>
+    <message>
+        <source>Scanning: %L1 entries walked</source>
+        <translation>Durchsuchen: %L1 Einträge durchlaufen</translation>
+    </message>
+    <message>
+        <source>%v of %m steps, %1 elapsed, about %2 left</source>
+        <translation>%v von %m Schritten, %1 vergangen, noch etwa %2</translation>
+    </message>
+    <message>
+        <source>%v of %m steps, %1 elapsed</source>
+        <translation>%v von %m Schritten, %1 vergangen</translation>
+    </message>
+</context>
+<context>
+    <name>tolvane::ResultTables</name>
+    <message>
+        <source>Only Groups That Save More Than</source>
+        <translation>Nur Bilder, die mehr sparen als</translation>
+    </message>
+    <message>
+        <source>Take only the images whose copies save more than (for example 100 KB or 2 MB):</source>
+        <translation>Nur die Bilder nehmen, deren Kopien mehr sparen als (zum Beispiel 100 KB oder 2 MB):</translation>
+    </message>
+    <message>
+        <source>100 KB</source>
+        <translation>100 KB</translation>
+    </message>
+    <message>
+        <source>“%1” is not a size.</source>
+        <translation>„%1“ ist keine Größe.</translation>
+    </message>
+    <message>
+        <source>Write a number, with B, KB, MB or GB after it.</source>
+        <translation>Schreiben Sie eine Zahl, gefolgt von B, KB, MB oder GB.</translation>
+    </message>
+    <message>
+        <source>Select an image to see it here.</source>
+        <translation>Wählen Sie ein Bild aus, um es hier zu sehen.</translation>
+    </message>
+    <message>
+        <source>Stays: its image is left alone</source>
+        <translation>Bleibt: dieses Bild bleibt unangetastet</translation>
+    </message>
+    <message>
+        <source>This image cannot be shown.</source>
+        <translation>Dieses Bild kann nicht angezeigt werden.</translation>
+    </message>
+    <message>
+        <source>, %L1 × %L2 pixels</source>
+        <translation>, %L1 × %L2 Pixel</translation>
+    </message>
+    <message>
+        <source>, %1 each</source>
+        <translation>, je %1</translation>
+    </message>
+    <message>
+        <source>Image</source>
+        <translation>Bild</translation>
+    </message>
+    <message>
+        <source>Digest</source>
+        <translation>Prüfsumme</translation>
+    </message>
+    <message>
+        <source>Copies</source>
+        <translation>Kopien</translation>
+    </message>
+    <message>
+        <source>References</source>
+        <translation>Verweise</translation>
+    </message>
+    <message>
+        <source>Size</source>
+        <translation>Größe</translation>
+    </message>
+    <message>
+        <source>Saving</source>
+        <translation>Ersparnis</translation>
+    </message>
+    <message>
+        <source>Kept as</source>
+        <translation>Behalten als</translation>
+    </message>
+    <message>
+        <source>MD5 digest %1: images of the same name with other contents have other digests</source>
+        <translation>MD5-Prüfsumme %1: Bilder gleichen Namens mit anderem Inhalt haben andere Prüfsummen</translation>
+    </message>
+    <message>
+        <source>References in the site&apos;s pages, scripts, stylesheets and feeds that point at the copies</source>
+        <translation>Verweise in den Seiten, Skripten, Stylesheets und Feeds der Website, die auf die Kopien zeigen</translation>
+    </message>
+    <message>
+        <source>%1
+Where the image&apos;s bytes are after optimizing</source>
+        <translation>%1
+Wo die Bytes des Bildes nach der Optimierung liegen</translation>
+    </message>
+    <message>
+        <source>Where the image&apos;s bytes are after optimizing</source>
+        <translation>Wo die Bytes des Bildes nach der Optimierung liegen</translation>
+    </message>
+    <message>
+        <source>Copy</source>
+        <translation>Kopie</translation>
+    </message>
+    <message>
+        <source>After optimizing</source>
+        <translation>Nach der Optimierung</translation>
+    </message>
 </context>
 <context>
     <name>tolvane::RunSummaryText</name>
@@ -322,18 +469,100 @@
     </message>
 </context>
 <context>
+    <name>tolvane::Sheets</name>
+    <message>
+        <source>The undo is still in progress.</source>
+        <translation>Das Rückgängigmachen läuft noch.</translation>
+    </message>
+    <message>
+        <source>Tolvane can close when it has finished.</source>
+        <translation>Tolvane kann sich schließen, wenn es fertig ist.</translation>
+    </message>
+    <message>
+        <source>&amp;Close When Finished</source>
+        <translation>Nach &amp;Abschluss schließen</translation>
+    </message>
+    <message>
+        <source>&amp;Keep Open</source>
+        <translation>&amp;Offen lassen</translation>
+    </message>
+    <message>
+        <source>The optimization is still in progress.</source>
+        <translation>Die Optimierung läuft noch.</translation>
+    </message>
+    <message>
+        <source>Cancel it? It stops at its next safe point and puts back what it has changed, then Tolvane closes.</source>
+        <translation>Abbrechen? Sie hält an der nächsten sicheren Stelle an und nimmt zurück, was sie geändert hat, dann schließt sich Tolvane.</translation>
+    </message>
+    <message>
+        <source>&amp;Stop and Close</source>
+        <translation>&amp;Anhalten und schließen</translation>
+    </message>
+    <message>
+        <source>&amp;Keep Running</source>
+        <translation>&amp;Weiterlaufen lassen</translation>
+    </message>
+    <message>
+        <source>About Tolvane</source>
+        <translation>Über Tolvane</translation>
+    </message>
+    <message>
+        <source>Tolvane %1</source>
+        <translation>Tolvane %1</translation>
+    </message>
+    <message>
+        <source>Finds the images an exported website holds more than once, keeps one copy of each and rewrites the pages that showed the others.
+
+Licence: %1</source>
+        <translation>Findet die Bilder, die eine exportierte Website mehrfach enthält, behält je eine Kopie und schreibt die Seiten um, die die anderen zeigten.
+
+Lizenz: %1</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+</context>
+<context>
+    <name>tolvane::SiteChooser</name>
+    <message>
+        <source>&amp;Open</source>
+        <translation>Ö&amp;ffnen</translation>
+    </message>
+    <message>
+        <source>Choose folder:</source>
+        <translation>Ordner wählen:</translation>
+    </message>
+    <message>
+        <source>Choose folder containing root of website.</source>
+        <translation>Wählen Sie den Stammordner der Website.</translation>
+    </message>
+    <message>
+        <source>“%1” is not a website folder.</source>
+        <translation>„%1“ ist kein Website-Ordner.</translation>
+    </message>
+    <message>
+        <source>A website&apos;s root folder holds index.html. Choose the folder of the site itself.</source>
+        <translation>Der Stammordner einer Website enthält index.html. Wählen Sie den Ordner der Website selbst.</translation>
+    </message>
+    <message>
+        <source>A website&apos;s root folder holds index.html. Its folder “%1” does: open that one?</source>
+        <translation>Der Stammordner einer Website enthält index.html. Sein Ordner „%1“ tut das: diesen öffnen?</translation>
+    </message>
+    <message>
+        <source>&amp;Open “%1”</source>
+        <translation>„%1“ ö&amp;ffnen</translation>
+    </message>
+    <message>
+        <source>&amp;Cancel</source>
+        <translation>Abbre&amp;chen</translation>
+    </message>
+</context>
+<context>
     <name>tolvane::TolvaneAppDelegate</name>
     <message>
         <source>Scanning %1...</source>
         <translation>%1 wird durchsucht …</translation>
-    </message>
-    <message>
-        <source>Finding the references to the copies...</source>
-        <translation>Die Verweise auf die Kopien werden gesucht …</translation>
-    </message>
-    <message>
-        <source>Scanning: %1 entries walked</source>
-        <translation>Durchsuchen: %1 Einträge durchlaufen</translation>
     </message>
     <message>
         <source>%1 - Tolvane</source>
@@ -348,50 +577,6 @@
         <translation>Ihre Website enthält keine doppelten Bilder, die optimiert werden müssten.</translation>
     </message>
     <message>
-        <source>Image</source>
-        <translation>Bild</translation>
-    </message>
-    <message>
-        <source>Copies</source>
-        <translation>Kopien</translation>
-    </message>
-    <message>
-        <source>References</source>
-        <translation>Verweise</translation>
-    </message>
-    <message>
-        <source>Size</source>
-        <translation>Größe</translation>
-    </message>
-    <message>
-        <source>Saving</source>
-        <translation>Ersparnis</translation>
-    </message>
-    <message>
-        <source>References in the site&apos;s pages, scripts, stylesheets and feeds that point at the copies</source>
-        <translation>Verweise in den Seiten, Skripten, Stylesheets und Feeds der Website, die auf die Kopien zeigen</translation>
-    </message>
-    <message>
-        <source>Copy</source>
-        <translation>Kopie</translation>
-    </message>
-    <message>
-        <source>After optimizing</source>
-        <translation>Nach der Optimierung</translation>
-    </message>
-    <message>
-        <source>Select an image to see it here.</source>
-        <translation>Wählen Sie ein Bild aus, um es hier zu sehen.</translation>
-    </message>
-    <message>
-        <source>, %1 × %2 pixels</source>
-        <translation>, %1 × %2 Pixel</translation>
-    </message>
-    <message>
-        <source>, %1 each</source>
-        <translation>, je %1</translation>
-    </message>
-    <message>
         <source>No duplicate images in this website.</source>
         <translation>Diese Website enthält keine doppelten Bilder.</translation>
     </message>
@@ -400,32 +585,12 @@
         <translation>1 mehrfach vorhandenes Bild</translation>
     </message>
     <message>
-        <source>%1 duplicated images</source>
-        <translation>%1 mehrfach vorhandene Bilder</translation>
-    </message>
-    <message>
         <source>1 copy to remove</source>
         <translation>1 Kopie zu entfernen</translation>
     </message>
     <message>
-        <source>%1 copies to remove</source>
-        <translation>%1 Kopien zu entfernen</translation>
-    </message>
-    <message>
         <source>%1, %2, %3 to save.</source>
         <translation>%1, %2, %3 Ersparnis.</translation>
-    </message>
-    <message>
-        <source>Choose folder:</source>
-        <translation>Ordner wählen:</translation>
-    </message>
-    <message>
-        <source>Choose folder containing root of website.</source>
-        <translation>Wählen Sie den Stammordner der Website.</translation>
-    </message>
-    <message>
-        <source>OK</source>
-        <translation>OK</translation>
     </message>
     <message>
         <source>Optimizing %1...</source>
@@ -620,28 +785,12 @@
         <translation>Nicht lesbar: %1: %2</translation>
     </message>
     <message>
-        <source>Save Log</source>
-        <translation>Protokoll speichern</translation>
-    </message>
-    <message>
-        <source>Text files (*.txt *.log);;All files (*)</source>
-        <translation>Textdateien (*.txt *.log);;Alle Dateien (*)</translation>
-    </message>
-    <message>
-        <source>tolvane-log.txt</source>
-        <translation>tolvane-protokoll.txt</translation>
-    </message>
-    <message>
         <source>Tolvane</source>
         <translation>Tolvane</translation>
     </message>
     <message>
         <source>Scan of %1, %2</source>
         <translation>Durchsuchen von %1, %2</translation>
-    </message>
-    <message>
-        <source>Comparing %1 images: %2 of %3 read</source>
-        <translation>Vergleiche %1 Bilder: %2 von %3 gelesen</translation>
     </message>
     <message>
         <source>Scan cancelled.</source>
@@ -654,34 +803,6 @@
     <message>
         <source>Every copy of the duplicate images has to stay where it is; the copies table says why.</source>
         <translation>Jede Kopie der doppelten Bilder muss bleiben, wo sie ist; die Tabelle der Kopien sagt, warum.</translation>
-    </message>
-    <message>
-        <source>Kept as</source>
-        <translation>Behalten als</translation>
-    </message>
-    <message>
-        <source>Where the image&apos;s bytes are after optimizing</source>
-        <translation>Wo die Bytes des Bildes nach der Optimierung liegen</translation>
-    </message>
-    <message>
-        <source>&amp;Open</source>
-        <translation>Ö&amp;ffnen</translation>
-    </message>
-    <message>
-        <source>“%1” is not a website folder.</source>
-        <translation>„%1“ ist kein Website-Ordner.</translation>
-    </message>
-    <message>
-        <source>A website&apos;s root folder holds index.html. Choose the folder of the site itself.</source>
-        <translation>Der Stammordner einer Website enthält index.html. Wählen Sie den Ordner der Website selbst.</translation>
-    </message>
-    <message>
-        <source>A website&apos;s root folder holds index.html. Its folder “%1” does: open that one?</source>
-        <translation>Der Stammordner einer Website enthält index.html. Sein Ordner „%1“ tut das: diesen öffnen?</translation>
-    </message>
-    <message>
-        <source>&amp;Open “%1”</source>
-        <translation>„%1“ ö&amp;ffnen</translation>
     </message>
     <message>
         <source>&amp;Cancel</source>
@@ -700,22 +821,6 @@
         <translation>Das Protokoll kann nicht in %1 gespeichert werden</translation>
     </message>
     <message>
-        <source>About Tolvane</source>
-        <translation>Über Tolvane</translation>
-    </message>
-    <message>
-        <source>Tolvane %1</source>
-        <translation>Tolvane %1</translation>
-    </message>
-    <message>
-        <source>Finds the images an exported website holds more than once, keeps one copy of each and rewrites the pages that showed the others.
-
-Licence: %1</source>
-        <translation>Findet die Bilder, die eine exportierte Website mehrfach enthält, behält je eine Kopie und schreibt die Seiten um, die die anderen zeigten.
-
-Lizenz: %1</translation>
-    </message>
-    <message>
         <source>Optimize %1?</source>
         <translation>%1 optimieren?</translation>
     </message>
@@ -728,16 +833,8 @@ Lizenz: %1</translation>
         <translation>1 Kopie</translation>
     </message>
     <message>
-        <source>%1 copies</source>
-        <translation>%1 Kopien</translation>
-    </message>
-    <message>
         <source>1 file</source>
         <translation>1 Datei</translation>
-    </message>
-    <message>
-        <source>%1 files</source>
-        <translation>%1 Dateien</translation>
     </message>
     <message>
         <source>&amp;Optimize</source>
@@ -746,34 +843,6 @@ Lizenz: %1</translation>
     <message>
         <source>Optimization of %1, %2</source>
         <translation>Optimierung von %1, %2</translation>
-    </message>
-    <message>
-        <source>The undo is still in progress.</source>
-        <translation>Das Rückgängigmachen läuft noch.</translation>
-    </message>
-    <message>
-        <source>Tolvane can close when it has finished.</source>
-        <translation>Tolvane kann sich schließen, wenn es fertig ist.</translation>
-    </message>
-    <message>
-        <source>&amp;Close When Finished</source>
-        <translation>Nach &amp;Abschluss schließen</translation>
-    </message>
-    <message>
-        <source>&amp;Keep Open</source>
-        <translation>&amp;Offen lassen</translation>
-    </message>
-    <message>
-        <source>The optimization is still in progress.</source>
-        <translation>Die Optimierung läuft noch.</translation>
-    </message>
-    <message>
-        <source>&amp;Stop and Close</source>
-        <translation>&amp;Anhalten und schließen</translation>
-    </message>
-    <message>
-        <source>&amp;Keep Running</source>
-        <translation>&amp;Weiterlaufen lassen</translation>
     </message>
     <message>
         <source>Tolvane closes when the work in progress has stopped.</source>
@@ -788,62 +857,20 @@ Lizenz: %1</translation>
         <translation>Rückgängigmachen der letzten Optimierung von %1, %2</translation>
     </message>
     <message>
-        <source>Finding the references to the copies: %1 of %2 text files read</source>
-        <translation>Die Verweise auf die Kopien werden gesucht: %1 von %2 Textdateien gelesen</translation>
-    </message>
-    <message>
         <source>Proprietary</source>
         <translation>Proprietär</translation>
-    </message>
-    <message>
-        <source>This image cannot be shown.</source>
-        <translation>Dieses Bild kann nicht angezeigt werden.</translation>
-    </message>
-    <message>
-        <source>Digest</source>
-        <translation>Prüfsumme</translation>
-    </message>
-    <message>
-        <source>MD5 digest %1: images of the same name with other contents have other digests</source>
-        <translation>MD5-Prüfsumme %1: Bilder gleichen Namens mit anderem Inhalt haben andere Prüfsummen</translation>
-    </message>
-    <message>
-        <source>%1
-Where the image&apos;s bytes are after optimizing</source>
-        <translation>%1
-Wo die Bytes des Bildes nach der Optimierung liegen</translation>
     </message>
     <message>
         <source>Putting back what the cancelled run had changed</source>
         <translation>Die Änderungen des abgebrochenen Laufs werden zurückgenommen</translation>
     </message>
     <message>
-        <source>Rewritten: its references lead to the kept files</source>
-        <translation>Neu geschrieben: ihre Verweise führen zu den behaltenen Dateien</translation>
-    </message>
-    <message>
         <source>Preview of the changes shown. %1</source>
         <translation>Vorschau der Änderungen gezeigt. %1</translation>
     </message>
     <message>
-        <source>Preview of the Changes to %1</source>
-        <translation>Vorschau der Änderungen an %1</translation>
-    </message>
-    <message>
-        <source>%v of %m steps, %1 elapsed, about %2 left</source>
-        <translation>%v von %m Schritten, %1 vergangen, noch etwa %2</translation>
-    </message>
-    <message>
-        <source>%v of %m steps, %1 elapsed</source>
-        <translation>%v von %m Schritten, %1 vergangen</translation>
-    </message>
-    <message>
         <source>Stopping, then putting back what the run has changed...</source>
         <translation>Wird angehalten, dann wird zurückgenommen, was der Lauf geändert hat …</translation>
-    </message>
-    <message>
-        <source>Cancel it? It stops at its next safe point and puts back what it has changed, then Tolvane closes.</source>
-        <translation>Abbrechen? Sie hält an der nächsten sicheren Stelle an und nimmt zurück, was sie geändert hat, dann schließt sich Tolvane.</translation>
     </message>
     <message>
         <source>Unable to restore the rewritten files: a removed copy could not be put back</source>
@@ -854,28 +881,20 @@ Wo die Bytes des Bildes nach der Optimierung liegen</translation>
         <translation>Die umgeschriebenen Dateien können nicht wiederhergestellt werden: ihr früherer Text verweist auf eine fehlende Datei</translation>
     </message>
     <message>
-        <source>Stays: its image is left alone</source>
-        <translation>Bleibt: dieses Bild bleibt unangetastet</translation>
+        <source>%L1 duplicated images</source>
+        <translation>%L1 mehrfach vorhandene Bilder</translation>
     </message>
     <message>
-        <source>Only Groups That Save More Than</source>
-        <translation>Nur Bilder, die mehr sparen als</translation>
+        <source>%L1 copies to remove</source>
+        <translation>%L1 Kopien zu entfernen</translation>
     </message>
     <message>
-        <source>Take only the images whose copies save more than (for example 100 KB or 2 MB):</source>
-        <translation>Nur die Bilder nehmen, deren Kopien mehr sparen als (zum Beispiel 100 KB oder 2 MB):</translation>
+        <source>%L1 copies</source>
+        <translation>%L1 Kopien</translation>
     </message>
     <message>
-        <source>100 KB</source>
-        <translation>100 KB</translation>
-    </message>
-    <message>
-        <source>“%1” is not a size.</source>
-        <translation>„%1“ ist keine Größe.</translation>
-    </message>
-    <message>
-        <source>Write a number, with B, KB, MB or GB after it.</source>
-        <translation>Schreiben Sie eine Zahl, gefolgt von B, KB, MB oder GB.</translation>
+        <source>%L1 files</source>
+        <translation>%L1 Dateien</translation>
     </message>
 </context>
 </TS>

@@ -1,0 +1,86 @@
+#include "app/sheets.hpp"
+
+#include <QFont>
+#include <QGridLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace tolvane {
+
+QMessageBox* makeSheet(QWidget* window, const QString& text, const QString& informativeText) {
+    auto* alert = new QMessageBox(QMessageBox::Warning, QStringLiteral("Tolvane"), text,
+                                  QMessageBox::NoButton, window);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->setWindowModality(Qt::WindowModal);
+    alert->setInformativeText(informativeText);
+    if (auto* label = alert->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+        QFont font = label->font();
+        font.setBold(true);
+        label->setFont(font);
+    }
+    // The spacer keeps the texts from wrapping into a narrow column.
+    if (auto* grid = qobject_cast<QGridLayout*>(alert->layout()))
+        grid->addItem(new QSpacerItem(480, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+    return alert;
+}
+
+QMessageBox* makeQuestion(QWidget* window, const QString& text, const QString& informativeText,
+                          const QString& yes, const QString& no, QPushButton** yesButton) {
+    QMessageBox* alert = makeSheet(window, text, informativeText);
+    *yesButton = alert->addButton(yes, QMessageBox::AcceptRole);
+    QPushButton* noButton = alert->addButton(no, QMessageBox::RejectRole);
+    alert->setDefaultButton(noButton);
+    alert->setEscapeButton(noButton);
+    return alert;
+}
+
+QMessageBox* makeCloseQuestion(QWidget* window, bool undoing, QPushButton** stop) {
+    QMessageBox* alert =
+        undoing ? makeQuestion(window, Sheets::tr("The undo is still in progress."),
+                               Sheets::tr("Tolvane can close when it has finished."),
+                               Sheets::tr("&Close When Finished"), Sheets::tr("&Keep Open"), stop)
+                : makeQuestion(window, Sheets::tr("The optimization is still in progress."),
+                               Sheets::tr("Cancel it? It stops at its next safe point and puts "
+                                          "back what it has changed, then Tolvane closes."),
+                               Sheets::tr("&Stop and Close"), Sheets::tr("&Keep Running"), stop);
+    alert->setObjectName("closeSheet");
+    return alert;
+}
+
+void showAboutSheet(QWidget* window, const QString& version, const QString& licence) {
+    auto* about = new QMessageBox(QMessageBox::Information, Sheets::tr("About Tolvane"),
+                                  Sheets::tr("Tolvane %1").arg(version), QMessageBox::Ok, window);
+    about->setObjectName("aboutSheet");
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->setWindowModality(Qt::WindowModal);
+    about->setInformativeText(
+        Sheets::tr("Finds the images an exported website holds more than once, keeps one copy of "
+                   "each and rewrites the pages that showed the others.\n\nLicence: %1")
+            .arg(licence));
+    about->open();
+}
+
+QMessageBox* Sheets::show(const QString& text, const QString& informativeText) {
+    QMessageBox* alert = makeSheet(window_, text, informativeText);
+    alert->addButton(tr("OK"), QMessageBox::AcceptRole);
+    queue(alert);
+    return alert;
+}
+
+void Sheets::queue(QMessageBox* sheet, bool front) {
+    if (front_ && front_->isVisible() && front_ != sheet) {
+        QPointer<QMessageBox> waiting = sheet;
+        connect(front_, &QObject::destroyed, this, [waiting] {
+            if (waiting)
+                waiting->open();
+        });
+    } else {
+        sheet->open();
+    }
+    if (front)
+        front_ = sheet;
+}
+
+} // namespace tolvane

@@ -1,0 +1,141 @@
+#include "app/worker.hpp"
+
+#include "app/path_text.hpp"
+#include "app/run_channel.hpp"
+#include "run/run.hpp"
+#include "run/site_lock.hpp"
+#include "run/undo.hpp"
+
+#include <QThread>
+
+#include <algorithm>
+
+namespace tolvane {
+
+namespace {
+
+std::shared_ptr<const ScanDisplay> scanned(const std::filesystem::path& root) {
+    return std::make_shared<const ScanDisplay>(withReferences(scanWebsite(root)));
+}
+
+// Puts back what a cancelled run had changed, from its record.
+void undoCancelledRun(const RunJob& job, const std::filesystem::path& record,
+                      RunReporter& reporter, RunSummary& summary) {
+    std::optional<RecordedRun> run;
+    for (RecordedRun& recorded : recordedRuns(job.root)) {
+        std::error_code error;
+        if (std::filesystem::equivalent(recorded.folder, record, error)) {
+            run = std::move(recorded);
+            break;
+        }
+    }
+    if (!run || !run->changes) {
+        summary.undone = true; // stopped before it changed anything
+        return;
+    }
+    reporter.log(localize("Putting back what the cancelled run had changed"));
+    std::error_code lockError;
+    std::optional<SiteLock> lock = SiteLock::tryAcquire(job.root, lockError);
+    if (!lock) {
+        reporter.popupErrorMessage(localize("Unable to undo the last optimization"),
+                                   FileError{FileError::Operation::read, {job.root}, lockError});
+        summary.undoLeft = 1;
+        return;
+    }
+    const UndoOutcome undone = undoRun(*run, *job.files, reporter, localize);
+    summary.undone = undone.complete;
+    summary.undoLeft = undone.complete ? 0 : std::max<std::size_t>(undone.left, 1);
+}
+
+} // namespace
+
+void scanJob(const std::filesystem::path& root, ScanCounters& counters, RunChannel& channel) {
+    ScanResult scan = scanWebsite(root, &counters.scan);
+    if (scan.cancelled || counters.scan.cancel) {
+        scan.cancelled = true;
+        emit channel.scanned(std::make_shared<const ScanDisplay>(ScanDisplay{std::move(scan)}));
+    } else {
+        counters.findingReferences = true;
+        emit channel.scanned(std::make_shared<const ScanDisplay>(
+            withReferences(std::move(scan), &counters.references)));
+    }
+    emit channel.ended(true);
+}
+
+void runJob(const RunJob& job, RunChannel& channel) {
+    ChannelReporter reporter(channel);
+    RunOptions options;
+    options.cancel = job.cancel.get();
+    options.leftovers = job.leftovers;
+    options.choices = job.choices;
+    // What undo needs is recorded outside the site; without that record nothing is touched.
+    std::error_code journalError;
+    std::optional<RunJournal> journal = RunJournal::start(job.root, journalError);
+    RunSummary summary;
+    if (!journal) {
+        reporter.popupErrorMessage(
+            localize("Unable to record the run for undo"),
+            FileError{FileError::Operation::write, {journalHome()}, journalError});
+        summary.end = RunSummary::End::failed;
+        emit channel.summarized(summary);
+        emit channel.ended(false);
+        return;
+    }
+    options.journal = &*journal;
+    const RunOutcome outcome =
+        startOptimization(job.duplicates, job.root, *job.files, reporter, localize, options);
+    summary.record = toQString(journal->folder());
+    if (outcome.cancelled)
+        undoCancelledRun(job, journal->folder(), reporter, summary);
+    summary.end = outcome.completed   ? RunSummary::End::completed
+                  : outcome.cancelled ? RunSummary::End::cancelled
+                                      : RunSummary::End::failed;
+    summary.copiesRemoved = outcome.copiesRemoved;
+    summary.bytesSaved = outcome.bytesSaved;
+    summary.filesRewritten = outcome.filesRewritten;
+    summary.copiesStayed = outcome.copiesKept;
+    const auto sheets = static_cast<std::size_t>(std::max(outcome.errorSheets, 0));
+    summary.errors = sheets > outcome.copiesKept ? sheets - outcome.copiesKept : 0;
+    emit channel.summarized(summary);
+    if (outcome.completed || outcome.cancelled)
+        emit channel.scanned(scanned(job.root));
+    emit channel.ended(outcome.completed);
+}
+
+void undoJob(UndoJob job, RunChannel& channel) {
+    ChannelReporter reporter(channel);
+    const UndoOutcome outcome = undoRun(job.run, *job.files, reporter, localize);
+    job.lock.reset(); // the re-scan only reads
+    reporter.log(outcome.complete
+                     ? localize("Undo complete")
+                     : localize("Undo incomplete: changes that could not be undone: ") +
+                           std::to_string(outcome.left));
+    emit channel.scanned(scanned(job.root));
+    emit channel.ended(outcome.complete);
+}
+
+Worker::~Worker() {
+    wait();
+}
+
+RunChannel* Worker::start(Job job, const std::function<void(RunChannel& channel)>& listen) {
+    wait();
+    auto* channel = new RunChannel;
+    // Owned by the worker, so it outlives the job even when the window closes meanwhile.
+    channel->setParent(this);
+    listen(*channel);
+    connect(channel, &RunChannel::ended, channel, &QObject::deleteLater, Qt::QueuedConnection);
+    thread_ = QThread::create([job = std::move(job), channel] { job(*channel); });
+    thread_->start();
+    return channel;
+}
+
+void Worker::wait() {
+    if (!thread_)
+        return;
+    thread_->wait();
+    delete thread_;
+    thread_ = nullptr;
+}
+
+} // namespace tolvane

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "app/plan_model.hpp"
+#include "run/file_manager.hpp"
+#include "run/run_journal.hpp"
+#include "run/site_plan.hpp"
+#include "scan/scan.hpp"
+
+#include <QObject>
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QThread;
+
+namespace tolvane {
+
+class RunChannel;
+class SiteLock;
+
+// A scan's counters, polled by the window while the scan works.
+struct ScanCounters {
+    ScanProgress scan;
+    std::atomic<bool> findingReferences{false};
+    IndexProgress references;
+    void cancel() {
+        scan.cancel = true;
+        references.cancel = true;
+    }
+};
+
+// What a run needs, copied from the window's thread before it starts.
+struct RunJob {
+    std::filesystem::path root;
+    std::vector<DuplicateGroup> duplicates;
+    std::shared_ptr<FileManager> files;
+    std::vector<std::filesystem::path> leftovers; // the writer's, from an earlier run
+    std::shared_ptr<std::atomic<bool>> cancel;
+    PlanChoices choices;
+};
+
+struct UndoJob {
+    std::filesystem::path root;
+    RecordedRun run;
+    std::shared_ptr<FileManager> files;
+    std::shared_ptr<SiteLock> lock; // held until the undo is done
+};
+
+// The jobs, each on the worker thread; they reach the window only through the channel, and
+// each ends with the channel's ended.
+void scanJob(const std::filesystem::path& root, ScanCounters& counters, RunChannel& channel);
+// The optimization; a cancelled one is put back from its record. A completed or cancelled run
+// is followed by a scan of what is left.
+void runJob(const RunJob& job, RunChannel& channel);
+// The undo and the scan after it.
+void undoJob(UndoJob job, RunChannel& channel);
+
+// Runs one job at a time on a thread of its own. The job's channel lives on the window's
+// thread and is deleted after its ended has been delivered.
+class Worker : public QObject {
+    Q_OBJECT
+
+  public:
+    using Job = std::function<void(RunChannel& channel)>;
+
+    explicit Worker(QObject* parent = nullptr) : QObject(parent) {}
+    // Waits for the job in progress.
+    ~Worker() override;
+
+    // Starts job once the previous one has returned (a cancelled scan returns at once);
+    // listen connects the window to the job's channel before the job starts.
+    RunChannel* start(Job job, const std::function<void(RunChannel& channel)>& listen);
+    // Waits for the job in progress to return.
+    void wait();
+
+  private:
+    QThread* thread_ = nullptr;
+};
+
+} // namespace tolvane
