@@ -1,6 +1,7 @@
 #include "app/log_view.hpp"
 
 #include "app/main_window.hpp"
+#include "util/log_line.hpp"
 
 #include <QDir>
 #include <QFileDialog>
@@ -46,6 +47,7 @@ void LogView::appendLine(const QString& line) {
 void LogView::clearLog() {
     clear();
     follows_ = true;
+    pathLinesToLabel_ = 0;
 }
 
 bool LogView::saveTo(const QString& path, QString* error) const {
@@ -60,6 +62,19 @@ bool LogView::saveTo(const QString& path, QString* error) const {
     if (error)
         *error = file.errorString();
     return false;
+}
+
+QString LogView::labelled(const QString& raw) {
+    QString text = QString::fromStdString(printableLogLine(raw.toStdString()));
+    if (pathLinesToLabel_ > 0 && !QDir::isAbsolutePath(text))
+        pathLinesToLabel_ = 0;
+    if (pathLinesToLabel_ > 0) {
+        text = (pathLinesToLabel_ == 2 ? tr("  from: %1") : tr("  to: %1")).arg(text);
+        --pathLinesToLabel_;
+    } else if (text.startsWith(tr("Moving image file: "))) {
+        pathLinesToLabel_ = 2;
+    }
+    return text;
 }
 
 void LogView::askWhereToSave(const std::function<void(const QString& path)>& save) {

@@ -19,6 +19,9 @@ class LogView : public QPlainTextEdit {
     // Starts a section: a blank line after the previous one, then the heading.
     void beginSection(const QString& heading);
     void appendLine(const QString& line);
+    // raw as the log shows it: one line, whatever control characters a file name holds; the
+    // two paths after "Moving image file" labelled as its source and destination.
+    QString labelled(const QString& raw);
     // Empties the pane; the next section starts at the top.
     void clearLog();
     // Writes the pane's text to path (UTF-8, one line each); false with why on failure.
@@ -33,6 +36,7 @@ class LogView : public QPlainTextEdit {
   private:
     void append(const QString& text);
     bool follows_ = true;
+    int pathLinesToLabel_ = 0;
     bool appending_ = false;
 };
 

@@ -107,8 +107,8 @@ bool PlanModel::groupChosen(std::size_t group) const {
 }
 
 bool PlanModel::copyChosen(std::size_t group, std::size_t copy) const {
-    return group < groups().size() && copy < groups()[group].copies.size() &&
-           groupChosen(group) && !choices_.leave.count(groups()[group].copies[copy]);
+    return group < groups().size() && copy < groups()[group].copies.size() && groupChosen(group) &&
+           !choices_.leave.count(groups()[group].copies[copy]);
 }
 
 bool PlanModel::copyKept(std::size_t group, std::size_t copy) const {
@@ -168,9 +168,8 @@ void PlanModel::chooseGroupsSavingMoreThan(std::uint64_t bytes) {
     // What each group saves when every group is taken: leaving one alone changes no other's.
     groupsLeftAlone_.clear();
     replan();
-    chooseGroups([this, bytes](std::size_t g) {
-        return plans_[g].saving(groups()[g].size) > bytes;
-    });
+    chooseGroups(
+        [this, bytes](std::size_t g) { return plans_[g].saving(groups()[g].size) > bytes; });
 }
 
 std::vector<DuplicateGroup> PlanModel::chosenDuplicates() const {

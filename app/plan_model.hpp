@@ -21,8 +21,8 @@ namespace tolvane {
 // A scan result with the run's plan for it, as the window shows it.
 struct ScanDisplay {
     ScanResult scan;
-    std::vector<GroupPlan> groups;             // one per duplicate group, in the same order
-    std::vector<FileChanges> files;            // every file a run would write back
+    std::vector<GroupPlan> groups;               // one per duplicate group, in the same order
+    std::vector<FileChanges> files;              // every file a run would write back
     std::shared_ptr<const ReferenceIndex> index; // what the plan was made from (files point in)
 };
 

@@ -130,6 +130,22 @@ void ResultTables::connectMenus() {
     });
 }
 
+void ResultTables::updateActions(bool idle) {
+    MainWindow* w = &window_;
+    const bool copiesSelected = w->pagesTable->selectionModel()->hasSelection();
+    for (QAction* action : {w->openCopyAction, w->openCopyFolderAction, w->copyPathAction})
+        action->setEnabled(copiesSelected);
+    const bool choosing = idle && !model_.groups().empty() && !model_.root().empty();
+    for (QAction* action :
+         {w->chooseAllAction, w->chooseNoneAction, w->invertChoiceAction, w->leastSavingAction})
+        action->setEnabled(choosing);
+    const int copy = currentCopy();
+    const bool onCopy =
+        choosing && pagesGroup_ >= 0 && copy >= 0 && model_.groupChosen(pagesGroup_);
+    w->keepCopyAction->setEnabled(onCopy);
+    w->keepCopyAction->setChecked(onCopy && model_.copyKept(pagesGroup_, copy));
+}
+
 void ResultTables::choose(const std::function<bool(std::size_t group)>& chosen) {
     if (busy_() || !model_.hasResult())
         return;
@@ -293,9 +309,8 @@ void ResultTables::presentImages() {
                                         tr("Size"), tr("Saving"), tr("Kept as")});
     imagesDataSource_->setCellPresenter([this](const QVariant& element, int row, int column,
                                                int role) -> QVariant {
-        const DuplicateGroup* group = row < static_cast<int>(model_.groups().size())
-                                          ? &model_.groups()[row]
-                                          : nullptr;
+        const DuplicateGroup* group =
+            row < static_cast<int>(model_.groups().size()) ? &model_.groups()[row] : nullptr;
         const GroupPlan* plan = model_.plan(row);
         const auto path = toPath(element.toUrl().toLocalFile());
         const std::uint64_t saving = plan && group ? plan->saving(group->size) : 0;

@@ -39,6 +39,8 @@ class ResultTables : public QObject {
     int currentCopy() const;
     std::vector<std::size_t> selectedCopies() const;
     QStringList pathsOfSelectedCopies() const;
+    // The Select menu and the copies' menu as the selection allows; choices only when idle.
+    void updateActions(bool idle);
 
   signals:
     void choicesChanged();

@@ -1,5 +1,7 @@
 #include "app/run_channel.hpp"
 
+#include "run/page_rewrite.hpp"
+
 #include <QCoreApplication>
 
 namespace tolvane {
@@ -19,6 +21,15 @@ std::optional<ErrorText> errorText(const std::optional<FileError>& error) {
 void CallbackReporter::popupErrorMessage(const std::string& message,
                                          const std::optional<FileError>& error) {
     sheet_(QString::fromStdString(message), errorText(error));
+}
+
+void rewritePage(const std::filesystem::path& page, const std::string& imageName,
+                 const std::filesystem::path& folder, const std::filesystem::path& root,
+                 FileManager& files, const std::function<void(const QString& line)>& log,
+                 const CallbackReporter::Sheet& sheet) {
+    CallbackReporter reporter(log, sheet);
+    const RewriteTarget target{imagesFolderReference(folder, root), imageName};
+    processFile(page, imageName, folder, target, files, reporter, localize);
 }
 
 void ChannelReporter::log(const std::string& line) {

@@ -2,12 +2,14 @@
 
 #include "app/plan_model.hpp"
 #include "app/run_summary.hpp"
+#include "run/file_manager.hpp"
 #include "run/reporter.hpp"
 
 #include <QMetaType>
 #include <QObject>
 #include <QString>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -76,6 +78,13 @@ class CallbackReporter : public RunReporter {
     std::function<void(const QString& line)> log_;
     Sheet sheet_;
 };
+
+// One page or page script rewritten, on the window's thread, to use the site images folder of
+// root for imageName; its log lines and sheets go to log and sheet.
+void rewritePage(const std::filesystem::path& page, const std::string& imageName,
+                 const std::filesystem::path& folder, const std::filesystem::path& root,
+                 FileManager& files, const std::function<void(const QString& line)>& log,
+                 const CallbackReporter::Sheet& sheet);
 
 // The core's texts in the window's language, looked up by their English text.
 std::string localize(std::string_view english);

@@ -65,6 +65,26 @@ QString RunSummaryText::left(const RunSummary& s) {
         .arg(counted(s.copiesLeft, tr("1 copy"), tr("%1 copies")));
 }
 
+void RunReport::problem(const QString& text, const QString& why) {
+    problems << (why.isEmpty() ? text : text + QStringLiteral(": ") + why);
+    summary.problems = problems;
+    message = text;
+    detail = why;
+}
+
+void RunReport::summarized(const RunSummary& done) {
+    summary = done;
+    summary.problems = problems;
+}
+
+void RunReport::rescanned(const std::vector<GroupPlan>& left) {
+    summary.rescanned = true;
+    summary.groupsLeft = left.size();
+    summary.copiesLeft = 0;
+    for (const GroupPlan& plan : left)
+        summary.copiesLeft += plan.copiesSaved();
+}
+
 QString RunSummaryText::details(const RunSummary& summary) {
     return summary.problems.join(QLatin1Char('\n'));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "run/site_plan.hpp"
+
 #include <QCoreApplication>
 #include <QMetaType>
 #include <QString>
@@ -33,6 +35,18 @@ struct RunSummary {
     QString record; // the folder of the run's record, for Undo; empty for a preview
     // Each sheet of the run, the copies that stayed among them: the message, then its detail.
     QStringList problems;
+};
+
+// What the window gathers of a run as its reports arrive: its problems, the last of them
+// (which ends a failed run), its summary and what the scan after it found.
+struct RunReport {
+    RunSummary summary;
+    QStringList problems;
+    QString message; // the last problem
+    QString detail;
+    void problem(const QString& text, const QString& why);
+    void summarized(const RunSummary& done);
+    void rescanned(const std::vector<GroupPlan>& left);
 };
 
 class RunSummaryText {

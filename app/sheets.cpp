@@ -1,10 +1,19 @@
 #include "app/sheets.hpp"
 
+#include "app/path_text.hpp"
+
 #include <QFont>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+
+#ifndef TOLVANE_VERSION
+#define TOLVANE_VERSION "0"
+#endif
+#ifndef TOLVANE_LICENSE
+#define TOLVANE_LICENSE "LicenseRef-proprietary"
+#endif
 
 namespace tolvane {
 
@@ -36,6 +45,32 @@ QMessageBox* makeQuestion(QWidget* window, const QString& text, const QString& i
     return alert;
 }
 
+QMessageBox* makeConfirmation(QWidget* window, const QString& site, std::size_t copies,
+                              std::size_t files, std::uint64_t bytes, QPushButton** optimize) {
+    const auto counted = [](std::size_t n, const QString& one, const QString& many) {
+        return n == 1 ? one : many.arg(n);
+    };
+    QMessageBox* alert = makeQuestion(
+        window, Sheets::tr("Optimize %1?").arg(site),
+        Sheets::tr("%1 will be removed, %2 rewritten, %3 saved. Files within your website are "
+                   "overwritten; Undo Last Optimization can put them back.")
+            .arg(counted(copies, Sheets::tr("1 copy"), Sheets::tr("%L1 copies")),
+                 counted(files, Sheets::tr("1 file"), Sheets::tr("%L1 files")), sizeText(bytes)),
+        Sheets::tr("&Optimize"), Sheets::tr("&Cancel"), optimize);
+    alert->setObjectName("confirmationSheet");
+    return alert;
+}
+
+QMessageBox* makeUndoQuestion(QWidget* window, const QString& time, QPushButton** undo) {
+    return makeQuestion(
+        window, Sheets::tr("Undo the last optimization?"),
+        Sheets::tr("WARNING. You are about to overwrite files within your website: it is put "
+                   "back as it was before the optimization of %1. Files changed since then are "
+                   "left as they are.")
+            .arg(time),
+        Sheets::tr("&Undo"), Sheets::tr("&Cancel"), undo);
+}
+
 QMessageBox* makeCloseQuestion(QWidget* window, bool undoing, QPushButton** stop) {
     QMessageBox* alert =
         undoing ? makeQuestion(window, Sheets::tr("The undo is still in progress."),
@@ -49,7 +84,13 @@ QMessageBox* makeCloseQuestion(QWidget* window, bool undoing, QPushButton** stop
     return alert;
 }
 
-void showAboutSheet(QWidget* window, const QString& version, const QString& licence) {
+void showAboutSheet(QWidget* window) {
+    const QString version = QStringLiteral(TOLVANE_VERSION);
+    const QString spdx = QStringLiteral(TOLVANE_LICENSE);
+    // The package's licence as a person names it; an SPDX identifier of its own is not a name.
+    const bool own =
+        spdx.compare(QLatin1String("LicenseRef-proprietary"), Qt::CaseInsensitive) == 0;
+    const QString licence = own ? Sheets::tr("Proprietary") : spdx;
     auto* about = new QMessageBox(QMessageBox::Information, Sheets::tr("About Tolvane"),
                                   Sheets::tr("Tolvane %1").arg(version), QMessageBox::Ok, window);
     about->setObjectName("aboutSheet");

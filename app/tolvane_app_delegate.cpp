@@ -9,39 +9,20 @@
 #include "app/sheets.hpp"
 #include "app/site_chooser.hpp"
 #include "app/worker.hpp"
-#include "run/page_rewrite.hpp"
-#include "run/site_lock.hpp"
 #include "run/undo.hpp"
-#include "util/log_line.hpp"
 
 #include <QAbstractButton>
 #include <QAction>
-#include <QClipboard>
 #include <QDateTime>
-#include <QDesktopServices>
-#include <QDir>
-#include <QFileDialog>
 #include <QFileInfo>
-#include <QGuiApplication>
-#include <QInputDialog>
 #include <QLabel>
 #include <QLocale>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSettings>
 #include <QTableView>
-#include <QUrl>
 
 #include <cstdio>
-#include <exception>
-
-#ifndef TOLVANE_VERSION
-#define TOLVANE_VERSION "0"
-#endif
-#ifndef TOLVANE_LICENSE
-#define TOLVANE_LICENSE "LicenseRef-proprietary"
-#endif
 
 namespace tolvane {
 
@@ -92,22 +73,6 @@ void TolvaneAppDelegate::applicationDidFinishLaunching() {
     logOfActions_.clear();
 }
 
-QTableView* TolvaneAppDelegate::imagesTable() const {
-    return window_->imagesTable;
-}
-
-QTableView* TolvaneAppDelegate::pagesTable() const {
-    return window_->pagesTable;
-}
-
-int TolvaneAppDelegate::shownGroup() const {
-    return tables_->shownGroup();
-}
-
-void TolvaneAppDelegate::selectImage() {
-    tables_->selectImage();
-}
-
 // ---- States -----------------------------------------------------------------------------------
 
 void TolvaneAppDelegate::enter(State state, const QString& status) {
@@ -126,34 +91,21 @@ void TolvaneAppDelegate::enter(State state, const QString& status) {
 void TolvaneAppDelegate::updateControls() {
     const bool idle = !isBusy();
     MainWindow* w = window_;
-    w->openWebsiteButton->setEnabled(idle);
-    w->openAction->setEnabled(idle);
-    w->rescanAction->setEnabled(idle && !model_.shownRoot().empty());
+    const auto enable = [](bool enabled, QWidget* button, QAction* action) {
+        if (button)
+            button->setEnabled(enabled);
+        action->setEnabled(enabled);
+    };
+    enable(idle, w->openWebsiteButton, w->openAction);
+    enable(idle && !model_.shownRoot().empty(), nullptr, w->rescanAction);
     const bool canOptimize = idle && !model_.root().empty() && model_.totals().copies > 0;
-    for (QWidget* control :
-         {static_cast<QWidget*>(w->optimizeButton), static_cast<QWidget*>(w->previewButton)})
-        control->setEnabled(canOptimize);
-    w->optimizeAction->setEnabled(canOptimize);
-    w->previewAction->setEnabled(canOptimize);
-    const bool cancellable = state_ == State::Scanning || state_ == State::Running;
-    w->cancelButton->setEnabled(cancellable);
-    w->cancelAction->setEnabled(cancellable);
-    w->undoAction->setEnabled(idle && undoableRun_.has_value());
-    const bool copiesSelected = w->pagesTable->selectionModel()->hasSelection();
-    for (QAction* action : {w->openCopyAction, w->openCopyFolderAction, w->copyPathAction})
-        action->setEnabled(copiesSelected);
-    const bool choosing = idle && !model_.groups().empty() && !model_.root().empty();
-    for (QAction* action :
-         {w->chooseAllAction, w->chooseNoneAction, w->invertChoiceAction, w->leastSavingAction})
-        action->setEnabled(choosing);
-    const int group = tables_->shownGroup();
-    const int copy = tables_->currentCopy();
-    const bool onCopy = choosing && group >= 0 && copy >= 0 && model_.groupChosen(group);
-    w->keepCopyAction->setEnabled(onCopy);
-    w->keepCopyAction->setChecked(onCopy && model_.copyKept(group, copy));
+    enable(canOptimize, w->optimizeButton, w->optimizeAction);
+    enable(canOptimize, w->previewButton, w->previewAction);
+    enable(state_ == State::Scanning || state_ == State::Running, w->cancelButton, w->cancelAction);
+    enable(idle && undoableRun_.has_value(), nullptr, w->undoAction);
+    tables_->updateActions(idle);
     w->setAcceptsFolders(idle);
-    w->setClosable(state_ != State::Running && state_ != State::Cancelling &&
-                   state_ != State::Undoing);
+    w->setClosable(idle || state_ == State::Scanning);
 }
 
 // ---- Scan -------------------------------------------------------------------------------------
@@ -196,11 +148,7 @@ void TolvaneAppDelegate::cancel() {
         enter(model_.hasResult() ? State::Ready : State::Idle, tr("Scan cancelled."));
         // The previous result is what the window shows again, header included.
         showHeader(model_.shownRoot());
-        if (model_.hasResult())
-            showSummary();
-        else
-            window_->summaryLabel->setText(tr("Open the root folder of an exported website to "
-                                              "find its duplicate images."));
+        showSummary();
         emit scanCancelled();
     } else if (state_ == State::Running) {
         *runCancel_ = true;
@@ -253,19 +201,17 @@ void TolvaneAppDelegate::showHeader(const std::filesystem::path& root) {
 }
 
 void TolvaneAppDelegate::showSummary() {
-    if (!model_.hasResult())
-        return;
-    if (model_.groups().empty()) {
-        window_->summaryLabel->setText(tr("No duplicate images in this website."));
-        return;
-    }
     const PlanModel::Totals totals = model_.totals();
-    const QString images =
-        counted(model_.groups().size(), tr("1 duplicated image"), tr("%L1 duplicated images"));
-    const QString removals =
-        counted(totals.copies, tr("1 copy to remove"), tr("%L1 copies to remove"));
     window_->summaryLabel->setText(
-        tr("%1, %2, %3 to save.").arg(images, removals, sizeText(totals.bytes)));
+        !model_.hasResult() ? tr("Open the root folder of an exported website to find its "
+                                 "duplicate images.")
+        : model_.groups().empty()
+            ? tr("No duplicate images in this website.")
+            : tr("%1, %2, %3 to save.")
+                  .arg(counted(model_.groups().size(), tr("1 duplicated image"),
+                               tr("%L1 duplicated images")),
+                       counted(totals.copies, tr("1 copy to remove"), tr("%L1 copies to remove")),
+                       sizeText(totals.bytes)));
 }
 
 // ---- Choices ----------------------------------------------------------------------------------
@@ -300,13 +246,7 @@ void TolvaneAppDelegate::connectControls() {
     };
     on(w->saveLogButton, &QPushButton::clicked, askSaveLog);
     on(w->saveLogAction, &QAction::triggered, askSaveLog);
-    on(w->aboutAction, &QAction::triggered, [this] {
-        const QString spdx = QStringLiteral(TOLVANE_LICENSE);
-        // The package's licence as a person names it; an SPDX identifier of its own is not one.
-        const bool own =
-            spdx.compare(QLatin1String("LicenseRef-proprietary"), Qt::CaseInsensitive) == 0;
-        showAboutSheet(window_, QStringLiteral(TOLVANE_VERSION), own ? tr("Proprietary") : spdx);
-    });
+    on(w->aboutAction, &QAction::triggered, [this] { showAboutSheet(window_); });
     on(w, &MainWindow::folderDropped, &TolvaneAppDelegate::openFolder);
     on(w, &MainWindow::closeRequested, &TolvaneAppDelegate::askToClose);
     connect(w->quitAction, &QAction::triggered, w, &QWidget::close);
@@ -327,17 +267,7 @@ void TolvaneAppDelegate::openFolder(const QString& folder) {
 // ---- Log and sheets ---------------------------------------------------------------------------
 
 void TolvaneAppDelegate::log(const QString& raw) {
-    // One line each, whatever control characters a file name holds.
-    QString text = QString::fromStdString(printableLogLine(raw.toStdString()));
-    // The run names the source and destination of a kept file on lines of their own.
-    if (pathLinesToLabel_ > 0 && !QDir::isAbsolutePath(text))
-        pathLinesToLabel_ = 0;
-    if (pathLinesToLabel_ > 0) {
-        text = (pathLinesToLabel_ == 2 ? tr("  from: %1") : tr("  to: %1")).arg(text);
-        --pathLinesToLabel_;
-    } else if (text.startsWith(tr("Moving image file: "))) {
-        pathLinesToLabel_ = 2;
-    }
+    const QString text = window_->logView->labelled(raw);
     logOfActions_.append(text);
     if (echoLog_) {
         const QByteArray line = text.toUtf8() + '\n';
@@ -366,22 +296,16 @@ bool TolvaneAppDelegate::saveLog(const QString& path) {
 void TolvaneAppDelegate::clearLog() {
     window_->logView->clearLog();
     logOfActions_.clear();
-    pathLinesToLabel_ = 0;
 }
 
 void TolvaneAppDelegate::processFile(const QString& path, const QString& imageName,
                                      const QString& folder) {
-    CallbackReporter reporter(
+    rewritePage(
+        toPath(path), imageName.toStdString(), toPath(folder), model_.root(), *makeFileManager_(),
         [this](const QString& line) { log(line); },
         [this](const QString& message, const std::optional<ErrorText>& error) {
             popupErrorMessage(message, error);
         });
-    const std::unique_ptr<FileManager> files = makeFileManager_();
-    const std::filesystem::path pageFolder = toPath(folder);
-    const RewriteTarget target{imagesFolderReference(pageFolder, model_.root()),
-                               imageName.toStdString()};
-    tolvane::processFile(toPath(path), imageName.toStdString(), pageFolder, target, *files,
-                         reporter, localize);
 }
 
 // ---- Run --------------------------------------------------------------------------------------
@@ -398,29 +322,20 @@ void TolvaneAppDelegate::listen(RunChannel& channel) {
                    return popupErrorMessage(message, error);
                log(QStringLiteral("%1, error: %2")
                        .arg(message, error ? error->description : QStringLiteral("(null)")));
-               runProblems_ << (error && !error->localizedDescription.isEmpty()
-                                    ? message + QStringLiteral(": ") + error->localizedDescription
-                                    : message);
-               lastError_ = {message, error ? error->localizedDescription : QString()};
+               report_.problem(message, error ? error->localizedDescription : QString());
            });
     queued(&RunChannel::progressSetUp, [this](double maximum) { progress_->setUp(maximum); });
     queued(&RunChannel::progressStepped, [this] { progress_->step(); });
     queued(&RunChannel::runCompleted,
            [this] { window_->statusLabel->setText(tr("Scanning the site again...")); });
     queued(&RunChannel::summarized, [this](const RunSummary& summary) {
-        lastSummary_ = summary;
-        lastSummary_.problems = runProblems_;
-        log(RunSummaryText::headline(lastSummary_) + QLatin1Char(' ') +
-            RunSummaryText::counts(lastSummary_));
+        report_.summarized(summary);
+        log(RunSummaryText::headline(report_.summary) + QLatin1Char(' ') +
+            RunSummaryText::counts(report_.summary));
     });
     queued(&RunChannel::scanned, [this](const std::shared_ptr<const ScanDisplay>& shown) {
-        if (state_ == State::Running || state_ == State::Cancelling) {
-            lastSummary_.rescanned = true;
-            lastSummary_.groupsLeft = shown->groups.size();
-            lastSummary_.copiesLeft = 0;
-            for (const GroupPlan& plan : shown->groups)
-                lastSummary_.copiesLeft += plan.copiesSaved();
-        }
+        if (state_ == State::Running || state_ == State::Cancelling)
+            report_.rescanned(shown->groups);
         showScanResult(*shown, false);
     });
 }
@@ -430,14 +345,8 @@ void TolvaneAppDelegate::saveWebsite() {
         return;
     const PlanModel::Totals totals = model_.totals();
     QPushButton* optimize = nullptr;
-    QMessageBox* alert = makeQuestion(
-        window_, tr("Optimize %1?").arg(toQString(model_.root().filename())),
-        tr("%1 will be removed, %2 rewritten, %3 saved. Files within your website are "
-           "overwritten; Undo Last Optimization can put them back.")
-            .arg(counted(totals.copies, tr("1 copy"), tr("%L1 copies")),
-                 counted(totals.files, tr("1 file"), tr("%L1 files")), sizeText(totals.bytes)),
-        tr("&Optimize"), tr("&Cancel"), &optimize);
-    alert->setObjectName("confirmationSheet");
+    QMessageBox* alert = makeConfirmation(window_, toQString(model_.root().filename()),
+                                          totals.copies, totals.files, totals.bytes, &optimize);
     connect(alert, &QMessageBox::buttonClicked, this,
             [this, alert, optimize](QAbstractButton* button) {
                 overwriteAlertDidEnd(alert, button == optimize ? yesCode : noCode);
@@ -463,9 +372,7 @@ void TolvaneAppDelegate::startRun() {
     runCancel_ = std::make_shared<std::atomic<bool>>(false);
     RunJob job{model_.root(), model_.chosenDuplicates(), makeFileManager_(), model_.leftovers(),
                runCancel_,    model_.choices()};
-    runProblems_.clear();
-    lastError_ = {};
-    lastSummary_ = {};
+    report_ = {};
     window_->logView->beginSection(
         tr("Optimization of %1, %2").arg(toQString(model_.root()), nowText()));
     enter(State::Running, tr("Optimizing %1...").arg(toQString(model_.root())));
@@ -480,7 +387,8 @@ void TolvaneAppDelegate::startRun() {
 void TolvaneAppDelegate::runEnded(bool completed) {
     worker_->wait();
     refreshUndo();
-    enter(model_.hasResult() ? State::Ready : State::Idle, RunSummaryText::headline(lastSummary_));
+    enter(model_.hasResult() ? State::Ready : State::Idle,
+          RunSummaryText::headline(report_.summary));
     if (closeWhenStopped_) {
         window_->close();
         return;
@@ -490,13 +398,14 @@ void TolvaneAppDelegate::runEnded(bool completed) {
 }
 
 void TolvaneAppDelegate::showRunSheet() {
-    if (lastSummary_.rescanned)
-        log(RunSummaryText::left(lastSummary_));
-    QMessageBox* sheet = makeEndSheet(window_, lastSummary_, lastError_.first, lastError_.second);
+    const RunSummary& summary = report_.summary;
+    if (summary.rescanned)
+        log(RunSummaryText::left(summary));
+    QMessageBox* sheet = makeEndSheet(window_, summary, report_.message, report_.detail);
     // A run that went wrong can be put back from its own sheet.
-    const bool wentWrong = lastSummary_.end == RunSummary::End::failed || lastSummary_.errors > 0;
-    if (wentWrong && undoableRun_ && !lastSummary_.record.isEmpty() &&
-        QFileInfo(toQString(undoableRun_->folder)) == QFileInfo(lastSummary_.record)) {
+    const bool wentWrong = summary.end == RunSummary::End::failed || summary.errors > 0;
+    if (wentWrong && undoableRun_ && !summary.record.isEmpty() &&
+        QFileInfo(toQString(undoableRun_->folder)) == QFileInfo(summary.record)) {
         QAbstractButton* undo = sheet->addButton(tr("&Undo"), QMessageBox::ActionRole);
         connect(undo, &QAbstractButton::clicked, this, [this] {
             // After the sheet has gone: the undo's own sheets come next.
@@ -540,12 +449,8 @@ void TolvaneAppDelegate::undoLastOptimization() {
     if (!undoableRun_)
         return;
     QPushButton* yes = nullptr;
-    QMessageBox* alert = makeQuestion(
-        window_, tr("Undo the last optimization?"),
-        tr("WARNING. You are about to overwrite files within your website: it is put back as it "
-           "was before the optimization of %1. Files changed since then are left as they are.")
-            .arg(QString::fromStdString(localTimeText(undoableRun_->time))),
-        tr("&Undo"), tr("&Cancel"), &yes);
+    QMessageBox* alert =
+        makeUndoQuestion(window_, QString::fromStdString(localTimeText(undoableRun_->time)), &yes);
     connect(alert, &QMessageBox::buttonClicked, this, [this, alert, yes](QAbstractButton* button) {
         if (button != yes || isBusy() || !undoableRun_)
             return;
@@ -557,22 +462,15 @@ void TolvaneAppDelegate::undoLastOptimization() {
 
 void TolvaneAppDelegate::startUndo() {
     const std::filesystem::path root = model_.shownRoot();
-    std::error_code error;
-    std::optional<SiteLock> lock = SiteLock::tryAcquire(root, error);
-    if (!lock) {
-        if (error == std::errc::resource_unavailable_try_again)
-            sheets_->show(QString::fromStdString(siteBusyMessage(root)), {});
-        else
-            sheets_->show(tr("Unable to undo the last optimization"),
-                          QString::fromStdString(error.message()));
-        return;
-    }
-    UndoJob job{root, *undoableRun_, makeFileManager_(),
-                std::make_shared<SiteLock>(std::move(*lock))};
+    QString whyNot, detail;
+    std::optional<UndoJob> job =
+        prepareUndo(root, *undoableRun_, makeFileManager_(), whyNot, detail);
+    if (!job)
+        return (void)sheets_->show(whyNot, detail);
     window_->logView->beginSection(
         tr("Undo of the last optimization of %1, %2").arg(toQString(root), nowText()));
     enter(State::Undoing, tr("Undoing the last optimization of %1...").arg(toQString(root)));
-    worker_->start([job = std::move(job)](RunChannel& channel) { undoJob(job, channel); },
+    worker_->start([job = std::move(*job)](RunChannel& channel) { undoJob(job, channel); },
                    [this](RunChannel& channel) {
                        listen(channel);
                        connect(&channel, &RunChannel::ended, this, &TolvaneAppDelegate::undoEnded,

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "app/main_window.hpp"
 #include "app/plan_model.hpp"
+#include "app/result_tables.hpp"
 #include "app/run_channel.hpp"
 #include "app/run_summary.hpp"
 #include "run/file_manager.hpp"
@@ -23,9 +25,7 @@ class QTableView;
 
 namespace tolvane {
 
-class MainWindow;
 class ProgressView;
-class ResultTables;
 class Sheets;
 class SiteChooser;
 class Worker;
@@ -55,7 +55,7 @@ class TolvaneAppDelegate : public QObject {
 
     void applicationDidFinishLaunching();
     // Shows the copies of the group selected in imagesTable.
-    void selectImage();
+    void selectImage() { tables_->selectImage(); }
     // Scans root on the worker, with its progress in the header, then shows the result.
     void traverseWebsite(const std::filesystem::path& root);
     void openWebsite();
@@ -92,8 +92,8 @@ class TolvaneAppDelegate : public QObject {
     // A scan, run or undo is in progress: nothing else may start.
     bool isBusy() const { return state_ != State::Idle && state_ != State::Ready; }
     MainWindow* window() const { return window_; }
-    QTableView* imagesTable() const;
-    QTableView* pagesTable() const;
+    QTableView* imagesTable() const { return window_->imagesTable; }
+    QTableView* pagesTable() const { return window_->pagesTable; }
     const std::optional<std::vector<DuplicateGroup>>& currentDuplicates() const {
         return model_.duplicates();
     }
@@ -101,7 +101,7 @@ class TolvaneAppDelegate : public QObject {
     const QStringList& actionLog() const { return logOfActions_; }
     // The result on display and the user's choices for it.
     const PlanModel& plan() const { return model_; }
-    int shownGroup() const;
+    int shownGroup() const { return tables_->shownGroup(); }
 
   signals:
     // A scan result is on display.
@@ -147,11 +147,8 @@ class TolvaneAppDelegate : public QObject {
     std::shared_ptr<std::atomic<bool>> runCancel_;
     QStringList logOfActions_;
     bool echoLog_ = false;
-    int pathLinesToLabel_ = 0; // after "Moving image file", its source and destination lines
     bool closeWhenStopped_ = false;
-    RunSummary lastSummary_;
-    QStringList runProblems_;               // each sheet of the run in progress
-    std::pair<QString, QString> lastError_; // the run's last sheet: message, detail
+    RunReport report_; // of the run in progress or the last one
     FileManagerFactory makeFileManager_;
     std::optional<RecordedRun> undoableRun_; // of the site on display
 };

@@ -19,8 +19,8 @@ std::shared_ptr<const ScanDisplay> scanned(const std::filesystem::path& root) {
 }
 
 // Puts back what a cancelled run had changed, from its record.
-void undoCancelledRun(const RunJob& job, const std::filesystem::path& record,
-                      RunReporter& reporter, RunSummary& summary) {
+void undoCancelledRun(const RunJob& job, const std::filesystem::path& record, RunReporter& reporter,
+                      RunSummary& summary) {
     std::optional<RecordedRun> run;
     for (RecordedRun& recorded : recordedRuns(job.root)) {
         std::error_code error;
@@ -49,11 +49,29 @@ void undoCancelledRun(const RunJob& job, const std::filesystem::path& record,
 
 } // namespace
 
+std::optional<UndoJob> prepareUndo(const std::filesystem::path& root, const RecordedRun& run,
+                                   std::shared_ptr<FileManager> files, QString& whyNot,
+                                   QString& detail) {
+    std::error_code error;
+    std::optional<SiteLock> lock = SiteLock::tryAcquire(root, error);
+    if (lock)
+        return UndoJob{root, run, std::move(files), std::make_shared<SiteLock>(std::move(*lock))};
+    if (error == std::errc::resource_unavailable_try_again) {
+        whyNot = QString::fromStdString(siteBusyMessage(root));
+    } else {
+        whyNot = QString::fromStdString(localize("Unable to undo the last optimization"));
+        detail = QString::fromStdString(error.message());
+    }
+    return std::nullopt;
+}
+
 void scanJob(const std::filesystem::path& root, ScanCounters& counters, RunChannel& channel) {
     ScanResult scan = scanWebsite(root, &counters.scan);
     if (scan.cancelled || counters.scan.cancel) {
-        scan.cancelled = true;
-        emit channel.scanned(std::make_shared<const ScanDisplay>(ScanDisplay{std::move(scan)}));
+        auto shown = std::make_shared<ScanDisplay>();
+        shown->scan = std::move(scan);
+        shown->scan.cancelled = true;
+        emit channel.scanned(shown);
     } else {
         counters.findingReferences = true;
         emit channel.scanned(std::make_shared<const ScanDisplay>(

@@ -7,11 +7,13 @@
 #include "scan/scan.hpp"
 
 #include <QObject>
+#include <QString>
 
 #include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QThread;
@@ -48,6 +50,11 @@ struct UndoJob {
     std::shared_ptr<FileManager> files;
     std::shared_ptr<SiteLock> lock; // held until the undo is done
 };
+
+// An undo of run on root, once the site's lock is taken; absent, with why, when it cannot be.
+std::optional<UndoJob> prepareUndo(const std::filesystem::path& root, const RecordedRun& run,
+                                   std::shared_ptr<FileManager> files, QString& whyNot,
+                                   QString& detail);
 
 // The jobs, each on the worker thread; they reach the window only through the channel, and
 // each ends with the channel's ended.

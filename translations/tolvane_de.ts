@@ -15,6 +15,18 @@
         <source>tolvane-log.txt</source>
         <translation>tolvane-protokoll.txt</translation>
     </message>
+    <message>
+        <source>  from: %1</source>
+        <translation>  von: %1</translation>
+    </message>
+    <message>
+        <source>  to: %1</source>
+        <translation>  nach: %1</translation>
+    </message>
+    <message>
+        <source>Moving image file: </source>
+        <translation>Verschiebe Bilddatei: </translation>
+    </message>
 </context>
 <context>
     <name>tolvane::MainWindow</name>
@@ -522,6 +534,54 @@ Lizenz: %1</translation>
         <source>OK</source>
         <translation>OK</translation>
     </message>
+    <message>
+        <source>Optimize %1?</source>
+        <translation>%1 optimieren?</translation>
+    </message>
+    <message>
+        <source>%1 will be removed, %2 rewritten, %3 saved. Files within your website are overwritten; Undo Last Optimization can put them back.</source>
+        <translation>Entfernt werden: %1, neu geschrieben: %2, eingespart: %3. Dateien Ihrer Website werden überschrieben; „Letzte Optimierung rückgängig machen“ kann sie wiederherstellen.</translation>
+    </message>
+    <message>
+        <source>1 copy</source>
+        <translation>1 Kopie</translation>
+    </message>
+    <message>
+        <source>%L1 copies</source>
+        <translation>%L1 Kopien</translation>
+    </message>
+    <message>
+        <source>1 file</source>
+        <translation>1 Datei</translation>
+    </message>
+    <message>
+        <source>%L1 files</source>
+        <translation>%L1 Dateien</translation>
+    </message>
+    <message>
+        <source>&amp;Optimize</source>
+        <translation>&amp;Optimieren</translation>
+    </message>
+    <message>
+        <source>&amp;Cancel</source>
+        <translation>Abbre&amp;chen</translation>
+    </message>
+    <message>
+        <source>Undo the last optimization?</source>
+        <translation>Letzte Optimierung rückgängig machen?</translation>
+    </message>
+    <message>
+        <source>WARNING. You are about to overwrite files within your website: it is put back as it was before the optimization of %1. Files changed since then are left as they are.</source>
+        <translation>WARNUNG. Sie überschreiben gleich Dateien Ihrer Website: Sie wird so wiederhergestellt, wie sie vor der Optimierung vom %1 war. Seitdem geänderte Dateien bleiben, wie sie sind.</translation>
+    </message>
+    <message>
+        <source>&amp;Undo</source>
+        <translation>&amp;Rückgängig machen</translation>
+    </message>
+    <message>
+        <source>Proprietary</source>
+        <translation>Proprietär</translation>
+    </message>
 </context>
 <context>
     <name>tolvane::SiteChooser</name>
@@ -685,14 +745,6 @@ Lizenz: %1</translation>
         <translation>: </translation>
     </message>
     <message>
-        <source>Undo the last optimization?</source>
-        <translation>Letzte Optimierung rückgängig machen?</translation>
-    </message>
-    <message>
-        <source>WARNING. You are about to overwrite files within your website: it is put back as it was before the optimization of %1. Files changed since then are left as they are.</source>
-        <translation>WARNUNG. Sie überschreiben gleich Dateien Ihrer Website: Sie wird so wiederhergestellt, wie sie vor der Optimierung vom %1 war. Seitdem geänderte Dateien bleiben, wie sie sind.</translation>
-    </message>
-    <message>
         <source>Unable to undo the last optimization</source>
         <translation>Die letzte Optimierung kann nicht rückgängig gemacht werden</translation>
     </message>
@@ -805,40 +857,8 @@ Lizenz: %1</translation>
         <translation>Jede Kopie der doppelten Bilder muss bleiben, wo sie ist; die Tabelle der Kopien sagt, warum.</translation>
     </message>
     <message>
-        <source>&amp;Cancel</source>
-        <translation>Abbre&amp;chen</translation>
-    </message>
-    <message>
-        <source>  from: %1</source>
-        <translation>  von: %1</translation>
-    </message>
-    <message>
-        <source>  to: %1</source>
-        <translation>  nach: %1</translation>
-    </message>
-    <message>
         <source>Unable to save the log to %1</source>
         <translation>Das Protokoll kann nicht in %1 gespeichert werden</translation>
-    </message>
-    <message>
-        <source>Optimize %1?</source>
-        <translation>%1 optimieren?</translation>
-    </message>
-    <message>
-        <source>%1 will be removed, %2 rewritten, %3 saved. Files within your website are overwritten; Undo Last Optimization can put them back.</source>
-        <translation>Entfernt werden: %1, neu geschrieben: %2, eingespart: %3. Dateien Ihrer Website werden überschrieben; „Letzte Optimierung rückgängig machen“ kann sie wiederherstellen.</translation>
-    </message>
-    <message>
-        <source>1 copy</source>
-        <translation>1 Kopie</translation>
-    </message>
-    <message>
-        <source>1 file</source>
-        <translation>1 Datei</translation>
-    </message>
-    <message>
-        <source>&amp;Optimize</source>
-        <translation>&amp;Optimieren</translation>
     </message>
     <message>
         <source>Optimization of %1, %2</source>
@@ -855,10 +875,6 @@ Lizenz: %1</translation>
     <message>
         <source>Undo of the last optimization of %1, %2</source>
         <translation>Rückgängigmachen der letzten Optimierung von %1, %2</translation>
-    </message>
-    <message>
-        <source>Proprietary</source>
-        <translation>Proprietär</translation>
     </message>
     <message>
         <source>Putting back what the cancelled run had changed</source>
@@ -887,14 +903,6 @@ Lizenz: %1</translation>
     <message>
         <source>%L1 copies to remove</source>
         <translation>%L1 Kopien zu entfernen</translation>
-    </message>
-    <message>
-        <source>%L1 copies</source>
-        <translation>%L1 Kopien</translation>
-    </message>
-    <message>
-        <source>%L1 files</source>
-        <translation>%L1 Dateien</translation>
     </message>
 </context>
 </TS>
