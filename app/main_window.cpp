@@ -8,11 +8,9 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
-#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeySequence>
 #include <QLabel>
-#include <QMenuBar>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
@@ -21,7 +19,6 @@
 #include <QSplitter>
 #include <QTableView>
 #include <QUrl>
-#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -39,238 +36,32 @@ const QSize smallestSize(720, 480);
 // Below this width the groups table takes the whole width of the window.
 constexpr int narrowWidth = 1000;
 
-QTableView* makeTable(QWidget* parent, const QString& name) {
-    auto* table = new QTableView(parent);
-    table->setObjectName(name);
-    table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table->setSelectionMode(QAbstractItemView::SingleSelection);
-    table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table->setAlternatingRowColors(true);
-    table->setWordWrap(false);
-    table->setTextElideMode(Qt::ElideMiddle);
-    // Tab moves on to the next control; the arrow keys move within the table.
-    table->setTabKeyNavigation(false);
-    table->setSortingEnabled(false); // the controller turns it on with its models
-    table->verticalHeader()->setVisible(false);
+// Rows as tall as their text with a little room; the layout leaves the rest to the tables.
+void fitRows(QTableView* table) {
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 8);
-    table->horizontalHeader()->setHighlightSections(false);
-    table->horizontalHeader()->setStretchLastSection(false);
-    table->horizontalHeader()->setSortIndicatorShown(true);
-    return table;
-}
-
-QLabel* makeHeading(const QString& text, QWidget* buddy, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    QFont font = label->font();
-    font.setBold(true);
-    label->setFont(font);
-    label->setBuddy(buddy);
-    return label;
-}
-
-QWidget* titled(QLabel* heading, QWidget* content, QWidget* parent, QWidget* below = nullptr) {
-    auto* box = new QWidget(parent);
-    auto* layout = new QVBoxLayout(box);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(4);
-    heading->setParent(box);
-    layout->addWidget(heading);
-    content->setParent(box);
-    layout->addWidget(content, 1);
-    if (below) {
-        below->setParent(box);
-        layout->addWidget(below);
-    }
-    return box;
-}
-
-QPushButton* makeButton(const QString& text, const char* name, QWidget* parent) {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    return button;
-}
-
-QAction* makeAction(QMenu* menu, const QString& text, const char* name,
-                    const QKeySequence& shortcut = {}) {
-    QAction* action = menu->addAction(text);
-    action->setObjectName(QString::fromLatin1(name));
-    action->setShortcut(shortcut);
-    return action;
 }
 
 } // namespace
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
-    setObjectName("window");
-    setWindowTitle(tr("Tolvane"));
-    setAcceptDrops(true);
-
-    auto* central = new QWidget(this);
-    auto* layout = new QVBoxLayout(central);
-    layout->setContentsMargins(10, 8, 10, 8);
-    layout->setSpacing(8);
-
-    // Top row: the actions and the site on display.
-    auto* top = new QHBoxLayout;
-    openWebsiteButton = makeButton(tr("&Open Website..."), "openWebsiteButton", central);
-    optimizeButton = makeButton(tr("O&ptimize..."), "optimizeButton", central);
-    optimizeButton->setEnabled(false);
-    previewButton = makeButton(tr("Pre&view Changes..."), "previewButton", central);
-    previewButton->setEnabled(false);
-    cancelButton = makeButton(tr("&Cancel"), "cancelButton", central);
-    cancelButton->setEnabled(false);
-    cancelButton->setToolTip(tr("Stops the scan or the optimization (Esc)"));
-    siteLabel = new QLabel(central);
-    siteLabel->setObjectName("siteLabel");
-    siteLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    siteLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    for (QPushButton* button : {openWebsiteButton, optimizeButton, previewButton, cancelButton})
-        top->addWidget(button);
-    top->addSpacing(12);
-    top->addWidget(siteLabel, 1);
-    layout->addLayout(top);
-
-    summaryLabel = new QLabel(tr("Open the root folder of an exported website to find its "
-                                 "duplicate images."),
-                              central);
-    summaryLabel->setObjectName("summaryLabel");
-    summaryLabel->setWordWrap(true);
-    layout->addWidget(summaryLabel);
-
-    // Images on the left; the copies of the selected one and its preview on the right.
-    imagesTable = makeTable(central, "imagesTable");
-    pagesTable = makeTable(central, "pagesTable");
-    pagesTable->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    pagesTable->setContextMenuPolicy(Qt::ActionsContextMenu);
-    copyDetails = new QLabel(central);
-    copyDetails->setObjectName("copyDetails");
-    copyDetails->setWordWrap(true);
-    copyDetails->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    copyDetails->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    preview = new ImagePreview(central);
-    preview->setObjectName("preview");
-    previewCaption = new QLabel(central);
-    previewCaption->setObjectName("previewCaption");
-    previewCaption->setAlignment(Qt::AlignHCenter);
-    previewCaption->setWordWrap(true);
-    previewCaption->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    previewCaption->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-
-    copiesSplitter = new QSplitter(Qt::Vertical, central);
-    copiesSplitter->setObjectName("copiesSplitter");
-    copiesSplitter->addWidget(
-        titled(makeHeading(tr("Cop&ies of the selected image"), pagesTable, central), pagesTable,
-               copiesSplitter, copyDetails));
-    copiesSplitter->addWidget(titled(makeHeading(tr("Preview"), preview, central), preview,
-                                     copiesSplitter, previewCaption));
-    copiesSplitter->setStretchFactor(0, 1);
-    copiesSplitter->setStretchFactor(1, 1);
-    copiesSplitter->setChildrenCollapsible(false);
-
-    contentSplitter = new QSplitter(Qt::Horizontal, central);
-    contentSplitter->setObjectName("contentSplitter");
-    contentSplitter->addWidget(titled(makeHeading(tr("&Duplicate images"), imagesTable, central),
-                                      imagesTable, contentSplitter));
-    contentSplitter->addWidget(copiesSplitter);
+    setupUi(this);
+    fitRows(imagesTable);
+    fitRows(pagesTable);
+    // Side by side the groups get the larger share; the copies and the preview half each.
     contentSplitter->setStretchFactor(0, 3);
     contentSplitter->setStretchFactor(1, 2);
-    contentSplitter->setChildrenCollapsible(false);
-
-    logView = new LogView(central);
-    logView->setObjectName("logView");
-    logView->setPlaceholderText(tr("The actions of each scan and optimization are listed here."));
-    saveLogButton = makeButton(tr("&Save Log..."), "saveLogButton", central);
-    clearLogButton = makeButton(tr("Clea&r Log"), "clearLogButton", central);
-    auto* logBox = new QWidget(central);
-    auto* logLayout = new QVBoxLayout(logBox);
-    logLayout->setContentsMargins(0, 0, 0, 0);
-    logLayout->setSpacing(4);
-    auto* logHeader = new QHBoxLayout;
-    logHeader->addWidget(makeHeading(tr("Action lo&g"), logView, logBox));
-    logHeader->addStretch(1);
-    logHeader->addWidget(saveLogButton);
-    logHeader->addWidget(clearLogButton);
-    logLayout->addLayout(logHeader);
-    logView->setParent(logBox);
-    logLayout->addWidget(logView, 1);
-
-    logSplitter = new QSplitter(Qt::Vertical, central);
-    logSplitter->setObjectName("logSplitter");
-    logSplitter->addWidget(contentSplitter);
-    logSplitter->addWidget(logBox);
+    copiesSplitter->setStretchFactor(0, 1);
+    copiesSplitter->setStretchFactor(1, 1);
     logSplitter->setStretchFactor(0, 3);
     logSplitter->setStretchFactor(1, 1);
-    logSplitter->setChildrenCollapsible(false);
-    layout->addWidget(logSplitter, 1);
-
-    // Bottom row: what the program is doing, and how far it got.
-    auto* bottom = new QHBoxLayout;
-    statusLabel = new QLabel(central);
-    statusLabel->setObjectName("statusLabel");
-    statusLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    progressIndicator = new QProgressBar(central);
-    progressIndicator->setObjectName("progressIndicator");
-    progressIndicator->setRange(0, 1);
-    progressIndicator->setValue(0);
-    progressIndicator->setTextVisible(false);
-    bottom->addWidget(statusLabel, 1);
-    bottom->addWidget(progressIndicator, 1);
-    layout->addLayout(bottom);
-
-    setCentralWidget(central);
-
-    QMenu* file = menuBar()->addMenu(tr("&File"));
-    openAction = makeAction(file, tr("&Open Website..."), "openAction", QKeySequence::Open);
-    rescanAction = makeAction(file, tr("&Scan Again"), "rescanAction", Qt::Key_F5);
-    rescanAction->setEnabled(false);
-    file->addSeparator();
-    optimizeAction = makeAction(file, tr("O&ptimize..."), "optimizeAction");
-    optimizeAction->setEnabled(false);
-    previewAction = makeAction(file, tr("Pre&view Changes..."), "previewAction");
-    previewAction->setEnabled(false);
-    cancelAction = makeAction(file, tr("&Cancel"), "cancelAction", Qt::Key_Escape);
-    cancelAction->setEnabled(false);
-    undoAction = makeAction(file, tr("&Undo Last Optimization"), "undoAction");
-    undoAction->setEnabled(false);
-    file->addSeparator();
-    quitAction = makeAction(file, tr("&Quit"), "quitAction", QKeySequence::Quit);
-    quitAction->setMenuRole(QAction::QuitRole);
-
-    QMenu* select = menuBar()->addMenu(tr("S&elect"));
-    chooseAllAction = makeAction(select, tr("&All"), "chooseAllAction");
-    chooseNoneAction = makeAction(select, tr("&None"), "chooseNoneAction");
-    invertChoiceAction = makeAction(select, tr("&Invert"), "invertChoiceAction");
-    leastSavingAction =
-        makeAction(select, tr("&Only Groups That Save More Than..."), "leastSavingAction");
-    select->addSeparator();
-    keepCopyAction = makeAction(select, tr("&Keep This Copy"), "keepCopyAction");
-    keepCopyAction->setCheckable(true);
-
-    QMenu* log = menuBar()->addMenu(tr("&Log"));
-    saveLogAction = makeAction(log, tr("&Save Log..."), "saveLogAction", QKeySequence::Save);
-    clearLogAction = makeAction(log, tr("&Clear Log"), "clearLogAction");
-
-    QMenu* help = menuBar()->addMenu(tr("&Help"));
-    aboutAction = makeAction(help, tr("&About Tolvane"), "aboutAction");
-    aboutAction->setMenuRole(QAction::AboutRole);
-
-    openCopyAction = new QAction(tr("&Open"), pagesTable);
-    openCopyAction->setObjectName("openCopyAction");
-    openCopyFolderAction = new QAction(tr("Open Containing &Folder"), pagesTable);
-    openCopyFolderAction->setObjectName("openCopyFolderAction");
-    copyPathAction = new QAction(tr("&Copy Path"), pagesTable);
-    copyPathAction->setObjectName("copyPathAction");
+    // The platform's own keys for these.
+    openAction->setShortcut(QKeySequence::Open);
+    quitAction->setShortcut(QKeySequence::Quit);
+    saveLogAction->setShortcut(QKeySequence::Save);
     copyPathAction->setShortcut(QKeySequence::Copy);
     copyPathAction->setShortcutContext(Qt::WidgetShortcut);
+    // The copies' context menu, and its shortcut while the copies table has the focus.
     pagesTable->addActions({openCopyAction, openCopyFolderAction, copyPathAction, keepCopyAction});
-
-    // Tab walks the controls in reading order: the buttons, both tables, the preview, the log.
-    QWidget* order[] = {openWebsiteButton, optimizeButton, previewButton, cancelButton,
-                        imagesTable,       pagesTable,     preview,       logView,
-                        saveLogButton,     clearLogButton};
-    for (std::size_t i = 1; i < std::size(order); ++i)
-        setTabOrder(order[i - 1], order[i]);
-
     restoreLayout();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ui_main_window.h"
+
 #include <QMainWindow>
 
 #include <memory>
@@ -22,54 +24,14 @@ class LogView;
 // the user's configuration folder.
 std::unique_ptr<QSettings> openSettings();
 
-// The main window and its controls. It knows nothing of websites: the controller connects the
-// controls and decides what they do. A folder dropped on it is handed on as folderDropped.
-class MainWindow : public QMainWindow {
+// The main window and its controls, laid out in main_window.ui; each control is a member named
+// as its object. It knows nothing of websites: the controller connects the controls and decides
+// what they do. A folder dropped on it is handed on as folderDropped.
+class MainWindow : public QMainWindow, public Ui::MainWindow {
     Q_OBJECT
 
   public:
     explicit MainWindow(QWidget* parent = nullptr);
-
-    QPushButton* openWebsiteButton = nullptr;
-    QPushButton* optimizeButton = nullptr;
-    QPushButton* previewButton = nullptr;
-    QPushButton* cancelButton = nullptr;
-    QPushButton* saveLogButton = nullptr;
-    QPushButton* clearLogButton = nullptr;
-    QAction* openAction = nullptr;
-    QAction* rescanAction = nullptr;
-    QAction* optimizeAction = nullptr;
-    QAction* previewAction = nullptr;
-    QAction* cancelAction = nullptr;
-    QAction* undoAction = nullptr;
-    QAction* quitAction = nullptr;
-    QAction* saveLogAction = nullptr;
-    QAction* clearLogAction = nullptr;
-    QAction* aboutAction = nullptr;
-    // The Select menu: which groups a run takes.
-    QAction* chooseAllAction = nullptr;
-    QAction* chooseNoneAction = nullptr;
-    QAction* invertChoiceAction = nullptr;
-    QAction* leastSavingAction = nullptr;
-    // On the selected copies: the copies table's context menu.
-    QAction* openCopyAction = nullptr;
-    QAction* openCopyFolderAction = nullptr;
-    QAction* copyPathAction = nullptr;
-    // On the current copy, also in the Select menu: it keeps the bytes where it is.
-    QAction* keepCopyAction = nullptr;
-    QLabel* siteLabel = nullptr;
-    QLabel* summaryLabel = nullptr;
-    QTableView* imagesTable = nullptr;
-    QTableView* pagesTable = nullptr;
-    QLabel* copyDetails = nullptr; // the full fate and reasons of the current copy
-    ImagePreview* preview = nullptr;
-    QLabel* previewCaption = nullptr;
-    LogView* logView = nullptr;
-    QProgressBar* progressIndicator = nullptr;
-    QLabel* statusLabel = nullptr;
-    QSplitter* contentSplitter = nullptr;
-    QSplitter* copiesSplitter = nullptr;
-    QSplitter* logSplitter = nullptr;
 
     // Whether a dropped folder would be taken now.
     void setAcceptsFolders(bool accepts) { acceptsFolders_ = accepts; }

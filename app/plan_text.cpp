@@ -67,7 +67,7 @@ QString PlanText::fate(const DuplicateGroup& group, const GroupPlan* plan, std::
     if (!fate->reasons.empty()) {
         why = shortReason(fate->reasons.front());
         if (fate->reasons.size() > 1)
-            why += tr(" (and %1 more)").arg(fate->reasons.size() - 1);
+            why += tr(" (and %L1 more)").arg(fate->reasons.size() - 1);
     }
     if (!plan->handled()) {
         if (!why.isEmpty())

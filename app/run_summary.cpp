@@ -33,14 +33,14 @@ QString RunSummaryText::headline(const RunSummary& summary) {
 }
 
 QString RunSummaryText::counts(const RunSummary& s) {
-    const QString copies = counted(s.copiesRemoved, tr("1 copy"), tr("%1 copies"));
-    const QString files = counted(s.filesRewritten, tr("1 file"), tr("%1 files"));
-    const QString stayed = counted(s.copiesStayed, tr("1 copy"), tr("%1 copies"));
+    const QString copies = counted(s.copiesRemoved, tr("1 copy"), tr("%L1 copies"));
+    const QString files = counted(s.filesRewritten, tr("1 file"), tr("%L1 files"));
+    const QString stayed = counted(s.copiesStayed, tr("1 copy"), tr("%L1 copies"));
     if (s.end == RunSummary::End::cancelled && !s.dryRun) {
         if (s.undoLeft == 0)
             return tr("Everything the run had changed was put back.");
         return counted(s.undoLeft, tr("1 change stayed in place; the log says which."),
-                       tr("%1 changes stayed in place; the log says which."));
+                       tr("%L1 changes stayed in place; the log says which."));
     }
     if (s.dryRun)
         return tr("A run would remove %1, save %2 and rewrite %3; %4 would stay.")
@@ -57,12 +57,12 @@ QString RunSummaryText::left(const RunSummary& s) {
     if (s.copiesLeft == 0)
         return counted(s.groupsLeft,
                        tr("1 duplicated image is left; its copies have to stay where they are."),
-                       tr("%1 duplicated images are left; their copies have to stay where they "
+                       tr("%L1 duplicated images are left; their copies have to stay where they "
                           "are."));
     return counted(s.groupsLeft,
                    tr("1 duplicated image is left, with %1 that a new run could remove."),
-                   tr("%1 duplicated images are left, with %2 that a new run could remove."))
-        .arg(counted(s.copiesLeft, tr("1 copy"), tr("%1 copies")));
+                   tr("%L1 duplicated images are left, with %2 that a new run could remove."))
+        .arg(counted(s.copiesLeft, tr("1 copy"), tr("%L1 copies")));
 }
 
 void RunReport::problem(const QString& text, const QString& why) {

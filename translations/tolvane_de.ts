@@ -2,6 +2,133 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de" sourcelanguage="en">
 <context>
+    <name>MainWindow</name>
+    <message>
+        <source>Tolvane</source>
+        <translation>Tolvane</translation>
+    </message>
+    <message>
+        <source>&amp;Open Website...</source>
+        <translation>Website ö&amp;ffnen …</translation>
+    </message>
+    <message>
+        <source>O&amp;ptimize...</source>
+        <translation>&amp;Optimieren …</translation>
+    </message>
+    <message>
+        <source>Pre&amp;view Changes...</source>
+        <translation>Änderungen &amp;vorab zeigen …</translation>
+    </message>
+    <message>
+        <source>&amp;Cancel</source>
+        <translation>Abbre&amp;chen</translation>
+    </message>
+    <message>
+        <source>Stops the scan or the optimization (Esc)</source>
+        <translation>Hält das Durchsuchen oder die Optimierung an (Esc)</translation>
+    </message>
+    <message>
+        <source>Open the root folder of an exported website to find its duplicate images.</source>
+        <translation>Öffnen Sie den Stammordner einer exportierten Website, um ihre doppelten Bilder zu finden.</translation>
+    </message>
+    <message>
+        <source>&amp;Duplicate images</source>
+        <translation>Doppelte &amp;Bilder</translation>
+    </message>
+    <message>
+        <source>Cop&amp;ies of the selected image</source>
+        <translation>Kop&amp;ien des ausgewählten Bildes</translation>
+    </message>
+    <message>
+        <source>Preview</source>
+        <translation>Vorschau</translation>
+    </message>
+    <message>
+        <source>Action lo&amp;g</source>
+        <translation>Proto&amp;koll</translation>
+    </message>
+    <message>
+        <source>&amp;Save Log...</source>
+        <translation>Protokoll &amp;speichern …</translation>
+    </message>
+    <message>
+        <source>Clea&amp;r Log</source>
+        <translation>Protokoll &amp;leeren</translation>
+    </message>
+    <message>
+        <source>The actions of each scan and optimization are listed here.</source>
+        <translation>Hier werden die Schritte jedes Durchsuchens und jeder Optimierung aufgeführt.</translation>
+    </message>
+    <message>
+        <source>&amp;File</source>
+        <translation>&amp;Datei</translation>
+    </message>
+    <message>
+        <source>S&amp;elect</source>
+        <translation>&amp;Auswahl</translation>
+    </message>
+    <message>
+        <source>&amp;Log</source>
+        <translation>&amp;Protokoll</translation>
+    </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>&amp;Hilfe</translation>
+    </message>
+    <message>
+        <source>&amp;Scan Again</source>
+        <translation>Erneut &amp;durchsuchen</translation>
+    </message>
+    <message>
+        <source>&amp;Undo Last Optimization</source>
+        <translation>Letzte Optimierung &amp;rückgängig machen</translation>
+    </message>
+    <message>
+        <source>&amp;Quit</source>
+        <translation>&amp;Beenden</translation>
+    </message>
+    <message>
+        <source>&amp;All</source>
+        <translation>&amp;Alle</translation>
+    </message>
+    <message>
+        <source>&amp;None</source>
+        <translation>&amp;Keine</translation>
+    </message>
+    <message>
+        <source>&amp;Invert</source>
+        <translation>&amp;Umkehren</translation>
+    </message>
+    <message>
+        <source>&amp;Only Groups That Save More Than...</source>
+        <translation>&amp;Nur Bilder, die mehr sparen als …</translation>
+    </message>
+    <message>
+        <source>&amp;Keep This Copy</source>
+        <translation>Diese Kopie &amp;behalten</translation>
+    </message>
+    <message>
+        <source>&amp;Clear Log</source>
+        <translation>Protokoll &amp;leeren</translation>
+    </message>
+    <message>
+        <source>&amp;About Tolvane</source>
+        <translation>&amp;Über Tolvane</translation>
+    </message>
+    <message>
+        <source>&amp;Open</source>
+        <translation>Ö&amp;ffnen</translation>
+    </message>
+    <message>
+        <source>Open Containing &amp;Folder</source>
+        <translation>Enthaltenden &amp;Ordner öffnen</translation>
+    </message>
+    <message>
+        <source>&amp;Copy Path</source>
+        <translation>Pfad &amp;kopieren</translation>
+    </message>
+</context>
+<context>
     <name>tolvane::LogView</name>
     <message>
         <source>Save Log</source>
@@ -29,133 +156,6 @@
     </message>
 </context>
 <context>
-    <name>tolvane::MainWindow</name>
-    <message>
-        <source>Tolvane</source>
-        <translation>Tolvane</translation>
-    </message>
-    <message>
-        <source>Open the root folder of an exported website to find its duplicate images.</source>
-        <translation>Öffnen Sie den Stammordner einer exportierten Website, um ihre doppelten Bilder zu finden.</translation>
-    </message>
-    <message>
-        <source>Preview</source>
-        <translation>Vorschau</translation>
-    </message>
-    <message>
-        <source>&amp;File</source>
-        <translation>&amp;Datei</translation>
-    </message>
-    <message>
-        <source>&amp;Open Website...</source>
-        <translation>Website ö&amp;ffnen …</translation>
-    </message>
-    <message>
-        <source>O&amp;ptimize...</source>
-        <translation>&amp;Optimieren …</translation>
-    </message>
-    <message>
-        <source>&amp;Quit</source>
-        <translation>&amp;Beenden</translation>
-    </message>
-    <message>
-        <source>&amp;Undo Last Optimization</source>
-        <translation>Letzte Optimierung &amp;rückgängig machen</translation>
-    </message>
-    <message>
-        <source>Pre&amp;view Changes...</source>
-        <translation>Änderungen &amp;vorab zeigen …</translation>
-    </message>
-    <message>
-        <source>&amp;Cancel</source>
-        <translation>Abbre&amp;chen</translation>
-    </message>
-    <message>
-        <source>Stops the scan or the optimization (Esc)</source>
-        <translation>Hält das Durchsuchen oder die Optimierung an (Esc)</translation>
-    </message>
-    <message>
-        <source>Cop&amp;ies of the selected image</source>
-        <translation>Kop&amp;ien des ausgewählten Bildes</translation>
-    </message>
-    <message>
-        <source>&amp;Duplicate images</source>
-        <translation>Doppelte &amp;Bilder</translation>
-    </message>
-    <message>
-        <source>The actions of each scan and optimization are listed here.</source>
-        <translation>Hier werden die Schritte jedes Durchsuchens und jeder Optimierung aufgeführt.</translation>
-    </message>
-    <message>
-        <source>&amp;Save Log...</source>
-        <translation>Protokoll &amp;speichern …</translation>
-    </message>
-    <message>
-        <source>Clea&amp;r Log</source>
-        <translation>Protokoll &amp;leeren</translation>
-    </message>
-    <message>
-        <source>Action lo&amp;g</source>
-        <translation>Proto&amp;koll</translation>
-    </message>
-    <message>
-        <source>&amp;Scan Again</source>
-        <translation>Erneut &amp;durchsuchen</translation>
-    </message>
-    <message>
-        <source>&amp;Log</source>
-        <translation>&amp;Protokoll</translation>
-    </message>
-    <message>
-        <source>&amp;Clear Log</source>
-        <translation>Protokoll &amp;leeren</translation>
-    </message>
-    <message>
-        <source>&amp;Help</source>
-        <translation>&amp;Hilfe</translation>
-    </message>
-    <message>
-        <source>&amp;About Tolvane</source>
-        <translation>&amp;Über Tolvane</translation>
-    </message>
-    <message>
-        <source>&amp;Open</source>
-        <translation>Ö&amp;ffnen</translation>
-    </message>
-    <message>
-        <source>Open Containing &amp;Folder</source>
-        <translation>Enthaltenden &amp;Ordner öffnen</translation>
-    </message>
-    <message>
-        <source>&amp;Copy Path</source>
-        <translation>Pfad &amp;kopieren</translation>
-    </message>
-    <message>
-        <source>&amp;All</source>
-        <translation>&amp;Alle</translation>
-    </message>
-    <message>
-        <source>&amp;None</source>
-        <translation>&amp;Keine</translation>
-    </message>
-    <message>
-        <source>&amp;Invert</source>
-        <translation>&amp;Umkehren</translation>
-    </message>
-    <message>
-        <source>&amp;Only Groups That Save More Than...</source>
-        <translation>&amp;Nur Bilder, die mehr sparen als …</translation>
-    </message>
-    <message>
-        <source>&amp;Keep This Copy</source>
-        <translation>Diese Kopie &amp;behalten</translation>
-    </message>
-    <message>
-        <source>S&amp;elect</source>
-        <translation>&amp;Auswahl</translation>
-    </message>
-</context>
-<context>
     <name>tolvane::PlanText</name>
     <message>
         <source>%1 cannot be read</source>
@@ -180,10 +180,6 @@
     <message>
         <source>Removed</source>
         <translation>Entfernt</translation>
-    </message>
-    <message>
-        <source> (and %1 more)</source>
-        <translation> (und %1 weitere)</translation>
     </message>
     <message>
         <source>Stays: %1</source>
@@ -216,6 +212,10 @@
     <message>
         <source>chosen to stay here</source>
         <translation>bleibt hier, so gewählt</translation>
+    </message>
+    <message>
+        <source> (and %L1 more)</source>
+        <translation> (und %L1 weitere)</translation>
     </message>
 </context>
 <context>
@@ -416,16 +416,8 @@ Wo die Bytes des Bildes nach der Optimierung liegen</translation>
         <translation>1 Kopie</translation>
     </message>
     <message>
-        <source>%1 copies</source>
-        <translation>%1 Kopien</translation>
-    </message>
-    <message>
         <source>1 file</source>
         <translation>1 Datei</translation>
-    </message>
-    <message>
-        <source>%1 files</source>
-        <translation>%1 Dateien</translation>
     </message>
     <message>
         <source>A run would remove %1, save %2 and rewrite %3; %4 would stay.</source>
@@ -456,10 +448,6 @@ Wo die Bytes des Bildes nach der Optimierung liegen</translation>
         <translation>1 Änderung ist geblieben; das Protokoll nennt sie.</translation>
     </message>
     <message>
-        <source>%1 changes stayed in place; the log says which.</source>
-        <translation>%1 Änderungen sind geblieben; das Protokoll nennt sie.</translation>
-    </message>
-    <message>
         <source>No duplicate images are left.</source>
         <translation>Es sind keine doppelten Bilder mehr übrig.</translation>
     </message>
@@ -468,16 +456,28 @@ Wo die Bytes des Bildes nach der Optimierung liegen</translation>
         <translation>1 doppeltes Bild ist übrig; seine Kopien müssen bleiben, wo sie sind.</translation>
     </message>
     <message>
-        <source>%1 duplicated images are left; their copies have to stay where they are.</source>
-        <translation>%1 doppelte Bilder sind übrig; ihre Kopien müssen bleiben, wo sie sind.</translation>
-    </message>
-    <message>
         <source>1 duplicated image is left, with %1 that a new run could remove.</source>
         <translation>1 doppeltes Bild ist übrig, mit %1, die ein neuer Lauf entfernen könnte.</translation>
     </message>
     <message>
-        <source>%1 duplicated images are left, with %2 that a new run could remove.</source>
-        <translation>%1 doppelte Bilder sind übrig, mit %2, die ein neuer Lauf entfernen könnte.</translation>
+        <source>%L1 copies</source>
+        <translation>%L1 Kopien</translation>
+    </message>
+    <message>
+        <source>%L1 files</source>
+        <translation>%L1 Dateien</translation>
+    </message>
+    <message>
+        <source>%L1 changes stayed in place; the log says which.</source>
+        <translation>%L1 Änderungen sind geblieben; das Protokoll nennt sie.</translation>
+    </message>
+    <message>
+        <source>%L1 duplicated images are left; their copies have to stay where they are.</source>
+        <translation>%L1 doppelte Bilder sind übrig; ihre Kopien müssen bleiben, wo sie sind.</translation>
+    </message>
+    <message>
+        <source>%L1 duplicated images are left, with %2 that a new run could remove.</source>
+        <translation>%L1 doppelte Bilder sind übrig, mit %2, die ein neuer Lauf entfernen könnte.</translation>
     </message>
 </context>
 <context>
