@@ -1,4 +1,3 @@
-#include "app/image_preview.hpp"
 #include "app/log_view.hpp"
 #include "app/main_window.hpp"
 #include "app/path_text.hpp"
@@ -18,37 +17,23 @@
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QApplication>
-#include <QClipboard>
-#include <QDesktopServices>
 #include <QDir>
-#include <QDropEvent>
 #include <QFileDialog>
-#include <QHeaderView>
 #include <QInputDialog>
 #include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QMimeData>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRegularExpression>
-#include <QScreen>
-#include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSortFilterProxyModel>
-#include <QSplitter>
 #include <QTableView>
 #include <QTest>
-#include <QThread>
 #include <QUrl>
 
 #include <algorithm>
 #include <atomic>
-#include <cstdio>
 #include <filesystem>
 #include <future>
 #include <map>
@@ -264,17 +249,6 @@ class GatedFileManager : public tolvane::FileManager {
     tolvane::RealFileManager real_;
 };
 
-// Takes the URLs QDesktopServices would open.
-class UrlCatcher : public QObject {
-    Q_OBJECT
-
-  public:
-    QStringList opened;
-
-  public slots:
-    void open(const QUrl& url) { opened << url.toLocalFile(); }
-};
-
 } // namespace
 
 class TolvaneAppDelegateTest : public QObject {
@@ -376,15 +350,6 @@ class TolvaneAppDelegateTest : public QObject {
         journalHome.reset();
     }
 
-    void selectingBeforeAnyScanShowsNothing() {
-        controller->selectImage();
-        QCOMPARE(rows(controller->pagesTable()), 0);
-        QVERIFY(!button("optimizeButton")->isEnabled());
-        QVERIFY(!controller->window()->optimizeAction->isEnabled());
-        QVERIFY(button("openWebsiteButton")->isEnabled());
-        QCOMPARE(controller->window()->openAction->shortcut(), QKeySequence(QKeySequence::Open));
-    }
-
     void aFolderWithoutIndexHtmlIsNamedAndAChildSiteOffered() {
         TempDir site;
         writeFile(site / "zeta/index.html", "a site, but not the first by name");
@@ -428,22 +393,6 @@ class TolvaneAppDelegateTest : public QObject {
         QCOMPARE(sheet->buttons().size(), 1);
         dismissSheets();
         QCOMPARE(shown->count(), 1);
-    }
-
-    void aCancelledChooserChangesNothing() {
-        TempDir site;
-        writeSiteWithDuplicates(site.path());
-        scanThroughChooser(site.path());
-        const QStringList before = columnTexts(controller->imagesTable(), 0);
-
-        button("openWebsiteButton")->click();
-        auto* panel = window()->findChild<QFileDialog*>();
-        QVERIFY(panel && panel->isVisible());
-        panel->reject();
-        QVERIFY(!controller->isBusy());
-        QVERIFY(visibleSheets(window()).isEmpty());
-        QCOMPARE(columnTexts(controller->imagesTable(), 0), before);
-        QCOMPARE(controller->siteRoot(), site.path());
     }
 
     void aScanWithNothingToDoSaysSo_data() {
@@ -538,75 +487,6 @@ class TolvaneAppDelegateTest : public QObject {
         QCOMPARE(rows(pages), 0);
     }
 
-    void aCopyReferredToByANonUtf8PageStaysWithItsReason() {
-        TempDir site;
-        writeFile(site / "index.html", "<html><body>home</body></html>");
-        const std::string logo = "logo bytes, the same everywhere";
-        for (const std::string page : {"A", "B", "C"}) {
-            // B.html is Latin-1 text: a run cannot rewrite it, so its copy must stay.
-            const std::string text = page == "B" ? "<p>caf\xe9</p>" : "<p>home</p>";
-            std::string images = "<img src=\"" + page + "_files/logo.png\">";
-            if (page != "B") {
-                images += "<img src=\"" + page + "_files/star.gif\">";
-                writeFile(site / (page + "_files") / "star.gif", "GIF89a star");
-            }
-            writeFile(site / (page + ".html"), text + images);
-            writeFile(site / (page + "_files") / "logo.png", logo);
-        }
-        const tolvane::ScanResult expected = tolvane::scanWebsite(site.path());
-        QCOMPARE(names(expected.duplicates), (QStringList{"logo.png", "star.gif"}));
-        const int heldRow =
-            relativeCopies(expected.duplicates[0], site.path()).indexOf("B_files/logo.png");
-        QVERIFY(heldRow >= 0);
-
-        scanThroughChooser(site.path());
-        QTableView* images = controller->imagesTable();
-        QTableView* pages = controller->pagesTable();
-        QCOMPARE(images->model()->headerData(3, Qt::Horizontal).toString(),
-                 QStringLiteral("References"));
-        // Each page refers to its own copies once, the Latin-1 page included.
-        QCOMPARE(columnTexts(images, 3), (QStringList{"3", "2"}));
-
-        // The copy B.html refers to stays, naming the file and why, and is the kept file: the
-        // others go and their pages lead to it.
-        const QStringList fates = columnTexts(pages, 1);
-        QCOMPARE(fates.size(), 3);
-        const QString reason = QStringLiteral("B.html is not valid UTF-8 text");
-        for (int row = 0; row < 3; ++row)
-            QCOMPARE(fates[row], row == heldRow ? QStringLiteral("Kept here, the others lead to it")
-                                                : QStringLiteral("Removed"));
-        QCOMPARE(pages->model()->index(heldRow, 1).data(Qt::ToolTipRole).toString(), reason);
-        QCOMPARE(columnTexts(images, 6).constFirst(), QStringLiteral("B_files/logo.png"));
-        // The details line under the table gives the whole reason of the current copy.
-        pages->setCurrentIndex(pages->model()->index(heldRow, 0));
-        QCOMPARE(controller->window()->copyDetails->text(),
-                 "B_files/logo.png: Kept here, the others lead to it\n" + reason);
-
-        // The summary counts the copies that really go: both other logos, one star.
-        QCOMPARE(controller->window()->summaryLabel->text(),
-                 QStringLiteral("2 duplicated images, 3 copies to remove, %1 to save.")
-                     .arg(tolvane::sizeText(2 * logo.size() + std::string("GIF89a star").size())));
-
-        // The run agrees: the copy stays and nothing of the logo goes into images/.
-        QSignalSpy finished(controller.get(), &TolvaneAppDelegate::runFinished);
-        confirm("&Optimize");
-        QTRY_VERIFY_WITH_TIMEOUT(finished.count() == 1, scanTimeout);
-        QCOMPARE(finished.constFirst().constFirst().toBool(), true);
-        QTRY_VERIFY_WITH_TIMEOUT(shown->count() == 2, scanTimeout);
-        const QStringList summary = takeSummary();
-        QCOMPARE(summary.value(0), QStringLiteral("Optimization finished."));
-        QCOMPARE(summary.value(1),
-                 QStringLiteral("Removed 3 copies, saved %1; 2 files rewritten; 0 copies stayed.\n"
-                                "No duplicate images are left.")
-                     .arg(tolvane::sizeText(2 * logo.size() + std::string("GIF89a star").size())));
-        QCOMPARE(readFile(site / "B_files/logo.png"), logo);
-        QVERIFY(!fs::exists(site / "images/logo.png"));
-        QVERIFY(!fs::exists(site / "A_files/logo.png"));
-        QCOMPARE(
-            readFile(site / "A.html"),
-            std::string("<p>home</p><img src=\"B_files/logo.png\"><img src=\"images/star.gif\">"));
-    }
-
     void aSecondScanShowsOnlyTheNewResult() {
         TempDir first;
         writeSiteWithDuplicates(first.path());
@@ -634,19 +514,6 @@ class TolvaneAppDelegateTest : public QObject {
                  relativeCopies(expected.duplicates[0], second.path()));
         QCOMPARE(controller->siteRoot(), second.path());
         QCOMPARE(controller->currentDuplicates()->size(), 1u);
-    }
-
-    void aDroppedFolderIsOpened() {
-        TempDir site;
-        writeSiteWithDuplicates(site.path());
-        QMimeData mime;
-        mime.setUrls({QUrl::fromLocalFile(tolvane::toQString(site.path()))});
-        QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        // Qt delivers a drop only to the target of a drag in progress; hand it to the window
-        // directly, as that delivery would.
-        static_cast<QObject*>(window())->event(&drop);
-        QTRY_VERIFY_WITH_TIMEOUT(shown->count() == 1, scanTimeout);
-        QCOMPARE(rows(controller->imagesTable()), 2);
     }
 
     void answeringYesRunsOnTheWorkerAndShowsTheRescan() {
@@ -754,17 +621,6 @@ class TolvaneAppDelegateTest : public QObject {
         QVERIFY(controller->actionLog().contains("Creating images folder in root"));
     }
 
-    void processFileRewritesOnePageForTheSiteImagesFolder() {
-        TempDir site;
-        writeSiteWithDuplicates(site.path());
-        scanThroughChooser(site.path());
-        controller->processFile(tolvane::toQString(site / "Blog/Entry1.html"), "logo.png",
-                                tolvane::toQString(site / "Blog/Entry1_files"));
-        QCOMPARE(readFile(site / "Blog/Entry1.html"),
-                 std::string("<img src=\"../images/logo.png\">"));
-        QVERIFY(!controller->actionLog().isEmpty());
-    }
-
     void undoPutsTheSiteBackAfterConfirmationUnlessTheSiteIsInUse() {
         TempDir site;
         writeSiteWithDuplicates(site.path());
@@ -855,51 +711,6 @@ class TolvaneAppDelegateTest : public QObject {
         QVERIFY(visibleSheets(window()).isEmpty());
     }
 
-    void popupErrorMessageLogsAndShowsASheet() {
-        // Capture the console while the lines are written.
-        TempDir folder;
-        std::fflush(stdout);
-        const int console = ::dup(STDOUT_FILENO);
-        FILE* captured = std::freopen((folder / "console.txt").c_str(), "w", stdout);
-        QVERIFY(captured);
-        // Without --verbose the console stays quiet.
-        controller->log("not on the console");
-        controller->clearLog();
-        controller->setEchoLog(true);
-        controller->popupErrorMessage(
-            "Unable to create images folder",
-            tolvane::ErrorText{"mkdir /s/images: error 17", "It exists."});
-        controller->popupErrorMessage("Without error", std::nullopt);
-        controller->log(QString::fromUtf8("Moving image file: caf\u00e9.png to folder: /s/images"));
-        controller->log(
-            QString::fromUtf8("Removing duplicate file: two\nlines\r\x01.png from /s/A\tB"));
-        std::fflush(stdout);
-        ::dup2(console, STDOUT_FILENO);
-        ::close(console);
-
-        const QStringList expected{
-            "Unable to create images folder, error: mkdir /s/images: error 17",
-            "Without error, error: (null)",
-            QString::fromUtf8("Moving image file: caf\u00e9.png to folder: /s/images"),
-            QString::fromUtf8("Removing duplicate file: two\\nlines\\r\\x01.png from /s/A\tB")};
-        QCOMPARE(controller->actionLog(), expected);
-        QCOMPARE(QString::fromStdString(readFile(folder / "console.txt")),
-                 expected.join('\n') + '\n');
-        // A file name's line break stays inside its line, in the pane too.
-        QCOMPARE(controller->window()->logView->toPlainText(), expected.join('\n'));
-        const QList<QMessageBox*> sheets = visibleSheets(window());
-        QCOMPARE(sheets.size(), 2);
-        QSet<QString> texts;
-        for (QMessageBox* sheet : sheets) {
-            texts << sheet->text();
-            if (sheet->text() == "Without error")
-                QVERIFY(sheet->informativeText().isEmpty());
-            else
-                QCOMPARE(sheet->informativeText(), QStringLiteral("It exists."));
-        }
-        QCOMPARE(texts, (QSet<QString>{"Unable to create images folder", "Without error"}));
-    }
-
     // ---- Cancel, summary and closing ------------------------------------------------------------
 
     void escapeCancelsAScanAndThePreviousResultStays() {
@@ -941,28 +752,6 @@ class TolvaneAppDelegateTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(shown->count() == 2, scanTimeout);
         QCOMPARE(controller->currentDuplicates()->size(),
                  tolvane::scanWebsite(generated / "big").duplicates.size());
-    }
-
-    void aScanCancelledWhileFindingReferencesPlansNothing() {
-        TempDir site;
-        writeSiteWithDuplicates(site.path());
-        // Cancelled while the pages are read: no plan is made from half the references.
-        tolvane::IndexProgress stopped;
-        stopped.cancel = true;
-        const tolvane::ScanDisplay cancelled =
-            tolvane::withReferences(tolvane::scanWebsite(site.path()), &stopped);
-        QVERIFY(cancelled.scan.cancelled);
-        QVERIFY(cancelled.scan.duplicates.empty());
-        QVERIFY(cancelled.groups.empty());
-        // Not cancelled, the same site gets its plan, and the reading was counted.
-        tolvane::IndexProgress counted;
-        const tolvane::ScanDisplay whole =
-            tolvane::withReferences(tolvane::scanWebsite(site.path()), &counted);
-        QVERIFY(!whole.scan.cancelled);
-        QVERIFY(!whole.groups.empty());
-        QCOMPARE(whole.groups.size(), whole.scan.duplicates.size());
-        QVERIFY(counted.textFilesRead.load() > 0);
-        QCOMPARE(counted.textFilesRead.load(), counted.textFilesFound.load());
     }
 
     void cancellingARunPutsTheSiteBackAsItWas_data() {
@@ -1091,40 +880,6 @@ class TolvaneAppDelegateTest : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(!window()->isVisible(), scanTimeout);
         QVERIFY(!controller->isBusy());
         QCOMPARE(snapshotOf(site.path()), before);
-    }
-
-    void theSummaryListsTheCopiesThatStayed() {
-        TempDir site;
-        writeFile(site / "index.html", "<img src=\"A_files/logo.png\">");
-        writeFile(site / "A.html", "<img src=\"A_files/logo.png\">");
-        // B.html and C.html cannot be rewritten: one of their copies keeps the bytes, the other
-        // stays beside it.
-        writeFile(site / "B.html", "caf\xe9<img src=\"B_files/logo.png\">");
-        writeFile(site / "C.html", "caf\xe9<img src=\"C_files/logo.png\">");
-        for (const char* page : {"A", "B", "C"})
-            writeFile(site / (std::string(page) + "_files/logo.png"), "the same logo");
-        scanThroughChooser(site.path());
-        // The confirmation says what will happen.
-        button("optimizeButton")->click();
-        QMessageBox* sheet = onlySheet(window());
-        QVERIFY(sheet);
-        const QString planned = sheet->informativeText();
-        QVERIFY2(planned.startsWith("1 copy will be removed, "), qPrintable(planned));
-        QCOMPARE(sheet->defaultButton()->text(), QStringLiteral("&Cancel"));
-        // Its buttons answer to their letters, without Alt.
-        QSignalSpy finished(controller.get(), &TolvaneAppDelegate::runFinished);
-        QTest::keyClick(sheet, Qt::Key_O);
-        QVERIFY(finished.wait(scanTimeout));
-        QTRY_VERIFY(onlySheet(window()));
-        const QStringList summary = takeSummary();
-        QVERIFY2(summary.value(1).endsWith("; 1 copy stayed.\n1 duplicated image is left; its "
-                                           "copies have to stay where they are."),
-                 qPrintable(summary.value(1)));
-        QVERIFY2(
-            summary.value(2).contains("logo.png in " + tolvane::toQString(site / "C_files")) ||
-                summary.value(2).contains("logo.png in " + tolvane::toQString(site / "B_files")),
-            qPrintable(summary.value(2)));
-        QVERIFY(!fs::exists(site / "A_files/logo.png"));
     }
 
     // ---- Choices -----------------------------------------------------------------------------
@@ -1371,47 +1126,6 @@ class TolvaneAppDelegateTest : public QObject {
         QCOMPARE(columnTexts(images, name), byName);
     }
 
-    void theCopiesMenuOpensAndCopiesTheSelectedPaths() {
-        TempDir site;
-        writeSiteWithDuplicates(site.path());
-        scanThroughChooser(site.path());
-        QTableView* pages = controller->pagesTable();
-        QCOMPARE(pages->contextMenuPolicy(), Qt::ActionsContextMenu);
-        auto* w = controller->window();
-        QVERIFY(pages->actions().contains(w->openCopyAction));
-        QVERIFY(pages->actions().contains(w->copyPathAction));
-
-        // Two copies selected, with Shift.
-        pages->setFocus();
-        pages->setCurrentIndex(pages->model()->index(0, 0));
-        QTest::keyClick(pages, Qt::Key_Down, Qt::ShiftModifier);
-        const QStringList rowsShown = columnTexts(pages, 0);
-        const QStringList two{tolvane::toQString(site / tolvane::toPath(rowsShown[0])),
-                              tolvane::toQString(site / tolvane::toPath(rowsShown[1]))};
-        w->copyPathAction->trigger();
-        QCOMPARE(QGuiApplication::clipboard()->text(), two.join('\n'));
-
-        UrlCatcher catcher;
-        QDesktopServices::setUrlHandler("file", &catcher, "open");
-        w->openCopyAction->trigger();
-        w->openCopyFolderAction->trigger();
-        QDesktopServices::unsetUrlHandler("file");
-        QCOMPARE(catcher.opened, (QStringList{two[0], two[1], QFileInfo(two[0]).absolutePath(),
-                                              QFileInfo(two[1]).absolutePath()}));
-        // A double-click opens the copy under the pointer.
-        catcher.opened.clear();
-        QDesktopServices::setUrlHandler("file", &catcher, "open");
-        const QPoint second = pages->visualRect(pages->model()->index(1, 0)).center();
-        QTest::mouseClick(pages->viewport(), Qt::LeftButton, {}, second);
-        QVERIFY(catcher.opened.isEmpty()); // a click only selects
-        QTest::mouseDClick(pages->viewport(), Qt::LeftButton, {}, second);
-        QDesktopServices::unsetUrlHandler("file");
-        QCOMPARE(catcher.opened, QStringList{two[1]});
-
-        pages->clearSelection();
-        QVERIFY(!w->copyPathAction->isEnabled());
-    }
-
     void answeringNoOrAPreviewChangesNothing() {
         TempDir site;
         writeSiteWithDuplicates(site.path());
@@ -1470,231 +1184,6 @@ class TolvaneAppDelegateTest : public QObject {
         preview->close();
         QVERIFY(button("optimizeButton")->isEnabled());
         QVERIFY(!controller->canUndo());
-    }
-
-    // ---- Preview ----------------------------------------------------------------------------
-
-    void thePreviewShowsTheCurrentCopyHoweverThinOrTransparent() {
-        TempDir site;
-        writeFile(site / "index.html", "home");
-        const auto twice = [&](const char* name, const QImage& picture) {
-            for (const char* page : {"a", "b"}) {
-                fs::create_directories(site / (std::string(page) + "_files"));
-                QVERIFY(
-                    picture.save(tolvane::toQString(site / (std::string(page) + "_files") / name)));
-            }
-        };
-        QImage square(12, 8, QImage::Format_RGB32);
-        square.fill(Qt::blue);
-        twice("square.png", square);
-        QImage line(630, 1, QImage::Format_RGB32);
-        line.fill(Qt::red);
-        twice("line.png", line);
-        QImage white(40, 30, QImage::Format_RGB32);
-        white.fill(Qt::white);
-        twice("white.png", white);
-        QImage clear(16, 16, QImage::Format_ARGB32);
-        clear.fill(Qt::transparent);
-        twice("clear.png", clear);
-        writeFile(site / "a_files/broken.png", "not a picture");
-        writeFile(site / "b_files/broken.png", "not a picture");
-
-        scanThroughChooser(site.path());
-        auto* preview = controller->window()->preview;
-        // The first group's first copy, at once: never "Select an image" with a row selected.
-        QVERIFY(controller->pagesTable()->selectionModel()->currentIndex().isValid());
-        QVERIFY(!preview->picture().isNull());
-
-        QTableView* images = controller->imagesTable();
-        const auto select = [&](const QString& name) {
-            const int row = columnTexts(images, 0).indexOf(name);
-            QVERIFY(row >= 0);
-            QTest::mouseClick(images->viewport(), Qt::LeftButton, {},
-                              images->visualRect(images->model()->index(row, 0)).center());
-        };
-        select("square.png");
-        QCOMPARE(preview->picture().size(), QSize(12, 8));
-        QCOMPARE(preview->picture().pixelColor(3, 3), QColor(Qt::blue));
-        QVERIFY(controller->window()->previewCaption->text().contains("square.png"));
-        select("line.png");
-        QCOMPARE(preview->picture().size(), QSize(630, 1));
-        QVERIFY(controller->window()->previewCaption->text().contains("630 × 1"));
-        // Drawn visibly thick, and red where it is drawn.
-        const QRect drawn = preview->pictureRect();
-        QVERIFY2(drawn.height() >= 4, qPrintable(QString::number(drawn.height())));
-        const QImage shot = preview->grab().toImage();
-        QCOMPARE(shot.pixelColor(drawn.center()), QColor(Qt::red));
-
-        // A white picture stands out from a backdrop that is not white, inside a frame.
-        select("white.png");
-        const QRect whiteRect = preview->pictureRect();
-        const QImage whiteShot = preview->grab().toImage();
-        const int middle = whiteRect.center().y();
-        QCOMPARE(whiteShot.pixelColor(whiteRect.center()), QColor(Qt::white));
-        for (const int x : {whiteRect.left() - 1, whiteRect.left() - 4})
-            QVERIFY2(qGray(whiteShot.pixel(x, middle)) < 160,
-                     qPrintable(whiteShot.pixelColor(x, middle).name()));
-
-        // Transparent parts show the checkerboard, on a dark palette too.
-        QPalette dark = preview->palette();
-        dark.setColor(QPalette::Base, Qt::black);
-        dark.setColor(QPalette::Window, Qt::black);
-        preview->setPalette(dark);
-        select("clear.png");
-        const QRect square2 = preview->pictureRect();
-        const QImage clearShot = preview->grab().toImage();
-        QSet<QRgb> colours;
-        for (int x = square2.left(); x < square2.right(); x += 2)
-            colours << clearShot.pixel(x, square2.top() + 2);
-        QVERIFY(colours.size() >= 2);
-        QVERIFY(!colours.contains(QColor(Qt::black).rgb()));
-
-        select("broken.png");
-        QVERIFY(preview->picture().isNull());
-        QCOMPARE(preview->text(), QStringLiteral("This image cannot be shown."));
-
-        // Selecting another copy shows that copy.
-        QTableView* pages = controller->pagesTable();
-        select("square.png");
-        const int removed = columnTexts(pages, 1).indexOf("Removed");
-        QVERIFY(removed >= 0);
-        pages->setCurrentIndex(pages->model()->index(removed, 0));
-        QVERIFY(controller->window()->copyDetails->text().startsWith(
-            columnTexts(pages, 0).value(removed) + ": Removed"));
-    }
-
-    // ---- Keyboard, log and window -------------------------------------------------------------
-
-    void theKeyboardReachesEveryPart() {
-        TempDir site;
-        writeSiteWithDuplicates(site.path());
-        scanThroughChooser(site.path());
-        auto* w = controller->window();
-        // Tab walks out of the tables and on to the preview and the log.
-        const QList<QWidget*> expected{
-            controller->imagesTable(), controller->pagesTable(), w->preview, w->logView,
-            w->saveLogButton,          w->clearLogButton};
-        controller->imagesTable()->setFocus();
-        QTRY_VERIFY(controller->imagesTable()->hasFocus());
-        const QModelIndex current = controller->imagesTable()->currentIndex();
-        for (int i = 1; i < expected.size(); ++i) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            QVERIFY2(expected[i]->hasFocus(), qPrintable(expected[i]->objectName()));
-        }
-        QCOMPARE(controller->imagesTable()->currentIndex(), current); // selection unchanged
-
-        // Every button and menu has a keyboard letter.
-        for (QPushButton* b : w->findChildren<QPushButton*>())
-            QVERIFY2(b->text().contains('&'), qPrintable(b->text()));
-        for (QAction* menu : w->menuBar()->actions()) {
-            QVERIFY2(menu->text().contains('&'), qPrintable(menu->text()));
-            for (QAction* item : menu->menu()->actions())
-                QVERIFY2(item->isSeparator() || item->text().contains('&'),
-                         qPrintable(item->text()));
-        }
-
-        // F5 scans the site again.
-        TempDir unused;
-        writeFile(site / "C_files/star.gif", "GIF89a star");
-        QTest::keyClick(w, Qt::Key_F5);
-        QVERIFY(controller->isBusy());
-        QTRY_VERIFY_WITH_TIMEOUT(shown->count() == 2, scanTimeout);
-        QCOMPARE(rows(controller->imagesTable()), 2);
-        QCOMPARE(controller->imagesTable()->model()->index(1, 2).data().toInt(), 3);
-
-        // Alt+P asks to optimize; c cancels.
-        QVERIFY(button("optimizeButton")->isEnabled());
-        QVERIFY(QApplication::activeWindow() == w);
-        QTest::keyClick(w, Qt::Key_P, Qt::AltModifier);
-        QTRY_VERIFY(onlySheet(window())); // a mnemonic clicks after a short animation
-        QMessageBox* sheet = onlySheet(window());
-        QVERIFY(sheet);
-        QTest::keyClick(sheet, Qt::Key_C);
-        QTRY_VERIFY(visibleSheets(window()).isEmpty());
-        QVERIFY(!controller->isBusy());
-    }
-
-    void theLogHasSectionsFollowsTheEndAndCanBeSavedAndCleared() {
-        TempDir site;
-        writeSiteWithDuplicates(site.path());
-        scanThroughChooser(site.path());
-        auto* logView = controller->window()->logView;
-        QVERIFY(
-            logView->toPlainText().startsWith("=== Scan of " + tolvane::toQString(site.path())));
-        for (int i = 0; i < 300; ++i)
-            controller->log(QStringLiteral("line %1").arg(i));
-        QScrollBar* bar = logView->verticalScrollBar();
-        QVERIFY(bar->maximum() > 0);
-        QCOMPARE(bar->value(), bar->maximum());
-        // Scrolled up by the user, it stays there; back at the end, it follows again.
-        bar->setValue(0);
-        controller->log(QStringLiteral("one more"));
-        QCOMPARE(bar->value(), 0);
-        bar->setValue(bar->maximum());
-        controller->log(QStringLiteral("and another"));
-        QCOMPARE(bar->value(), bar->maximum());
-
-        // Labelled path lines after a kept file's move.
-        controller->log(
-            QStringLiteral("Moving image file: logo.png to folder: /s/images/logo.png"));
-        controller->log(QStringLiteral("/s/A_files/logo.png"));
-        controller->log(QStringLiteral("/s/images/logo.png"));
-        QCOMPARE(controller->actionLog().mid(controller->actionLog().size() - 2),
-                 (QStringList{"  from: /s/A_files/logo.png", "  to: /s/images/logo.png"}));
-
-        TempDir folder;
-        QVERIFY(controller->saveLog(tolvane::toQString(folder / "log.txt")));
-        QCOMPARE(QString::fromStdString(readFile(folder / "log.txt")),
-                 logView->toPlainText() + '\n');
-        // A folder where the file should be: refused with a sheet naming it.
-        fs::create_directories(folder / "taken");
-        QVERIFY(!controller->saveLog(tolvane::toQString(folder / "taken")));
-        QVERIFY(onlySheet(window()));
-        QVERIFY(onlySheet(window())->text().contains("taken"));
-        dismissSheets();
-
-        button("clearLogButton")->click();
-        QCOMPARE(logView->toPlainText(), QString());
-        QVERIFY(controller->actionLog().isEmpty());
-    }
-
-    void theWindowFitsTheScreenAndRemembersItsLayout() {
-        auto* w = controller->window();
-        const QRect screen = w->screen()->availableGeometry();
-        QVERIFY(w->minimumWidth() > 0 && w->minimumHeight() > 0);
-        QVERIFY(w->minimumWidth() <= screen.width() && w->minimumHeight() <= screen.height());
-        QVERIFY2(screen.contains(w->geometry()), qPrintable(QString("%1x%2 on %3x%4")
-                                                                .arg(w->width())
-                                                                .arg(w->height())
-                                                                .arg(screen.width())
-                                                                .arg(screen.height())));
-
-        // A size left last time is restored (within the screen); so are the splitters.
-        w->resize(w->minimumSize() + QSize(20, 10));
-        const QSize left = w->size();
-        const QList<int> sizes = w->contentSplitter->sizes();
-        w->contentSplitter->setSizes({sizes.value(0) - 20, sizes.value(1) + 20});
-        const QList<int> chosen = w->contentSplitter->sizes();
-        QVERIFY(w->close());
-        controller.reset();
-        controller = std::make_unique<TolvaneAppDelegate>();
-        controller->window()->show();
-        QVERIFY(QTest::qWaitForWindowExposed(controller->window()));
-        QCOMPARE(controller->window()->size(), left);
-        QCOMPARE(controller->window()->contentSplitter->sizes(), chosen);
-        // Settings live in the test's own folder.
-        QVERIFY(tolvane::openSettings()->fileName().startsWith(
-            qEnvironmentVariable("XDG_CONFIG_HOME")));
-    }
-
-    void theAboutSheetNamesVersionAndLicence() {
-        controller->window()->aboutAction->trigger();
-        auto* about = window()->findChild<QMessageBox*>("aboutSheet");
-        QVERIFY(about && about->isVisible());
-        QVERIFY(about->text().startsWith("Tolvane "));
-        QVERIFY(about->text().contains(QRegularExpression("[0-9]+\\.[0-9]+")));
-        QVERIFY(about->informativeText().contains("Licence: Proprietary"));
-        QVERIFY(!about->informativeText().contains("LicenseRef"));
     }
 };
 
