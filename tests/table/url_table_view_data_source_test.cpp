@@ -229,6 +229,7 @@ class UrlTableViewDataSourceTest : public QObject {
         source.setColumnTitles({"Path", "Kept"});
         QCOMPARE(columnsInserted.count(), 1);
         QCOMPARE(source.columnCount(), 2);
+        QCOMPARE(source.headerData(0, Qt::Horizontal).toString(), QStringLiteral("Path"));
         QCOMPARE(source.headerData(1, Qt::Horizontal).toString(), QStringLiteral("Kept"));
         source.setCellPresenter([](const QVariant& element, int row, int column, int role) {
             if (role != Qt::DisplayRole)
