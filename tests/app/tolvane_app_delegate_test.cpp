@@ -1,3 +1,4 @@
+#include "app/image_preview.hpp"
 #include "app/log_view.hpp"
 #include "app/main_window.hpp"
 #include "app/path_text.hpp"
@@ -1184,6 +1185,29 @@ class TolvaneAppDelegateTest : public QObject {
         preview->close();
         QVERIFY(button("optimizeButton")->isEnabled());
         QVERIFY(!controller->canUndo());
+    }
+
+    // The preview reads a picture larger than it shows on either side at a size it can show,
+    // and names its full size; what cannot be decoded says why.
+    void thePreviewReadsEachPictureWithinItsBounds() {
+        TempDir site;
+        const struct {
+            QSize size;
+            QSize read;
+        } cases[] = {{{40, 30}, {40, 30}}, {{400, 10}, {100, 2}}, {{10, 400}, {2, 100}}};
+        for (const auto& [size, read] : cases) {
+            const QString path = tolvane::toQString(site / "p.png");
+            QImage picture(size, QImage::Format_ARGB32);
+            picture.fill(Qt::transparent);
+            QVERIFY(picture.save(path));
+            const tolvane::PreviewImage preview = tolvane::readPreviewImage(path, 100);
+            QCOMPARE(preview.fullSize, size);
+            QCOMPARE(preview.image.size(), read);
+        }
+        writeFile(site / "broken.png", "not a picture");
+        const auto broken = tolvane::readPreviewImage(tolvane::toQString(site / "broken.png"));
+        QVERIFY(broken.image.isNull());
+        QVERIFY(!broken.error.isEmpty());
     }
 };
 
