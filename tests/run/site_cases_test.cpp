@@ -137,8 +137,8 @@ class EditingBeforeWrite : public RealFileManager {
 struct SiteCase {
     std::string name;
     Files files;
-    Lines removed;     // copies the run deletes (or moves to images/)
-    Lines stay;        // copies left where they are, with their bytes
+    Lines removed; // copies the run deletes (or moves to images/)
+    Lines stay;    // copies left where they are, with their bytes
     Files texts;   // files as the run leaves them
 };
 
@@ -146,14 +146,16 @@ struct SiteCase {
 struct Twist {
     std::string edit;      // a file edited between the run's read and its write
     bool sameSize = false; // and with the same size and time
-    int sheets = 0;       // error sheets the run shows
-    std::size_t left = 0; // groups a re-scan still finds
+    int sheets = 0;        // error sheets the run shows
+    std::size_t left = 0;  // groups a re-scan still finds
 };
 const std::map<std::string, Twist> twists = {
     {"PageAppendedToMeanwhileKeepsTheEdit", {"B.html", false, 1, 1}},
     {"PageEditedInPlaceMeanwhileKeepsTheEdit", {"B.html", true, 1, 1}}};
 
-void PrintTo(const SiteCase& c, std::ostream* out) { *out << c.name; }
+void PrintTo(const SiteCase& c, std::ostream* out) {
+    *out << c.name;
+}
 
 const std::vector<SiteCase> cases = {
     {"TwoPagesShareALogo",
@@ -186,7 +188,8 @@ const std::vector<SiteCase> cases = {
      join({page("A", "x.png", "NEW"), page("B", "x.png", "NEW"), {{"images/x.png", "OLD"}}}),
      {"A_files/x.png", "B_files/x.png"},
      {},
-     {{"images/x.png", "OLD"}, {"A.html", "<img src=\"images/x-" + md5(std::string("NEW")).substr(0, 8) + ".png\">"}}},
+     {{"images/x.png", "OLD"},
+      {"A.html", "<img src=\"images/x-" + md5(std::string("NEW")).substr(0, 8) + ".png\">"}}},
     {"Utf16PageWithMarkKeepsItsCopy",
      join({{{"A.html", utf16le("<img src=\"A_files/x.png\">")}, {"A_files/x.png", "X"}},
            page("B", "x.png", "X")}),
@@ -195,7 +198,8 @@ const std::vector<SiteCase> cases = {
      {{"A.html", utf16le("<img src=\"A_files/x.png\">")},
       {"B.html", "<img src=\"A_files/x.png\">"}}},
     {"LinkToAFolderKeepsWhatItShows",
-     join({page("a", "logo.png", "LOGO"), page("b", "logo.png", "LOGO"),
+     join({page("a", "logo.png", "LOGO"),
+           page("b", "logo.png", "LOGO"),
            {{"c.html", "<img src=\"sl/shared/logo.png\">"}, {"sl/shared", "->../b_files"}}}),
      {"a_files/logo.png"},
      {"b_files/logo.png"},
@@ -220,29 +224,36 @@ const std::vector<SiteCase> cases = {
      {{"A.html", "<img src=\"images/a%20b.png\"><img src=\"./images/a b.png?v=1#f\">"},
       {"B.html", "<img src=\"images/a&#32;b.png\">"}}},
     {"AbsoluteAndRootReferencesKeepTheirCopy",
-     join({page("A", "x.png", "X"), page("B", "x.png", "X"),
-           {{"C.html", "<img src=\"/B_files/x.png\"><img src=\"http://h/B_files/x.png\"><img src=\"//h.x.png\">"}}}),
+     join({page("A", "x.png", "X"),
+           page("B", "x.png", "X"),
+           {{"C.html", "<img src=\"/B_files/x.png\"><img src=\"http://h/B_files/x.png\"><img "
+                       "src=\"//h.x.png\">"}}}),
      {"A_files/x.png"},
      {"B_files/x.png"},
-     {{"A.html", "<img src=\"B_files/x.png\">"}, {"C.html", "<img src=\"/B_files/x.png\"><img src=\"http://h/B_files/x.png\"><img src=\"//h.x.png\">"}}},
+     {{"A.html", "<img src=\"B_files/x.png\">"},
+      {"C.html",
+       "<img src=\"/B_files/x.png\"><img src=\"http://h/B_files/x.png\"><img src=\"//h.x.png\">"}}},
     {"LongPageNameIsRewritten",
      join({page(longStem, "x.png", "X"), page("B", "x.png", "X")}),
      {longStem + "_files/x.png", "B_files/x.png"},
      {},
      {{longStem + ".html", "<img src=\"images/x.png\">"}}},
     {"PageAppendedToMeanwhileKeepsTheEdit",
-     join({page("A", "x.png", "X"), {{"B.html", "<p>B</p><img src=\"B_files/x.png\">"}, {"B_files/x.png", "X"}}}),
+     join({page("A", "x.png", "X"),
+           {{"B.html", "<p>B</p><img src=\"B_files/x.png\">"}, {"B_files/x.png", "X"}}}),
      {"A_files/x.png"},
      {"B_files/x.png"},
      {{"A.html", "<img src=\"images/x.png\">"},
       {"B.html", "<p>B</p><img src=\"B_files/x.png\"><p>typed during the run</p>"}}},
     {"PageEditedInPlaceMeanwhileKeepsTheEdit",
-     join({page("A", "x.png", "X"), {{"B.html", "<p>B</p><img src=\"B_files/x.png\">"}, {"B_files/x.png", "X"}}}),
+     join({page("A", "x.png", "X"),
+           {{"B.html", "<p>B</p><img src=\"B_files/x.png\">"}, {"B_files/x.png", "X"}}}),
      {"A_files/x.png"},
      {"B_files/x.png"},
      {{"B.html", "<b>B</p><img src=\"B_files/x.png\">"}}},
     {"Utf32BigEndianPageKeepsItsCopy",
-     join({{{"W.html", wide("<img src=\"W_files/x.png\">", std::string_view("\0\0\xFE\xFF", 4), 4, true)},
+     join({{{"W.html",
+             wide("<img src=\"W_files/x.png\">", std::string_view("\0\0\xFE\xFF", 4), 4, true)},
             {"W_files/x.png", "X"}},
            page("B", "x.png", "X")}),
      {"B_files/x.png"},

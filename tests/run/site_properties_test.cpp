@@ -104,7 +104,8 @@ TEST(GeneratedSites, ARunCutAfterAnyStepIsSafeFinishedByTheNextAndUndone) {
             RealFileManager real;
             test::FailingFileManager counting(real);
             test::RecordingReporter reporter;
-            ASSERT_TRUE(startOptimization(scanWebsite(whole / "site"), counting, reporter).completed);
+            ASSERT_TRUE(
+                startOptimization(scanWebsite(whole / "site"), counting, reporter).completed);
             steps = counting.changes();
         }
         ASSERT_GT(steps, 4u);
