@@ -97,8 +97,12 @@ TEST(WideText, Utf16AndUtf32AreReadAsTheirCharactersAndNotTakenForUtf8) {
         {"\xFF\xFE\0\xDE"
          "a\0"s,
          "\xEF\xBF\xBD"
-         "a"},                 // a lone surrogate
-        {"a\0.\0p\0"s, "a.p"}, // no mark: by where the NULs stand
+         "a"}, // a lone surrogate
+        {"\xFF\xFE\0\xD8"
+         "a\0\xFF\xDB\0\xDC\xFF\xDF\0\xE0"s,
+         "\xEF\xBF\xBD"
+         "a\xF4\x8F\xB0\x80\xEF\xBF\xBD\xEE\x80\x80"}, // each end of each range
+        {"a\0.\0p\0"s, "a.p"},                         // no mark: by where the NULs stand
         {"\0a\0.\0p"s, "a.p"},
         {"a\0\0b"s, "ab"},
         {"plain <img src=\"a.png\">", std::nullopt},
