@@ -52,6 +52,21 @@ TEST_F(RunJournalTest, HomeComesFromTheEnvironment) {
     ::setenv("HOME", savedHome.c_str(), 1);
 }
 
+TEST_F(RunJournalTest, ARunBelongsToTheSiteItsRootFileNamesInAnySpelling) {
+    const fs::path root = dir / "site";
+    fs::create_directories(root);
+    fs::create_directories(dir / "other");
+    RunJournal journal = startRun(root);
+    ASSERT_FALSE(journal.imagesFolderCreated(root / "images"));
+    for (const fs::path& spelling : {root, dir / "site/", dir / "other/../site"})
+        EXPECT_EQ(recordedRuns(spelling).size(), 1u) << spelling;
+    // A folder among the site's runs that names another site is not one of them.
+    test::writeFile(journal.folder() / "root", (dir / "other").string() + "\n");
+    EXPECT_TRUE(recordedRuns(root).empty());
+    test::writeFile(journal.folder() / "root", "");
+    EXPECT_TRUE(recordedRuns(root).empty());
+}
+
 TEST_F(RunJournalTest, EveryRecordReadsBackWithNamesOfAnyBytes) {
     const fs::path root = dir / "site";
     fs::create_directories(root);
