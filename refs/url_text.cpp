@@ -212,7 +212,8 @@ std::string_view pathOf(ParsedUrl& url, std::string_view text) {
         std::string_view path = hasScheme ? text.substr(colon + 1) : text;
         if (path.substr(0, 2) == "//") {
             const auto slash = path.find('/', 2);
-            path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
+            // Empty, but still inside text: the caller measures where the path starts.
+            path = path.substr(slash == std::string_view::npos ? path.size() : slash + 1);
         }
         return path;
     }

@@ -1,18 +1,14 @@
-#include "scan/literal_scan.hpp"
 #include "support/process.hpp"
-#include "support/scan_json.hpp"
 #include "support/temp_dir.hpp"
 #include "util/digest.hpp"
 
 #include <gtest/gtest.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
 namespace fs = std::filesystem;
 using namespace tolvane;
-using tolvane::test::groupsOnly;
 using tolvane::test::runProcess;
 using tolvane::test::TempDir;
 using tolvane::test::writeFile;
@@ -120,40 +116,4 @@ TEST(ScanVerb, JsonEscapesNamesAndUsesSiteRelativePaths) {
                                     site.path().parent_path().string(), TOLVANE_CLI,
                                     site.path().filename().string() + "/"});
     EXPECT_EQ(fromParent.out, result.out);
-}
-
-TEST(ScanVerb, JsonAgreesWithPlainGroupingOnGeneratedTrees) {
-    const std::vector<std::string> names{"logo.png",         "Logo.png",       "pic.JPG",
-                                         "shapeimage_1.png", "nav_link_1.gif", ".x.gif"};
-    const std::vector<std::string> contents{"a", "b", "ab", std::string(5000, 'q'),
-                                            std::string(5000, 'q') + "!"};
-    for (unsigned seed = 1; seed <= 6; ++seed) {
-        std::mt19937 random(seed);
-        TempDir scratch;
-        TempDir site;
-        writeFile(site / "index.html", "<html>");
-        for (int i = 0; i < 60; ++i) {
-            fs::path folder = site.path();
-            for (auto depth = random() % 3; depth > 0; --depth)
-                folder /= "P" + std::to_string(random() % 4) + "_files";
-            writeFile(folder / names[random() % names.size()],
-                      contents[random() % contents.size()]);
-        }
-        const test::LiteralScan expected = test::literalScan(site.path());
-        std::string json = "{\"root\": \"" + site.path().string() + "\", \"groups\": [";
-        for (std::size_t g = 0; g < expected.duplicates.size(); ++g) {
-            const auto& group = expected.duplicates[g];
-            json += std::string(g ? ", " : "") + "{\"name\": \"" + group[0].filename().string() +
-                    "\", \"md5\": \"" + *MD5(group[0]) +
-                    "\", \"size\": " + std::to_string(fs::file_size(group[0])) + ", \"copies\": [";
-            for (std::size_t i = 0; i < group.size(); ++i)
-                json +=
-                    std::string(i ? ", " : "") + "\"" + siteRelative(group[i], site.path()) + "\"";
-            json += "]}";
-        }
-        json += "]}\n";
-        const auto result = scan(scratch, {"--json", site.path().string()});
-        EXPECT_EQ(result.exitCode, 0);
-        EXPECT_EQ(groupsOnly(result.out), json) << "seed " << seed;
-    }
 }

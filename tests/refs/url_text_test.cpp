@@ -119,6 +119,66 @@ TEST(TextView, CssEscapesCountInStylesheetsAndInsideUrlOfMarkup) {
     }
 }
 
+TEST(TextView, EscapeEdgesInScriptsAndStylesheets) {
+    struct Case {
+        std::string raw;
+        bool stylesheet;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"\\x41\\u00e9", false, "A\xC3\xA9"},
+        {"\\uD7FF\\uE000", false, "\xED\x9F\xBF\xEE\x80\x80"},
+        // No character: a NUL, a surrogate, too few digits.
+        {"\\u0000", false, "\\u0000"},
+        {"\\uD800\\uDFFF", false, "\\uD800\\uDFFF"},
+        {"\\x4", false, "\\x4"},
+        {"\\u12", false, "\\u12"},
+        {"url(\\41\nB)", true, "url(AB)"},
+        {"url(\\41\tB)", true, "url(AB)"},
+        {"url(\\41  B)", true, "url(A B)"},
+        {"url(\\10FFFF)", true, "url(\xF4\x8F\xBF\xBF)"},
+        {"url(\\110000)", true, "url(\xEF\xBF\xBD)"},
+        {"url(\\0 a)", true,
+         "url(\xEF\xBF\xBD"
+         "a)"},
+        {"url(\\D800 a)", true,
+         "url(\xEF\xBF\xBD"
+         "a)"},
+        {"url(\\DFFF a\\E000 )", true,
+         "url(\xEF\xBF\xBD"
+         "a\xEE\x80\x80)"},
+        {"url(\\\xC3\xA9)", true, "url(\xC3\xA9)"},
+        // A backslash before a line break escapes nothing.
+        {"url(a\\\nb)", true, "url(a\\\nb)"},
+        {"url(a\\\rb)", true, "url(a\\\rb)"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(decodeText(c.raw, false, c.stylesheet).text, c.text) << c.raw;
+}
+
+TEST(ParsedUrls, HostsAndSchemesLeaveOnlyThePath) {
+    struct Case {
+        std::string written;
+        ParsedUrl::Kind kind;
+        std::vector<std::string> segments;
+    };
+    const Case cases[] = {
+        {"//host", ParsedUrl::Kind::absolute, {""}},
+        {"http://host", ParsedUrl::Kind::absolute, {""}},
+        {"http:a/b.png", ParsedUrl::Kind::absolute, {"a", "b.png"}},
+        {"data:x.png", ParsedUrl::Kind::absolute, {"x.png"}},
+        {"1a:b.png", ParsedUrl::Kind::relative, {"1a:b.png"}},
+        {"a//b.png", ParsedUrl::Kind::relative, {"a", "", "b.png"}},
+        {"/", ParsedUrl::Kind::rootRelative, {""}},
+        {"a/", ParsedUrl::Kind::relative, {"a", ""}},
+    };
+    for (const Case& c : cases) {
+        const ParsedUrl url = parse(c.written, false);
+        EXPECT_EQ(url.kind, c.kind) << c.written;
+        EXPECT_EQ(url.segments, c.segments) << c.written;
+    }
+}
+
 TEST(Respelling, CssEscapesMeanTheirCharacters) {
     const auto respellCss = [](const std::string& written, std::vector<std::string> segments) {
         const TextView view = decodeText(written, false, true);

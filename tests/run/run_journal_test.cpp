@@ -52,6 +52,21 @@ TEST_F(RunJournalTest, HomeComesFromTheEnvironment) {
     ::setenv("HOME", savedHome.c_str(), 1);
 }
 
+TEST_F(RunJournalTest, ARunBelongsToTheSiteItsRootFileNamesInAnySpelling) {
+    const fs::path root = dir / "site";
+    fs::create_directories(root);
+    fs::create_directories(dir / "other");
+    RunJournal journal = startRun(root);
+    ASSERT_FALSE(journal.imagesFolderCreated(root / "images"));
+    for (const fs::path& spelling : {root, dir / "site/", dir / "other/../site"})
+        EXPECT_EQ(recordedRuns(spelling).size(), 1u) << spelling;
+    // A folder among the site's runs that names another site is not one of them.
+    test::writeFile(journal.folder() / "root", (dir / "other").string() + "\n");
+    EXPECT_TRUE(recordedRuns(root).empty());
+    test::writeFile(journal.folder() / "root", "");
+    EXPECT_TRUE(recordedRuns(root).empty());
+}
+
 TEST_F(RunJournalTest, EveryRecordReadsBackWithNamesOfAnyBytes) {
     const fs::path root = dir / "site";
     fs::create_directories(root);
@@ -190,6 +205,64 @@ TEST_F(RunJournalTest, AByteChangedInsideAnyRecordMarksTheRunDamaged) {
     EXPECT_FALSE(runs[0].damaged);
     EXPECT_TRUE(runs[0].undone);
     EXPECT_FALSE(runs[0].undoable);
+}
+
+TEST_F(RunJournalTest, EachLineOfAnUncheckedRecordIsReadOrMarksTheRunDamaged) {
+    const fs::path root = dir / "site";
+    fs::create_directories(root);
+    const fs::path file = startRun(root).folder() / "records";
+    const std::string a = (root / "A_files/x.png").string(), b = (root / "images/x.png").string();
+    const std::string m = md5("X"), t = "\t";
+    struct Case {
+        std::string line;
+        bool damaged;
+        std::size_t removed = 0, rewritten = 0;
+        std::uint64_t saved = 0;
+    };
+    const Case cases[] = {
+        {"images" + t + b, false},
+        {"images", true},
+        {"images" + t + b + t + b, true},
+        {"place" + t + b + t + m + t + "1", false},
+        {"place" + t + b + t + "x" + t + "1", true},
+        {"place" + t + b + t + m + t + "1x", true},
+        {"place" + t + b + t + m, true},
+        {"rewrite" + t + a + t + "0" + t + "5" + t + m + t + m, false, 0, 1},
+        {"rewrite" + t + a + t + "-1" + t + "5" + t + m + t + m, true},
+        {"rewrite" + t + a + t + "0" + t + "" + t + m + t + m, true},
+        {"rewrite" + t + a + t + "0" + t + "5" + t + m.substr(1) + t + m, true},
+        {"rewrite" + t + a + t + "0" + t + "5" + t + m + t + "Z" + m.substr(1), true},
+        {"rewrite" + t + a + t + "0" + t + "5" + t + m, true},
+        {"remove" + t + a + t + b + t + m + t + "7" + t + "644", false, 1, 0, 7},
+        {"remove" + t + a + t + b + t + m + t + "7" + t + "9", true},
+        {"remove" + t + a + t + b + t + m + t + "x7" + t + "644", true},
+        {"remove" + t + a + t + b + t + m.substr(2) + t + "7" + t + "644", true},
+        {"remove" + t + a + t + b + t + m + t + "7", true},
+        {"summary" + t + "1" + t + "2" + t + "3", false},
+        {"summary" + t + "1" + t + "x" + t + "3", true},
+        {"summary" + t + "x" + t + "2" + t + "3", true},
+        {"summary" + t + "1" + t + "2" + t + "x", true},
+        {"summary" + t + "1" + t + "2", true},
+        {"finish", false},
+        {"finish" + t + "x", true},
+        {"undone" + t + "complete", false},
+        {"undone" + t + "later", true},
+        {"moved" + t + a, true},
+    };
+    for (const Case& c : cases) {
+        writeFile(file, "tolvane-run\t1\n" + c.line + "\n");
+        const auto runs = recordedRuns(root);
+        ASSERT_EQ(runs.size(), 1u) << c.line;
+        EXPECT_EQ(runs[0].damaged, c.damaged) << c.line;
+        EXPECT_EQ(runs[0].summary.copiesRemoved, c.removed) << c.line;
+        EXPECT_EQ(runs[0].summary.filesRewritten, c.rewritten) << c.line;
+        EXPECT_EQ(runs[0].summary.bytesSaved, c.saved) << c.line;
+    }
+    // Without a header of a known version the folder holds no run.
+    for (const std::string head : {"tolvane-run\t3", "tolvane-run", "", "x"}) {
+        writeFile(file, head + "\nfinish\n");
+        EXPECT_TRUE(recordedRuns(root).empty()) << head;
+    }
 }
 
 TEST_F(RunJournalTest, RunsAreListedNewestFirstByTheTimeInTheirNames) {

@@ -79,24 +79,6 @@ Lines danglingReferences(const fs::path& root) {
     return dangling;
 }
 
-// What must hold after any undo: every reference that led to a file before the run leads to
-// the same bytes, no file's bytes are lost, no temporary file of the writer is left; and an
-// undo that says it is complete leaves the tree as it was.
-void expectSafe(const fs::path& root, const std::map<std::string, std::string>& original,
-                const test::ReferenceMap& references, const UndoOutcome& outcome) {
-    EXPECT_EQ(test::brokenReferences(references, root), Lines{});
-    EXPECT_EQ(test::lostFiles(original, root), Lines{});
-    Lines temporaries;
-    for (const std::string& path : test::leftoverTemporaries(root)) {
-        if (isWriterTemporaryName(fs::path(path).filename().string()))
-            temporaries.push_back(path);
-    }
-    EXPECT_EQ(temporaries, Lines{});
-    if (outcome.complete) {
-        EXPECT_EQ(test::snapshot(root), original);
-    }
-}
-
 class UndoTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -197,43 +179,6 @@ TEST_F(UndoTest, AfterAWholeRunTheSiteIsBackByteForByte) {
     EXPECT_EQ(repeated.copiesRestored + repeated.filesRestored + repeated.filesRemoved, 0u);
     EXPECT_TRUE(again.sheets.empty());
     EXPECT_EQ(test::snapshot(root), original);
-}
-
-TEST_F(UndoTest, ARunCutShortAtAnyStepIsUndoneToTheOriginal) {
-    const std::size_t events = [&] {
-        test::TempDir scratch;
-        test::ScopedJournalHome otherHome;
-        return test::simulateRun(exampleSite(scratch / "site"), real);
-    }();
-    ASSERT_EQ(events, 1 + 2 + 1 + 2 + 1 + 7 + 1 + 6 + 1);
-    for (std::size_t cut = 1; cut < events; ++cut) {
-        SCOPED_TRACE("cut after event " + std::to_string(cut));
-        test::TempDir site;
-        test::ScopedJournalHome cutHome;
-        const test::RunPlan cutPlan = exampleSite(site / "site");
-        const auto before = test::snapshot(site / "site");
-        ASSERT_EQ(test::simulateRun(cutPlan, real, cut), cut);
-
-        const std::optional<RecordedRun> run = lastUndoableRun(site / "site");
-        if (cut == 1) {
-            // Only the record's folder exists: nothing was changed, nothing is offered.
-            EXPECT_FALSE(run);
-            EXPECT_EQ(test::snapshot(site / "site"), before);
-            continue;
-        }
-        ASSERT_TRUE(run);
-        EXPECT_FALSE(run->finished);
-        EXPECT_TRUE(run->summaryIsUpperBound);
-        RecordingReporter cutReporter;
-        const UndoOutcome outcome = undoRun(*run, real, cutReporter);
-        EXPECT_TRUE(outcome.complete);
-        for (const auto& sheet : cutReporter.sheets)
-            ADD_FAILURE() << sheet.message;
-        EXPECT_EQ(test::snapshot(site / "site"), before);
-        EXPECT_FALSE(fs::exists(site / "site/images"));
-        EXPECT_TRUE(test::leftoverTemporaries(site / "site").empty());
-        EXPECT_FALSE(lastUndoableRun(site / "site"));
-    }
 }
 
 TEST_F(UndoTest, AnImagesFolderThatWasThereStaysAndSoDoItsFiles) {
@@ -438,35 +383,6 @@ TEST_F(UndoTest, ADamagedRecordPutsBackWhatItCanAndTakesNothingAway) {
     EXPECT_EQ(reporter.sheets[0].message, "Unable to read every record of the optimization");
     fs::remove_all(root / "images");
     EXPECT_EQ(test::snapshot(root), original);
-}
-
-TEST_F(UndoTest, ADamagedOrCutRecordNeverLosesAFileOrBreaksAReference) {
-    const test::ReferenceMap references = test::referenceTargets(root);
-    const std::vector<std::pair<std::string, std::function<void(std::string&)>>> damages{
-        {"cut at 10%", [](std::string& r) { r.resize(r.size() / 10); }},
-        {"cut at 50%", [](std::string& r) { r.resize(r.size() / 2); }},
-        {"cut at 90%", [](std::string& r) { r.resize(r.size() * 9 / 10); }},
-        // What a crash between two records leaves: nothing tells it from a run cut short.
-        {"cut after the placing", [](std::string& r) { r.resize(r.find("\nrewrite") + 1); }},
-        {"cut before the last removal", [](std::string& r) { r.resize(r.rfind("\nremove") + 1); }},
-        {"a byte flipped in the middle", [](std::string& r) { r[r.size() / 2] ^= 0x01; }},
-    };
-    for (const auto& [name, damage] : damages) {
-        SCOPED_TRACE(name);
-        runOnAFreshSite();
-        const fs::path records = lastRun().folder / "records";
-        std::string text = readFile(records);
-        damage(text);
-        writeFile(records, text);
-
-        RecordingReporter damaged;
-        const UndoOutcome outcome = undoRun(lastRun(), real, damaged);
-        // It says it is not done, and stays offered.
-        EXPECT_FALSE(outcome.complete);
-        EXPECT_FALSE(damaged.sheets.empty());
-        EXPECT_TRUE(lastUndoableRun(root));
-        expectSafe(root, original, references, outcome);
-    }
 }
 
 TEST_F(UndoTest, AReferenceThatLedToNothingBeforeTheRunDoesNotHoldBackItsPage) {

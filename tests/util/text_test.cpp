@@ -56,7 +56,22 @@ TEST(CharacterReferences, NamedDecimalAndHexDecodeToUtf8) {
         EXPECT_FALSE(decodeCharacterReference(bad)) << bad;
 }
 
+TEST(HexDigits, EveryBoundaryOfEachRange) {
+    for (int c = 0; c < 256; ++c) {
+        const char ch = static_cast<char>(c);
+        const int expected = c >= '0' && c <= '9'   ? c - '0'
+                             : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                             : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                    : -1;
+        EXPECT_EQ(hexValue(ch), expected) << c;
+    }
+    EXPECT_EQ(percentDecode("%aA%Ff%09%90"), std::optional<std::string>("\xAA\xFF\t\x90"));
+}
+
 TEST(PercentDecoding, EitherHexCaseAndRejectsBrokenEscapes) {
+    for (const char* bad : {"%2z", "%z2", "%g0", "x%", "%%41"})
+        EXPECT_FALSE(percentDecode(bad)) << bad;
+    EXPECT_EQ(lenientPercentDecode("%2z%z2%41%"), "%2z%z2A%");
     EXPECT_EQ(percentDecode("a%20b%2fc%E2%80%99"), std::optional<std::string>("a b/c\xE2\x80\x99"));
     EXPECT_FALSE(percentDecode("50%"));
     EXPECT_FALSE(percentDecode("a%2"));
@@ -82,8 +97,12 @@ TEST(WideText, Utf16AndUtf32AreReadAsTheirCharactersAndNotTakenForUtf8) {
         {"\xFF\xFE\0\xDE"
          "a\0"s,
          "\xEF\xBF\xBD"
-         "a"},                 // a lone surrogate
-        {"a\0.\0p\0"s, "a.p"}, // no mark: by where the NULs stand
+         "a"}, // a lone surrogate
+        {"\xFF\xFE\0\xD8"
+         "a\0\xFF\xDB\0\xDC\xFF\xDF\0\xE0"s,
+         "\xEF\xBF\xBD"
+         "a\xF4\x8F\xB0\x80\xEF\xBF\xBD\xEE\x80\x80"}, // each end of each range
+        {"a\0.\0p\0"s, "a.p"},                         // no mark: by where the NULs stand
         {"\0a\0.\0p"s, "a.p"},
         {"a\0\0b"s, "ab"},
         {"plain <img src=\"a.png\">", std::nullopt},

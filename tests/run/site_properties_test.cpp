@@ -1,0 +1,180 @@
+// Generated sites: the run cut after any step, and its record damaged at any byte, never breaks
+// a reference or loses a file; the next run finishes the work and undo gives the original.
+#include "bench/sitegen/sitegen.hpp"
+#include "run/run.hpp"
+#include "run/run_journal.hpp"
+#include "run/run_support.hpp"
+#include "run/undo.hpp"
+#include "support/simulated_run.hpp"
+
+#include <gtest/gtest.h>
+
+namespace tolvane {
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+sitegen::SiteShape smallShape(std::uint64_t seed) {
+    sitegen::SiteShape shape;
+    shape.seed = seed;
+    shape.pages = 3;
+    shape.imagesPerPage = 1;
+    shape.sharedImages = 2;
+    shape.sharedPerPage = 2;
+    shape.sharedVariants = 1 + static_cast<int>(seed % 2);
+    shape.nestedShare = 0.5;
+    shape.minImageSize = 64;
+    shape.maxImageSize = 128;
+    return shape;
+}
+
+// Scans and runs with a record; a crash at the chosen step ends the run where it stands.
+bool scanAndRun(const fs::path& root, std::optional<std::size_t> crashAfter = std::nullopt) {
+    const ScanResult scan = scanWebsite(root);
+    std::error_code error;
+    std::optional<RunJournal> journal = RunJournal::start(root, error);
+    RealFileManager real;
+    test::FailingFileManager files(real);
+    if (crashAfter)
+        files.crashAfter(*crashAfter);
+    test::RecordingReporter reporter;
+    RunOptions options;
+    options.journal = &*journal;
+    try {
+        const RunOutcome outcome = startOptimization(scan, files, reporter, englishText, options);
+        EXPECT_EQ(outcome.errorSheets, 0);
+        return outcome.completed;
+    } catch (const test::SimulatedCrash&) {
+        return false;
+    }
+}
+
+// Undoes every run still offered, newest first.
+void undoAll(const fs::path& root) {
+    RealFileManager real;
+    for (int guard = 0; guard < 5; ++guard) {
+        const std::optional<RecordedRun> run = lastUndoableRun(root);
+        if (!run)
+            return;
+        test::RecordingReporter reporter;
+        const UndoOutcome outcome = undoRun(*run, real, reporter);
+        ASSERT_TRUE(outcome.complete);
+    }
+    ADD_FAILURE() << "undo is offered without end";
+}
+
+TEST(GeneratedSites, ScanFindsExactlyTheGeneratorsGroups) {
+    for (std::uint64_t seed = 1; seed <= 6; ++seed) {
+        test::TempDir dir;
+        auto shape = smallShape(seed);
+        shape.pages = 8;
+        shape.uniformSizes = seed % 2 == 0;
+        shape.assetCopies = static_cast<int>(seed % 3);
+        const auto site = sitegen::generateSite(dir / "site", shape);
+        std::vector<std::tuple<std::string, std::string, Lines>> expected, found;
+        for (const auto& group : site.groups) {
+            Lines copies;
+            for (const auto& copy : group.copies)
+                copies.push_back((site.root / copy).string());
+            expected.emplace_back(group.name, group.md5, copies);
+        }
+        for (const auto& group : scanWebsite(site.root).duplicates) {
+            Lines copies;
+            for (const auto& copy : group.copies)
+                copies.push_back(copy.string());
+            found.emplace_back(group.name, group.md5, copies);
+        }
+        EXPECT_EQ(found, expected) << "seed " << seed;
+    }
+}
+
+TEST(GeneratedSites, ARunCutAfterAnyStepIsSafeFinishedByTheNextAndUndone) {
+    for (std::uint64_t seed = 1; seed <= 2; ++seed) {
+        test::TempDir dir;
+        const fs::path model = dir / "model";
+        sitegen::generateSite(model, smallShape(seed));
+        const auto original = test::snapshot(model);
+        const auto references = test::referenceTargets(model);
+        std::size_t steps = 0;
+        {
+            test::ScopedJournalHome home;
+            test::TempDir whole;
+            fs::copy(model, whole / "site", fs::copy_options::recursive);
+            RealFileManager real;
+            test::FailingFileManager counting(real);
+            test::RecordingReporter reporter;
+            ASSERT_TRUE(
+                startOptimization(scanWebsite(whole / "site"), counting, reporter).completed);
+            steps = counting.changes();
+        }
+        ASSERT_GT(steps, 4u);
+        for (std::size_t cut = 0; cut < steps; ++cut) {
+            SCOPED_TRACE("seed " + std::to_string(seed) + ", cut after " + std::to_string(cut));
+            test::ScopedJournalHome home;
+            test::TempDir site;
+            const fs::path root = site / "site";
+            fs::copy(model, root, fs::copy_options::recursive);
+            EXPECT_FALSE(scanAndRun(root, cut));
+            EXPECT_EQ(test::brokenReferences(references, root), Lines{});
+            EXPECT_EQ(test::lostFiles(original, root), Lines{});
+
+            EXPECT_TRUE(scanAndRun(root));
+            EXPECT_EQ(test::brokenReferences(references, root), Lines{});
+            EXPECT_EQ(test::lostFiles(original, root), Lines{});
+            EXPECT_TRUE(scanWebsite(root).duplicates.empty());
+            EXPECT_TRUE(scanWebsite(root).leftovers.empty());
+
+            undoAll(root);
+            EXPECT_EQ(test::snapshot(root), original);
+        }
+    }
+}
+
+TEST(GeneratedSites, ADamagedRecordNeverLosesAFileOnUndo) {
+    test::TempDir dir;
+    test::ScopedJournalHome home;
+    const fs::path root = dir / "site";
+    auto shape = smallShape(3);
+    shape.pages = 2;
+    shape.sharedImages = 1;
+    shape.sharedPerPage = 1;
+    sitegen::generateSite(root, shape);
+    const auto original = test::snapshot(root);
+    const auto references = test::referenceTargets(root);
+    ASSERT_TRUE(scanAndRun(root));
+    const auto after = test::snapshot(root);
+    const RecordedRun run = *lastUndoableRun(root);
+    const fs::path records = run.folder / "records";
+    const std::string intact = test::readFile(records);
+    ASSERT_GT(intact.size(), 100u);
+
+    for (std::size_t at = 0; at < intact.size(); ++at) {
+        for (const bool cutShort : {true, false}) {
+            SCOPED_TRACE((cutShort ? "cut at " : "byte changed at ") + std::to_string(at));
+            std::string damaged = intact;
+            if (cutShort)
+                damaged.resize(at);
+            else
+                damaged[at] = static_cast<char>(damaged[at] ^ 0x01);
+            test::writeFile(records, damaged);
+            if (const std::optional<RecordedRun> offered = lastUndoableRun(root)) {
+                RealFileManager real;
+                test::RecordingReporter reporter;
+                undoRun(*offered, real, reporter);
+            }
+            ASSERT_EQ(test::lostFiles(original, root), Lines{});
+            ASSERT_EQ(test::brokenReferences(references, root), Lines{});
+            // Back to the state after the run for the next damage.
+            fs::remove_all(root);
+            for (const auto& [path, bytes] : after)
+                test::writeFile(root / path, bytes);
+        }
+    }
+    test::writeFile(records, intact);
+    undoAll(root);
+    EXPECT_EQ(test::snapshot(root), original);
+}
+
+} // namespace
+} // namespace tolvane
