@@ -27,8 +27,9 @@ std::vector<FileChanges> renumbered(std::vector<FileChanges> files,
 ScanDisplay withReferences(ScanResult scan, IndexProgress* progress) {
     ScanDisplay shown;
     if (!scan.duplicates.empty()) {
-        auto index = std::make_shared<const ReferenceIndex>(
-            ReferenceIndex::build(scan.root, everyCopy(scan.duplicates), nullptr, progress));
+        auto index = std::make_shared<const ReferenceIndex>(ReferenceIndex::build(
+            scan.root, everyCopy(scan.duplicates), nullptr, progress, scan.listing.get()));
+        scan.listing.reset(); // read: the site's text files are in the index now
         if (index->cancelled()) {
             // Half an index plans nothing: the result is a cancelled scan's.
             scan.duplicates.clear();

@@ -293,8 +293,8 @@ namespace {
 // Plans a run of the scanned site as the run itself would, and hands the plan to use.
 template <class Use>
 void withPlan(const ScanResult& result, const PlanChoices& choices, const Use& use) {
-    const ReferenceIndex references =
-        ReferenceIndex::build(result.root, everyCopy(result.duplicates));
+    const ReferenceIndex references = ReferenceIndex::build(
+        result.root, everyCopy(result.duplicates), nullptr, nullptr, result.listing.get());
     DiskTextFileAccess disk;
     WritabilityOnce access(disk);
     RealFileManager files;

@@ -13,37 +13,43 @@ namespace {
 
 // A file's references (or unresolved ones) while the site is read: those of one file, to be
 // put in place by offset once every file is read.
+// The text of each is held in its file's arena (Gathered::texts), not in a string of its own:
+// a large site has hundreds of thousands of them, all held until the last file is read.
 struct Pending {
     std::uint32_t offset;
     std::uint32_t length;
     std::uint32_t line;
     std::uint32_t target;
+    std::uint32_t textAt; // in the file's arena; the text is length bytes long
     std::uint8_t skip;
-    std::string text;
 };
 
 } // namespace
 
 // What reading the site gathered, per text file by its number in the walk.
 struct ReferenceIndex::Gathered {
-    explicit Gathered(std::size_t files) : references(files), unresolved(files), read(files) {}
+    explicit Gathered(std::size_t files)
+        : references(files), texts(files), unresolved(files), read(files) {}
     std::vector<std::vector<Pending>> references;
+    std::vector<std::string> texts; // per file, the texts of its references one after another
     std::vector<std::vector<UnresolvedReference>> unresolved;
     std::vector<bool> read;
 };
 
 ReferenceIndex ReferenceIndex::build(const fs::path& root, const std::vector<fs::path>& images,
-                                     TextFileAccess* access, IndexProgress* progress) {
-    std::vector<const fs::path*> pointers;
-    pointers.reserve(images.size());
+                                     TextFileAccess* access, IndexProgress* progress,
+                                     const SiteListing* listing) {
+    std::vector<std::string_view> paths;
+    paths.reserve(images.size());
     for (const auto& image : images)
-        pointers.push_back(&image);
-    return build(root, pointers, access, progress);
+        paths.push_back(image.native());
+    return build(root, paths, access, progress, listing);
 }
 
 ReferenceIndex ReferenceIndex::build(const fs::path& root,
-                                     const std::vector<const fs::path*>& images,
-                                     TextFileAccess* access, IndexProgress* progress) {
+                                     const std::vector<std::string_view>& images,
+                                     TextFileAccess* access, IndexProgress* progress,
+                                     const SiteListing* listing) {
     DiskTextFileAccess disk;
     TextFileAccess& io = access ? *access : disk;
     ReferenceIndex index;
@@ -52,7 +58,9 @@ ReferenceIndex ReferenceIndex::build(const fs::path& root,
     index.addImages(images);
     const NameTable names(index.targets_);
 
-    SiteFiles files = walkSite(index.root_, false, progress ? &progress->cancel : nullptr);
+    SiteFiles files = listing
+                          ? siteFilesOf(index.root_, *listing, false)
+                          : walkSite(index.root_, false, progress ? &progress->cancel : nullptr);
     if (files.cancelled) {
         index.cancelled_ = true;
         return index;
@@ -75,12 +83,12 @@ ReferenceIndex ReferenceIndex::build(const fs::path& root,
     return index;
 }
 
-void ReferenceIndex::addImages(const std::vector<const fs::path*>& images) {
+void ReferenceIndex::addImages(const std::vector<std::string_view>& images) {
     targetIndex_.reserve(images.size());
-    for (const fs::path* image : images)
-        addTarget(isAbsoluteNormal(image->native())
-                      ? image->native()
-                      : fs::absolute(*image).lexically_normal().native());
+    for (const std::string_view image : images)
+        addTarget(isAbsoluteNormal(image)
+                      ? std::string(image)
+                      : fs::absolute(fs::path(image)).lexically_normal().native());
     imageCount_ = targets_.size();
 }
 
@@ -135,10 +143,12 @@ void ReferenceIndex::readFile(std::size_t i, TextKind kind, TextFileAccess& io, 
         }
         UrlClass what = classifyUrl(f, base, imageAt, &*siteRoot_);
         if (what.kind == UrlClass::Kind::image) {
-            references.push_back({static_cast<std::uint32_t>(f.offset),
-                                  static_cast<std::uint32_t>(f.length),
-                                  static_cast<std::uint32_t>(f.line), what.image,
-                                  static_cast<std::uint8_t>(f.skip), as});
+            std::string& texts = gathered.texts[i];
+            references.push_back(
+                {static_cast<std::uint32_t>(f.offset), static_cast<std::uint32_t>(f.length),
+                 static_cast<std::uint32_t>(f.line), what.image,
+                 static_cast<std::uint32_t>(texts.size()), static_cast<std::uint8_t>(f.skip)});
+            texts += as;
             continue;
         }
         // Another file of that name is not ours. Nothing at all: the text may be a piece of a
@@ -150,6 +160,9 @@ void ReferenceIndex::readFile(std::size_t i, TextKind kind, TextFileAccess& io, 
             unresolved.push_back({file, f.offset, f.length, f.line, as, std::move(what.reason),
                                   std::move(candidates)});
     }
+    // Held until every file is read: no more than they need.
+    references.shrink_to_fit();
+    gathered.texts[i].shrink_to_fit();
     if ((!references.empty() || !unresolved.empty()) && !isUtf8Text(*text))
         notUtf8_[i] = true;
 }
@@ -212,11 +225,13 @@ void ReferenceIndex::place(Gathered& gathered) {
         referencesInFile_[i].first = static_cast<std::uint32_t>(references_.size());
         for (Pending& p : mine) {
             byTarget_[p.target].push_back(static_cast<std::uint32_t>(references_.size()));
-            references_.push_back({files_[i], p.offset, p.length, p.line, std::move(p.text),
-                                   fileBases_[i], p.target, p.skip});
+            references_.push_back({files_[i], p.offset, p.length, p.line,
+                                   gathered.texts[i].substr(p.textAt, p.length), fileBases_[i],
+                                   p.target, p.skip});
         }
         referencesInFile_[i].second = static_cast<std::uint32_t>(references_.size());
         std::vector<Pending>().swap(mine);
+        std::string().swap(gathered.texts[i]);
 
         auto& theirs = gathered.unresolved[i];
         std::stable_sort(theirs.begin(), theirs.end(),

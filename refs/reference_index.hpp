@@ -13,6 +13,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <unordered_map>
 #include <unordered_set>
@@ -61,16 +62,18 @@ class ReferenceIndex {
   public:
     // images: the files a run may move or delete, as absolute paths below root.
     // progress, when given, counts the text files read and can cancel the build.
+    // listing, when given, is the site's walk to read the text files of (a scan's); else the
+    // site is walked.
     static ReferenceIndex build(const std::filesystem::path& root,
                                 const std::vector<std::filesystem::path>& images,
-                                TextFileAccess* access = nullptr,
-                                IndexProgress* progress = nullptr);
-    // The same, for callers that hold the images elsewhere (each pointer must stay valid
+                                TextFileAccess* access = nullptr, IndexProgress* progress = nullptr,
+                                const SiteListing* listing = nullptr);
+    // The same, for callers that hold the images elsewhere (each path's text must stay valid
     // while build runs only).
     static ReferenceIndex build(const std::filesystem::path& root,
-                                const std::vector<const std::filesystem::path*>& images,
-                                TextFileAccess* access = nullptr,
-                                IndexProgress* progress = nullptr);
+                                const std::vector<std::string_view>& images,
+                                TextFileAccess* access = nullptr, IndexProgress* progress = nullptr,
+                                const SiteListing* listing = nullptr);
 
     ReferenceIndex(ReferenceIndex&&) = default;
     ReferenceIndex& operator=(ReferenceIndex&&) = default;
@@ -126,7 +129,7 @@ class ReferenceIndex {
   private:
     struct Gathered;
     ReferenceIndex() = default;
-    void addImages(const std::vector<const std::filesystem::path*>& images);
+    void addImages(const std::vector<std::string_view>& images);
     void takeFiles(SiteFiles& files);
     void readFile(std::size_t number, TextKind kind, TextFileAccess& io, UrlReader& reader,
                   const NameTable& names, Gathered& gathered);

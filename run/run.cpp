@@ -498,7 +498,7 @@ class Run {
         std::uint32_t copy = 0;
         bool freesBytes = true; // false for the copy that gave a new name its bytes
     };
-    const fs::path& copyOf(const Removal& removal) const {
+    fs::path copyOf(const Removal& removal) const {
         return (*duplicates_)[removal.group].copies[removal.copy];
     }
     const fs::path& keptFor(const Removal& removal) const {
@@ -564,13 +564,17 @@ class Run {
     // Each copy is checked against its kept file just before it goes; one that changed since
     // the scan holds bytes kept nowhere else, so it stays.
     void removeCopies(std::span<const Removal> chunk) {
+        std::vector<fs::path> copies;
+        copies.reserve(chunk.size());
+        for (const Removal& removal : chunk)
+            copies.push_back(copyOf(removal));
         std::vector<FileManager::CopyPair> pairs;
         pairs.reserve(chunk.size());
-        for (const Removal& removal : chunk)
-            pairs.push_back({&copyOf(removal), &keptFor(removal)});
+        for (std::size_t i = 0; i < chunk.size(); ++i)
+            pairs.push_back({&copies[i], &keptFor(chunk[i])});
         const std::vector<FileResult> results = files_.removeCopies(pairs);
         for (std::size_t i = 0; i < chunk.size(); ++i) {
-            const fs::path& copy = copyOf(chunk[i]);
+            const fs::path& copy = copies[i];
             const std::string name = copy.filename().string();
             const std::string folder = copy.parent_path().string();
             reporter_.log(localize_("Removing duplicate file: ") + name + localize_(" from ") +

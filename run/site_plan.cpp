@@ -15,11 +15,11 @@ std::string alternativeImageName(const std::string& name, const std::string& md5
     return path.stem().string() + "-" + md5.substr(0, 8) + path.extension().string();
 }
 
-std::vector<const fs::path*> everyCopy(const std::vector<DuplicateGroup>& duplicates) {
-    std::vector<const fs::path*> copies;
+std::vector<std::string_view> everyCopy(const std::vector<DuplicateGroup>& duplicates) {
+    std::vector<std::string_view> copies;
     for (const auto& group : duplicates)
-        for (const fs::path& copy : group.copies)
-            copies.push_back(&copy);
+        for (std::size_t i = 0; i < group.copies.size(); ++i)
+            copies.push_back(group.copies.native(i));
     return copies;
 }
 

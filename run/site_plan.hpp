@@ -93,7 +93,7 @@ std::optional<std::string> applyChanges(std::string_view text, const FileChanges
 
 // Every copy of every group, in order: what the reference index is built for. Points into
 // duplicates.
-std::vector<const std::filesystem::path*> everyCopy(const std::vector<DuplicateGroup>& duplicates);
+std::vector<std::string_view> everyCopy(const std::vector<DuplicateGroup>& duplicates);
 
 // The name a group's kept copy takes when images/<name> holds other content:
 // "<stem>-<first 8 hex digits of its digest><extension>".

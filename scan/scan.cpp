@@ -21,139 +21,8 @@ namespace tolvane {
 
 namespace {
 
-// An eligible regular file met by the walk. Names and folder paths are stored once, so
-// a hundred thousand images cost a few megabytes.
-struct ListedImage {
-    std::uint32_t folder = 0; // index into Walk::folders
-    std::uint32_t nameOffset = 0;
-    std::uint32_t nameLength = 0;
-    std::uint64_t size = 0;
-};
-
-struct Walk {
-    std::vector<std::string> folders; // relative to the root, each ending in "/" but the root's ""
-    std::string names;
-    std::vector<ListedImage> images;    // in walk order
-    std::vector<std::string> leftovers; // relative paths of the writer's temporary files
-    std::vector<std::pair<std::string, std::error_code>> unreadable; // relative paths
-    bool cancelled = false;
-
-    std::string_view nameOf(const ListedImage& image) const {
-        return std::string_view(names).substr(image.nameOffset, image.nameLength);
-    }
-    std::string relativePath(const ListedImage& image) const {
-        std::string path = folders[image.folder];
-        path += nameOf(image);
-        return path;
-    }
-};
-
-void record(Walk& walk, std::uint32_t folder, std::string_view name, std::uint64_t size) {
-    ListedImage image;
-    image.folder = folder;
-    image.nameOffset = static_cast<std::uint32_t>(walk.names.size());
-    image.nameLength = static_cast<std::uint32_t>(name.size());
-    image.size = size;
-    walk.names += name;
-    walk.images.push_back(image);
-}
-
-// An open folder of the walk and its number in Walk::folders.
-struct Frame {
-    DIR* dir;
-    std::uint32_t folder;
-};
-
-// Opens the folder name inside the folder of top, without following a link. Absent, listed
-// as unreadable, when it cannot be opened.
-std::optional<Frame> openFolder(Walk& walk, const Frame& top, std::string_view name) {
-    const int childFd = ::openat(::dirfd(top.dir), std::string(name).c_str(),
-                                 O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    DIR* child = childFd < 0 ? nullptr : ::fdopendir(childFd);
-    if (!child) {
-        walk.unreadable.emplace_back(walk.folders[top.folder] + std::string(name),
-                                     std::error_code(errno, std::generic_category()));
-        if (childFd >= 0)
-            ::close(childFd);
-        return std::nullopt;
-    }
-    std::string relative = walk.folders[top.folder];
-    relative += name;
-    relative += '/';
-    walk.folders.push_back(std::move(relative));
-    return Frame{child, static_cast<std::uint32_t>(walk.folders.size() - 1)};
-}
-
-// Records one entry of the folder of top; a folder is pushed on the stack.
-void visit(Walk& walk, std::vector<Frame>& stack, const Frame& top, const dirent& entry,
-           std::size_t rootLength) {
-    const std::string_view name(entry.d_name);
-    bool isFolder = entry.d_type == DT_DIR;
-    bool isRegular = entry.d_type == DT_REG;
-    const bool eligible = isEligibleImageName(name);
-    struct stat info {};
-    bool haveInfo = false;
-    if (entry.d_type == DT_UNKNOWN || (isRegular && eligible)) {
-        haveInfo = ::fstatat(::dirfd(top.dir), entry.d_name, &info, AT_SYMLINK_NOFOLLOW) == 0;
-        isFolder = haveInfo && S_ISDIR(info.st_mode);
-        isRegular = haveInfo && S_ISREG(info.st_mode);
-    }
-    if (isFolder) {
-        if (const auto child = openFolder(walk, top, name))
-            stack.push_back(*child);
-    } else if (isRegular && eligible && haveInfo &&
-               rootLength + walk.folders[top.folder].size() + name.size() >= PATH_MAX) {
-        // Every later step names files by their path: this one cannot be read or removed.
-        walk.unreadable.emplace_back(walk.folders[top.folder] + std::string(name),
-                                     std::make_error_code(std::errc::filename_too_long));
-    } else if (isRegular && eligible && haveInfo) {
-        record(walk, top.folder, name, static_cast<std::uint64_t>(info.st_size));
-    } else if (isRegular && isWriterTemporaryName(name)) {
-        walk.leftovers.push_back(walk.folders[top.folder] + std::string(name));
-    }
-}
-
-// Depth-first, a folder's contents right after the folder, each folder in the order the
-// file system lists it. d_type spares a stat for everything but eligible images; symbolic
-// links are neither followed nor recorded; a folder that cannot be opened, and an image whose
-// path is longer than the system takes, are passed over and listed as unreadable.
-Walk walkSite(const std::filesystem::path& root, ScanProgress* progress) {
-    Walk walk;
-    const int rootFd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (rootFd < 0)
-        return walk;
-    DIR* rootDir = ::fdopendir(rootFd);
-    if (!rootDir) {
-        ::close(rootFd);
-        return walk;
-    }
-    walk.folders.emplace_back();
-    const std::size_t rootLength = root.native().size() + 1;
-    std::vector<Frame> stack{{rootDir, 0}};
-    while (!stack.empty()) {
-        const Frame top = stack.back();
-        const dirent* entry = ::readdir(top.dir);
-        if (!entry) {
-            ::closedir(top.dir);
-            stack.pop_back();
-            continue;
-        }
-        const std::string_view name(entry->d_name);
-        if (name == "." || name == "..")
-            continue;
-        if (progress) {
-            progress->entriesWalked.fetch_add(1, std::memory_order_relaxed);
-            if (progress->cancel.load(std::memory_order_relaxed)) {
-                for (const Frame& frame : stack)
-                    ::closedir(frame.dir);
-                walk.cancelled = true;
-                return walk;
-            }
-        }
-        visit(walk, stack, top, *entry, rootLength);
-    }
-    return walk;
-}
+using Walk = SiteListing;
+using ListedImage = SiteListing::Image;
 
 // A set of identical files, by walk index, with their digest.
 struct FoundGroup {
@@ -178,8 +47,10 @@ struct Candidates {
 Candidates candidatesOf(const Walk& walk) {
     Candidates candidates;
     auto& order = candidates.order;
-    order.resize(walk.images.size());
-    std::iota(order.begin(), order.end(), 0u);
+    for (std::size_t i = 0; i < walk.images.size(); ++i) {
+        if (walk.images[i].eligible)
+            order.push_back(static_cast<std::uint32_t>(i));
+    }
     std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
         const ListedImage& x = walk.images[a];
         const ListedImage& y = walk.images[b];
@@ -273,6 +144,15 @@ std::vector<FoundGroup> groupsOf(const Candidates& candidates,
     return found;
 }
 
+// root / relative as text, without making a path of it.
+std::string under(const std::filesystem::path& root, const std::string& relative) {
+    std::string path = root.native();
+    if (!path.empty() && path.back() != '/')
+        path += '/';
+    path += relative;
+    return path;
+}
+
 DuplicateGroup duplicateGroupOf(const std::filesystem::path& root, const Walk& walk,
                                 const FoundGroup& group) {
     DuplicateGroup duplicate;
@@ -280,8 +160,9 @@ DuplicateGroup duplicateGroupOf(const std::filesystem::path& root, const Walk& w
     duplicate.name = std::string(walk.nameOf(first));
     duplicate.md5 = group.md5;
     duplicate.size = first.size;
+    duplicate.copies.reserve(group.copies.size());
     for (const std::uint32_t copy : group.copies)
-        duplicate.copies.push_back(root / walk.relativePath(walk.images[copy]));
+        duplicate.copies.push_back(under(root, walk.relativePath(walk.images[copy])));
     return duplicate;
 }
 
@@ -310,15 +191,20 @@ ScanResult scanWebsite(const std::filesystem::path& root, ScanProgress* progress
     if (progress)
         progress->phase.store(ScanPhase::Walking);
 
-    const Walk walk = walkSite(root, progress);
+    auto listing =
+        std::make_shared<SiteListing>(listSite(root, progress ? &progress->entriesWalked : nullptr,
+                                               progress ? &progress->cancel : nullptr));
+    const Walk& walk = *listing;
     if (walk.cancelled) {
         result.cancelled = true;
         return result;
     }
     for (const std::string& leftover : walk.leftovers)
         result.leftovers.push_back(root / leftover);
-    for (const auto& [path, error] : walk.unreadable)
-        result.unreadable.push_back({root / path, error});
+    for (const SiteListing::Unreadable& place : walk.unreadable) {
+        if (place.forImages)
+            result.unreadable.push_back({SiteListing::under(root, place.path), place.error});
+    }
 
     // Only files that share name and size with another can be copies of each other.
     const Candidates candidates = candidatesOf(walk);
@@ -336,6 +222,9 @@ ScanResult scanWebsite(const std::filesystem::path& root, ScanProgress* progress
     result.duplicates.reserve(found.size());
     for (const FoundGroup& group : found)
         result.duplicates.push_back(duplicateGroupOf(root, walk, group));
+    // The readers of text files take the rest of the listing; the images are in the groups.
+    listing->images = {};
+    result.listing = std::move(listing);
     if (progress)
         progress->phase.store(ScanPhase::Done);
     return result;

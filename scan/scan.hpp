@@ -1,11 +1,14 @@
 #pragma once
 
 #include "site/site_names.hpp"
+#include "site/site_walk.hpp"
+#include "util/path_list.hpp"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -19,7 +22,7 @@ struct DuplicateGroup {
     std::string name; // the file name every copy bears
     std::string md5;  // 32 lowercase hex digits
     std::uint64_t size = 0;
-    std::vector<std::filesystem::path> copies;
+    PathList copies;
 };
 
 // What a scan is busy with, for a progress display.
@@ -76,6 +79,9 @@ struct ScanResult {
     };
     std::vector<Unreadable> unreadable;
     bool cancelled = false; // then duplicates is empty
+    // The walk the groups came from, for the readers of the site's text files (its images
+    // are left out). Absent for a cancelled scan.
+    std::shared_ptr<const SiteListing> listing;
 };
 
 // The copy whose discovery formed each group (copies[1]), in the groups' order: the images

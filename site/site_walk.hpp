@@ -3,9 +3,11 @@
 #include "site/site_names.hpp"
 
 #include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <set>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <system_error>
 #include <unordered_set>
@@ -20,22 +22,87 @@ struct UnreadablePlace {
     std::error_code error;
 };
 
-// The site's text and image files, in walk order: depth-first, each folder as the file
-// system lists it. A link to a text file or a folder is followed for reading only: what a
-// browser shows through it may refer to the site's images, but nothing reached through a
-// link is ever written, and images behind one are not the site's copies. (The scan's own walk
-// follows no link at all: a copy is only ever a file of the site itself.)
+// Everything one walk of a site finds, in walk order: depth-first, a folder's contents right
+// after the folder, each folder as the file system lists it. Paths are relative to the root
+// and stored once: folders as text, names in one arena.
+//
+// Images are the site's own files only: a copy is never reached through a symbolic link.
+// A link to a text file or a folder is followed for reading only: what a browser shows through
+// it may refer to the site's images, so a reference that reaches a copy through a link is a
+// reference to that copy; but nothing reached through a link is ever written or grouped.
+struct SiteListing {
+    // A name in the arena, in one of the folders.
+    struct Entry {
+        std::uint32_t folder = 0; // index into folders
+        std::uint32_t nameOffset = 0;
+        std::uint32_t nameLength = 0;
+    };
+    // A file with an image suffix, not reached through a link.
+    struct Image : Entry {
+        std::uint64_t size = 0;
+        bool eligible = false; // an eligible image name whose size could be read
+        bool tooLong = false;  // its path is longer than the system takes
+    };
+    struct TextFile : Entry {
+        TextKind kind = TextKind::none;
+        bool linked = false; // reached through a symbolic link
+    };
+    // A place the walk could not read, and whom it concerns.
+    struct Unreadable {
+        std::string path; // relative to the root ("" is the root itself)
+        std::error_code error;
+        // The scan's concern: a folder of the site's own that could not be opened, or an
+        // image whose path is longer than the system takes.
+        bool forImages = false;
+        // The concern of the readers of text files: a folder, reached through a link or not,
+        // that could not be opened or listed, or whose path is too long to be read.
+        bool forText = false;
+    };
+
+    std::vector<std::string> folders; // relative, each ending in "/" but the root's ""
+    std::string names;
+    std::vector<Image> images;
+    std::vector<TextFile> textFiles;
+    std::vector<std::string> leftovers; // the writer's temporary files, relative
+    std::vector<Unreadable> unreadable;
+    bool cancelled = false;
+
+    std::string_view nameOf(const Entry& entry) const {
+        return std::string_view(names).substr(entry.nameOffset, entry.nameLength);
+    }
+    std::string relativePath(const Entry& entry) const {
+        std::string path = folders[entry.folder];
+        path += nameOf(entry);
+        return path;
+    }
+    // root joined with a relative path of this listing ("" is the root itself).
+    static std::filesystem::path under(const std::filesystem::path& root,
+                                       const std::string& relative) {
+        return relative.empty() ? root : root / relative;
+    }
+};
+
+// The one walk of a site. walked, when given, counts the entries of the site's own folders;
+// cancel, when given, is looked at once per entry: a walk it stops is marked cancelled and
+// holds what was found so far.
+SiteListing listSite(const std::filesystem::path& root,
+                     std::atomic<std::uint64_t>* walked = nullptr,
+                     const std::atomic<bool>* cancel = nullptr);
+
+// The listing as the readers of text files take it: the text files and what could not be read.
 struct SiteFiles {
     std::vector<std::pair<std::filesystem::path, TextKind>> textFiles;
     std::vector<std::filesystem::path> imageFiles; // by hasImageExtension; no links
     std::vector<UnreadablePlace> unreadable;
-    std::unordered_set<std::string> linked;           // text files reached through a link
-    std::set<std::pair<dev_t, ino_t>> foldersEntered; // against link loops
+    std::unordered_set<std::string> linked; // text files reached through a link
     bool cancelled = false;
 };
 
-// images: whether to list the image files too. cancel, when given, is looked at once per
-// folder; a walk it stops is marked cancelled and holds what was found so far.
+// The text files of listing below root (and the image files, when images), with the places a
+// reader of text files could not read.
+SiteFiles siteFilesOf(const std::filesystem::path& root, const SiteListing& listing, bool images);
+
+// listSite and siteFilesOf in one.
 SiteFiles walkSite(const std::filesystem::path& root, bool images,
                    const std::atomic<bool>* cancel = nullptr);
 
