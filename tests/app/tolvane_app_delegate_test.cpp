@@ -32,7 +32,6 @@
 #include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QTest>
-#include <QUrl>
 
 #include <algorithm>
 #include <atomic>
@@ -43,7 +42,6 @@
 #include <mutex>
 #include <set>
 #include <thread>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using tolvane::DuplicateGroup;
