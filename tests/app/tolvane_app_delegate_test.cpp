@@ -24,6 +24,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMetaEnum>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSettings>
@@ -31,7 +32,6 @@
 #include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QTest>
-#include <QUrl>
 
 #include <algorithm>
 #include <atomic>
@@ -42,7 +42,6 @@
 #include <mutex>
 #include <set>
 #include <thread>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using tolvane::DuplicateGroup;
@@ -54,6 +53,11 @@ using tolvane::test::writeFile;
 namespace {
 
 constexpr int scanTimeout = 20000;
+
+std::unique_ptr<QAbstractItemModelTester> testerOf(QAbstractItemModel* model) {
+    return std::make_unique<QAbstractItemModelTester>(
+        model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+}
 
 // A site with two duplicate groups: logo.png three times (one copy in a nested page folder)
 // and star.gif twice; page.png occurs once.
@@ -123,6 +127,21 @@ QAbstractButton* buttonOf(QMessageBox* box, const QString& text) {
     return nullptr;
 }
 
+// The one sheet shown, as a user reads it: icon, text and the buttons in alphabetical order.
+QString sheetSays(QWidget* window) {
+    QMessageBox* sheet = onlySheet(window);
+    if (!sheet)
+        return QStringLiteral("no single sheet");
+    QStringList buttons;
+    for (QAbstractButton* button : sheet->buttons())
+        buttons << button->text();
+    buttons.sort();
+    const char* icon = QMetaEnum::fromType<QMessageBox::Icon>().valueToKey(sheet->icon());
+    return QString("%1%2: %3 [%4]")
+        .arg(sheet->windowModality() == Qt::WindowModal ? "" : "modeless ", icon, sheet->text(),
+             buttons.join('|'));
+}
+
 QStringList columnTexts(const QTableView* table, int column) {
     QStringList texts;
     if (!table->model())
@@ -190,43 +209,33 @@ class GatedFileManager : public tolvane::FileManager {
     explicit GatedFileManager(std::shared_future<void> gate, bool onlyWrites = false)
         : gate_(std::move(gate)), onlyWrites_(onlyWrites) {}
 
-    bool exists(const fs::path& path) override { return pass(), real_.exists(path); }
-    tolvane::FileResult createDirectory(const fs::path& path) override {
-        return pass(), real_.createDirectory(path);
+// Each step passes the gate, then is the real one.
+#define TOLVANE_GATED(Result, name, params, args, write)                                           \
+    Result name params override {                                                                  \
+        pass(write);                                                                               \
+        return real_.name args;                                                                    \
     }
-    tolvane::FileResult moveItem(const fs::path& from, const fs::path& to) override {
-        return pass(), real_.moveItem(from, to);
-    }
-    tolvane::FileResult removeItem(const fs::path& path) override {
-        return pass(), real_.removeItem(path);
-    }
-    tolvane::FileResult removeEmptyDirectory(const fs::path& path) override {
-        return pass(), real_.removeEmptyDirectory(path);
-    }
-    std::optional<tolvane::Bytes> readFile(const fs::path& path,
-                                           tolvane::FileResult& error) override {
-        return pass(), real_.readFile(path, error);
-    }
-    tolvane::FileResult writeFile(const fs::path& path, tolvane::ByteView data) override {
-        return pass(true), real_.writeFile(path, data);
-    }
-    bool sameContent(const fs::path& a, const fs::path& b, tolvane::FileResult& error) override {
-        return pass(), real_.sameContent(a, b, error);
-    }
-    std::optional<std::uint64_t> fileSize(const fs::path& path) override {
-        return pass(), real_.fileSize(path);
-    }
-    std::optional<std::string> md5(const fs::path& path) override {
-        return pass(), real_.md5(path);
-    }
-    bool isDirectory(const fs::path& path) override { return pass(), real_.isDirectory(path); }
-    std::optional<unsigned> mode(const fs::path& path) override { return pass(), real_.mode(path); }
-    tolvane::FileResult linkOrCopy(const fs::path& from, const fs::path& to) override {
-        return pass(), real_.linkOrCopy(from, to);
-    }
-    tolvane::FileResult copyFile(const fs::path& from, const fs::path& to, unsigned mode) override {
-        return pass(), real_.copyFile(from, to, mode);
-    }
+    TOLVANE_GATED(bool, exists, (const fs::path& p), (p), false)
+    TOLVANE_GATED(tolvane::FileResult, createDirectory, (const fs::path& p), (p), false)
+    TOLVANE_GATED(tolvane::FileResult, moveItem, (const fs::path& a, const fs::path& b), (a, b),
+                  false)
+    TOLVANE_GATED(tolvane::FileResult, removeItem, (const fs::path& p), (p), false)
+    TOLVANE_GATED(tolvane::FileResult, removeEmptyDirectory, (const fs::path& p), (p), false)
+    TOLVANE_GATED(std::optional<tolvane::Bytes>, readFile,
+                  (const fs::path& p, tolvane::FileResult& e), (p, e), false)
+    TOLVANE_GATED(tolvane::FileResult, writeFile, (const fs::path& p, tolvane::ByteView d), (p, d),
+                  true)
+    TOLVANE_GATED(bool, sameContent, (const fs::path& a, const fs::path& b, tolvane::FileResult& e),
+                  (a, b, e), false)
+    TOLVANE_GATED(std::optional<std::uint64_t>, fileSize, (const fs::path& p), (p), false)
+    TOLVANE_GATED(std::optional<std::string>, md5, (const fs::path& p), (p), false)
+    TOLVANE_GATED(bool, isDirectory, (const fs::path& p), (p), false)
+    TOLVANE_GATED(std::optional<unsigned>, mode, (const fs::path& p), (p), false)
+    TOLVANE_GATED(tolvane::FileResult, linkOrCopy, (const fs::path& a, const fs::path& b), (a, b),
+                  false)
+    TOLVANE_GATED(tolvane::FileResult, copyFile, (const fs::path& a, const fs::path& b, unsigned m),
+                  (a, b, m), false)
+#undef TOLVANE_GATED
 
     static inline std::mutex mutex;
     static inline std::set<std::thread::id> threads;
@@ -291,24 +300,20 @@ class TolvaneAppDelegateTest : public QObject {
     // Optimize..., then the answer on the confirmation sheet ("&Optimize" or "&Cancel").
     void confirm(const QString& answer) {
         button("optimizeButton")->click();
-        QMessageBox* sheet = onlySheet(window());
-        QVERIFY(sheet);
-        QCOMPARE(sheet->windowModality(), Qt::WindowModal);
-        QCOMPARE(sheet->icon(), QMessageBox::Warning);
-        QVERIFY(sheet->text().startsWith(QStringLiteral("Optimize ")));
-        QCOMPARE(sheet->buttons().size(), 2);
-        QAbstractButton* chosen = buttonOf(sheet, answer);
-        QVERIFY(chosen);
-        QVERIFY(buttonOf(sheet, answer == "&Optimize" ? "&Cancel" : "&Optimize"));
-        chosen->click();
+        const QString says = sheetSays(window());
+        QVERIFY2(says.startsWith("Warning: Optimize ") && says.endsWith(" [&Cancel|&Optimize]"),
+                 qPrintable(says));
+        QVERIFY(this->answer(answer));
     }
 
-    // The summary sheet of a run: its texts, then closed.
+    // The summary sheet of a run once shown: its icon and texts, then closed.
     QStringList takeSummary() {
-        QMessageBox* sheet = onlySheet(window());
-        if (!sheet || sheet->objectName() != "summarySheet")
+        QMessageBox* sheet = nullptr;
+        if (!QTest::qWaitFor([&] { return sheet = onlySheet(window()); }, scanTimeout) ||
+            sheet->objectName() != "summarySheet")
             return {};
-        const QStringList texts{sheet->text(), sheet->informativeText(), sheet->detailedText()};
+        const QStringList texts{QMetaEnum::fromType<QMessageBox::Icon>().valueToKey(sheet->icon()),
+                                sheet->text(), sheet->informativeText(), sheet->detailedText()};
         sheet->buttons().constFirst()->click();
         return texts;
     }
@@ -321,6 +326,40 @@ class TolvaneAppDelegateTest : public QObject {
         controller->setFileManagerFactory(
             [gate, onlyWrites] { return std::make_unique<GatedFileManager>(gate, onlyWrites); });
         return open;
+    }
+
+    // A site with the two duplicate groups, opened through the chooser; its root is root().
+    std::unique_ptr<TempDir> site_;
+    fs::path root() const { return site_->path(); }
+    void openSite() {
+        site_ = std::make_unique<TempDir>();
+        writeSiteWithDuplicates(root());
+        scanThroughChooser(root());
+    }
+
+    // The controls a user can use now.
+    QString enabled() const {
+        QStringList names;
+        for (const char* name : {"openWebsite", "preview", "optimize", "cancel"})
+            if (button((std::string(name) + "Button").c_str())->isEnabled())
+                names << name;
+        return names.join(' ');
+    }
+
+    // Clicks the button so named on the one sheet shown; false when there is none.
+    bool answer(const QString& text) {
+        QMessageBox* sheet = onlySheet(window());
+        QAbstractButton* chosen = sheet ? buttonOf(sheet, text) : nullptr;
+        if (chosen)
+            chosen->click();
+        return chosen;
+    }
+
+    // Optimize, answered yes, to its end: 1 when it finished, 0 when not, -1 when it never ended.
+    int optimize() {
+        QSignalSpy finished(controller.get(), &TolvaneAppDelegate::runFinished);
+        confirm("&Optimize");
+        return finished.wait(scanTimeout) ? finished.constFirst().constFirst().toBool() : -1;
     }
 
     void dismissSheets() {
@@ -362,15 +401,10 @@ class TolvaneAppDelegateTest : public QObject {
 
         // Cancel: nothing is scanned.
         chooseFolder(site.path());
-        QMessageBox* sheet = onlySheet(window());
-        QVERIFY(sheet);
-        QCOMPARE(sheet->windowModality(), Qt::WindowModal);
-        QCOMPARE(sheet->icon(), QMessageBox::Warning);
-        QCOMPARE(sheet->text(), QString("“%1” is not a website folder.").arg(folder));
-        QVERIFY(sheet->informativeText().contains("“Pages”"));
-        QCOMPARE(sheet->buttons().size(), 2);
-        QVERIFY(buttonOf(sheet, "&Open “Pages”"));
-        buttonOf(sheet, "&Cancel")->click();
+        QCOMPARE(sheetSays(window()),
+                 "Warning: “" + folder + "” is not a website folder. [&Cancel|&Open “Pages”]");
+        QVERIFY(onlySheet(window())->informativeText().contains("“Pages”"));
+        QVERIFY(answer("&Cancel"));
         QVERIFY(!controller->isBusy());
         QVERIFY(!controller->currentDuplicates().has_value());
         QCOMPARE(rows(controller->imagesTable()), 0);
@@ -379,19 +413,15 @@ class TolvaneAppDelegateTest : public QObject {
 
         // Open: the child is scanned.
         controller->openFolder(folder);
-        sheet = onlySheet(window());
-        QVERIFY(sheet);
-        buttonOf(sheet, "&Open “Pages”")->click();
+        QVERIFY(answer("&Open “Pages”"));
         QTRY_VERIFY_WITH_TIMEOUT(shown->count() == 1, scanTimeout);
         QCOMPARE(controller->siteRoot(), site / "Pages");
         QCOMPARE(rows(controller->imagesTable()), 1);
 
         // Without a child site: the folder is named, and OK is the only answer.
         controller->openFolder(tolvane::toQString(site / "notes"));
-        sheet = onlySheet(window());
-        QVERIFY(sheet);
-        QCOMPARE(sheet->text(), QString("“%1/notes” is not a website folder.").arg(folder));
-        QCOMPARE(sheet->buttons().size(), 1);
+        QCOMPARE(sheetSays(window()),
+                 "Warning: “" + folder + "/notes” is not a website folder. [OK]");
         dismissSheets();
         QCOMPARE(shown->count(), 1);
     }
@@ -423,23 +453,19 @@ class TolvaneAppDelegateTest : public QObject {
         }
 
         scanThroughChooser(site.path());
-        QMessageBox* sheet = onlySheet(window());
-        QVERIFY(sheet);
         // Nothing to do is news, not a failure.
-        QCOMPARE(sheet->icon(), QMessageBox::Information);
-        QCOMPARE(sheet->text(), QStringLiteral("There are no images to optimize!"));
-        QCOMPARE(sheet->informativeText(), why);
+        QCOMPARE(sheetSays(window()), "Information: There are no images to optimize! [OK]");
+        QCOMPARE(onlySheet(window())->informativeText(), why);
         QCOMPARE(rows(controller->imagesTable()), stuck ? 1 : 0);
-        for (const QString& fate : columnTexts(controller->pagesTable(), 1))
+        const QStringList fates = columnTexts(controller->pagesTable(), 1);
+        QCOMPARE(fates.size(), stuck ? 2 : 0);
+        for (const QString& fate : fates)
             QCOMPARE(fate.left(7), QStringLiteral("Stays: "));
-        QCOMPARE(rows(controller->pagesTable()), stuck ? 2 : 0);
-        QVERIFY(!button("optimizeButton")->isEnabled());
-        QVERIFY(!button("previewButton")->isEnabled());
+        QCOMPARE(enabled(), "openWebsite");
         QCOMPARE(controller->siteRoot().empty(), !stuck);
-        QVERIFY(button("openWebsiteButton")->isEnabled());
     }
 
-    void duplicatesShowTheFirstGroupAtOnce() {
+    void duplicatesShowTheFirstGroupAtOnceAndASecondScanOnlyItsOwn() {
         TempDir site;
         writeSiteWithDuplicates(site.path());
         const tolvane::ScanResult expected = tolvane::scanWebsite(site.path());
@@ -451,13 +477,17 @@ class TolvaneAppDelegateTest : public QObject {
         QVERIFY(controller->isBusy());
         auto* progress = window()->findChild<QProgressBar*>("progressIndicator");
         QCOMPARE(progress->maximum(), 0);
-        QVERIFY(!button("openWebsiteButton")->isEnabled());
+        QCOMPARE(enabled(), "cancel");
         QTRY_VERIFY_WITH_TIMEOUT(shown->count() == 1, scanTimeout);
         QVERIFY(!controller->isBusy());
         QVERIFY(progress->maximum() > 0);
         QVERIFY(visibleSheets(window()).isEmpty());
         QTableView* images = controller->imagesTable();
         QTableView* pages = controller->pagesTable();
+        auto* imagesModel = sourceOf(images);
+        auto* pagesModel = sourceOf(pages);
+        QVERIFY(imagesModel && pagesModel);
+        const auto imagesTester = testerOf(imagesModel), pagesTester = testerOf(pagesModel);
         QCOMPARE(columnTexts(images, 0), names(expected.duplicates));
         QCOMPARE(images->selectionModel()->selectedRows().size(), 1);
         QCOMPARE(images->selectionModel()->selectedRows().constFirst().row(), 0);
@@ -468,63 +498,43 @@ class TolvaneAppDelegateTest : public QObject {
         QCOMPARE(columnTexts(images, 6), (QStringList{"images/logo.png", "images/star.gif"}));
         QVERIFY(pages->model()->index(0, 0).data(Qt::FontRole).value<QFont>().bold());
         QVERIFY(!pages->model()->index(1, 0).data(Qt::FontRole).value<QFont>().bold());
-        const auto& first = expected.duplicates[0];
-        QCOMPARE(images->model()->index(0, 2).data().toULongLong(), first.copies.size());
-
-        QVERIFY(button("optimizeButton")->isEnabled());
+        QCOMPARE(images->model()->index(0, 2).data().toULongLong(),
+                 expected.duplicates[0].copies.size());
+        // Optimize, or open another site.
+        QCOMPARE(enabled(), "openWebsite preview optimize");
         QVERIFY(controller->window()->optimizeAction->isEnabled());
-        // Another site can still be opened.
-        QVERIFY(button("openWebsiteButton")->isEnabled());
         QVERIFY(controller->window()->openAction->isEnabled());
         QCOMPARE(controller->siteRoot(), site.path());
         QVERIFY(!controller->window()->summaryLabel->text().isEmpty());
 
         // A click on the second group shows its copies; clearing the selection empties the table.
-        const QModelIndex second = images->model()->index(1, 0);
         QTest::mouseClick(images->viewport(), Qt::LeftButton, {},
-                          images->visualRect(second).center());
+                          images->visualRect(images->model()->index(1, 0)).center());
         QCOMPARE(columnTexts(pages, 0), relativeCopies(expected.duplicates[1], site.path()));
         images->clearSelection();
         QCOMPARE(rows(pages), 0);
-    }
 
-    void aSecondScanShowsOnlyTheNewResult() {
-        TempDir first;
-        writeSiteWithDuplicates(first.path());
+        // Another site refills the same models with its result only; the chooser starts in the
+        // folder opened last.
         TempDir second;
         writeFile(second / "index.html", "home");
         writeFile(second / "p_files/other.jpg", "jpg");
         writeFile(second / "q_files/other.jpg", "jpg");
-
-        scanThroughChooser(first.path());
-        auto* imagesModel = sourceOf(controller->imagesTable());
-        auto* pagesModel = sourceOf(controller->pagesTable());
-        QVERIFY(imagesModel && pagesModel);
-        QAbstractItemModelTester imagesTester(
-            imagesModel, QAbstractItemModelTester::FailureReportingMode::QtTest);
-        QAbstractItemModelTester pagesTester(
-            pagesModel, QAbstractItemModelTester::FailureReportingMode::QtTest);
-
-        scanThroughChooser(second.path(), tolvane::toQString(first.path()));
-        // The same models, refilled.
-        QCOMPARE(sourceOf(controller->imagesTable()), imagesModel);
-        QCOMPARE(sourceOf(controller->pagesTable()), pagesModel);
-        QCOMPARE(columnTexts(controller->imagesTable(), 0), QStringList{"other.jpg"});
-        const tolvane::ScanResult expected = tolvane::scanWebsite(second.path());
-        QCOMPARE(columnTexts(controller->pagesTable(), 0),
-                 relativeCopies(expected.duplicates[0], second.path()));
+        scanThroughChooser(second.path(), tolvane::toQString(site.path()));
+        QCOMPARE(sourceOf(images), imagesModel);
+        QCOMPARE(sourceOf(pages), pagesModel);
+        QCOMPARE(columnTexts(images, 0), QStringList{"other.jpg"});
+        QCOMPARE(columnTexts(pages, 0),
+                 relativeCopies(tolvane::scanWebsite(second.path()).duplicates[0], second.path()));
         QCOMPARE(controller->siteRoot(), second.path());
         QCOMPARE(controller->currentDuplicates()->size(), 1u);
     }
 
     void answeringYesRunsOnTheWorkerAndShowsTheRescan() {
-        TempDir site;
-        writeSiteWithDuplicates(site.path());
-        scanThroughChooser(site.path());
-        const tolvane::ScanResult scanned = tolvane::scanWebsite(site.path());
-
+        openSite();
+        const fs::path site = root();
+        const tolvane::ScanResult scanned = tolvane::scanWebsite(site);
         std::promise<void> open = gateRuns();
-
         bool sheetAtFirstLine = true;
         bool linesOnWindowThread = true;
         const QString firstLine =
@@ -544,8 +554,7 @@ class TolvaneAppDelegateTest : public QObject {
         // The run waits at its first file step; the window still answers and refuses a second run
         // or another site.
         QTRY_VERIFY(GatedFileManager::waiting > 0);
-        QVERIFY(!button("optimizeButton")->isEnabled());
-        QVERIFY(!button("openWebsiteButton")->isEnabled());
+        QCOMPARE(enabled(), "cancel");
         QVERIFY(!controller->window()->openAction->isEnabled());
         QVERIFY(!controller->window()->optimizeAction->isEnabled());
         controller->saveWebsite();
@@ -553,10 +562,9 @@ class TolvaneAppDelegateTest : public QObject {
         // Closing asks first; keeping the run going keeps the window.
         QVERIFY(!window()->close());
         QVERIFY(window()->isVisible());
-        QMessageBox* closing = onlySheet(window());
-        QVERIFY(closing);
-        QCOMPARE(closing->text(), QStringLiteral("The optimization is still in progress."));
-        buttonOf(closing, "&Keep Running")->click();
+        QCOMPARE(sheetSays(window()),
+                 "Warning: The optimization is still in progress. [&Keep Running|&Stop and Close]");
+        QVERIFY(answer("&Keep Running"));
         QTRY_VERIFY(visibleSheets(window()).isEmpty());
         TempDir other;
         writeFile(other / "index.html", "home");
@@ -566,7 +574,7 @@ class TolvaneAppDelegateTest : public QObject {
         QTest::mouseClick(images->viewport(), Qt::LeftButton, {},
                           images->visualRect(images->model()->index(1, 0)).center());
         QCOMPARE(columnTexts(controller->pagesTable(), 0),
-                 relativeCopies(scanned.duplicates[1], site.path()));
+                 relativeCopies(scanned.duplicates[1], site));
 
         open.set_value();
         QVERIFY(finished.wait(scanTimeout));
@@ -579,9 +587,9 @@ class TolvaneAppDelegateTest : public QObject {
         }
 
         // On disk: one copy of each image in images/, the others gone, the pages rewritten.
-        QCOMPARE(readFile(site / "images/logo.png"),
-                 std::string("logo bytes, the same everywhere"));
-        QCOMPARE(readFile(site / "images/star.gif"), std::string("GIF89a star"));
+        const std::string logo = "logo bytes, the same everywhere", star = "GIF89a star";
+        QCOMPARE(readFile(site / "images/logo.png"), logo);
+        QCOMPARE(readFile(site / "images/star.gif"), star);
         for (const char* gone : {"A_files/logo.png", "B_files/logo.png", "A_files/star.gif",
                                  "B_files/star.gif", "Blog/Entry1_files/logo.png"})
             QVERIFY2(!fs::exists(site / gone), gone);
@@ -592,25 +600,19 @@ class TolvaneAppDelegateTest : public QObject {
         QCOMPARE(readFile(site / "Blog/Entry1.html"),
                  std::string("<img src=\"../images/logo.png\">"));
 
-        // One sheet says what the run did and what the scan after it found; the run cannot be
-        // started again.
-        QTRY_VERIFY(onlySheet(window()));
-        QCOMPARE(onlySheet(window())->icon(), QMessageBox::Information);
-        const QStringList summary = takeSummary();
-        QCOMPARE(summary.value(0), QStringLiteral("Optimization finished."));
-        QCOMPARE(
-            summary.value(1),
-            QStringLiteral("Removed 3 copies, saved %1; 5 files rewritten; 0 copies stayed.\n"
-                           "No duplicate images are left.")
-                .arg(tolvane::sizeText(2 * std::string("logo bytes, the same everywhere").size() +
-                                       std::string("GIF89a star").size())));
-        QCOMPARE(summary.value(2), QString()); // nothing stayed, nothing failed
+        // One sheet says what the run did and what the scan after it found (nothing stayed,
+        // nothing failed); the run cannot be started again.
+        QCOMPARE(takeSummary(),
+                 (QStringList{"Information", "Optimization finished.",
+                              QStringLiteral("Removed 3 copies, saved %1; 5 files rewritten; 0 "
+                                             "copies stayed.\nNo duplicate images are left.")
+                                  .arg(tolvane::sizeText(2 * logo.size() + star.size())),
+                              QString()}));
         QTest::qWait(50); // a sheet queued behind the summary would be open by now
         QVERIFY(visibleSheets(window()).isEmpty());
         QCOMPARE(rows(controller->imagesTable()), 0);
         QCOMPARE(rows(controller->pagesTable()), 0);
-        QVERIFY(!button("optimizeButton")->isEnabled());
-        QVERIFY(button("openWebsiteButton")->isEnabled());
+        QCOMPARE(enabled(), "openWebsite");
         auto* progress = window()->findChild<QProgressBar*>("progressIndicator");
         QCOMPARE(progress->value(), progress->maximum());
         // Two kept files placed, five files rewritten, five copies removed, in so much time.
@@ -627,9 +629,8 @@ class TolvaneAppDelegateTest : public QObject {
         writeSiteWithDuplicates(site.path());
         const auto before = snapshotOf(site.path());
         QAction* undo = controller->window()->undoAction;
-        const QList<QAction*> fileMenu =
-            controller->window()->menuBar()->actions().constFirst()->menu()->actions();
-        QVERIFY(fileMenu.contains(undo));
+        QVERIFY(controller->window()->menuBar()->actions().constFirst()->menu()->actions().contains(
+            undo));
         QCOMPARE(undo->text(), QStringLiteral("&Undo Last Optimization"));
 
         // Nothing recorded for the site: nothing to undo.
@@ -640,7 +641,6 @@ class TolvaneAppDelegateTest : public QObject {
         tolvane::RealFileManager real;
         tolvane::test::simulateRun(logoRun(site.path()), real);
         const auto afterRun = snapshotOf(site.path());
-        // The chooser starts in the folder opened last.
         scanThroughChooser(site.path(), tolvane::toQString(site.path()));
         QVERIFY(undo->isEnabled());
         QVERIFY(controller->canUndo());
@@ -648,14 +648,10 @@ class TolvaneAppDelegateTest : public QObject {
 
         // Asked first; No changes nothing.
         undo->trigger();
-        QMessageBox* sheet = onlySheet(window());
-        QVERIFY(sheet);
-        QCOMPARE(sheet->windowModality(), Qt::WindowModal);
-        QCOMPARE(sheet->text(), QStringLiteral("Undo the last optimization?"));
-        QVERIFY(sheet->informativeText().startsWith(
+        QCOMPARE(sheetSays(window()), "Warning: Undo the last optimization? [&Cancel|&Undo]");
+        QVERIFY(onlySheet(window())->informativeText().startsWith(
             QStringLiteral("WARNING. You are about to overwrite files within your website")));
-        QCOMPARE(sheet->buttons().size(), 2);
-        buttonOf(sheet, "&Cancel")->click();
+        QVERIFY(answer("&Cancel"));
         QVERIFY(!controller->isBusy());
         QTRY_VERIFY(visibleSheets(window()).isEmpty());
         QCOMPARE(snapshotOf(site.path()), afterRun);
@@ -667,9 +663,7 @@ class TolvaneAppDelegateTest : public QObject {
             const auto lock = tolvane::SiteLock::tryAcquire(site.path(), error);
             QVERIFY(lock);
             undo->trigger();
-            sheet = onlySheet(window());
-            QVERIFY(sheet);
-            buttonOf(sheet, "&Undo")->click();
+            QVERIFY(answer("&Undo"));
             QTRY_VERIFY(onlySheet(window()));
             QCOMPARE(onlySheet(window())->text(),
                      QString::fromStdString(tolvane::siteBusyMessage(site.path())));
@@ -683,25 +677,21 @@ class TolvaneAppDelegateTest : public QObject {
         QSignalSpy finished(controller.get(), &TolvaneAppDelegate::undoFinished);
         const int scans = shown->count();
         undo->trigger();
-        sheet = onlySheet(window());
-        QVERIFY(sheet);
-        buttonOf(sheet, "&Undo")->click();
+        QVERIFY(answer("&Undo"));
         QVERIFY(controller->isBusy());
         QVERIFY(!undo->isEnabled());
         QVERIFY(!button("optimizeButton")->isEnabled());
         QVERIFY(!window()->close());
-        if (QMessageBox* closing = onlySheet(window()))
-            buttonOf(closing, "&Keep Open")->click();
+        answer("&Keep Open");
         QVERIFY(finished.wait(scanTimeout));
         QCOMPARE(finished.constFirst().constFirst().toBool(), true);
         QCOMPARE(snapshotOf(site.path()), before);
         const QString root = tolvane::toQString(site.path());
-        QVERIFY(controller->actionLog().contains("Restoring duplicate file: logo.png to " + root +
-                                                 "/B_files"));
-        QVERIFY(controller->actionLog().contains("Restoring file: " + root + "/A.html"));
-        QVERIFY(
-            controller->actionLog().contains("Removing added file: " + root + "/images/logo.png"));
-        QVERIFY(controller->actionLog().contains(QStringLiteral("Undo complete")));
+        for (const QString& line :
+             {"Restoring duplicate file: logo.png to " + root + "/B_files",
+              "Restoring file: " + root + "/A.html",
+              "Removing added file: " + root + "/images/logo.png", QStringLiteral("Undo complete")})
+            QVERIFY2(controller->actionLog().contains(line), qPrintable(line));
         QCOMPARE(logLines(controller->window()), controller->actionLog());
         QTRY_VERIFY_WITH_TIMEOUT(shown->count() > scans, scanTimeout);
         QCOMPARE(columnTexts(controller->imagesTable(), 0),
@@ -715,9 +705,7 @@ class TolvaneAppDelegateTest : public QObject {
     // ---- Cancel, summary and closing ------------------------------------------------------------
 
     void escapeCancelsAScanAndThePreviousResultStays() {
-        TempDir first;
-        writeSiteWithDuplicates(first.path());
-        scanThroughChooser(first.path());
+        openSite();
         const QStringList before = columnTexts(controller->imagesTable(), 0);
         const QString summaryBefore = controller->window()->summaryLabel->text();
 
@@ -733,20 +721,19 @@ class TolvaneAppDelegateTest : public QObject {
         // The header names the site being scanned from the start.
         QCOMPARE(controller->window()->siteLabel->text(), tolvane::toQString(generated / "big"));
         QCOMPARE(controller->window()->windowTitle(), QStringLiteral("big - Tolvane"));
-        QVERIFY(button("cancelButton")->isEnabled());
+        QCOMPARE(enabled(), "cancel");
 
         QTest::keyClick(window(), Qt::Key_Escape);
         QCOMPARE(cancelled.count(), 1);
         QVERIFY(!controller->isBusy());
-        QVERIFY(!button("cancelButton")->isEnabled());
-        QCOMPARE(controller->window()->siteLabel->text(), tolvane::toQString(first.path()));
+        QCOMPARE(enabled(), "openWebsite preview optimize");
+        QCOMPARE(controller->window()->siteLabel->text(), tolvane::toQString(root()));
         QCOMPARE(controller->window()->summaryLabel->text(), summaryBefore);
-        QVERIFY(button("optimizeButton")->isEnabled());
         // Whatever the stopped scan still sends is not shown.
         QTest::qWait(300);
         QCOMPARE(shown->count(), 1);
         QCOMPARE(columnTexts(controller->imagesTable(), 0), before);
-        QCOMPARE(controller->siteRoot(), first.path());
+        QCOMPARE(controller->siteRoot(), root());
 
         // The generated site opens in full when not cancelled.
         controller->openFolder(tolvane::toQString(generated / "big"));
@@ -755,46 +742,58 @@ class TolvaneAppDelegateTest : public QObject {
                  tolvane::scanWebsite(generated / "big").duplicates.size());
     }
 
+    // Cancelled before anything is placed or half done, or the window closed meanwhile.
     void cancellingARunPutsTheSiteBackAsItWas_data() {
         QTest::addColumn<bool>("halfDone");
-        QTest::newRow("before anything is placed") << false;
-        QTest::newRow("with kept files placed and pages being rewritten") << true;
+        QTest::addColumn<bool>("closing");
+        QTest::newRow("before anything is placed") << false << false;
+        QTest::newRow("with kept files placed and pages being rewritten") << true << false;
+        QTest::newRow("the window closed, the run stopped first") << false << true;
     }
 
     void cancellingARunPutsTheSiteBackAsItWas() {
         QFETCH(bool, halfDone);
-        TempDir site;
-        writeSiteWithDuplicates(site.path());
-        scanThroughChooser(site.path());
-        const auto before = snapshotOf(site.path());
+        QFETCH(bool, closing);
+        openSite();
+        const fs::path site = root();
+        const auto before = snapshotOf(site);
         std::promise<void> open = gateRuns(halfDone);
         QSignalSpy finished(controller.get(), &TolvaneAppDelegate::runFinished);
 
         confirm("&Optimize");
         QTRY_VERIFY_WITH_TIMEOUT(GatedFileManager::waiting > 0, scanTimeout);
         QCOMPARE(fs::exists(site / "images"), halfDone);
-        QVERIFY(button("cancelButton")->isEnabled());
+        if (closing) {
+            QVERIFY(!window()->close());
+            QVERIFY(answer("&Stop and Close"));
+            QVERIFY(window()->isVisible()); // not before the run has stopped
+            open.set_value();
+            QTRY_VERIFY_WITH_TIMEOUT(!window()->isVisible(), scanTimeout);
+            QVERIFY(!controller->isBusy());
+            QCOMPARE(snapshotOf(site), before);
+            return;
+        }
+        QCOMPARE(enabled(), "cancel");
         button("cancelButton")->click();
-        QVERIFY(!button("cancelButton")->isEnabled()); // asked once
+        QCOMPARE(enabled(), ""); // asked once
         open.set_value();
         QVERIFY(finished.wait(scanTimeout));
         QCOMPARE(finished.constFirst().constFirst().toBool(), false);
 
         // Byte for byte as before, without an images folder; the sheet says so.
-        QCOMPARE(snapshotOf(site.path()), before);
-        QTRY_VERIFY(onlySheet(window()));
-        QCOMPARE(onlySheet(window())->icon(), QMessageBox::Information);
+        QCOMPARE(snapshotOf(site), before);
         const QStringList summary = takeSummary();
-        QCOMPARE(summary.value(0),
-                 QStringLiteral("Optimization cancelled. The website is as it was before."));
-        QVERIFY2(summary.value(1).startsWith("Everything the run had changed was put back."),
-                 qPrintable(summary.value(1)));
+        QCOMPARE(summary.mid(0, 2),
+                 (QStringList{"Information",
+                              "Optimization cancelled. The website is as it was before."}));
+        QVERIFY2(summary.value(2).startsWith("Everything the run had changed was put back."),
+                 qPrintable(summary.value(2)));
         QVERIFY(controller->actionLog().contains(
             QStringLiteral("Optimization cancelled: every page still shows its images")));
         // The re-scan shows what is left: everything, ready to optimize again, nothing to undo.
         QTRY_COMPARE(rows(controller->imagesTable()), 2);
         QVERIFY(visibleSheets(window()).isEmpty());
-        QVERIFY(button("optimizeButton")->isEnabled());
+        QCOMPARE(enabled(), "openWebsite preview optimize");
         QVERIFY(!controller->canUndo());
 
         // The next run starts its bar afresh: nothing of the last one shows while it begins.
@@ -810,10 +809,9 @@ class TolvaneAppDelegateTest : public QObject {
     }
 
     void aRunStoppedAtAFailureOffersUndoInItsSheet() {
-        TempDir site;
-        writeSiteWithDuplicates(site.path());
-        scanThroughChooser(site.path());
-        const auto before = snapshotOf(site.path());
+        openSite();
+        const fs::path site = root();
+        const auto before = snapshotOf(site);
         // The second group cannot be given its name in images/: the first one is done by then.
         const DuplicateGroup second = (*controller->currentDuplicates())[1];
         controller->setFileManagerFactory([&] {
@@ -831,107 +829,92 @@ class TolvaneAppDelegateTest : public QObject {
             files->refused = site / "images" / second.name;
             return files;
         });
-        QSignalSpy finished(controller.get(), &TolvaneAppDelegate::runFinished);
-        confirm("&Optimize");
-        QVERIFY(finished.wait(scanTimeout));
-        QCOMPARE(finished.constFirst().constFirst().toBool(), false);
-        QVERIFY(snapshotOf(site.path()) != before);
+        QCOMPARE(optimize(), 0);
+        QVERIFY(snapshotOf(site) != before);
 
         // The failure that ended the run is the sheet, in the log too; the tables and the
         // buttons stay as they were.
         const QString expected =
             "Unable to move " + tolvane::toQString(second.name) + " to the site images folder";
         QTRY_VERIFY(onlySheet(window()));
-        QMessageBox* sheet = onlySheet(window());
-        QCOMPARE(sheet->text(), expected);
-        QVERIFY(!sheet->informativeText().isEmpty());
+        QCOMPARE(onlySheet(window())->text(), expected);
+        QVERIFY(!onlySheet(window())->informativeText().isEmpty());
         QVERIFY(std::any_of(
             controller->actionLog().begin(), controller->actionLog().end(),
             [&](const QString& line) { return line.startsWith(expected + ", error: "); }));
         QVERIFY(controller->actionLog().last().startsWith("Optimization stopped at a failure."));
         QCOMPARE(rows(controller->imagesTable()), 2);
-        QVERIFY(button("optimizeButton")->isEnabled());
-        QVERIFY(button("openWebsiteButton")->isEnabled());
+        QCOMPARE(enabled(), "openWebsite preview optimize");
         // What the run had done is put back from the sheet.
-        QAbstractButton* undo = buttonOf(sheet, "&Undo");
-        QVERIFY(undo);
         QSignalSpy undone(controller.get(), &TolvaneAppDelegate::undoFinished);
-        undo->click();
+        QVERIFY(answer("&Undo"));
         QVERIFY(undone.wait(scanTimeout));
         QCOMPARE(undone.constFirst().constFirst().toBool(), true);
-        QCOMPARE(snapshotOf(site.path()), before);
+        QCOMPARE(snapshotOf(site), before);
         QVERIFY(!controller->canUndo());
-    }
-
-    void closingDuringARunAsksStopsItThenCloses() {
-        TempDir site;
-        writeSiteWithDuplicates(site.path());
-        scanThroughChooser(site.path());
-        const auto before = snapshotOf(site.path());
-        std::promise<void> open = gateRuns();
-
-        confirm("&Optimize");
-        QTRY_VERIFY(GatedFileManager::waiting > 0);
-        QVERIFY(!window()->close());
-        QMessageBox* closing = onlySheet(window());
-        QVERIFY(closing);
-        buttonOf(closing, "&Stop and Close")->click();
-        QVERIFY(window()->isVisible()); // not before the run has stopped
-        open.set_value();
-        QTRY_VERIFY_WITH_TIMEOUT(!window()->isVisible(), scanTimeout);
-        QVERIFY(!controller->isBusy());
-        QCOMPARE(snapshotOf(site.path()), before);
     }
 
     // ---- Choices -----------------------------------------------------------------------------
 
+    // A group left alone, a copy left where it is, or a copy kept instead of the one in images/;
+    // then each file as the run leaves it: its bytes, "(gone)" or "(as before)".
     void aRunFollowsTheChoicesAsThePreviewListedThem_data() {
-        QTest::addColumn<int>("choice");
-        QTest::newRow("star.gif left alone") << 0;
-        QTest::newRow("a copy of logo.png left where it is") << 1;
-        QTest::newRow("a copy of logo.png kept") << 2;
+        QTest::addColumn<QString>("group");
+        QTest::addColumn<QString>("copy");
+        QTest::addColumn<QStringList>("files");
+        const QString logo = "logo bytes, the same everywhere";
+        QTest::newRow("star.gif left alone")
+            << "star.gif" << QString()
+            << QStringList{"images/star.gif|(gone)", "images/logo.png|" + logo,
+                           "A.html|<img src=\"images/logo.png\"><img src=\"A_files/star.gif\">",
+                           "A_files/star.gif|(as before)", "B_files/star.gif|(as before)"};
+        QTest::newRow("a copy of logo.png left where it is")
+            << "logo.png"
+            << "Blog/Entry1_files/logo.png"
+            << QStringList{"images/logo.png|" + logo, "Blog/Entry1.html|(as before)",
+                           "Blog/Entry1_files/logo.png|(as before)"};
+        QTest::newRow("a copy of logo.png kept")
+            << "logo.png"
+            << "B_files/logo.png"
+            << QStringList{"images/logo.png|(gone)", "B_files/logo.png|" + logo,
+                           "A.html|<img src=\"B_files/logo.png\"><img src=\"images/star.gif\">",
+                           "Blog/Entry1.html|<img src=\"../B_files/logo.png\">"};
     }
 
     void aRunFollowsTheChoicesAsThePreviewListedThem() {
-        QFETCH(int, choice);
-        TempDir site;
-        writeSiteWithDuplicates(site.path());
-        scanThroughChooser(site.path());
+        QFETCH(QString, group);
+        QFETCH(QString, copy);
+        QFETCH(QStringList, files);
+        openSite();
         QTableView* images = controller->imagesTable();
         QTableView* copies = controller->pagesTable();
-        QAbstractItemModelTester imagesTester(
-            sourceOf(images), QAbstractItemModelTester::FailureReportingMode::QtTest);
-        const QString counts = window()->findChild<QLabel*>("summaryLabel")->text();
-        QVERIFY2(counts.contains("3 copies to remove"), qPrintable(counts));
+        const auto imagesTester = testerOf(sourceOf(images));
+        const auto counts = [&] { return window()->findChild<QLabel*>("summaryLabel")->text(); };
+        QVERIFY2(counts().contains("3 copies to remove"), qPrintable(counts()));
 
-        if (choice == 0) {
-            const int star = rowOf(images, "star.gif");
-            toggleRow(images, star);
-            QCOMPARE(checkOf(images, star), Qt::Unchecked);
+        const bool keeping = copy == "B_files/logo.png";
+        const int groupRow = rowOf(images, group);
+        images->selectRow(groupRow);
+        if (copy.isEmpty()) {
+            toggleRow(images, groupRow);
+            QCOMPARE(checkOf(images, groupRow), Qt::Unchecked);
             QCOMPARE(checkOf(images, rowOf(images, "logo.png")), Qt::Checked);
+        } else if (const int row = rowOf(copies, copy); !keeping) {
+            toggleRow(copies, row);
+            QCOMPARE(checkOf(copies, row), Qt::Unchecked);
         } else {
-            images->selectRow(rowOf(images, "logo.png"));
-            const QString copy = choice == 1 ? "Blog/Entry1_files/logo.png" : "B_files/logo.png";
-            const int row = rowOf(copies, copy);
-            QVERIFY(row >= 0);
-            if (choice == 1) {
-                toggleRow(copies, row);
-                QCOMPARE(checkOf(copies, row), Qt::Unchecked);
-            } else {
-                copies->setCurrentIndex(copies->model()->index(row, 0));
-                QAction* keep = controller->window()->keepCopyAction;
-                QVERIFY(copies->actions().contains(keep));
-                QVERIFY(keep->isEnabled());
-                keep->trigger();
-                QVERIFY(keep->isChecked());
-                QCOMPARE(copies->model()->index(row, 1).data().toString(),
-                         QStringLiteral("Kept here, the others lead to it"));
-            }
+            copies->setCurrentIndex(copies->model()->index(row, 0));
+            QAction* keep = controller->window()->keepCopyAction;
+            QVERIFY(copies->actions().contains(keep));
+            QVERIFY(keep->isEnabled());
+            keep->trigger();
+            QVERIFY(keep->isChecked());
+            QCOMPARE(copies->model()->index(row, 1).data().toString(),
+                     QStringLiteral("Kept here, the others lead to it"));
         }
         // The counts follow at once: one copy fewer goes, except where one is kept instead.
-        const QString now = window()->findChild<QLabel*>("summaryLabel")->text();
-        QVERIFY2(now.contains(choice == 2 ? "3 copies to remove" : "2 copies to remove"),
-                 qPrintable(now));
+        QVERIFY2(counts().contains(keeping ? "3 copies to remove" : "2 copies to remove"),
+                 qPrintable(counts()));
 
         // What the preview lists is what the run changes, and nothing else changes.
         button("previewButton")->click();
@@ -945,72 +928,50 @@ class TolvaneAppDelegateTest : public QObject {
                 listed.insert(line.section('\t', 0, 0).toStdString());
         }
         preview->close();
-        const auto before = snapshotOf(site.path());
-        QSignalSpy finished(controller.get(), &TolvaneAppDelegate::runFinished);
-        confirm("&Optimize");
-        QVERIFY(finished.wait(scanTimeout));
-        QCOMPARE(finished.constFirst().constFirst().toBool(), true);
-        QTRY_VERIFY(onlySheet(window()));
-        takeSummary();
-        const auto after = snapshotOf(site.path());
+        const auto before = snapshotOf(root());
+        QCOMPARE(optimize(), 1);
+        QCOMPARE(takeSummary().value(1), QStringLiteral("Optimization finished."));
+        const auto after = snapshotOf(root());
         std::set<std::string> changed;
         for (const auto& [name, bytes] : before)
             if (!name.ends_with('/') && (!after.count(name) || after.at(name) != bytes))
                 changed.insert(name);
         QCOMPARE(changed, listed);
-
-        const std::string logo = "logo bytes, the same everywhere";
-        switch (choice) {
-        case 0:
-            QVERIFY(!fs::exists(site / "images/star.gif"));
-            QCOMPARE(readFile(site / "images/logo.png"), logo);
-            QCOMPARE(readFile(site / "A.html"),
-                     std::string("<img src=\"images/logo.png\"><img src=\"A_files/star.gif\">"));
-            for (const char* kept : {"A_files/star.gif", "B_files/star.gif"})
-                QCOMPARE(after.at(kept), before.at(kept));
-            break;
-        case 1:
-            QCOMPARE(readFile(site / "images/logo.png"), logo);
-            for (const char* kept : {"Blog/Entry1.html", "Blog/Entry1_files/logo.png"})
-                QCOMPARE(after.at(kept), before.at(kept));
-            break;
-        default:
-            QVERIFY(!fs::exists(site / "images/logo.png"));
-            QCOMPARE(readFile(site / "B_files/logo.png"), logo);
-            QCOMPARE(readFile(site / "A.html"),
-                     std::string("<img src=\"B_files/logo.png\"><img src=\"images/star.gif\">"));
-            QCOMPARE(readFile(site / "Blog/Entry1.html"),
-                     std::string("<img src=\"../B_files/logo.png\">"));
+        for (const QString& file : files) {
+            const std::string name = file.section('|', 0, 0).toStdString();
+            const std::string want = file.section('|', 1).toStdString();
+            QCOMPARE(after.count(name) ? after.at(name) : "(gone)",
+                     want == "(as before)" ? before.at(name) : want);
         }
         // What was left alone stays so in the scan after the run: nothing is left to do.
         QVERIFY(!button("optimizeButton")->isEnabled());
     }
 
     void theSelectMenuChoosesTheGroups() {
-        TempDir site;
-        writeSiteWithDuplicates(site.path());
-        scanThroughChooser(site.path());
+        openSite();
         tolvane::MainWindow* w = controller->window();
         QTableView* images = controller->imagesTable();
-        const auto checks = [&] {
-            return QList<Qt::CheckState>{checkOf(images, rowOf(images, "logo.png")),
-                                         checkOf(images, rowOf(images, "star.gif"))};
+        const auto chosen = [&] {
+            QStringList names;
+            for (const QString name : {"logo.png", "star.gif"})
+                if (checkOf(images, rowOf(images, name)) == Qt::Checked)
+                    names << name;
+            return names.join(' ');
         };
         w->chooseNoneAction->trigger();
-        QCOMPARE(checks(), (QList<Qt::CheckState>{Qt::Unchecked, Qt::Unchecked}));
-        QVERIFY(!button("optimizeButton")->isEnabled());
-        QVERIFY(!button("previewButton")->isEnabled());
+        QCOMPARE(chosen(), "");
+        QCOMPARE(enabled(), "openWebsite");
         w->invertChoiceAction->trigger();
-        QCOMPARE(checks(), (QList<Qt::CheckState>{Qt::Checked, Qt::Checked}));
-        QVERIFY(button("optimizeButton")->isEnabled());
+        QCOMPARE(chosen(), "logo.png star.gif");
+        QCOMPARE(enabled(), "openWebsite preview optimize");
         // An unchecked group stays in its place, however the table is sorted.
         const int logoRow = rowOf(images, "logo.png");
         toggleRow(images, logoRow);
         QCOMPARE(rowOf(images, "logo.png"), logoRow);
         w->invertChoiceAction->trigger();
-        QCOMPARE(checks(), (QList<Qt::CheckState>{Qt::Checked, Qt::Unchecked}));
+        QCOMPARE(chosen(), "logo.png");
         w->chooseAllAction->trigger();
-        QCOMPARE(checks(), (QList<Qt::CheckState>{Qt::Checked, Qt::Checked}));
+        QCOMPARE(chosen(), "logo.png star.gif");
 
         // logo.png saves two copies of 31 bytes, star.gif one of 11; a size that is none is
         // refused and changes nothing.
@@ -1023,22 +984,21 @@ class TolvaneAppDelegateTest : public QObject {
             QTRY_VERIFY(!window()->findChild<QInputDialog*>("leastSavingDialog"));
         };
         least("a lot");
-        QCOMPARE(checks(), (QList<Qt::CheckState>{Qt::Checked, Qt::Checked}));
+        QCOMPARE(chosen(), "logo.png star.gif");
         QVERIFY(onlySheet(window()));
         dismissSheets();
         least("20 B");
-        QCOMPARE(checks(), (QList<Qt::CheckState>{Qt::Checked, Qt::Unchecked}));
-        QVERIFY(
-            window()->findChild<QLabel*>("summaryLabel")->text().contains("2 copies to remove"));
+        QCOMPARE(chosen(), "logo.png");
+        QVERIFY(w->summaryLabel->text().contains("2 copies to remove"));
         least("1 KB");
-        QCOMPARE(checks(), (QList<Qt::CheckState>{Qt::Unchecked, Qt::Unchecked}));
-        QVERIFY(!button("optimizeButton")->isEnabled());
+        QCOMPARE(chosen(), "");
+        QCOMPARE(enabled(), "openWebsite");
         // Another site starts with every group taken.
         TempDir other;
         writeSiteWithDuplicates(other.path());
         controller->openFolder(tolvane::toQString(other.path()));
         QTRY_COMPARE(controller->siteRoot(), other.path());
-        QCOMPARE(checks(), (QList<Qt::CheckState>{Qt::Checked, Qt::Checked}));
+        QCOMPARE(chosen(), "logo.png star.gif");
     }
 
     // ---- Tables ------------------------------------------------------------------------------
@@ -1061,8 +1021,7 @@ class TolvaneAppDelegateTest : public QObject {
             writeFile(site / (std::string(page) + "_files/twin.png"), std::string(201, 'u'));
         scanThroughChooser(site.path());
         QTableView* images = controller->imagesTable();
-        QAbstractItemModelTester tester(images->model(),
-                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        const auto tester = testerOf(images->model());
         QCOMPARE(rows(images), 5);
 
         // What saves most comes first, and the header shows it.
@@ -1099,8 +1058,7 @@ class TolvaneAppDelegateTest : public QObject {
 
         // The copies come by path, with the arrow shown.
         QTableView* pages = controller->pagesTable();
-        QAbstractItemModelTester pagesTester(
-            pages->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        const auto pagesTester = testerOf(pages->model());
         QCOMPARE(pages->horizontalHeader()->sortIndicatorSection(), 0);
         QStringList paths = columnTexts(pages, 0);
         QCOMPARE(paths.size(), 2);
@@ -1128,10 +1086,8 @@ class TolvaneAppDelegateTest : public QObject {
     }
 
     void answeringNoOrAPreviewChangesNothing() {
-        TempDir site;
-        writeSiteWithDuplicates(site.path());
-        scanThroughChooser(site.path());
-        const auto before = snapshotOf(site.path());
+        openSite();
+        const auto before = snapshotOf(root());
         const QStringList imagesBefore = columnTexts(controller->imagesTable(), 0);
         const QStringList pagesBefore = columnTexts(controller->pagesTable(), 0);
 
@@ -1139,12 +1095,12 @@ class TolvaneAppDelegateTest : public QObject {
         // A run would have started before the answer returned.
         QVERIFY(!controller->isBusy());
         QTRY_VERIFY(visibleSheets(window()).isEmpty());
-        QCOMPARE(snapshotOf(site.path()), before);
+        QCOMPARE(snapshotOf(root()), before);
         QCOMPARE(columnTexts(controller->imagesTable(), 0), imagesBefore);
         QCOMPARE(columnTexts(controller->pagesTable(), 0), pagesBefore);
         QVERIFY(!controller->actionLog().contains(
             QStringLiteral("Starting optimization - calculate number of actions")));
-        QVERIFY(button("optimizeButton")->isEnabled());
+        QCOMPARE(enabled(), "openWebsite preview optimize");
 
         // The preview lists every change in a window of its own, changes nothing, and leaves
         // one line in the log.
@@ -1152,14 +1108,13 @@ class TolvaneAppDelegateTest : public QObject {
         button("previewButton")->click();
         auto* preview = window()->findChild<tolvane::PreviewDialog*>("previewDialog");
         QVERIFY(preview && preview->isVisible());
-        QCOMPARE(snapshotOf(site.path()), before);
+        QCOMPARE(snapshotOf(root()), before);
         QCOMPARE(controller->actionLog().size(), logBefore + 1);
         QVERIFY2(controller->actionLog().last().startsWith(
                      "Preview of the changes shown. A run would remove 3 copies"),
                  qPrintable(controller->actionLog().last()));
         QAbstractItemModel* listed = preview->changesTable()->model();
-        QAbstractItemModelTester tester(listed,
-                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        const auto tester = testerOf(listed);
         // Each reference of the five files rewritten, before and after; each of the five
         // copies once, with what happens to it.
         QCOMPARE(listed->rowCount(), 7 + 5);
@@ -1189,25 +1144,29 @@ class TolvaneAppDelegateTest : public QObject {
 
     // The preview reads a picture larger than it shows on either side at a size it can show,
     // and names its full size; what cannot be decoded says why.
+    void thePreviewReadsEachPictureWithinItsBounds_data() {
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<QSize>("read");
+        QTest::newRow("small") << QSize(40, 30) << QSize(40, 30);
+        QTest::newRow("wide") << QSize(400, 10) << QSize(100, 2);
+        QTest::newRow("tall") << QSize(10, 400) << QSize(2, 100);
+        QTest::newRow("broken") << QSize() << QSize(0, 0);
+    }
+
     void thePreviewReadsEachPictureWithinItsBounds() {
+        QFETCH(QSize, size);
+        QFETCH(QSize, read);
         TempDir site;
-        const struct {
-            QSize size;
-            QSize read;
-        } cases[] = {{{40, 30}, {40, 30}}, {{400, 10}, {100, 2}}, {{10, 400}, {2, 100}}};
-        for (const auto& [size, read] : cases) {
-            const QString path = tolvane::toQString(site / "p.png");
-            QImage picture(size, QImage::Format_ARGB32);
-            picture.fill(Qt::transparent);
-            QVERIFY(picture.save(path));
-            const tolvane::PreviewImage preview = tolvane::readPreviewImage(path, 100);
-            QCOMPARE(preview.fullSize, size);
-            QCOMPARE(preview.image.size(), read);
-        }
-        writeFile(site / "broken.png", "not a picture");
-        const auto broken = tolvane::readPreviewImage(tolvane::toQString(site / "broken.png"));
-        QVERIFY(broken.image.isNull());
-        QVERIFY(!broken.error.isEmpty());
+        const QString path = tolvane::toQString(site / "p.png");
+        QImage picture(size, QImage::Format_ARGB32);
+        picture.fill(Qt::transparent);
+        if (!size.isValid())
+            writeFile(site / "p.png", "not a picture");
+        QVERIFY(!size.isValid() || picture.save(path));
+        const tolvane::PreviewImage preview = tolvane::readPreviewImage(path, 100);
+        QCOMPARE(preview.fullSize.isValid() ? preview.fullSize : QSize(), size);
+        QCOMPARE(preview.image.size(), read);
+        QCOMPARE(preview.error.isEmpty(), size.isValid());
     }
 };
 
