@@ -19,9 +19,6 @@ class RunChannel : public QObject {
   signals:
     void logLine(const QString& line);
     void errorSheet(const QString& message, const std::optional<tolvane::ErrorText>& error);
-    void progressSetUp(double maximum);
-    void progressStepped();
-    void progressStopped();
     void runCompleted();
     // What the run did, before the re-scan's result.
     void summarized(const tolvane::RunSummary& summary);

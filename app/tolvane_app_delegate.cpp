@@ -58,11 +58,9 @@
 
 namespace tolvane {
 
-// A scan off the window's thread: its counters, and whether it has reached the references.
+// A scan off the window's thread: the walk, the comparison, then the references.
 struct TolvaneAppDelegate::ScanJob {
-    ScanProgress progress;
-    std::atomic<bool> findingReferences{false};
-    IndexProgress references;
+    Progress progress;
 };
 
 namespace {
@@ -119,9 +117,7 @@ class ChannelReporter : public RunReporter {
                            const std::optional<FileError>& error) override {
         emit channel_.errorSheet(fromUtf8(message), errorText(error));
     }
-    void progressSetup(double maximum) override { emit channel_.progressSetUp(maximum); }
-    void progressStep() override { emit channel_.progressStepped(); }
-    void progressStop() override { emit channel_.progressStopped(); }
+    void progressStop() override {}
     void runCompleted() override { emit channel_.runCompleted(); }
 
   private:
@@ -137,8 +133,6 @@ class DirectReporter : public RunReporter {
                            const std::optional<FileError>& error) override {
         controller_.popupErrorMessage(fromUtf8(message), errorText(error));
     }
-    void progressSetup(double) override {}
-    void progressStep() override {}
     void progressStop() override {}
     void runCompleted() override {}
 
@@ -225,7 +219,7 @@ std::optional<std::uint64_t> bytesOf(const QString& text) {
 
 } // namespace
 
-ScanDisplay withReferences(ScanResult scan, IndexProgress* progress) {
+ScanDisplay withReferences(ScanResult scan, Progress* progress) {
     ScanDisplay shown;
     if (!scan.duplicates.empty()) {
         auto index = std::make_shared<const ReferenceIndex>(
@@ -375,7 +369,7 @@ TolvaneAppDelegate::TolvaneAppDelegate(QObject* parent) : QObject(parent) {
 
 TolvaneAppDelegate::~TolvaneAppDelegate() {
     for (auto& [thread, job] : scanThreads_) {
-        job->progress.cancel = true;
+        job->progress.cancel();
         thread->wait();
         delete thread;
     }
@@ -526,13 +520,12 @@ void TolvaneAppDelegate::traverseWebsite(const std::filesystem::path& root) {
     QThread* thread = QThread::create([this, root, job, generation] {
         ScanResult scanned = scanWebsite(root, &job->progress);
         std::shared_ptr<const ScanDisplay> shown;
-        if (scanned.cancelled || job->progress.cancel) {
+        if (scanned.cancelled || job->progress.cancelled()) {
             shown =
                 std::make_shared<const ScanDisplay>(ScanDisplay{std::move(scanned), {}, 0, {}, {}});
         } else {
-            job->findingReferences = true;
             shown = std::make_shared<const ScanDisplay>(
-                withReferences(std::move(scanned), &job->references));
+                withReferences(std::move(scanned), &job->progress));
         }
         QMetaObject::invokeMethod(
             this, [this, shown, generation] { scanFinished(shown, generation); },
@@ -556,47 +549,59 @@ void TolvaneAppDelegate::scanFinished(const std::shared_ptr<const ScanDisplay>& 
 }
 
 void TolvaneAppDelegate::showScanProgress() {
+    if (busy_ == Busy::Running || busy_ == Busy::Undoing) {
+        showWorkProgress();
+        return;
+    }
     if (!scan_)
         return;
     QString text;
-    if (scan_->findingReferences) {
+    const Progress::Snapshot now = scan_->progress.snapshot();
+    const std::uint64_t done = std::min(now.done, now.total);
+    if (now.phase == Phase::indexing) {
         // The number of text files is known once the walk is over; until then the bar is busy.
-        const IndexProgress& references = scan_->references;
-        const std::uint64_t found = references.textFilesFound.load();
-        if (found > 0) {
+        if (now.total > 0) {
             progressIndicator_->setRange(0, 1000);
-            progressIndicator_->setValue(
-                static_cast<int>(std::min(references.textFilesRead.load(), found) * 1000 / found));
+            progressIndicator_->setValue(static_cast<int>(done * 1000 / now.total));
             text = tr("Finding the references to the copies: %1 of %2 text files read")
-                       .arg(references.textFilesRead.load())
-                       .arg(found);
+                       .arg(done)
+                       .arg(now.total);
         } else {
             progressIndicator_->setRange(0, 0);
             text = tr("Finding the references to the copies...");
         }
+    } else if (now.phase == Phase::comparing && now.total > 0) {
+        // Only files that share name and size with another are read: their total is known.
+        progressIndicator_->setRange(0, 1000);
+        progressIndicator_->setValue(static_cast<int>(done * 1000 / now.total));
+        text = tr("Comparing images: %1 of %2 read").arg(sizeText(done), sizeText(now.total));
     } else {
-        const ScanProgress& progress = scan_->progress;
-        const std::uint64_t total = progress.candidateBytes.load();
-        if (progress.phase.load() == ScanPhase::Comparing && total > 0) {
-            // Only files that share name and size with another are read: their total is known.
-            const std::uint64_t done = std::min(progress.bytesHashed.load(), total);
-            progressIndicator_->setRange(0, 1000);
-            progressIndicator_->setValue(static_cast<int>(done * 1000 / total));
-            text = tr("Comparing %1 images: %2 of %3 read")
-                       .arg(progress.candidateFiles.load())
-                       .arg(sizeText(done), sizeText(total));
-        } else {
-            text = tr("Scanning: %1 entries walked").arg(progress.entriesWalked.load());
-        }
+        text = tr("Scanning: %1 entries walked").arg(now.phase == Phase::walking ? now.done : 0);
     }
     window_->statusLabel->setText(text);
     window_->summaryLabel->setText(text);
 }
 
+void TolvaneAppDelegate::showWorkProgress() {
+    if (!workProgress_)
+        return;
+    const Progress::Snapshot now = workProgress_->snapshot();
+    const bool counting = now.phase == Phase::optimizing || now.phase == Phase::undoing ||
+                          now.phase == Phase::finished;
+    if (!counting)
+        return; // busy until the steps are known
+    // A run with nothing to do still shows a bar, not a busy indicator.
+    const int total = static_cast<int>(std::min<std::uint64_t>(
+        std::max<std::uint64_t>(now.total, 1), std::numeric_limits<int>::max()));
+    progressIndicator_->setRange(0, total);
+    progressIndicator_->setValue(static_cast<int>(std::min<std::uint64_t>(now.done, total)));
+    progressIndicator_->setTextVisible(true);
+    showWorkTime();
+}
+
 void TolvaneAppDelegate::cancel() {
     if (busy_ == Busy::Scanning) {
-        scan_->progress.cancel = true;
-        scan_->references.cancel = true;
+        scan_->progress.cancel();
         scan_.reset();
         ++scanGeneration_; // whatever it still sends is ignored
         scanTicker_.stop();
@@ -612,8 +617,8 @@ void TolvaneAppDelegate::cancel() {
         emit scanCancelled();
         return;
     }
-    if (busy_ == Busy::Running && runCancel_ && !*runCancel_) {
-        *runCancel_ = true;
+    if (busy_ == Busy::Running && workProgress_ && !workProgress_->cancelled()) {
+        workProgress_->cancel();
         window_->statusLabel->setText(
             tr("Stopping, then putting back what the run has changed..."));
         updateControls();
@@ -1177,24 +1182,6 @@ RunChannel* TolvaneAppDelegate::workerChannel(void (TolvaneAppDelegate::*ended)(
             lastError_ = {message, error ? error->localizedDescription : QString()};
         },
         Qt::QueuedConnection);
-    connect(
-        channel, &RunChannel::progressSetUp, this,
-        [this](double maximum) {
-            // A run with nothing to do still shows a bar, not a busy indicator.
-            progressIndicator_->setRange(0, std::max(1, static_cast<int>(maximum)));
-            progressIndicator_->setValue(0);
-            progressIndicator_->setTextVisible(true);
-            showWorkTime();
-        },
-        Qt::QueuedConnection);
-    // A determinate bar has no animation to stop; the value reached stays visible.
-    connect(
-        channel, &RunChannel::progressStepped, this,
-        [this] {
-            progressIndicator_->setValue(progressIndicator_->value() + 1);
-            showWorkTime();
-        },
-        Qt::QueuedConnection);
     connect(channel, &RunChannel::summarized, this, &TolvaneAppDelegate::runSummarized,
             Qt::QueuedConnection);
     connect(
@@ -1284,9 +1271,9 @@ void TolvaneAppDelegate::previewChanges() {
 }
 
 void TolvaneAppDelegate::startRun() {
-    runCancel_ = std::make_shared<std::atomic<bool>>(false);
+    workProgress_ = std::make_shared<Progress>();
     RunJob job{rootUrl_,   chosenDuplicates(), std::shared_ptr<FileManager>(makeFileManager_()),
-               leftovers_, runCancel_,         choices_};
+               leftovers_, workProgress_,      choices_};
     runProblems_.clear();
     lastError_ = {};
     lastSummary_ = {};
@@ -1311,7 +1298,7 @@ void TolvaneAppDelegate::startRun() {
 void TolvaneAppDelegate::runOnWorker(const RunJob& job, RunChannel& channel) {
     ChannelReporter reporter(channel);
     RunOptions options;
-    options.cancel = job.cancel.get();
+    options.progress = job.progress.get();
     options.leftovers = job.leftovers;
     options.choices = job.choices;
     // What undo needs is recorded outside the site; without that record nothing is touched.
@@ -1376,7 +1363,7 @@ void TolvaneAppDelegate::undoCancelledRun(const RunJob& job, const std::filesyst
         summary.undoLeft = 1;
         return;
     }
-    const UndoOutcome undone = undoRun(*run, *job.files, reporter, localize);
+    const UndoOutcome undone = undoRun(*run, *job.files, reporter, localize, job.progress.get());
     summary.undone = undone.complete;
     summary.undoLeft = undone.complete ? 0 : std::max<std::size_t>(undone.left, 1);
 }
@@ -1434,6 +1421,7 @@ void TolvaneAppDelegate::processFile(const QString& path, const QString& imageNa
 
 void TolvaneAppDelegate::runEnded(bool completed) {
     runThread_->wait();
+    showWorkProgress(); // where the run got to
     if (lastSummary_.end == RunSummary::End::failed)
         optimizeEnabled_ = true; // a run stopped at a failure leaves the button as it was
     refreshUndo();
@@ -1515,8 +1503,9 @@ void TolvaneAppDelegate::startUndo() {
             showSheet(tr("Unable to undo the last optimization"), fromUtf8(error.message()));
         return;
     }
+    workProgress_ = std::make_shared<Progress>();
     UndoJob job{root, *undoableRun_, makeFileManager_(),
-                std::make_shared<SiteLock>(std::move(*lock))};
+                std::make_shared<SiteLock>(std::move(*lock)), workProgress_};
     beginLogSection(tr("Undo of the last optimization of %1, %2").arg(toQString(root), nowText()));
     setBusy(Busy::Undoing, tr("Undoing the last optimization of %1...").arg(toQString(root)));
 
@@ -1534,7 +1523,8 @@ void TolvaneAppDelegate::startUndo() {
 
 void TolvaneAppDelegate::undoOnWorker(UndoJob job, RunChannel& channel) {
     ChannelReporter reporter(channel);
-    const UndoOutcome outcome = tolvane::undoRun(job.run, *job.files, reporter, localize);
+    const UndoOutcome outcome =
+        tolvane::undoRun(job.run, *job.files, reporter, localize, job.progress.get());
     job.lock.reset(); // the re-scan only reads
     reporter.log(outcome.complete
                      ? localize("Undo complete")
@@ -1547,6 +1537,7 @@ void TolvaneAppDelegate::undoOnWorker(UndoJob job, RunChannel& channel) {
 
 void TolvaneAppDelegate::undoEnded(bool complete) {
     runThread_->wait();
+    showWorkProgress();
     refreshUndo();
     setBusy(Busy::Idle, complete ? tr("Undo finished.")
                                  : tr("Undo finished; some changes could not be undone."));
@@ -1588,8 +1579,10 @@ void TolvaneAppDelegate::setBusy(Busy busy, const QString& status) {
     if (busy == Busy::Running || busy == Busy::Undoing) {
         workClock_.start();
         workTicker_.start();
+        scanTicker_.start();
     } else if (busy == Busy::Idle && was != Busy::Scanning) {
         workTicker_.stop();
+        scanTicker_.stop();
     } else if (busy == Busy::Idle && was == Busy::Scanning) {
         // The bar showed the scan; it is empty again until a run.
         progressIndicator_->setRange(0, 1);
@@ -1609,8 +1602,8 @@ void TolvaneAppDelegate::updateControls() {
     w->optimizeAction->setEnabled(canOptimize);
     w->previewButton->setEnabled(canOptimize);
     w->previewAction->setEnabled(canOptimize);
-    const bool cancellable =
-        busy_ == Busy::Scanning || (busy_ == Busy::Running && runCancel_ && !*runCancel_);
+    const bool cancellable = busy_ == Busy::Scanning || (busy_ == Busy::Running && workProgress_ &&
+                                                         !workProgress_->cancelled());
     w->cancelButton->setEnabled(cancellable);
     w->cancelAction->setEnabled(cancellable);
     w->undoAction->setEnabled(idle && undoableRun_.has_value());

@@ -6,6 +6,7 @@
 #include "run/run_journal.hpp"
 #include "run/site_plan.hpp"
 #include "scan/scan.hpp"
+#include "util/progress.hpp"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -60,7 +61,7 @@ struct ScanDisplay {
 // Finds every reference to the copies of the scan's groups (reading the site's text files) and
 // decides, as a run would, what happens to each copy. Works off the window's thread.
 // A cancelled progress gives a cancelled scan's result.
-ScanDisplay withReferences(ScanResult scan, IndexProgress* progress = nullptr);
+ScanDisplay withReferences(ScanResult scan, Progress* progress = nullptr);
 
 // The controller of the main window: opens a site, shows its duplicate images, and optimizes it
 // on a worker thread after the user confirmed. It owns the window and everything the window
@@ -174,7 +175,7 @@ class TolvaneAppDelegate : public QObject {
         std::vector<DuplicateGroup> duplicates;
         std::shared_ptr<FileManager> files;
         std::vector<std::filesystem::path> leftovers; // the writer's, from an earlier run
-        std::shared_ptr<std::atomic<bool>> cancel;
+        std::shared_ptr<Progress> progress;           // polled by the window; its cancel switch
         PlanChoices choices;
     };
     // The optimization and the re-scan after it; works on the worker thread
@@ -193,6 +194,7 @@ class TolvaneAppDelegate : public QObject {
         RecordedRun run;
         std::shared_ptr<FileManager> files;
         std::shared_ptr<SiteLock> lock; // held until the undo is done
+        std::shared_ptr<Progress> progress;
     };
     // The undo and the re-scan after it, on the worker thread, as a run.
     static void undoOnWorker(UndoJob job, RunChannel& channel);
@@ -275,8 +277,10 @@ class TolvaneAppDelegate : public QObject {
     QElapsedTimer workClock_;
     QTimer workTicker_;
     void showWorkTime();
+    // The bar from the run's or undo's steps, read on the ticker.
+    void showWorkProgress();
     QThread* runThread_ = nullptr;
-    std::shared_ptr<std::atomic<bool>> runCancel_;
+    std::shared_ptr<Progress> workProgress_; // of the run or undo in progress
     bool closeWhenStopped_ = false;
     RunSummary lastSummary_;
     QStringList runProblems_;               // each sheet of the run in progress

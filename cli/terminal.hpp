@@ -1,6 +1,7 @@
 #pragma once
 
 #include "run/reporter.hpp"
+#include "util/progress.hpp"
 
 #include <optional>
 #include <string>
@@ -8,7 +9,8 @@
 namespace tolvane::cli {
 
 // Log lines on stdout as the work writes them; sheets on stderr; a progress bar on stderr,
-// named by label, when stderr is a terminal.
+// named by label, when stderr is a terminal. The bar shows progress (hand it to the work) as it
+// stands at each line.
 class TerminalReporter : public RunReporter {
   public:
     explicit TerminalReporter(std::string label = "Optimizing");
@@ -16,10 +18,10 @@ class TerminalReporter : public RunReporter {
     void log(const std::string& line) override;
     void popupErrorMessage(const std::string& message,
                            const std::optional<FileError>& error) override;
-    void progressSetup(double maximum) override;
-    void progressStep() override;
     void progressStop() override;
     void runCompleted() override {}
+
+    Progress progress;
 
   private:
     void drawBar();
@@ -27,10 +29,7 @@ class TerminalReporter : public RunReporter {
 
     std::string label_;
     bool bar_;
-    bool running_ = false;
     bool shown_ = false;
-    double maximum_ = 0;
-    double value_ = 0;
 };
 
 // Asks "Are you sure?" on the terminal; only "y" or "yes" (any case) confirms.

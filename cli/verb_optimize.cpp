@@ -71,6 +71,7 @@ void addOptimizeVerb(CLI::App& app, Verbs& verbs) {
         RunOptions options;
         options.journal = &*journal;
         options.choices = *choices;
+        options.progress = &reporter.progress;
         outcome = startOptimization(scan, files, reporter, englishText, options);
         // What is left first, then what the run did: the last line says how it went.
         if (outcome.completed) {

@@ -33,7 +33,7 @@ struct ReferenceIndex::Gathered {
 };
 
 ReferenceIndex ReferenceIndex::build(const fs::path& root, const std::vector<fs::path>& images,
-                                     TextFileAccess* access, IndexProgress* progress) {
+                                     TextFileAccess* access, Progress* progress) {
     std::vector<const fs::path*> pointers;
     pointers.reserve(images.size());
     for (const auto& image : images)
@@ -43,7 +43,7 @@ ReferenceIndex ReferenceIndex::build(const fs::path& root, const std::vector<fs:
 
 ReferenceIndex ReferenceIndex::build(const fs::path& root,
                                      const std::vector<const fs::path*>& images,
-                                     TextFileAccess* access, IndexProgress* progress) {
+                                     TextFileAccess* access, Progress* progress) {
     DiskTextFileAccess disk;
     TextFileAccess& io = access ? *access : disk;
     ReferenceIndex index;
@@ -52,24 +52,26 @@ ReferenceIndex ReferenceIndex::build(const fs::path& root,
     index.addImages(images);
     const NameTable names(index.targets_);
 
-    SiteFiles files = walkSite(index.root_, false, progress ? &progress->cancel : nullptr);
+    if (progress)
+        progress->start(Phase::indexing);
+    SiteFiles files = walkSite(index.root_, false, progress);
     if (files.cancelled) {
         index.cancelled_ = true;
         return index;
     }
     index.takeFiles(files);
     if (progress)
-        progress->textFilesFound.store(index.files_.size());
+        progress->setTotal(index.files_.size());
     Gathered gathered(index.files_.size());
     UrlReader reader(index.root_);
     for (const std::size_t i : pagesFirst(files)) {
-        if (progress && progress->cancel.load(std::memory_order_relaxed)) {
+        if (progress && progress->cancelled()) {
             index.cancelled_ = true;
             return index;
         }
         index.readFile(i, files.textFiles[i].second, io, reader, names, gathered);
         if (progress)
-            progress->textFilesRead.fetch_add(1, std::memory_order_relaxed);
+            progress->advance();
     }
     index.place(gathered);
     return index;

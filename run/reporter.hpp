@@ -46,7 +46,8 @@ inline std::string englishText(std::string_view english) {
 }
 
 // What a run tells its caller: the window turns each call into a queued signal, the command
-// line prints, the tests record. Calls come from the thread the run works on, in order.
+// line prints, the tests record. Calls come from the thread the run works on, in order. Its
+// progress goes through a Progress the caller polls.
 class RunReporter {
   public:
     virtual ~RunReporter() = default;
@@ -57,9 +58,7 @@ class RunReporter {
     // error's localizedDescription() as detail). Never waits for the user.
     virtual void popupErrorMessage(const std::string& message,
                                    const std::optional<FileError>& error) = 0;
-    // Minimum 0, value 0, the given maximum; starts the animation.
-    virtual void progressSetup(double maximum) = 0;
-    virtual void progressStep() = 0;
+    // The work is over, whether complete or not: its progress says finished.
     virtual void progressStop() = 0;
     // A run got to its end: the caller disables its optimize control and scans again.
     virtual void runCompleted() = 0;

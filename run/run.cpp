@@ -30,8 +30,6 @@ class CountingReporter : public RunReporter {
         ++sheets;
         target_.popupErrorMessage(message, error);
     }
-    void progressSetup(double maximum) override { target_.progressSetup(maximum); }
-    void progressStep() override { target_.progressStep(); }
     void progressStop() override { target_.progressStop(); }
     void runCompleted() override { target_.runCompleted(); }
 
@@ -80,7 +78,7 @@ class Run {
         const RunOptions& options)
         : root_(fs::absolute(root).lexically_normal()), imagesFolder_(root_ / "images"),
           files_(files), reporter_(reporter), localize_(localize), options_(options),
-          access_(files) {}
+          progress_(options.progress ? *options.progress : ownProgress_), access_(files) {}
 
     RunOutcome run(const std::vector<DuplicateGroup>& duplicates) {
         reporter_.log("Starting optimization - calculate number of actions");
@@ -102,8 +100,7 @@ class Run {
         // Whether a file can be written is asked once per file, not once per copy it names.
         WritabilityOnce writability(access_);
         plan_ = planSite(root_, duplicates, index, writability, files_, options_.choices);
-        reporter_.progressSetup(
-            static_cast<double>(plan_.placements + plan_.files.size() + plan_.removals));
+        progress_.start(Phase::optimizing, plan_.placements + plan_.files.size() + plan_.removals);
 
         if (!files_.exists(imagesFolder_)) {
             if (!recorded([&](RunJournal& j) { return j.imagesFolderCreated(imagesFolder_); }))
@@ -150,7 +147,7 @@ class Run {
 
     void step() {
         ++steps_;
-        reporter_.progressStep();
+        progress_.advance();
     }
     void stepUpTo(std::size_t target) {
         while (steps_ < target)
@@ -160,7 +157,7 @@ class Run {
     bool stopped() {
         if (journalFailed_)
             return true;
-        if (!outcome_.cancelled && options_.cancel && options_.cancel->load()) {
+        if (!outcome_.cancelled && progress_.cancelled()) {
             outcome_.cancelled = true;
             reporter_.log(localize_("Optimization cancelled: every page still shows its images"));
         }
@@ -171,6 +168,7 @@ class Run {
         if (options_.journal && lock_ && !journalFailed_)
             options_.journal->finished(
                 {outcome_.copiesRemoved, outcome_.bytesSaved, outcome_.filesRewritten});
+        progress_.finish();
         reporter_.progressStop();
         outcome_.completed = completed;
         outcome_.errorSheets = reporter_.sheets;
@@ -605,6 +603,8 @@ class Run {
     CountingReporter reporter_;
     const Localize& localize_;
     const RunOptions& options_;
+    Progress ownProgress_;
+    Progress& progress_;
     RunTextAccess access_;
     std::optional<SiteLock> lock_;
     const ReferenceIndex* index_ = nullptr;

@@ -28,9 +28,9 @@ constexpr std::size_t batchFiles = 32;
 class Undo {
   public:
     Undo(const RecordedRun& run, FileManager& files, RunReporter& reporter,
-         const Localize& localize)
+         const Localize& localize, Progress* progress)
         : run_(run), root_(run.root.lexically_normal()), files_(files), reporter_(reporter),
-          localize_(localize) {}
+          localize_(localize), progress_(progress ? *progress : ownProgress_) {}
 
     UndoOutcome undo() {
         reporter_.log(localize_("Undoing the optimization of ") + localTimeText(run_.time));
@@ -50,13 +50,14 @@ class Undo {
                             make_error_code(RunErrc::recordDamaged)});
             ++outcome_.left;
         }
-        reporter_.progressSetup(static_cast<double>(
-            records->removals.size() + records->rewrites.size() + records->placed.size()));
+        progress_.start(Phase::undoing, records->removals.size() + records->rewrites.size() +
+                                            records->placed.size());
         removeLeftovers();
         restoreCopies(*records);
         restoreFiles(*records);
         removeAdded(*records);
         removeImagesFolder(*records);
+        progress_.finish();
         reporter_.progressStop();
 
         if (const std::error_code markError = markUndone(run_, outcome_.left == 0, outcome_.left))
@@ -162,7 +163,7 @@ class Undo {
         }
         std::unordered_set<std::string_view> seen;
         for (const RunJournal::Removal& removal : records.removals) {
-            reporter_.progressStep();
+            progress_.advance();
             if (!seen.insert(removal.copy).second)
                 continue;
             const fs::path copy(removal.copy);
@@ -273,7 +274,7 @@ class Undo {
     std::optional<Bytes> earlierText(const fs::path& path,
                                      const std::vector<const RunRecords::Rewrite*>& list) {
         for (std::size_t i = 0; i < list.size(); ++i)
-            reporter_.progressStep();
+            progress_.advance();
         const std::string message = localize_("Unable to restore ") + path.string();
         std::optional<std::string> now = files_.md5(path);
         const RunRecords::Rewrite* target = nullptr;
@@ -406,7 +407,7 @@ class Undo {
     void removeAdded(const RunRecords& records) {
         std::set<fs::path> seen;
         for (const RunJournal::Placed& placed : records.placed) {
-            reporter_.progressStep();
+            progress_.advance();
             if (!seen.insert(placed.path).second || !files_.exists(placed.path))
                 continue; // never placed, or removed already
             if (outcome_.left > 0) {
@@ -491,6 +492,8 @@ class Undo {
     FileManager& files_;
     RunReporter& reporter_;
     const Localize& localize_;
+    Progress ownProgress_;
+    Progress& progress_;
     UndoOutcome outcome_;
     std::unordered_map<std::string, std::optional<std::string>> digests_; // by path
     // Copies to be put back with one flush, with the record each comes from.
@@ -509,8 +512,8 @@ class Undo {
 } // namespace
 
 UndoOutcome undoRun(const RecordedRun& run, FileManager& files, RunReporter& reporter,
-                    const Localize& localize) {
-    Undo undo(run, files, reporter, localize);
+                    const Localize& localize, Progress* progress) {
+    Undo undo(run, files, reporter, localize, progress);
     return undo.undo();
 }
 

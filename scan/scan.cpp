@@ -36,6 +36,7 @@ struct Walk {
     std::vector<ListedImage> images;    // in walk order
     std::vector<std::string> leftovers; // relative paths of the writer's temporary files
     std::vector<std::pair<std::string, std::error_code>> unreadable; // relative paths
+    std::uint64_t entries = 0;
     bool cancelled = false;
 
     std::string_view nameOf(const ListedImage& image) const {
@@ -117,7 +118,7 @@ void visit(Walk& walk, std::vector<Frame>& stack, const Frame& top, const dirent
 // file system lists it. d_type spares a stat for everything but eligible images; symbolic
 // links are neither followed nor recorded; a folder that cannot be opened, and an image whose
 // path is longer than the system takes, are passed over and listed as unreadable.
-Walk walkSite(const std::filesystem::path& root, ScanProgress* progress) {
+Walk walkSite(const std::filesystem::path& root, Progress* progress) {
     Walk walk;
     const int rootFd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (rootFd < 0)
@@ -141,9 +142,10 @@ Walk walkSite(const std::filesystem::path& root, ScanProgress* progress) {
         const std::string_view name(entry->d_name);
         if (name == "." || name == "..")
             continue;
+        ++walk.entries;
         if (progress) {
-            progress->entriesWalked.fetch_add(1, std::memory_order_relaxed);
-            if (progress->cancel.load(std::memory_order_relaxed)) {
+            progress->advance();
+            if (progress->cancelled()) {
                 for (const Frame& frame : stack)
                     ::closedir(frame.dir);
                 walk.cancelled = true;
@@ -213,27 +215,37 @@ Candidates candidatesOf(const Walk& walk) {
 // reading to share, two. Rethrows what a thread threw.
 std::vector<std::vector<detail::ContentSet>>
 compareBuckets(const std::filesystem::path& root, const Walk& walk, const Candidates& candidates,
-               ContentReader& contents, ScanProgress* progress) {
+               ContentReader& contents, Progress* progress, detail::ReadCounts& counts) {
     const auto& buckets = candidates.buckets;
     std::vector<std::vector<detail::ContentSet>> setsOfBucket(buckets.size());
     std::atomic<std::size_t> nextBucket{0};
     std::exception_ptr failure;
     std::mutex failureMutex;
     auto compare = [&] {
+        detail::ReadCounts mine;
+        const auto addCounts = [&] {
+            const std::lock_guard<std::mutex> lock(failureMutex);
+            counts.bytesRead += mine.bytesRead;
+            counts.bytesReread += mine.bytesReread;
+            counts.digestsComputed += mine.digestsComputed;
+        };
         try {
             std::vector<std::filesystem::path> files;
             for (;;) {
                 const std::size_t b = nextBucket.fetch_add(1);
-                if (b >= buckets.size())
+                if (b >= buckets.size()) {
+                    addCounts();
                     return;
+                }
                 files.clear();
                 for (std::size_t i = buckets[b].begin; i < buckets[b].end; ++i)
                     files.push_back(root / walk.relativePath(walk.images[candidates.order[i]]));
                 setsOfBucket[b] = detail::partitionByContent(
-                    files, walk.images[candidates.order[buckets[b].begin]].size, contents,
-                    progress);
+                    files, walk.images[candidates.order[buckets[b].begin]].size, contents, progress,
+                    mine);
             }
         } catch (...) {
+            addCounts();
             const std::lock_guard<std::mutex> lock(failureMutex);
             if (!failure)
                 failure = std::current_exception();
@@ -301,16 +313,17 @@ bool isWebsiteFolder(const std::filesystem::path& root) {
     return std::filesystem::is_regular_file(std::filesystem::status(root / "index.html", error));
 }
 
-ScanResult scanWebsite(const std::filesystem::path& root, ScanProgress* progress,
+ScanResult scanWebsite(const std::filesystem::path& root, Progress* progress,
                        ContentReader* reader) {
     ScanResult result;
     result.root = root;
     detail::FileContentReader fileReader;
     ContentReader& contents = reader ? *reader : fileReader;
     if (progress)
-        progress->phase.store(ScanPhase::Walking);
+        progress->start(Phase::walking);
 
     const Walk walk = walkSite(root, progress);
+    result.stats.entriesWalked = walk.entries;
     if (walk.cancelled) {
         result.cancelled = true;
         return result;
@@ -322,13 +335,16 @@ ScanResult scanWebsite(const std::filesystem::path& root, ScanProgress* progress
 
     // Only files that share name and size with another can be copies of each other.
     const Candidates candidates = candidatesOf(walk);
-    if (progress) {
-        progress->candidateFiles.store(candidates.files);
-        progress->candidateBytes.store(candidates.bytes);
-        progress->phase.store(ScanPhase::Comparing);
-    }
-    auto setsOfBucket = compareBuckets(root, walk, candidates, contents, progress);
-    if (progress && progress->cancel.load()) {
+    result.stats.candidateFiles = candidates.files;
+    result.stats.candidateBytes = candidates.bytes;
+    if (progress)
+        progress->start(Phase::comparing, candidates.bytes);
+    detail::ReadCounts counts;
+    auto setsOfBucket = compareBuckets(root, walk, candidates, contents, progress, counts);
+    result.stats.bytesRead = counts.bytesRead;
+    result.stats.bytesReread = counts.bytesReread;
+    result.stats.digestsComputed = counts.digestsComputed;
+    if (progress && progress->cancelled()) {
         result.cancelled = true;
         return result;
     }
@@ -337,7 +353,7 @@ ScanResult scanWebsite(const std::filesystem::path& root, ScanProgress* progress
     for (const FoundGroup& group : found)
         result.duplicates.push_back(duplicateGroupOf(root, walk, group));
     if (progress)
-        progress->phase.store(ScanPhase::Done);
+        progress->finish();
     return result;
 }
 

@@ -11,9 +11,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void walk(const fs::path& folder, SiteFiles& files, bool images, const std::atomic<bool>* cancel,
+void walk(const fs::path& folder, SiteFiles& files, bool images, const Progress* cancel,
           bool throughLink) {
-    if (cancel && cancel->load(std::memory_order_relaxed)) {
+    if (cancel && cancel->cancelled()) {
         files.cancelled = true;
         return;
     }
@@ -73,7 +73,7 @@ void walk(const fs::path& folder, SiteFiles& files, bool images, const std::atom
 
 } // namespace
 
-SiteFiles walkSite(const fs::path& root, bool images, const std::atomic<bool>* cancel) {
+SiteFiles walkSite(const fs::path& root, bool images, const Progress* cancel) {
     SiteFiles files;
     walk(root, files, images, cancel, false);
     return files;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "site/site_names.hpp"
+#include "util/progress.hpp"
 
 #include <atomic>
 #include <filesystem>
@@ -34,10 +35,10 @@ struct SiteFiles {
     bool cancelled = false;
 };
 
-// images: whether to list the image files too. cancel, when given, is looked at once per
+// images: whether to list the image files too. cancel, when given, is asked once per
 // folder; a walk it stops is marked cancelled and holds what was found so far.
 SiteFiles walkSite(const std::filesystem::path& root, bool images,
-                   const std::atomic<bool>* cancel = nullptr);
+                   const Progress* cancel = nullptr);
 
 // The text files' numbers in the order they are read: pages first, so that the scripts of
 // their page folders can take a page's <base href>; each group in walk order.

@@ -640,8 +640,8 @@
         <translation>Durchsuchen von %1, %2</translation>
     </message>
     <message>
-        <source>Comparing %1 images: %2 of %3 read</source>
-        <translation>Vergleiche %1 Bilder: %2 von %3 gelesen</translation>
+        <source>Comparing images: %1 of %2 read</source>
+        <translation>Vergleiche Bilder: %1 von %2 gelesen</translation>
     </message>
     <message>
         <source>Scan cancelled.</source>

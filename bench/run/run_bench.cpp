@@ -36,8 +36,6 @@ class QuietReporter : public RunReporter {
                            const std::optional<FileError>& error) override {
         std::cerr << errorLogLine(message, error) << '\n';
     }
-    void progressSetup(double) override {}
-    void progressStep() override {}
     void progressStop() override {}
     void runCompleted() override {}
     std::size_t lines = 0;

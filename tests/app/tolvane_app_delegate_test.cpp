@@ -947,22 +947,22 @@ class TolvaneAppDelegateTest : public QObject {
         TempDir site;
         writeSiteWithDuplicates(site.path());
         // Cancelled while the pages are read: no plan is made from half the references.
-        tolvane::IndexProgress stopped;
-        stopped.cancel = true;
+        tolvane::Progress stopped;
+        stopped.cancel();
         const tolvane::ScanDisplay cancelled =
             tolvane::withReferences(tolvane::scanWebsite(site.path()), &stopped);
         QVERIFY(cancelled.scan.cancelled);
         QVERIFY(cancelled.scan.duplicates.empty());
         QVERIFY(cancelled.groups.empty());
         // Not cancelled, the same site gets its plan, and the reading was counted.
-        tolvane::IndexProgress counted;
+        tolvane::Progress counted;
         const tolvane::ScanDisplay whole =
             tolvane::withReferences(tolvane::scanWebsite(site.path()), &counted);
         QVERIFY(!whole.scan.cancelled);
         QVERIFY(!whole.groups.empty());
         QCOMPARE(whole.groups.size(), whole.scan.duplicates.size());
-        QVERIFY(counted.textFilesRead.load() > 0);
-        QCOMPARE(counted.textFilesRead.load(), counted.textFilesFound.load());
+        QVERIFY(counted.done() > 0);
+        QCOMPARE(counted.done(), counted.total());
     }
 
     void cancellingARunPutsTheSiteBackAsItWas_data() {

@@ -50,7 +50,8 @@ TEST(GeneratedSites, EveryReferenceStillShowsItsImageAndNothingIsLost) {
 
         RealFileManager real;
         test::RecordingReporter reporter;
-        const auto outcome = startOptimization(groups, site.root, real, reporter);
+        const auto outcome = startOptimization(groups, site.root, real, reporter, englishText,
+                                               test::countedBy(reporter));
 
         EXPECT_TRUE(outcome.completed);
         EXPECT_EQ(outcome.errorSheets, 0);

@@ -2,9 +2,11 @@
 
 #include "run/file_manager.hpp"
 #include "run/reporter.hpp"
+#include "run/run.hpp"
 #include "scan/scan.hpp"
 #include "support/temp_dir.hpp"
 #include "util/digest.hpp"
+#include "util/progress.hpp"
 
 #include <filesystem>
 #include <map>
@@ -17,7 +19,8 @@
 
 namespace tolvane::test {
 
-// Records everything a run reports, in one ordered list of events as well.
+// Records everything a run reports, in one ordered list of events as well. Hand progress to
+// the run to see its steps: each call notes the steps taken since the one before.
 class RecordingReporter : public RunReporter {
   public:
     struct Sheet {
@@ -26,28 +29,24 @@ class RecordingReporter : public RunReporter {
     };
 
     void log(const std::string& line) override {
+        notice();
         lines.push_back(line);
         events.push_back("log " + line);
     }
     void popupErrorMessage(const std::string& message,
                            const std::optional<FileError>& error) override {
+        notice();
         lines.push_back(errorLogLine(message, error));
         sheets.push_back({message, error});
         events.push_back("sheet " + message);
     }
-    void progressSetup(double max) override {
-        maximum = max;
-        events.push_back("setup " + std::to_string(static_cast<int>(max)));
-    }
-    void progressStep() override {
-        ++steps;
-        events.push_back("step");
-    }
     void progressStop() override {
+        notice();
         stopped = true;
         events.push_back("stop");
     }
     void runCompleted() override {
+        notice();
         completed = true;
         events.push_back("completed");
     }
@@ -68,7 +67,31 @@ class RecordingReporter : public RunReporter {
     int steps = 0;
     bool stopped = false;
     bool completed = false;
+    Progress progress;
+
+  private:
+    // The counting phase's start ("setup" with its total) and its steps since the last call.
+    void notice() {
+        const Progress::Snapshot now = progress.snapshot();
+        const bool counting = now.phase == Phase::optimizing || now.phase == Phase::undoing ||
+                              (now.phase == Phase::finished && maximum >= 0);
+        if (!counting)
+            return;
+        if (maximum < 0) {
+            maximum = static_cast<double>(now.total);
+            events.push_back("setup " + std::to_string(now.total));
+        }
+        for (; static_cast<std::uint64_t>(steps) < now.done; ++steps)
+            events.push_back("step");
+    }
 };
+
+// Options that let reporter see a run's steps.
+inline RunOptions countedBy(RecordingReporter& reporter) {
+    RunOptions options;
+    options.progress = &reporter.progress;
+    return options;
+}
 
 // What a crash at a chosen step throws: nothing after it happens, as when the process dies.
 struct SimulatedCrash {};

@@ -52,7 +52,8 @@ class RunTest : public ::testing::Test {
     // Also notes where every reference of the site leads before the run.
     RunOutcome run(const std::vector<DuplicateGroup>& groups, FileManager& files) {
         referencesBefore = test::referenceTargets(S());
-        return startOptimization(groups, S(), files, reporter);
+        return startOptimization(groups, S(), files, reporter, englishText,
+                                 test::countedBy(reporter));
     }
     RunOutcome run(const std::vector<DuplicateGroup>& groups) { return run(groups, real); }
 

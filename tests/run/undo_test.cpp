@@ -139,7 +139,7 @@ TEST_F(UndoTest, AfterAWholeRunTheSiteIsBackByteForByte) {
 
     const RecordedRun run = lastRun();
     EXPECT_TRUE(run.finished);
-    const UndoOutcome outcome = undoRun(run, real, reporter);
+    const UndoOutcome outcome = undoRun(run, real, reporter, englishText, &reporter.progress);
     EXPECT_TRUE(outcome.complete);
     EXPECT_TRUE(outcome.recorded);
     EXPECT_EQ(outcome.left, 0u);
