@@ -1,5 +1,6 @@
 #include "app/tolvane_app_delegate.hpp"
 
+#include "app/event_text.hpp"
 #include "app/image_preview.hpp"
 #include "app/log_view.hpp"
 #include "app/main_window.hpp"
@@ -96,12 +97,7 @@ QString fromUtf8(const std::string& text) {
 std::optional<ErrorText> errorText(const std::optional<FileError>& error) {
     if (!error)
         return std::nullopt;
-    return ErrorText{fromUtf8(error->description()), fromUtf8(error->localizedDescription())};
-}
-
-// Looks pieces up in the window's translations, keyed by their English text.
-std::string localize(std::string_view english) {
-    return TolvaneAppDelegate::tr(std::string(english).c_str()).toStdString();
+    return ErrorText{EventText::describe(*error), EventText::explain(*error)};
 }
 
 QString nowText() {
@@ -112,13 +108,20 @@ QString nowText() {
 class ChannelReporter : public RunReporter {
   public:
     explicit ChannelReporter(RunChannel& channel) : channel_(channel) {}
-    void log(const std::string& line) override { emit channel_.logLine(fromUtf8(line)); }
-    void popupErrorMessage(const std::string& message,
-                           const std::optional<FileError>& error) override {
-        emit channel_.errorSheet(fromUtf8(message), errorText(error));
+    void report(const Event& event) override {
+        if (event.kind == EventKind::completed) {
+            emit channel_.runCompleted();
+        } else if (isFailure(event.kind)) {
+            emit channel_.errorSheet(EventText::failureMessage(event), errorText(event.failure));
+        } else {
+            for (const QString& line : EventText::logLines(event))
+                emit channel_.logLine(line);
+        }
     }
-    void progressStop() override {}
-    void runCompleted() override { emit channel_.runCompleted(); }
+    void log(const QString& line) { emit channel_.logLine(line); }
+    void failed(const QString& message, const FileError& error) {
+        emit channel_.errorSheet(message, errorText(error));
+    }
 
   private:
     RunChannel& channel_;
@@ -128,13 +131,15 @@ class ChannelReporter : public RunReporter {
 class DirectReporter : public RunReporter {
   public:
     explicit DirectReporter(TolvaneAppDelegate& controller) : controller_(controller) {}
-    void log(const std::string& line) override { controller_.log(fromUtf8(line)); }
-    void popupErrorMessage(const std::string& message,
-                           const std::optional<FileError>& error) override {
-        controller_.popupErrorMessage(fromUtf8(message), errorText(error));
+    void report(const Event& event) override {
+        if (isFailure(event.kind)) {
+            controller_.popupErrorMessage(EventText::failureMessage(event),
+                                          errorText(event.failure));
+        } else {
+            for (const QString& line : EventText::logLines(event))
+                controller_.log(line);
+        }
     }
-    void progressStop() override {}
-    void runCompleted() override {}
 
   private:
     TolvaneAppDelegate& controller_;
@@ -1305,9 +1310,11 @@ void TolvaneAppDelegate::runOnWorker(const RunJob& job, RunChannel& channel) {
     std::error_code journalError;
     std::optional<RunJournal> journal = RunJournal::start(job.root, journalError);
     if (!journal) {
-        reporter.popupErrorMessage(
-            localize("Unable to record the run for undo"),
-            FileError{FileError::Operation::write, {journalHome()}, journalError});
+        reporter.report({EventKind::recordFailed,
+                         {journalHome()},
+                         FileError{FileError::Operation::write, {journalHome()}, journalError},
+                         std::nullopt,
+                         {}});
         RunSummary summary;
         summary.end = RunSummary::End::failed;
         emit channel.summarized(summary);
@@ -1316,11 +1323,11 @@ void TolvaneAppDelegate::runOnWorker(const RunJob& job, RunChannel& channel) {
     }
     options.journal = &*journal;
     const RunOutcome outcome =
-        startOptimization(job.duplicates, job.root, *job.files, reporter, localize, options);
+        startOptimization(job.duplicates, job.root, *job.files, reporter, options);
     RunSummary summary;
     summary.record = toQString(journal->folder());
     if (outcome.cancelled)
-        undoCancelledRun(job, journal->folder(), reporter, summary);
+        undoCancelledRun(job, journal->folder(), channel, summary);
     summary.end = outcome.completed   ? RunSummary::End::completed
                   : outcome.cancelled ? RunSummary::End::cancelled
                                       : RunSummary::End::failed;
@@ -1341,7 +1348,7 @@ void TolvaneAppDelegate::runOnWorker(const RunJob& job, RunChannel& channel) {
 }
 
 void TolvaneAppDelegate::undoCancelledRun(const RunJob& job, const std::filesystem::path& record,
-                                          RunReporter& reporter, RunSummary& summary) {
+                                          RunChannel& channel, RunSummary& summary) {
     std::optional<RecordedRun> run;
     for (RecordedRun& recorded : recordedRuns(job.root)) {
         std::error_code error;
@@ -1354,16 +1361,17 @@ void TolvaneAppDelegate::undoCancelledRun(const RunJob& job, const std::filesyst
         summary.undone = true; // stopped before it changed anything
         return;
     }
-    reporter.log(localize("Putting back what the cancelled run had changed"));
+    ChannelReporter reporter(channel);
+    reporter.log(tr("Putting back what the cancelled run had changed"));
     std::error_code lockError;
     std::optional<SiteLock> lock = SiteLock::tryAcquire(job.root, lockError);
     if (!lock) {
-        reporter.popupErrorMessage(localize("Unable to undo the last optimization"),
-                                   FileError{FileError::Operation::read, {job.root}, lockError});
+        reporter.failed(tr("Unable to undo the last optimization"),
+                        FileError{FileError::Operation::read, {job.root}, lockError});
         summary.undoLeft = 1;
         return;
     }
-    const UndoOutcome undone = undoRun(*run, *job.files, reporter, localize, job.progress.get());
+    const UndoOutcome undone = undoRun(*run, *job.files, reporter, job.progress.get());
     summary.undone = undone.complete;
     summary.undoLeft = undone.complete ? 0 : std::max<std::size_t>(undone.left, 1);
 }
@@ -1416,7 +1424,7 @@ void TolvaneAppDelegate::processFile(const QString& path, const QString& imageNa
     const RewriteTarget target{imagesFolderReference(pageFolder, rootUrl_),
                                imageName.toStdString()};
     tolvane::processFile(toPath(path), imageName.toStdString(), pageFolder, target, *files,
-                         reporter, localize);
+                         reporter);
 }
 
 void TolvaneAppDelegate::runEnded(bool completed) {
@@ -1523,13 +1531,12 @@ void TolvaneAppDelegate::startUndo() {
 
 void TolvaneAppDelegate::undoOnWorker(UndoJob job, RunChannel& channel) {
     ChannelReporter reporter(channel);
-    const UndoOutcome outcome =
-        tolvane::undoRun(job.run, *job.files, reporter, localize, job.progress.get());
+    const UndoOutcome outcome = tolvane::undoRun(job.run, *job.files, reporter, job.progress.get());
     job.lock.reset(); // the re-scan only reads
-    reporter.log(outcome.complete
-                     ? localize("Undo complete")
-                     : localize("Undo incomplete: changes that could not be undone: ") +
-                           std::to_string(outcome.left));
+    reporter.log(
+        outcome.complete
+            ? tr("Undo complete")
+            : tr("Undo incomplete: changes that could not be undone: %1").arg(outcome.left));
     emit channel.rescanned(
         std::make_shared<const ScanDisplay>(withReferences(scanWebsite(job.root))));
     emit channel.ended(outcome.complete);

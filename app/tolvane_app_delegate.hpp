@@ -210,7 +210,7 @@ class TolvaneAppDelegate : public QObject {
     void runSummarized(const RunSummary& summary);
     // Puts back what a cancelled run had changed, from its record.
     static void undoCancelledRun(const RunJob& job, const std::filesystem::path& record,
-                                 RunReporter& reporter, RunSummary& summary);
+                                 RunChannel& channel, RunSummary& summary);
     // The sheet at the end of a run: what it did and what the scan after it found.
     void showRunSheet();
     // Undoes undoableRun_ on the worker thread, once the site's lock is taken.

@@ -1,5 +1,6 @@
 #include "cli/terminal.hpp"
 
+#include "cli/event_text.hpp"
 #include "cli/verbs.hpp"
 #include "util/log_line.hpp"
 
@@ -19,19 +20,21 @@ void TerminalReporter::log(const std::string& line) {
     drawBar();
 }
 
-void TerminalReporter::popupErrorMessage(const std::string& message,
-                                         const std::optional<FileError>& error) {
-    log(errorLogLine(message, error));
+void TerminalReporter::report(const Event& event) {
+    if (event.kind == EventKind::finished) {
+        clearBar();
+        return;
+    }
+    for (const std::string& line : logLines(event))
+        log(line);
+    if (!isFailure(event.kind))
+        return;
     clearBar();
-    std::cerr << printableLogLine(message) << '\n';
-    if (error)
-        std::cerr << "  " << printableLogLine(error->localizedDescription()) << '\n';
+    std::cerr << printableLogLine(failureMessage(event)) << '\n';
+    if (event.failure)
+        std::cerr << "  " << printableLogLine(explain(*event.failure)) << '\n';
     std::cerr << std::flush;
     drawBar();
-}
-
-void TerminalReporter::progressStop() {
-    clearBar();
 }
 
 void TerminalReporter::drawBar() {

@@ -8,22 +8,19 @@
 
 namespace tolvane::cli {
 
-// Log lines on stdout as the work writes them; sheets on stderr; a progress bar on stderr,
+// Log lines on stdout as the work reports; failures also on stderr; a progress bar on stderr,
 // named by label, when stderr is a terminal. The bar shows progress (hand it to the work) as it
 // stands at each line.
 class TerminalReporter : public RunReporter {
   public:
     explicit TerminalReporter(std::string label = "Optimizing");
 
-    void log(const std::string& line) override;
-    void popupErrorMessage(const std::string& message,
-                           const std::optional<FileError>& error) override;
-    void progressStop() override;
-    void runCompleted() override {}
+    void report(const Event& event) override;
 
     Progress progress;
 
   private:
+    void log(const std::string& line);
     void drawBar();
     void clearBar();
 

@@ -72,7 +72,7 @@ void addOptimizeVerb(CLI::App& app, Verbs& verbs) {
         options.journal = &*journal;
         options.choices = *choices;
         options.progress = &reporter.progress;
-        outcome = startOptimization(scan, files, reporter, englishText, options);
+        outcome = startOptimization(scan, files, reporter, options);
         // What is left first, then what the run did: the last line says how it went.
         if (outcome.completed) {
             const ScanResult rescan = scanShowingProgress(root);

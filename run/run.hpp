@@ -51,14 +51,12 @@ struct RunOutcome {
 // the run goes on. One run per site at a time; every file-system step goes through files.
 RunOutcome startOptimization(const std::vector<DuplicateGroup>& duplicates,
                              const std::filesystem::path& root, FileManager& files,
-                             RunReporter& reporter, const Localize& localize = englishText,
-                             const RunOptions& options = {});
+                             RunReporter& reporter, const RunOptions& options = {});
 
 inline RunOutcome startOptimization(const ScanResult& scan, FileManager& files,
-                                    RunReporter& reporter, const Localize& localize = englishText,
-                                    RunOptions options = {}) {
+                                    RunReporter& reporter, RunOptions options = {}) {
     options.leftovers.insert(options.leftovers.end(), scan.leftovers.begin(), scan.leftovers.end());
-    return startOptimization(scan.duplicates, scan.root, files, reporter, localize, options);
+    return startOptimization(scan.duplicates, scan.root, files, reporter, options);
 }
 
 } // namespace tolvane

@@ -35,7 +35,7 @@ struct UndoOutcome {
 // something, and it stays offered. Every step on the site goes through files; the caller
 // holds the site's lock. progress, when given, counts the records gone through.
 UndoOutcome undoRun(const RecordedRun& run, FileManager& files, RunReporter& reporter,
-                    const Localize& localize = englishText, Progress* progress = nullptr);
+                    Progress* progress = nullptr);
 
 // "yyyy-mm-dd HH:MM:SS" in the local time zone, for lists of runs.
 std::string localTimeText(std::chrono::system_clock::time_point time);

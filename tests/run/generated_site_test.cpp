@@ -50,8 +50,8 @@ TEST(GeneratedSites, EveryReferenceStillShowsItsImageAndNothingIsLost) {
 
         RealFileManager real;
         test::RecordingReporter reporter;
-        const auto outcome = startOptimization(groups, site.root, real, reporter, englishText,
-                                               test::countedBy(reporter));
+        const auto outcome =
+            startOptimization(groups, site.root, real, reporter, test::countedBy(reporter));
 
         EXPECT_TRUE(outcome.completed);
         EXPECT_EQ(outcome.errorSheets, 0);

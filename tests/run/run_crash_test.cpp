@@ -56,7 +56,7 @@ class RunCrashTest : public ::testing::Test {
         RunOptions options;
         options.journal = journal ? &*journal : nullptr;
         test::RecordingReporter reporter;
-        return startOptimization(scanWebsite(root), files, reporter, englishText, options);
+        return startOptimization(scanWebsite(root), files, reporter, options);
     }
 
     // Every reference written plainly still leads to its bytes, and every reference the

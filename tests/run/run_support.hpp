@@ -1,5 +1,6 @@
 #pragma once
 
+#include "cli/event_text.hpp"
 #include "run/file_manager.hpp"
 #include "run/reporter.hpp"
 #include "run/run.hpp"
@@ -28,27 +29,37 @@ class RecordingReporter : public RunReporter {
         std::optional<FileError> error;
     };
 
-    void log(const std::string& line) override {
+    // Each event as it came, and as the command line words it.
+    void report(const Event& event) override {
         notice();
-        lines.push_back(line);
-        events.push_back("log " + line);
+        reported.push_back(event);
+        if (event.kind == EventKind::finished) {
+            stopped = true;
+            events.push_back("stop");
+            return;
+        }
+        if (event.kind == EventKind::completed) {
+            completed = true;
+            events.push_back("completed");
+            return;
+        }
+        for (const std::string& line : cli::logLines(event))
+            lines.push_back(line);
+        if (isFailure(event.kind)) {
+            sheets.push_back({cli::failureMessage(event), event.failure});
+            events.push_back("sheet " + sheets.back().message);
+        } else {
+            for (const std::string& line : cli::logLines(event))
+                events.push_back("log " + line);
+        }
     }
-    void popupErrorMessage(const std::string& message,
-                           const std::optional<FileError>& error) override {
-        notice();
-        lines.push_back(errorLogLine(message, error));
-        sheets.push_back({message, error});
-        events.push_back("sheet " + message);
-    }
-    void progressStop() override {
-        notice();
-        stopped = true;
-        events.push_back("stop");
-    }
-    void runCompleted() override {
-        notice();
-        completed = true;
-        events.push_back("completed");
+
+    // The kinds reported, in order.
+    std::vector<EventKind> kinds() const {
+        std::vector<EventKind> found;
+        for (const Event& event : reported)
+            found.push_back(event.kind);
+        return found;
     }
 
     // The logged lines that start with prefix, in order.
@@ -63,6 +74,7 @@ class RecordingReporter : public RunReporter {
     std::vector<std::string> lines;
     std::vector<std::string> events;
     std::vector<Sheet> sheets;
+    std::vector<Event> reported;
     double maximum = -1;
     int steps = 0;
     bool stopped = false;
