@@ -36,7 +36,8 @@ QString keptNames(const Event& event) {
 QString reasonOf(const Event& event) {
     if (!event.reason)
         return {};
-    return text(event.reason->file) + QLatin1Char(' ') + QString::fromStdString(event.reason->reason);
+    return text(event.reason->file) + QLatin1Char(' ') +
+           QString::fromStdString(event.reason->reason);
 }
 
 } // namespace
@@ -93,18 +94,20 @@ QString EventText::describe(const FileError& error) {
                    : tr("Cannot create folder %1").arg(first);
         break;
     case FileError::Operation::move:
-        step = two ? tr("Cannot move %1 to %2").arg(first, second) : tr("Cannot move %1").arg(first);
+        step =
+            two ? tr("Cannot move %1 to %2").arg(first, second) : tr("Cannot move %1").arg(first);
         break;
     case FileError::Operation::remove:
         step = two ? tr("Cannot remove %1 to %2").arg(first, second)
                    : tr("Cannot remove %1").arg(first);
         break;
     case FileError::Operation::read:
-        step = two ? tr("Cannot read %1 to %2").arg(first, second) : tr("Cannot read %1").arg(first);
+        step =
+            two ? tr("Cannot read %1 to %2").arg(first, second) : tr("Cannot read %1").arg(first);
         break;
     case FileError::Operation::write:
-        step = two ? tr("Cannot write %1 to %2").arg(first, second)
-                   : tr("Cannot write %1").arg(first);
+        step =
+            two ? tr("Cannot write %1 to %2").arg(first, second) : tr("Cannot write %1").arg(first);
         break;
     case FileError::Operation::compare:
         step = two ? tr("Cannot compare %1 with %2").arg(first, second)
@@ -187,8 +190,8 @@ QString EventText::failureMessage(const Event& event) {
 QStringList EventText::logLines(const Event& event) {
     if (isFailure(event.kind))
         return {QStringLiteral("%1, error: %2")
-                    .arg(failureMessage(event), event.failure ? describe(*event.failure)
-                                                              : QStringLiteral("(null)"))};
+                    .arg(failureMessage(event),
+                         event.failure ? describe(*event.failure) : QStringLiteral("(null)"))};
     const QString path = text(pathOf(event));
     switch (event.kind) {
     case EventKind::runStarted:
@@ -198,8 +201,9 @@ QStringList EventText::logLines(const Event& event) {
     case EventKind::leftoverRemoving:
         return {tr("Removing leftover temporary file: %1").arg(path)};
     case EventKind::imagePlacing:
-        return {tr("Moving image file: %1 to folder: %2").arg(nameOf(event), text(pathOf(event, 1))),
-                path, text(pathOf(event, 1))};
+        return {
+            tr("Moving image file: %1 to folder: %2").arg(nameOf(event), text(pathOf(event, 1))),
+            path, text(pathOf(event, 1))};
     case EventKind::fileUpdating:
         return {tr("Updating file: %1 to use moved image: %2").arg(path, keptNames(event))};
     case EventKind::fileMissing:

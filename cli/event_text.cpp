@@ -174,7 +174,8 @@ std::vector<std::string> logLines(const Event& event) {
 std::string describe(const FileError& error) {
     std::string text = std::string("Cannot ") + verb(error.operation);
     for (std::size_t i = 0; i < error.paths.size(); ++i)
-        text += (i == 0 ? " " : (error.operation == FileError::Operation::compare ? " with " : " to ")) +
+        text += (i == 0 ? " "
+                        : (error.operation == FileError::Operation::compare ? " with " : " to ")) +
                 error.paths[i].string();
     text += ": " + error.code.message() + " (" + error.code.category().name() + " " +
             std::to_string(error.code.value()) + ")";
@@ -190,8 +191,8 @@ std::string explain(const FileError& error) {
     std::string text =
         "\xE2\x80\x9C" + file + "\xE2\x80\x9D could not be " + pastParticiple(error.operation);
     if (error.operation == FileError::Operation::move && error.paths.size() > 1)
-        text += " to \xE2\x80\x9C" + error.paths[1].parent_path().filename().string() +
-                "\xE2\x80\x9D";
+        text +=
+            " to \xE2\x80\x9C" + error.paths[1].parent_path().filename().string() + "\xE2\x80\x9D";
     return text + ". " + error.code.message() + ".";
 }
 

@@ -18,8 +18,8 @@ namespace {
 // Every kind there is, from the first to the last.
 std::vector<EventKind> everyKind() {
     std::vector<EventKind> kinds;
-    for (int k = static_cast<int>(EventKind::runStarted); k <= static_cast<int>(EventKind::completed);
-         ++k)
+    for (int k = static_cast<int>(EventKind::runStarted);
+         k <= static_cast<int>(EventKind::completed); ++k)
         kinds.push_back(static_cast<EventKind>(k));
     return kinds;
 }
@@ -38,9 +38,8 @@ Event sample(EventKind kind, std::size_t turn) {
     event.kind = kind;
     event.paths = {"/S/A_files/logo.png", "/S/images/logo.png", "/S/images/star.gif"};
     if (tolvane::isFailure(kind))
-        event.failure = FileError{operations[turn % 6],
-                                  {"/S/A_files/logo.png", "/S/images/logo.png"},
-                                  codes[turn % 3]};
+        event.failure = FileError{
+            operations[turn % 6], {"/S/A_files/logo.png", "/S/images/logo.png"}, codes[turn % 3]};
     event.reason = tolvane::KeepReason{tolvane::KeepErrc::unresolved, "/S/A.html",
                                        "line 3: \"/logo.png\": from the server's root"};
     event.detail = "2026-01-02 03:04:05";

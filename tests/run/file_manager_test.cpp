@@ -195,6 +195,22 @@ TEST(RealFileManager, ManyCopiesGoOnlyWhereTheyStillHoldTheKeptBytes) {
     EXPECT_EQ(readFile(largeKept), large);
 }
 
+// Exactly the failures carry a sheet message; every other event but the end ones is a log line.
+TEST(Event, FailuresAreTheKindsWithASheet) {
+    std::size_t failures = 0;
+    for (int k = static_cast<int>(EventKind::runStarted);
+         k <= static_cast<int>(EventKind::completed); ++k) {
+        const Event event{
+            static_cast<EventKind>(k), {"/S/A_files/logo.png"}, std::nullopt, std::nullopt, {}};
+        const bool failure = isFailure(event.kind);
+        failures += failure ? 1 : 0;
+        EXPECT_EQ(cli::failureMessage(event).empty(), !failure) << k;
+        const bool end = event.kind == EventKind::finished || event.kind == EventKind::completed;
+        EXPECT_EQ(cli::logLines(event).empty(), end) << k;
+    }
+    EXPECT_EQ(failures, 17u);
+}
+
 TEST(FileError, DescriptionsNameTheStepThePathsAndTheReason) {
     const FileError error{FileError::Operation::move,
                           {"/S/A_files/logo.png", "/S/images/logo.png"},
