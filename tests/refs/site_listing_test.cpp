@@ -85,7 +85,8 @@ TEST(SiteListing, TheScanAndTheIndexReadOneWalk) {
           {{"site/B_files/again", ".."}}},
          {"A_files/logo.png", "B_files/logo.png"},
          {},
-         {"index.html", "B_files/B.css", "B_files/again/index.html", "B_files/again/B_files/B.css"}},
+         {"index.html", "B_files/B.css", "B_files/again/index.html",
+          "B_files/again/B_files/B.css"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -98,9 +99,9 @@ TEST(SiteListing, TheScanAndTheIndexReadOneWalk) {
 
         const ScanResult scan = scanWebsite(root);
         ASSERT_EQ(scan.duplicates.size(), 1u);
-        EXPECT_EQ(relativeTo(root, {scan.duplicates[0].copies.begin(),
-                                    scan.duplicates[0].copies.end()}),
-                  c.copies);
+        EXPECT_EQ(
+            relativeTo(root, {scan.duplicates[0].copies.begin(), scan.duplicates[0].copies.end()}),
+            c.copies);
         EXPECT_EQ(relativeTo(root, scan.leftovers), c.leftovers);
         ASSERT_NE(scan.listing, nullptr);
 
