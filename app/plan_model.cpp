@@ -24,7 +24,7 @@ std::vector<FileChanges> renumbered(std::vector<FileChanges> files,
 
 } // namespace
 
-ScanDisplay withReferences(ScanResult scan, IndexProgress* progress) {
+ScanDisplay withReferences(ScanResult scan, Progress* progress) {
     ScanDisplay shown;
     if (!scan.duplicates.empty()) {
         auto index = std::make_shared<const ReferenceIndex>(ReferenceIndex::build(

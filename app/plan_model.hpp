@@ -29,7 +29,7 @@ struct ScanDisplay {
 // Finds every reference to the copies of the scan's groups (reading the site's text files) and
 // decides, as a run would, what happens to each copy. Works off the window's thread. A
 // cancelled progress gives a cancelled scan's result.
-ScanDisplay withReferences(ScanResult scan, IndexProgress* progress = nullptr);
+ScanDisplay withReferences(ScanResult scan, Progress* progress = nullptr);
 
 // "100 KB", "2.5 MB", "300": a size in bytes, the units counted in 1024s as the window shows
 // them; absent when the text is not a size.

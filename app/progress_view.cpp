@@ -1,13 +1,14 @@
 #include "app/progress_view.hpp"
 
 #include "app/path_text.hpp"
-#include "app/worker.hpp"
+#include "util/progress.hpp"
 
 #include <QLabel>
 #include <QLocale>
 #include <QProgressBar>
 
 #include <algorithm>
+#include <limits>
 
 namespace tolvane {
 
@@ -36,34 +37,26 @@ void ProgressView::busy() {
     bar_.setValue(0);
 }
 
-void ProgressView::followScan(std::shared_ptr<const ScanCounters> counters) {
-    scan_ = std::move(counters);
+void ProgressView::followScan(std::shared_ptr<const Progress> progress) {
+    scan_ = std::move(progress);
     scanTicker_.start();
 }
 
-void ProgressView::startWork() {
+void ProgressView::followWork(std::shared_ptr<const Progress> progress) {
+    work_ = std::move(progress);
     clock_.start();
     workTicker_.start();
-}
-
-void ProgressView::setUp(double maximum) {
-    // A run with nothing to do still shows a bar, not a busy indicator.
-    bar_.setRange(0, std::max(1, static_cast<int>(maximum)));
-    bar_.setValue(0);
-    bar_.setTextVisible(true);
-    showTime();
-}
-
-void ProgressView::step() {
-    // A determinate bar has no animation to stop; the value reached stays visible.
-    bar_.setValue(bar_.value() + 1);
-    showTime();
+    scanTicker_.start();
 }
 
 void ProgressView::stop() {
+    if (work_) {
+        showWork(); // where the work got to stays visible
+        work_.reset();
+    }
     workTicker_.stop();
+    scanTicker_.stop();
     if (scan_) {
-        scanTicker_.stop();
         scan_.reset();
         bar_.setRange(0, 1);
         bar_.setValue(0);
@@ -71,6 +64,8 @@ void ProgressView::stop() {
 }
 
 void ProgressView::showScan() {
+    if (work_)
+        return showWork();
     if (!scan_)
         return;
     QString text;
@@ -78,32 +73,45 @@ void ProgressView::showScan() {
         bar_.setRange(0, 1000);
         bar_.setValue(static_cast<int>(std::min(done, total) * 1000 / total));
     };
-    if (scan_->findingReferences) {
-        // The number of text files is known once the walk is over; until then the bar is busy.
-        const std::uint64_t found = scan_->references.textFilesFound.load();
-        const std::uint64_t read = std::min(scan_->references.textFilesRead.load(), found);
-        if (found > 0) {
-            fraction(read, found);
+    const Progress::Snapshot now = scan_->snapshot();
+    if (now.phase == Phase::indexing) {
+        // The number of text files is known once they are listed; until then the bar is busy.
+        if (now.total > 0) {
+            fraction(now.done, now.total);
             text = tr("Finding the references to the copies: %L1 of %L2 text files read")
-                       .arg(read)
-                       .arg(found);
+                       .arg(std::min(now.done, now.total))
+                       .arg(now.total);
         } else {
             bar_.setRange(0, 0);
             text = tr("Finding the references to the copies...");
         }
-    } else if (const std::uint64_t total = scan_->scan.candidateBytes.load();
-               scan_->scan.phase.load() == ScanPhase::Comparing && total > 0) {
+    } else if (now.phase == Phase::comparing && now.total > 0) {
         // Only files that share name and size with another are read: their total is known.
-        const std::uint64_t done = std::min(scan_->scan.bytesHashed.load(), total);
-        fraction(done, total);
-        text = tr("Comparing %L1 images: %2 of %3 read")
-                   .arg(scan_->scan.candidateFiles.load())
-                   .arg(sizeText(done), sizeText(total));
+        const std::uint64_t done = std::min(now.done, now.total);
+        fraction(done, now.total);
+        text = tr("Comparing images: %1 of %2 read").arg(sizeText(done), sizeText(now.total));
     } else {
-        text = tr("Scanning: %L1 entries walked").arg(scan_->scan.entriesWalked.load());
+        text = tr("Scanning: %L1 entries walked").arg(now.phase == Phase::walking ? now.done : 0);
     }
     status_.setText(text);
     summary_.setText(text);
+}
+
+void ProgressView::showWork() {
+    if (!work_)
+        return;
+    const Progress::Snapshot now = work_->snapshot();
+    const bool counting = now.phase == Phase::optimizing || now.phase == Phase::undoing ||
+                          now.phase == Phase::finished;
+    if (!counting)
+        return; // busy until the steps are known
+    // A run with nothing to do still shows a bar, not a busy indicator.
+    const int total = static_cast<int>(std::min<std::uint64_t>(
+        std::max<std::uint64_t>(now.total, 1), std::numeric_limits<int>::max()));
+    bar_.setRange(0, total);
+    bar_.setValue(static_cast<int>(std::min<std::uint64_t>(now.done, total)));
+    bar_.setTextVisible(true);
+    showTime();
 }
 
 void ProgressView::showTime() {

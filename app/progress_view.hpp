@@ -12,13 +12,14 @@ class QProgressBar;
 
 namespace tolvane {
 
-struct ScanCounters;
+class Progress;
 
 // "0:07", "12:30", "1:02:03".
 QString durationText(qint64 milliseconds);
 
-// The bar and the status line: a scan's counters as they move (polled), a run's or an undo's
-// steps with the time taken and an estimate of the time left.
+// The bar and the status line, polled from the work's Progress: a scan's walk, comparison and
+// references as they move, a run's or an undo's steps with the time taken and an estimate of
+// the time left.
 class ProgressView : public QObject {
     Q_OBJECT
 
@@ -28,23 +29,24 @@ class ProgressView : public QObject {
 
     // Work has started: a busy indicator until the counts are known.
     void busy();
-    // Polls counters until stop().
-    void followScan(std::shared_ptr<const ScanCounters> counters);
-    // A run or undo: its clock starts.
-    void startWork();
-    void setUp(double maximum);
-    void step();
-    // Nothing in progress; after a scan the bar is empty again until a run.
+    // Polls a scan's progress until stop().
+    void followScan(std::shared_ptr<const Progress> progress);
+    // A run or undo: its clock starts and its steps are polled until stop().
+    void followWork(std::shared_ptr<const Progress> progress);
+    // Nothing in progress; after a scan the bar is empty again until a run, after a run or an
+    // undo it shows where the work got to.
     void stop();
 
   private:
     void showScan();
+    void showWork();
     void showTime();
 
     QProgressBar& bar_;
     QLabel& status_;
     QLabel& summary_;
-    std::shared_ptr<const ScanCounters> scan_;
+    std::shared_ptr<const Progress> scan_;
+    std::shared_ptr<const Progress> work_;
     QTimer scanTicker_;
     QElapsedTimer clock_;
     QTimer workTicker_;

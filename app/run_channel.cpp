@@ -1,26 +1,23 @@
 #include "app/run_channel.hpp"
 
+#include "app/event_text.hpp"
 #include "run/page_rewrite.hpp"
 
-#include <QCoreApplication>
-
 namespace tolvane {
-
-std::string localize(std::string_view english) {
-    return QCoreApplication::translate("tolvane::TolvaneAppDelegate", std::string(english).c_str())
-        .toStdString();
-}
 
 std::optional<ErrorText> errorText(const std::optional<FileError>& error) {
     if (!error)
         return std::nullopt;
-    return ErrorText{QString::fromStdString(error->description()),
-                     QString::fromStdString(error->localizedDescription())};
+    return ErrorText{EventText::describe(*error), EventText::explain(*error)};
 }
 
-void CallbackReporter::popupErrorMessage(const std::string& message,
-                                         const std::optional<FileError>& error) {
-    sheet_(QString::fromStdString(message), errorText(error));
+void CallbackReporter::report(const Event& event) {
+    if (isFailure(event.kind)) {
+        sheet_(EventText::failureMessage(event), errorText(event.failure));
+    } else {
+        for (const QString& line : EventText::logLines(event))
+            log_(line);
+    }
 }
 
 void rewritePage(const std::filesystem::path& page, const std::string& imageName,
@@ -29,28 +26,26 @@ void rewritePage(const std::filesystem::path& page, const std::string& imageName
                  const CallbackReporter::Sheet& sheet) {
     CallbackReporter reporter(log, sheet);
     const RewriteTarget target{imagesFolderReference(folder, root), imageName};
-    processFile(page, imageName, folder, target, files, reporter, localize);
+    processFile(page, imageName, folder, target, files, reporter);
 }
 
-void ChannelReporter::log(const std::string& line) {
-    emit channel_.logLine(QString::fromStdString(line));
+void ChannelReporter::report(const Event& event) {
+    if (event.kind == EventKind::completed) {
+        emit channel_.runCompleted();
+    } else if (isFailure(event.kind)) {
+        emit channel_.errorSheet(EventText::failureMessage(event), errorText(event.failure));
+    } else {
+        for (const QString& line : EventText::logLines(event))
+            emit channel_.logLine(line);
+    }
 }
 
-void ChannelReporter::popupErrorMessage(const std::string& message,
-                                        const std::optional<FileError>& error) {
-    emit channel_.errorSheet(QString::fromStdString(message), errorText(error));
+void ChannelReporter::log(const QString& line) {
+    emit channel_.logLine(line);
 }
 
-void ChannelReporter::progressSetup(double maximum) {
-    emit channel_.progressSetUp(maximum);
-}
-
-void ChannelReporter::progressStep() {
-    emit channel_.progressStepped();
-}
-
-void ChannelReporter::runCompleted() {
-    emit channel_.runCompleted();
+void ChannelReporter::failed(const QString& message, const FileError& error) {
+    emit channel_.errorSheet(message, errorText(error));
 }
 
 } // namespace tolvane

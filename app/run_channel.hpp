@@ -14,7 +14,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 
 namespace tolvane {
 
@@ -34,8 +33,6 @@ class RunChannel : public QObject {
   signals:
     void logLine(const QString& line);
     void errorSheet(const QString& message, const std::optional<tolvane::ErrorText>& error);
-    void progressSetUp(double maximum);
-    void progressStepped();
     void runCompleted();
     // What the run did, before the re-scan's result.
     void summarized(const tolvane::RunSummary& summary);
@@ -44,17 +41,15 @@ class RunChannel : public QObject {
     void ended(bool completed);
 };
 
-// A core reporter whose every call becomes the channel's signal.
+// A core reporter whose every event becomes the channel's signal: a failure a sheet, the
+// completion runCompleted, anything else its log lines.
 class ChannelReporter : public RunReporter {
   public:
     explicit ChannelReporter(RunChannel& channel) : channel_(channel) {}
-    void log(const std::string& line) override;
-    void popupErrorMessage(const std::string& message,
-                           const std::optional<FileError>& error) override;
-    void progressSetup(double maximum) override;
-    void progressStep() override;
-    void progressStop() override {}
-    void runCompleted() override;
+    void report(const Event& event) override;
+    // The window's own lines and sheets, beside the core's events.
+    void log(const QString& line);
+    void failed(const QString& message, const FileError& error);
 
   private:
     RunChannel& channel_;
@@ -66,13 +61,7 @@ class CallbackReporter : public RunReporter {
     using Sheet = std::function<void(const QString& message, const std::optional<ErrorText>&)>;
     CallbackReporter(std::function<void(const QString& line)> log, Sheet sheet)
         : log_(std::move(log)), sheet_(std::move(sheet)) {}
-    void log(const std::string& line) override { log_(QString::fromStdString(line)); }
-    void popupErrorMessage(const std::string& message,
-                           const std::optional<FileError>& error) override;
-    void progressSetup(double) override {}
-    void progressStep() override {}
-    void progressStop() override {}
-    void runCompleted() override {}
+    void report(const Event& event) override;
 
   private:
     std::function<void(const QString& line)> log_;
@@ -86,8 +75,6 @@ void rewritePage(const std::filesystem::path& page, const std::string& imageName
                  FileManager& files, const std::function<void(const QString& line)>& log,
                  const CallbackReporter::Sheet& sheet);
 
-// The core's texts in the window's language, looked up by their English text.
-std::string localize(std::string_view english);
 std::optional<ErrorText> errorText(const std::optional<FileError>& error);
 
 } // namespace tolvane

@@ -82,7 +82,7 @@ void TolvaneAppDelegate::enter(State state, const QString& status) {
     if (state == State::Scanning || state == State::Running || state == State::Undoing)
         progress_->busy();
     if (state == State::Running || state == State::Undoing)
-        progress_->startWork();
+        progress_->followWork(work_);
     if (!isBusy() && was != state)
         progress_->stop();
     updateControls();
@@ -119,15 +119,15 @@ void TolvaneAppDelegate::traverseWebsite(const std::filesystem::path& root) {
     window_->summaryLabel->setText(tr("Scanning %1...").arg(toQString(root.filename())));
     window_->logView->beginSection(tr("Scan of %1, %2").arg(toQString(root), nowText()));
     enter(State::Scanning, tr("Scanning %1...").arg(toQString(root)));
-    auto counters = std::make_shared<ScanCounters>();
-    scan_ = counters;
+    auto progress = std::make_shared<Progress>();
+    scan_ = progress;
     scanChannel_ =
-        worker_->start([root, counters](RunChannel& channel) { scanJob(root, *counters, channel); },
+        worker_->start([root, progress](RunChannel& channel) { scanJob(root, *progress, channel); },
                        [this](RunChannel& channel) {
                            connect(&channel, &RunChannel::scanned, this,
                                    &TolvaneAppDelegate::scanFinished, Qt::QueuedConnection);
                        });
-    progress_->followScan(counters);
+    progress_->followScan(progress);
 }
 
 void TolvaneAppDelegate::scanFinished(const std::shared_ptr<const ScanDisplay>& shown) {
@@ -151,7 +151,7 @@ void TolvaneAppDelegate::cancel() {
         showSummary();
         emit scanCancelled();
     } else if (state_ == State::Running) {
-        *runCancel_ = true;
+        work_->cancel();
         enter(State::Cancelling, tr("Stopping, then putting back what the run has changed..."));
     }
 }
@@ -324,8 +324,6 @@ void TolvaneAppDelegate::listen(RunChannel& channel) {
                        .arg(message, error ? error->description : QStringLiteral("(null)")));
                report_.problem(message, error ? error->localizedDescription : QString());
            });
-    queued(&RunChannel::progressSetUp, [this](double maximum) { progress_->setUp(maximum); });
-    queued(&RunChannel::progressStepped, [this] { progress_->step(); });
     queued(&RunChannel::runCompleted,
            [this] { window_->statusLabel->setText(tr("Scanning the site again...")); });
     queued(&RunChannel::summarized, [this](const RunSummary& summary) {
@@ -369,9 +367,9 @@ void TolvaneAppDelegate::previewChanges() {
 }
 
 void TolvaneAppDelegate::startRun() {
-    runCancel_ = std::make_shared<std::atomic<bool>>(false);
+    work_ = std::make_shared<Progress>();
     RunJob job{model_.root(), model_.chosenDuplicates(), makeFileManager_(), model_.leftovers(),
-               runCancel_,    model_.choices()};
+               work_,         model_.choices()};
     report_ = {};
     window_->logView->beginSection(
         tr("Optimization of %1, %2").arg(toQString(model_.root()), nowText()));
@@ -463,8 +461,9 @@ void TolvaneAppDelegate::undoLastOptimization() {
 void TolvaneAppDelegate::startUndo() {
     const std::filesystem::path root = model_.shownRoot();
     QString whyNot, detail;
+    work_ = std::make_shared<Progress>();
     std::optional<UndoJob> job =
-        prepareUndo(root, *undoableRun_, makeFileManager_(), whyNot, detail);
+        prepareUndo(root, *undoableRun_, makeFileManager_(), work_, whyNot, detail);
     if (!job)
         return (void)sheets_->show(whyNot, detail);
     window_->logView->beginSection(

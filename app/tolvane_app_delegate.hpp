@@ -29,7 +29,7 @@ class ProgressView;
 class Sheets;
 class SiteChooser;
 class Worker;
-struct ScanCounters;
+class Progress;
 
 // The controller of the main window: opens a site, shows its duplicate images, and optimizes it
 // on the worker after the user confirmed. A state machine:
@@ -142,9 +142,9 @@ class TolvaneAppDelegate : public QObject {
     Sheets* sheets_ = nullptr;
     Worker* worker_ = nullptr;
     State state_ = State::Idle;
-    std::shared_ptr<ScanCounters> scan_; // of the scan in progress
-    RunChannel* scanChannel_ = nullptr;  // its channel, let go when it is cancelled
-    std::shared_ptr<std::atomic<bool>> runCancel_;
+    std::shared_ptr<Progress> scan_;    // of the scan in progress
+    RunChannel* scanChannel_ = nullptr; // its channel, let go when it is cancelled
+    std::shared_ptr<Progress> work_;    // of the run or undo in progress; its cancel switch
     QStringList logOfActions_;
     bool echoLog_ = false;
     bool closeWhenStopped_ = false;

@@ -6,6 +6,7 @@
 #include "run/site_lock.hpp"
 #include "run/undo.hpp"
 
+#include <QCoreApplication>
 #include <QThread>
 
 #include <algorithm>
@@ -19,8 +20,8 @@ std::shared_ptr<const ScanDisplay> scanned(const std::filesystem::path& root) {
 }
 
 // Puts back what a cancelled run had changed, from its record.
-void undoCancelledRun(const RunJob& job, const std::filesystem::path& record, RunReporter& reporter,
-                      RunSummary& summary) {
+void undoCancelledRun(const RunJob& job, const std::filesystem::path& record,
+                      ChannelReporter& reporter, RunSummary& summary) {
     std::optional<RecordedRun> run;
     for (RecordedRun& recorded : recordedRuns(job.root)) {
         std::error_code error;
@@ -33,16 +34,18 @@ void undoCancelledRun(const RunJob& job, const std::filesystem::path& record, Ru
         summary.undone = true; // stopped before it changed anything
         return;
     }
-    reporter.log(localize("Putting back what the cancelled run had changed"));
+    reporter.log(QCoreApplication::translate("tolvane::TolvaneAppDelegate",
+                                             "Putting back what the cancelled run had changed"));
     std::error_code lockError;
     std::optional<SiteLock> lock = SiteLock::tryAcquire(job.root, lockError);
     if (!lock) {
-        reporter.popupErrorMessage(localize("Unable to undo the last optimization"),
-                                   FileError{FileError::Operation::read, {job.root}, lockError});
+        reporter.failed(QCoreApplication::translate("tolvane::TolvaneAppDelegate",
+                                                    "Unable to undo the last optimization"),
+                        FileError{FileError::Operation::read, {job.root}, lockError});
         summary.undoLeft = 1;
         return;
     }
-    const UndoOutcome undone = undoRun(*run, *job.files, reporter, localize);
+    const UndoOutcome undone = undoRun(*run, *job.files, reporter, job.progress.get());
     summary.undone = undone.complete;
     summary.undoLeft = undone.complete ? 0 : std::max<std::size_t>(undone.left, 1);
 }
@@ -50,32 +53,34 @@ void undoCancelledRun(const RunJob& job, const std::filesystem::path& record, Ru
 } // namespace
 
 std::optional<UndoJob> prepareUndo(const std::filesystem::path& root, const RecordedRun& run,
-                                   std::shared_ptr<FileManager> files, QString& whyNot,
+                                   std::shared_ptr<FileManager> files,
+                                   std::shared_ptr<Progress> progress, QString& whyNot,
                                    QString& detail) {
     std::error_code error;
     std::optional<SiteLock> lock = SiteLock::tryAcquire(root, error);
     if (lock)
-        return UndoJob{root, run, std::move(files), std::make_shared<SiteLock>(std::move(*lock))};
+        return UndoJob{root, run, std::move(files), std::make_shared<SiteLock>(std::move(*lock)),
+                       std::move(progress)};
     if (error == std::errc::resource_unavailable_try_again) {
         whyNot = QString::fromStdString(siteBusyMessage(root));
     } else {
-        whyNot = QString::fromStdString(localize("Unable to undo the last optimization"));
+        whyNot = QCoreApplication::translate("tolvane::TolvaneAppDelegate",
+                                             "Unable to undo the last optimization");
         detail = QString::fromStdString(error.message());
     }
     return std::nullopt;
 }
 
-void scanJob(const std::filesystem::path& root, ScanCounters& counters, RunChannel& channel) {
-    ScanResult scan = scanWebsite(root, &counters.scan);
-    if (scan.cancelled || counters.scan.cancel) {
+void scanJob(const std::filesystem::path& root, Progress& progress, RunChannel& channel) {
+    ScanResult scan = scanWebsite(root, &progress);
+    if (scan.cancelled || progress.cancelled()) {
         auto shown = std::make_shared<ScanDisplay>();
         shown->scan = std::move(scan);
         shown->scan.cancelled = true;
         emit channel.scanned(shown);
     } else {
-        counters.findingReferences = true;
-        emit channel.scanned(std::make_shared<const ScanDisplay>(
-            withReferences(std::move(scan), &counters.references)));
+        emit channel.scanned(
+            std::make_shared<const ScanDisplay>(withReferences(std::move(scan), &progress)));
     }
     emit channel.ended(true);
 }
@@ -83,7 +88,7 @@ void scanJob(const std::filesystem::path& root, ScanCounters& counters, RunChann
 void runJob(const RunJob& job, RunChannel& channel) {
     ChannelReporter reporter(channel);
     RunOptions options;
-    options.cancel = job.cancel.get();
+    options.progress = job.progress.get();
     options.leftovers = job.leftovers;
     options.choices = job.choices;
     // What undo needs is recorded outside the site; without that record nothing is touched.
@@ -91,9 +96,11 @@ void runJob(const RunJob& job, RunChannel& channel) {
     std::optional<RunJournal> journal = RunJournal::start(job.root, journalError);
     RunSummary summary;
     if (!journal) {
-        reporter.popupErrorMessage(
-            localize("Unable to record the run for undo"),
-            FileError{FileError::Operation::write, {journalHome()}, journalError});
+        reporter.report({EventKind::recordFailed,
+                         {journalHome()},
+                         FileError{FileError::Operation::write, {journalHome()}, journalError},
+                         std::nullopt,
+                         {}});
         summary.end = RunSummary::End::failed;
         emit channel.summarized(summary);
         emit channel.ended(false);
@@ -101,7 +108,7 @@ void runJob(const RunJob& job, RunChannel& channel) {
     }
     options.journal = &*journal;
     const RunOutcome outcome =
-        startOptimization(job.duplicates, job.root, *job.files, reporter, localize, options);
+        startOptimization(job.duplicates, job.root, *job.files, reporter, options);
     summary.record = toQString(journal->folder());
     if (outcome.cancelled)
         undoCancelledRun(job, journal->folder(), reporter, summary);
@@ -122,12 +129,14 @@ void runJob(const RunJob& job, RunChannel& channel) {
 
 void undoJob(UndoJob job, RunChannel& channel) {
     ChannelReporter reporter(channel);
-    const UndoOutcome outcome = undoRun(job.run, *job.files, reporter, localize);
+    const UndoOutcome outcome = undoRun(job.run, *job.files, reporter, job.progress.get());
     job.lock.reset(); // the re-scan only reads
-    reporter.log(outcome.complete
-                     ? localize("Undo complete")
-                     : localize("Undo incomplete: changes that could not be undone: ") +
-                           std::to_string(outcome.left));
+    reporter.log(
+        outcome.complete
+            ? QCoreApplication::translate("tolvane::TolvaneAppDelegate", "Undo complete")
+            : QCoreApplication::translate("tolvane::TolvaneAppDelegate",
+                                          "Undo incomplete: changes that could not be undone: %1")
+                  .arg(outcome.left));
     emit channel.scanned(scanned(job.root));
     emit channel.ended(outcome.complete);
 }

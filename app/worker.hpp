@@ -5,11 +5,11 @@
 #include "run/run_journal.hpp"
 #include "run/site_plan.hpp"
 #include "scan/scan.hpp"
+#include "util/progress.hpp"
 
 #include <QObject>
 #include <QString>
 
-#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -23,24 +23,13 @@ namespace tolvane {
 class RunChannel;
 class SiteLock;
 
-// A scan's counters, polled by the window while the scan works.
-struct ScanCounters {
-    ScanProgress scan;
-    std::atomic<bool> findingReferences{false};
-    IndexProgress references;
-    void cancel() {
-        scan.cancel = true;
-        references.cancel = true;
-    }
-};
-
 // What a run needs, copied from the window's thread before it starts.
 struct RunJob {
     std::filesystem::path root;
     std::vector<DuplicateGroup> duplicates;
     std::shared_ptr<FileManager> files;
     std::vector<std::filesystem::path> leftovers; // the writer's, from an earlier run
-    std::shared_ptr<std::atomic<bool>> cancel;
+    std::shared_ptr<Progress> progress;           // polled by the window; its cancel switch
     PlanChoices choices;
 };
 
@@ -49,16 +38,19 @@ struct UndoJob {
     RecordedRun run;
     std::shared_ptr<FileManager> files;
     std::shared_ptr<SiteLock> lock; // held until the undo is done
+    std::shared_ptr<Progress> progress;
 };
 
 // An undo of run on root, once the site's lock is taken; absent, with why, when it cannot be.
 std::optional<UndoJob> prepareUndo(const std::filesystem::path& root, const RecordedRun& run,
-                                   std::shared_ptr<FileManager> files, QString& whyNot,
+                                   std::shared_ptr<FileManager> files,
+                                   std::shared_ptr<Progress> progress, QString& whyNot,
                                    QString& detail);
 
 // The jobs, each on the worker thread; they reach the window only through the channel, and
 // each ends with the channel's ended.
-void scanJob(const std::filesystem::path& root, ScanCounters& counters, RunChannel& channel);
+// The scan walks, compares and finds the references under one progress.
+void scanJob(const std::filesystem::path& root, Progress& progress, RunChannel& channel);
 // The optimization; a cancelled one is put back from its record. A completed or cancelled run
 // is followed by a scan of what is left.
 void runJob(const RunJob& job, RunChannel& channel);

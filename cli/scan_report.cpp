@@ -50,17 +50,15 @@ std::string humanBytes(std::uint64_t bytes) {
     return std::to_string(bytes) + " bytes (" + text + ")";
 }
 
-void showProgress(const ScanProgress& progress) {
-    const ScanPhase phase = progress.phase.load();
-    if (phase == ScanPhase::Walking)
-        std::fprintf(stderr, "\r\033[K%s: %llu entries", scanPhaseName(phase),
-                     static_cast<unsigned long long>(progress.entriesWalked.load()));
-    else
-        std::fprintf(stderr, "\r\033[K%s: %llu of at most %llu MiB read, %llu files",
-                     scanPhaseName(phase),
-                     static_cast<unsigned long long>(progress.bytesHashed.load() >> 20),
-                     static_cast<unsigned long long>(progress.candidateBytes.load() >> 20),
-                     static_cast<unsigned long long>(progress.candidateFiles.load()));
+void showProgress(const Progress& progress) {
+    const Progress::Snapshot now = progress.snapshot();
+    if (now.phase == Phase::walking)
+        std::fprintf(stderr, "\r\033[KScanning: %llu entries",
+                     static_cast<unsigned long long>(now.done));
+    else if (now.phase == Phase::comparing)
+        std::fprintf(stderr, "\r\033[KComparing: %llu of at most %llu MiB read",
+                     static_cast<unsigned long long>(now.done >> 20),
+                     static_cast<unsigned long long>(now.total >> 20));
     std::fflush(stderr);
 }
 
@@ -98,7 +96,7 @@ namespace {
 ScanResult scanWithBar(const std::filesystem::path& site) {
     if (!::isatty(STDERR_FILENO))
         return scanWebsite(site);
-    ScanProgress progress;
+    Progress progress;
     auto scan = std::async(std::launch::async, [&] { return scanWebsite(site, &progress); });
     while (scan.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready)
         showProgress(progress);

@@ -1,8 +1,10 @@
 #include "cli/terminal.hpp"
 
+#include "cli/event_text.hpp"
 #include "cli/verbs.hpp"
 #include "util/log_line.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <iostream>
 #include <unistd.h>
@@ -18,44 +20,33 @@ void TerminalReporter::log(const std::string& line) {
     drawBar();
 }
 
-void TerminalReporter::popupErrorMessage(const std::string& message,
-                                         const std::optional<FileError>& error) {
-    log(errorLogLine(message, error));
+void TerminalReporter::report(const Event& event) {
+    if (event.kind == EventKind::finished) {
+        clearBar();
+        return;
+    }
+    for (const std::string& line : logLines(event))
+        log(line);
+    if (!isFailure(event.kind))
+        return;
     clearBar();
-    std::cerr << printableLogLine(message) << '\n';
-    if (error)
-        std::cerr << "  " << printableLogLine(error->localizedDescription()) << '\n';
+    std::cerr << printableLogLine(failureMessage(event)) << '\n';
+    if (event.failure)
+        std::cerr << "  " << printableLogLine(explain(*event.failure)) << '\n';
     std::cerr << std::flush;
     drawBar();
 }
 
-void TerminalReporter::progressSetup(double maximum) {
-    maximum_ = maximum;
-    value_ = 0;
-    running_ = true;
-    drawBar();
-}
-
-void TerminalReporter::progressStep() {
-    value_ += 1;
-    drawBar();
-}
-
-void TerminalReporter::progressStop() {
-    clearBar();
-    running_ = false;
-}
-
 void TerminalReporter::drawBar() {
-    if (!bar_ || !running_)
+    const Progress::Snapshot now = progress.snapshot();
+    if (!bar_ || (now.phase != Phase::optimizing && now.phase != Phase::undoing))
         return;
-    constexpr int width = 40;
-    const double share = maximum_ > 0 ? value_ / maximum_ : 1.0;
-    const int filled = static_cast<int>(share * width);
-    std::string text = "\r" + label_ + " [" + std::string(static_cast<std::size_t>(filled), '#') +
-                       std::string(static_cast<std::size_t>(width - filled), ' ') + "] " +
-                       std::to_string(static_cast<long long>(value_)) + "/" +
-                       std::to_string(static_cast<long long>(maximum_));
+    constexpr std::uint64_t width = 40;
+    const std::uint64_t done = std::min(now.done, now.total);
+    const std::uint64_t filled = now.total > 0 ? done * width / now.total : width;
+    std::string text = "\r" + label_ + " [" + std::string(filled, '#') +
+                       std::string(width - filled, ' ') + "] " + std::to_string(done) + "/" +
+                       std::to_string(now.total);
     std::cerr << text << std::flush;
     shown_ = true;
 }

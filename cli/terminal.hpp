@@ -1,36 +1,32 @@
 #pragma once
 
 #include "run/reporter.hpp"
+#include "util/progress.hpp"
 
 #include <optional>
 #include <string>
 
 namespace tolvane::cli {
 
-// Log lines on stdout as the work writes them; sheets on stderr; a progress bar on stderr,
-// named by label, when stderr is a terminal.
+// Log lines on stdout as the work reports; failures also on stderr; a progress bar on stderr,
+// named by label, when stderr is a terminal. The bar shows progress (hand it to the work) as it
+// stands at each line.
 class TerminalReporter : public RunReporter {
   public:
     explicit TerminalReporter(std::string label = "Optimizing");
 
-    void log(const std::string& line) override;
-    void popupErrorMessage(const std::string& message,
-                           const std::optional<FileError>& error) override;
-    void progressSetup(double maximum) override;
-    void progressStep() override;
-    void progressStop() override;
-    void runCompleted() override {}
+    void report(const Event& event) override;
+
+    Progress progress;
 
   private:
+    void log(const std::string& line);
     void drawBar();
     void clearBar();
 
     std::string label_;
     bool bar_;
-    bool running_ = false;
     bool shown_ = false;
-    double maximum_ = 0;
-    double value_ = 0;
 };
 
 // Asks "Are you sure?" on the terminal; only "y" or "yes" (any case) confirms.

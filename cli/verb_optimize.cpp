@@ -71,7 +71,8 @@ void addOptimizeVerb(CLI::App& app, Verbs& verbs) {
         RunOptions options;
         options.journal = &*journal;
         options.choices = *choices;
-        outcome = startOptimization(scan, files, reporter, englishText, options);
+        options.progress = &reporter.progress;
+        outcome = startOptimization(scan, files, reporter, options);
         // What is left first, then what the run did: the last line says how it went.
         if (outcome.completed) {
             const ScanResult rescan = scanShowingProgress(root);

@@ -77,7 +77,7 @@ void addUndoVerbs(CLI::App& app, Verbs& verbs) {
         std::cout << '\n';
         TerminalReporter reporter("Undoing");
         RealFileManager files;
-        const UndoOutcome outcome = undoRun(*run, files, reporter);
+        const UndoOutcome outcome = undoRun(*run, files, reporter, &reporter.progress);
         std::cout << (outcome.complete
                           ? "Undo complete: restored "
                           : "Undo incomplete: " + counted(outcome.left, "change", "changes") +

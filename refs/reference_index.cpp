@@ -37,7 +37,7 @@ struct ReferenceIndex::Gathered {
 };
 
 ReferenceIndex ReferenceIndex::build(const fs::path& root, const std::vector<fs::path>& images,
-                                     TextFileAccess* access, IndexProgress* progress,
+                                     TextFileAccess* access, Progress* progress,
                                      const SiteListing* listing) {
     std::vector<std::string_view> paths;
     paths.reserve(images.size());
@@ -48,7 +48,7 @@ ReferenceIndex ReferenceIndex::build(const fs::path& root, const std::vector<fs:
 
 ReferenceIndex ReferenceIndex::build(const fs::path& root,
                                      const std::vector<std::string_view>& images,
-                                     TextFileAccess* access, IndexProgress* progress,
+                                     TextFileAccess* access, Progress* progress,
                                      const SiteListing* listing) {
     DiskTextFileAccess disk;
     TextFileAccess& io = access ? *access : disk;
@@ -58,26 +58,27 @@ ReferenceIndex ReferenceIndex::build(const fs::path& root,
     index.addImages(images);
     const NameTable names(index.targets_);
 
-    SiteFiles files = listing
-                          ? siteFilesOf(index.root_, *listing, false)
-                          : walkSite(index.root_, false, progress ? &progress->cancel : nullptr);
+    if (progress)
+        progress->start(Phase::indexing);
+    SiteFiles files = listing ? siteFilesOf(index.root_, *listing, false)
+                              : walkSite(index.root_, false, progress);
     if (files.cancelled) {
         index.cancelled_ = true;
         return index;
     }
     index.takeFiles(files);
     if (progress)
-        progress->textFilesFound.store(index.files_.size());
+        progress->setTotal(index.files_.size());
     Gathered gathered(index.files_.size());
     UrlReader reader(index.root_);
     for (const std::size_t i : pagesFirst(files)) {
-        if (progress && progress->cancel.load(std::memory_order_relaxed)) {
+        if (progress && progress->cancelled()) {
             index.cancelled_ = true;
             return index;
         }
         index.readFile(i, files.textFiles[i].second, io, reader, names, gathered);
         if (progress)
-            progress->textFilesRead.fetch_add(1, std::memory_order_relaxed);
+            progress->advance();
     }
     index.place(gathered);
     return index;

@@ -47,32 +47,25 @@ struct UnresolvedReference {
     std::vector<std::size_t> images; // indices of the images it could name
 };
 
-// Counters another thread may poll while an index is built, and its cancel switch (looked at
-// once per folder walked and once per text file read).
-struct IndexProgress {
-    std::atomic<std::uint64_t> textFilesFound{0}; // known once the walk is over
-    std::atomic<std::uint64_t> textFilesRead{0};
-    std::atomic<bool> cancel{false};
-};
-
 // Every reference to a set of images in the text files below a site root. Each text file is
 // read once; each image-like URL in it is decoded, resolved against the file's base and
 // matched against the images by path.
 class ReferenceIndex {
   public:
     // images: the files a run may move or delete, as absolute paths below root.
-    // progress, when given, counts the text files read and can cancel the build.
+    // progress, when given, counts the text files read (phase indexing; the total is known
+    // once the text files are listed) and can cancel the build.
     // listing, when given, is the site's walk to read the text files of (a scan's); else the
     // site is walked.
     static ReferenceIndex build(const std::filesystem::path& root,
                                 const std::vector<std::filesystem::path>& images,
-                                TextFileAccess* access = nullptr, IndexProgress* progress = nullptr,
+                                TextFileAccess* access = nullptr, Progress* progress = nullptr,
                                 const SiteListing* listing = nullptr);
     // The same, for callers that hold the images elsewhere (each path's text must stay valid
     // while build runs only).
     static ReferenceIndex build(const std::filesystem::path& root,
                                 const std::vector<std::string_view>& images,
-                                TextFileAccess* access = nullptr, IndexProgress* progress = nullptr,
+                                TextFileAccess* access = nullptr, Progress* progress = nullptr,
                                 const SiteListing* listing = nullptr);
 
     ReferenceIndex(ReferenceIndex&&) = default;

@@ -20,26 +20,29 @@ std::string imagesFolderReference(const fs::path& pageFolder, const fs::path& ro
 
 RewriteResult processFile(const fs::path& file, const std::string& imageName,
                           const fs::path& pageFolder, const RewriteTarget& target,
-                          FileManager& files, RunReporter& reporter, const Localize& localize) {
+                          FileManager& files, RunReporter& reporter) {
     if (!files.exists(file)) {
-        reporter.log(localize("HTML/js file: ") + file.string() + localize(" doesn't exist"));
+        reporter.report({EventKind::fileMissing, {file}, std::nullopt, std::nullopt, {}});
         return RewriteResult::missing;
     }
-    reporter.log(localize("Updating file: ") + file.string() + localize(" to use moved image: ") +
-                 target.imageName);
+    reporter.report({EventKind::fileUpdating,
+                     {file, fs::path(target.imageName)},
+                     std::nullopt,
+                     std::nullopt,
+                     {}});
 
-    auto fail = [&](std::string_view piece, const FileError& error) {
-        reporter.popupErrorMessage(localize(piece) + file.string(), error);
+    auto fail = [&](EventKind kind, const FileError& error) {
+        reporter.report({kind, {file}, error, std::nullopt, {}});
         return RewriteResult::failed;
     };
     FileResult readError;
     const auto bytes = files.readFile(file, readError);
     if (!bytes)
-        return fail("Unable to update ", *readError);
+        return fail(EventKind::updateFailed, *readError);
     const std::string text(bytes->begin(), bytes->end());
     if (!isUtf8Text(text))
         return fail(
-            "Unable to update ",
+            EventKind::updateFailed,
             FileError{FileError::Operation::read, {file}, make_error_code(RunErrc::notUtf8)});
     // The page and the scripts of its folder both reach the image from the page's folder.
     const fs::path base = fs::absolute(pageFolder.parent_path()).lexically_normal();
@@ -47,12 +50,12 @@ RewriteResult processFile(const fs::path& file, const std::string& imageName,
         text, file, base, base / pageFolder.filename() / imageName,
         (base / target.folderReference / target.imageName).lexically_normal());
     if (!rewritten)
-        return fail("Unable to update ",
+        return fail(EventKind::updateFailed,
                     FileError{FileError::Operation::read,
                               {file},
                               std::make_error_code(std::errc::invalid_argument)});
     if (FileResult writeError = files.writeFile(file, asBytes(*rewritten)))
-        return fail("Unable to write back to file: ", *writeError);
+        return fail(EventKind::writeBackFailed, *writeError);
     return RewriteResult::rewritten;
 }
 

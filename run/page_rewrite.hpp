@@ -31,7 +31,6 @@ enum class RewriteResult { missing, rewritten, failed };
 // valid UTF-8 is left as it is. The file is written back even when nothing changed.
 RewriteResult processFile(const std::filesystem::path& file, const std::string& imageName,
                           const std::filesystem::path& pageFolder, const RewriteTarget& target,
-                          FileManager& files, RunReporter& reporter,
-                          const Localize& localize = englishText);
+                          FileManager& files, RunReporter& reporter);
 
 } // namespace tolvane

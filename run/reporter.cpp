@@ -32,42 +32,6 @@ class RunErrorCategory : public std::error_category {
     }
 };
 
-const char* verb(FileError::Operation operation) {
-    switch (operation) {
-    case FileError::Operation::createDirectory:
-        return "create folder";
-    case FileError::Operation::move:
-        return "move";
-    case FileError::Operation::remove:
-        return "remove";
-    case FileError::Operation::read:
-        return "read";
-    case FileError::Operation::write:
-        return "write";
-    case FileError::Operation::compare:
-        return "compare";
-    }
-    return "access";
-}
-
-const char* pastParticiple(FileError::Operation operation) {
-    switch (operation) {
-    case FileError::Operation::createDirectory:
-        return "created";
-    case FileError::Operation::move:
-        return "moved";
-    case FileError::Operation::remove:
-        return "removed";
-    case FileError::Operation::read:
-        return "read";
-    case FileError::Operation::write:
-        return "written";
-    case FileError::Operation::compare:
-        return "compared";
-    }
-    return "accessed";
-}
-
 } // namespace
 
 const std::error_category& runErrorCategory() {
@@ -79,30 +43,8 @@ std::error_code make_error_code(RunErrc e) {
     return {static_cast<int>(e), runErrorCategory()};
 }
 
-std::string FileError::description() const {
-    std::string text = std::string("Cannot ") + verb(operation);
-    for (std::size_t i = 0; i < paths.size(); ++i)
-        text += (i == 0 ? " " : (operation == Operation::compare ? " with " : " to ")) +
-                paths[i].string();
-    text += ": " + code.message() + " (" + code.category().name() + " " +
-            std::to_string(code.value()) + ")";
-    return text;
-}
-
-std::string FileError::localizedDescription() const {
-    const std::string name =
-        paths.empty() ? std::string("file") : paths.front().filename().string();
-    if (code.category() == runErrorCategory())
-        return "\xE2\x80\x9C" + name + "\xE2\x80\x9D was left as it is. " + code.message() + ".";
-    std::string text =
-        "\xE2\x80\x9C" + name + "\xE2\x80\x9D could not be " + pastParticiple(operation);
-    if (operation == Operation::move && paths.size() > 1)
-        text += " to \xE2\x80\x9C" + paths[1].parent_path().filename().string() + "\xE2\x80\x9D";
-    return text + ". " + code.message() + ".";
-}
-
-std::string errorLogLine(const std::string& message, const std::optional<FileError>& error) {
-    return message + ", error: " + (error ? error->description() : std::string("(null)"));
+bool isFailure(EventKind kind) {
+    return kind >= EventKind::siteBusy && kind <= EventKind::folderRemoveFailed;
 }
 
 } // namespace tolvane

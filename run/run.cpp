@@ -20,20 +20,15 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// Counts the sheets on their way to the caller's reporter.
+// Counts the failures on their way to the caller's reporter.
 class CountingReporter : public RunReporter {
   public:
     explicit CountingReporter(RunReporter& target) : target_(target) {}
-    void log(const std::string& line) override { target_.log(line); }
-    void popupErrorMessage(const std::string& message,
-                           const std::optional<FileError>& error) override {
-        ++sheets;
-        target_.popupErrorMessage(message, error);
+    void report(const Event& event) override {
+        if (isFailure(event.kind))
+            ++sheets;
+        target_.report(event);
     }
-    void progressSetup(double maximum) override { target_.progressSetup(maximum); }
-    void progressStep() override { target_.progressStep(); }
-    void progressStop() override { target_.progressStop(); }
-    void runCompleted() override { target_.runCompleted(); }
 
     int sheets = 0;
 
@@ -76,21 +71,19 @@ constexpr std::size_t removalChunk = 512;
 
 class Run {
   public:
-    Run(const fs::path& root, FileManager& files, RunReporter& reporter, const Localize& localize,
-        const RunOptions& options)
+    Run(const fs::path& root, FileManager& files, RunReporter& reporter, const RunOptions& options)
         : root_(fs::absolute(root).lexically_normal()), imagesFolder_(root_ / "images"),
-          files_(files), reporter_(reporter), localize_(localize), options_(options),
-          access_(files) {}
+          files_(files), reporter_(reporter), options_(options),
+          progress_(options.progress ? *options.progress : ownProgress_), access_(files) {}
 
     RunOutcome run(const std::vector<DuplicateGroup>& duplicates) {
-        reporter_.log("Starting optimization - calculate number of actions");
+        say(EventKind::runStarted);
         std::error_code lockError;
         lock_ = SiteLock::tryAcquire(root_, lockError);
         if (!lock_) {
             outcome_.busy = lockError == std::errc::resource_unavailable_try_again;
-            reporter_.popupErrorMessage(outcome_.busy ? siteBusyMessage(root_)
-                                                      : localize_("Unable to lock the site"),
-                                        FileError{FileError::Operation::read, {root_}, lockError});
+            fail(outcome_.busy ? EventKind::siteBusy : EventKind::lockFailed, {root_},
+                 FileError{FileError::Operation::read, {root_}, lockError});
             return finish(false);
         }
         removeLeftovers();
@@ -102,15 +95,14 @@ class Run {
         // Whether a file can be written is asked once per file, not once per copy it names.
         WritabilityOnce writability(access_);
         plan_ = planSite(root_, duplicates, index, writability, files_, options_.choices);
-        reporter_.progressSetup(
-            static_cast<double>(plan_.placements + plan_.files.size() + plan_.removals));
+        progress_.start(Phase::optimizing, plan_.placements + plan_.files.size() + plan_.removals);
 
         if (!files_.exists(imagesFolder_)) {
             if (!recorded([&](RunJournal& j) { return j.imagesFolderCreated(imagesFolder_); }))
                 return finish(false);
-            reporter_.log(localize_("Creating images folder in root"));
+            say(EventKind::imagesFolderCreating, {imagesFolder_});
             if (FileResult error = files_.createDirectory(imagesFolder_)) {
-                reporter_.popupErrorMessage(localize_("Unable to create images folder"), *error);
+                fail(EventKind::imagesFolderFailed, {imagesFolder_}, *error);
                 return finish(false);
             }
         }
@@ -140,9 +132,8 @@ class Run {
             return !journalFailed_;
         if (const std::error_code error = record(*options_.journal)) {
             journalFailed_ = true;
-            reporter_.popupErrorMessage(
-                localize_("Unable to record the run for undo"),
-                FileError{FileError::Operation::write, {options_.journal->folder()}, error});
+            fail(EventKind::recordFailed, {options_.journal->folder()},
+                 FileError{FileError::Operation::write, {options_.journal->folder()}, error});
             return false;
         }
         return true;
@@ -150,7 +141,7 @@ class Run {
 
     void step() {
         ++steps_;
-        reporter_.progressStep();
+        progress_.advance();
     }
     void stepUpTo(std::size_t target) {
         while (steps_ < target)
@@ -160,9 +151,9 @@ class Run {
     bool stopped() {
         if (journalFailed_)
             return true;
-        if (!outcome_.cancelled && options_.cancel && options_.cancel->load()) {
+        if (!outcome_.cancelled && progress_.cancelled()) {
             outcome_.cancelled = true;
-            reporter_.log(localize_("Optimization cancelled: every page still shows its images"));
+            say(EventKind::runCancelled);
         }
         return outcome_.cancelled;
     }
@@ -171,11 +162,12 @@ class Run {
         if (options_.journal && lock_ && !journalFailed_)
             options_.journal->finished(
                 {outcome_.copiesRemoved, outcome_.bytesSaved, outcome_.filesRewritten});
-        reporter_.progressStop();
+        progress_.finish();
+        say(EventKind::finished);
         outcome_.completed = completed;
         outcome_.errorSheets = reporter_.sheets;
         if (completed)
-            reporter_.runCompleted();
+            say(EventKind::completed);
         return outcome_;
     }
 
@@ -184,12 +176,9 @@ class Run {
             // Only the writer's own names, and only plain files, are ever taken for leftovers.
             if (!isWriterTemporaryName(leftover.filename().string()) || !files_.mode(leftover))
                 continue;
-            reporter_.log(localize_("Removing leftover temporary file: ") + leftover.string());
+            say(EventKind::leftoverRemoving, {leftover});
             if (FileResult error = files_.removeItem(leftover))
-                reporter_.popupErrorMessage(localize_("Unable to remove ") +
-                                                leftover.filename().string() + localize_(" from ") +
-                                                leftover.parent_path().string(),
-                                            *error);
+                fail(EventKind::removeFailed, {leftover}, *error);
         }
     }
 
@@ -218,10 +207,10 @@ class Run {
                 // Both names hold other images: this group is left as it is.
                 const fs::path alternative =
                     imagesFolder_ / alternativeImageName(name, duplicates[g].md5);
-                reporter_.popupErrorMessage(moveMessage(name),
-                                            FileError{FileError::Operation::move,
-                                                      {duplicates[g].copies.front(), alternative},
-                                                      make_error_code(RunErrc::destinationTaken)});
+                fail(EventKind::placeFailed, {firstCopy(duplicates[g])},
+                     FileError{FileError::Operation::move,
+                               {duplicates[g].copies.front(), alternative},
+                               make_error_code(RunErrc::destinationTaken)});
                 continue;
             }
             if (!plan.handled())
@@ -230,7 +219,7 @@ class Run {
                 active_ = g;
                 break;
             }
-            if (!stillAsScanned(duplicates[g], plan, moveMessage(name))) {
+            if (!stillAsScanned(duplicates[g], plan)) {
                 skipped_.insert(g);
                 continue;
             }
@@ -249,11 +238,7 @@ class Run {
     // Gives one group's kept file its name in images/. False ends the placing.
     bool placeGroup(const std::vector<DuplicateGroup>& duplicates, std::size_t g) {
         const GroupPlan& plan = plan_.groups[g];
-        const std::string name = imageName(duplicates[g]);
-        reporter_.log(localize_("Moving image file: ") + name + localize_(" to folder: ") +
-                      plan.kept.string());
-        reporter_.log(plan.placeFrom->string());
-        reporter_.log(plan.kept.string());
+        say(EventKind::imagePlacing, {*plan.placeFrom, plan.kept});
         FileResult error;
         if (!files_.isDirectory(imagesFolder_))
             error = FileError{FileError::Operation::move,
@@ -262,7 +247,7 @@ class Run {
         else
             error = files_.linkOrCopy(*plan.placeFrom, plan.kept);
         if (error) {
-            reporter_.popupErrorMessage(moveMessage(name), *error);
+            fail(EventKind::placeFailed, {firstCopy(duplicates[g])}, *error);
             active_ = g;
             return false;
         }
@@ -280,20 +265,28 @@ class Run {
         return group.copies.empty() ? group.name : group.copies.front().filename().string();
     }
 
-    std::string moveMessage(const std::string& name) const {
-        return localize_("Unable to move ") + name + localize_(" to the site images folder");
+    // The copy that names a group in its failures.
+    static fs::path firstCopy(const DuplicateGroup& group) {
+        return group.copies.empty() ? fs::path(group.name) : group.copies.front();
+    }
+
+    void say(EventKind kind, std::vector<fs::path> paths = {}) {
+        reporter_.report({kind, std::move(paths), std::nullopt, std::nullopt, {}});
+    }
+    void fail(EventKind kind, std::vector<fs::path> paths, FileError error,
+              std::optional<KeepReason> reason = std::nullopt) {
+        reporter_.report({kind, std::move(paths), std::move(error), std::move(reason), {}});
     }
 
     // The kept bytes must still be those the scan found, and each copy that goes must still
     // hold them: a copy changed since then stays, and so do the references to it.
-    bool stillAsScanned(const DuplicateGroup& group, const GroupPlan& plan,
-                        const std::string& moveMessage) {
+    bool stillAsScanned(const DuplicateGroup& group, const GroupPlan& plan) {
         const fs::path& source = plan.placeFrom ? *plan.placeFrom : plan.kept;
         if (!group.md5.empty() && files_.md5(source) != group.md5) {
-            reporter_.popupErrorMessage(moveMessage,
-                                        FileError{FileError::Operation::compare,
-                                                  {source},
-                                                  make_error_code(RunErrc::contentDiffers)});
+            fail(EventKind::placeFailed, {firstCopy(group)},
+                 FileError{FileError::Operation::compare,
+                           {source},
+                           make_error_code(RunErrc::contentDiffers)});
             return false;
         }
         std::vector<fs::path> going;
@@ -312,10 +305,7 @@ class Run {
                 continue;
             changed_.insert(going[i].string());
             ++outcome_.copiesKept;
-            reporter_.popupErrorMessage(localize_("Unable to remove ") +
-                                            going[i].filename().string() + localize_(" from ") +
-                                            going[i].parent_path().string(),
-                                        *results[i]);
+            fail(EventKind::removeFailed, {going[i]}, *results[i]);
         }
         return true;
     }
@@ -375,23 +365,21 @@ class Run {
     // The file's text with its changes, or nothing (reported) when it cannot be rewritten.
     std::optional<std::string> newText(const FileChanges& file, Bytes& old) {
         const fs::path& referring = file.file;
-        const std::string updateMessage = localize_("Unable to update ") + referring.string();
         FileResult error;
         const auto bytes = files_.readFile(referring, error);
         if (!bytes) {
-            reporter_.popupErrorMessage(
-                updateMessage, error ? *error
-                                     : FileError{FileError::Operation::read,
-                                                 {referring},
-                                                 std::make_error_code(std::errc::io_error)});
+            fail(EventKind::updateFailed, {referring},
+                 error ? *error
+                       : FileError{FileError::Operation::read,
+                                   {referring},
+                                   std::make_error_code(std::errc::io_error)});
             return std::nullopt;
         }
         const std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
         if (!isUtf8Text(text)) {
-            reporter_.popupErrorMessage(updateMessage,
-                                        FileError{FileError::Operation::read,
-                                                  {referring},
-                                                  make_error_code(RunErrc::notUtf8)});
+            fail(EventKind::updateFailed, {referring},
+                 FileError{
+                     FileError::Operation::read, {referring}, make_error_code(RunErrc::notUtf8)});
             return std::nullopt;
         }
         std::string why;
@@ -399,28 +387,25 @@ class Run {
         if (next)
             old = std::move(*bytes);
         if (!next) {
-            reporter_.log(localize_("Keeping ") + referring.string() + localize_(": ") + why);
-            reporter_.popupErrorMessage(
-                updateMessage, FileError{FileError::Operation::read,
-                                         {referring},
-                                         std::make_error_code(std::errc::invalid_argument)});
+            reporter_.report({EventKind::fileKept, {referring}, std::nullopt, std::nullopt, why});
+            fail(EventKind::updateFailed, {referring},
+                 FileError{FileError::Operation::read,
+                           {referring},
+                           std::make_error_code(std::errc::invalid_argument)});
             return std::nullopt;
         }
         return next;
     }
 
-    // The kept files a rewritten file now leads to, for its log line.
-    std::string keptNames(const FileChanges& file) const {
-        std::string names;
+    // A rewritten file, then the kept files it now leads to.
+    std::vector<fs::path> keptFiles(const FileChanges& file) const {
+        std::vector<fs::path> paths{file.file};
         std::set<std::size_t> seen;
         for (const ReferenceChange& change : file.changes) {
-            if (!seen.insert(change.group).second)
-                continue;
-            if (!names.empty())
-                names += ", ";
-            names += plan_.groups[change.group].kept.filename().string();
+            if (seen.insert(change.group).second)
+                paths.push_back(plan_.groups[change.group].kept);
         }
-        return names;
+        return paths;
     }
 
     bool writeBatch(const std::vector<Pending>& batch) {
@@ -439,8 +424,7 @@ class Run {
         std::vector<FileManager::Write> writes;
         writes.reserve(batch.size());
         for (const Pending& pending : batch) {
-            reporter_.log(localize_("Updating file: ") + pending.file->file.string() +
-                          localize_(" to use moved image: ") + keptNames(*pending.file));
+            say(EventKind::fileUpdating, keptFiles(*pending.file));
             // Replaced only while it still holds what was read: an edit made meanwhile wins.
             writes.push_back(
                 {pending.file->file, asBytes(pending.text), &pending.old, pending.stamp});
@@ -450,8 +434,7 @@ class Run {
             const fs::path& referring = batch[i].file->file;
             if (i < results.size() && results[i]) {
                 failed_.insert(referring.string());
-                reporter_.popupErrorMessage(
-                    localize_("Unable to write back to file: ") + referring.string(), *results[i]);
+                fail(EventKind::writeBackFailed, {referring}, *results[i]);
             } else {
                 ++outcome_.filesRewritten;
             }
@@ -471,24 +454,19 @@ class Run {
 
     void logReasons(const fs::path& copy, const std::vector<KeepReason>& reasons) {
         for (const auto& reason : reasons)
-            reporter_.log(localize_("Keeping ") + copy.string() + localize_(": ") +
-                          reason.file.string() + " " + reason.reason);
+            reporter_.report({EventKind::copyKept, {copy}, std::nullopt, reason, {}});
     }
 
     void reportKept(const fs::path& copy, const std::vector<KeepReason>& reasons) {
         if (reasons.empty())
             return;
         ++outcome_.copiesKept;
-        const std::string name = copy.filename().string();
-        const std::string folder = copy.parent_path().string();
         logReasons(copy, reasons);
         const KeepReason& first = reasons.front();
         if (first.kind == KeepErrc::chosen)
             return; // the user's own choice is no error
-        reporter_.popupErrorMessage(
-            localize_("Keeping ") + name + localize_(" in ") + folder + localize_(": ") +
-                first.file.string() + " " + first.reason,
-            FileError{FileError::Operation::remove, {copy}, make_error_code(first.kind)});
+        fail(EventKind::copyKeptWarning, {copy},
+             FileError{FileError::Operation::remove, {copy}, make_error_code(first.kind)}, first);
     }
 
     // A copy the run deletes, once its record is on disk: numbers, not paths, because a
@@ -528,8 +506,7 @@ class Run {
                 } else if (!nothingRefersTo(copies[i])) {
                     // A file that still refers to it could not be rewritten: it stays for it.
                     ++outcome_.copiesKept;
-                    reporter_.log(localize_("Keeping ") + copies[i].string() +
-                                  localize_(": a file that refers to it could not be rewritten"));
+                    say(EventKind::copyKeptForFile, {copies[i]});
                     step();
                 } else {
                     removals.push_back({static_cast<std::uint32_t>(g),
@@ -575,15 +552,10 @@ class Run {
         const std::vector<FileResult> results = files_.removeCopies(pairs);
         for (std::size_t i = 0; i < chunk.size(); ++i) {
             const fs::path& copy = copies[i];
-            const std::string name = copy.filename().string();
-            const std::string folder = copy.parent_path().string();
-            reporter_.log(localize_("Removing duplicate file: ") + name + localize_(" from ") +
-                          folder);
+            say(EventKind::copyRemoving, {copy});
             if (results[i]) {
                 ++outcome_.copiesKept;
-                reporter_.popupErrorMessage(localize_("Unable to remove ") + name +
-                                                localize_(" from ") + folder,
-                                            *results[i]);
+                fail(EventKind::removeFailed, {copy}, *results[i]);
             } else if (chunk[i].freesBytes) {
                 ++outcome_.copiesRemoved;
                 outcome_.bytesSaved += (*duplicates_)[chunk[i].group].size; // the kept bytes
@@ -607,8 +579,9 @@ class Run {
     fs::path imagesFolder_;
     FileManager& files_;
     CountingReporter reporter_;
-    const Localize& localize_;
     const RunOptions& options_;
+    Progress ownProgress_;
+    Progress& progress_;
     RunTextAccess access_;
     std::optional<SiteLock> lock_;
     const ReferenceIndex* index_ = nullptr;
@@ -628,9 +601,8 @@ class Run {
 } // namespace
 
 RunOutcome startOptimization(const std::vector<DuplicateGroup>& duplicates, const fs::path& root,
-                             FileManager& files, RunReporter& reporter, const Localize& localize,
-                             const RunOptions& options) {
-    Run run(root, files, reporter, localize, options);
+                             FileManager& files, RunReporter& reporter, const RunOptions& options) {
+    Run run(root, files, reporter, options);
     return run.run(duplicates);
 }
 

@@ -4,8 +4,8 @@
 #include "run/reporter.hpp"
 #include "run/site_plan.hpp"
 #include "scan/scan.hpp"
+#include "util/progress.hpp"
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -16,8 +16,9 @@ namespace tolvane {
 class RunJournal;
 
 struct RunOptions {
-    // Checked between steps; the run then stops where every reference still resolves.
-    const std::atomic<bool>* cancel = nullptr;
+    // The run's steps, polled by the caller; its cancel switch is looked at between steps,
+    // and the run then stops where every reference still resolves.
+    Progress* progress = nullptr;
     // Where the run records what undo needs, before each phase; none for a dry run.
     RunJournal* journal = nullptr;
     // Copies the user chose to keep where they are, or to leave alone.
@@ -50,14 +51,12 @@ struct RunOutcome {
 // the run goes on. One run per site at a time; every file-system step goes through files.
 RunOutcome startOptimization(const std::vector<DuplicateGroup>& duplicates,
                              const std::filesystem::path& root, FileManager& files,
-                             RunReporter& reporter, const Localize& localize = englishText,
-                             const RunOptions& options = {});
+                             RunReporter& reporter, const RunOptions& options = {});
 
 inline RunOutcome startOptimization(const ScanResult& scan, FileManager& files,
-                                    RunReporter& reporter, const Localize& localize = englishText,
-                                    RunOptions options = {}) {
+                                    RunReporter& reporter, RunOptions options = {}) {
     options.leftovers.insert(options.leftovers.end(), scan.leftovers.begin(), scan.leftovers.end());
-    return startOptimization(scan.duplicates, scan.root, files, reporter, localize, options);
+    return startOptimization(scan.duplicates, scan.root, files, reporter, options);
 }
 
 } // namespace tolvane

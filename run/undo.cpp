@@ -27,52 +27,69 @@ constexpr std::size_t batchFiles = 32;
 
 class Undo {
   public:
-    Undo(const RecordedRun& run, FileManager& files, RunReporter& reporter,
-         const Localize& localize)
+    Undo(const RecordedRun& run, FileManager& files, RunReporter& reporter, Progress* progress)
         : run_(run), root_(run.root.lexically_normal()), files_(files), reporter_(reporter),
-          localize_(localize) {}
+          progress_(progress ? *progress : ownProgress_) {}
 
     UndoOutcome undo() {
-        reporter_.log(localize_("Undoing the optimization of ") + localTimeText(run_.time));
+        reporter_.report(
+            {EventKind::undoStarted, {}, std::nullopt, std::nullopt, localTimeText(run_.time)});
         std::error_code error;
         std::optional<RunRecords> records = readRunRecords(run_, error);
         if (!records) {
-            sheet(localize_("Unable to read the record of the optimization"),
+            sheet({EventKind::recordUnreadable, {}},
                   FileError{Op::read, {run_.folder / "records"}, error});
             ++outcome_.left;
             return outcome_;
         }
         if (records->damaged) {
             // A record may be missing: put back what is known, but take nothing away.
-            sheet(localize_("Unable to read every record of the optimization"),
+            sheet({EventKind::recordIncomplete, {}},
                   FileError{Op::read,
                             {run_.folder / "records"},
                             make_error_code(RunErrc::recordDamaged)});
             ++outcome_.left;
         }
-        reporter_.progressSetup(static_cast<double>(
-            records->removals.size() + records->rewrites.size() + records->placed.size()));
+        progress_.start(Phase::undoing, records->removals.size() + records->rewrites.size() +
+                                            records->placed.size());
         removeLeftovers();
         restoreCopies(*records);
         restoreFiles(*records);
         removeAdded(*records);
         removeImagesFolder(*records);
-        reporter_.progressStop();
+        progress_.finish();
+        say(EventKind::finished);
 
         if (const std::error_code markError = markUndone(run_, outcome_.left == 0, outcome_.left))
-            sheet(localize_("Unable to record the undo"),
+            sheet({EventKind::undoNotRecorded, {}},
                   FileError{Op::write, {run_.folder / "records"}, markError});
         else
             outcome_.recorded = true;
         outcome_.complete = outcome_.left == 0 && outcome_.recorded;
-        reporter_.runCompleted();
+        say(EventKind::completed);
         return outcome_;
     }
 
   private:
-    void sheet(const std::string& message, const FileError& error) {
+    // A failure's kind and the path it names.
+    struct Failure {
+        EventKind kind;
+        fs::path path;
+    };
+
+    void sheet(const Failure& failure, const FileError& error) {
         ++outcome_.errorSheets;
-        reporter_.popupErrorMessage(message, error);
+        std::vector<fs::path> paths;
+        if (!failure.path.empty())
+            paths.push_back(failure.path);
+        reporter_.report({failure.kind, std::move(paths), error, std::nullopt, {}});
+    }
+
+    void say(EventKind kind, const fs::path& path = {}) {
+        std::vector<fs::path> paths;
+        if (!path.empty())
+            paths.push_back(path);
+        reporter_.report({kind, std::move(paths), std::nullopt, std::nullopt, {}});
     }
 
     // The digest of what is at path now, remembered: undo itself changes only what it records.
@@ -137,15 +154,13 @@ class Undo {
         }
         std::sort(found.begin(), found.end());
         for (const fs::path& leftover : found) {
-            const std::string message = localize_("Unable to remove ") +
-                                        leftover.filename().string() + localize_(" from ") +
-                                        leftover.parent_path().string();
+            const Failure message{EventKind::removeFailed, leftover};
             if (FileResult outside = checkInside(leftover, Op::remove)) {
                 sheet(message, *outside);
                 ++outcome_.left;
                 continue;
             }
-            reporter_.log(localize_("Removing leftover temporary file: ") + leftover.string());
+            say(EventKind::leftoverRemoving, leftover);
             if (FileResult removeError = files_.removeItem(leftover)) {
                 sheet(message, *removeError);
                 ++outcome_.left;
@@ -162,11 +177,11 @@ class Undo {
         }
         std::unordered_set<std::string_view> seen;
         for (const RunJournal::Removal& removal : records.removals) {
-            reporter_.progressStep();
+            progress_.advance();
             if (!seen.insert(removal.copy).second)
                 continue;
             const fs::path copy(removal.copy);
-            const std::string message = restoreMessage(copy);
+            const Failure message{EventKind::restoreFailed, copy};
             if (files_.exists(copy)) {
                 // Never removed, or put back already; other bytes are someone else's.
                 if (digest(removal.copy) != removal.md5) {
@@ -191,18 +206,12 @@ class Undo {
                 missing(message, FileError{Op::read, {copy}, make_error_code(RunErrc::noCopyLeft)});
                 continue;
             }
-            reporter_.log(localize_("Restoring duplicate file: ") + copy.filename().string() +
-                          localize_(" to ") + copy.parent_path().string());
+            say(EventKind::copyRestoring, copy);
             pending_.push_back({&removal, {std::move(*source), copy, removal.mode, removal.md5}});
             if (pending_.size() == copyBatch)
                 copyPending();
         }
         copyPending();
-    }
-
-    std::string restoreMessage(const fs::path& copy) const {
-        return localize_("Unable to restore ") + copy.filename().string() + localize_(" to ") +
-               copy.parent_path().string();
     }
 
     // Puts back the copies waiting, with one flush for all of them.
@@ -218,7 +227,7 @@ class Undo {
             const RunJournal::Removal& removal = *pending_[i].first;
             if (i < results.size() && results[i]) {
                 digests_.erase(removal.copy);
-                missing(restoreMessage(removal.copy), *results[i]);
+                missing({EventKind::restoreFailed, removal.copy}, *results[i]);
                 continue;
             }
             digests_[removal.copy] = removal.md5; // checked against its source
@@ -228,7 +237,7 @@ class Undo {
     }
 
     // A removed copy that stays missing.
-    void missing(const std::string& message, const FileError& error) {
+    void missing(const Failure& message, const FileError& error) {
         sheet(message, error);
         ++outcome_.left;
         if (!firstMissing_)
@@ -273,8 +282,8 @@ class Undo {
     std::optional<Bytes> earlierText(const fs::path& path,
                                      const std::vector<const RunRecords::Rewrite*>& list) {
         for (std::size_t i = 0; i < list.size(); ++i)
-            reporter_.progressStep();
-        const std::string message = localize_("Unable to restore ") + path.string();
+            progress_.advance();
+        const Failure message{EventKind::fileRestoreFailed, path};
         std::optional<std::string> now = files_.md5(path);
         const RunRecords::Rewrite* target = nullptr;
         for (auto record = list.rbegin(); record != list.rend(); ++record) {
@@ -294,10 +303,7 @@ class Undo {
         if (firstMissing_) {
             // Its earlier text may refer to a copy that is still missing; as the run left
             // it, it refers to files that are there.
-            keepRewritten(path, keptForCopy_,
-                          localize_("Unable to restore the rewritten files: a removed copy could "
-                                    "not be put back"),
-                          *firstMissing_);
+            keepRewritten(path, keptForCopy_, EventKind::keptForMissingCopy, *firstMissing_);
             return std::nullopt;
         }
         if (FileResult outside = checkInside(path, Op::write)) {
@@ -315,9 +321,7 @@ class Undo {
         // Whatever the record says, no reference may come back leading to nothing (a record
         // cut short says nothing of the copies it would have put back).
         if (const std::optional<std::string> lost = brokenByEarlierText(path, *text)) {
-            keepRewritten(path, keptForReference_,
-                          localize_("Unable to restore the rewritten files: their earlier text "
-                                    "refers to a file that is missing"),
+            keepRewritten(path, keptForReference_, EventKind::keptForMissingImage,
                           FileError{Op::read,
                                     {fs::path(*lost)},
                                     std::make_error_code(std::errc::no_such_file_or_directory)});
@@ -327,12 +331,12 @@ class Undo {
     }
 
     // A rewritten file left as the run wrote it: one sheet per reason, a line per file.
-    void keepRewritten(const fs::path& path, bool& reported, const std::string& message,
+    void keepRewritten(const fs::path& path, bool& reported, EventKind why,
                        const FileError& error) {
         if (!reported)
-            sheet(message, error);
+            sheet({why, {}}, error);
         reported = true;
-        reporter_.log(localize_("Keeping rewritten file: ") + path.string());
+        say(EventKind::rewrittenKept, path);
         ++outcome_.left;
     }
 
@@ -389,13 +393,13 @@ class Undo {
         std::vector<FileManager::Write> writes;
         writes.reserve(batch.size());
         for (const auto& [path, text] : batch) {
-            reporter_.log(localize_("Restoring file: ") + path.string());
+            say(EventKind::fileRestoring, path);
             writes.push_back({path, ByteView(text)});
         }
         const std::vector<FileResult> results = files_.writeFiles(writes);
         for (std::size_t i = 0; i < batch.size(); ++i) {
             if (i < results.size() && results[i]) {
-                sheet(localize_("Unable to restore ") + batch[i].first.string(), *results[i]);
+                sheet({EventKind::fileRestoreFailed, batch[i].first}, *results[i]);
                 ++outcome_.left;
             } else {
                 ++outcome_.filesRestored;
@@ -406,17 +410,15 @@ class Undo {
     void removeAdded(const RunRecords& records) {
         std::set<fs::path> seen;
         for (const RunJournal::Placed& placed : records.placed) {
-            reporter_.progressStep();
+            progress_.advance();
             if (!seen.insert(placed.path).second || !files_.exists(placed.path))
                 continue; // never placed, or removed already
             if (outcome_.left > 0) {
                 // Something restored nothing to this file's bytes may still refer to it.
-                reporter_.log(localize_("Keeping added file: ") + placed.path.string());
+                say(EventKind::addedKept, placed.path);
                 continue;
             }
-            const std::string N = placed.path.filename().string();
-            const std::string message = localize_("Unable to remove ") + N + localize_(" from ") +
-                                        placed.path.parent_path().string();
+            const Failure message{EventKind::removeFailed, placed.path};
             if (FileResult outside = checkInside(placed.path, Op::remove)) {
                 sheet(message, *outside);
                 ++outcome_.left;
@@ -437,7 +439,7 @@ class Undo {
                 ++outcome_.left;
                 continue;
             }
-            reporter_.log(localize_("Removing added file: ") + placed.path.string());
+            say(EventKind::addedRemoving, placed.path);
             if (FileResult error = files_.removeItem(placed.path)) {
                 sheet(message, *error);
                 ++outcome_.left;
@@ -467,21 +469,19 @@ class Undo {
         if (!files_.isDirectory(folder))
             return; // never made, gone already, or not the run's any more
         if (FileResult outside = checkInside(folder, Op::remove)) {
-            sheet(localize_("Unable to remove folder ") + folder.string(), *outside);
+            sheet({EventKind::folderRemoveFailed, folder}, *outside);
             ++outcome_.left;
             return;
         }
         FileResult error = files_.removeEmptyDirectory(folder);
         if (!error) {
-            reporter_.log(localize_("Removing added folder: ") + folder.string());
+            say(EventKind::addedFolderRemoving, folder);
             outcome_.folderRemoved = true;
         } else if (error->code == std::errc::directory_not_empty) {
             // Files put there after the run are not the run's to remove.
-            reporter_.log(
-                localize_("Keeping folder, it holds files the optimization did not add: ") +
-                folder.string());
+            say(EventKind::folderKept, folder);
         } else {
-            sheet(localize_("Unable to remove folder ") + folder.string(), *error);
+            sheet({EventKind::folderRemoveFailed, folder}, *error);
             ++outcome_.left;
         }
     }
@@ -490,7 +490,8 @@ class Undo {
     fs::path root_;
     FileManager& files_;
     RunReporter& reporter_;
-    const Localize& localize_;
+    Progress ownProgress_;
+    Progress& progress_;
     UndoOutcome outcome_;
     std::unordered_map<std::string, std::optional<std::string>> digests_; // by path
     // Copies to be put back with one flush, with the record each comes from.
@@ -509,8 +510,8 @@ class Undo {
 } // namespace
 
 UndoOutcome undoRun(const RecordedRun& run, FileManager& files, RunReporter& reporter,
-                    const Localize& localize) {
-    Undo undo(run, files, reporter, localize);
+                    Progress* progress) {
+    Undo undo(run, files, reporter, progress);
     return undo.undo();
 }
 

@@ -3,6 +3,7 @@
 #include "run/file_manager.hpp"
 #include "run/reporter.hpp"
 #include "run/run_journal.hpp"
+#include "util/progress.hpp"
 
 #include <chrono>
 #include <cstddef>
@@ -32,9 +33,9 @@ struct UndoOutcome {
 // already as before the run is left alone, so an undo cut short can be run again. At the end
 // the run's record says it was undone: completely, and it is not offered again; or leaving
 // something, and it stays offered. Every step on the site goes through files; the caller
-// holds the site's lock.
+// holds the site's lock. progress, when given, counts the records gone through.
 UndoOutcome undoRun(const RecordedRun& run, FileManager& files, RunReporter& reporter,
-                    const Localize& localize = englishText);
+                    Progress* progress = nullptr);
 
 // "yyyy-mm-dd HH:MM:SS" in the local time zone, for lists of runs.
 std::string localTimeText(std::chrono::system_clock::time_point time);

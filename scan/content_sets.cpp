@@ -112,10 +112,10 @@ class Round {
 class Partition {
   public:
     Partition(const std::vector<std::filesystem::path>& files, std::uint64_t size,
-              ContentReader& reader, ScanProgress* progress, std::size_t budget)
-        : files_(files), size_(size), reader_(reader), progress_(progress), budget_(budget),
-          firstStretch_(std::clamp<std::size_t>(budget / files.size(), shortestFirstStretch,
-                                                longestFirstStretch)),
+              ContentReader& reader, Progress* progress, ReadCounts& counts, std::size_t budget)
+        : files_(files), size_(size), reader_(reader), progress_(progress), counts_(counts),
+          budget_(budget), firstStretch_(std::clamp<std::size_t>(
+                               budget / files.size(), shortestFirstStretch, longestFirstStretch)),
           scratch_(std::max(laterStretch, longestFirstStretch) + 1) {}
 
     // False when cancelled.
@@ -147,7 +147,7 @@ class Partition {
         const std::size_t wanted = stretch + (last ? 1 : 0);
         Round round(stretch, budget_);
         for (const std::size_t member : current.members) {
-            if (progress_ && progress_->cancel.load(std::memory_order_relaxed))
+            if (progress_ && progress_->cancelled())
                 return false;
             const std::ptrdiff_t got =
                 reader_.readAt(files_[member], current.offset, scratch_.data(), wanted);
@@ -163,8 +163,7 @@ class Partition {
             md5.update(version.bytes);
             if (last) {
                 found.push_back({std::move(version.members), md5.finish()});
-                if (progress_)
-                    progress_->digestsComputed.fetch_add(1, std::memory_order_relaxed);
+                ++counts_.digestsComputed;
             } else {
                 pending_.push_back(
                     {std::move(version.members), current.offset + stretch, std::move(md5), false});
@@ -178,19 +177,21 @@ class Partition {
     }
 
     void count(std::ptrdiff_t got, bool readBefore) {
-        if (!progress_ || got <= 0)
+        if (got <= 0)
             return;
-        progress_->bytesHashed.fetch_add(static_cast<std::uint64_t>(got),
-                                         std::memory_order_relaxed);
+        const auto bytes = static_cast<std::uint64_t>(got);
+        counts_.bytesRead += bytes;
         if (readBefore)
-            progress_->bytesReread.fetch_add(static_cast<std::uint64_t>(got),
-                                             std::memory_order_relaxed);
+            counts_.bytesReread += bytes;
+        if (progress_)
+            progress_->advance(bytes);
     }
 
     const std::vector<std::filesystem::path>& files_;
     std::uint64_t size_;
     ContentReader& reader_;
-    ScanProgress* progress_;
+    Progress* progress_;
+    ReadCounts& counts_;
     std::size_t budget_;
     std::size_t firstStretch_;
     std::vector<unsigned char> scratch_;
@@ -201,10 +202,11 @@ class Partition {
 
 std::vector<ContentSet> partitionByContent(const std::vector<std::filesystem::path>& files,
                                            std::uint64_t size, ContentReader& reader,
-                                           ScanProgress* progress, std::size_t keptBytesBudget) {
+                                           Progress* progress, ReadCounts& counts,
+                                           std::size_t keptBytesBudget) {
     if (files.size() < 2)
         return {};
-    Partition partition(files, size, reader, progress, keptBytesBudget);
+    Partition partition(files, size, reader, progress, counts, keptBytesBudget);
     if (!partition.run())
         return {};
     return std::move(partition.found);

@@ -22,10 +22,16 @@ struct ContentSet {
 // particular order; empty when cancelled.
 // At most about keptBytesBudget bytes of distinct versions are held at a time; beyond that a
 // stretch is read again in a later round instead (counted in bytesReread).
+// Bytes read are added to counts and advance progress, which can cancel the comparison.
 inline constexpr std::size_t defaultKeptBytesBudget = std::size_t{8} << 20;
+struct ReadCounts {
+    std::uint64_t bytesRead = 0;
+    std::uint64_t bytesReread = 0;
+    std::uint64_t digestsComputed = 0;
+};
 std::vector<ContentSet> partitionByContent(const std::vector<std::filesystem::path>& files,
                                            std::uint64_t size, ContentReader& reader,
-                                           ScanProgress* progress,
+                                           Progress* progress, ReadCounts& counts,
                                            std::size_t keptBytesBudget = defaultKeptBytesBudget);
 
 // Opens the file anew for each stretch, never through a symbolic link; whatever is not a

@@ -84,27 +84,37 @@ Candidates candidatesOf(const Walk& walk) {
 // reading to share, two. Rethrows what a thread threw.
 std::vector<std::vector<detail::ContentSet>>
 compareBuckets(const std::filesystem::path& root, const Walk& walk, const Candidates& candidates,
-               ContentReader& contents, ScanProgress* progress) {
+               ContentReader& contents, Progress* progress, detail::ReadCounts& counts) {
     const auto& buckets = candidates.buckets;
     std::vector<std::vector<detail::ContentSet>> setsOfBucket(buckets.size());
     std::atomic<std::size_t> nextBucket{0};
     std::exception_ptr failure;
     std::mutex failureMutex;
     auto compare = [&] {
+        detail::ReadCounts mine;
+        const auto addCounts = [&] {
+            const std::lock_guard<std::mutex> lock(failureMutex);
+            counts.bytesRead += mine.bytesRead;
+            counts.bytesReread += mine.bytesReread;
+            counts.digestsComputed += mine.digestsComputed;
+        };
         try {
             std::vector<std::filesystem::path> files;
             for (;;) {
                 const std::size_t b = nextBucket.fetch_add(1);
-                if (b >= buckets.size())
+                if (b >= buckets.size()) {
+                    addCounts();
                     return;
+                }
                 files.clear();
                 for (std::size_t i = buckets[b].begin; i < buckets[b].end; ++i)
                     files.push_back(root / walk.relativePath(walk.images[candidates.order[i]]));
                 setsOfBucket[b] = detail::partitionByContent(
-                    files, walk.images[candidates.order[buckets[b].begin]].size, contents,
-                    progress);
+                    files, walk.images[candidates.order[buckets[b].begin]].size, contents, progress,
+                    mine);
             }
         } catch (...) {
+            addCounts();
             const std::lock_guard<std::mutex> lock(failureMutex);
             if (!failure)
                 failure = std::current_exception();
@@ -182,19 +192,18 @@ bool isWebsiteFolder(const std::filesystem::path& root) {
     return std::filesystem::is_regular_file(std::filesystem::status(root / "index.html", error));
 }
 
-ScanResult scanWebsite(const std::filesystem::path& root, ScanProgress* progress,
+ScanResult scanWebsite(const std::filesystem::path& root, Progress* progress,
                        ContentReader* reader) {
     ScanResult result;
     result.root = root;
     detail::FileContentReader fileReader;
     ContentReader& contents = reader ? *reader : fileReader;
     if (progress)
-        progress->phase.store(ScanPhase::Walking);
+        progress->start(Phase::walking);
 
-    auto listing =
-        std::make_shared<SiteListing>(listSite(root, progress ? &progress->entriesWalked : nullptr,
-                                               progress ? &progress->cancel : nullptr));
+    auto listing = std::make_shared<SiteListing>(listSite(root, progress));
     const Walk& walk = *listing;
+    result.stats.entriesWalked = walk.entries;
     if (walk.cancelled) {
         result.cancelled = true;
         return result;
@@ -208,13 +217,16 @@ ScanResult scanWebsite(const std::filesystem::path& root, ScanProgress* progress
 
     // Only files that share name and size with another can be copies of each other.
     const Candidates candidates = candidatesOf(walk);
-    if (progress) {
-        progress->candidateFiles.store(candidates.files);
-        progress->candidateBytes.store(candidates.bytes);
-        progress->phase.store(ScanPhase::Comparing);
-    }
-    auto setsOfBucket = compareBuckets(root, walk, candidates, contents, progress);
-    if (progress && progress->cancel.load()) {
+    result.stats.candidateFiles = candidates.files;
+    result.stats.candidateBytes = candidates.bytes;
+    if (progress)
+        progress->start(Phase::comparing, candidates.bytes);
+    detail::ReadCounts counts;
+    auto setsOfBucket = compareBuckets(root, walk, candidates, contents, progress, counts);
+    result.stats.bytesRead = counts.bytesRead;
+    result.stats.bytesReread = counts.bytesReread;
+    result.stats.digestsComputed = counts.digestsComputed;
+    if (progress && progress->cancelled()) {
         result.cancelled = true;
         return result;
     }
@@ -226,7 +238,7 @@ ScanResult scanWebsite(const std::filesystem::path& root, ScanProgress* progress
     listing->images = {};
     result.listing = std::move(listing);
     if (progress)
-        progress->phase.store(ScanPhase::Done);
+        progress->finish();
     return result;
 }
 

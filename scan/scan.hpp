@@ -3,8 +3,8 @@
 #include "site/site_names.hpp"
 #include "site/site_walk.hpp"
 #include "util/path_list.hpp"
+#include "util/progress.hpp"
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -25,43 +25,21 @@ struct DuplicateGroup {
     PathList copies;
 };
 
-// What a scan is busy with, for a progress display.
-enum class ScanPhase : int {
-    Walking,   // listing folders
-    Comparing, // reading the files that share name and size with another
-    Done,
-};
-
-inline const char* scanPhaseName(ScanPhase phase) {
-    switch (phase) {
-    case ScanPhase::Walking:
-        return "Scanning";
-    case ScanPhase::Comparing:
-        return "Comparing";
-    case ScanPhase::Done:
-        return "Done";
-    }
-    return "";
-}
-
-// Counters a caller may poll from another thread while a scan runs, and its cancel switch.
-struct ScanProgress {
-    std::atomic<std::uint64_t> entriesWalked{0};
-    std::atomic<std::uint64_t> bytesHashed{0}; // bytes read to compare contents
-    std::atomic<bool> cancel{false};
-
-    std::atomic<ScanPhase> phase{ScanPhase::Walking};
-    // Known once the walk is over: the eligible images that share name and size with another,
-    // and their total size. Only these are ever read.
-    std::atomic<std::uint64_t> candidateFiles{0};
-    std::atomic<std::uint64_t> candidateBytes{0};
+// What a scan found out on its way, for benchmarks and their checks.
+struct ScanStats {
+    std::uint64_t entriesWalked = 0;
+    // The eligible images that share name and size with another, and their total size: only
+    // these are ever read.
+    std::uint64_t candidateFiles = 0;
+    std::uint64_t candidateBytes = 0;
+    std::uint64_t bytesRead = 0; // to compare contents
     // One MD5 per group found: contents are compared byte for byte, and only one copy of
     // each group is digested.
-    std::atomic<std::uint64_t> digestsComputed{0};
+    std::uint64_t digestsComputed = 0;
     // Bytes read a second time. Stays zero unless very many same-sized files of one name
     // agree for a long stretch and then differ, where memory is kept bounded by reading a
     // stretch again instead of holding every distinct version of it.
-    std::atomic<std::uint64_t> bytesReread{0};
+    std::uint64_t bytesReread = 0;
 };
 
 struct ScanResult {
@@ -82,6 +60,7 @@ struct ScanResult {
     // The walk the groups came from, for the readers of the site's text files (its images
     // are left out). Absent for a cancelled scan.
     std::shared_ptr<const SiteListing> listing;
+    ScanStats stats;
 };
 
 // The copy whose discovery formed each group (copies[1]), in the groups' order: the images
@@ -107,7 +86,9 @@ bool isWebsiteFolder(const std::filesystem::path& root);
 // Walks root depth-first, in the order the file system lists each folder, and groups the
 // eligible regular files by name and content. Symbolic links are never followed or grouped.
 // A folder that cannot be read is passed over; a file that cannot be read joins no group.
-ScanResult scanWebsite(const std::filesystem::path& root, ScanProgress* progress = nullptr,
+// progress, when given, shows the walk (entries) and then the comparison (bytes of the
+// candidates) and can cancel the scan.
+ScanResult scanWebsite(const std::filesystem::path& root, Progress* progress = nullptr,
                        ContentReader* reader = nullptr);
 
 } // namespace tolvane

@@ -25,8 +25,9 @@ struct Frame {
 
 class Walker {
   public:
-    Walker(const fs::path& root, std::atomic<std::uint64_t>* walked,
-           const std::atomic<bool>* cancel)
+    // walked, when given, is advanced once per entry of the site's own folders; cancel is
+    // looked at once per entry.
+    Walker(const fs::path& root, Progress* walked, const Progress* cancel)
         : rootLength_(root.native().size() + 1), walked_(walked), cancel_(cancel) {}
 
     SiteListing walk(const fs::path& root) {
@@ -55,9 +56,12 @@ class Walker {
             const std::string_view name(entry->d_name);
             if (name == "." || name == "..")
                 continue;
-            if (walked_ && !top.linked)
-                walked_->fetch_add(1, std::memory_order_relaxed);
-            if (cancel_ && cancel_->load(std::memory_order_relaxed)) {
+            if (!top.linked) {
+                ++listing_.entries;
+                if (walked_)
+                    walked_->advance();
+            }
+            if (cancel_ && cancel_->cancelled()) {
                 for (const Frame& frame : stack_)
                     ::closedir(frame.dir);
                 stack_.clear();
@@ -195,8 +199,8 @@ class Walker {
     }
 
     const std::size_t rootLength_;
-    std::atomic<std::uint64_t>* walked_;
-    const std::atomic<bool>* cancel_;
+    Progress* walked_;
+    const Progress* cancel_;
     SiteListing listing_;
     std::vector<Frame> stack_;
     std::set<std::pair<dev_t, ino_t>> linkedFolders_;
@@ -204,9 +208,8 @@ class Walker {
 
 } // namespace
 
-SiteListing listSite(const fs::path& root, std::atomic<std::uint64_t>* walked,
-                     const std::atomic<bool>* cancel) {
-    return Walker(root, walked, cancel).walk(root);
+SiteListing listSite(const fs::path& root, Progress* progress) {
+    return Walker(root, progress, progress).walk(root);
 }
 
 SiteFiles siteFilesOf(const fs::path& root, const SiteListing& listing, bool images) {
@@ -230,8 +233,8 @@ SiteFiles siteFilesOf(const fs::path& root, const SiteListing& listing, bool ima
     return files;
 }
 
-SiteFiles walkSite(const fs::path& root, bool images, const std::atomic<bool>* cancel) {
-    return siteFilesOf(root, listSite(root, nullptr, cancel), images);
+SiteFiles walkSite(const fs::path& root, bool images, const Progress* cancel) {
+    return siteFilesOf(root, Walker(root, nullptr, cancel).walk(root), images);
 }
 
 std::vector<std::size_t> pagesFirst(const SiteFiles& files) {

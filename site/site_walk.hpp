@@ -1,6 +1,7 @@
 #pragma once
 
 #include "site/site_names.hpp"
+#include "util/progress.hpp"
 
 #include <atomic>
 #include <cstdint>
@@ -65,6 +66,7 @@ struct SiteListing {
     std::vector<TextFile> textFiles;
     std::vector<std::string> leftovers; // the writer's temporary files, relative
     std::vector<Unreadable> unreadable;
+    std::uint64_t entries = 0; // entries of the site's own folders walked
     bool cancelled = false;
 
     std::string_view nameOf(const Entry& entry) const {
@@ -82,12 +84,10 @@ struct SiteListing {
     }
 };
 
-// The one walk of a site. walked, when given, counts the entries of the site's own folders;
-// cancel, when given, is looked at once per entry: a walk it stops is marked cancelled and
+// The one walk of a site. progress, when given, is advanced once per entry of the site's own
+// folders and looked at for cancel once per entry: a walk it stops is marked cancelled and
 // holds what was found so far.
-SiteListing listSite(const std::filesystem::path& root,
-                     std::atomic<std::uint64_t>* walked = nullptr,
-                     const std::atomic<bool>* cancel = nullptr);
+SiteListing listSite(const std::filesystem::path& root, Progress* progress = nullptr);
 
 // The listing as the readers of text files take it: the text files and what could not be read.
 struct SiteFiles {
@@ -102,9 +102,9 @@ struct SiteFiles {
 // reader of text files could not read.
 SiteFiles siteFilesOf(const std::filesystem::path& root, const SiteListing& listing, bool images);
 
-// listSite and siteFilesOf in one.
+// listSite and siteFilesOf in one; cancel, when given, can stop the walk but is not advanced.
 SiteFiles walkSite(const std::filesystem::path& root, bool images,
-                   const std::atomic<bool>* cancel = nullptr);
+                   const Progress* cancel = nullptr);
 
 // The text files' numbers in the order they are read: pages first, so that the scripts of
 // their page folders can take a page's <base href>; each group in walk order.

@@ -129,6 +129,285 @@
     </message>
 </context>
 <context>
+    <name>tolvane::EventText</name>
+    <message>
+        <source>Its content differs from the copy kept in the site images folder</source>
+        <translation>Ihr Inhalt weicht von der im Bilderordner der Website behaltenen Kopie ab</translation>
+    </message>
+    <message>
+        <source>The site images folder already holds a different image under that name</source>
+        <translation>Der Bilderordner der Website enthält unter diesem Namen schon ein anderes Bild</translation>
+    </message>
+    <message>
+        <source>The file is not valid UTF-8 text</source>
+        <translation>Die Datei ist kein gültiger UTF-8-Text</translation>
+    </message>
+    <message>
+        <source>It was changed after the optimization</source>
+        <translation>Sie wurde nach der Optimierung geändert</translation>
+    </message>
+    <message>
+        <source>No file in the site holds its bytes any more</source>
+        <translation>Keine Datei der Website enthält ihre Bytes mehr</translation>
+    </message>
+    <message>
+        <source>Its path leads outside the site or through a link</source>
+        <translation>Ihr Pfad führt aus der Website hinaus oder durch eine Verknüpfung</translation>
+    </message>
+    <message>
+        <source>The record of the optimization is damaged</source>
+        <translation>Die Aufzeichnung der Optimierung ist beschädigt</translation>
+    </message>
+    <message>
+        <source>A file of the site still refers to it</source>
+        <translation>Eine Datei der Website verweist noch darauf</translation>
+    </message>
+    <message>
+        <source>It was changed while the optimization ran; the change is kept</source>
+        <translation>Sie wurde während der Optimierung geändert; die Änderung bleibt erhalten</translation>
+    </message>
+    <message>
+        <source>A text file of the site could not be read and may refer to it</source>
+        <translation>Eine Textdatei der Website war nicht lesbar und verweist vielleicht darauf</translation>
+    </message>
+    <message>
+        <source>A file that refers to it is not valid UTF-8 text</source>
+        <translation>Eine Datei, die darauf verweist, ist kein gültiger UTF-8-Text</translation>
+    </message>
+    <message>
+        <source>A file that refers to it cannot be written back</source>
+        <translation>Eine Datei, die darauf verweist, kann nicht zurückgeschrieben werden</translation>
+    </message>
+    <message>
+        <source>A file refers to it in a way that cannot be rewritten</source>
+        <translation>Eine Datei verweist darauf in einer Form, die sich nicht umschreiben lässt</translation>
+    </message>
+    <message>
+        <source>It was chosen to stay where it is</source>
+        <translation>Sie soll so gewählt bleiben, wo sie ist</translation>
+    </message>
+    <message>
+        <source>Cannot create folder %1</source>
+        <translation>Ordner %1 kann nicht angelegt werden</translation>
+    </message>
+    <message>
+        <source>Cannot move %1 to %2</source>
+        <translation>%1 kann nicht nach %2 verschoben werden</translation>
+    </message>
+    <message>
+        <source>Cannot move %1</source>
+        <translation>%1 kann nicht verschoben werden</translation>
+    </message>
+    <message>
+        <source>Cannot remove %1</source>
+        <translation>%1 kann nicht entfernt werden</translation>
+    </message>
+    <message>
+        <source>Cannot read %1</source>
+        <translation>%1 kann nicht gelesen werden</translation>
+    </message>
+    <message>
+        <source>Cannot write %1</source>
+        <translation>%1 kann nicht geschrieben werden</translation>
+    </message>
+    <message>
+        <source>Cannot compare %1 with %2</source>
+        <translation>%1 kann nicht mit %2 verglichen werden</translation>
+    </message>
+    <message>
+        <source>Cannot compare %1</source>
+        <translation>%1 kann nicht verglichen werden</translation>
+    </message>
+    <message>
+        <source>file</source>
+        <translation>Datei</translation>
+    </message>
+    <message>
+        <source>“%1” was left as it is. %2.</source>
+        <translation>„%1“ blieb, wie es ist. %2.</translation>
+    </message>
+    <message>
+        <source>“%1” could not be created. %2.</source>
+        <translation>„%1“ konnte nicht angelegt werden. %2.</translation>
+    </message>
+    <message>
+        <source>“%1” could not be moved to “%2”. %3.</source>
+        <translation>„%1“ konnte nicht nach „%2“ verschoben werden. %3.</translation>
+    </message>
+    <message>
+        <source>“%1” could not be moved. %2.</source>
+        <translation>„%1“ konnte nicht verschoben werden. %2.</translation>
+    </message>
+    <message>
+        <source>“%1” could not be removed. %2.</source>
+        <translation>„%1“ konnte nicht entfernt werden. %2.</translation>
+    </message>
+    <message>
+        <source>“%1” could not be read. %2.</source>
+        <translation>„%1“ konnte nicht gelesen werden. %2.</translation>
+    </message>
+    <message>
+        <source>“%1” could not be written. %2.</source>
+        <translation>„%1“ konnte nicht geschrieben werden. %2.</translation>
+    </message>
+    <message>
+        <source>“%1” could not be compared. %2.</source>
+        <translation>„%1“ konnte nicht verglichen werden. %2.</translation>
+    </message>
+    <message>
+        <source>Unable to lock the site</source>
+        <translation>Die Website kann nicht gesperrt werden</translation>
+    </message>
+    <message>
+        <source>Unable to record the run for undo</source>
+        <translation>Die Optimierung kann nicht für das Rückgängigmachen aufgezeichnet werden</translation>
+    </message>
+    <message>
+        <source>Unable to create images folder</source>
+        <translation>Der Bilderordner images kann nicht angelegt werden</translation>
+    </message>
+    <message>
+        <source>Unable to move %1 to the site images folder</source>
+        <translation>Verschieben nicht möglich: %1 in den Bilderordner der Website</translation>
+    </message>
+    <message>
+        <source>Unable to remove %1 from %2</source>
+        <translation>Entfernen nicht möglich: %1 aus %2</translation>
+    </message>
+    <message>
+        <source>Unable to update %1</source>
+        <translation>Aktualisieren nicht möglich: %1</translation>
+    </message>
+    <message>
+        <source>Unable to write back to file: %1</source>
+        <translation>Zurückschreiben nicht möglich in Datei: %1</translation>
+    </message>
+    <message>
+        <source>Keeping %1 in %2: %3</source>
+        <translation>Behalte %1 in %2: %3</translation>
+    </message>
+    <message>
+        <source>Unable to read the record of the optimization</source>
+        <translation>Die Aufzeichnung der Optimierung ist nicht lesbar</translation>
+    </message>
+    <message>
+        <source>Unable to read every record of the optimization</source>
+        <translation>Nicht alle Aufzeichnungen der Optimierung sind lesbar</translation>
+    </message>
+    <message>
+        <source>Unable to record the undo</source>
+        <translation>Das Rückgängigmachen kann nicht aufgezeichnet werden</translation>
+    </message>
+    <message>
+        <source>Unable to restore %1 to %2</source>
+        <translation>Wiederherstellen nicht möglich: %1 in %2</translation>
+    </message>
+    <message>
+        <source>Unable to restore %1</source>
+        <translation>Wiederherstellen nicht möglich: %1</translation>
+    </message>
+    <message>
+        <source>Unable to restore the rewritten files: a removed copy could not be put back</source>
+        <translation>Die umgeschriebenen Dateien können nicht wiederhergestellt werden: eine entfernte Kopie konnte nicht zurückgelegt werden</translation>
+    </message>
+    <message>
+        <source>Unable to restore the rewritten files: their earlier text refers to a file that is missing</source>
+        <translation>Die umgeschriebenen Dateien können nicht wiederhergestellt werden: ihr früherer Text verweist auf eine fehlende Datei</translation>
+    </message>
+    <message>
+        <source>Unable to remove folder %1</source>
+        <translation>Ordner kann nicht entfernt werden: %1</translation>
+    </message>
+    <message>
+        <source>Starting optimization - calculate number of actions</source>
+        <translation>Starte die Optimierung – berechne die Zahl der Schritte</translation>
+    </message>
+    <message>
+        <source>Creating images folder in root</source>
+        <translation>Lege den Bilderordner images im Stammordner an</translation>
+    </message>
+    <message>
+        <source>Removing leftover temporary file: %1</source>
+        <translation>Entferne zurückgebliebene temporäre Datei: %1</translation>
+    </message>
+    <message>
+        <source>Moving image file: %1 to folder: %2</source>
+        <translation>Verschiebe Bilddatei: %1 in Ordner: %2</translation>
+    </message>
+    <message>
+        <source>Updating file: %1 to use moved image: %2</source>
+        <translation>Aktualisiere Datei: %1 für das verschobene Bild: %2</translation>
+    </message>
+    <message>
+        <source>HTML/js file: %1 doesn&apos;t exist</source>
+        <translation>HTML/JS-Datei: %1 existiert nicht</translation>
+    </message>
+    <message>
+        <source>Keeping %1: %2</source>
+        <translation>Behalte %1: %2</translation>
+    </message>
+    <message>
+        <source>Keeping %1: a file that refers to it could not be rewritten</source>
+        <translation>Behalte %1: eine Datei, die darauf verweist, konnte nicht neu geschrieben werden</translation>
+    </message>
+    <message>
+        <source>Removing duplicate file: %1 from %2</source>
+        <translation>Entferne doppelte Datei: %1 aus %2</translation>
+    </message>
+    <message>
+        <source>Optimization cancelled: every page still shows its images</source>
+        <translation>Optimierung abgebrochen: jede Seite zeigt weiterhin ihre Bilder</translation>
+    </message>
+    <message>
+        <source>Undoing the optimization of %1</source>
+        <translation>Mache die Optimierung vom %1 rückgängig</translation>
+    </message>
+    <message>
+        <source>Restoring duplicate file: %1 to %2</source>
+        <translation>Stelle doppelte Datei wieder her: %1 in %2</translation>
+    </message>
+    <message>
+        <source>Restoring file: %1</source>
+        <translation>Stelle Datei wieder her: %1</translation>
+    </message>
+    <message>
+        <source>Keeping rewritten file: %1</source>
+        <translation>Behalte neu geschriebene Datei: %1</translation>
+    </message>
+    <message>
+        <source>Keeping added file: %1</source>
+        <translation>Behalte hinzugefügte Datei: %1</translation>
+    </message>
+    <message>
+        <source>Removing added file: %1</source>
+        <translation>Entferne hinzugefügte Datei: %1</translation>
+    </message>
+    <message>
+        <source>Removing added folder: %1</source>
+        <translation>Entferne hinzugefügten Ordner: %1</translation>
+    </message>
+    <message>
+        <source>Keeping folder, it holds files the optimization did not add: %1</source>
+        <translation>Behalte Ordner, er enthält Dateien, die die Optimierung nicht hinzugefügt hat: %1</translation>
+    </message>
+    <message>
+        <source>Cannot create folder %1 to %2</source>
+        <translation>Ordner %1 kann nicht nach %2 angelegt werden</translation>
+    </message>
+    <message>
+        <source>Cannot remove %1 to %2</source>
+        <translation>%1 kann nicht nach %2 entfernt werden</translation>
+    </message>
+    <message>
+        <source>Cannot read %1 to %2</source>
+        <translation>%1 kann nicht nach %2 gelesen werden</translation>
+    </message>
+    <message>
+        <source>Cannot write %1 to %2</source>
+        <translation>%1 kann nicht nach %2 geschrieben werden</translation>
+    </message>
+</context>
+<context>
     <name>tolvane::LogView</name>
     <message>
         <source>Save Log</source>
@@ -284,10 +563,6 @@
         <translation>Die Verweise auf die Kopien werden gesucht …</translation>
     </message>
     <message>
-        <source>Comparing %L1 images: %2 of %3 read</source>
-        <translation>Vergleiche %L1 Bilder: %2 von %3 gelesen</translation>
-    </message>
-    <message>
         <source>Scanning: %L1 entries walked</source>
         <translation>Durchsuchen: %L1 Einträge durchlaufen</translation>
     </message>
@@ -298,6 +573,10 @@
     <message>
         <source>%v of %m steps, %1 elapsed</source>
         <translation>%v von %m Schritten, %1 vergangen</translation>
+    </message>
+    <message>
+        <source>Comparing images: %1 of %2 read</source>
+        <translation>Vergleiche Bilder: %1 von %2 gelesen</translation>
     </message>
 </context>
 <context>
@@ -661,90 +940,6 @@ Lizenz: %1</translation>
         <translation>Die Website wird erneut durchsucht …</translation>
     </message>
     <message>
-        <source>Creating images folder in root</source>
-        <translation>Lege den Bilderordner images im Stammordner an</translation>
-    </message>
-    <message>
-        <source>Unable to create images folder</source>
-        <translation>Der Bilderordner images kann nicht angelegt werden</translation>
-    </message>
-    <message>
-        <source>Moving image file: </source>
-        <translation>Verschiebe Bilddatei: </translation>
-    </message>
-    <message>
-        <source> to folder: </source>
-        <translation> in Ordner: </translation>
-    </message>
-    <message>
-        <source>Unable to move </source>
-        <translation>Verschieben nicht möglich: </translation>
-    </message>
-    <message>
-        <source> to the site images folder</source>
-        <translation> in den Bilderordner der Website</translation>
-    </message>
-    <message>
-        <source>Removing duplicate file: </source>
-        <translation>Entferne doppelte Datei: </translation>
-    </message>
-    <message>
-        <source>Unable to remove </source>
-        <translation>Entfernen nicht möglich: </translation>
-    </message>
-    <message>
-        <source> from </source>
-        <translation> aus </translation>
-    </message>
-    <message>
-        <source>Restoring duplicate file: </source>
-        <translation>Stelle doppelte Datei wieder her: </translation>
-    </message>
-    <message>
-        <source>Unable to restore </source>
-        <translation>Wiederherstellen nicht möglich: </translation>
-    </message>
-    <message>
-        <source> to </source>
-        <translation> in </translation>
-    </message>
-    <message>
-        <source>Updating file: </source>
-        <translation>Aktualisiere Datei: </translation>
-    </message>
-    <message>
-        <source> to use moved image: </source>
-        <translation> für das verschobene Bild: </translation>
-    </message>
-    <message>
-        <source>HTML/js file: </source>
-        <translation>HTML/JS-Datei: </translation>
-    </message>
-    <message>
-        <source> doesn&apos;t exist</source>
-        <translation> existiert nicht</translation>
-    </message>
-    <message>
-        <source>Unable to update </source>
-        <translation>Aktualisieren nicht möglich: </translation>
-    </message>
-    <message>
-        <source>Unable to write back to file: </source>
-        <translation>Zurückschreiben nicht möglich in Datei: </translation>
-    </message>
-    <message>
-        <source>Keeping </source>
-        <translation>Behalte </translation>
-    </message>
-    <message>
-        <source> in </source>
-        <translation> in </translation>
-    </message>
-    <message>
-        <source>: </source>
-        <translation>: </translation>
-    </message>
-    <message>
         <source>Unable to undo the last optimization</source>
         <translation>Die letzte Optimierung kann nicht rückgängig gemacht werden</translation>
     </message>
@@ -761,76 +956,8 @@ Lizenz: %1</translation>
         <translation>Rückgängig gemacht; einige Änderungen ließen sich nicht zurücknehmen.</translation>
     </message>
     <message>
-        <source>: a file that refers to it could not be rewritten</source>
-        <translation>: eine Datei, die darauf verweist, konnte nicht neu geschrieben werden</translation>
-    </message>
-    <message>
-        <source>Keeping added file: </source>
-        <translation>Behalte hinzugefügte Datei: </translation>
-    </message>
-    <message>
-        <source>Keeping folder, it holds files the optimization did not add: </source>
-        <translation>Behalte Ordner, er enthält Dateien, die die Optimierung nicht hinzugefügt hat: </translation>
-    </message>
-    <message>
-        <source>Keeping rewritten file: </source>
-        <translation>Behalte neu geschriebene Datei: </translation>
-    </message>
-    <message>
-        <source>Optimization cancelled: every page still shows its images</source>
-        <translation>Optimierung abgebrochen: jede Seite zeigt weiterhin ihre Bilder</translation>
-    </message>
-    <message>
-        <source>Removing added file: </source>
-        <translation>Entferne hinzugefügte Datei: </translation>
-    </message>
-    <message>
-        <source>Removing added folder: </source>
-        <translation>Entferne hinzugefügten Ordner: </translation>
-    </message>
-    <message>
-        <source>Removing leftover temporary file: </source>
-        <translation>Entferne zurückgebliebene temporäre Datei: </translation>
-    </message>
-    <message>
-        <source>Restoring file: </source>
-        <translation>Stelle Datei wieder her: </translation>
-    </message>
-    <message>
-        <source>Unable to lock the site</source>
-        <translation>Die Website kann nicht gesperrt werden</translation>
-    </message>
-    <message>
-        <source>Unable to read every record of the optimization</source>
-        <translation>Nicht alle Aufzeichnungen der Optimierung sind lesbar</translation>
-    </message>
-    <message>
-        <source>Unable to read the record of the optimization</source>
-        <translation>Die Aufzeichnung der Optimierung ist nicht lesbar</translation>
-    </message>
-    <message>
-        <source>Unable to record the run for undo</source>
-        <translation>Die Optimierung kann nicht für das Rückgängigmachen aufgezeichnet werden</translation>
-    </message>
-    <message>
-        <source>Unable to record the undo</source>
-        <translation>Das Rückgängigmachen kann nicht aufgezeichnet werden</translation>
-    </message>
-    <message>
-        <source>Unable to remove folder </source>
-        <translation>Ordner kann nicht entfernt werden: </translation>
-    </message>
-    <message>
         <source>Undo complete</source>
         <translation>Rückgängig gemacht</translation>
-    </message>
-    <message>
-        <source>Undo incomplete: changes that could not be undone: </source>
-        <translation>Nicht vollständig rückgängig gemacht; nicht zurückgenommene Änderungen: </translation>
-    </message>
-    <message>
-        <source>Undoing the optimization of </source>
-        <translation>Mache die Optimierung rückgängig von </translation>
     </message>
     <message>
         <source>Unable to read %1: %2</source>
@@ -889,12 +1016,8 @@ Lizenz: %1</translation>
         <translation>Wird angehalten, dann wird zurückgenommen, was der Lauf geändert hat …</translation>
     </message>
     <message>
-        <source>Unable to restore the rewritten files: a removed copy could not be put back</source>
-        <translation>Die umgeschriebenen Dateien können nicht wiederhergestellt werden: eine entfernte Kopie konnte nicht zurückgelegt werden</translation>
-    </message>
-    <message>
-        <source>Unable to restore the rewritten files: their earlier text refers to a file that is missing</source>
-        <translation>Die umgeschriebenen Dateien können nicht wiederhergestellt werden: ihr früherer Text verweist auf eine fehlende Datei</translation>
+        <source>Undo incomplete: changes that could not be undone: %1</source>
+        <translation>Nicht vollständig rückgängig gemacht; nicht zurückgenommene Änderungen: %1</translation>
     </message>
     <message>
         <source>%L1 duplicated images</source>

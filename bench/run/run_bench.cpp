@@ -7,6 +7,7 @@
 //            [--seed N] [--folder DIR] [--keep]
 
 #include "bench/sitegen/sitegen.hpp"
+#include "cli/event_text.hpp"
 #include "run/file_manager.hpp"
 #include "run/run.hpp"
 #include "run/run_journal.hpp"
@@ -28,18 +29,16 @@ using namespace tolvane;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-// Counts what a run reports and prints only its sheets.
+// Counts the log lines a run reports and prints only its failures.
 class QuietReporter : public RunReporter {
   public:
-    void log(const std::string&) override { ++lines; }
-    void popupErrorMessage(const std::string& message,
-                           const std::optional<FileError>& error) override {
-        std::cerr << errorLogLine(message, error) << '\n';
+    void report(const Event& event) override {
+        const std::vector<std::string> text = cli::logLines(event);
+        lines += text.size();
+        if (isFailure(event.kind))
+            for (const std::string& line : text)
+                std::cerr << line << '\n';
     }
-    void progressSetup(double) override {}
-    void progressStep() override {}
-    void progressStop() override {}
-    void runCompleted() override {}
     std::size_t lines = 0;
 };
 
@@ -134,7 +133,7 @@ int main(int argc, char** argv) {
                                      journalError.message());
         RunOptions options;
         options.journal = &*journal;
-        const RunOutcome outcome = startOptimization(scan, files, reporter, englishText, options);
+        const RunOutcome outcome = startOptimization(scan, files, reporter, options);
         const double runTime = seconds(Clock::now() - started);
         const double runPeak = peakMiB();
         std::uintmax_t recordBytes = 0;

@@ -62,9 +62,8 @@ int main(int argc, char** argv) {
                 candidates[path] = key.second;
 
     RecordingReader reader;
-    ScanProgress progress;
     const auto start = std::chrono::steady_clock::now();
-    const ScanResult result = scanWebsite(root, &progress, &reader);
+    const ScanResult result = scanWebsite(root, nullptr, &reader);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
@@ -92,24 +91,23 @@ int main(int argc, char** argv) {
         copies += group.copies.size();
 
     std::printf("entries walked        %llu\n",
-                static_cast<unsigned long long>(progress.entriesWalked.load()));
+                static_cast<unsigned long long>(result.stats.entriesWalked));
     std::printf("candidate files       %llu (%zu found independently)\n",
-                static_cast<unsigned long long>(progress.candidateFiles.load()), candidates.size());
+                static_cast<unsigned long long>(result.stats.candidateFiles), candidates.size());
     std::printf("candidate bytes       %llu\n",
-                static_cast<unsigned long long>(progress.candidateBytes.load()));
+                static_cast<unsigned long long>(result.stats.candidateBytes));
     std::printf("files read            %zu\n", reader.reads.size());
     std::printf("bytes read            %llu (%.1f%% of candidate bytes)\n",
                 static_cast<unsigned long long>(bytesRead),
-                progress.candidateBytes.load()
-                    ? 100.0 * static_cast<double>(bytesRead) /
-                          static_cast<double>(progress.candidateBytes.load())
-                    : 0.0);
+                result.stats.candidateBytes ? 100.0 * static_cast<double>(bytesRead) /
+                                                  static_cast<double>(result.stats.candidateBytes)
+                                            : 0.0);
     std::printf("bytes read again      %llu\n",
-                static_cast<unsigned long long>(progress.bytesReread.load()));
+                static_cast<unsigned long long>(result.stats.bytesReread));
     std::printf("groups                %zu (%llu copies)\n", result.duplicates.size(),
                 static_cast<unsigned long long>(copies));
     std::printf("MD5 digests computed  %llu\n",
-                static_cast<unsigned long long>(progress.digestsComputed.load()));
+                static_cast<unsigned long long>(result.stats.digestsComputed));
     std::printf("scan time             %.3f s (with recording)\n", seconds);
 
     bool ok = true;
@@ -118,10 +116,10 @@ int main(int argc, char** argv) {
         ok = ok && good;
     };
     check(notCandidates == 0, "no file read whose name or size rules it out");
-    check(readTwice == 0 && progress.bytesReread.load() == 0, "no byte read twice");
+    check(readTwice == 0 && result.stats.bytesReread == 0, "no byte read twice");
     check(beyondSize == 0, "no read beyond a file's listed size");
-    check(progress.digestsComputed.load() == result.duplicates.size(),
+    check(result.stats.digestsComputed == result.duplicates.size(),
           "one MD5 per group, none for other files");
-    check(progress.candidateFiles.load() == candidates.size(), "candidates as found independently");
+    check(result.stats.candidateFiles == candidates.size(), "candidates as found independently");
     return ok ? 0 : 1;
 }

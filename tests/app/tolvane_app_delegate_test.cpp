@@ -747,6 +747,28 @@ class TolvaneAppDelegateTest : public QObject {
                  tolvane::scanWebsite(generated / "big").duplicates.size());
     }
 
+    void aScanCancelledWhileFindingReferencesPlansNothing() {
+        TempDir site;
+        writeSiteWithDuplicates(site.path());
+        // Cancelled while the pages are read: no plan is made from half the references.
+        tolvane::Progress stopped;
+        stopped.cancel();
+        const tolvane::ScanDisplay cancelled =
+            tolvane::withReferences(tolvane::scanWebsite(site.path()), &stopped);
+        QVERIFY(cancelled.scan.cancelled);
+        QVERIFY(cancelled.scan.duplicates.empty());
+        QVERIFY(cancelled.groups.empty());
+        // Not cancelled, the same site gets its plan, and the reading was counted.
+        tolvane::Progress counted;
+        const tolvane::ScanDisplay whole =
+            tolvane::withReferences(tolvane::scanWebsite(site.path()), &counted);
+        QVERIFY(!whole.scan.cancelled);
+        QVERIFY(!whole.groups.empty());
+        QCOMPARE(whole.groups.size(), whole.scan.duplicates.size());
+        QVERIFY(counted.done() > 0);
+        QCOMPARE(counted.done(), counted.total());
+    }
+
     // Cancelled before anything is placed or half done, or the window closed meanwhile.
     void cancellingARunPutsTheSiteBackAsItWas_data() {
         QTest::addColumn<bool>("halfDone");

@@ -289,16 +289,15 @@ TEST(ReferenceIndex, ManyFilesReferringToOneImageGiveEveryReferenceAndAreNamedOn
 // Pulls the cancel switch once a given number of text files has been read.
 class CancellingAccess : public DiskTextFileAccess {
   public:
-    CancellingAccess(IndexProgress& progress, std::size_t after)
-        : progress_(progress), after_(after) {}
+    CancellingAccess(Progress& progress, std::size_t after) : progress_(progress), after_(after) {}
     std::optional<Bytes> read(const fs::path& path, std::error_code& error) override {
         if (++reads_ >= after_)
-            progress_.cancel = true;
+            progress_.cancel();
         return DiskTextFileAccess::read(path, error);
     }
 
   private:
-    IndexProgress& progress_;
+    Progress& progress_;
     std::size_t after_;
     std::size_t reads_ = 0;
 };
@@ -309,26 +308,27 @@ TEST(ReferenceIndex, ProgressCountsTheTextFilesAndCancelStopsTheBuild) {
     for (const char* page : {"A.html", "B.html", "C.html", "D.html"})
         site.put(page, "<img src=\"A_files/logo.png\">");
 
-    IndexProgress progress;
+    Progress progress;
     const auto whole = ReferenceIndex::build(site.root(), {logo}, nullptr, &progress);
     EXPECT_FALSE(whole.cancelled());
-    EXPECT_EQ(progress.textFilesFound.load(), 4u);
-    EXPECT_EQ(progress.textFilesRead.load(), 4u);
+    EXPECT_EQ(progress.phase(), Phase::indexing);
+    EXPECT_EQ(progress.total(), 4u);
+    EXPECT_EQ(progress.done(), 4u);
     EXPECT_EQ(whole.references().size(), 4u);
 
-    IndexProgress stopped;
+    Progress stopped;
     CancellingAccess cancelling(stopped, 2);
     const auto part = ReferenceIndex::build(site.root(), {logo}, &cancelling, &stopped);
     EXPECT_TRUE(part.cancelled());
     EXPECT_EQ(part.textFilesRead(), 2u); // no file read after the switch
-    EXPECT_EQ(stopped.textFilesRead.load(), 2u);
+    EXPECT_EQ(stopped.done(), 2u);
 
-    IndexProgress before;
-    before.cancel = true;
+    Progress before;
+    before.cancel();
     const auto none = ReferenceIndex::build(site.root(), {logo}, nullptr, &before);
     EXPECT_TRUE(none.cancelled());
     EXPECT_EQ(none.textFilesRead(), 0u);
-    EXPECT_EQ(before.textFilesFound.load(), 0u); // stopped in the walk
+    EXPECT_EQ(before.total(), 0u); // stopped in the walk
 }
 
 TEST(ReferenceIndex, BaseHrefIsHonouredOrMakesTheBaseUnknown) {

@@ -1,3 +1,4 @@
+#include "cli/event_text.hpp"
 #include "run/file_manager.hpp"
 
 #include "run/run_support.hpp"
@@ -170,7 +171,7 @@ TEST(RealFileManager, ManyCopiesGoOnlyWhereTheyStillHoldTheKeptBytes) {
                 ASSERT_TRUE(results[i]);
                 EXPECT_EQ(results[i]->paths.front(), missingKept);
             } else {
-                EXPECT_FALSE(results[i]) << results[i]->description();
+                EXPECT_FALSE(results[i]) << results[i]->code.message();
             }
         }
     };
@@ -194,23 +195,39 @@ TEST(RealFileManager, ManyCopiesGoOnlyWhereTheyStillHoldTheKeptBytes) {
     EXPECT_EQ(readFile(largeKept), large);
 }
 
+// Exactly the failures carry a sheet message; every other event but the end ones is a log line.
+TEST(Event, FailuresAreTheKindsWithASheet) {
+    std::size_t failures = 0;
+    for (int k = static_cast<int>(EventKind::runStarted);
+         k <= static_cast<int>(EventKind::completed); ++k) {
+        const Event event{
+            static_cast<EventKind>(k), {"/S/A_files/logo.png"}, std::nullopt, std::nullopt, {}};
+        const bool failure = isFailure(event.kind);
+        failures += failure ? 1 : 0;
+        EXPECT_EQ(cli::failureMessage(event).empty(), !failure) << k;
+        const bool end = event.kind == EventKind::finished || event.kind == EventKind::completed;
+        EXPECT_EQ(cli::logLines(event).empty(), end) << k;
+    }
+    EXPECT_EQ(failures, 17u);
+}
+
 TEST(FileError, DescriptionsNameTheStepThePathsAndTheReason) {
     const FileError error{FileError::Operation::move,
                           {"/S/A_files/logo.png", "/S/images/logo.png"},
                           std::make_error_code(std::errc::file_exists)};
-    EXPECT_EQ(error.description(), "Cannot move /S/A_files/logo.png to /S/images/logo.png: " +
-                                       std::make_error_code(std::errc::file_exists).message() +
-                                       " (generic 17)");
-    EXPECT_NE(error.localizedDescription().find("logo.png"), std::string::npos);
-    EXPECT_NE(error.localizedDescription().find("moved"), std::string::npos);
+    EXPECT_EQ(cli::describe(error), "Cannot move /S/A_files/logo.png to /S/images/logo.png: " +
+                                        std::make_error_code(std::errc::file_exists).message() +
+                                        " (generic 17)");
+    EXPECT_NE(cli::explain(error).find("logo.png"), std::string::npos);
+    EXPECT_NE(cli::explain(error).find("moved"), std::string::npos);
     const FileError differs{FileError::Operation::compare,
                             {"/S/B_files/logo.png", "/S/images/logo.png"},
                             make_error_code(RunErrc::contentDiffers)};
-    EXPECT_EQ(differs.localizedDescription(),
+    EXPECT_EQ(cli::explain(differs),
               "\xE2\x80\x9Clogo.png\xE2\x80\x9D was left as it is. Its content differs from the "
               "copy kept in the site images folder.");
-    EXPECT_EQ(errorLogLine("Unable to move logo.png to the site images folder", error),
-              "Unable to move logo.png to the site images folder, error: " + error.description());
+    EXPECT_EQ(cli::errorLogLine("Unable to move logo.png to the site images folder", error),
+              "Unable to move logo.png to the site images folder, error: " + cli::describe(error));
 }
 
 } // namespace

@@ -33,11 +33,8 @@ TEST(PageRewrite, ProcessFileRewritesThroughTheRewriterAndReportsEachFailure) {
     ::chmod(page.c_str(), 0640);
     writeFile(script, "img.src = \"Entry1_files\\/logo.png\"; other = \"Entry1_files/logo.png\";");
     const RewriteTarget target{imagesFolderReference(folder, dir.path()), "logo-0123abcd.png"};
-    const Localize brackets = [](std::string_view english) {
-        return "[" + std::string(english) + "]";
-    };
 
-    EXPECT_EQ(processFile(page, "logo.png", folder, target, files, reporter, brackets),
+    EXPECT_EQ(processFile(page, "logo.png", folder, target, files, reporter),
               RewriteResult::rewritten);
     EXPECT_EQ(processFile(script, "logo.png", folder, target, files, reporter),
               RewriteResult::rewritten);
@@ -50,7 +47,7 @@ TEST(PageRewrite, ProcessFileRewritesThroughTheRewriterAndReportsEachFailure) {
     ASSERT_EQ(::stat(page.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0640u);
     EXPECT_EQ(reporter.lines.at(0),
-              "[Updating file: ]" + page.string() + "[ to use moved image: ]logo-0123abcd.png");
+              "Updating file: " + page.string() + " to use moved image: logo-0123abcd.png");
     EXPECT_TRUE(reporter.sheets.empty());
 
     // A missing file is only logged; text that is not UTF-8 and a failed write stay as they were.

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "cli/event_text.hpp"
 #include "run/file_manager.hpp"
 #include "run/reporter.hpp"
+#include "run/run.hpp"
 #include "scan/scan.hpp"
 #include "support/temp_dir.hpp"
 #include "util/digest.hpp"
+#include "util/progress.hpp"
 
 #include <filesystem>
 #include <map>
@@ -17,7 +20,8 @@
 
 namespace tolvane::test {
 
-// Records everything a run reports, in one ordered list of events as well.
+// Records everything a run reports, in one ordered list of events as well. Hand progress to
+// the run to see its steps: each call notes the steps taken since the one before.
 class RecordingReporter : public RunReporter {
   public:
     struct Sheet {
@@ -25,31 +29,37 @@ class RecordingReporter : public RunReporter {
         std::optional<FileError> error;
     };
 
-    void log(const std::string& line) override {
-        lines.push_back(line);
-        events.push_back("log " + line);
+    // Each event as it came, and as the command line words it.
+    void report(const Event& event) override {
+        notice();
+        reported.push_back(event);
+        if (event.kind == EventKind::finished) {
+            stopped = true;
+            events.push_back("stop");
+            return;
+        }
+        if (event.kind == EventKind::completed) {
+            completed = true;
+            events.push_back("completed");
+            return;
+        }
+        for (const std::string& line : cli::logLines(event))
+            lines.push_back(line);
+        if (isFailure(event.kind)) {
+            sheets.push_back({cli::failureMessage(event), event.failure});
+            events.push_back("sheet " + sheets.back().message);
+        } else {
+            for (const std::string& line : cli::logLines(event))
+                events.push_back("log " + line);
+        }
     }
-    void popupErrorMessage(const std::string& message,
-                           const std::optional<FileError>& error) override {
-        lines.push_back(errorLogLine(message, error));
-        sheets.push_back({message, error});
-        events.push_back("sheet " + message);
-    }
-    void progressSetup(double max) override {
-        maximum = max;
-        events.push_back("setup " + std::to_string(static_cast<int>(max)));
-    }
-    void progressStep() override {
-        ++steps;
-        events.push_back("step");
-    }
-    void progressStop() override {
-        stopped = true;
-        events.push_back("stop");
-    }
-    void runCompleted() override {
-        completed = true;
-        events.push_back("completed");
+
+    // The kinds reported, in order.
+    std::vector<EventKind> kinds() const {
+        std::vector<EventKind> found;
+        for (const Event& event : reported)
+            found.push_back(event.kind);
+        return found;
     }
 
     // The logged lines that start with prefix, in order.
@@ -64,11 +74,36 @@ class RecordingReporter : public RunReporter {
     std::vector<std::string> lines;
     std::vector<std::string> events;
     std::vector<Sheet> sheets;
+    std::vector<Event> reported;
     double maximum = -1;
     int steps = 0;
     bool stopped = false;
     bool completed = false;
+    Progress progress;
+
+  private:
+    // The counting phase's start ("setup" with its total) and its steps since the last call.
+    void notice() {
+        const Progress::Snapshot now = progress.snapshot();
+        const bool counting = now.phase == Phase::optimizing || now.phase == Phase::undoing ||
+                              (now.phase == Phase::finished && maximum >= 0);
+        if (!counting)
+            return;
+        if (maximum < 0) {
+            maximum = static_cast<double>(now.total);
+            events.push_back("setup " + std::to_string(now.total));
+        }
+        for (; static_cast<std::uint64_t>(steps) < now.done; ++steps)
+            events.push_back("step");
+    }
 };
+
+// Options that let reporter see a run's steps.
+inline RunOptions countedBy(RecordingReporter& reporter) {
+    RunOptions options;
+    options.progress = &reporter.progress;
+    return options;
+}
 
 // What a crash at a chosen step throws: nothing after it happens, as when the process dies.
 struct SimulatedCrash {};

@@ -52,7 +52,7 @@ class RunTest : public ::testing::Test {
     // Also notes where every reference of the site leads before the run.
     RunOutcome run(const std::vector<DuplicateGroup>& groups, FileManager& files) {
         referencesBefore = test::referenceTargets(S());
-        return startOptimization(groups, S(), files, reporter);
+        return startOptimization(groups, S(), files, reporter, test::countedBy(reporter));
     }
     RunOutcome run(const std::vector<DuplicateGroup>& groups) { return run(groups, real); }
 
@@ -176,7 +176,7 @@ TEST_F(RunTest, PlainFileNamedImagesEndsTheRunAtTheFirstMove) {
     EXPECT_EQ(reporter.sheets[0].message, "Unable to move logo.png to the site images folder");
     EXPECT_EQ(reporter.sheets[0].error->code, std::make_error_code(std::errc::not_a_directory));
     EXPECT_EQ(reporter.lines.back(), "Unable to move logo.png to the site images folder, error: " +
-                                         reporter.sheets[0].error->description());
+                                         cli::describe(*reporter.sheets[0].error));
     EXPECT_TRUE(reporter.linesStartingWith("Creating").empty());
     EXPECT_EQ(reporter.steps, 0);
     EXPECT_TRUE(reporter.stopped);
@@ -387,23 +387,44 @@ TEST_F(RunTest, PageFailuresAreReportedAndTheRunGoesOn) {
     EXPECT_TRUE(test::brokenReferences(referencesBefore, S()).empty());
 }
 
-TEST_F(RunTest, PiecesOfRunLinesAreLocalizedOneByOne) {
+// The run reports data, not sentences: each event names its paths, and the command line's
+// words for them are the log lines.
+TEST_F(RunTest, EachStepIsOneEventWithItsPaths) {
     page("A", {{"logo.png", "LOGO"}});
     writeFile(S() / "x_files/logo.png", "LOGO");
-    const Localize brackets = [](std::string_view english) {
-        return "<" + std::string(english) + ">";
+    run({test::makeGroup({S() / "A_files/logo.png", S() / "x_files/logo.png"})});
+    using K = EventKind;
+    const std::vector<std::pair<K, Lines>> expected{
+        {K::runStarted, {}},
+        {K::imagesFolderCreating, {p("images")}},
+        {K::imagePlacing, {p("A_files/logo.png"), p("images/logo.png")}},
+        {K::fileUpdating, {p("A.html"), p("images/logo.png")}},
+        {K::fileUpdating, {p("A_files/A.js"), p("images/logo.png")}},
+        {K::copyRemoving, {p("A_files/logo.png")}},
+        {K::copyRemoving, {p("x_files/logo.png")}},
+        {K::finished, {}},
+        {K::completed, {}},
     };
-    startOptimization({test::makeGroup({S() / "A_files/logo.png", S() / "x_files/logo.png"})}, S(),
-                      real, reporter, brackets);
+    ASSERT_EQ(reporter.reported.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const Event& event = reporter.reported[i];
+        EXPECT_EQ(event.kind, expected[i].first) << i;
+        Lines paths;
+        for (const auto& path : event.paths)
+            paths.push_back(path.string());
+        EXPECT_EQ(paths, expected[i].second) << i;
+        EXPECT_FALSE(event.failure) << i;
+        EXPECT_FALSE(isFailure(event.kind)) << i;
+    }
     EXPECT_EQ(reporter.lines,
               (Lines{"Starting optimization - calculate number of actions",
-                     "<Creating images folder in root>",
-                     "<Moving image file: >logo.png< to folder: >" + p("images/logo.png"),
+                     "Creating images folder in root",
+                     "Moving image file: logo.png to folder: " + p("images/logo.png"),
                      p("A_files/logo.png"), p("images/logo.png"),
-                     "<Updating file: >" + p("A.html") + "< to use moved image: >logo.png",
-                     "<Updating file: >" + p("A_files/A.js") + "< to use moved image: >logo.png",
-                     "<Removing duplicate file: >logo.png< from >" + p("A_files"),
-                     "<Removing duplicate file: >logo.png< from >" + p("x_files")}));
+                     "Updating file: " + p("A.html") + " to use moved image: logo.png",
+                     "Updating file: " + p("A_files/A.js") + " to use moved image: logo.png",
+                     "Removing duplicate file: logo.png from " + p("A_files"),
+                     "Removing duplicate file: logo.png from " + p("x_files")}));
 }
 
 class RunLinkTest : public RunTest {

@@ -345,9 +345,9 @@ TEST_P(SiteCaseTest, RunKeepsEveryReferenceAndUndoGivesTheOriginal) {
     EditingBeforeWrite editing(root / twist.edit, twist.sameSize);
     FileManager& files = twist.edit.empty() ? static_cast<FileManager&>(real) : editing;
     test::RecordingReporter reporter;
-    RunOptions options;
+    RunOptions options = test::countedBy(reporter);
     options.journal = &*journal;
-    const RunOutcome outcome = startOptimization(scan, files, reporter, englishText, options);
+    const RunOutcome outcome = startOptimization(scan, files, reporter, options);
     EXPECT_EQ(outcome.errorSheets, twist.sheets);
     EXPECT_EQ(reporter.sheets.size(), static_cast<std::size_t>(twist.sheets));
     EXPECT_EQ(outcome.completed, true);

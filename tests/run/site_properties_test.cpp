@@ -39,10 +39,10 @@ bool scanAndRun(const fs::path& root, std::optional<std::size_t> crashAfter = st
     if (crashAfter)
         files.crashAfter(*crashAfter);
     test::RecordingReporter reporter;
-    RunOptions options;
+    RunOptions options = test::countedBy(reporter);
     options.journal = &*journal;
     try {
-        const RunOutcome outcome = startOptimization(scan, files, reporter, englishText, options);
+        const RunOutcome outcome = startOptimization(scan, files, reporter, options);
         EXPECT_EQ(outcome.errorSheets, 0);
         return outcome.completed;
     } catch (const test::SimulatedCrash&) {

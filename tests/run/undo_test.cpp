@@ -121,7 +121,7 @@ TEST_F(UndoTest, AfterAWholeRunTheSiteIsBackByteForByte) {
 
     const RecordedRun run = lastRun();
     EXPECT_TRUE(run.finished);
-    const UndoOutcome outcome = undoRun(run, real, reporter);
+    const UndoOutcome outcome = undoRun(run, real, reporter, &reporter.progress);
     EXPECT_TRUE(outcome.complete);
     EXPECT_TRUE(outcome.recorded);
     EXPECT_EQ(outcome.left, 0u);
@@ -223,7 +223,7 @@ TEST_F(UndoTest, FilesChangedSinceTheRunAreLeftAndReportedAndTheRestIsRestored) 
         ASSERT_TRUE(sheet.error);
         EXPECT_EQ(sheet.error->code, make_error_code(RunErrc::changedSinceRun));
     }
-    EXPECT_NE(reporter.sheets[1].error->localizedDescription().find("B.html"), std::string::npos);
+    EXPECT_NE(cli::explain(*reporter.sheets[1].error).find("B.html"), std::string::npos);
 
     // Both edits stay; everything else is as before the run; what the run added stays, since
     // the edited page refers to it.
@@ -508,25 +508,37 @@ TEST_F(UndoTest, AManyPageSiteIsPutBackWithFewFilesOpenAtATime) {
     EXPECT_EQ(test::snapshot(site), before);
 }
 
-TEST_F(UndoTest, EveryTextGoesThroughTheTranslation) {
+// Undo reports data, not sentences: the window and the command line word each event.
+TEST_F(UndoTest, EachStepIsOneEventWithItsPaths) {
     test::simulateRun(plan, real);
     writeFile(root / "B.html", "edited");
-    const Localize upper = [](std::string_view english) {
-        std::string text(english);
-        for (auto& c : text)
-            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        return text;
+    const RecordedRun run = lastRun();
+    undoRun(run, real, reporter);
+    ASSERT_FALSE(reporter.reported.empty());
+    EXPECT_EQ(reporter.reported.front().kind, EventKind::undoStarted);
+    EXPECT_EQ(reporter.reported.front().detail, localTimeText(run.time));
+    EXPECT_EQ(reporter.reported.back().kind, EventKind::completed);
+    const auto named = [&](EventKind kind) {
+        std::vector<fs::path> paths;
+        for (const Event& event : reporter.reported)
+            if (event.kind == kind)
+                paths.insert(paths.end(), event.paths.begin(), event.paths.end());
+        return paths;
     };
-    undoRun(lastRun(), real, reporter, upper);
-    const std::string S = root.string();
-    EXPECT_EQ(reporter.linesStartingWith("RESTORING DUPLICATE FILE: ").front(),
-              "RESTORING DUPLICATE FILE: x.png TO " + S + "/A_files");
-    EXPECT_FALSE(reporter.linesStartingWith("RESTORING FILE: ").empty());
-    EXPECT_FALSE(reporter.linesStartingWith("KEEPING ADDED FILE: ").empty());
-    ASSERT_EQ(reporter.sheets.size(), 1u);
-    EXPECT_EQ(reporter.sheets[0].message, "UNABLE TO RESTORE " + S + "/B.html");
-    for (const auto& line : reporter.lines)
-        EXPECT_EQ(line.find("Restoring"), std::string::npos) << line;
+    EXPECT_EQ(named(EventKind::copyRestoring).front(), root / "A_files/x.png");
+    EXPECT_FALSE(named(EventKind::fileRestoring).empty());
+    EXPECT_FALSE(named(EventKind::addedKept).empty());
+    EXPECT_EQ(named(EventKind::fileRestoreFailed), std::vector<fs::path>{root / "B.html"});
+    std::size_t failures = 0;
+    for (const Event& event : reporter.reported) {
+        EXPECT_EQ(isFailure(event.kind), event.failure.has_value());
+        if (!isFailure(event.kind))
+            continue;
+        ++failures;
+        EXPECT_EQ(event.failure->code, make_error_code(RunErrc::changedSinceRun));
+    }
+    EXPECT_EQ(failures, 1u);
+    EXPECT_EQ(reporter.sheets.at(0).message, "Unable to restore " + (root / "B.html").string());
 }
 
 } // namespace

@@ -176,8 +176,8 @@ TEST(Scan, NothingEligibleAnUnwalkableRootOrACancelGiveNoGroups) {
     writeFile(site / "a/x.png", "X");
     writeFile(site / "b/x.png", "X");
     ASSERT_EQ(scanWebsite(site.path()).duplicates.size(), 1u);
-    ScanProgress progress;
-    progress.cancel = true;
+    Progress progress;
+    progress.cancel();
     result = scanWebsite(site.path(), &progress);
     EXPECT_TRUE(result.cancelled);
     EXPECT_TRUE(result.duplicates.empty());
@@ -360,14 +360,17 @@ TEST(Scan, ReadsOnlyWhatNameAndSizeLeaveOpenAndEachByteOnce) {
     writeFile(folders[2] / "far.png", big);
 
     RecordingReader reader;
-    ScanProgress progress;
+    Progress progress;
     const ScanResult result = scanWebsite(site.path(), &progress, &reader);
     ASSERT_EQ(result.duplicates.size(), 2u);
-    EXPECT_EQ(progress.digestsComputed.load(), 2u);
-    EXPECT_EQ(progress.candidateFiles.load(), 6u);
-    EXPECT_EQ(progress.candidateBytes.load(), 6u * 300000u);
-    EXPECT_EQ(progress.bytesReread.load(), 0u);
-    EXPECT_EQ(progress.phase.load(), ScanPhase::Done);
+    EXPECT_EQ(result.stats.digestsComputed, 2u);
+    EXPECT_EQ(result.stats.candidateFiles, 6u);
+    EXPECT_EQ(result.stats.candidateBytes, 6u * 300000u);
+    EXPECT_EQ(result.stats.bytesReread, 0u);
+    EXPECT_EQ(progress.phase(), Phase::finished);
+    // The comparison's bar: bytes read of the candidates' bytes.
+    EXPECT_EQ(progress.total(), 6u * 300000u);
+    EXPECT_EQ(progress.done(), result.stats.bytesRead);
 
     std::uint64_t total = 0;
     for (const auto& [path, stretches] : reader.reads()) {
@@ -379,7 +382,7 @@ TEST(Scan, ReadsOnlyWhatNameAndSizeLeaveOpenAndEachByteOnce) {
         for (const auto& [from, to] : sorted)
             total += to - from;
     }
-    EXPECT_EQ(progress.bytesHashed.load(), total);
+    EXPECT_EQ(result.stats.bytesRead, total);
     // The copy that differs early is dropped after its first stretch.
     std::uint64_t earlyRead = 0;
     for (const auto& [from, to] : reader.reads().at(folders[2] / "big.png"))
@@ -393,7 +396,7 @@ TEST(Scan, ReadsOnlyWhatNameAndSizeLeaveOpenAndEachByteOnce) {
     for (auto it = fs::recursive_directory_iterator(site.path());
          it != fs::recursive_directory_iterator(); ++it)
         ++entries;
-    EXPECT_EQ(progress.entriesWalked.load(), entries);
+    EXPECT_EQ(result.stats.entriesWalked, entries);
 }
 
 TEST(Scan, TwoComparingThreadsGiveTheSameGroups) {
@@ -422,8 +425,8 @@ TEST(ContentSets, TightMemoryReadsAgainButFindsTheSameSets) {
     }
     detail::FileContentReader reader;
     for (const std::size_t budget : {std::size_t{1} << 20, std::size_t{12000}}) {
-        ScanProgress progress;
-        auto sets = detail::partitionByContent(files, 10000, reader, &progress, budget);
+        detail::ReadCounts counts;
+        auto sets = detail::partitionByContent(files, 10000, reader, nullptr, counts, budget);
         std::sort(sets.begin(), sets.end(),
                   [](const auto& a, const auto& b) { return a.members < b.members; });
         ASSERT_EQ(sets.size(), 12u) << budget;
@@ -432,9 +435,9 @@ TEST(ContentSets, TightMemoryReadsAgainButFindsTheSameSets) {
             EXPECT_EQ(std::optional<std::string>(sets[i].md5), MD5(files[2 * i]));
         }
         if (budget < 20000)
-            EXPECT_GT(progress.bytesReread.load(), 0u);
+            EXPECT_GT(counts.bytesReread, 0u);
         else
-            EXPECT_EQ(progress.bytesReread.load(), 0u);
+            EXPECT_EQ(counts.bytesReread, 0u);
     }
 }
 
@@ -444,8 +447,9 @@ TEST(ContentSets, FilesThatChangedLengthJoinNothing) {
         writeFile(scratch / name, "1234");
     writeFile(scratch / "c", "12345"); // grown since it was listed at four bytes
     detail::FileContentReader reader;
+    detail::ReadCounts counts;
     const auto sets = detail::partitionByContent({scratch / "a", scratch / "b", scratch / "c"}, 4,
-                                                 reader, nullptr);
+                                                 reader, nullptr, counts);
     ASSERT_EQ(sets.size(), 1u);
     EXPECT_EQ(sets[0].members, (std::vector<std::size_t>{0, 1}));
     EXPECT_EQ(sets[0].md5, md5(std::string_view("1234")));

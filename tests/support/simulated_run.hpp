@@ -73,7 +73,7 @@ inline std::size_t simulateRun(const RunPlan& plan, FileManager& files,
     };
     auto step = [](const FileResult& result) {
         if (result)
-            throw std::runtime_error(result->description());
+            throw std::runtime_error(result->code.message());
     };
     if (events == limit)
         return events;
