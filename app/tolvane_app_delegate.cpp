@@ -374,12 +374,8 @@ void TolvaneAppDelegate::startRun() {
     window_->logView->beginSection(
         tr("Optimization of %1, %2").arg(toQString(model_.root()), nowText()));
     enter(State::Running, tr("Optimizing %1...").arg(toQString(model_.root())));
-    worker_->start([job = std::move(job)](RunChannel& channel) { runJob(job, channel); },
-                   [this](RunChannel& channel) {
-                       listen(channel);
-                       connect(&channel, &RunChannel::ended, this, &TolvaneAppDelegate::runEnded,
-                               Qt::QueuedConnection);
-                   });
+    launch([job = std::move(job)](RunChannel& channel) { runJob(job, channel); },
+           &TolvaneAppDelegate::runEnded);
 }
 
 void TolvaneAppDelegate::runEnded(bool completed) {
@@ -469,12 +465,16 @@ void TolvaneAppDelegate::startUndo() {
     window_->logView->beginSection(
         tr("Undo of the last optimization of %1, %2").arg(toQString(root), nowText()));
     enter(State::Undoing, tr("Undoing the last optimization of %1...").arg(toQString(root)));
-    worker_->start([job = std::move(*job)](RunChannel& channel) { undoJob(job, channel); },
-                   [this](RunChannel& channel) {
-                       listen(channel);
-                       connect(&channel, &RunChannel::ended, this, &TolvaneAppDelegate::undoEnded,
-                               Qt::QueuedConnection);
-                   });
+    launch([job = std::move(*job)](RunChannel& channel) { undoJob(job, channel); },
+           &TolvaneAppDelegate::undoEnded);
+}
+
+void TolvaneAppDelegate::launch(std::function<void(RunChannel&)> job,
+                                void (TolvaneAppDelegate::*ended)(bool)) {
+    worker_->start(std::move(job), [this, ended](RunChannel& channel) {
+        listen(channel);
+        connect(&channel, &RunChannel::ended, this, ended, Qt::QueuedConnection);
+    });
 }
 
 void TolvaneAppDelegate::undoEnded(bool complete) {

@@ -119,6 +119,8 @@ class TolvaneAppDelegate : public QObject {
     void connectControls();
     // The channel of a job: its log lines, sheets and progress reach the window.
     void listen(RunChannel& channel);
+    // Starts a run or undo on the worker; ended gets whether it completed.
+    void launch(std::function<void(RunChannel&)> job, void (TolvaneAppDelegate::*ended)(bool));
     void scanFinished(const std::shared_ptr<const ScanDisplay>& shown);
     // userScan: a scan the user started, not the one after a run or an undo.
     void showScanResult(const ScanDisplay& shown, bool userScan);
