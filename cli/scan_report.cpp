@@ -338,6 +338,8 @@ void printDryRun(std::ostream& out, const ScanResult& result, const PlanChoices&
             case Kind::remove:
                 out << "Would remove " << shown(paths.path) << '\n';
                 break;
+            default: // a run's plan holds none of undo's actions
+                break;
             }
         }
         out << "Dry run: nothing was changed. The run would remove "

@@ -3,19 +3,26 @@
 #include "refs/references.hpp"
 #include "run/run.hpp"
 #include "run/run_journal.hpp"
+#include "run/undo.hpp"
+#include "site/site_names.hpp"
 #include "util/digest.hpp"
 #include "util/file_io.hpp"
 
+#include <algorithm>
+#include <map>
 #include <optional>
 #include <set>
 #include <span>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace tolvane {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using Op = FileError::Operation;
 
 std::vector<Action> plannedActions(const SitePlan& plan,
                                    const std::vector<DuplicateGroup>& duplicates,
@@ -51,9 +58,11 @@ ActionPaths actionPaths(const Action& action, const SitePlan& plan,
     case Action::Kind::rewrite:
         return {plan.files[action.item].file, {}, plan.files[action.item].changes.size()};
     case Action::Kind::remove:
+        return {duplicates[action.group].copies[action.item], {}, 0};
+    default: // an undo's actions point into the run's records, not into a plan
         break;
     }
-    return {duplicates[action.group].copies[action.item], {}, 0};
+    return {};
 }
 
 namespace {
@@ -78,8 +87,8 @@ class Executor {
         const auto ofKind = [&](Action::Kind kind) {
             const auto first = std::find_if(actions.begin(), actions.end(),
                                             [&](const Action& a) { return a.kind == kind; });
-            const auto last = std::find_if(first, actions.end(),
-                                           [&](const Action& a) { return a.kind != kind; });
+            const auto last =
+                std::find_if(first, actions.end(), [&](const Action& a) { return a.kind != kind; });
             return std::span<const Action>(first, last);
         };
         const std::vector<DuplicateGroup>& duplicates = *duplicates_;
@@ -460,7 +469,8 @@ class Executor {
         std::vector<Removal> removals;
         auto next = removes.begin(); // the remove actions, in the order of their copies
         const auto listed = [&](std::size_t g, std::size_t i) {
-            while (next != removes.end() && (next->group < g || (next->group == g && next->item < i)))
+            while (next != removes.end() &&
+                   (next->group < g || (next->group == g && next->item < i)))
                 ++next;
             return next != removes.end() && next->group == g && next->item == i;
         };
@@ -573,12 +583,471 @@ class Executor {
     std::size_t steps_ = 0;
 };
 
+// Earlier texts written back in batches of about this many bytes, each with one flush; a batch
+// holds a descriptor open per file, so it takes no more than this many files.
+constexpr std::uint64_t undoBatchBytes = 32u << 20;
+constexpr std::size_t undoBatchFiles = 32;
+
+class UndoExecutor {
+  public:
+    explicit UndoExecutor(const UndoContext& context)
+        : run_(context.run), root_(context.run.root.lexically_normal()), files_(context.files),
+          reporter_(context.reporter), progress_(context.progress), outcome_(context.outcome),
+          records_(context.records), plan_(context.plan) {}
+
+    void run() {
+        const auto ofKind = [&](Action::Kind kind) {
+            std::vector<std::uint32_t> items;
+            for (const Action& action : plan_.actions)
+                if (action.kind == kind)
+                    items.push_back(action.item);
+            return items;
+        };
+        removeLeftovers(ofKind(Action::Kind::removeLeftover));
+        restoreCopies(ofKind(Action::Kind::restoreCopy));
+        restoreFiles(ofKind(Action::Kind::restoreText));
+        removeAdded(ofKind(Action::Kind::removeAdded));
+        if (!ofKind(Action::Kind::removeFolder).empty())
+            removeImagesFolder();
+    }
+
+  private:
+    // A failure's kind and the path it names.
+    struct Failure {
+        EventKind kind;
+        fs::path path;
+    };
+
+    void sheet(const Failure& failure, const FileError& error) {
+        ++outcome_.errorSheets;
+        std::vector<fs::path> paths;
+        if (!failure.path.empty())
+            paths.push_back(failure.path);
+        reporter_.report({failure.kind, std::move(paths), error, std::nullopt, {}});
+    }
+
+    void say(EventKind kind, const fs::path& path = {}) {
+        std::vector<fs::path> paths;
+        if (!path.empty())
+            paths.push_back(path);
+        reporter_.report({kind, std::move(paths), std::nullopt, std::nullopt, {}});
+    }
+
+    // The digest of what is at path now, remembered: undo itself changes only what it records.
+    const std::optional<std::string>& digest(const std::string& path) {
+        auto found = digests_.find(path);
+        if (found == digests_.end())
+            found = digests_.emplace(path, files_.md5(path)).first;
+        return found->second;
+    }
+
+    // Undo writes and removes only inside the site, never through a link: every folder
+    // between the root and the file must be a real folder.
+    FileResult checkInside(const fs::path& path, Op operation) {
+        const fs::path normal = path.lexically_normal();
+        const fs::path relative = normal.lexically_relative(root_);
+        if (!path.is_absolute() || relative.empty() || relative == "." || *relative.begin() == "..")
+            return FileError{operation, {path}, make_error_code(RunErrc::outsideSite)};
+        fs::path folder = root_;
+        auto last = relative.end();
+        --last;
+        for (auto part = relative.begin(); part != last; ++part) {
+            folder /= *part;
+            if (realFolders_.count(folder))
+                continue;
+            if (!files_.isDirectory(folder)) {
+                if (!files_.exists(folder))
+                    return FileError{operation,
+                                     {path},
+                                     std::make_error_code(std::errc::no_such_file_or_directory)};
+                return FileError{operation, {path}, make_error_code(RunErrc::outsideSite)};
+            }
+            realFolders_.insert(folder);
+        }
+        return std::nullopt;
+    }
+
+    // A file that holds the removal's bytes now: the recorded kept file, else any file of
+    // the run that should hold them.
+    std::optional<fs::path> sourceFor(const RunJournal::Removal& removal) {
+        if (digest(removal.kept) == removal.md5)
+            return removal.kept;
+        for (const std::string* candidate : holders_[removal.md5]) {
+            if (*candidate != removal.copy && digest(*candidate) == removal.md5)
+                return *candidate;
+        }
+        return std::nullopt;
+    }
+
+    // Temporary files a writer left in the site when a run or an undo was killed.
+    void removeLeftovers(const std::vector<std::uint32_t>& items) {
+        for (const std::uint32_t item : items) {
+            const fs::path& leftover = plan_.leftovers[item];
+            const Failure message{EventKind::removeFailed, leftover};
+            if (FileResult outside = checkInside(leftover, Op::remove)) {
+                sheet(message, *outside);
+                ++outcome_.left;
+                continue;
+            }
+            say(EventKind::leftoverRemoving, leftover);
+            if (FileResult removeError = files_.removeItem(leftover)) {
+                sheet(message, *removeError);
+                ++outcome_.left;
+            }
+        }
+    }
+
+    void restoreCopies(const std::vector<std::uint32_t>& items) {
+        const RunRecords& records = records_;
+        for (const auto& placed : records.placed)
+            holders_[placed.md5].push_back(&placed.path.native());
+        for (const auto& removal : records.removals) {
+            holders_[removal.md5].push_back(&removal.kept);
+            holders_[removal.md5].push_back(&removal.copy);
+        }
+        std::unordered_set<std::string_view> seen;
+        for (const std::uint32_t item : items) {
+            const RunJournal::Removal& removal = records.removals[item];
+            progress_.advance();
+            if (!seen.insert(removal.copy).second)
+                continue;
+            const fs::path copy(removal.copy);
+            const Failure message{EventKind::restoreFailed, copy};
+            if (files_.exists(copy)) {
+                // Never removed, or put back already; other bytes are someone else's.
+                if (digest(removal.copy) != removal.md5) {
+                    sheet(
+                        message,
+                        FileError{Op::compare, {copy}, make_error_code(RunErrc::changedSinceRun)});
+                    ++outcome_.left;
+                }
+                continue;
+            }
+            if (FileResult outside = checkInside(copy, Op::write)) {
+                missing(message, *outside);
+                continue;
+            }
+            std::optional<fs::path> source = sourceFor(removal);
+            if (!source && !pending_.empty()) {
+                // It may be one of the copies waiting to be put back that holds the bytes.
+                copyPending();
+                source = sourceFor(removal);
+            }
+            if (!source) {
+                missing(message, FileError{Op::read, {copy}, make_error_code(RunErrc::noCopyLeft)});
+                continue;
+            }
+            say(EventKind::copyRestoring, copy);
+            pending_.push_back({&removal, {std::move(*source), copy, removal.mode, removal.md5}});
+            if (pending_.size() == copyBatch)
+                copyPending();
+        }
+        copyPending();
+    }
+
+    // Puts back the copies waiting, with one flush for all of them.
+    void copyPending() {
+        if (pending_.empty())
+            return;
+        std::vector<FileManager::CopyRequest> requests;
+        requests.reserve(pending_.size());
+        for (auto& [removal, request] : pending_)
+            requests.push_back(std::move(request));
+        const std::vector<FileResult> results = files_.copyFiles(requests);
+        for (std::size_t i = 0; i < pending_.size(); ++i) {
+            const RunJournal::Removal& removal = *pending_[i].first;
+            if (i < results.size() && results[i]) {
+                digests_.erase(removal.copy);
+                missing({EventKind::restoreFailed, removal.copy}, *results[i]);
+                continue;
+            }
+            digests_[removal.copy] = removal.md5; // checked against its source
+            ++outcome_.copiesRestored;
+        }
+        pending_.clear();
+    }
+
+    // A removed copy that stays missing.
+    void missing(const Failure& message, const FileError& error) {
+        sheet(message, error);
+        ++outcome_.left;
+        if (!firstMissing_)
+            firstMissing_ = error;
+    }
+
+    void restoreFiles(const std::vector<std::uint32_t>& items) {
+        if (plan_.beyondPages && !items.empty())
+            readPageBases();
+        std::vector<std::pair<fs::path, Bytes>> batch;
+        std::uint64_t batchSize = 0;
+        for (const std::uint32_t item : items) {
+            const UndoPlan::Text& file = plan_.texts[item];
+            const fs::path& path = file.path;
+            std::vector<const RunRecords::Rewrite*> list;
+            for (const std::size_t record : file.records)
+                list.push_back(&records_.rewrites[record]);
+            std::optional<Bytes> text = earlierText(path, list);
+            if (!text)
+                continue;
+            batchSize += text->size();
+            batch.emplace_back(path, std::move(*text));
+            if (batchSize >= undoBatchBytes || batch.size() >= undoBatchFiles) {
+                writeBatch(batch);
+                batch.clear();
+                batchSize = 0;
+            }
+        }
+        writeBatch(batch);
+    }
+
+    // The text a file had before the run, when it is to be put back: absent, and reported
+    // where that is news, when the file changed since, was never rewritten, or must stay.
+    std::optional<Bytes> earlierText(const fs::path& path,
+                                     const std::vector<const RunRecords::Rewrite*>& list) {
+        for (std::size_t i = 0; i < list.size(); ++i)
+            progress_.advance();
+        const Failure message{EventKind::fileRestoreFailed, path};
+        std::optional<std::string> now = files_.md5(path);
+        const RunRecords::Rewrite* target = nullptr;
+        for (auto record = list.rbegin(); record != list.rend(); ++record) {
+            if (now == (*record)->newMd5) {
+                target = *record;
+                now = (*record)->oldMd5;
+            } else if (now != (*record)->oldMd5) {
+                // Neither what the run wrote nor what it found.
+                sheet(message,
+                      FileError{Op::compare, {path}, make_error_code(RunErrc::changedSinceRun)});
+                ++outcome_.left;
+                return std::nullopt;
+            }
+        }
+        if (!target)
+            return std::nullopt; // the run never got to it, or it is back already
+        if (firstMissing_) {
+            // Its earlier text may refer to a copy that is still missing; as the run left
+            // it, it refers to files that are there.
+            keepRewritten(path, keptForCopy_, EventKind::keptForMissingCopy, *firstMissing_);
+            return std::nullopt;
+        }
+        if (FileResult outside = checkInside(path, Op::write)) {
+            sheet(message, *outside);
+            ++outcome_.left;
+            return std::nullopt;
+        }
+        std::error_code error;
+        std::optional<Bytes> text = readOldText(run_, *target, error);
+        if (!text) {
+            sheet(message, FileError{Op::read, {path}, make_error_code(RunErrc::recordDamaged)});
+            ++outcome_.left;
+            return text;
+        }
+        // Whatever the record says, no reference may come back leading to nothing (a record
+        // cut short says nothing of the copies it would have put back).
+        if (const std::optional<std::string> lost = brokenByEarlierText(path, *text)) {
+            keepRewritten(path, keptForReference_, EventKind::keptForMissingImage,
+                          FileError{Op::read,
+                                    {fs::path(*lost)},
+                                    std::make_error_code(std::errc::no_such_file_or_directory)});
+            return std::nullopt;
+        }
+        return text;
+    }
+
+    // A rewritten file left as the run wrote it: one sheet per reason, a line per file.
+    void keepRewritten(const fs::path& path, bool& reported, EventKind why,
+                       const FileError& error) {
+        if (!reported)
+            sheet({why, {}}, error);
+        reported = true;
+        say(EventKind::rewrittenKept, path);
+        ++outcome_.left;
+    }
+
+    // The bases of the site's pages, for the scripts they load and the <base href> of their
+    // page folders: read before any script's references are followed.
+    void readPageBases() {
+        const SiteFiles site = walkSite(root_, false);
+        for (const auto& [file, kind] : site.textFiles) {
+            FileResult error;
+            if (kind != TextKind::page)
+                continue;
+            if (const std::optional<Bytes> text = files_.readFile(file, error))
+                urlTargets(file, kind, ByteView(*text));
+        }
+    }
+
+    // Where the image references of a text lead, for those whose file's base is known.
+    std::vector<std::string> urlTargets(const fs::path& file, TextKind kind, ByteView text) {
+        FileBase base;
+        const std::vector<FoundUrl> found = urls_.read(
+            file, kind, std::string_view(reinterpret_cast<const char*>(text.data()), text.size()),
+            base, [](const ParsedUrl&) { return false; });
+        std::vector<std::string> targets;
+        for (const FoundUrl& url : found) {
+            if (url.target && !url.url.segments.empty() &&
+                hasImageExtension(url.url.segments.back()))
+                targets.push_back(*url.target);
+        }
+        return targets;
+    }
+
+    // An image the earlier text refers to that is missing now, where the file as it is does
+    // not refer to that missing image already.
+    std::optional<std::string> brokenByEarlierText(const fs::path& path, ByteView earlier) {
+        const TextKind kind = textKindOf(path.filename().string());
+        std::set<std::string> missingNow;
+        FileResult error;
+        if (const std::optional<Bytes> now = files_.readFile(path, error)) {
+            for (std::string& target : urlTargets(path, kind, ByteView(*now))) {
+                if (!files_.exists(target))
+                    missingNow.insert(std::move(target));
+            }
+        }
+        for (std::string& target : urlTargets(path, kind, earlier)) {
+            if (!missingNow.count(target) && !files_.exists(target))
+                return std::move(target);
+        }
+        return std::nullopt;
+    }
+
+    void writeBatch(const std::vector<std::pair<fs::path, Bytes>>& batch) {
+        if (batch.empty())
+            return;
+        std::vector<FileManager::Write> writes;
+        writes.reserve(batch.size());
+        for (const auto& [path, text] : batch) {
+            say(EventKind::fileRestoring, path);
+            writes.push_back({path, ByteView(text)});
+        }
+        const std::vector<FileResult> results = files_.writeFiles(writes);
+        for (std::size_t i = 0; i < batch.size(); ++i) {
+            if (i < results.size() && results[i]) {
+                sheet({EventKind::fileRestoreFailed, batch[i].first}, *results[i]);
+                ++outcome_.left;
+            } else {
+                ++outcome_.filesRestored;
+            }
+        }
+    }
+
+    void removeAdded(const std::vector<std::uint32_t>& items) {
+        const RunRecords& records = records_;
+        std::set<fs::path> seen;
+        for (const std::uint32_t item : items) {
+            const RunJournal::Placed& placed = records.placed[item];
+            progress_.advance();
+            if (!seen.insert(placed.path).second || !files_.exists(placed.path))
+                continue; // never placed, or removed already
+            if (outcome_.left > 0) {
+                // Something restored nothing to this file's bytes may still refer to it.
+                say(EventKind::addedKept, placed.path);
+                continue;
+            }
+            const Failure message{EventKind::removeFailed, placed.path};
+            if (FileResult outside = checkInside(placed.path, Op::remove)) {
+                sheet(message, *outside);
+                ++outcome_.left;
+                continue;
+            }
+            if (digest(placed.path.native()) != placed.md5) {
+                sheet(message, FileError{Op::compare,
+                                         {placed.path},
+                                         make_error_code(RunErrc::changedSinceRun)});
+                ++outcome_.left;
+                continue;
+            }
+            if (stillReferredTo(records, placed.path)) {
+                // Whatever the record says: a page that still shows it keeps it.
+                sheet(message, FileError{Op::remove,
+                                         {placed.path},
+                                         make_error_code(RunErrc::stillReferredTo)});
+                ++outcome_.left;
+                continue;
+            }
+            say(EventKind::addedRemoving, placed.path);
+            if (FileResult error = files_.removeItem(placed.path)) {
+                sheet(message, *error);
+                ++outcome_.left;
+                continue;
+            }
+            digests_.erase(placed.path.native());
+            ++outcome_.filesRemoved;
+        }
+    }
+
+    // Whether a text file of the site refers to an added file, or may (one could not be read).
+    // The site's references are read once, after everything else was put back.
+    bool stillReferredTo(const RunRecords& records, const fs::path& added) {
+        if (!addedIndex_) {
+            std::vector<fs::path> paths;
+            for (const RunJournal::Placed& placed : records.placed)
+                paths.push_back(placed.path);
+            addedIndex_.emplace(ReferenceIndex::build(root_, paths));
+        }
+        return !addedIndex_->unreadable().empty() || !addedIndex_->referencesTo(added).empty();
+    }
+
+    void removeImagesFolder() {
+        if (!records_.imagesFolder || outcome_.left > 0)
+            return;
+        const fs::path& folder = *records_.imagesFolder;
+        if (!files_.isDirectory(folder))
+            return; // never made, gone already, or not the run's any more
+        if (FileResult outside = checkInside(folder, Op::remove)) {
+            sheet({EventKind::folderRemoveFailed, folder}, *outside);
+            ++outcome_.left;
+            return;
+        }
+        FileResult error = files_.removeEmptyDirectory(folder);
+        if (!error) {
+            say(EventKind::addedFolderRemoving, folder);
+            outcome_.folderRemoved = true;
+        } else if (error->code == std::errc::directory_not_empty) {
+            // Files put there after the run are not the run's to remove.
+            say(EventKind::folderKept, folder);
+        } else {
+            sheet({EventKind::folderRemoveFailed, folder}, *error);
+            ++outcome_.left;
+        }
+    }
+
+    const RecordedRun& run_;
+    fs::path root_;
+    FileManager& files_;
+    RunReporter& reporter_;
+    Progress& progress_;
+    UndoOutcome& outcome_;
+    const RunRecords& records_;
+    const UndoPlan& plan_;
+    std::unordered_map<std::string, std::optional<std::string>> digests_; // by path
+    // Copies to be put back with one flush, with the record each comes from.
+    static constexpr std::size_t copyBatch = 1024;
+    std::vector<std::pair<const RunJournal::Removal*, FileManager::CopyRequest>> pending_;
+    std::set<fs::path> realFolders_;
+    std::optional<FileError> firstMissing_; // of the copies that could not be put back
+    bool keptForCopy_ = false;              // the sheet for files kept for a missing copy was shown
+    bool keptForReference_ = false;         // and the one for files kept for a reference to nothing
+    UrlReader urls_{root_};
+    std::optional<ReferenceIndex> addedIndex_;
+    // By digest: files that should hold it (paths in the records, which outlive the undo).
+    std::map<std::string, std::vector<const std::string*>> holders_;
+};
+
 } // namespace
 
 Execution execute(const std::vector<Action>& actions, const ExecutionContext& context,
                   RunOutcome& outcome) {
     Executor executor(context, outcome);
     return executor.run(actions);
+}
+
+} // namespace tolvane
+
+namespace tolvane {
+
+void execute(const UndoContext& context) {
+    UndoExecutor executor(context);
+    executor.run();
 }
 
 } // namespace tolvane

@@ -15,7 +15,10 @@
 namespace tolvane {
 
 class RunJournal;
+struct RecordedRun;
 struct RunOutcome;
+struct RunRecords;
+struct UndoOutcome;
 
 // One step a run takes on the site. Numbers into the plan, not paths: a large site has hundreds
 // of thousands of copies to remove, and the plan holds their paths already.
@@ -25,6 +28,12 @@ struct Action {
         place,        // group: its kept file given its name in images/, the bytes of placeFrom
         rewrite,      // item: the plan's file whose references to copies that go are rewritten
         remove,       // group, item: a copy that goes, after every file that referred to it
+        // An undo's, in the order taken; item points into the run's records or the undo's lists.
+        removeLeftover, // a temporary file a killed run or undo left
+        restoreCopy,    // a removed copy put back, from a file that holds its bytes
+        restoreText,    // a rewritten file given its earlier text
+        removeAdded,    // a file the run added to the images folder
+        removeFolder,   // the images folder, if the run made it and it is empty
     };
     Kind kind = Kind::remove;
     std::uint32_t group = 0;
@@ -41,9 +50,9 @@ std::vector<Action> plannedActions(const SitePlan& plan,
 
 // What an action touches, for people.
 struct ActionPaths {
-    std::filesystem::path path;      // created, placed, rewritten or removed
-    std::filesystem::path from;      // place: the copy whose bytes the new name gets
-    std::size_t references = 0;      // rewrite: the references it changes
+    std::filesystem::path path; // created, placed, rewritten or removed
+    std::filesystem::path from; // place: the copy whose bytes the new name gets
+    std::size_t references = 0; // rewrite: the references it changes
 };
 ActionPaths actionPaths(const Action& action, const SitePlan& plan,
                         const std::vector<DuplicateGroup>& duplicates);
@@ -76,5 +85,33 @@ struct Execution {
 // every reference still leads to the same bytes. Counts go into outcome.
 Execution execute(const std::vector<Action>& actions, const ExecutionContext& context,
                   RunOutcome& outcome);
+
+// What undo puts back, as actions into the run's records and these lists.
+struct UndoPlan {
+    std::vector<Action> actions;
+    std::vector<std::filesystem::path> leftovers;
+    struct Text {
+        std::filesystem::path path;
+        std::vector<std::size_t> records; // its rewrites in the run's records, in order
+    };
+    std::vector<Text> texts;
+    bool beyondPages = false; // a script or style sheet is among them: its base may be a page's
+};
+
+// An undo's actions, taken with the same care: a copy is put back only from a file that
+// holds its recorded bytes, a file gets its earlier text only while it holds what the run wrote
+// and only where that text refers to no missing image, and a file the run added goes only while
+// it holds the bytes placed and no text file of the site refers to it. Whatever the records
+// say, nothing is left referring to a file that is gone.
+struct UndoContext {
+    const RecordedRun& run;
+    const RunRecords& records;
+    const UndoPlan& plan;
+    FileManager& files;
+    RunReporter& reporter;
+    Progress& progress;
+    UndoOutcome& outcome;
+};
+void execute(const UndoContext& context);
 
 } // namespace tolvane
