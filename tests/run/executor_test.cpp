@@ -16,11 +16,11 @@ using Names = std::vector<std::string>;
 
 struct KeptCase {
     std::string name;
-    Names rewritten;    // recorded as rewritten, in order
-    Names kept;         // then recorded as left as they were
+    Names rewritten;                    // recorded as rewritten, in order
+    Names kept;                         // then recorded as left as they were
     std::vector<std::size_t> toPutBack; // the rewrites undo reads, by their place above
-    std::size_t counted; // files rewritten at most, as the record tells
-    bool offered;        // offered for undo
+    std::size_t counted;                // files rewritten at most, as the record tells
+    bool offered;                       // offered for undo
 };
 
 const std::vector<KeptCase> keptCases = {
