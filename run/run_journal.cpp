@@ -306,6 +306,18 @@ Reading readRecords(std::string_view text, bool keep) {
                 if (keep)
                     reading.records.rewrites.push_back(
                         {f[1], *number(f[2]), *number(f[3]), f[4], f[5]});
+            } else if (type == "kept" && f.size() == 2) {
+                // The last rewrite of that file was not taken after all.
+                if (reading.changes > 0)
+                    --reading.changes;
+                if (reading.bound.filesRewritten > 0)
+                    --reading.bound.filesRewritten;
+                auto& rewrites = reading.records.rewrites;
+                const auto last =
+                    std::find_if(rewrites.rbegin(), rewrites.rend(),
+                                 [&](const RunRecords::Rewrite& r) { return r.path == f[1]; });
+                if (last != rewrites.rend())
+                    rewrites.erase(std::next(last).base());
             } else if (type == "remove" && f.size() == 6 && isMd5(f[3]) && number(f[4]) &&
                        number(f[5], 8)) {
                 ++reading.bound.copiesRemoved;
@@ -334,7 +346,7 @@ Reading readRecords(std::string_view text, bool keep) {
         if (!ok)
             reading.records.damaged = true;
         else if (kind(lines[i]) != "summary" && kind(lines[i]) != "finish" &&
-                 kind(lines[i]) != "undone")
+                 kind(lines[i]) != "undone" && kind(lines[i]) != "kept")
             ++reading.changes;
     }
     return reading;
@@ -490,6 +502,13 @@ std::error_code RunJournal::rewriting(const std::vector<Rewrite>& files) {
     if (::fdatasync(out.fd) != 0)
         return lastError();
     return append(lines);
+}
+
+std::error_code RunJournal::notRewritten(const std::vector<fs::path>& files) {
+    std::string lines;
+    for (const fs::path& file : files)
+        lines += line({"kept", file.string()});
+    return lines.empty() ? std::error_code() : append(lines);
 }
 
 std::error_code RunJournal::removing(const std::vector<Removal>& copies) {
