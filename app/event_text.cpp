@@ -1,7 +1,6 @@
 #include "app/event_text.hpp"
 
 #include "app/path_text.hpp"
-#include "run/site_lock.hpp"
 
 namespace tolvane {
 
@@ -36,8 +35,7 @@ QString keptNames(const Event& event) {
 QString reasonOf(const Event& event) {
     if (!event.reason)
         return {};
-    return text(event.reason->file) + QLatin1Char(' ') +
-           QString::fromStdString(event.reason->reason);
+    return text(event.reason->file) + QLatin1Char(' ') + EventText::keepReason(*event.reason);
 }
 
 } // namespace
@@ -80,6 +78,58 @@ QString EventText::reason(const std::error_code& code) {
         }
     }
     return QString::fromStdString(code.message());
+}
+
+QString EventText::urlProblem(UrlProblem problem, const std::string& detail,
+                              const std::error_code& error) {
+    const QString said = QString::fromStdString(detail);
+    switch (problem) {
+    case UrlProblem::none:
+        break;
+    case UrlProblem::absolute:
+        return tr("an absolute URL: where it leads on the published site is not known");
+    case UrlProblem::rootRelative:
+        return tr("a URL from the server's root: where the site lies on the server is not known");
+    case UrlProblem::malformed:
+        return tr("a URL in a form not recognised (%1)").arg(said);
+    case UrlProblem::unknownBase:
+        return tr("the file's base is not known (%1)").arg(said);
+    case UrlProblem::leadsToNothing:
+        return tr("leads to nothing here; a script may complete it at run time");
+    case UrlProblem::nameInside:
+        return tr("the name %1 stands in a form not recognised").arg(said);
+    case UrlProblem::unexaminable:
+        return reason(error);
+    }
+    return {};
+}
+
+QString EventText::keepReason(const KeepReason& why) {
+    using Cause = KeepReason::Cause;
+    switch (why.cause) {
+    case Cause::unreadable:
+        return tr("could not be read (%1), so it may refer to this image").arg(reason(why.error));
+    case Cause::wideText:
+        return tr("is not UTF-8 text (UTF-16, UTF-32 or NUL bytes) and may show this image");
+    case Cause::notUtf8:
+        return tr("is not valid UTF-8 text");
+    case Cause::throughLink:
+        return tr("is reached through a symbolic link; never written through a link");
+    case Cause::notWritable:
+        return tr("cannot be written back: %1").arg(QString::fromStdString(why.detail));
+    case Cause::reference:
+        return tr("line %1: \"%2\": %3")
+            .arg(QString::number(why.line), QString::fromStdString(why.text),
+                 urlProblem(why.problem, why.detail, why.error));
+    case Cause::chosen:
+        return tr("was chosen to stay where it is");
+    }
+    return {};
+}
+
+QString EventText::siteBusyMessage(const fs::path& root) {
+    return tr("Another Tolvane run or undo is working on %1; try again when it has finished.")
+        .arg(text(root));
 }
 
 QString EventText::describe(const FileError& error) {
@@ -148,7 +198,7 @@ QString EventText::failureMessage(const Event& event) {
     const QString path = text(pathOf(event));
     switch (event.kind) {
     case EventKind::siteBusy:
-        return QString::fromStdString(siteBusyMessage(pathOf(event)));
+        return siteBusyMessage(pathOf(event));
     case EventKind::lockFailed:
         return tr("Unable to lock the site");
     case EventKind::recordFailed:

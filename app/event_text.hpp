@@ -25,6 +25,13 @@ class EventText {
     static QString describe(const FileError& error);
     // The failed step for a person: the file and what went wrong, in one sentence.
     static QString explain(const FileError& error);
+    // Why a URL cannot be followed or leads nowhere.
+    static QString urlProblem(UrlProblem problem, const std::string& detail,
+                              const std::error_code& error = {});
+    // Why a copy stays, after the file's path.
+    static QString keepReason(const KeepReason& reason);
+    // The message a refused run or undo shows: names the site, says to try again later.
+    static QString siteBusyMessage(const std::filesystem::path& root);
     // The reason of an error code: the tool's own codes translated, the system's as it says.
     static QString reason(const std::error_code& code);
 };

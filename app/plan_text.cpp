@@ -1,5 +1,7 @@
 #include "app/plan_text.hpp"
 
+#include "app/event_text.hpp"
+
 #include "app/path_text.hpp"
 
 namespace tolvane {
@@ -34,8 +36,7 @@ QString PlanText::shortReason(const KeepReason& reason) {
 }
 
 QString PlanText::fullReason(const KeepReason& reason, const std::filesystem::path& root) {
-    return relativeText(reason.file, root) + QLatin1Char(' ') +
-           QString::fromStdString(reason.reason);
+    return relativeText(reason.file, root) + QLatin1Char(' ') + EventText::keepReason(reason);
 }
 
 QString PlanText::reasons(const GroupPlan* plan, std::size_t copy,

@@ -1,5 +1,6 @@
 #include "app/worker.hpp"
 
+#include "app/event_text.hpp"
 #include "app/path_text.hpp"
 #include "app/run_channel.hpp"
 #include "run/run.hpp"
@@ -64,7 +65,7 @@ std::optional<UndoJob> prepareUndo(const std::filesystem::path& root, const Reco
         return UndoJob{root, run, std::move(files), std::make_shared<SiteLock>(std::move(*lock)),
                        std::move(progress)};
     if (error == std::errc::resource_unavailable_try_again) {
-        whyNot = QString::fromStdString(siteBusyMessage(root));
+        whyNot = EventText::siteBusyMessage(root);
     } else {
         whyNot = QCoreApplication::translate("tolvane::TolvaneAppDelegate",
                                              "Unable to undo the last optimization");

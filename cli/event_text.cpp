@@ -1,7 +1,5 @@
 #include "cli/event_text.hpp"
 
-#include "run/site_lock.hpp"
-
 namespace tolvane::cli {
 
 namespace fs = std::filesystem;
@@ -58,7 +56,8 @@ std::string folder(const Event& event) {
 }
 
 std::string reasonText(const Event& event) {
-    return event.reason ? event.reason->file.string() + " " + event.reason->reason : std::string();
+    return event.reason ? event.reason->file.string() + " " + keepReasonText(*event.reason)
+                        : std::string();
 }
 
 // The kept files a rewritten file now leads to.
@@ -171,13 +170,99 @@ std::vector<std::string> logLines(const Event& event) {
     return {line(event)};
 }
 
+std::string urlProblemText(UrlProblem problem, const std::string& detail,
+                           const std::error_code& error) {
+    switch (problem) {
+    case UrlProblem::none:
+        break;
+    case UrlProblem::absolute:
+        return "an absolute URL: where it leads on the published site is not known";
+    case UrlProblem::rootRelative:
+        return "a URL from the server's root: where the site lies on the server is not known";
+    case UrlProblem::malformed:
+        return "a URL in a form not recognised (" + detail + ")";
+    case UrlProblem::unknownBase:
+        return "the file's base is not known (" + detail + ")";
+    case UrlProblem::leadsToNothing:
+        return "leads to nothing here; a script may complete it at run time";
+    case UrlProblem::nameInside:
+        return "the name " + detail + " stands in a form not recognised";
+    case UrlProblem::unexaminable:
+        return errorReason(error);
+    }
+    return {};
+}
+
+std::string keepReasonText(const KeepReason& reason) {
+    using Cause = KeepReason::Cause;
+    switch (reason.cause) {
+    case Cause::unreadable:
+        return "could not be read (" + errorReason(reason.error) +
+               "), so it may refer to this image";
+    case Cause::wideText:
+        return "is not UTF-8 text (UTF-16, UTF-32 or NUL bytes) and may show this image";
+    case Cause::notUtf8:
+        return "is not valid UTF-8 text";
+    case Cause::throughLink:
+        return "is reached through a symbolic link; never written through a link";
+    case Cause::notWritable:
+        return "cannot be written back: " + reason.detail;
+    case Cause::reference:
+        return "line " + std::to_string(reason.line) + ": \"" + reason.text +
+               "\": " + urlProblemText(reason.problem, reason.detail, reason.error);
+    case Cause::chosen:
+        return "was chosen to stay where it is";
+    }
+    return {};
+}
+
+std::string errorReason(const std::error_code& code) {
+    if (code.category() == runErrorCategory()) {
+        switch (static_cast<RunErrc>(code.value())) {
+        case RunErrc::contentDiffers:
+            return "Its content differs from the copy kept in the site images folder";
+        case RunErrc::destinationTaken:
+            return "The site images folder already holds a different image under that name";
+        case RunErrc::notUtf8:
+            return "The file is not valid UTF-8 text";
+        case RunErrc::changedSinceRun:
+            return "It was changed after the optimization";
+        case RunErrc::noCopyLeft:
+            return "No file in the site holds its bytes any more";
+        case RunErrc::outsideSite:
+            return "Its path leads outside the site or through a link";
+        case RunErrc::recordDamaged:
+            return "The record of the optimization is damaged";
+        case RunErrc::stillReferredTo:
+            return "A file of the site still refers to it";
+        case RunErrc::changedSinceRead:
+            return "It was changed while the optimization ran; the change is kept";
+        }
+    }
+    if (code.category() == keepErrorCategory()) {
+        switch (static_cast<KeepErrc>(code.value())) {
+        case KeepErrc::unreadableText:
+            return "A text file of the site could not be read and may refer to it";
+        case KeepErrc::notUtf8:
+            return "A file that refers to it is not valid UTF-8 text";
+        case KeepErrc::notWritable:
+            return "A file that refers to it cannot be written back";
+        case KeepErrc::unresolved:
+            return "A file refers to it in a way that cannot be rewritten";
+        case KeepErrc::chosen:
+            return "It was chosen to stay where it is";
+        }
+    }
+    return code.message();
+}
+
 std::string describe(const FileError& error) {
     std::string text = std::string("Cannot ") + verb(error.operation);
     for (std::size_t i = 0; i < error.paths.size(); ++i)
         text += (i == 0 ? " "
                         : (error.operation == FileError::Operation::compare ? " with " : " to ")) +
                 error.paths[i].string();
-    text += ": " + error.code.message() + " (" + error.code.category().name() + " " +
+    text += ": " + errorReason(error.code) + " (" + error.code.category().name() + " " +
             std::to_string(error.code.value()) + ")";
     return text;
 }
@@ -186,14 +271,19 @@ std::string explain(const FileError& error) {
     const std::string file =
         error.paths.empty() ? std::string("file") : error.paths.front().filename().string();
     if (error.code.category() == runErrorCategory())
-        return "\xE2\x80\x9C" + file + "\xE2\x80\x9D was left as it is. " + error.code.message() +
-               ".";
+        return "\xE2\x80\x9C" + file + "\xE2\x80\x9D was left as it is. " +
+               errorReason(error.code) + ".";
     std::string text =
         "\xE2\x80\x9C" + file + "\xE2\x80\x9D could not be " + pastParticiple(error.operation);
     if (error.operation == FileError::Operation::move && error.paths.size() > 1)
         text +=
             " to \xE2\x80\x9C" + error.paths[1].parent_path().filename().string() + "\xE2\x80\x9D";
-    return text + ". " + error.code.message() + ".";
+    return text + ". " + errorReason(error.code) + ".";
+}
+
+std::string siteBusyMessage(const fs::path& root) {
+    return "Another Tolvane run or undo is working on " + root.string() +
+           "; try again when it has finished.";
 }
 
 std::string errorLogLine(const std::string& message, const std::optional<FileError>& error) {

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace tolvane::cli {
@@ -17,12 +18,27 @@ std::vector<std::string> logLines(const Event& event);
 // other events.
 std::string failureMessage(const Event& event);
 
+// The reason an error code gives, for a person: the tool's own codes as sentences, the system's
+// as the system says them.
+std::string errorReason(const std::error_code& code);
+
+// Why a URL cannot be followed or leads nowhere ("an absolute URL: where it leads on the
+// published site is not known").
+std::string urlProblemText(UrlProblem problem, const std::string& detail,
+                           const std::error_code& error = {});
+
+// Why a copy stays, after the file's path ("line 3: \"a.png\": an absolute URL: ...").
+std::string keepReasonText(const KeepReason& reason);
+
 // For the action log: the operation, its paths and the system's reason with its number
 // ("Cannot move /S/a.png to /S/images/a.png: File exists (generic 17)").
 std::string describe(const FileError& error);
 
 // For a person: one sentence naming the file and what went wrong.
 std::string explain(const FileError& error);
+
+// The message a refused run or undo shows: names the site, says to try again later.
+std::string siteBusyMessage(const std::filesystem::path& root);
 
 // "<message>, error: <description>", the log line every failure also writes.
 std::string errorLogLine(const std::string& message, const std::optional<FileError>& error);

@@ -1,5 +1,7 @@
 #include "cli/scan_report.hpp"
 
+#include "cli/event_text.hpp"
+
 #include "run/executor.hpp"
 #include "util/log_line.hpp"
 #include "util/text.hpp"
@@ -138,7 +140,7 @@ std::vector<std::string> reasonsToStay(const GroupPlan& plan, std::size_t i,
                                        const std::filesystem::path& root) {
     std::vector<std::string> lines;
     for (const KeepReason& reason : plan.copies[i].reasons)
-        lines.push_back(relativeToRoot(reason.file, root) + " " + reason.reason);
+        lines.push_back(relativeToRoot(reason.file, root) + " " + keepReasonText(reason));
     if (lines.empty() && !plan.handled())
         lines.push_back(plan.nameTaken ? "images/ holds other images under its names"
                                        : "nothing would be saved: the other copies must stay");

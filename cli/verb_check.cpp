@@ -1,3 +1,4 @@
+#include "cli/event_text.hpp"
 #include "cli/scan_report.hpp"
 #include "cli/verbs.hpp"
 #include "refs/references.hpp"
@@ -54,7 +55,7 @@ void printCheck(std::ostream& out, const SiteCheck& check, const fs::path& root)
         out << "\nImage references that could not be followed (" << unresolved.size() << "):\n";
         for (const auto& ref : unresolved)
             out << "  " << siteRelative(ref.file, root) << ":" << ref.line << ": " << ref.text
-                << "  (" << ref.reason << ")\n";
+                << "  (" << urlProblemText(ref.problem, ref.detail) << ")\n";
     }
     if (!check.unreadable.empty()) {
         out << "\nFiles and folders that could not be read (" << check.unreadable.size() << "):\n";

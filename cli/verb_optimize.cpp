@@ -1,4 +1,5 @@
 #include "cli/choices.hpp"
+#include "cli/event_text.hpp"
 #include "cli/scan_report.hpp"
 #include "cli/terminal.hpp"
 #include "cli/verbs.hpp"
@@ -64,7 +65,7 @@ void addOptimizeVerb(CLI::App& app, Verbs& verbs) {
         std::optional<RunJournal> journal = RunJournal::start(root, journalError);
         if (!journal) {
             std::cerr << "Unable to record the run for undo in " << journalHome().string() << ": "
-                      << journalError.message() << "\nNothing was changed.\n";
+                      << errorReason(journalError) << "\nNothing was changed.\n";
             return exitFailure;
         }
         RealFileManager files;

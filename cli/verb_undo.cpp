@@ -1,3 +1,4 @@
+#include "cli/event_text.hpp"
 #include "cli/scan_report.hpp"
 #include "cli/terminal.hpp"
 #include "cli/verbs.hpp"

@@ -11,18 +11,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string unresolvedReason(const ParsedUrl& url, const FileBase& base) {
+UrlClass unresolvedClass(const ParsedUrl& url, const FileBase& base) {
+    using Kind = UrlClass::Kind;
     switch (url.kind) {
     case ParsedUrl::Kind::absolute:
-        return "an absolute URL: where it leads on the published site is not known";
+        return {Kind::unresolved, 0, UrlProblem::absolute, {}, {}};
     case ParsedUrl::Kind::rootRelative:
-        return "a URL from the server's root: where the site lies on the server is not known";
+        return {Kind::unresolved, 0, UrlProblem::rootRelative, {}, {}};
     case ParsedUrl::Kind::malformed:
-        return "a URL in a form not recognised (" + url.problem + ")";
+        return {Kind::unresolved, 0, UrlProblem::malformed, url.problem, {}};
     case ParsedUrl::Kind::relative:
         break;
     }
-    return "the file's base is not known (" + base.unknownBecause + ")";
+    return {Kind::unresolved, 0, UrlProblem::unknownBase, base.unknownBecause, {}};
 }
 
 // Byte offsets of the file's line breaks, for line numbers.
@@ -96,9 +97,9 @@ UrlClass classifyUrl(const FoundUrl& found, const FileBase& base,
                      const SiteRoot* root) {
     using Kind = UrlClass::Kind;
     if (!found.target)
-        return {Kind::unresolved, 0, unresolvedReason(found.url, base)};
+        return unresolvedClass(found.url, base);
     if (const auto image = imageAt(*found.target))
-        return {Kind::image, *image, {}};
+        return {Kind::image, *image, UrlProblem::none, {}, {}};
     std::error_code error;
     if (fs::exists(*found.target, error)) {
         // A path through a link that reaches one of the images refers to it.
@@ -106,14 +107,14 @@ UrlClass classifyUrl(const FoundUrl& found, const FileBase& base,
             const auto real = root->realPathInSite(*found.target);
             if (real && *real != *found.target) {
                 if (const auto image = imageAt(*real))
-                    return {Kind::image, *image, {}};
+                    return {Kind::image, *image, UrlProblem::none, {}, {}};
             }
         }
-        return {Kind::otherFile, 0, {}};
+        return {Kind::otherFile, 0, UrlProblem::none, {}, {}};
     }
     if (error)
-        return {Kind::unexaminable, 0, error.message()};
-    return {Kind::nothing, 0, "leads to nothing here; a script may complete it at run time"};
+        return {Kind::unexaminable, 0, UrlProblem::unexaminable, {}, error};
+    return {Kind::nothing, 0, UrlProblem::leadsToNothing, {}, {}};
 }
 
 const std::vector<std::size_t>* NameTable::withName(const std::string& name) const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "refs/bases.hpp"
+#include "refs/keep_reason.hpp"
 #include "refs/url_text.hpp"
 
 #include <cstddef>
@@ -58,7 +59,9 @@ struct UrlClass {
     };
     Kind kind = Kind::unresolved;
     std::uint32_t image = 0;
-    std::string reason; // for people: why it cannot be followed, or leads to nothing
+    UrlProblem problem = UrlProblem::none; // why it cannot be followed, or leads to nothing
+    std::string detail;                    // the parser's or base finder's word on it
+    std::error_code error;                 // why an unexaminable path cannot be examined
 };
 // A site root as its path is written and as the file system resolves it, to name a file that
 // a path through a link reaches by its own path in the site.

@@ -7,20 +7,21 @@ namespace {
 class KeepErrorCategory : public std::error_category {
   public:
     const char* name() const noexcept override { return "tolvane-references"; }
+    // A short technical name; people read the sentences the command line and the window make.
     std::string message(int value) const override {
         switch (static_cast<KeepErrc>(value)) {
         case KeepErrc::unreadableText:
-            return "A text file of the site could not be read and may refer to it";
+            return "unreadable text";
         case KeepErrc::notUtf8:
-            return "A file that refers to it is not valid UTF-8 text";
+            return "not UTF-8";
         case KeepErrc::notWritable:
-            return "A file that refers to it cannot be written back";
+            return "not writable";
         case KeepErrc::unresolved:
-            return "A file refers to it in a way that cannot be rewritten";
+            return "unresolved";
         case KeepErrc::chosen:
-            return "It was chosen to stay where it is";
+            return "chosen";
         }
-        return "Unknown error";
+        return "unknown";
     }
 };
 

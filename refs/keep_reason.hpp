@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -18,11 +19,38 @@ enum class KeepErrc {
 const std::error_category& keepErrorCategory();
 std::error_code make_error_code(KeepErrc e);
 
-// Why the references to a copy cannot all be rewritten, naming the file.
+// Why a URL that names an image cannot be followed, or leads nowhere.
+enum class UrlProblem {
+    none,
+    absolute,       // where it leads on the published site is not known
+    rootRelative,   // where the site lies on the server is not known
+    malformed,      // detail: what is wrong with it, as the parser says
+    unknownBase,    // detail: why the file's base is not known, as the base finder says
+    leadsToNothing, // a script may complete it at run time
+    nameInside,     // detail: an image's name standing in a form not recognised
+    unexaminable,   // error: why its path cannot be examined
+};
+
+// Why the references to a copy cannot all be rewritten, naming the file: data only, the command
+// line and the window each word it.
 struct KeepReason {
+    enum class Cause {
+        unreadable,  // error: why the text file or folder could not be read
+        wideText,    // UTF-16, UTF-32 or NUL bytes: it may show the image
+        notUtf8,     // not valid UTF-8 text
+        throughLink, // reached through a symbolic link, never written through one
+        notWritable, // detail: why not, as the file access says it
+        reference,   // line, text: a reference that cannot be followed; problem, detail: why
+        chosen,      // the user chose to leave it where it is
+    };
     KeepErrc kind = KeepErrc::unresolved;
     std::filesystem::path file;
-    std::string reason; // for people
+    Cause cause = Cause::reference;
+    std::size_t line = 0;
+    std::string text; // the reference as written
+    UrlProblem problem = UrlProblem::none;
+    std::error_code error;
+    std::string detail;
 };
 
 } // namespace tolvane

@@ -137,9 +137,8 @@ void ReferenceIndex::readFile(std::size_t i, TextKind kind, TextFileAccess& io, 
         const auto* sameName = names.withName(f.url.segments.back());
         if (!sameName) {
             for (const std::string& name : names.namesInside(f.decoded))
-                unresolved.push_back({file, f.offset, f.length, f.line, as,
-                                      "the name " + name + " stands in a form not recognised",
-                                      *names.withName(name)});
+                unresolved.push_back({file, f.offset, f.length, f.line, as, UrlProblem::nameInside,
+                                      name, *names.withName(name)});
             continue;
         }
         UrlClass what = classifyUrl(f, base, imageAt, &*siteRoot_);
@@ -158,8 +157,8 @@ void ReferenceIndex::readFile(std::size_t i, TextKind kind, TextFileAccess& io, 
             continue;
         auto candidates = candidatesFor(f.url.segments, *sameName, targets_, root_);
         if (!candidates.empty())
-            unresolved.push_back({file, f.offset, f.length, f.line, as, std::move(what.reason),
-                                  std::move(candidates)});
+            unresolved.push_back({file, f.offset, f.length, f.line, as, what.problem,
+                                  std::move(what.detail), std::move(candidates)});
     }
     // Held until every file is read: no more than they need.
     references.shrink_to_fit();
@@ -347,25 +346,34 @@ std::vector<KeepReason> ReferenceIndex::reasonsToKeep(const fs::path& image,
 
 std::vector<KeepReason> ReferenceIndex::reasonsToKeep(std::uint32_t target,
                                                       TextFileAccess& access) const {
+    using Cause = KeepReason::Cause;
+    const auto reason = [](KeepErrc kind, const fs::path& file, Cause cause) {
+        KeepReason r;
+        r.kind = kind;
+        r.file = file;
+        r.cause = cause;
+        return r;
+    };
     std::vector<KeepReason> reasons;
-    for (const auto& place : unreadable_)
-        reasons.push_back(
-            {KeepErrc::unreadableText, place.path,
-             "could not be read (" + place.error.message() + "), so it may refer to this image"});
+    for (const auto& place : unreadable_) {
+        reasons.push_back(reason(KeepErrc::unreadableText, place.path, Cause::unreadable));
+        reasons.back().error = place.error;
+    }
     if (target == none || target >= targets_.size())
         return reasons;
     if (target < imageCount_) {
         if (const auto wide = wideTextFiles_.find(target); wide != wideTextFiles_.end()) {
             for (const std::uint32_t file : wide->second)
-                reasons.push_back({KeepErrc::notUtf8, files_[file],
-                                   "is not UTF-8 text (UTF-16, UTF-32 or NUL bytes) and may "
-                                   "show this image"});
+                reasons.push_back(reason(KeepErrc::notUtf8, files_[file], Cause::wideText));
         }
         for (const std::uint32_t i : unresolvedByImage_[target]) {
             const UnresolvedReference& ref = unresolved_[i];
-            reasons.push_back(
-                {KeepErrc::unresolved, ref.file,
-                 "line " + std::to_string(ref.line) + ": \"" + ref.text + "\": " + ref.reason});
+            KeepReason& r =
+                reasons.emplace_back(reason(KeepErrc::unresolved, ref.file, Cause::reference));
+            r.line = ref.line;
+            r.text = ref.text;
+            r.problem = ref.problem;
+            r.detail = ref.detail;
         }
     }
     // An image's references are in the order of the index, so those of one file stand together.
@@ -376,12 +384,13 @@ std::vector<KeepReason> ReferenceIndex::reasonsToKeep(std::uint32_t target,
             continue;
         last = &ref.file;
         if (notUtf8_[static_cast<std::size_t>(&ref.file - files_.data())])
-            reasons.push_back({KeepErrc::notUtf8, ref.file, "is not valid UTF-8 text"});
+            reasons.push_back(reason(KeepErrc::notUtf8, ref.file, Cause::notUtf8));
         else if (linked_.count(ref.file.string()))
-            reasons.push_back({KeepErrc::notWritable, ref.file,
-                               "is reached through a symbolic link; never written through a link"});
-        else if (auto why = access.whyNotWritable(ref.file))
-            reasons.push_back({KeepErrc::notWritable, ref.file, "cannot be written back: " + *why});
+            reasons.push_back(reason(KeepErrc::notWritable, ref.file, Cause::throughLink));
+        else if (auto why = access.whyNotWritable(ref.file)) {
+            reasons.push_back(reason(KeepErrc::notWritable, ref.file, Cause::notWritable));
+            reasons.back().detail = std::move(*why);
+        }
     }
     return reasons;
 }

@@ -43,8 +43,9 @@ struct UnresolvedReference {
     std::size_t length = 0;
     std::size_t line = 0;
     std::string text;
-    std::string reason;
-    std::vector<std::size_t> images; // indices of the images it could name
+    UrlProblem problem = UrlProblem::none; // why it cannot be followed
+    std::string detail;                    // the parser's word on it, or the name inside
+    std::vector<std::size_t> images;       // indices of the images it could name
 };
 
 // Every reference to a set of images in the text files below a site root. Each text file is

@@ -57,8 +57,8 @@ void checkFile(const fs::path& file, const std::string& text, const std::vector<
             for (const std::size_t c : candidates)
                 images.referenced[c] = true;
             check.unresolved.push_back({file, f.offset, f.length, f.line,
-                                        text.substr(f.offset, f.length), std::move(what.reason),
-                                        std::move(candidates)});
+                                        text.substr(f.offset, f.length), what.problem,
+                                        std::move(what.detail), std::move(candidates)});
             break;
         }
         }

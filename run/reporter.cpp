@@ -7,28 +7,29 @@ namespace {
 class RunErrorCategory : public std::error_category {
   public:
     const char* name() const noexcept override { return "tolvane"; }
+    // A short technical name; people read the sentences the command line and the window make.
     std::string message(int value) const override {
         switch (static_cast<RunErrc>(value)) {
         case RunErrc::contentDiffers:
-            return "Its content differs from the copy kept in the site images folder";
+            return "content differs";
         case RunErrc::destinationTaken:
-            return "The site images folder already holds a different image under that name";
+            return "destination taken";
         case RunErrc::notUtf8:
-            return "The file is not valid UTF-8 text";
+            return "not UTF-8";
         case RunErrc::changedSinceRun:
-            return "It was changed after the optimization";
+            return "changed since run";
         case RunErrc::noCopyLeft:
-            return "No file in the site holds its bytes any more";
+            return "no copy left";
         case RunErrc::outsideSite:
-            return "Its path leads outside the site or through a link";
+            return "outside site";
         case RunErrc::recordDamaged:
-            return "The record of the optimization is damaged";
+            return "record damaged";
         case RunErrc::stillReferredTo:
-            return "A file of the site still refers to it";
+            return "still referred to";
         case RunErrc::changedSinceRead:
-            return "It was changed while the optimization ran; the change is kept";
+            return "changed since read";
         }
-        return "Unknown error";
+        return "unknown";
     }
 };
 

@@ -48,9 +48,4 @@ SiteLock::~SiteLock() {
         ::close(fd_); // closing the last descriptor releases the lock
 }
 
-std::string siteBusyMessage(const std::filesystem::path& root) {
-    return "Another Tolvane run or undo is working on " + root.string() +
-           "; try again when it has finished.";
-}
-
 } // namespace tolvane

@@ -28,7 +28,4 @@ class SiteLock {
     int fd_ = -1;
 };
 
-// The message a refused run or undo shows: names the site, says to try again later.
-std::string siteBusyMessage(const std::filesystem::path& root);
-
 } // namespace tolvane

@@ -90,9 +90,12 @@ class Planner {
             if (!chosen && choices_.keep.count(copy))
                 chosen = i;
             // A copy left alone stays, but the others do not lead to it.
-            if (choices_.leave.count(copy))
-                g.copies[i].reasons.push_back(
-                    {KeepErrc::chosen, copy, "was chosen to stay where it is"});
+            if (choices_.leave.count(copy)) {
+                KeepReason& left = g.copies[i].reasons.emplace_back();
+                left.kind = KeepErrc::chosen;
+                left.file = copy;
+                left.cause = KeepReason::Cause::chosen;
+            }
         }
         std::optional<std::size_t> keptCopy = chosen ? chosen : inImages ? inImages : firstHeld;
         if (keptCopy) {

@@ -406,6 +406,62 @@
         <source>Cannot write %1 to %2</source>
         <translation>%1 kann nicht nach %2 geschrieben werden</translation>
     </message>
+    <message>
+        <source>an absolute URL: where it leads on the published site is not known</source>
+        <translation>eine absolute URL: wohin sie auf der veröffentlichten Website führt, ist nicht bekannt</translation>
+    </message>
+    <message>
+        <source>a URL from the server&apos;s root: where the site lies on the server is not known</source>
+        <translation>eine URL ab dem Stammordner des Servers: wo die Website auf dem Server liegt, ist nicht bekannt</translation>
+    </message>
+    <message>
+        <source>a URL in a form not recognised (%1)</source>
+        <translation>eine URL in einer nicht erkannten Form (%1)</translation>
+    </message>
+    <message>
+        <source>the file&apos;s base is not known (%1)</source>
+        <translation>die Basis der Datei ist nicht bekannt (%1)</translation>
+    </message>
+    <message>
+        <source>leads to nothing here; a script may complete it at run time</source>
+        <translation>führt hier ins Leere; ein Skript ergänzt sie vielleicht zur Laufzeit</translation>
+    </message>
+    <message>
+        <source>the name %1 stands in a form not recognised</source>
+        <translation>der Name %1 steht in einer nicht erkannten Form</translation>
+    </message>
+    <message>
+        <source>could not be read (%1), so it may refer to this image</source>
+        <translation>konnte nicht gelesen werden (%1) und verweist daher vielleicht auf dieses Bild</translation>
+    </message>
+    <message>
+        <source>is not UTF-8 text (UTF-16, UTF-32 or NUL bytes) and may show this image</source>
+        <translation>ist kein UTF-8-Text (UTF-16, UTF-32 oder NUL-Bytes) und zeigt vielleicht dieses Bild</translation>
+    </message>
+    <message>
+        <source>is not valid UTF-8 text</source>
+        <translation>ist kein gültiger UTF-8-Text</translation>
+    </message>
+    <message>
+        <source>is reached through a symbolic link; never written through a link</source>
+        <translation>wird über eine symbolische Verknüpfung erreicht; durch eine Verknüpfung wird nie geschrieben</translation>
+    </message>
+    <message>
+        <source>cannot be written back: %1</source>
+        <translation>kann nicht zurückgeschrieben werden: %1</translation>
+    </message>
+    <message>
+        <source>line %1: &quot;%2&quot;: %3</source>
+        <translation>Zeile %1: „%2“: %3</translation>
+    </message>
+    <message>
+        <source>was chosen to stay where it is</source>
+        <translation>soll auf Wunsch bleiben, wo sie ist</translation>
+    </message>
+    <message>
+        <source>Another Tolvane run or undo is working on %1; try again when it has finished.</source>
+        <translation>Eine andere Optimierung oder ein Rückgängigmachen von Tolvane bearbeitet gerade %1; versuchen Sie es erneut, wenn es beendet ist.</translation>
+    </message>
 </context>
 <context>
     <name>tolvane::LogView</name>

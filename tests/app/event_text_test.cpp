@@ -40,8 +40,14 @@ Event sample(EventKind kind, std::size_t turn) {
     if (tolvane::isFailure(kind))
         event.failure = FileError{
             operations[turn % 6], {"/S/A_files/logo.png", "/S/images/logo.png"}, codes[turn % 3]};
-    event.reason = tolvane::KeepReason{tolvane::KeepErrc::unresolved, "/S/A.html",
-                                       "line 3: \"/logo.png\": from the server's root"};
+    event.reason = tolvane::KeepReason{tolvane::KeepErrc::unresolved,
+                                       "/S/A.html",
+                                       tolvane::KeepReason::Cause::reference,
+                                       3,
+                                       "/logo.png",
+                                       tolvane::UrlProblem::rootRelative,
+                                       {},
+                                       {}};
     event.detail = "2026-01-02 03:04:05";
     return event;
 }

@@ -1,3 +1,4 @@
+#include "app/event_text.hpp"
 #include "app/image_preview.hpp"
 #include "app/log_view.hpp"
 #include "app/main_window.hpp"
@@ -670,8 +671,7 @@ class TolvaneAppDelegateTest : public QObject {
             undo->trigger();
             QVERIFY(answer("&Undo"));
             QTRY_VERIFY(onlySheet(window()));
-            QCOMPARE(onlySheet(window())->text(),
-                     QString::fromStdString(tolvane::siteBusyMessage(site.path())));
+            QCOMPARE(onlySheet(window())->text(), tolvane::EventText::siteBusyMessage(site.path()));
             QVERIFY(!controller->isBusy());
             QCOMPARE(snapshotOf(site.path()), afterRun);
             QVERIFY(undo->isEnabled());

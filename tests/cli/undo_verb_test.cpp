@@ -196,7 +196,7 @@ TEST_F(UndoVerbTest, RefusesABusySiteAFolderThatIsNoWebsiteAndNoConfirmation) {
                 args.insert(args.begin() + 1, "--yes");
             const auto refused = tolvane(args);
             EXPECT_EQ(refused.exitCode, 1) << verb;
-            EXPECT_EQ(refused.err, siteBusyMessage(site) + "\n") << verb;
+            EXPECT_EQ(refused.err, cli::siteBusyMessage(site) + "\n") << verb;
             EXPECT_EQ(refused.out, "") << verb;
         }
     }

@@ -1,3 +1,4 @@
+#include "cli/event_text.hpp"
 #include "refs/references.hpp"
 #include "support/temp_dir.hpp"
 
@@ -345,7 +346,7 @@ TEST(ReferenceIndex, BaseHrefIsHonouredOrMakesTheBaseUnknown) {
     EXPECT_TRUE(index.referencesTo(copies[1]).empty());
     const auto unresolved = index.unresolvedFor(copies[1]);
     ASSERT_EQ(unresolved.size(), 1u);
-    EXPECT_NE(unresolved[0]->reason.find("base href"), std::string::npos) << unresolved[0]->reason;
+    EXPECT_NE(unresolved[0]->detail.find("base href"), std::string::npos) << unresolved[0]->detail;
 
     DiskTextFileAccess disk;
     EXPECT_TRUE(index.reasonsToKeep(copies[0], disk).empty());
@@ -376,7 +377,7 @@ TEST(ReferenceIndex, AScriptOutsidePageFoldersTakesTheBaseOfThePagesThatLoadIt) 
     EXPECT_EQ(index.referencesTo(copies[0])[0]->base, site.root());
     const auto unresolved = index.unresolvedFor(copies[1]);
     ASSERT_EQ(unresolved.size(), 2u);
-    std::vector<std::string> reasons = {unresolved[0]->reason, unresolved[1]->reason};
+    std::vector<std::string> reasons = {unresolved[0]->detail, unresolved[1]->detail};
     std::sort(reasons.begin(), reasons.end());
     EXPECT_NE(reasons[0].find("different folders"), std::string::npos) << reasons[0];
     EXPECT_NE(reasons[1].find("no page loads"), std::string::npos) << reasons[1];
@@ -422,7 +423,7 @@ TEST(Guard, ReferencesThatCannotBeRewrittenKeepTheirCopy) {
     auto mentions = [](const std::vector<KeepReason>& reasons, const fs::path& file,
                        const std::string& word) {
         return std::any_of(reasons.begin(), reasons.end(), [&](const KeepReason& r) {
-            return r.file == file && r.reason.find(word) != std::string::npos;
+            return r.file == file && cli::keepReasonText(r).find(word) != std::string::npos;
         });
     };
     EXPECT_TRUE(mentions(reasonsFor(0), site.path("A.html"), "server's root"));

@@ -502,7 +502,8 @@ TEST_F(RunTest, ASecondRunOfASiteIsRefusedAtOnce) {
     EXPECT_TRUE(outcome.busy);
     EXPECT_FALSE(outcome.completed);
     ASSERT_EQ(reporter.sheets.size(), 1u);
-    EXPECT_EQ(reporter.sheets[0].message, siteBusyMessage(fs::absolute(S()).lexically_normal()));
+    EXPECT_EQ(reporter.sheets[0].message,
+              cli::siteBusyMessage(fs::absolute(S()).lexically_normal()));
     EXPECT_EQ(test::snapshot(S()), before);
 }
 

@@ -164,7 +164,7 @@ TEST(SiteLock, OneHolderAtATimeAcrossProcessesAndReleasedWhenDropped) {
     EXPECT_TRUE(SiteLock::tryAcquire(dir.path(), error));
     EXPECT_FALSE(SiteLock::tryAcquire(dir / "missing", error));
     EXPECT_EQ(error, std::make_error_code(std::errc::no_such_file_or_directory));
-    EXPECT_NE(siteBusyMessage(dir.path()).find(dir.path().string()), std::string::npos);
+    EXPECT_NE(cli::siteBusyMessage(dir.path()).find(dir.path().string()), std::string::npos);
 }
 
 TEST(WriterTemporaryName, RecognisesExactlyTheWritersOwnNames) {
