@@ -5,7 +5,7 @@
 #include "run/run_journal.hpp"
 #include "run/run_support.hpp"
 #include "run/undo.hpp"
-#include "support/simulated_run.hpp"
+#include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
 
