@@ -97,8 +97,9 @@ TEST(ParsedUrls, KindsAndSegments) {
     for (const Case& c : cases) {
         const ParsedUrl url = parse(c.written, false);
         EXPECT_EQ(url.kind, c.kind) << c.written;
-        if (c.kind != K::malformed)
+        if (c.kind != K::malformed) {
             EXPECT_EQ(url.segments, c.segments) << c.written;
+        }
     }
     EXPECT_EQ(parse("../A%20B_files/./x%2Ey.png", false).lastSegmentSpelling, "x%2Ey.png");
 }

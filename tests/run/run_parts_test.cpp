@@ -96,8 +96,9 @@ TEST(RealFileManager, StepsNeverReplaceNorFollowALink) {
     for (const auto& [what, step, expected] : steps) {
         const FileResult result = step();
         EXPECT_EQ(result.has_value(), expected.has_value()) << what;
-        if (result && expected && result->code.category() == std::generic_category())
+        if (result && expected && result->code.category() == std::generic_category()) {
             EXPECT_EQ(result->code, std::make_error_code(*expected)) << what;
+        }
     }
     EXPECT_EQ(test::snapshot(dir.path()), (Tree{{"A.html", "new A"},
                                                 {"A_files/logo.png", "logo bytes"},
@@ -230,11 +231,10 @@ class RunJournalTest : public ::testing::Test {
         std::error_code error;
         std::optional<RunJournal> journal = RunJournal::start(root, error);
         EXPECT_TRUE(journal) << error.message();
-        if (change)
-            EXPECT_FALSE(journal->removing(
-                {{root / "a_files/x.png", root / "images/x.png", md5("X"), 1, 0644}}));
-        if (finish)
-            EXPECT_FALSE(journal->finished({1, 1, 0}));
+        const RunJournal::Removal removal{root / "a_files/x.png", root / "images/x.png", md5("X"),
+                                          1, 0644};
+        EXPECT_FALSE(change && journal->removing({removal}));
+        EXPECT_FALSE(finish && journal->finished({1, 1, 0}));
         const fs::path renamed = journal->folder().parent_path() / name;
         fs::rename(journal->folder(), renamed);
         return renamed;
