@@ -30,94 +30,68 @@ struct Form {
 };
 
 const std::string cafe = "26_GitHub\u2019s_Page_files/Caf\u00e9.png";
+// clang-format off
 const std::vector<Form> forms = {
     {"EncodedNamesKeepTheirForm",
-     {{"A_files/Crayon_BK_v4 (01).png", "c"},
-      {"A_files/Edgar Crest.jpg", "e"},
-      {"A_files/Edgar's.png", "s"},
-      {"A_files/Tom & Jerry.gif", "t"},
-      {cafe, "cafe"},
-      {"index.html",
-       "<img src=\"A_files/Crayon_BK_v4%20%2801%29.png\">\n"
-       "<img alt=\"x\" src=\"A_files/Edgar&#32;Crest.jpg\" width=3>\n"
-       "<img src='A_files/Edgar%27s.png'><img src=\"A_files/Edgar's.png\">\n"
-       "<img src=\"A_files/Tom%20&amp;%20Jerry.gif\"><img src=\"A_files/Tom &#x26; Jerry.gif\">\n"
-       "<img src=\"26_GitHub%E2%80%99s_Page_files/Caf%c3%a9.png\">\n"
-       "<img src=\"" +
-           cafe + "\"><img src=\"26_GitHub&rsquo;s_Page_files/Caf&eacute;.png\">\n"}},
-     {"A_files/Crayon_BK_v4 (01).png", "A_files/Edgar Crest.jpg", "A_files/Edgar's.png",
-      "A_files/Tom & Jerry.gif", cafe},
-     "",
-     9,
-     {{"index.html",
-       "<img src=\"images/Crayon_BK_v4%20%2801%29.png\">\n"
-       "<img alt=\"x\" src=\"images/Edgar&#32;Crest.jpg\" width=3>\n"
-       "<img src='images/Edgar%27s.png'><img src=\"images/Edgar's.png\">\n"
-       "<img src=\"images/Tom%20&amp;%20Jerry.gif\"><img src=\"images/Tom &#x26; Jerry.gif\">\n"
-       "<img src=\"images/Caf%c3%a9.png\">\n"
-       "<img src=\"images/Caf\u00e9.png\"><img src=\"images/Caf&eacute;.png\">\n"}}},
+     {{"A_files/Crayon_BK_v4 (01).png", "c"}, {"A_files/Edgar Crest.jpg", "e"}, {"A_files/Edgar's.png", "s"},
+      {"A_files/Tom & Jerry.gif", "t"}, {cafe, "cafe"},
+      {"index.html", "<img src=\"A_files/Crayon_BK_v4%20%2801%29.png\">\n"
+                     "<img alt=\"x\" src=\"A_files/Edgar&#32;Crest.jpg\" width=3>\n"
+                     "<img src='A_files/Edgar%27s.png'><img src=\"A_files/Edgar's.png\">\n"
+                     "<img src=\"A_files/Tom%20&amp;%20Jerry.gif\"><img src=\"A_files/Tom &#x26; Jerry.gif\">\n"
+                     "<img src=\"26_GitHub%E2%80%99s_Page_files/Caf%c3%a9.png\">\n"
+                     "<img src=\"" + cafe + "\"><img src=\"26_GitHub&rsquo;s_Page_files/Caf&eacute;.png\">\n"}},
+     {"A_files/Crayon_BK_v4 (01).png", "A_files/Edgar Crest.jpg", "A_files/Edgar's.png", "A_files/Tom & Jerry.gif",
+      cafe}, "", 9,
+     {{"index.html", "<img src=\"images/Crayon_BK_v4%20%2801%29.png\">\n"
+                     "<img alt=\"x\" src=\"images/Edgar&#32;Crest.jpg\" width=3>\n"
+                     "<img src='images/Edgar%27s.png'><img src=\"images/Edgar's.png\">\n"
+                     "<img src=\"images/Tom%20&amp;%20Jerry.gif\"><img src=\"images/Tom &#x26; Jerry.gif\">\n"
+                     "<img src=\"images/Caf%c3%a9.png\">\n"
+                     "<img src=\"images/Caf\u00e9.png\"><img src=\"images/Caf&eacute;.png\">\n"}}},
     // The new folder name takes each reference's style.
     {"OneFolderSpelledThreeWays",
-     {{"Q&A_files/x.png", "x"},
-      {"R&D_files/x.png", "x"},
-      {"index.html", "<a href=\"Q&A_files/x.png\"><img src=\"Q&amp;A_files/x.png\"></a>"
-                     "<img src=\"Q%26A_files/x.png\">"},
+     {{"Q&A_files/x.png", "x"}, {"R&D_files/x.png", "x"},
+      {"index.html", "<a href=\"Q&A_files/x.png\"><img src=\"Q&amp;A_files/x.png\"></a><img src=\"Q%26A_files/x.png\">"},
       {"Q&A_files/Q&A.js", "show(\"Q&A_files\\/x.png\", 'Q%26A_files/x.png');"}},
-     {"Q&A_files/x.png", "R&D_files/x.png"},
-     "R&D_files/x.png",
-     5,
-     {{"index.html", "<a href=\"R&D_files/x.png\"><img src=\"R&amp;D_files/x.png\"></a>"
-                     "<img src=\"R%26D_files/x.png\">"},
+     {"Q&A_files/x.png", "R&D_files/x.png"}, "R&D_files/x.png", 5,
+     {{"index.html", "<a href=\"R&D_files/x.png\"><img src=\"R&amp;D_files/x.png\"></a><img src=\"R%26D_files/x.png\">"},
       {"Q&A_files/Q&A.js", "show(\"R&D_files\\/x.png\", 'R%26D_files/x.png');"}}},
     {"ScriptsInlineScriptsSrcsetAndStylesheets",
-     {{"A_files/a.png", "a"},
-      {"B_files/a.png", "a"},
+     {{"A_files/a.png", "a"}, {"B_files/a.png", "a"},
       {"A.html", "<script>var img = \"A_files\\/a.png\"; var n = 'A_files/a.png';</script>\n"
                  "<img src=\"A_files/a.png\" srcset=\"A_files/a.png 1x, A_files/a.png?v=2 2x\">"},
-      {"A_files/A.js",
-       "x.src = \"A_files/a.png\"; y = \"A_files\\/a.png\"; z = \"A_files\\u002Fa.png\";"},
+      {"A_files/A.js", "x.src = \"A_files/a.png\"; y = \"A_files\\/a.png\"; z = \"A_files\\u002Fa.png\";"},
       {"A_files/A.css", "div { background: url(a.png) }\np { background: url(\"a.png\") }\n"
                         "q { background:url( 'a.png' ) }"},
       {"B.html", "<img src=\"B_files/a.png\"><img src=\"./A_files/a.png#top\">"}},
-     {"A_files/a.png", "B_files/a.png"},
-     "images/a.png",
-     13,
+     {"A_files/a.png", "B_files/a.png"}, "images/a.png", 13,
      {{"A.html", "<script>var img = \"images\\/a.png\"; var n = 'images/a.png';</script>\n"
                  "<img src=\"images/a.png\" srcset=\"images/a.png 1x, images/a.png?v=2 2x\">"},
-      {"A_files/A.js",
-       "x.src = \"images/a.png\"; y = \"images\\/a.png\"; z = \"images\\u002Fa.png\";"},
-      {"A_files/A.css", "div { background: url(../images/a.png) }\n"
-                        "p { background: url(\"../images/a.png\") }\n"
+      {"A_files/A.js", "x.src = \"images/a.png\"; y = \"images\\/a.png\"; z = \"images\\u002Fa.png\";"},
+      {"A_files/A.css", "div { background: url(../images/a.png) }\np { background: url(\"../images/a.png\") }\n"
                         "q { background:url( '../images/a.png' ) }"},
       {"B.html", "<img src=\"images/a.png\"><img src=\"./images/a.png#top\">"}}},
     {"PageFolderLoadedByAPageOfAnotherName",
-     {{"Welcome_files/w.png", "w"},
-      {"about/Welcome_files/w.png", "w"},
+     {{"Welcome_files/w.png", "w"}, {"about/Welcome_files/w.png", "w"},
       {"index.html", "<script src=\"Welcome_files/Welcome.js\"></script>"},
       {"Welcome_files/Welcome.js", "img.src = 'Welcome_files\\/w.png';"},
       {"about/index.html", "<script src=\"Welcome_files/Welcome.js\"></script>"},
       {"about/Welcome_files/Welcome.js", "img.src = 'Welcome_files\\/w.png';"}},
-     {"Welcome_files/w.png", "about/Welcome_files/w.png"},
-     "images/w.png",
-     2,
+     {"Welcome_files/w.png", "about/Welcome_files/w.png"}, "images/w.png", 2,
      {{"Welcome_files/Welcome.js", "img.src = 'images\\/w.png';"},
       {"about/Welcome_files/Welcome.js", "img.src = '..\\/images\\/w.png';"}}},
     {"NestedPagesOtherPagesFoldersAndFeeds",
-     {{"Top_files/x.png", "x"},
-      {"a/b/c/P_files/x.png", "x"},
-      {"Blog/Entries/E_files/x.png", "x"},
+     {{"Top_files/x.png", "x"}, {"a/b/c/P_files/x.png", "x"}, {"Blog/Entries/E_files/x.png", "x"},
       {"Top.html", "<img src=\"Top_files/x.png\">"},
       {"a/b/c/P.html", "<img src=\"P_files/x.png\"><img src=\"../../../Top_files/x.png\">"},
       {"a/b/c/P_files/P.js", "s = \"P_files\\/x.png\";"},
       {"Blog/Entries/E.xml", "<entry><img src=\"E_files/x.png\"/></entry>"},
       {"Blog/Entries/E.html", "<img src=\"E_files/x.png\">"},
-      {"Blog/feed.xml",
-       "<description>&lt;img src=&quot;Entries/E_files/x.png&quot;&gt;</description>\n"
-       "<content><![CDATA[<img src=\"Entries/E_files/x.png\">]]></content>\n"
-       "<enclosure url=\"Entries/E_files/x.png\"/>"}},
-     {"Top_files/x.png", "a/b/c/P_files/x.png", "Blog/Entries/E_files/x.png"},
-     "images/x.png",
-     9,
+      {"Blog/feed.xml", "<description>&lt;img src=&quot;Entries/E_files/x.png&quot;&gt;</description>\n"
+                        "<content><![CDATA[<img src=\"Entries/E_files/x.png\">]]></content>\n"
+                        "<enclosure url=\"Entries/E_files/x.png\"/>"}},
+     {"Top_files/x.png", "a/b/c/P_files/x.png", "Blog/Entries/E_files/x.png"}, "images/x.png", 9,
      {{"a/b/c/P.html", "<img src=\"../../../images/x.png\"><img src=\"../../../images/x.png\">"},
       {"a/b/c/P_files/P.js", "s = \"..\\/..\\/..\\/images\\/x.png\";"},
       {"Blog/Entries/E.xml", "<entry><img src=\"../../images/x.png\"/></entry>"},
@@ -127,22 +101,17 @@ const std::vector<Form> forms = {
     {"BaseHrefIsHonoured",
      {{"sub/A_files/a.png", "a"},
       {"index.html", "<head><BASE target=_top HREF=\"sub/\"></head><img src=\"A_files/a.png\">"}},
-     {"sub/A_files/a.png"},
-     "images/a.png",
-     1,
-     {{"index.html",
-       "<head><BASE target=_top HREF=\"sub/\"></head><img src=\"../images/a.png\">"}}},
+     {"sub/A_files/a.png"}, "images/a.png", 1,
+     {{"index.html", "<head><BASE target=_top HREF=\"sub/\"></head><img src=\"../images/a.png\">"}}},
     {"EveryOtherByteStaysAndTwoGroupsShareAFile",
-     {{"A_files/a.png", "a"},
-      {"A_files/b.png", "b"},
+     {{"A_files/a.png", "a"}, {"A_files/b.png", "b"},
       {"A.html", "\xEF\xBB\xBF<p>\xC3\xA9t\xC3\xA9</p>\r\n<img src=\"A_files/a.png?v=2#x\">"
                  "<img src=\"A_files/b.png\"> A_files/a.png\t<img src='A_files/a.png'>\r\n"}},
-     {"A_files/a.png", "A_files/b.png"},
-     "",
-     4,
+     {"A_files/a.png", "A_files/b.png"}, "", 4,
      {{"A.html", "\xEF\xBB\xBF<p>\xC3\xA9t\xC3\xA9</p>\r\n<img src=\"images/a.png?v=2#x\">"
                  "<img src=\"images/b.png\"> images/a.png\t<img src='images/a.png'>\r\n"}}},
 };
+// clang-format on
 
 class ReferenceForms : public ::testing::TestWithParam<Form> {};
 

@@ -49,50 +49,33 @@ TEST(RealFileManager, StepsNeverReplaceNorFollowALink) {
         return FileResult{};
     };
     using E = std::errc;
+    const auto bytes = [](const char* text) { return asBytes(std::string_view(text)); };
+    // clang-format off
     const std::vector<std::tuple<std::string, std::function<FileResult()>, std::optional<E>>> steps{
         {"link", [&] { return files.linkOrCopy(d("A_files/logo.png"), d("images/logo.png")); }, {}},
-        {"link onto", [&] { return files.linkOrCopy(d("big.png"), d("images/taken.png")); },
-         E::file_exists},
-        {"link a link", [&] { return files.linkOrCopy(d("link.png"), d("images/l.png")); },
-         E::invalid_argument},
-        {"move onto", [&] { return files.moveItem(d("A.html"), d("images/taken.png")); },
-         E::file_exists},
-        {"move a folder", [&] { return files.moveItem(d("A_files"), d("images/A")); },
-         E::is_a_directory},
+        {"link onto", [&] { return files.linkOrCopy(d("big.png"), d("images/taken.png")); }, E::file_exists},
+        {"link a link", [&] { return files.linkOrCopy(d("link.png"), d("images/l.png")); }, E::invalid_argument},
+        {"move onto", [&] { return files.moveItem(d("A.html"), d("images/taken.png")); }, E::file_exists},
+        {"move a folder", [&] { return files.moveItem(d("A_files"), d("images/A")); }, E::is_a_directory},
         {"move", [&] { return files.moveItem(d("big.png"), d("images/big.png")); }, {}},
         {"copy", [&] { return files.copyFile(d("images/big.png"), d("copy.png"), 0640); }, {}},
-        {"copy onto", [&] { return files.copyFile(d("images/big.png"), d("copy.png"), 0644); },
-         E::file_exists},
+        {"copy onto", [&] { return files.copyFile(d("images/big.png"), d("copy.png"), 0644); }, E::file_exists},
         {"make a folder twice", [&] { return files.createDirectory(d("images")); }, E::file_exists},
-        {"make two levels", [&] { return files.createDirectory(d("x/y")); },
-         E::no_such_file_or_directory},
+        {"make two levels", [&] { return files.createDirectory(d("x/y")); }, E::no_such_file_or_directory},
         {"remove a folder", [&] { return files.removeItem(d("images")); }, E::is_a_directory},
-        {"write",
-         [&] {
-             return batch(files.writeFiles({{d("A.html"), asBytes(std::string_view("new A"))},
-                                            {d("B.js"), asBytes(std::string_view("new B"))}}));
-         },
-         {}},
-        {"write through a link",
-         [&] {
-             return batch(files.writeFiles({{d("C.html"), asBytes(std::string_view("x"))}}));
-         },
+        {"write", [&] {
+             return batch(files.writeFiles({{d("A.html"), bytes("new A")}, {d("B.js"), bytes("new B")}})); }, {}},
+        {"write through a link", [&] { return batch(files.writeFiles({{d("C.html"), bytes("x")}})); },
          E::too_many_symbolic_link_levels},
-        {"copies, with their bytes checked",
-         [&] {
+        {"copies, with their bytes checked", [&] {
              fs::create_directories(d("P_files"));
-             return batch(files.copyFiles(
-                 {{d("images/big.png"), d("P_files/a.png"), 0640, ""},
-                  {d("images/big.png"), d("P_files/b.png"), 0644, md5(std::string_view(big))}}));
-         },
-         {}},
-        {"a copy of other bytes than expected",
-         [&] {
-             return batch(files.copyFiles(
-                 {{d("images/big.png"), d("P_files/c.png"), 0644, md5(std::string_view("q"))}}));
-         },
+             return batch(files.copyFiles({{d("images/big.png"), d("P_files/a.png"), 0640, ""},
+                 {d("images/big.png"), d("P_files/b.png"), 0644, md5(std::string_view(big))}})); }, {}},
+        {"a copy of other bytes than expected", [&] {
+             return batch(files.copyFiles({{d("images/big.png"), d("P_files/c.png"), 0644, md5("q")}})); },
          E::io_error},
     };
+    // clang-format on
     for (const auto& [what, step, expected] : steps) {
         const FileResult result = step();
         EXPECT_EQ(result.has_value(), expected.has_value()) << what;
@@ -100,18 +83,14 @@ TEST(RealFileManager, StepsNeverReplaceNorFollowALink) {
             EXPECT_EQ(result->code, std::make_error_code(*expected)) << what;
         }
     }
-    EXPECT_EQ(test::snapshot(dir.path()), (Tree{{"A.html", "new A"},
-                                                {"A_files/logo.png", "logo bytes"},
-                                                {"B.js", "new B"},
-                                                {"C.html", "not the site's"},
-                                                {"link.png", "logo bytes"},
-                                                {"P_files/a.png", big},
-                                                {"P_files/b.png", big},
-                                                {"copy.png", big},
-                                                {"images/big.png", big},
-                                                {"images/logo.png", "logo bytes"},
-                                                {"images/taken.png", "other"},
-                                                {"outside.html", "not the site's"}}));
+    // clang-format off
+    EXPECT_EQ(test::snapshot(dir.path()),
+              (Tree{{"A.html", "new A"}, {"A_files/logo.png", "logo bytes"}, {"B.js", "new B"},
+                    {"C.html", "not the site's"}, {"link.png", "logo bytes"}, {"P_files/a.png", big},
+                    {"P_files/b.png", big}, {"copy.png", big}, {"images/big.png", big},
+                    {"images/logo.png", "logo bytes"}, {"images/taken.png", "other"},
+                    {"outside.html", "not the site's"}}));
+    // clang-format on
     EXPECT_EQ(fs::hard_link_count(d("images/logo.png")), 2u);
     EXPECT_EQ(fs::hard_link_count(d("copy.png")), 1u);
     EXPECT_EQ(files.mode(d("copy.png")), 0640u);

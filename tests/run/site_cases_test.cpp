@@ -296,6 +296,9 @@ const std::vector<SiteCase> cases = {
     {"LargestCodePointIsText",
      join({page("A", "x.png", "X"), {{"B.html", "\xF4\x8F\xBF\xBF<img src=\"B_files/x.png\">"}, {"B_files/x.png", "X"}}}),
      xAB, {}, {{"B.html", "\xF4\x8F\xBF\xBF<img src=\"images/x.png\">"}}},
+    // The record of the run and its undo carry names of tabs, backslashes and line breaks.
+    {"NamesOfAnyBytesAreRecordedAndUndone", join({pages("AB"), {{"Odd\t\\\n_files/logo.png", "LOGO"}}}),
+     {"A_files/logo.png", "B_files/logo.png", "Odd\t\\\n_files/logo.png"}, {}, {keptA}},
     {"LongPageNameIsRewritten", join({page(longStem, "x.png", "X"), page("B", "x.png", "X")}),
      {longStem + "_files/x.png", "B_files/x.png"}, {}, {{longStem + ".html", "<img src=\"images/x.png\">"}}},
     {"OnePageRewrittenOnceForThreeGroups",
