@@ -20,8 +20,10 @@ std::shared_ptr<const ScanDisplay> scanned(const std::filesystem::path& root) {
 }
 
 // Puts back what a cancelled run had changed, from its record.
+// lock: the site's lock the run kept, so that no other run gets in between.
 void undoCancelledRun(const RunJob& job, const std::filesystem::path& record,
-                      ChannelReporter& reporter, RunSummary& summary) {
+                      std::shared_ptr<SiteLock> lock, ChannelReporter& reporter,
+                      RunSummary& summary) {
     std::optional<RecordedRun> run;
     for (RecordedRun& recorded : recordedRuns(job.root)) {
         std::error_code error;
@@ -36,12 +38,12 @@ void undoCancelledRun(const RunJob& job, const std::filesystem::path& record,
     }
     reporter.log(QCoreApplication::translate("tolvane::TolvaneAppDelegate",
                                              "Putting back what the cancelled run had changed"));
-    std::error_code lockError;
-    std::optional<SiteLock> lock = SiteLock::tryAcquire(job.root, lockError);
     if (!lock) {
         reporter.failed(QCoreApplication::translate("tolvane::TolvaneAppDelegate",
                                                     "Unable to undo the last optimization"),
-                        FileError{FileError::Operation::read, {job.root}, lockError});
+                        FileError{FileError::Operation::read,
+                                  {job.root},
+                                  std::make_error_code(std::errc::no_lock_available)});
         summary.undoLeft = 1;
         return;
     }
@@ -91,6 +93,7 @@ void runJob(const RunJob& job, RunChannel& channel) {
     options.progress = job.progress.get();
     options.leftovers = job.leftovers;
     options.choices = job.choices;
+    options.keepLock = true; // a cancelled run is put back under its own lock
     // What undo needs is recorded outside the site; without that record nothing is touched.
     std::error_code journalError;
     std::optional<RunJournal> journal = RunJournal::start(job.root, journalError);
@@ -107,11 +110,11 @@ void runJob(const RunJob& job, RunChannel& channel) {
         return;
     }
     options.journal = &*journal;
-    const RunOutcome outcome =
-        startOptimization(job.duplicates, job.root, *job.files, reporter, options);
+    RunOutcome outcome = startOptimization(job.duplicates, job.root, *job.files, reporter, options);
     summary.record = toQString(journal->folder());
     if (outcome.cancelled)
-        undoCancelledRun(job, journal->folder(), reporter, summary);
+        undoCancelledRun(job, journal->folder(), outcome.lock, reporter, summary);
+    outcome.lock.reset(); // the re-scan only reads
     summary.end = outcome.completed   ? RunSummary::End::completed
                   : outcome.cancelled ? RunSummary::End::cancelled
                                       : RunSummary::End::failed;

@@ -1,6 +1,6 @@
 #include "cli/scan_report.hpp"
 
-#include "run/plan_actions.hpp"
+#include "run/executor.hpp"
 #include "util/log_line.hpp"
 #include "util/text.hpp"
 
@@ -319,23 +319,26 @@ void printDryRun(std::ostream& out, const ScanResult& result, const PlanChoices&
         std::uint64_t removed = 0;
         for (const GroupPlan& group : plan.groups)
             removed += group.copiesSaved();
-        using Kind = PlannedAction::Kind;
-        for (const PlannedAction& action :
-             plannedActions(plan, result.duplicates, files.isDirectory(plan.imagesFolder))) {
+        using Kind = Action::Kind;
+        for (const Action& action :
+             plannedActions(plan, result.duplicates, files.exists(plan.imagesFolder))) {
+            const ActionPaths paths = actionPaths(action, plan, result.duplicates);
             switch (action.kind) {
             case Kind::createFolder:
-                out << "Would create folder " << shown(action.path) << '\n';
+                out << "Would create folder " << shown(paths.path) << '\n';
                 break;
             case Kind::place:
-                out << "Would place " << shown(action.path) << ", the bytes of "
-                    << shown(action.from) << '\n';
+                out << "Would place " << shown(paths.path) << ", the bytes of " << shown(paths.from)
+                    << '\n';
                 break;
             case Kind::rewrite:
-                out << "Would rewrite " << shown(action.path) << " ("
-                    << counted(action.references, "reference", "references") << ")\n";
+                out << "Would rewrite " << shown(paths.path) << " ("
+                    << counted(paths.references, "reference", "references") << ")\n";
                 break;
             case Kind::remove:
-                out << "Would remove " << shown(action.path) << '\n';
+                out << "Would remove " << shown(paths.path) << '\n';
+                break;
+            default: // a run's plan holds none of undo's actions
                 break;
             }
         }

@@ -219,20 +219,20 @@ void ReferenceIndex::place(Gathered& gathered) {
     unresolvedInFile_.resize(fileCount);
     byTarget_.resize(targets_.size());
     unresolvedByImage_.resize(imageCount_);
+    referenceTexts_ = std::move(gathered.texts);
     for (std::size_t i = 0; i < fileCount; ++i) {
         auto& mine = gathered.references[i];
+        const std::string_view texts = referenceTexts_[i];
         std::stable_sort(mine.begin(), mine.end(),
                          [](const Pending& a, const Pending& b) { return a.offset < b.offset; });
         referencesInFile_[i].first = static_cast<std::uint32_t>(references_.size());
         for (Pending& p : mine) {
             byTarget_[p.target].push_back(static_cast<std::uint32_t>(references_.size()));
-            references_.push_back({files_[i], p.offset, p.length, p.line,
-                                   gathered.texts[i].substr(p.textAt, p.length), fileBases_[i],
-                                   p.target, p.skip});
+            references_.push_back({files_[i], p.offset, p.length, p.line, p.target,
+                                   texts.substr(p.textAt, p.length), fileBases_[i], p.skip});
         }
         referencesInFile_[i].second = static_cast<std::uint32_t>(references_.size());
         std::vector<Pending>().swap(mine);
-        std::string().swap(gathered.texts[i]);
 
         auto& theirs = gathered.unresolved[i];
         std::stable_sort(theirs.begin(), theirs.end(),

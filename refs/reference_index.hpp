@@ -26,12 +26,12 @@ namespace tolvane {
 // reference lives as long as its index (which can be moved, not copied).
 struct Reference {
     const std::filesystem::path& file;
-    std::size_t offset = 0; // the path as written, without query or fragment
-    std::size_t length = 0;
-    std::size_t line = 0;                // 1-based, for people
-    std::string text;                    // the bytes at offset
-    const std::filesystem::path& base;   // the folder it is resolved against
+    std::uint32_t offset = 0; // the path as written, without query or fragment
+    std::uint32_t length = 0;
+    std::uint32_t line = 0;              // 1-based, for people
     std::uint32_t target = 0;            // the image it leads to, as the index numbers it
+    std::string_view text;               // the bytes at offset, held by the index
+    const std::filesystem::path& base;   // the folder it is resolved against
     std::uint8_t firstCharacterSkip = 0; // bytes of the decoded character at offset before
                                          // the URL starts (only for a URL cut at 4096 bytes)
 };
@@ -169,6 +169,10 @@ class ReferenceIndex {
     std::vector<std::pair<std::uint32_t, std::uint32_t>> unresolvedInFile_;
 
     std::vector<Reference> references_;
+    // The references' texts: per file, as read, one after another; then the texts rewrites
+    // gave them (a deque, so each stays where it is).
+    std::vector<std::string> referenceTexts_;
+    std::deque<std::string> rewrittenTexts_;
     std::vector<UnresolvedReference> unresolved_;
     std::vector<UnreadablePlace> unreadable_;
     std::vector<std::vector<std::uint32_t>> unresolvedByImage_; // into unresolved_

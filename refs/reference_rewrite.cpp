@@ -122,9 +122,9 @@ std::optional<std::string> rewrittenReferencesTo(std::string_view text, const fs
         const FoundUrl f = foundUrlAt(view, span, text, markup);
         if (f.url.kind == ParsedUrl::Kind::relative &&
             resolveSegmentsText(base.native(), f.url.segments) == wanted)
-            found.push_back({file, f.offset, f.length, 0,
-                             std::string(text.substr(f.offset, f.length)), base, 0,
-                             static_cast<std::uint8_t>(f.skip)});
+            found.push_back(
+                {file, static_cast<std::uint32_t>(f.offset), static_cast<std::uint32_t>(f.length),
+                 0, 0, text.substr(f.offset, f.length), base, static_cast<std::uint8_t>(f.skip)});
     }
     std::vector<const Reference*> references;
     for (const Reference& reference : found)
@@ -211,11 +211,11 @@ void ReferenceIndex::keepInStep(std::uint32_t file, const std::vector<const Refe
         rewritten[index - first] = true;
         const std::size_t oldEnd = ref.offset + ref.length;
         const std::string& written = replacements[k];
-        ref.offset = static_cast<std::size_t>(static_cast<long long>(ref.offset) + delta);
+        ref.offset = static_cast<std::uint32_t>(static_cast<long long>(ref.offset) + delta);
         delta += static_cast<long long>(written.size()) - static_cast<long long>(ref.length);
         shifts.emplace_back(oldEnd, delta);
-        ref.length = written.size();
-        ref.text = written;
+        ref.length = static_cast<std::uint32_t>(written.size());
+        ref.text = rewrittenTexts_.emplace_back(written);
         ref.firstCharacterSkip = 0;
         auto& from = byTarget_[ref.target];
         from.erase(std::find(from.begin(), from.end(), index));
@@ -233,7 +233,7 @@ void ReferenceIndex::keepInStep(std::uint32_t file, const std::vector<const Refe
     };
     for (std::uint32_t i = first; i < last; ++i) {
         if (!rewritten[i - first])
-            references_[i].offset = shifted(references_[i].offset);
+            references_[i].offset = static_cast<std::uint32_t>(shifted(references_[i].offset));
     }
     for (std::uint32_t i = unresolvedInFile_[file].first; i < unresolvedInFile_[file].second; ++i)
         unresolved_[i].offset = shifted(unresolved_[i].offset);

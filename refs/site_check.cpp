@@ -1,5 +1,6 @@
 #include "refs/site_check.hpp"
 
+#include <string_view>
 #include <unordered_map>
 
 namespace tolvane {
@@ -8,18 +9,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The image files of a walk, in its order, and where each stands.
+// The image files of a walk, in its order, and where each stands. The walk's paths are
+// already normal, and held once: the map's keys are views into the list.
 struct ImageFiles {
-    explicit ImageFiles(const std::vector<fs::path>& found) {
-        for (const auto& image : found) {
-            byPath.emplace(image.lexically_normal().string(),
-                           static_cast<std::uint32_t>(paths.size()));
-            paths.push_back(image.lexically_normal());
-        }
+    explicit ImageFiles(PathList found) : paths(std::move(found)) {
+        byPath.reserve(paths.size());
+        for (std::size_t i = 0; i < paths.size(); ++i)
+            byPath.emplace(paths.native(i), static_cast<std::uint32_t>(i));
         referenced.assign(paths.size(), false);
     }
-    std::vector<fs::path> paths;
-    std::unordered_map<std::string, std::uint32_t> byPath;
+    PathList paths;
+    std::unordered_map<std::string_view, std::uint32_t> byPath;
     std::vector<bool> referenced;
 };
 
@@ -74,7 +74,7 @@ SiteCheck checkSite(const fs::path& rootPath) {
     check.unreadable = std::move(files.unreadable);
     check.textFiles = files.textFiles.size();
     check.imageFiles = files.imageFiles.size();
-    ImageFiles images(files.imageFiles);
+    ImageFiles images(std::move(files.imageFiles));
     const NameTable names(images.paths);
 
     DiskTextFileAccess disk;

@@ -1,22 +1,18 @@
 #include "run/run.hpp"
 
 #include "refs/references.hpp"
+#include "run/executor.hpp"
 #include "run/run_journal.hpp"
 #include "run/site_lock.hpp"
 #include "run/site_plan.hpp"
-#include "util/digest.hpp"
 #include "util/file_io.hpp"
 
 #include <optional>
-#include <set>
-#include <span>
 #include <string>
-#include <unordered_set>
 
 namespace tolvane {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 namespace {
 
@@ -61,14 +57,6 @@ class RunTextAccess : public TextFileAccess {
     DiskTextFileAccess disk_;
 };
 
-// Files rewritten per flush to disk, and the most new text held at once.
-constexpr std::size_t batchFiles = 256;
-constexpr std::size_t batchBytes = std::size_t{32} << 20;
-// Copies recorded for undo per flush of the record.
-constexpr std::size_t removalBatch = 4096;
-// Copies removed at once, between two looks at whether the run was cancelled.
-constexpr std::size_t removalChunk = 512;
-
 class Run {
   public:
     Run(const fs::path& root, FileManager& files, RunReporter& reporter, const RunOptions& options)
@@ -82,86 +70,39 @@ class Run {
         lock_ = SiteLock::tryAcquire(root_, lockError);
         if (!lock_) {
             outcome_.busy = lockError == std::errc::resource_unavailable_try_again;
-            fail(outcome_.busy ? EventKind::siteBusy : EventKind::lockFailed, {root_},
-                 FileError{FileError::Operation::read, {root_}, lockError});
+            reporter_.report({outcome_.busy ? EventKind::siteBusy : EventKind::lockFailed,
+                              {root_},
+                              FileError{FileError::Operation::read, {root_}, lockError},
+                              std::nullopt,
+                              {}});
             return finish(false);
         }
         removeLeftovers();
 
         // Every reference to every copy is found, and the whole run decided, before anything
-        // is touched.
+        // is touched: the plan's actions are then carried out in order.
         const ReferenceIndex index = ReferenceIndex::build(root_, everyCopy(duplicates), &access_);
-        index_ = &index;
         // Whether a file can be written is asked once per file, not once per copy it names.
         WritabilityOnce writability(access_);
-        plan_ = planSite(root_, duplicates, index, writability, files_, options_.choices);
-        progress_.start(Phase::optimizing, plan_.placements + plan_.files.size() + plan_.removals);
-
-        if (!files_.exists(imagesFolder_)) {
-            if (!recorded([&](RunJournal& j) { return j.imagesFolderCreated(imagesFolder_); }))
-                return finish(false);
-            say(EventKind::imagesFolderCreating, {imagesFolder_});
-            if (FileResult error = files_.createDirectory(imagesFolder_)) {
-                fail(EventKind::imagesFolderFailed, {imagesFolder_}, *error);
-                return finish(false);
-            }
-        }
-        // The bar reaches each phase's end even where groups were skipped on the way, but
-        // not where the run ends early.
-        const bool placedAll = place(duplicates);
-        const auto phaseEnd = [&](std::size_t target) {
-            if (placedAll && !stopped())
-                stepUpTo(target);
-        };
-        phaseEnd(plan_.placements);
-        if (!stopped())
-            rewrite();
-        phaseEnd(plan_.placements + plan_.files.size());
-        if (!stopped())
-            remove(duplicates);
-        phaseEnd(plan_.placements + plan_.files.size() + plan_.removals);
-        reportUntouched(duplicates);
-        return finish(placedAll && !stopped());
+        const SitePlan plan =
+            planSite(root_, duplicates, index, writability, files_, options_.choices);
+        progress_.start(Phase::optimizing, plan.placements + plan.files.size() + plan.removals);
+        const std::vector<Action> actions =
+            plannedActions(plan, duplicates, files_.exists(imagesFolder_));
+        const Execution done = execute(
+            actions, {duplicates, plan, index, files_, options_.journal, reporter_, progress_},
+            outcome_);
+        journalFailed_ = done.journalFailed;
+        return finish(done.completed);
     }
 
   private:
-    // Undo needs each step on record before it is taken: a record that cannot be written
-    // stops the run where it is, with every reference still resolving.
-    template <class Record> bool recorded(Record record) {
-        if (!options_.journal || journalFailed_)
-            return !journalFailed_;
-        if (const std::error_code error = record(*options_.journal)) {
-            journalFailed_ = true;
-            fail(EventKind::recordFailed, {options_.journal->folder()},
-                 FileError{FileError::Operation::write, {options_.journal->folder()}, error});
-            return false;
-        }
-        return true;
-    }
-
-    void step() {
-        ++steps_;
-        progress_.advance();
-    }
-    void stepUpTo(std::size_t target) {
-        while (steps_ < target)
-            step();
-    }
-
-    bool stopped() {
-        if (journalFailed_)
-            return true;
-        if (!outcome_.cancelled && progress_.cancelled()) {
-            outcome_.cancelled = true;
-            say(EventKind::runCancelled);
-        }
-        return outcome_.cancelled;
-    }
-
     RunOutcome finish(bool completed) {
         if (options_.journal && lock_ && !journalFailed_)
             options_.journal->finished(
                 {outcome_.copiesRemoved, outcome_.bytesSaved, outcome_.filesRewritten});
+        if (options_.keepLock && lock_)
+            outcome_.lock = std::make_shared<SiteLock>(std::move(*lock_));
         progress_.finish();
         say(EventKind::finished);
         outcome_.completed = completed;
@@ -178,401 +119,12 @@ class Run {
                 continue;
             say(EventKind::leftoverRemoving, {leftover});
             if (FileResult error = files_.removeItem(leftover))
-                fail(EventKind::removeFailed, {leftover}, *error);
+                reporter_.report({EventKind::removeFailed, {leftover}, *error, std::nullopt, {}});
         }
-    }
-
-    // Gives each group's kept file its name in images/. A failure ends the placing: the
-    // groups before it go on to the next phases, the later ones are left untouched.
-    bool place(const std::vector<DuplicateGroup>& duplicates) {
-        const auto started = Clock::now();
-        active_ = duplicates.size();
-        for (const std::size_t g : groupsToPlace(duplicates)) {
-            if (!placeGroup(duplicates, g))
-                break;
-        }
-        outcome_.fileTime += Clock::now() - started;
-        return active_ == duplicates.size() || outcome_.cancelled;
-    }
-
-    // Checks every group against the scan, then records at once the new names to give: the
-    // groups whose kept file gets its name, in order.
-    std::vector<std::size_t> groupsToPlace(const std::vector<DuplicateGroup>& duplicates) {
-        std::vector<std::size_t> toPlace;
-        std::vector<RunJournal::Placed> records;
-        for (std::size_t g = 0; g < duplicates.size(); ++g) {
-            const GroupPlan& plan = plan_.groups[g];
-            const std::string name = imageName(duplicates[g]);
-            if (plan.nameTaken) {
-                // Both names hold other images: this group is left as it is.
-                const fs::path alternative =
-                    imagesFolder_ / alternativeImageName(name, duplicates[g].md5);
-                fail(EventKind::placeFailed, {firstCopy(duplicates[g])},
-                     FileError{FileError::Operation::move,
-                               {duplicates[g].copies.front(), alternative},
-                               make_error_code(RunErrc::destinationTaken)});
-                continue;
-            }
-            if (!plan.handled())
-                continue;
-            if (stopped()) {
-                active_ = g;
-                break;
-            }
-            if (!stillAsScanned(duplicates[g], plan)) {
-                skipped_.insert(g);
-                continue;
-            }
-            if (!plan.placeFrom)
-                continue;
-            toPlace.push_back(g);
-            records.push_back({plan.kept, duplicates[g].md5, duplicates[g].size});
-        }
-        if (!toPlace.empty() && !recorded([&](RunJournal& j) { return j.placing(records); })) {
-            active_ = toPlace.front();
-            toPlace.clear();
-        }
-        return toPlace;
-    }
-
-    // Gives one group's kept file its name in images/. False ends the placing.
-    bool placeGroup(const std::vector<DuplicateGroup>& duplicates, std::size_t g) {
-        const GroupPlan& plan = plan_.groups[g];
-        say(EventKind::imagePlacing, {*plan.placeFrom, plan.kept});
-        FileResult error;
-        if (!files_.isDirectory(imagesFolder_))
-            error = FileError{FileError::Operation::move,
-                              {*plan.placeFrom, plan.kept},
-                              std::make_error_code(std::errc::not_a_directory)};
-        else
-            error = files_.linkOrCopy(*plan.placeFrom, plan.kept);
-        if (error) {
-            fail(EventKind::placeFailed, {firstCopy(duplicates[g])}, *error);
-            active_ = g;
-            return false;
-        }
-        ++outcome_.filesPlaced;
-        step();
-        if (stopped()) {
-            // Groups placed so far go on; the rest are left as they are.
-            active_ = g + 1;
-            return false;
-        }
-        return true;
-    }
-
-    static std::string imageName(const DuplicateGroup& group) {
-        return group.copies.empty() ? group.name : group.copies.front().filename().string();
-    }
-
-    // The copy that names a group in its failures.
-    static fs::path firstCopy(const DuplicateGroup& group) {
-        return group.copies.empty() ? fs::path(group.name) : group.copies.front();
     }
 
     void say(EventKind kind, std::vector<fs::path> paths = {}) {
         reporter_.report({kind, std::move(paths), std::nullopt, std::nullopt, {}});
-    }
-    void fail(EventKind kind, std::vector<fs::path> paths, FileError error,
-              std::optional<KeepReason> reason = std::nullopt) {
-        reporter_.report({kind, std::move(paths), std::move(error), std::move(reason), {}});
-    }
-
-    // The kept bytes must still be those the scan found, and each copy that goes must still
-    // hold them: a copy changed since then stays, and so do the references to it.
-    bool stillAsScanned(const DuplicateGroup& group, const GroupPlan& plan) {
-        const fs::path& source = plan.placeFrom ? *plan.placeFrom : plan.kept;
-        if (!group.md5.empty() && files_.md5(source) != group.md5) {
-            fail(EventKind::placeFailed, {firstCopy(group)},
-                 FileError{FileError::Operation::compare,
-                           {source},
-                           make_error_code(RunErrc::contentDiffers)});
-            return false;
-        }
-        std::vector<fs::path> going;
-        for (std::size_t i = 0; i < group.copies.size(); ++i) {
-            fs::path copy = fs::absolute(group.copies[i]).lexically_normal();
-            if (plan.copies[i].fate == CopyPlan::Fate::removed && copy != source)
-                going.push_back(std::move(copy));
-        }
-        std::vector<FileManager::CopyPair> pairs;
-        pairs.reserve(going.size());
-        for (const fs::path& copy : going)
-            pairs.push_back({&copy, &source});
-        const std::vector<FileResult> results = files_.checkCopies(pairs);
-        for (std::size_t i = 0; i < going.size(); ++i) {
-            if (!results[i])
-                continue;
-            changed_.insert(going[i].string());
-            ++outcome_.copiesKept;
-            fail(EventKind::removeFailed, {going[i]}, *results[i]);
-        }
-        return true;
-    }
-
-    bool isActive(std::size_t group) const { return group < active_ && !skipped_.count(group); }
-
-    // One pending write of a batch: the file's new text and the names it now leads to.
-    struct Pending {
-        const FileChanges* file;
-        Bytes old; // for the record undo keeps, and to see that the file is still so
-        std::optional<FileManager::Stamp> stamp;
-        std::string text;
-    };
-
-    // Every file that refers to a copy that goes, once, with all groups' changes.
-    void rewrite() {
-        const auto started = Clock::now();
-        std::vector<Pending> batch;
-        std::size_t bytes = 0;
-        for (const FileChanges& file : plan_.files) {
-            FileChanges active{file.file, {}};
-            for (const ReferenceChange& change : file.changes) {
-                if (isActive(change.group) &&
-                    !changed_.count(index_->targetOf(*change.reference).string()))
-                    active.changes.push_back(change);
-            }
-            if (active.changes.empty()) {
-                failed_.insert(file.file.string()); // its copies stay with the untouched groups
-                continue;
-            }
-            activeChanges_.push_back(std::move(active));
-        }
-        for (const FileChanges& file : activeChanges_) {
-            Bytes old;
-            // Taken before the read: a change while it is read shows as a changed stamp.
-            auto stamp = files_.stamp(file.file);
-            if (auto text = newText(file, old)) {
-                bytes += text->size() + old.size();
-                batch.push_back({&file, std::move(old), stamp, std::move(*text)});
-            } else {
-                failed_.insert(file.file.string());
-                step();
-            }
-            if (batch.size() >= batchFiles || bytes >= batchBytes) {
-                const bool goOn = writeBatch(batch);
-                batch.clear();
-                bytes = 0;
-                if (!goOn)
-                    break;
-            }
-        }
-        if (!batch.empty())
-            writeBatch(batch);
-        outcome_.rewriteTime += Clock::now() - started;
-    }
-
-    // The file's text with its changes, or nothing (reported) when it cannot be rewritten.
-    std::optional<std::string> newText(const FileChanges& file, Bytes& old) {
-        const fs::path& referring = file.file;
-        FileResult error;
-        const auto bytes = files_.readFile(referring, error);
-        if (!bytes) {
-            fail(EventKind::updateFailed, {referring},
-                 error ? *error
-                       : FileError{FileError::Operation::read,
-                                   {referring},
-                                   std::make_error_code(std::errc::io_error)});
-            return std::nullopt;
-        }
-        const std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
-        if (!isUtf8Text(text)) {
-            fail(EventKind::updateFailed, {referring},
-                 FileError{
-                     FileError::Operation::read, {referring}, make_error_code(RunErrc::notUtf8)});
-            return std::nullopt;
-        }
-        std::string why;
-        auto next = applyChanges(text, file, plan_, &why);
-        if (next)
-            old = std::move(*bytes);
-        if (!next) {
-            reporter_.report({EventKind::fileKept, {referring}, std::nullopt, std::nullopt, why});
-            fail(EventKind::updateFailed, {referring},
-                 FileError{FileError::Operation::read,
-                           {referring},
-                           std::make_error_code(std::errc::invalid_argument)});
-            return std::nullopt;
-        }
-        return next;
-    }
-
-    // A rewritten file, then the kept files it now leads to.
-    std::vector<fs::path> keptFiles(const FileChanges& file) const {
-        std::vector<fs::path> paths{file.file};
-        std::set<std::size_t> seen;
-        for (const ReferenceChange& change : file.changes) {
-            if (seen.insert(change.group).second)
-                paths.push_back(plan_.groups[change.group].kept);
-        }
-        return paths;
-    }
-
-    bool writeBatch(const std::vector<Pending>& batch) {
-        if (options_.journal) {
-            std::vector<RunJournal::Rewrite> records;
-            records.reserve(batch.size());
-            for (const Pending& pending : batch)
-                records.push_back({pending.file->file, ByteView(pending.old),
-                                   tolvane::md5(std::string_view(pending.text))});
-            if (!recorded([&](RunJournal& j) { return j.rewriting(records); })) {
-                for (const Pending& pending : batch)
-                    failed_.insert(pending.file->file.string());
-                return false;
-            }
-        }
-        std::vector<FileManager::Write> writes;
-        writes.reserve(batch.size());
-        for (const Pending& pending : batch) {
-            say(EventKind::fileUpdating, keptFiles(*pending.file));
-            // Replaced only while it still holds what was read: an edit made meanwhile wins.
-            writes.push_back(
-                {pending.file->file, asBytes(pending.text), &pending.old, pending.stamp});
-        }
-        const std::vector<FileResult> results = files_.writeFiles(writes);
-        for (std::size_t i = 0; i < batch.size(); ++i) {
-            const fs::path& referring = batch[i].file->file;
-            if (i < results.size() && results[i]) {
-                failed_.insert(referring.string());
-                fail(EventKind::writeBackFailed, {referring}, *results[i]);
-            } else {
-                ++outcome_.filesRewritten;
-            }
-            step();
-        }
-        return !stopped();
-    }
-
-    // A removed copy may go once every file that referred to it was rewritten.
-    bool nothingRefersTo(const fs::path& copy) const {
-        for (const Reference* reference : index_->referencesTo(copy)) {
-            if (failed_.count(reference->file.string()))
-                return false;
-        }
-        return true;
-    }
-
-    void logReasons(const fs::path& copy, const std::vector<KeepReason>& reasons) {
-        for (const auto& reason : reasons)
-            reporter_.report({EventKind::copyKept, {copy}, std::nullopt, reason, {}});
-    }
-
-    void reportKept(const fs::path& copy, const std::vector<KeepReason>& reasons) {
-        if (reasons.empty())
-            return;
-        ++outcome_.copiesKept;
-        logReasons(copy, reasons);
-        const KeepReason& first = reasons.front();
-        if (first.kind == KeepErrc::chosen)
-            return; // the user's own choice is no error
-        fail(EventKind::copyKeptWarning, {copy},
-             FileError{FileError::Operation::remove, {copy}, make_error_code(first.kind)}, first);
-    }
-
-    // A copy the run deletes, once its record is on disk: numbers, not paths, because a
-    // large site has hundreds of thousands of them.
-    struct Removal {
-        std::uint32_t group = 0;
-        std::uint32_t copy = 0;
-        bool freesBytes = true; // false for the copy that gave a new name its bytes
-    };
-    fs::path copyOf(const Removal& removal) const {
-        return (*duplicates_)[removal.group].copies[removal.copy];
-    }
-    const fs::path& keptFor(const Removal& removal) const {
-        return plan_.groups[removal.group].kept;
-    }
-
-    void remove(const std::vector<DuplicateGroup>& duplicates) {
-        const auto started = Clock::now();
-        duplicates_ = &duplicates;
-        std::vector<Removal> removals;
-        for (std::size_t g = 0; g < active_; ++g) {
-            const GroupPlan& plan = plan_.groups[g];
-            if (!plan.handled() || !isActive(g))
-                continue;
-            reported_.insert(g);
-            const auto& copies = duplicates[g].copies;
-            for (std::size_t i = 0; i < copies.size(); ++i) {
-                const CopyPlan& fate = plan.copies[i];
-                if (fate.fate == CopyPlan::Fate::stays) {
-                    reportKept(copies[i], fate.reasons);
-                } else if (fate.fate == CopyPlan::Fate::kept) {
-                    // It keeps the bytes where it is: say why it could not go to images/.
-                    logReasons(copies[i], fate.reasons);
-                } else if (!changed_.empty() &&
-                           changed_.count(fs::absolute(copies[i]).lexically_normal().string())) {
-                    step(); // reported when it was found changed
-                } else if (!nothingRefersTo(copies[i])) {
-                    // A file that still refers to it could not be rewritten: it stays for it.
-                    ++outcome_.copiesKept;
-                    say(EventKind::copyKeptForFile, {copies[i]});
-                    step();
-                } else {
-                    removals.push_back({static_cast<std::uint32_t>(g),
-                                        static_cast<std::uint32_t>(i), !plan.movesCopy(i)});
-                }
-            }
-        }
-        for (std::size_t from = 0; from < removals.size() && !stopped(); from += removalBatch) {
-            const std::size_t to = std::min(removals.size(), from + removalBatch);
-            if (options_.journal) {
-                std::vector<RunJournal::Removal> records;
-                records.reserve(to - from);
-                for (std::size_t i = from; i < to; ++i) {
-                    const fs::path& copy = copyOf(removals[i]);
-                    const DuplicateGroup& group = duplicates[removals[i].group];
-                    // A copy goes only while it holds the group's bytes, so it has their size.
-                    records.push_back({copy, keptFor(removals[i]),
-                                       group.md5.empty()
-                                           ? files_.md5(keptFor(removals[i])).value_or("")
-                                           : group.md5,
-                                       group.size, files_.mode(copy).value_or(0644)});
-                }
-                if (!recorded([&](RunJournal& j) { return j.removing(records); }))
-                    break;
-            }
-            for (std::size_t i = from; i < to && !stopped(); i += removalChunk)
-                removeCopies(std::span(removals).subspan(i, std::min(to - i, removalChunk)));
-        }
-        outcome_.fileTime += Clock::now() - started;
-    }
-
-    // Each copy is checked against its kept file just before it goes; one that changed since
-    // the scan holds bytes kept nowhere else, so it stays.
-    void removeCopies(std::span<const Removal> chunk) {
-        std::vector<fs::path> copies;
-        copies.reserve(chunk.size());
-        for (const Removal& removal : chunk)
-            copies.push_back(copyOf(removal));
-        std::vector<FileManager::CopyPair> pairs;
-        pairs.reserve(chunk.size());
-        for (std::size_t i = 0; i < chunk.size(); ++i)
-            pairs.push_back({&copies[i], &keptFor(chunk[i])});
-        const std::vector<FileResult> results = files_.removeCopies(pairs);
-        for (std::size_t i = 0; i < chunk.size(); ++i) {
-            const fs::path& copy = copies[i];
-            say(EventKind::copyRemoving, {copy});
-            if (results[i]) {
-                ++outcome_.copiesKept;
-                fail(EventKind::removeFailed, {copy}, *results[i]);
-            } else if (chunk[i].freesBytes) {
-                ++outcome_.copiesRemoved;
-                outcome_.bytesSaved += (*duplicates_)[chunk[i].group].size; // the kept bytes
-            }
-            step();
-        }
-    }
-
-    // The copies of groups the run did not get to, and of groups where nothing would be
-    // saved, with their reasons to stay.
-    void reportUntouched(const std::vector<DuplicateGroup>& duplicates) {
-        for (std::size_t g = 0; g < plan_.groups.size() && !outcome_.cancelled; ++g) {
-            if (reported_.count(g) || (plan_.groups[g].handled() && !skipped_.count(g)))
-                continue;
-            for (std::size_t i = 0; i < duplicates[g].copies.size(); ++i)
-                reportKept(duplicates[g].copies[i], plan_.groups[g].copies[i].reasons);
-        }
     }
 
     fs::path root_;
@@ -584,18 +136,8 @@ class Run {
     Progress& progress_;
     RunTextAccess access_;
     std::optional<SiteLock> lock_;
-    const ReferenceIndex* index_ = nullptr;
-    const std::vector<DuplicateGroup>* duplicates_ = nullptr;
-    SitePlan plan_;
-    std::size_t active_ = 0; // groups before this one were placed
-    std::vector<FileChanges> activeChanges_;
-    std::unordered_set<std::string> failed_; // files not rewritten
-    std::set<std::size_t> reported_;
-    std::set<std::size_t> skipped_;           // groups whose kept bytes changed since the scan
-    std::unordered_set<std::string> changed_; // copies changed since the scan
     RunOutcome outcome_;
     bool journalFailed_ = false;
-    std::size_t steps_ = 0;
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "run/file_manager.hpp"
 #include "run/reporter.hpp"
+#include "run/site_lock.hpp"
 #include "run/site_plan.hpp"
 #include "scan/scan.hpp"
 #include "util/progress.hpp"
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <vector>
 
 namespace tolvane {
@@ -25,6 +27,9 @@ struct RunOptions {
     PlanChoices choices;
     // Temporary files of an interrupted run (found by the scan), removed first.
     std::vector<std::filesystem::path> leftovers;
+    // The site's lock is handed to the caller at the end instead of being let go, so that
+    // what the run changed can be put back under it with no other run in between.
+    bool keepLock = false;
 };
 
 struct RunOutcome {
@@ -39,6 +44,7 @@ struct RunOutcome {
     std::size_t filesPlaced = 0;          // new names given in the images folder
     std::chrono::nanoseconds fileTime{0}; // placing and removing, with their checks
     std::chrono::nanoseconds rewriteTime{0}; // reading, rewriting and writing back
+    std::shared_ptr<SiteLock> lock; // still held, when keepLock asked for it and it was taken
 };
 
 // Keeps one copy of each group, in <root>/images or where a copy must stay, removes the

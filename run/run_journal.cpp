@@ -306,6 +306,18 @@ Reading readRecords(std::string_view text, bool keep) {
                 if (keep)
                     reading.records.rewrites.push_back(
                         {f[1], *number(f[2]), *number(f[3]), f[4], f[5]});
+            } else if (type == "kept" && f.size() == 2) {
+                // The last rewrite of that file was not taken after all.
+                if (reading.changes > 0)
+                    --reading.changes;
+                if (reading.bound.filesRewritten > 0)
+                    --reading.bound.filesRewritten;
+                auto& rewrites = reading.records.rewrites;
+                const auto last =
+                    std::find_if(rewrites.rbegin(), rewrites.rend(),
+                                 [&](const RunRecords::Rewrite& r) { return r.path == f[1]; });
+                if (last != rewrites.rend())
+                    rewrites.erase(std::next(last).base());
             } else if (type == "remove" && f.size() == 6 && isMd5(f[3]) && number(f[4]) &&
                        number(f[5], 8)) {
                 ++reading.bound.copiesRemoved;
@@ -334,7 +346,7 @@ Reading readRecords(std::string_view text, bool keep) {
         if (!ok)
             reading.records.damaged = true;
         else if (kind(lines[i]) != "summary" && kind(lines[i]) != "finish" &&
-                 kind(lines[i]) != "undone")
+                 kind(lines[i]) != "undone" && kind(lines[i]) != "kept")
             ++reading.changes;
     }
     return reading;
@@ -492,6 +504,13 @@ std::error_code RunJournal::rewriting(const std::vector<Rewrite>& files) {
     return append(lines);
 }
 
+std::error_code RunJournal::notRewritten(const std::vector<fs::path>& files) {
+    std::string lines;
+    for (const fs::path& file : files)
+        lines += line({"kept", file.string()});
+    return lines.empty() ? std::error_code() : append(lines);
+}
+
 std::error_code RunJournal::removing(const std::vector<Removal>& copies) {
     std::string lines;
     for (const Removal& copy : copies)
@@ -585,18 +604,35 @@ std::error_code markUndone(const RecordedRun& run, bool complete, std::size_t le
     Fd out(::open(file.c_str(), O_RDWR | O_CLOEXEC));
     if (out.fd < 0)
         return lastError();
-    // A line a crash cut short must not run into the new one.
-    std::error_code error;
-    const auto text = readWholeFile(file, &error);
-    if (!text)
-        return error;
-    const auto lastEnd = std::find(text->rbegin(), text->rend(), '\n');
-    const auto completeSize = static_cast<off_t>(text->rend() - lastEnd);
-    if (completeSize != static_cast<off_t>(text->size()) && ::ftruncate(out.fd, completeSize) != 0)
-        return lastError();
     // A run recorded before lines were checked goes on without checks.
-    const std::string_view textView(reinterpret_cast<const char*>(text->data()), text->size());
-    const bool checked = textView.substr(0, textView.find('\n')) == header;
+    std::string first(header.size() + 1, '\0');
+    const auto firstSize = ::pread(out.fd, first.data(), first.size(), 0);
+    if (firstSize < 0)
+        return lastError();
+    first.resize(static_cast<std::size_t>(firstSize));
+    const bool checked = first.substr(0, first.find('\n')) == header;
+    // A line a crash cut short must not run into the new one. The record of a large run is
+    // long, so only its end (for the last complete line) and its start (the header) are read.
+    struct stat info {};
+    if (::fstat(out.fd, &info) != 0)
+        return lastError();
+    off_t completeSize = 0;
+    char chunk[64 * 1024];
+    for (off_t end = info.st_size; end > 0 && completeSize == 0;) {
+        const off_t start = std::max<off_t>(0, end - static_cast<off_t>(sizeof chunk));
+        const auto got = ::pread(out.fd, chunk, static_cast<std::size_t>(end - start), start);
+        if (got != end - start)
+            return got < 0 ? lastError() : std::make_error_code(std::errc::io_error);
+        for (off_t i = got; i > 0; --i) {
+            if (chunk[i - 1] == '\n') {
+                completeSize = start + i;
+                break;
+            }
+        }
+        end = start;
+    }
+    if (completeSize != info.st_size && ::ftruncate(out.fd, completeSize) != 0)
+        return lastError();
     const auto record = [&](std::initializer_list<std::string_view> fields) {
         return checked ? line(fields) : uncheckedLine(fields);
     };

@@ -28,7 +28,8 @@ std::filesystem::path journalHome();
 //
 // A run calls, in this order: start() before it changes anything; imagesFolderCreated()
 // before it makes the images folder; placing() before it links or copies kept files into it;
-// rewriting() before it writes the new texts; removing() before it deletes copies; finished()
+// rewriting() before it writes the new texts, notRewritten() for those it then refused to
+// replace; removing() before it deletes copies; finished()
 // at its end. A call that fails means the step must not be taken.
 class RunJournal {
   public:
@@ -72,6 +73,9 @@ class RunJournal {
     std::error_code placing(const std::vector<Placed>& files);
     // The earlier texts are flushed before the records that refer to them.
     std::error_code rewriting(const std::vector<Rewrite>& files);
+    // Files recorded by rewriting() that the run then left as they were (an edit made since
+    // they were read wins): undo has nothing to put back in them.
+    std::error_code notRewritten(const std::vector<std::filesystem::path>& files);
     std::error_code removing(const std::vector<Removal>& copies);
     // The run's own counts, and the line that marks it finished.
     std::error_code finished(const Summary& summary);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "run/executor.hpp"
 #include "run/file_manager.hpp"
 #include "run/reporter.hpp"
 #include "run/run_journal.hpp"
@@ -34,6 +35,10 @@ struct UndoOutcome {
 // the run's record says it was undone: completely, and it is not offered again; or leaving
 // something, and it stays offered. Every step on the site goes through files; the caller
 // holds the site's lock. progress, when given, counts the records gone through.
+// The actions that put back what records say the run did, in the order undo takes them.
+// Walks the site for the temporary files a killed run or undo left there.
+UndoPlan undoActions(const RunRecords& records, const std::filesystem::path& root);
+
 UndoOutcome undoRun(const RecordedRun& run, FileManager& files, RunReporter& reporter,
                     Progress* progress = nullptr);
 

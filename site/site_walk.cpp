@@ -224,7 +224,7 @@ SiteFiles siteFilesOf(const fs::path& root, const SiteListing& listing, bool ima
     if (images) {
         files.imageFiles.reserve(listing.images.size());
         for (const SiteListing::Image& image : listing.images)
-            files.imageFiles.push_back(root / listing.relativePath(image));
+            files.imageFiles.push_back((root / listing.relativePath(image)).native());
     }
     for (const SiteListing::Unreadable& place : listing.unreadable) {
         if (place.forText)

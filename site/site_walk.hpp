@@ -1,6 +1,7 @@
 #pragma once
 
 #include "site/site_names.hpp"
+#include "util/path_list.hpp"
 #include "util/progress.hpp"
 
 #include <atomic>
@@ -92,7 +93,7 @@ SiteListing listSite(const std::filesystem::path& root, Progress* progress = nul
 // The listing as the readers of text files take it: the text files and what could not be read.
 struct SiteFiles {
     std::vector<std::pair<std::filesystem::path, TextKind>> textFiles;
-    std::vector<std::filesystem::path> imageFiles; // by hasImageExtension; no links
+    PathList imageFiles; // by hasImageExtension; no links; normal paths
     std::vector<UnreadablePlace> unreadable;
     std::unordered_set<std::string> linked; // text files reached through a link
     bool cancelled = false;
