@@ -9,96 +9,62 @@
 #include "util/digest.hpp"
 #include "util/progress.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
 #include <system_error>
-#include <tuple>
 #include <vector>
 
 namespace tolvane::test {
 
-// Records everything a run reports, in one ordered list of events as well. Hand progress to
-// the run to see its steps: each call notes the steps taken since the one before.
+// Records everything a run or an undo reports: the events, the command line's log lines and
+// sheet messages, and in `events` one ordered list of all of them with the progress's steps
+// ("setup N" when the counting starts, "step" per step), as the window would see them.
 class RecordingReporter : public RunReporter {
   public:
-    struct Sheet {
-        std::string message;
-        std::optional<FileError> error;
-    };
-
-    // Each event as it came, and as the command line words it.
     void report(const Event& event) override {
-        notice();
+        const Progress::Snapshot now = progress.snapshot();
+        if (now.phase == Phase::optimizing || now.phase == Phase::undoing || steps >= 0) {
+            if (steps < 0)
+                events.push_back("setup " + std::to_string(now.total));
+            for (steps = std::max(steps, 0); static_cast<std::uint64_t>(steps) < now.done; ++steps)
+                events.push_back("step");
+        }
         reported.push_back(event);
-        if (event.kind == EventKind::finished) {
-            stopped = true;
-            events.push_back("stop");
+        if (event.kind == EventKind::finished || event.kind == EventKind::completed) {
+            events.push_back(event.kind == EventKind::finished ? "stop" : "completed");
             return;
         }
-        if (event.kind == EventKind::completed) {
-            completed = true;
-            events.push_back("completed");
-            return;
-        }
-        for (const std::string& line : cli::logLines(event))
+        for (const std::string& line : cli::logLines(event)) {
             lines.push_back(line);
-        if (isFailure(event.kind)) {
-            sheets.push_back({cli::failureMessage(event), event.failure});
-            events.push_back("sheet " + sheets.back().message);
-        } else {
-            for (const std::string& line : cli::logLines(event))
+            if (!isFailure(event.kind))
                 events.push_back("log " + line);
         }
-    }
-
-    // The kinds reported, in order.
-    std::vector<EventKind> kinds() const {
-        std::vector<EventKind> found;
-        for (const Event& event : reported)
-            found.push_back(event.kind);
-        return found;
-    }
-
-    // The logged lines that start with prefix, in order.
-    std::vector<std::string> linesStartingWith(const std::string& prefix) const {
-        std::vector<std::string> found;
-        for (const auto& line : lines)
-            if (line.rfind(prefix, 0) == 0)
-                found.push_back(line);
-        return found;
-    }
-
-    std::vector<std::string> lines;
-    std::vector<std::string> events;
-    std::vector<Sheet> sheets;
-    std::vector<Event> reported;
-    double maximum = -1;
-    int steps = 0;
-    bool stopped = false;
-    bool completed = false;
-    Progress progress;
-
-  private:
-    // The counting phase's start ("setup" with its total) and its steps since the last call.
-    void notice() {
-        const Progress::Snapshot now = progress.snapshot();
-        const bool counting = now.phase == Phase::optimizing || now.phase == Phase::undoing ||
-                              (now.phase == Phase::finished && maximum >= 0);
-        if (!counting)
-            return;
-        if (maximum < 0) {
-            maximum = static_cast<double>(now.total);
-            events.push_back("setup " + std::to_string(now.total));
+        if (isFailure(event.kind)) {
+            sheets.push_back(cli::failureMessage(event));
+            events.push_back("sheet " + sheets.back());
         }
-        for (; static_cast<std::uint64_t>(steps) < now.done; ++steps)
-            events.push_back("step");
     }
+
+    // The paths named by the events of the given kinds.
+    std::set<std::filesystem::path> pathsOf(std::initializer_list<EventKind> kinds) const {
+        std::set<std::filesystem::path> found;
+        for (const Event& event : reported) {
+            if (std::find(kinds.begin(), kinds.end(), event.kind) != kinds.end())
+                found.insert(event.paths.begin(), event.paths.end());
+        }
+        return found;
+    }
+
+    std::vector<Event> reported;
+    std::vector<std::string> lines, events, sheets;
+    int steps = -1;
+    Progress progress;
 };
 
-// Options that let reporter see a run's steps.
 inline RunOptions countedBy(RecordingReporter& reporter) {
     RunOptions options;
     options.progress = &reporter.progress;
@@ -108,126 +74,92 @@ inline RunOptions countedBy(RecordingReporter& reporter) {
 // What a crash at a chosen step throws: nothing after it happens, as when the process dies.
 struct SimulatedCrash {};
 
-// Passes every step to another file manager, except the one chosen to fail; counts the steps
+// Passes every step to another file manager, except the ones chosen to fail; counts the steps
 // that change the disk, and can stop dead before one of them as a crash would.
 class FailingFileManager : public FileManager {
   public:
-    enum class Step { createDirectory, move, remove, read, write, link, removeDirectory };
+    enum class Step { createDirectory, move, remove, read, write, link };
+    struct Failure {
+        Step step;
+        std::filesystem::path path;
+        std::errc reason = std::errc::no_space_on_device;
+    };
+    using Path = const std::filesystem::path&;
+    using Op = FileError::Operation;
 
-    explicit FailingFileManager(FileManager& inner) : inner_(inner) {}
+    explicit FailingFileManager(FileManager& inner, std::vector<Failure> failures = {})
+        : inner_(inner), failures_(std::move(failures)) {}
 
-    // Throws SimulatedCrash instead of taking the change after the first `changes`.
     void crashAfter(std::size_t changes) { crashAfter_ = changes; }
     std::size_t changes() const { return changes_; }
-    std::size_t writes() const { return writes_; }
 
-    void failAt(Step step, const std::filesystem::path& path,
-                std::errc reason = std::errc::operation_not_permitted) {
-        failures_.push_back({step, path, reason});
+    bool exists(Path path) override { return inner_.exists(path); }
+    FileResult createDirectory(Path path) override {
+        return change(Step::createDirectory, Op::createDirectory, {path},
+                      [&] { return inner_.createDirectory(path); });
     }
-
-    bool exists(const std::filesystem::path& path) override { return inner_.exists(path); }
-    FileResult createDirectory(const std::filesystem::path& path) override {
-        change();
-        if (auto code = failing(Step::createDirectory, path))
-            return FileError{FileError::Operation::createDirectory, {path}, *code};
-        return inner_.createDirectory(path);
+    FileResult moveItem(Path from, Path to) override {
+        return change(Step::move, Op::move, {from, to}, [&] { return inner_.moveItem(from, to); });
     }
-    FileResult moveItem(const std::filesystem::path& from,
-                        const std::filesystem::path& to) override {
-        change();
-        if (auto code = failing(Step::move, from))
-            return FileError{FileError::Operation::move, {from, to}, *code};
-        return inner_.moveItem(from, to);
+    FileResult removeItem(Path path) override {
+        return change(Step::remove, Op::remove, {path}, [&] { return inner_.removeItem(path); });
     }
-    FileResult removeItem(const std::filesystem::path& path) override {
-        change();
-        if (auto code = failing(Step::remove, path))
-            return FileError{FileError::Operation::remove, {path}, *code};
-        return inner_.removeItem(path);
+    FileResult removeEmptyDirectory(Path path) override {
+        return change(Step::remove, Op::remove, {path},
+                      [&] { return inner_.removeEmptyDirectory(path); });
     }
-    FileResult removeEmptyDirectory(const std::filesystem::path& path) override {
-        change();
-        if (auto code = failing(Step::removeDirectory, path))
-            return FileError{FileError::Operation::remove, {path}, *code};
-        return inner_.removeEmptyDirectory(path);
-    }
-    std::optional<Bytes> readFile(const std::filesystem::path& path, FileResult& error) override {
-        if (auto code = failing(Step::read, path)) {
-            error = FileError{FileError::Operation::read, {path}, *code};
+    std::optional<Bytes> readFile(Path path, FileResult& error) override {
+        if (const auto code = failing(Step::read, path)) {
+            error = FileError{Op::read, {path}, *code};
             return std::nullopt;
         }
         return inner_.readFile(path, error);
     }
-    FileResult writeFile(const std::filesystem::path& path, ByteView data) override {
-        change();
-        ++writes_;
-        if (auto code = failing(Step::write, path))
-            return FileError{FileError::Operation::write, {path}, *code};
-        return inner_.writeFile(path, data);
+    FileResult writeFile(Path path, ByteView data) override {
+        return change(Step::write, Op::write, {path}, [&] { return inner_.writeFile(path, data); });
     }
-    bool sameContent(const std::filesystem::path& a, const std::filesystem::path& b,
-                     FileResult& error) override {
+    bool sameContent(Path a, Path b, FileResult& error) override {
         return inner_.sameContent(a, b, error);
     }
-    std::optional<std::uint64_t> fileSize(const std::filesystem::path& path) override {
-        return inner_.fileSize(path);
+    std::optional<std::uint64_t> fileSize(Path path) override { return inner_.fileSize(path); }
+    std::optional<std::string> md5(Path path) override { return inner_.md5(path); }
+    bool isDirectory(Path path) override { return inner_.isDirectory(path); }
+    std::optional<unsigned> mode(Path path) override { return inner_.mode(path); }
+    FileResult linkOrCopy(Path from, Path to) override {
+        return change(Step::link, Op::write, {from, to},
+                      [&] { return inner_.linkOrCopy(from, to); });
     }
-    std::optional<std::string> md5(const std::filesystem::path& path) override {
-        return inner_.md5(path);
-    }
-    bool isDirectory(const std::filesystem::path& path) override {
-        return inner_.isDirectory(path);
-    }
-    std::optional<unsigned> mode(const std::filesystem::path& path) override {
-        return inner_.mode(path);
-    }
-    FileResult linkOrCopy(const std::filesystem::path& from,
-                          const std::filesystem::path& to) override {
-        change();
-        if (auto code = failing(Step::link, to))
-            return FileError{FileError::Operation::write, {from, to}, *code};
-        return inner_.linkOrCopy(from, to);
-    }
-    FileResult copyFile(const std::filesystem::path& from, const std::filesystem::path& to,
-                        unsigned mode) override {
-        change();
-        if (auto code = failing(Step::link, to))
-            return FileError{FileError::Operation::write, {from, to}, *code};
-        return inner_.copyFile(from, to, mode);
+    FileResult copyFile(Path from, Path to, unsigned mode) override {
+        return change(Step::link, Op::write, {from, to},
+                      [&] { return inner_.copyFile(from, to, mode); });
     }
 
   private:
-    void change() {
+    // Takes a change to the disk unless it is chosen to fail (by its last path); throws
+    // SimulatedCrash instead after the chosen number of changes.
+    template <typename Take>
+    FileResult change(Step step, Op operation, std::vector<std::filesystem::path> paths,
+                      Take take) {
         if (crashAfter_ && changes_ >= *crashAfter_)
             throw SimulatedCrash{};
         ++changes_;
+        if (const auto code = failing(step, paths.back()))
+            return FileError{operation, std::move(paths), *code};
+        return take();
     }
-
-    std::optional<std::error_code> failing(Step step, const std::filesystem::path& path) const {
-        for (const auto& [s, p, reason] : failures_) {
-            if (s == step && p == path)
-                return std::make_error_code(reason);
+    std::optional<std::error_code> failing(Step step, Path path) const {
+        for (const auto& failure : failures_) {
+            if (failure.step == step && failure.path == path)
+                return std::make_error_code(failure.reason);
         }
         return std::nullopt;
     }
 
     FileManager& inner_;
-    std::vector<std::tuple<Step, std::filesystem::path, std::errc>> failures_;
+    std::vector<Failure> failures_;
     std::optional<std::size_t> crashAfter_;
     std::size_t changes_ = 0;
-    std::size_t writes_ = 0;
 };
-
-// A group built by hand from files that already exist, in the order given.
-inline DuplicateGroup makeGroup(const std::vector<std::filesystem::path>& copies) {
-    DuplicateGroup group;
-    group.name = copies.front().filename().string();
-    group.md5 = MD5(copies.front()).value_or("");
-    group.size = std::filesystem::file_size(copies.front());
-    group.copies = copies;
-    return group;
-}
 
 // Every regular file below root (relative path -> bytes), to compare trees before and after.
 inline std::map<std::string, std::string> snapshot(const std::filesystem::path& root) {

@@ -5,7 +5,6 @@
 #include "support/temp_dir.hpp"
 #include "util/digest.hpp"
 
-#include <cstdlib>
 #include <filesystem>
 #include <limits>
 #include <optional>
@@ -15,32 +14,6 @@
 #include <vector>
 
 namespace tolvane::test {
-
-// Points XDG_DATA_HOME, where runs are recorded, at a fresh temporary folder for as long as
-// it lives, so that no test ever records into the real home.
-class ScopedJournalHome {
-  public:
-    ScopedJournalHome() {
-        if (const char* old = std::getenv("XDG_DATA_HOME"))
-            old_ = old;
-        ::setenv("XDG_DATA_HOME", dir_.path().c_str(), 1);
-    }
-    ~ScopedJournalHome() {
-        if (old_)
-            ::setenv("XDG_DATA_HOME", old_->c_str(), 1);
-        else
-            ::unsetenv("XDG_DATA_HOME");
-    }
-    ScopedJournalHome(const ScopedJournalHome&) = delete;
-    ScopedJournalHome& operator=(const ScopedJournalHome&) = delete;
-
-    const std::filesystem::path& path() const { return dir_.path(); }
-    std::string setting() const { return "XDG_DATA_HOME=" + dir_.path().string(); }
-
-  private:
-    TempDir dir_;
-    std::optional<std::string> old_;
-};
 
 // What a run does to a site: the kept files it places in the images folder (each from a
 // copy), the files it rewrites with their new texts, and the copies it removes.

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -57,5 +58,31 @@ inline std::string readFile(const std::filesystem::path& path) {
 inline std::string toString(const Bytes& bytes) {
     return {bytes.begin(), bytes.end()};
 }
+
+// Points XDG_DATA_HOME, where runs are recorded, at a fresh temporary folder while it lives,
+// so that no test ever records into the real home.
+class ScopedJournalHome {
+  public:
+    ScopedJournalHome() {
+        if (const char* old = std::getenv("XDG_DATA_HOME"))
+            old_ = old;
+        ::setenv("XDG_DATA_HOME", dir_.path().c_str(), 1);
+    }
+    ~ScopedJournalHome() {
+        if (old_)
+            ::setenv("XDG_DATA_HOME", old_->c_str(), 1);
+        else
+            ::unsetenv("XDG_DATA_HOME");
+    }
+    ScopedJournalHome(const ScopedJournalHome&) = delete;
+    ScopedJournalHome& operator=(const ScopedJournalHome&) = delete;
+
+    const std::filesystem::path& path() const { return dir_.path(); }
+    std::string setting() const { return "XDG_DATA_HOME=" + dir_.path().string(); }
+
+  private:
+    TempDir dir_;
+    std::optional<std::string> old_;
+};
 
 } // namespace tolvane::test
