@@ -98,18 +98,16 @@ Watched runAndKill(const fs::path& site, const fs::path& dataHome,
 
 TEST(OptimizeKill, ASiteKilledInAnyPhaseStaysWholeAndASecondRunFinishesIt) {
     test::TempDir dir;
-    sitegen::SiteShape shape;
-    shape.seed = 11;
-    shape.pages = 200;
-    shape.imagesPerPage = 2;
-    shape.sharedImages = 150;
-    shape.sharedPerPage = 16;
-    shape.nestedShare = 0.3;
-    shape.minImageSize = 64;
-    shape.maxImageSize = 2048;
-    shape.assetCopies = 3;
     const fs::path original = dir / "original", whole = dir / "whole", data = dir / "data";
-    sitegen::generateSite(original, shape);
+    sitegen::generateSite(original, {.seed = 11,
+                                     .pages = 200,
+                                     .imagesPerPage = 2,
+                                     .sharedImages = 150,
+                                     .sharedPerPage = 16,
+                                     .nestedShare = 0.3,
+                                     .minImageSize = 64,
+                                     .maxImageSize = 2048,
+                                     .assetCopies = 3});
     const auto before = test::snapshot(original);
     const auto references = test::referenceTargets(original);
 

@@ -197,8 +197,10 @@ TEST(Text, LogLinesShowEveryControlCharacterEscaped) {
 }
 
 TEST(Text, Utf8WideTextAndTheDecodingOfReferences) {
-    for (const std::string& good : {""s, "\xEF\xBB\xBF" "caf\xC3\xA9 \xE2\x80\x99 \xF0\x9F\x98\x80"s,
-                                   "a\0b"s})
+    for (const std::string& good : {""s,
+                                    "\xEF\xBB\xBF"
+                                    "caf\xC3\xA9 \xE2\x80\x99 \xF0\x9F\x98\x80"s,
+                                    "a\0b"s})
         EXPECT_TRUE(isUtf8(good)) << good;
     for (const char* bad : {"caf\xE9", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80",
                             "\xF4\x90\x80\x80", "\xE2\x80", "\x80"})
@@ -209,14 +211,21 @@ TEST(Text, Utf8WideTextAndTheDecodingOfReferences) {
 
     // UTF-16 and UTF-32, by their mark or by where the NULs stand, are never taken for UTF-8.
     const std::pair<std::string, std::optional<std::string>> wide[] = {
-        {"\xFF\xFE" "a\0.\0"s, "a."},
+        {"\xFF\xFE"
+         "a\0.\0"s,
+         "a."},
         {"\xFE\xFF\0a\0."s, "a."},
         {"\xFF\xFE\0\0a\0\0\0"s, "a"},
         {"\0\0\xFE\xFF\0\0\0a"s, "a"},
         {"\xFF\xFE=\xD8\0\xDE"s, "\xF0\x9F\x98\x80"},
-        {"\xFF\xFE\0\xDE" "a\0"s, "\xEF\xBF\xBD" "a"},
-        {"\xFF\xFE\0\xD8" "a\0\xFF\xDB\0\xDC\xFF\xDF\0\xE0"s,
-         "\xEF\xBF\xBD" "a\xF4\x8F\xB0\x80\xEF\xBF\xBD\xEE\x80\x80"},
+        {"\xFF\xFE\0\xDE"
+         "a\0"s,
+         "\xEF\xBF\xBD"
+         "a"},
+        {"\xFF\xFE\0\xD8"
+         "a\0\xFF\xDB\0\xDC\xFF\xDF\0\xE0"s,
+         "\xEF\xBF\xBD"
+         "a\xF4\x8F\xB0\x80\xEF\xBF\xBD\xEE\x80\x80"},
         {"a\0.\0p\0"s, "a.p"},
         {"\0a\0.\0p"s, "a.p"},
         {"a\0\0b"s, "ab"},
@@ -228,9 +237,12 @@ TEST(Text, Utf8WideTextAndTheDecodingOfReferences) {
     }
 
     const std::tuple<std::string, std::string, std::size_t> references[] = {
-        {"&amp;rest", "&", 5},           {"&#32;", " ", 5},
-        {"&#x20;", " ", 6},              {"&#X4a;", "J", 6},
-        {"&rsquo;s", "\xE2\x80\x99", 7}, {"&eacute;", "\xC3\xA9", 8},
+        {"&amp;rest", "&", 5},
+        {"&#32;", " ", 5},
+        {"&#x20;", " ", 6},
+        {"&#X4a;", "J", 6},
+        {"&rsquo;s", "\xE2\x80\x99", 7},
+        {"&eacute;", "\xC3\xA9", 8},
         {"&#128512;", "\xF0\x9F\x98\x80", 9},
     };
     for (const auto& [text, bytes, length] : references)
