@@ -49,8 +49,7 @@ HAND = {
         "index.html": page(
             '<img src="A_files/Crayon_BK_v4%20%2801%29.png">\n<img src="A_files/Edgar&#32;Crest.jpg">\n'
             "<img src='A_files/Edgar%27s.png'> <img src=\"A_files/Edgar's.png\">\n"
-            '<img src="A_files/Tom%20&amp;%20Jerry.gif">\n'
-            '<img src="26_GitHub%E2%80%99s_Page_files/Caf%c3%a9.png">\n'
+            '<img src="A_files/Tom%20&amp;%20Jerry.gif">\n<img src="26_GitHub%E2%80%99s_Page_files/Caf%c3%a9.png">\n'
             '<img src="26_GitHub&rsquo;s_Page_files/Caf&eacute;.png">\n'),
         "B.html": page('<img src="B_files/Crayon_BK_v4 (01).png"><img src="B_files/Edgar Crest.jpg">'
                        "<img src=\"B_files/Edgar's.png\"><img src=\"B_files/Tom &amp; Jerry.gif\">"
@@ -59,27 +58,22 @@ HAND = {
         **images(["A_files/Edgar Crest.jpg", "B_files/Edgar Crest.jpg"], "crest"),
         **images(["A_files/Edgar's.png", "B_files/Edgar's.png"], "edgar"),
         **images(["A_files/Tom & Jerry.gif", "B_files/Tom & Jerry.gif"], "tom"),
-        **images(["26_GitHub\u2019s_Page_files/Caf\u00e9.png", "B_files/Caf\u00e9.png"], "cafe"),
-    }, []),
+        **images(["26_GitHub\u2019s_Page_files/Caf\u00e9.png", "B_files/Caf\u00e9.png"], "cafe")}, []),
     "one-folder-three-spellings": ({
         "index.html": page('<img src="Q&A_files/x.png"><img src="Q&amp;A_files/x.png">'
                            '<img src="Q%26A_files/x.png"><img src="R&amp;D_files/x.png">'),
-        **images(["Q&A_files/x.png", "R&D_files/x.png"], "x"),
-    }, []),
+        **images(["Q&A_files/x.png", "R&D_files/x.png"], "x")}, []),
     "scripts-and-stylesheets": ({
         "index.html": page('<a href="A.html">A</a>'),
-        "A.html": page('<img id="i1"><div class="bg"></div>'
-                       '<script>document.getElementById("i1").src = "A_files\\/a.png";</script>'
-                       '<img id="i2"><script src="A_files/A.js"></script>',
+        "A.html": page('<img id="i1"><div class="bg"></div><img id="i2"><script src="A_files/A.js"></script>'
+                       '<script>document.getElementById("i1").src = "A_files\\/a.png";</script>',
                        head='<link rel="stylesheet" href="A_files/A.css">'),
         "A_files/A.js": 'document.getElementById("i2").src = "A_files/b.png";\n',
         "A_files/A.css": ".bg { width: 24px; height: 24px; background: url(backgroundimage_1.png) }\n",
         "B.html": page('<img src="B_files/a.png"><img src="B_files/b.png"><div style="width:24px;'
                        "height:24px;background-image:url('B_files/backgroundimage_1.png')\"></div>"),
-        **images(["A_files/a.png", "B_files/a.png"], "a"),
-        **images(["A_files/b.png", "B_files/b.png"], "b"),
-        **images(["A_files/backgroundimage_1.png", "B_files/backgroundimage_1.png"], "bg"),
-    }, []),
+        **images(["A_files/a.png", "B_files/a.png"], "a"), **images(["A_files/b.png", "B_files/b.png"], "b"),
+        **images(["A_files/backgroundimage_1.png", "B_files/backgroundimage_1.png"], "bg")}, []),
     "page-folder-of-another-name": ({
         "index.html": page('<img id="w"><img src="Welcome_files/w.png"><img src="Other_files/o.png">'
                            '<script src="Welcome_files/Welcome.js"></script>'),
@@ -87,8 +81,7 @@ HAND = {
         "Other.html": page('<img src="Other_files/o.png"><img src="Welcome_files/w.png">'),
         "about/index.html": page('<img src="Welcome_files/w.png"><img src="../Other_files/o.png">'),
         **images(["Welcome_files/w.png", "about/Welcome_files/w.png"], "w"),
-        **images(["Other_files/o.png", "about/Other_files/o.png"], "o"),
-    }, []),
+        **images(["Other_files/o.png", "about/Other_files/o.png"], "o")}, []),
     "blog-and-nested-pages": ({
         "index.html": page('<img src="Top_files/x.png"><a href="Blog/Entries/E.html">E</a>'),
         "a/b/c/P.html": page('<img src="P_files/x.png"><img src="../../../Top_files/x.png">'
@@ -99,27 +92,20 @@ HAND = {
         "Blog/feed.xml": '<?xml version="1.0"?>\n<rss><channel><item><description>&lt;img src=&quot;'
                          'Entries/E_files/x.png&quot;&gt;</description><enclosure url="Entries/E_files/'
                          'x.png" type="image/png"/></item></channel></rss>\n',
-        **images(["Top_files/x.png", "a/b/c/P_files/x.png", "Blog/Entries/E_files/x.png"], "x"),
-    }, []),
-    "base-href": ({
-        "index.html": page('<img src="A_files/a.png">', head='<base href="sub/">'),
-        "B.html": page('<img src="B_files/a.png">'),
-        **images(["sub/A_files/a.png", "B_files/a.png"], "a"),
-    }, []),
-    # Copies that must stay: a name a script puts together at run time, a page that is not
-    # UTF-8 (its copy stays, the others go).
+        **images(["Top_files/x.png", "a/b/c/P_files/x.png", "Blog/Entries/E_files/x.png"], "x")}, []),
+    "base-href": ({"index.html": page('<img src="A_files/a.png">', head='<base href="sub/">'),
+                   "B.html": page('<img src="B_files/a.png">'), **images(["sub/A_files/a.png", "B_files/a.png"], "a")}, []),
+    # Copies that must stay: a name a script puts together at run time; a page that is not
+    # UTF-8 keeps its copy, the others go.
     "guard": ({
         "index.html": page('<img src="A_files/a.png"><img src="B_files/b.png">'),
-        "A.html": page('<img id="a"><script>var dir = "A_files/"; '
-                       'document.getElementById("a").src = dir + "a.png";</script>'),
-        "A2.html": page('<img src="A2_files/a.png">'),
-        "B.html": ('<html><head><meta charset="iso-8859-1"></head><body>caf\xe9 '
-                   '<img src="B_files/b.png"></body></html>\n').encode("latin-1"),
-        "B2.html": page('<img src="B2_files/b.png">'),
-        "B3.html": page('<img src="B3_files/b.png">'),
-        **images(["A_files/a.png", "A2_files/a.png"], "a"),
-        **images(["B_files/b.png", "B2_files/b.png", "B3_files/b.png"], "b"),
-    }, ["A_files/a.png", "A2_files/a.png", "B_files/b.png"]),
+        "A.html": page('<img id="a"><script>var dir = "A_files/"; document.getElementById("a").src = dir + "a.png";</script>'),
+        "B.html": ('<html><head><meta charset="iso-8859-1"></head><body>caf\xe9 <img src="B_files/b.png"></body></html>\n'
+                   ).encode("latin-1"),
+        "A2.html": page('<img src="A2_files/a.png">'), "B2.html": page('<img src="B2_files/b.png">'),
+        "B3.html": page('<img src="B3_files/b.png">'), **images(["A_files/a.png", "A2_files/a.png"], "a"),
+        **images(["B_files/b.png", "B2_files/b.png", "B3_files/b.png"], "b")},
+        ["A_files/a.png", "A2_files/a.png", "B_files/b.png"]),
 }
 
 # Generated sites: names that need encoding, written as some exporter might (any subset of
@@ -157,7 +143,7 @@ def generated(seed):
     pages = [("/".join(rng.choice(FOLDERS) + str(d) for d in range(rng.choice([0, 0, 1, 2, 3]))),
               "%s page %d" % (rng.choice(PIECES), p)) for p in range(8)]
     files, texts, refs = {"index.html": page("index")}, {}, {}
-    join = lambda *parts: posixpath_join([p for p in parts if p])
+    join = lambda *parts: "/".join(p for p in parts if p)
     for folder, stem in pages:
         html_path, own = join(folder, stem + ".html"), join(folder, stem + "_files")
         parts = {html_path: [], join(own, stem + ".js"): [], join(own, stem + ".css"): []}
@@ -185,10 +171,6 @@ def generated(seed):
     return files, refs
 
 
-def posixpath_join(parts):
-    return "/".join(parts)
-
-
 def marked_problems(root, refs):
     found = {}
     for folder, _, names in os.walk(root):
@@ -199,14 +181,11 @@ def marked_problems(root, refs):
                 found.update(dict(marker.findall(text)))
     problems = []
     for key, (file, base, data) in refs.items():
-        if key not in found:
-            problems.append("%s: reference %s is gone" % (file, key))
-            continue
-        text = found[key].replace("\\/", "/")
+        text = found.get(key, "").replace("\\/", "/")
         path = urllib.parse.unquote(html.unescape(text) if file.endswith(".html") else text, errors="strict")
         target = os.path.normpath(os.path.join(root, base, path))
-        if not os.path.isfile(target) or open(target, "rb").read() != data:
-            problems.append("%s: %s no longer leads to its bytes" % (file, found[key]))
+        if key not in found or not os.path.isfile(target) or open(target, "rb").read() != data:
+            problems.append("%s: reference %s (%s) no longer leads to its bytes" % (file, key, found.get(key)))
     return problems
 
 
@@ -250,15 +229,12 @@ def screenshots(site, work):
     def shoot(relative):
         with open(os.path.join(probed, relative), "ab") as f:
             f.write(PROBE.encode())
-        shot, profile = os.path.join(probed, relative + ".shot.png"), tempfile.mkdtemp(prefix="tolvane-chromium-")
-        try:
-            subprocess.run([CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
-                            "--user-data-dir=" + profile, "--hide-scrollbars", "--window-size=1024,800",
-                            "--virtual-time-budget=3000", "--screenshot=" + shot,
-                            "file://" + urllib.request.pathname2url(os.path.join(probed, relative))],
-                           capture_output=True, timeout=120, check=True)
-        finally:
-            shutil.rmtree(profile, ignore_errors=True)
+        shot, profile = os.path.join(probed, relative + ".shot.png"), os.path.join(probed, relative + ".profile")
+        subprocess.run([CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
+                        "--user-data-dir=" + profile, "--hide-scrollbars", "--window-size=1024,800",
+                        "--virtual-time-budget=3000", "--screenshot=" + shot,
+                        "file://" + urllib.request.pathname2url(os.path.join(probed, relative))],
+                       capture_output=True, timeout=120, check=True)
         with open(shot, "rb") as f:
             return f.read()
 
@@ -274,14 +250,13 @@ def browser_problems(before, after):
 
 def write(root, files):
     for relative, content in files.items():
-        path = os.path.join(root, relative)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
+        os.makedirs(os.path.dirname(os.path.join(root, relative)), exist_ok=True)
+        with open(os.path.join(root, relative), "wb") as f:
             f.write(content if isinstance(content, bytes) else content.encode("utf-8"))
 
 
 def broken_section(output):
-    return output.split("References that point at nothing", 1)[1].split("\n\n")[0] if "References that point at nothing" in output else ""
+    return (output + "References that point at nothing").split("References that point at nothing")[1].split("\n\n")[0]
 
 
 def check(name, cli, work, source):
@@ -323,10 +298,8 @@ def check(name, cli, work, source):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("cli")
-    parser.add_argument("source")
-    parser.add_argument("--keep")
-    parser.add_argument("--only")
+    for name in ("cli", "source", "--keep", "--only"):
+        parser.add_argument(name)
     args = parser.parse_args()
     work = args.keep or tempfile.mkdtemp(prefix="tolvane-site-check-")
     os.environ["XDG_DATA_HOME"] = os.path.join(work, "data")  # each run's record stays here

@@ -117,7 +117,7 @@ std::string bytesOf(std::size_t size, unsigned seed) {
     return text;
 }
 
-TEST(SiteNames, ImagesTextKindsPageFoldersAndTheSiteRoot) {
+TEST(SiteNames, ImagesTextKindsAndPageFolders) {
     for (const char* name : {"photo.JPG", "photo.Jpeg", "anim.GIF", "a.png", "b.tiff", ".png",
                              ".hidden.png", "nav_Rollover_1.png", "menu_Link_x.gif"})
         EXPECT_TRUE(isEligibleImageName(name)) << name;
@@ -142,22 +142,6 @@ TEST(SiteNames, ImagesTextKindsPageFoldersAndTheSiteRoot) {
     EXPECT_EQ(page->pageScript, fs::path("/S/Old_files/A_files/A.js"));
     for (const char* none : {"/S/Page_Files", "/S/A_files/pics", "/S/_files", "/S"})
         EXPECT_FALSE(pageFilesFor(none)) << none;
-
-    // A site's root holds an index.html that is a file or leads to one.
-    TempDir dir;
-    writeFile(dir / "page/index.html", "<html>");
-    writeFile(dir / "elsewhere.html", "<html>");
-    fs::create_directories(dir / "folder/index.html");
-    for (const char* name : {"linked", "dangling", "toFolder", "fifo", "empty"})
-        fs::create_directory(dir / name);
-    fs::create_symlink(dir / "elsewhere.html", dir / "linked/index.html");
-    fs::create_symlink(dir / "gone.html", dir / "dangling/index.html");
-    fs::create_directory_symlink(dir / "folder", dir / "toFolder/index.html");
-    ASSERT_EQ(::mkfifo((dir / "fifo/index.html").c_str(), 0600), 0);
-    for (const char* name : {"page", "linked"})
-        EXPECT_TRUE(isWebsiteFolder(dir / name)) << name;
-    for (const char* name : {"folder", "dangling", "toFolder", "fifo", "empty", "missing"})
-        EXPECT_FALSE(isWebsiteFolder(dir / name)) << name;
 }
 
 // Each row: folders (named in walk order by their index), files in them, and the groups the
