@@ -112,32 +112,6 @@ TEST(Aes, KnownAnswersRoundTripsAndRefusals) {
     EXPECT_LT(taken, 64u);
 }
 
-TEST(Aes, FilesRoundTripAndAFailureLeavesTheDestinationAndNoTemporaryFile) {
-    TempDir dir;
-    std::string data(1024 * 1024 + 7, '\0');
-    for (std::size_t i = 0; i < data.size(); ++i)
-        data[i] = static_cast<char>(i * 31 + (i >> 9));
-    writeFile(dir / "plain", data);
-    ASSERT_TRUE(AESEncryptFile(dir / "plain", dir / "cipher", "Grüße"));
-    EXPECT_EQ(readFile(dir / "cipher"), toString(*AES256EncryptWithKey(asBytes(data), "Grüße")));
-    ASSERT_TRUE(AESDecryptFile(dir / "cipher", dir / "back", "Grüße"));
-    EXPECT_EQ(readFile(dir / "back"), data);
-    EXPECT_EQ(toString(AESDecryptFile(dir / "cipher", "Grüße").value_or(Bytes{})), data);
-
-    std::string cut = readFile(dir / "cipher");
-    cut.pop_back();
-    writeFile(dir / "cut", cut);
-    writeFile(dir / "dest", "precious");
-    EXPECT_FALSE(AESEncryptFile(dir / "missing", dir / "dest", "k"));
-    EXPECT_FALSE(AESEncryptFile(dir.path(), dir / "dest", "k"));
-    EXPECT_FALSE(AESDecryptFile(dir / "cut", dir / "dest", "Grüße"));
-    EXPECT_FALSE(AESDecryptFile(dir / "plain", dir / "dest", "Grüße"));
-    EXPECT_FALSE(AESEncryptFile(dir / "plain", dir / "no" / "dest", "k"));
-    EXPECT_FALSE(AESDecryptFile(dir / "missing", "k"));
-    EXPECT_EQ(readFile(dir / "dest"), "precious");
-    EXPECT_EQ(entriesIn(dir.path()), 5u); // plain, cipher, back, cut, dest
-}
-
 TEST(AtomicWrite, ReplacesWholeKeepsModeAndLeavesNothingOnFailure) {
     TempDir dir;
     const auto page = dir / "page.html";
