@@ -323,13 +323,9 @@ TEST(ScanVerb, TextAndJsonSayWhatTheRunWillDo) {
     EXPECT_TRUE(has(json.out, "\"keep\": \"C_files/logo.png\"")) << json.out;
     EXPECT_TRUE(has(json.out, "\"keep\": \"images/" + escaped + "\"")) << json.out;
     EXPECT_FALSE(has(json.out, "\"stays\": []}, {")) << json.out; // logo.png's C_files copy
-    // remove is exactly what goes: after the run, those paths are gone and the rest is there.
-    ASSERT_EQ(c({"optimize", "--yes", "S"}).exitCode, 0);
-    for (const char* gone : {"A_files/logo.png", "B_files/logo.png"}) {
-        EXPECT_TRUE(has(json.out, std::string("\"") + gone + "\"")) << gone;
-        EXPECT_FALSE(fs::exists(c.site / gone)) << gone;
-    }
-    EXPECT_EQ(readFile(c.site / "C_files/logo.png"), "LOGO");
+    EXPECT_TRUE(has(json.out, "\"remove\": [\"A_files/logo.png\", \"B_files/logo.png\"]") ||
+                has(json.out, "\"remove\": [\"B_files/logo.png\", \"A_files/logo.png\"]"))
+        << json.out;
 }
 
 // The example: two pages sharing logo.png, each also through its script. The log of the run,
