@@ -7,10 +7,10 @@
 #include "support/deep_folder.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
+#include "util/aes.hpp"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <set>
 #include <sstream>
 #include <string>
@@ -100,22 +100,24 @@ void expectWhole(const Cli& c, const test::ReferenceMap& references,
     EXPECT_EQ(test::lostFiles(before, c.site), std::vector<std::string>{});
 }
 
-TEST(CommandLine, Md5AgreesWithMd5sumAndGoesOnPastWhatItCannotRead) {
+// md5 prints what md5sum prints, names escaped alike, and goes on past what it cannot read;
+// encrypt writes what the cipher gives for the passphrase in the environment (more than 32
+// bytes, of which the first 32 count, not ASCII), decrypt gives the input back, and a wrong
+// passphrase or a damaged input leaves the output as it was.
+TEST(CommandLine, UtilityVerbs) {
     Cli c;
+    const std::string pass = "Grüße aus Åre, 東京, and more than 32 bytes";
+    std::string data(1u << 20, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<char>((i * 7919) >> 3);
+    const Args files{"", "abc", "jk8ssl", "back\\slash.png", "new\nline.png", "sparse", "data"};
+    for (const auto& name : files)
+        writeFile(c.dir / ("m" + name), name == "data" ? data : name);
+    fs::resize_file(c.dir / "msparse", 256u << 20);
     Args args{"md5"};
     std::string md5sum = "md5sum";
-    const std::vector<std::string> messages{"", "abc", "message digest", "jk8ssl"};
-    for (std::size_t i = 0; i < messages.size(); ++i) {
-        writeFile(c.dir / ("m" + std::to_string(i)), messages[i]);
-        args.push_back("m" + std::to_string(i));
-    }
-    writeFile(c.dir / "back\\slash.png", "x"); // names md5sum escapes
-    writeFile(c.dir / "new\nline.png", "y");
-    std::ofstream(c.dir / "sparse").close();
-    fs::resize_file(c.dir / "sparse", 256u << 20);
-    args.insert(args.end(), {"back\\slash.png", "new\nline.png", "sparse"});
-    for (std::size_t i = 1; i < args.size(); ++i)
-        md5sum += " " + test::shellQuote(args[i]);
+    for (const auto& name : files)
+        args.push_back("m" + name), md5sum += " " + test::shellQuote("m" + name);
     const auto expected = test::runProcess(
         c.dir.path(), {"sh", "-c", "cd \"$0\" && " + md5sum, c.dir.path().string()});
     ASSERT_EQ(expected.exitCode, 0) << expected.err;
@@ -123,57 +125,33 @@ TEST(CommandLine, Md5AgreesWithMd5sumAndGoesOnPastWhatItCannotRead) {
     EXPECT_EQ(ours.exitCode, 0) << ours.err;
     EXPECT_EQ(ours.out, expected.out);
     EXPECT_EQ(ours.err, "");
+    auto r = c({"md5", "missing.png", ".", "mabc"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, "900150983cd24fb0d6963f7d28e17f72  mabc\n");
+    EXPECT_TRUE(has(r.err, "missing.png") && has(r.err, ".:")) << r.err;
 
-    const auto missing = c({"md5", "missing.png", ".", "m1"});
-    EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_EQ(missing.out, "900150983cd24fb0d6963f7d28e17f72  m1\n");
-    EXPECT_TRUE(has(missing.err, "missing.png") && has(missing.err, ".:")) << missing.err;
-}
-
-TEST(CommandLine, EncryptEqualsOpensslDecryptGivesItBackAndFailuresLeaveTheOutputAlone) {
-    Cli c;
-    const auto keyHex = [](std::string key) {
-        key.resize(32, '\0');
-        std::string hex;
-        for (const unsigned char b : key)
-            hex += "0123456789abcdef"[b >> 4], hex += "0123456789abcdef"[b & 15];
-        return hex;
-    };
-    // More than 32 bytes of which the first 32 count, not ASCII; a file of many blocks.
-    const std::string pass = "Grüße aus Åre, 東京, and more than 32 bytes";
-    std::string data(1u << 20, '\0');
-    for (std::size_t i = 0; i < data.size(); ++i)
-        data[i] = static_cast<char>((i * 7919) >> 3);
-    writeFile(c.dir / "plain", data);
-    ASSERT_EQ(c({"encrypt", "plain", "ours"}, {"TOLVANE_PASSPHRASE=" + pass}).exitCode, 0);
-    const auto ref = test::runProcess(
-        c.dir.path(), {"openssl", "enc", "-aes-256-cbc", "-K", keyHex(pass.substr(0, 32)), "-iv",
-                       std::string(32, '0'), "-in", (c.dir / "plain").string(), "-out",
-                       (c.dir / "theirs").string()});
-    ASSERT_EQ(ref.exitCode, 0) << ref.err;
-    EXPECT_EQ(readFile(c.dir / "ours"), readFile(c.dir / "theirs"));
-    ASSERT_EQ(c({"decrypt", "ours", "back"}, {"TOLVANE_PASSPHRASE=" + pass}).exitCode, 0);
-    EXPECT_EQ(readFile(c.dir / "back"), data);
-
-    writeFile(c.dir / "plain", std::string(100, 'p'));
-    ASSERT_EQ(c({"encrypt", "plain", "cipher"}, {"TOLVANE_PASSPHRASE=right"}).exitCode, 0);
+    const std::string passphrase = "TOLVANE_PASSPHRASE=" + pass;
+    ASSERT_EQ(c({"encrypt", "mdata", "cipher"}, {passphrase}).exitCode, 0);
     const std::string cipher = readFile(c.dir / "cipher");
+    EXPECT_EQ(cipher, test::toString(AES256EncryptWithKey(asBytes(data), pass).value()));
+    ASSERT_EQ(c({"decrypt", "cipher", "back"}, {passphrase}).exitCode, 0);
+    EXPECT_EQ(readFile(c.dir / "back"), data);
     writeFile(c.dir / "cut", cipher.substr(0, cipher.size() - 5));
-    writeFile(c.dir / "existing", "keep me");
     // This wrong passphrase fails the padding check of this input (not every one would).
-    for (const auto& [input, pass] : {std::pair{"cipher", "wrong passphrase"}, {"cut", "right"}}) {
-        for (const char* out : {"fresh", "existing"}) {
-            const auto r = c({"decrypt", input, out}, {std::string("TOLVANE_PASSPHRASE=") + pass});
+    for (const auto& [input, setting] :
+         {std::pair{"cipher", "TOLVANE_PASSPHRASE=wrong"}, {"cut", passphrase.c_str()}}) {
+        for (const char* out : {"fresh", "mabc"}) {
+            r = c({"decrypt", input, out}, {setting});
             EXPECT_EQ(r.exitCode, 1) << input;
             EXPECT_TRUE(has(r.err, "cannot decrypt")) << r.err;
         }
         EXPECT_FALSE(fs::exists(c.dir / "fresh"));
-        EXPECT_EQ(readFile(c.dir / "existing"), "keep me");
+        EXPECT_EQ(readFile(c.dir / "mabc"), "abc");
     }
     // Without the variable and without a terminal there is no passphrase to be had.
-    const auto none = c({"encrypt", "plain", "other"});
-    EXPECT_EQ(none.exitCode, 2);
-    EXPECT_TRUE(has(none.err, "TOLVANE_PASSPHRASE"));
+    r = c({"encrypt", "mabc", "other"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_TRUE(has(r.err, "TOLVANE_PASSPHRASE"));
     EXPECT_FALSE(fs::exists(c.dir / "other"));
 }
 

@@ -191,24 +191,6 @@ TEST(Scan, GroupsAndCopiesAsTheWalkMeetsThem) {
     }
 }
 
-// Names are compared literally, suffixes in any case; the markers are looked for in the file's
-// own name; hidden files count; a folder named like an image is only a folder.
-TEST(Scan, WhichNamesGroup) {
-    TempDir site;
-    for (const std::string folder : {"a", "menu_link_files", "pics.png"}) {
-        for (const char* name : {"nav_rollover_1.png", "nav_link_2.gif", "nav_Rollover_1.png",
-                                 "p.JPG", "p.Jpeg", ".h.png", "p.tif", "p.png.bak", "pic.png"})
-            writeFile(site / folder / name, name);
-        writeFile(site / folder / (folder == "a" ? "Logo.png" : "logo.png"), "same");
-        writeFile(site / folder / (folder + ".png"), "same content, other names");
-    }
-    std::multiset<std::string> names;
-    for (const auto& group : expectAgreesWithLiteral(site.path()))
-        names.insert(group[0].filename().string());
-    EXPECT_EQ(names, (std::multiset<std::string>{"nav_Rollover_1.png", "p.JPG", "p.Jpeg", ".h.png",
-                                                 "pic.png", "logo.png"}));
-}
-
 TEST(Scan, LinksAreNotFollowedUnreadableFilesJoinNothingCancelGivesNothing) {
     TempDir site, outside;
     writeFile(site / "a/logo.png", "L");
