@@ -37,26 +37,25 @@ struct Cli {
     test::TempDir dir;
     fs::path site = dir / "S";
 
-    std::string path(const std::string& arg) const {
-        return arg == "S" || arg.rfind("S/", 0) == 0 ? (dir / arg).string() : arg;
+    // The command line with args, run in the folder.
+    std::string command(const Args& args) const {
+        std::string text = "cd " + test::shellQuote(dir.path().string()) + " && exec " + cli;
+        for (const auto& arg : args)
+            text += " " + test::shellQuote(
+                              arg == "S" || arg.rfind("S/", 0) == 0 ? (dir / arg).string() : arg);
+        return text;
     }
     std::vector<std::string> env(std::vector<std::string> extra = {}) const {
         extra.insert(extra.begin(), {"XDG_DATA_HOME=" + (dir / "data").string(), "TZ=UTC"});
         return extra;
     }
-    test::ProcessResult operator()(Args args, const std::vector<std::string>& extra = {}) const {
-        for (auto& arg : args)
-            arg = path(arg);
-        args.insert(args.begin(),
-                    {"sh", "-c", "cd \"$0\" && exec setsid -w \"$@\"", dir.path().string(), cli});
-        return test::runProcess(dir.path(), args, env(extra));
+    test::ProcessResult operator()(const Args& args, std::vector<std::string> extra = {}) const {
+        return test::runProcess(dir.path(), {"setsid", "-w", "sh", "-c", command(args)},
+                                env(std::move(extra)));
     }
     // On a pseudo-terminal made by script(1), answering its question with input.
     test::ProcessResult onTerminal(const Args& args, const std::string& input) const {
-        std::string command = test::shellQuote(cli);
-        for (const auto& arg : args)
-            command += " " + test::shellQuote(path(arg));
-        return test::runProcess(dir.path(), {"script", "-qec", command, "/dev/null"}, env(),
+        return test::runProcess(dir.path(), {"script", "-qec", command(args), "/dev/null"}, env(),
                                 &input);
     }
     // Pages A, B, ... each showing its own copy of logo.png, from the page and from its
@@ -178,11 +177,8 @@ TEST(CommandLine, RefusalsTouchNothing) {
         {{"scan", "nothing"}, 2, "no such folder"},
         {{"scan", "S/index.html"}, 2, "not a folder"},
         {{"scan", "N"}, 2, notASite},
-        {{"scan", "--json", "N"}, 2, notASite},
         {{"check", "N"}, 2, notASite},
-        {{"optimize", "--dry-run", "N"}, 2, notASite},
         {{"optimize", "--yes", "N"}, 2, notASite},
-        {{"optimize", "--yes", "nothing"}, 2, "no such folder"},
         {{"undo", "--yes", "plain"}, 2, notASite},
         {{"history", "plain"}, 2, notASite},
         {{"undo"}, 2, ""},
