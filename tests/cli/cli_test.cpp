@@ -510,6 +510,16 @@ TEST(UndoVerb, PutsTheSiteBackAndSaysWhatItCouldNotDo) {
                          " that undo can put back, newest first:\n"
                          "  2026-01-02 03:04:05  removed 1 copy, saved 4 bytes, rewrote 4 files "
                          "(finished)\n\"tolvane-cli undo\" puts back the first one.\n");
+    // A later run on a new page is listed first and taken back first.
+    c.makeSite("C");
+    optimize();
+    r = c({"history", "S"});
+    EXPECT_LT(r.out.find("removed 1 copy, saved 4 bytes, rewrote 2 files"),
+              r.out.find("2026-01-02"));
+    EXPECT_EQ(c({"undo", "--yes", "S"}).exitCode, 0);
+    EXPECT_EQ(readFile(c.site / "C_files/logo.png"), "LOGO");
+    fs::remove(c.site / "C.html");
+    fs::remove_all(c.site / "C_files");
     r = c({"undo", "--yes", "S"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(has(r.out, "Undo complete: restored 2 copies and 4 files, removed 1 added file."))
