@@ -102,7 +102,7 @@ void ProgressView::showWork() {
         return;
     const Progress::Snapshot now = work_->snapshot();
     const bool counting = now.phase == Phase::optimizing || now.phase == Phase::undoing ||
-                          now.phase == Phase::finished;
+                          now.phase == Phase::previewing || now.phase == Phase::finished;
     if (!counting)
         return; // busy until the steps are known
     // A run with nothing to do still shows a bar, not a busy indicator.

@@ -141,6 +141,13 @@ void undoJob(UndoJob job, RunChannel& channel) {
     emit channel.ended(outcome.complete);
 }
 
+void previewJob(const PlanModel& model, Progress& progress, RunChannel& channel) {
+    if (std::shared_ptr<const PreviewList> list = listChanges(model, &progress))
+        emit channel.previewed(list);
+    progress.finish();
+    emit channel.ended(!progress.cancelled());
+}
+
 Worker::~Worker() {
     wait();
 }

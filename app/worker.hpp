@@ -56,6 +56,8 @@ void scanJob(const std::filesystem::path& root, Progress& progress, RunChannel& 
 void runJob(const RunJob& job, RunChannel& channel);
 // The undo and the scan after it.
 void undoJob(UndoJob job, RunChannel& channel);
+// The list of the changes a run of model's plan would make; nothing when cancelled.
+void previewJob(const PlanModel& model, Progress& progress, RunChannel& channel);
 
 // Runs one job at a time on a thread of its own. The job's channel lives on the window's
 // thread and is deleted after its ended has been delivered.

@@ -245,7 +245,7 @@ class StartupTest : public QObject {
             }
             for (QAction* item : window->pagesTable->actions())
                 add("copies menu", item->text());
-            tolvane::PreviewDialog preview(QString(), {});
+            tolvane::PreviewDialog preview(tolvane::PreviewList{});
             for (QPushButton* button : preview.findChildren<QPushButton*>())
                 add("preview", button->text());
             for (QLabel* label : preview.findChildren<QLabel*>())

@@ -362,6 +362,20 @@ class TolvaneAppDelegateTest : public QObject {
         return finished.wait(scanTimeout) ? finished.constFirst().constFirst().toBool() : -1;
     }
 
+    // Preview Changes: listed on the worker, then shown in a window of its own.
+    tolvane::PreviewDialog* openPreview() {
+        button("previewButton")->click();
+        const auto dialog = [this] {
+            return window()->findChild<tolvane::PreviewDialog*>("previewDialog");
+        };
+        if (dialog() || controller->state() != TolvaneAppDelegate::State::Previewing ||
+            enabled() != "cancel")
+            return nullptr; // not a job of the worker
+        const bool shown =
+            QTest::qWaitFor([&] { return dialog() && !controller->isBusy(); }, scanTimeout);
+        return shown ? dialog() : nullptr;
+    }
+
     void dismissSheets() {
         for (QMessageBox* sheet : visibleSheets(window()))
             sheet->buttons().constFirst()->click();
@@ -944,8 +958,7 @@ class TolvaneAppDelegateTest : public QObject {
                  qPrintable(counts()));
 
         // What the preview lists is what the run changes, and nothing else changes.
-        button("previewButton")->click();
-        auto* preview = window()->findChild<tolvane::PreviewDialog*>("previewDialog");
+        auto* preview = openPreview();
         QVERIFY(preview);
         std::set<std::string> listed;
         for (const QString& line : preview->text().split('\n', Qt::SkipEmptyParts)) {
@@ -1132,13 +1145,20 @@ class TolvaneAppDelegateTest : public QObject {
         // The preview lists every change in a window of its own, changes nothing, and leaves
         // one line in the log.
         const int logBefore = controller->actionLog().size();
+        // Escape while the list is made: no window, no line.
         button("previewButton")->click();
-        auto* preview = window()->findChild<tolvane::PreviewDialog*>("previewDialog");
+        QTest::keyClick(window(), Qt::Key_Escape);
+        QTRY_VERIFY(!controller->isBusy());
+        QTest::qWait(50);
+        QVERIFY(!window()->findChild<tolvane::PreviewDialog*>());
+        QCOMPARE(controller->actionLog().size(), logBefore);
+        auto* preview = openPreview();
         QVERIFY(preview && preview->isVisible());
         QCOMPARE(snapshotOf(root()), before);
         QCOMPARE(controller->actionLog().size(), logBefore + 1);
         QVERIFY2(controller->actionLog().last().startsWith(
-                     "Preview of the changes shown. A run would remove 3 copies"),
+                     "Preview of the changes shown in the window “Preview of the Changes to " +
+                     tolvane::toQString(root().filename()) + "”. A run would remove 3 copies"),
                  qPrintable(controller->actionLog().last()));
         QAbstractItemModel* listed = preview->changesTable()->model();
         const auto tester = testerOf(listed);
