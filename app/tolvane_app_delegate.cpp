@@ -86,7 +86,7 @@ void TolvaneAppDelegate::enter(State state, const QString& status) {
     if (working)
         progress_->followWork(work_);
     if (!isBusy() && was != state)
-        progress_->stop();
+        progress_->stop(was != State::Previewing); // a preview's count is no run's
     updateControls();
 }
 
