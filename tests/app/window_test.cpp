@@ -12,14 +12,12 @@
 #include "support/quiet_offscreen.hpp"
 #include "support/simulated_run.hpp"
 #include "support/temp_dir.hpp"
-#include "table/url_table_view_data_source.hpp"
 
 #include "bench/sitegen/sitegen.hpp"
 
 #include <QAbstractButton>
 #include <QAbstractItemModelTester>
 #include <QAction>
-#include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QInputDialog>
@@ -30,7 +28,6 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QTest>
 
