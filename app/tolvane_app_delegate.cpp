@@ -153,12 +153,10 @@ void TolvaneAppDelegate::cancel() {
         showHeader(model_.shownRoot());
         showSummary();
         emit scanCancelled();
-    } else if (state_ == State::Previewing) {
-        work_->cancel(); // the list is not shown
-        window_->statusLabel->setText(tr("Preview cancelled."));
-    } else if (state_ == State::Running) {
-        work_->cancel();
-        enter(State::Cancelling, tr("Stopping, then putting back what the run has changed..."));
+    } else if (state_ == State::Running || state_ == State::Previewing) {
+        work_->cancel(); // a preview stops and is not shown
+        if (state_ == State::Running)
+            enter(State::Cancelling, tr("Stopping, then putting back what the run has changed..."));
     }
 }
 
@@ -377,9 +375,10 @@ void TolvaneAppDelegate::showPreview(const std::shared_ptr<const PreviewList>& l
             .arg(preview->windowTitle(), list->counts));
 }
 
-void TolvaneAppDelegate::previewEnded(bool) {
+void TolvaneAppDelegate::previewEnded(bool complete) {
     worker_->wait();
-    enter(model_.hasResult() ? State::Ready : State::Idle, {});
+    enter(model_.hasResult() ? State::Ready : State::Idle,
+          complete ? QString() : tr("Preview cancelled."));
 }
 
 void TolvaneAppDelegate::startRun() {

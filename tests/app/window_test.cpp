@@ -853,6 +853,7 @@ class WindowTest : public QObject {
         QTest::qWait(50);
         QVERIFY(!window()->findChild<tolvane::PreviewDialog*>());
         QCOMPARE(controller->actionLog().size(), logBefore);
+        QCOMPARE(window()->statusLabel->text(), QStringLiteral("Preview cancelled."));
 
         tolvane::PreviewDialog* preview = openPreview();
         QVERIFY(preview && preview->isVisible());
