@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -79,6 +80,7 @@ class Worker : public QObject {
 
   private:
     QThread* thread_ = nullptr;
+    std::atomic<unsigned> handedOver_{0}; // results sent by the jobs, see start()
 };
 
 } // namespace tolvane
