@@ -11,6 +11,7 @@
 #include <QScrollBar>
 #include <QSettings>
 #include <QTextBlock>
+#include <cstdio>
 
 namespace tolvane {
 
@@ -41,6 +42,11 @@ void LogView::beginSection(const QString& heading) {
 }
 
 void LogView::appendLine(const QString& line) {
+    if (echo_) {
+        const QByteArray text = line.toUtf8() + '\n';
+        std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stdout);
+        std::fflush(stdout);
+    }
     append(line);
 }
 

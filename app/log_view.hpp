@@ -18,7 +18,9 @@ class LogView : public QPlainTextEdit {
 
     // Starts a section: a blank line after the previous one, then the heading.
     void beginSection(const QString& heading);
+    // Adds line; with echo on, standard output gets it too (--verbose).
     void appendLine(const QString& line);
+    void setEcho(bool echo) { echo_ = echo; }
     // raw as the log shows it: one line, whatever control characters a file name holds; the
     // two paths after "Moving image file" labelled as its source and destination.
     QString labelled(const QString& raw);
@@ -38,6 +40,7 @@ class LogView : public QPlainTextEdit {
     bool follows_ = true;
     int pathLinesToLabel_ = 0;
     bool appending_ = false;
+    bool echo_ = false;
 };
 
 } // namespace tolvane

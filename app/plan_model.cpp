@@ -222,10 +222,14 @@ PlanModel::Totals PlanModel::totals() const {
     return totals;
 }
 
-std::vector<PlanModel::Change> PlanModel::changes() const {
+std::vector<PlanModel::Change> PlanModel::changes(Progress* progress) const {
     std::vector<Change> changes;
     DiskTextFileAccess disk;
+    if (progress)
+        progress->start(Phase::previewing, files_.size());
     for (const FileChanges& file : files_) {
+        if (progress && progress->cancelled())
+            return {};
         Change change{file.file, 0, 0, {}};
         std::error_code error;
         const std::optional<std::string> text = readText(disk, file.file, error);
@@ -242,6 +246,8 @@ std::vector<PlanModel::Change> PlanModel::changes() const {
             change.edits.emplace_back(reference.text, std::move(after));
         }
         changes.push_back(std::move(change));
+        if (progress)
+            progress->advance();
     }
     for (std::size_t g = 0; g < groups().size(); ++g)
         if (groupChosen(g))

@@ -82,8 +82,9 @@ class PlanModel {
 
     Totals totals() const;
     // Every change a run would make: each rewritten file with its references before and after,
-    // then each copy of each group taken with its fate.
-    std::vector<Change> changes() const;
+    // then each copy of each group taken with its fate. Reads the files it lists, counted in
+    // progress; empty when progress is cancelled.
+    std::vector<Change> changes(Progress* progress = nullptr) const;
 
   private:
     void replan();

@@ -4,6 +4,7 @@
 #include "app/plan_model.hpp"
 #include "app/plan_text.hpp"
 #include "app/run_summary.hpp"
+#include "util/progress.hpp"
 
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -20,14 +21,42 @@
 
 namespace tolvane {
 
-PreviewDialog::PreviewDialog(const QString& summary, const std::vector<Change>& changes,
-                             QWidget* parent)
-    : QDialog(parent) {
+std::shared_ptr<const PreviewList> listChanges(const PlanModel& model, Progress* progress) {
+    const std::filesystem::path& root = model.shownRoot();
+    const PlanModel::Totals totals = model.totals();
+    RunSummary would;
+    would.dryRun = true;
+    would.filesRewritten = totals.files;
+    would.copiesRemoved = totals.copies;
+    would.bytesSaved = totals.bytes;
+    would.copiesStayed = totals.stayed;
+    auto list = std::make_shared<PreviewList>();
+    list->site = toQString(root.filename());
+    list->counts = RunSummaryText::counts(would);
+    const std::vector<PlanModel::Change> changes = model.changes(progress);
+    if (progress && progress->cancelled())
+        return nullptr;
+    for (const PlanModel::Change& change : changes) {
+        const QString path = relativeText(change.path, root);
+        for (const auto& [before, after] : change.edits)
+            list->changes.push_back(
+                {path, PreviewDialog::tr("Rewritten: “%1” → “%2”")
+                           .arg(QString::fromStdString(before), QString::fromStdString(after))});
+        if (change.edits.empty())
+            list->changes.push_back(
+                {path,
+                 PlanText::fate(model.groups()[change.group],
+                                model.plan(static_cast<int>(change.group)), change.copy, root)});
+    }
+    return list;
+}
+
+PreviewDialog::PreviewDialog(const PreviewList& list, QWidget* parent) : QDialog(parent) {
     setObjectName("previewDialog");
-    setWindowTitle(tr("Preview of the Changes"));
+    setWindowTitle(tr("Preview of the Changes to %1").arg(list.site));
     auto* layout = new QVBoxLayout(this);
 
-    auto* counts = new QLabel(summary, this);
+    auto* counts = new QLabel(list.counts, this);
     counts->setObjectName("previewSummary");
     counts->setWordWrap(true);
     layout->addWidget(counts);
@@ -45,7 +74,7 @@ PreviewDialog::PreviewDialog(const QString& summary, const std::vector<Change>& 
 
     model_ = new QStandardItemModel(0, 2, this);
     model_->setHorizontalHeaderLabels({tr("File"), tr("After optimizing")});
-    for (const Change& change : changes) {
+    for (const PreviewList::Change& change : list.changes) {
         auto* path = new QStandardItem(change.path);
         path->setToolTip(change.path);
         auto* what = new QStandardItem(change.change);
@@ -118,36 +147,6 @@ void PreviewDialog::askWhereToSave() {
                                      QStringLiteral("\n") + error);
     });
     chooser->open();
-}
-
-QString showPreview(QWidget* window, const PlanModel& model) {
-    const std::filesystem::path& root = model.shownRoot();
-    const PlanModel::Totals totals = model.totals();
-    RunSummary would;
-    would.dryRun = true;
-    would.filesRewritten = totals.files;
-    would.copiesRemoved = totals.copies;
-    would.bytesSaved = totals.bytes;
-    would.copiesStayed = totals.stayed;
-    std::vector<PreviewDialog::Change> lines;
-    for (const PlanModel::Change& change : model.changes()) {
-        const QString path = relativeText(change.path, root);
-        for (const auto& [before, after] : change.edits)
-            lines.push_back(
-                {path, PreviewDialog::tr("Rewritten: “%1” → “%2”")
-                           .arg(QString::fromStdString(before), QString::fromStdString(after))});
-        if (change.edits.empty())
-            lines.push_back({path, PlanText::fate(model.groups()[change.group],
-                                                  model.plan(static_cast<int>(change.group)),
-                                                  change.copy, root)});
-    }
-    const QString counts = RunSummaryText::counts(would);
-    auto* preview = new PreviewDialog(counts, lines, window);
-    preview->setAttribute(Qt::WA_DeleteOnClose);
-    preview->setWindowTitle(
-        PreviewDialog::tr("Preview of the Changes to %1").arg(toQString(root.filename())));
-    preview->show();
-    return counts;
 }
 
 } // namespace tolvane

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QDialog>
+#include <QMetaType>
 #include <QString>
 
+#include <memory>
 #include <vector>
 
 class QLabel;
@@ -15,6 +17,23 @@ class QTableView;
 namespace tolvane {
 
 class PlanModel;
+class Progress;
+
+// What a run of a plan would change, one line a change, as the preview lists it.
+struct PreviewList {
+    struct Change {
+        QString path;   // from the site root
+        QString change; // what a run does to it
+    };
+    QString site;   // the site folder's name
+    QString counts; // what a run would do, in numbers
+    std::vector<Change> changes;
+};
+
+// Lists every change a run of model's plan would make: each reference of each file rewritten,
+// before and after (the files are read again), then each copy's fate. Counted in progress;
+// null when progress is cancelled meanwhile. Works off the window's thread.
+std::shared_ptr<const PreviewList> listChanges(const PlanModel& model, Progress* progress);
 
 // What a run would do, one line per file: the files it rewrites, the copies it removes and the
 // files it keeps. A filter box narrows the list; Save as Text writes the lines shown.
@@ -22,14 +41,7 @@ class PreviewDialog : public QDialog {
     Q_OBJECT
 
   public:
-    struct Change {
-        QString path;   // from the site root
-        QString change; // what a run does to it
-    };
-
-    // summary: the counts above the list.
-    PreviewDialog(const QString& summary, const std::vector<Change>& changes,
-                  QWidget* parent = nullptr);
+    PreviewDialog(const PreviewList& list, QWidget* parent = nullptr);
 
     QLineEdit* filterBox() const { return filter_; }
     QTableView* changesTable() const { return table_; }
@@ -49,8 +61,6 @@ class PreviewDialog : public QDialog {
     QPushButton* save_ = nullptr;
 };
 
-// Opens the preview of what a run of model's plan would do, in a window of its own: each
-// rewritten file's references, before and after, and each copy's fate. Returns its counts.
-QString showPreview(QWidget* window, const PlanModel& model);
-
 } // namespace tolvane
+
+Q_DECLARE_METATYPE(std::shared_ptr<const tolvane::PreviewList>)

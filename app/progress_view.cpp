@@ -49,15 +49,16 @@ void ProgressView::followWork(std::shared_ptr<const Progress> progress) {
     scanTicker_.start();
 }
 
-void ProgressView::stop() {
-    if (work_) {
+void ProgressView::stop(bool keepWork) {
+    const bool empty = scan_ || (work_ && !keepWork);
+    if (work_ && keepWork)
         showWork(); // where the work got to stays visible
-        work_.reset();
-    }
+    work_.reset();
+    scan_.reset();
     workTicker_.stop();
     scanTicker_.stop();
-    if (scan_) {
-        scan_.reset();
+    if (empty) {
+        bar_.setTextVisible(false);
         bar_.setRange(0, 1);
         bar_.setValue(0);
     }
@@ -102,7 +103,7 @@ void ProgressView::showWork() {
         return;
     const Progress::Snapshot now = work_->snapshot();
     const bool counting = now.phase == Phase::optimizing || now.phase == Phase::undoing ||
-                          now.phase == Phase::finished;
+                          now.phase == Phase::previewing || now.phase == Phase::finished;
     if (!counting)
         return; // busy until the steps are known
     // A run with nothing to do still shows a bar, not a busy indicator.

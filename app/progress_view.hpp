@@ -33,9 +33,9 @@ class ProgressView : public QObject {
     void followScan(std::shared_ptr<const Progress> progress);
     // A run or undo: its clock starts and its steps are polled until stop().
     void followWork(std::shared_ptr<const Progress> progress);
-    // Nothing in progress; after a scan the bar is empty again until a run, after a run or an
-    // undo it shows where the work got to.
-    void stop();
+    // Nothing in progress; after a run or an undo the bar shows where the work got to (with
+    // keepWork), else it is empty again.
+    void stop(bool keepWork = true);
 
   private:
     void showScan();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/plan_model.hpp"
+#include "app/preview_dialog.hpp"
 #include "app/run_summary.hpp"
 #include "run/file_manager.hpp"
 #include "run/reporter.hpp"
@@ -38,6 +39,8 @@ class RunChannel : public QObject {
     void summarized(const tolvane::RunSummary& summary);
     // A scan's result: the one asked for, or the one after a run or an undo.
     void scanned(const std::shared_ptr<const tolvane::ScanDisplay>& shown);
+    // The changes a run would make, listed for the preview.
+    void previewed(const std::shared_ptr<const tolvane::PreviewList>& list);
     void ended(bool completed);
 };
 

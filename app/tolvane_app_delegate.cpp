@@ -22,8 +22,6 @@
 #include <QPushButton>
 #include <QTableView>
 
-#include <cstdio>
-
 namespace tolvane {
 
 namespace {
@@ -45,6 +43,7 @@ TolvaneAppDelegate::TolvaneAppDelegate(QObject* parent) : QObject(parent) {
     qRegisterMetaType<std::optional<ErrorText>>();
     qRegisterMetaType<std::shared_ptr<const ScanDisplay>>();
     qRegisterMetaType<RunSummary>();
+    qRegisterMetaType<std::shared_ptr<const PreviewList>>();
     makeFileManager_ = [] { return std::make_unique<RealFileManager>(); };
     window_ = new MainWindow;
     window_->setAttribute(Qt::WA_DeleteOnClose, false);
@@ -63,8 +62,9 @@ TolvaneAppDelegate::TolvaneAppDelegate(QObject* parent) : QObject(parent) {
 }
 
 TolvaneAppDelegate::~TolvaneAppDelegate() {
-    if (scan_)
-        scan_->cancel();
+    for (const auto& work : {scan_, state_ == State::Previewing ? work_ : nullptr})
+        if (work)
+            work->cancel();
     worker_->wait();
     delete window_;
 }
@@ -79,12 +79,14 @@ void TolvaneAppDelegate::enter(State state, const QString& status) {
     const State was = state_;
     state_ = state;
     window_->statusLabel->setText(status);
-    if (state == State::Scanning || state == State::Running || state == State::Undoing)
+    const bool working =
+        state == State::Running || state == State::Undoing || state == State::Previewing;
+    if (state == State::Scanning || working)
         progress_->busy();
-    if (state == State::Running || state == State::Undoing)
+    if (working)
         progress_->followWork(work_);
     if (!isBusy() && was != state)
-        progress_->stop();
+        progress_->stop(was != State::Previewing); // a preview's count is no run's
     updateControls();
 }
 
@@ -101,11 +103,12 @@ void TolvaneAppDelegate::updateControls() {
     const bool canOptimize = idle && !model_.root().empty() && model_.totals().copies > 0;
     enable(canOptimize, w->optimizeButton, w->optimizeAction);
     enable(canOptimize, w->previewButton, w->previewAction);
-    enable(state_ == State::Scanning || state_ == State::Running, w->cancelButton, w->cancelAction);
+    const bool stoppable = state_ == State::Scanning || state_ == State::Previewing;
+    enable(stoppable || state_ == State::Running, w->cancelButton, w->cancelAction);
     enable(idle && undoableRun_.has_value(), nullptr, w->undoAction);
     tables_->updateActions(idle);
     w->setAcceptsFolders(idle);
-    w->setClosable(idle || state_ == State::Scanning);
+    w->setClosable(idle || stoppable);
 }
 
 // ---- Scan -------------------------------------------------------------------------------------
@@ -150,9 +153,10 @@ void TolvaneAppDelegate::cancel() {
         showHeader(model_.shownRoot());
         showSummary();
         emit scanCancelled();
-    } else if (state_ == State::Running) {
-        work_->cancel();
-        enter(State::Cancelling, tr("Stopping, then putting back what the run has changed..."));
+    } else if (state_ == State::Running || state_ == State::Previewing) {
+        work_->cancel(); // a preview stops and is not shown
+        if (state_ == State::Running)
+            enter(State::Cancelling, tr("Stopping, then putting back what the run has changed..."));
     }
 }
 
@@ -229,23 +233,21 @@ void TolvaneAppDelegate::connectControls() {
     const auto on = [this](auto* sender, auto signal, auto slot) {
         connect(sender, signal, this, slot);
     };
-    on(w->openWebsiteButton, &QPushButton::clicked, &TolvaneAppDelegate::openWebsite);
-    on(w->openAction, &QAction::triggered, &TolvaneAppDelegate::openWebsite);
-    on(w->rescanAction, &QAction::triggered, &TolvaneAppDelegate::rescan);
-    on(w->optimizeButton, &QPushButton::clicked, &TolvaneAppDelegate::saveWebsite);
-    on(w->optimizeAction, &QAction::triggered, &TolvaneAppDelegate::saveWebsite);
-    on(w->previewButton, &QPushButton::clicked, &TolvaneAppDelegate::previewChanges);
-    on(w->previewAction, &QAction::triggered, &TolvaneAppDelegate::previewChanges);
-    on(w->cancelButton, &QPushButton::clicked, &TolvaneAppDelegate::cancel);
-    on(w->cancelAction, &QAction::triggered, &TolvaneAppDelegate::cancel);
-    on(w->undoAction, &QAction::triggered, &TolvaneAppDelegate::undoLastOptimization);
-    on(w->clearLogButton, &QPushButton::clicked, &TolvaneAppDelegate::clearLog);
-    on(w->clearLogAction, &QAction::triggered, &TolvaneAppDelegate::clearLog);
-    const auto askSaveLog = [this] {
-        window_->logView->askWhereToSave([this](const QString& path) { saveLog(path); });
+    // A button and its menu item do the same.
+    const auto both = [&on](QPushButton* button, QAction* action, auto slot) {
+        on(button, &QPushButton::clicked, slot);
+        on(action, &QAction::triggered, slot);
     };
-    on(w->saveLogButton, &QPushButton::clicked, askSaveLog);
-    on(w->saveLogAction, &QAction::triggered, askSaveLog);
+    both(w->openWebsiteButton, w->openAction, &TolvaneAppDelegate::openWebsite);
+    on(w->rescanAction, &QAction::triggered, &TolvaneAppDelegate::rescan);
+    both(w->optimizeButton, w->optimizeAction, &TolvaneAppDelegate::saveWebsite);
+    both(w->previewButton, w->previewAction, &TolvaneAppDelegate::previewChanges);
+    both(w->cancelButton, w->cancelAction, &TolvaneAppDelegate::cancel);
+    on(w->undoAction, &QAction::triggered, &TolvaneAppDelegate::undoLastOptimization);
+    both(w->clearLogButton, w->clearLogAction, &TolvaneAppDelegate::clearLog);
+    both(w->saveLogButton, w->saveLogAction, [this] {
+        window_->logView->askWhereToSave([this](const QString& path) { saveLog(path); });
+    });
     on(w->aboutAction, &QAction::triggered, [this] { showAboutSheet(window_); });
     on(w, &MainWindow::folderDropped, &TolvaneAppDelegate::openFolder);
     on(w, &MainWindow::closeRequested, &TolvaneAppDelegate::askToClose);
@@ -269,11 +271,6 @@ void TolvaneAppDelegate::openFolder(const QString& folder) {
 void TolvaneAppDelegate::log(const QString& raw) {
     const QString text = window_->logView->labelled(raw);
     logOfActions_.append(text);
-    if (echoLog_) {
-        const QByteArray line = text.toUtf8() + '\n';
-        std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size()), stdout);
-        std::fflush(stdout);
-    }
     window_->logView->appendLine(text);
     emit logged(text);
 }
@@ -282,7 +279,12 @@ void TolvaneAppDelegate::popupErrorMessage(const QString& message,
                                            const std::optional<ErrorText>& error) {
     log(QStringLiteral("%1, error: %2")
             .arg(message, error ? error->description : QStringLiteral("(null)")));
-    sheets_->show(message, error ? error->localizedDescription : QString());
+    // A run gathers its problems for its summary; anything else shows each at once.
+    const QString detail = error ? error->localizedDescription : QString();
+    if (state_ == State::Running || state_ == State::Cancelling)
+        report_.problem(message, detail);
+    else
+        sheets_->show(message, detail);
 }
 
 bool TolvaneAppDelegate::saveLog(const QString& path) {
@@ -315,15 +317,7 @@ void TolvaneAppDelegate::listen(RunChannel& channel) {
         connect(&channel, signal, this, slot, Qt::QueuedConnection);
     };
     queued(&RunChannel::logLine, &TolvaneAppDelegate::log);
-    queued(&RunChannel::errorSheet,
-           [this](const QString& message, const std::optional<ErrorText>& error) {
-               // An undo shows each problem at once; a run gathers them for its summary.
-               if (state_ == State::Undoing)
-                   return popupErrorMessage(message, error);
-               log(QStringLiteral("%1, error: %2")
-                       .arg(message, error ? error->description : QStringLiteral("(null)")));
-               report_.problem(message, error ? error->localizedDescription : QString());
-           });
+    queued(&RunChannel::errorSheet, &TolvaneAppDelegate::popupErrorMessage);
     queued(&RunChannel::runCompleted,
            [this] { window_->statusLabel->setText(tr("Scanning the site again...")); });
     queued(&RunChannel::summarized, [this](const RunSummary& summary) {
@@ -331,6 +325,7 @@ void TolvaneAppDelegate::listen(RunChannel& channel) {
         log(RunSummaryText::headline(report_.summary) + QLatin1Char(' ') +
             RunSummaryText::counts(report_.summary));
     });
+    queued(&RunChannel::previewed, &TolvaneAppDelegate::showPreview);
     queued(&RunChannel::scanned, [this](const std::shared_ptr<const ScanDisplay>& shown) {
         if (state_ == State::Running || state_ == State::Cancelling)
             report_.rescanned(shown->groups);
@@ -362,8 +357,28 @@ void TolvaneAppDelegate::overwriteAlertDidEnd(QMessageBox* alert, qint64 returnC
 void TolvaneAppDelegate::previewChanges() {
     if (isBusy() || model_.root().empty() || model_.totals().copies == 0)
         return;
-    const QString counts = showPreview(window_, model_);
-    log(tr("Preview of the changes shown. %1").arg(counts));
+    work_ = std::make_shared<Progress>();
+    enter(State::Previewing, tr("Listing the changes a run would make..."));
+    // The worker reads a copy of the plan: the window may show another result meanwhile.
+    launch([model = model_,
+            progress = work_](RunChannel& channel) { previewJob(model, *progress, channel); },
+           &TolvaneAppDelegate::previewEnded);
+}
+
+void TolvaneAppDelegate::showPreview(const std::shared_ptr<const PreviewList>& list) {
+    if (state_ != State::Previewing || work_->cancelled())
+        return;
+    auto* preview = new PreviewDialog(*list, window_);
+    preview->setAttribute(Qt::WA_DeleteOnClose);
+    preview->show();
+    log(tr("Preview of the changes shown in the window “%1”. %2")
+            .arg(preview->windowTitle(), list->counts));
+}
+
+void TolvaneAppDelegate::previewEnded(bool complete) {
+    worker_->wait();
+    enter(model_.hasResult() ? State::Ready : State::Idle,
+          complete ? QString() : tr("Preview cancelled."));
 }
 
 void TolvaneAppDelegate::startRun() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/log_view.hpp"
 #include "app/main_window.hpp"
 #include "app/plan_model.hpp"
 #include "app/result_tables.hpp"
@@ -38,13 +39,14 @@ class Progress;
 //                  Scanning --cancel--> back where it was   Running --cancel--> Cancelling --end-->
 //                  Ready
 //   Ready --undo--> Undoing --end--> Ready
+//   Ready --preview--> Previewing --list shown or cancel--> Ready
 //
 // It owns the window and everything the window shows for the life of the application.
 class TolvaneAppDelegate : public QObject {
     Q_OBJECT
 
   public:
-    enum class State { Idle, Scanning, Ready, Running, Cancelling, Undoing };
+    enum class State { Idle, Scanning, Ready, Running, Cancelling, Undoing, Previewing };
     // Makes the file manager of each run and page rewrite; the real file system by default.
     using FileManagerFactory = std::function<std::unique_ptr<FileManager>()>;
 
@@ -70,9 +72,11 @@ class TolvaneAppDelegate : public QObject {
     void processFile(const QString& path, const QString& imageName, const QString& folder);
     void saveWebsite();
     void overwriteAlertDidEnd(QMessageBox* alert, qint64 returnCode);
-    // Preview Changes: a window of its own lists what a run of the plan on display would do.
+    // Preview Changes: the worker lists what a run of the plan on display would do, then a
+    // window of its own shows the list.
     void previewChanges();
-    // Cancel (the button, Escape): a scan stops at once and the previous result stays; a run
+    // Cancel (the button, Escape): a scan stops at once and the previous result stays, so does
+    // a preview being listed; a run
     // stops at its next point where every page still shows its images, then what it changed
     // is put back.
     void cancel();
@@ -83,7 +87,7 @@ class TolvaneAppDelegate : public QObject {
     bool saveLog(const QString& path);
     void clearLog();
     // Whether each log line is also written to standard output (--verbose); off by default.
-    void setEchoLog(bool echo) { echoLog_ = echo; }
+    void setEchoLog(bool echo) { window_->logView->setEcho(echo); }
     void setFileManagerFactory(FileManagerFactory factory) {
         makeFileManager_ = std::move(factory);
     }
@@ -133,6 +137,8 @@ class TolvaneAppDelegate : public QObject {
     void showRunSheet();
     void startUndo();
     void undoEnded(bool complete);
+    void showPreview(const std::shared_ptr<const PreviewList>& list);
+    void previewEnded(bool complete);
     void refreshUndo();
     void askToClose();
 
@@ -146,9 +152,8 @@ class TolvaneAppDelegate : public QObject {
     State state_ = State::Idle;
     std::shared_ptr<Progress> scan_;    // of the scan in progress
     RunChannel* scanChannel_ = nullptr; // its channel, let go when it is cancelled
-    std::shared_ptr<Progress> work_;    // of the run or undo in progress; its cancel switch
+    std::shared_ptr<Progress> work_;    // of the run, undo or preview in progress; its cancel
     QStringList logOfActions_;
-    bool echoLog_ = false;
     bool closeWhenStopped_ = false;
     RunReport report_; // of the run in progress or the last one
     FileManagerFactory makeFileManager_;

@@ -145,6 +145,13 @@ void undoJob(UndoJob job, RunChannel& channel) {
     emit channel.ended(outcome.complete);
 }
 
+void previewJob(const PlanModel& model, Progress& progress, RunChannel& channel) {
+    if (std::shared_ptr<const PreviewList> list = listChanges(model, &progress))
+        emit channel.previewed(list);
+    progress.finish();
+    emit channel.ended(!progress.cancelled());
+}
+
 Worker::~Worker() {
     wait();
 }
@@ -154,6 +161,20 @@ RunChannel* Worker::start(Job job, const std::function<void(RunChannel& channel)
     auto* channel = new RunChannel;
     // Owned by the worker, so it outlives the job even when the window closes meanwhile.
     channel->setParent(this);
+    // The event queue hands a result to the window's thread under Qt's own lock, which
+    // ThreadSanitizer cannot see: a release on the worker as each result is sent, and an
+    // acquire on the window's thread before the window's slots, make that hand-over visible.
+    const auto handOver = [this, channel](auto signal) {
+        connect(
+            channel, signal, channel,
+            [this] { handedOver_.fetch_add(1, std::memory_order_release); }, Qt::DirectConnection);
+        connect(
+            channel, signal, this, [this] { (void)handedOver_.load(std::memory_order_acquire); },
+            Qt::QueuedConnection);
+    };
+    handOver(&RunChannel::scanned);
+    handOver(&RunChannel::summarized);
+    handOver(&RunChannel::previewed);
     listen(*channel);
     connect(channel, &RunChannel::ended, channel, &QObject::deleteLater, Qt::QueuedConnection);
     thread_ = QThread::create([job = std::move(job), channel] { job(*channel); });

@@ -10,6 +10,7 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -56,6 +57,8 @@ void scanJob(const std::filesystem::path& root, Progress& progress, RunChannel& 
 void runJob(const RunJob& job, RunChannel& channel);
 // The undo and the scan after it.
 void undoJob(UndoJob job, RunChannel& channel);
+// The list of the changes a run of model's plan would make; nothing when cancelled.
+void previewJob(const PlanModel& model, Progress& progress, RunChannel& channel);
 
 // Runs one job at a time on a thread of its own. The job's channel lives on the window's
 // thread and is deleted after its ended has been delivered.
@@ -77,6 +80,7 @@ class Worker : public QObject {
 
   private:
     QThread* thread_ = nullptr;
+    std::atomic<unsigned> handedOver_{0}; // results sent by the jobs, see start()
 };
 
 } // namespace tolvane

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Takes the README's screenshots of the real program under Xvfb: the sample site scanned, a
-# group and a copy unchecked, the confirmation, the summary at the end of the run, and the window at 800 x 600. Needs a build (scripts/run.sh or test.sh) and
+# Takes the README's screenshots of the real program under Xvfb: the sample site scanned, the
+# window at 800 x 600, the choices (a group and a copy unchecked, a copy kept), the preview of
+# the changes, the confirmation and the summary at the end of the run. Needs a build and
 # xdotool; the repository's sample site is never changed (a copy is opened).
 # Usage: bash scripts/screenshots.sh [SITE]
 set -euo pipefail
@@ -35,14 +36,31 @@ import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage docs/small.png
 xdotool windowsize --sync "$window" "${geometry%%x*}" "$(echo "$geometry" | sed 's/^[0-9]*x\([0-9]*\).*/\1/')"
 sleep 1
 
-# Choices: the first group unchecked (Alt+D, Space), then the second group's second copy
-# (Down, Alt+I, Down, Space); afterwards both checked again, so that the run takes everything.
+# Choices: the first group unchecked (Alt+D, Space); in the second group (Down, Alt+I) its
+# second copy unchecked (Down, Space) and its first copy kept where it is (Up, then Select >
+# Keep This Copy: Alt+E, K). Afterwards all as it was, so that the run takes everything.
 xdotool windowfocus --sync "$window"
-xdotool key alt+d space Down alt+i Down space
+xdotool key alt+d space Down alt+i Down space Up
+sleep 0.5
+xdotool key alt+e
+sleep 0.5
+xdotool key k
 sleep 1
 import -window root -crop "$geometry" +repage docs/choices.png
-xdotool key space alt+d Up space
+xdotool key alt+e
+sleep 0.5
+xdotool key k Down space alt+d Up space
 sleep 1
+
+# Preview Changes (Alt+V): listed by the worker, then shown in a window of its own.
+xdotool key alt+v
+preview=$(xdotool search --sync --onlyvisible --name "Preview of the Changes" | head -1)
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$preview")"
+import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage docs/preview.png
+xdotool windowfocus --sync "$preview" key Escape
+sleep 1
+xdotool windowfocus --sync "$window"
 
 # Optimize... (Alt+P), then "o" for Optimize on the confirmation sheet.
 xdotool key alt+p

@@ -556,10 +556,6 @@
 <context>
     <name>tolvane::PreviewDialog</name>
     <message>
-        <source>Preview of the Changes</source>
-        <translation>Vorschau der Änderungen</translation>
-    </message>
-    <message>
         <source>Filter by file or change</source>
         <translation>Nach Datei oder Änderung filtern</translation>
     </message>
@@ -1064,8 +1060,16 @@ Lizenz: %1</translation>
         <translation>Die Änderungen des abgebrochenen Laufs werden zurückgenommen</translation>
     </message>
     <message>
-        <source>Preview of the changes shown. %1</source>
-        <translation>Vorschau der Änderungen gezeigt. %1</translation>
+        <source>Preview of the changes shown in the window “%1”. %2</source>
+        <translation>Vorschau der Änderungen im Fenster „%1“ gezeigt. %2</translation>
+    </message>
+    <message>
+        <source>Listing the changes a run would make...</source>
+        <translation>Liste die Änderungen auf, die eine Optimierung vornähme …</translation>
+    </message>
+    <message>
+        <source>Preview cancelled.</source>
+        <translation>Vorschau abgebrochen.</translation>
     </message>
     <message>
         <source>Stopping, then putting back what the run has changed...</source>

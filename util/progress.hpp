@@ -13,6 +13,7 @@ enum class Phase : int {
     indexing,   // reading the site's text files for references: files
     optimizing, // the run's steps: kept files placed, files rewritten, copies removed
     undoing,    // undo's steps: copies put back, files restored, added files removed
+    previewing, // listing what a plan would change: the files it rewrites, read again
     finished,   // the work is over, whether complete, cancelled or failed
 };
 

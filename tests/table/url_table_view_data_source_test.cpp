@@ -5,56 +5,44 @@
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTest>
-#include <QUrl>
 
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
 using tolvane::NSURLTableViewDataSource;
-using tolvane::NSURLTableViewDataSourceDelegate;
 using tolvane::RowsSnapshot;
 
 namespace {
 
-struct Call {
-    RowsSnapshot snapshot;
-    QAbstractItemView* tableView;
-};
-
-class RecordingDelegate : public NSURLTableViewDataSourceDelegate {
-  public:
+// Records each snapshot it is told of, with the table it came with.
+struct RecordingDelegate : tolvane::NSURLTableViewDataSourceDelegate {
     void NSURLTableViewDataSourceChanged(const RowsSnapshot& snapshot,
-                                         QAbstractItemView* tableView) override {
-        calls.push_back({snapshot, tableView});
+                                         QAbstractItemView* view) override {
+        snapshots.push_back(snapshot);
+        views.push_back(view);
     }
-    std::vector<Call> calls;
+    std::vector<RowsSnapshot> snapshots;
+    std::vector<QAbstractItemView*> views;
 };
 
-QVariant url(const char* path) {
-    return QUrl::fromLocalFile(QString::fromUtf8(path));
+// "a b c" as a list of rows; "-" for a data source without a list.
+RowsSnapshot rowsOf(const QString& text) {
+    if (text == "-")
+        return std::nullopt;
+    QVariantList rows;
+    for (const QString& word : text.split(' ', Qt::SkipEmptyParts))
+        rows << word;
+    return rows;
 }
 
-QVariantList threeUrls() {
-    return {url("/s/a_files/x.png"), url("/s/b_files/x.png"), url("/s/x.png")};
-}
-
-// A table showing the three URLs, its changes recorded by a delegate.
-struct Shown {
-    QTableView view;
-    NSURLTableViewDataSource source{threeUrls(), &view};
-    RecordingDelegate delegate;
-    Shown() {
-        view.setModel(&source);
-        source.setDelegate(&delegate);
-    }
-};
-
-// "first-last" of each rows signal a spy recorded.
-QStringList spans(const QSignalSpy& spy) {
-    QStringList texts;
-    for (const QList<QVariant>& call : spy)
-        texts << QString("%1-%2").arg(call.at(1).toInt()).arg(call.at(2).toInt());
-    return texts;
+QString textOf(const RowsSnapshot& rows) {
+    if (!rows)
+        return "-";
+    QStringList words;
+    for (const QVariant& row : *rows)
+        words << row.toString();
+    return words.join(' ');
 }
 
 } // namespace
@@ -63,195 +51,133 @@ class UrlTableViewDataSourceTest : public QObject {
     Q_OBJECT
 
   private slots:
-    void madeFromAListHoldsItsOwnCopy() {
+    // Each case: the rows to start from, operations ("+x@1" insert x before row 1, "-1" remove
+    // row 1, "=x@1" replace row 1, "*a,b" add all, "0" remove all, "?" tell the delegate), then
+    // the rows left, what the view shows, the delegate's snapshots and the table's reloads.
+    void everyOperationReachesTheViewAndTheDelegate_data() {
+        QTest::addColumn<QString>("start");
+        QTest::addColumn<QString>("operations");
+        QTest::addColumn<QString>("rows");
+        QTest::addColumn<QStringList>("told");
+        QTest::addColumn<int>("reloads");
+        QTest::newRow("insert at either end")
+            << "a b c"
+            << "+z@3 +y@0"
+            << "y a b c z" << QStringList{"a b c z", "y a b c z"} << 0;
+        QTest::newRow("remove and replace") << "a b c"
+                                            << "-1 =q@1"
+                                            << "a q" << QStringList{"a c", "a q"} << 0;
+        QTest::newRow("refill") << "a b c"
+                                << "0 *q,p"
+                                << "q p" << QStringList{"", "q p"} << 2;
+        QTest::newRow("told without a change") << "a"
+                                               << "?"
+                                               << "a" << QStringList{"a"} << 0;
+        QTest::newRow("without a list: nothing held, everyone told")
+            << "-"
+            << "+a@0 *a,b -0 0 =b@0"
+            << "-" << QStringList{"-", "-", "-", "-", "-"} << 2;
+    }
+
+    void everyOperationReachesTheViewAndTheDelegate() {
+        QFETCH(QString, start);
+        QFETCH(QString, operations);
+        QFETCH(QString, rows);
+        QFETCH(QStringList, told);
+        QFETCH(int, reloads);
         QTableView view;
-        QVariantList given = threeUrls();
-        NSURLTableViewDataSource source(given, &view);
-        given.removeFirst();
-        given[0] = url("/elsewhere.png");
-
-        QCOMPARE(source.numberOfRowsInTableView(), 3);
-        QCOMPARE(source.rowCount(), 3);
-        QCOMPARE(source.tableView(), static_cast<QAbstractItemView*>(&view));
-        // Row 1 gives the second URL for any column, and for any asking table.
-        QTableView other;
-        QCOMPARE(source.objectValue(&other, 0, 1), url("/s/b_files/x.png"));
-        QCOMPARE(source.objectValue(nullptr, 7, 1), url("/s/b_files/x.png"));
-        QCOMPARE(source.getObjects(), RowsSnapshot(threeUrls()));
-    }
-
-    void aDataSourceWithoutAListReportsNothingButStillNotifies() {
-        NSURLTableViewDataSource source;
-        QCOMPARE(source.numberOfRowsInTableView(), 0);
-        QVERIFY(!source.objectValue(nullptr, 0, 0).isValid());
-        QVERIFY(!source.getObjects().has_value());
-
+        NSURLTableViewDataSource source(rowsOf(start), &view);
+        QAbstractItemModelTester tester(&source,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        view.setModel(&source);
+        view.selectRow(0);
         RecordingDelegate delegate;
         source.setDelegate(&delegate);
-        QSignalSpy reloads(&source, &NSURLTableViewDataSource::tableReloaded);
-        source.addNewRow(url("/a.png"), 0);
-        source.addAllRows(threeUrls());
-        source.removeRow(0);
-        source.removeAllRows();
-        source.setObjectValue(nullptr, url("/b.png"), 0, 0);
-
-        QCOMPARE(source.numberOfRowsInTableView(), 0);
-        QVERIFY(!source.getObjects().has_value());
-        QCOMPARE(delegate.calls.size(), 5u);
-        for (const Call& call : delegate.calls) {
-            QVERIFY(!call.snapshot.has_value());
-            QCOMPARE(call.tableView, nullptr);
-        }
-        QCOMPARE(reloads.count(), 2);
-    }
-
-    void refillLeavesExactlyTheNewListAndReloadsOncePerCall() {
-        Shown t;
-        auto& [view, source, delegate] = t;
-        QSignalSpy reloads(&source, &NSURLTableViewDataSource::tableReloaded);
-        QSignalSpy removed(&source, &QAbstractItemModel::rowsRemoved);
-        QSignalSpy inserted(&source, &QAbstractItemModel::rowsInserted);
-
-        const QVariantList fresh{url("/t/q.gif"), url("/t/p.gif")};
-        source.removeAllRows();
-        QCOMPARE(view.verticalHeader()->count(), 0);
-        source.addAllRows(fresh);
-
-        QCOMPARE(source.getObjects(), RowsSnapshot(fresh));
-        QCOMPARE(reloads.count(), 2);
-        QCOMPARE(spans(removed), QStringList{"0-2"});
-        QCOMPARE(spans(inserted), QStringList{"0-1"});
-        // The view follows every change without a reset of its own.
-        QCOMPARE(view.verticalHeader()->count(), 2);
-
-        QCOMPARE(delegate.calls.size(), 2u);
-        QCOMPARE(delegate.calls[0].snapshot, RowsSnapshot(QVariantList{}));
-        QCOMPARE(delegate.calls[1].snapshot, RowsSnapshot(fresh));
-        QCOMPARE(delegate.calls[1].tableView, static_cast<QAbstractItemView*>(&view));
-    }
-
-    void singleRowChangesNotifyButDoNotReload() {
-        Shown t;
-        auto& [view, source, delegate] = t;
-        QSignalSpy reloads(&source, &NSURLTableViewDataSource::tableReloaded);
-        QSignalSpy inserted(&source, &QAbstractItemModel::rowsInserted);
-        QSignalSpy removed(&source, &QAbstractItemModel::rowsRemoved);
-        QSignalSpy changed(&source, &QAbstractItemModel::dataChanged);
-
-        source.addNewRow(url("/end.png"), 3); // index equal to the count appends
-        source.addNewRow(url("/front.png"), 0);
-        QCOMPARE(source.objectValue(nullptr, 0, 4), url("/end.png"));
-        QCOMPARE(source.objectValue(nullptr, 0, 0), url("/front.png"));
-        QCOMPARE(spans(inserted), (QStringList{"3-3", "0-0"}));
-
-        source.removeRow(1);
-        QCOMPARE(spans(removed), QStringList{"1-1"});
-        QCOMPARE(source.numberOfRowsInTableView(), 4);
-        QCOMPARE(source.objectValue(nullptr, 0, 1), url("/s/b_files/x.png"));
-
-        // Any object may replace an element; the view is told that row changed.
-        source.setObjectValue(nullptr, QVariant(42), 3, 2);
-        QCOMPARE(source.objectValue(nullptr, 0, 2), QVariant(42));
-        QCOMPARE(changed.count(), 1);
-        QCOMPARE(changed.at(0).at(0).value<QModelIndex>().row(), 2);
-
-        QCOMPARE(view.verticalHeader()->count(), 4);
-        QCOMPARE(reloads.count(), 0);
-        QCOMPARE(delegate.calls.size(), 4u);
-        const QVariantList expected{url("/front.png"), url("/s/b_files/x.png"), QVariant(42),
-                                    url("/end.png")};
-        QCOMPARE(delegate.calls.back().snapshot, RowsSnapshot(expected));
-    }
-
-    // Snapshots taken never change afterwards; without a delegate, changes still happen.
-    void snapshotsNeverChangeAndChangesNeedNoDelegate() {
-        NSURLTableViewDataSource source(threeUrls(), nullptr);
-        RecordingDelegate delegate;
-        source.setDelegate(&delegate);
-        QCOMPARE(source.getDelegate(), &delegate);
-        source.updateDelegate();
+        QSignalSpy reloaded(&source, &NSURLTableViewDataSource::tableReloaded);
         const RowsSnapshot taken = source.getObjects();
-
-        source.setObjectValue(nullptr, url("/changed.png"), 0, 0);
-        source.removeRow(1);
-        source.addNewRow(url("/new.png"), 0);
-        QCOMPARE(delegate.calls.size(), 4u);
-        QCOMPARE(delegate.calls[0].snapshot, RowsSnapshot(threeUrls()));
-        QCOMPARE(taken, RowsSnapshot(threeUrls()));
-        QCOMPARE(delegate.calls[1].snapshot->at(0), url("/changed.png"));
-        QCOMPARE(delegate.calls[1].snapshot->size(), 3);
-        QCOMPARE(delegate.calls[2].snapshot->size(), 2);
-
+        for (const QString& op : operations.split(' ')) {
+            const QString what = op.mid(1).section('@', 0, 0);
+            const int at = op.section('@', 1).toInt();
+            switch (op.at(0).toLatin1()) {
+            case '+':
+                source.addNewRow(what, at);
+                break;
+            case '-':
+                source.removeRow(what.toInt());
+                break;
+            case '=':
+                source.setObjectValue(nullptr, what, 0, at);
+                break;
+            case '*':
+                source.addAllRows(rowsOf(QString(what).replace(',', ' ')).value());
+                break;
+            case '0':
+                source.removeAllRows();
+                break;
+            default:
+                source.updateDelegate();
+            }
+        }
+        QCOMPARE(textOf(source.getObjects()), rows);
+        QCOMPARE(source.numberOfRowsInTableView(&view),
+                 rowsOf(rows).value_or(QVariantList{}).size());
+        // The view shows exactly the rows held, each row's element in every column.
+        QCOMPARE(view.verticalHeader()->count(), source.numberOfRowsInTableView());
+        for (int row = 0; row < source.rowCount(); ++row)
+            QCOMPARE(view.model()->index(row, 0).data(), rowsOf(rows)->at(row));
+        QStringList snapshots;
+        for (const RowsSnapshot& snapshot : delegate.snapshots)
+            snapshots << textOf(snapshot);
+        QCOMPARE(snapshots, told);
+        for (QAbstractItemView* with : delegate.views)
+            QCOMPARE(with, static_cast<QAbstractItemView*>(&view));
+        QCOMPARE(reloaded.count(), reloads);
+        QCOMPARE(taken, rowsOf(start)); // a snapshot never changes afterwards
+        // Without a delegate the rows still change, and nobody is told.
         source.setDelegate(nullptr);
-        QCOMPARE(source.getDelegate(), nullptr);
-        source.removeRow(0);
-        source.addNewRow(url("/z.png"), 2);
-        source.updateDelegate();
-        QCOMPARE(source.getObjects(),
-                 RowsSnapshot(QVariantList{url("/changed.png"), url("/s/x.png"), url("/z.png")}));
-        QCOMPARE(delegate.calls.size(), 4u);
+        source.addAllRows({"late"});
+        QCOMPARE(delegate.snapshots.size(), std::size_t(told.size()));
     }
 
     void rowsOutsideTheListAreRefusedWithoutAnyChange() {
-        Shown t;
-        auto& [view, source, delegate] = t;
-        QSignalSpy anyChange(&source, &QAbstractItemModel::layoutChanged);
-        QSignalSpy inserted(&source, &QAbstractItemModel::rowsAboutToBeInserted);
-        QSignalSpy removed(&source, &QAbstractItemModel::rowsAboutToBeRemoved);
+        QTableView view;
+        NSURLTableViewDataSource source(rowsOf("a b c"), &view);
+        QAbstractItemModelTester tester(&source,
+                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
+        RecordingDelegate delegate;
+        source.setDelegate(&delegate);
         QSignalSpy changed(&source, &QAbstractItemModel::dataChanged);
-
         for (const int row : {-1, 3}) {
             QVERIFY_THROWS_EXCEPTION(std::out_of_range, source.objectValue(nullptr, 0, row));
-            QVERIFY_THROWS_EXCEPTION(std::out_of_range,
-                                     source.addNewRow(url("/n"), row + (row > 0)));
+            QVERIFY_THROWS_EXCEPTION(std::out_of_range, source.addNewRow("n", row + (row > 0)));
             QVERIFY_THROWS_EXCEPTION(std::out_of_range, source.removeRow(row));
             QVERIFY_THROWS_EXCEPTION(std::out_of_range, source.setObjectValue(nullptr, {}, 0, row));
         }
-
-        QCOMPARE(source.getObjects(), RowsSnapshot(threeUrls()));
-        QVERIFY(delegate.calls.empty());
-        QCOMPARE(inserted.count() + removed.count() + changed.count() + anyChange.count(), 0);
+        QVERIFY(!source.removeRows(1, 4));
+        QCOMPARE(textOf(source.getObjects()), QStringLiteral("a b c"));
+        QVERIFY(delegate.snapshots.empty());
+        QCOMPARE(changed.count(), 0);
     }
 
-    void cellsArePresentedAsTheOwnerChooses() {
-        NSURLTableViewDataSource source(threeUrls(), nullptr);
-        // By default every column shows the element itself.
-        QCOMPARE(source.data(source.index(1, 0)), url("/s/b_files/x.png"));
-        QVERIFY(!source.data(source.index(1, 0), Qt::DecorationRole).isValid());
-
-        QSignalSpy columnsInserted(&source, &QAbstractItemModel::columnsInserted);
-        source.setColumnTitles({"Path", "Kept"});
-        QCOMPARE(columnsInserted.count(), 1);
-        QCOMPARE(source.columnCount(), 2);
-        QCOMPARE(source.headerData(0, Qt::Horizontal).toString(), QStringLiteral("Path"));
-        QCOMPARE(source.headerData(1, Qt::Horizontal).toString(), QStringLiteral("Kept"));
-        source.setCellPresenter([](const QVariant& element, int row, int column, int role) {
-            if (role != Qt::DisplayRole)
-                return QVariant();
-            return QVariant(element.toUrl().fileName() + QString(" %1:%2").arg(row).arg(column));
-        });
-        QCOMPARE(source.data(source.index(2, 1)).toString(), QStringLiteral("x.png 2:1"));
-        QVERIFY(!source.data(source.index(3, 0)).isValid());
-
-        // Editing through Qt's interface is setObjectValue.
-        QVERIFY(source.setData(source.index(0, 1), url("/e.png")));
-        QCOMPARE(source.objectValue(nullptr, 0, 0), url("/e.png"));
-    }
-
-    void aCheckBoxAsksTheOwnerAndRedrawsItsRow() {
-        NSURLTableViewDataSource source(threeUrls(), nullptr);
+    // The owner chooses what each cell shows and whether a check box may change.
+    void cellsAndCheckBoxesAreTheOwners() {
+        NSURLTableViewDataSource source(rowsOf("a b c"), nullptr);
         QAbstractItemModelTester tester(&source,
                                         QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QCOMPARE(source.data(source.index(1, 0)), QVariant("b"));
         source.setColumnTitles({"Path", "Kept"});
+        QCOMPARE(source.headerData(1, Qt::Horizontal).toString(), QStringLiteral("Kept"));
         std::vector<bool> left(3, false);
-        source.setCellPresenter([&](const QVariant&, int row, int column, int role) {
+        source.setCellPresenter([&](const QVariant& element, int row, int column, int role) {
             if (role == Qt::CheckStateRole && column == 0)
                 return QVariant(left[row] ? Qt::Unchecked : Qt::Checked);
-            return QVariant();
+            return role == Qt::DisplayRole ? QVariant(element.toString() + QString::number(column))
+                                           : QVariant();
         });
+        QCOMPARE(source.data(source.index(2, 1)).toString(), QStringLiteral("c1"));
         QVERIFY(!(source.flags(source.index(1, 0)) & Qt::ItemIsUserCheckable));
         QVERIFY(!source.setData(source.index(1, 0), Qt::Unchecked, Qt::CheckStateRole));
-        // The owner refuses row 2; every other row follows the click.
+        // The owner refuses row 2; every other row follows the click and is redrawn whole.
         source.setRowChecker(0, [&](int row, bool checked) {
             if (row == 2)
                 return false;
@@ -262,41 +188,15 @@ class UrlTableViewDataSourceTest : public QObject {
         QVERIFY(!(source.flags(source.index(1, 1)) & Qt::ItemIsUserCheckable));
         QSignalSpy changed(&source, &QAbstractItemModel::dataChanged);
         QVERIFY(source.setData(source.index(1, 0), Qt::Unchecked, Qt::CheckStateRole));
-        QCOMPARE(source.data(source.index(1, 0), Qt::CheckStateRole).value<Qt::CheckState>(),
-                 Qt::Unchecked);
         QCOMPARE(changed.count(), 1);
         QCOMPARE(changed.constFirst().value(1).toModelIndex(), source.index(1, 1));
         QVERIFY(!source.setData(source.index(2, 0), Qt::Unchecked, Qt::CheckStateRole));
         QVERIFY(!source.setData(source.index(1, 1), Qt::Checked, Qt::CheckStateRole));
         QCOMPARE(left, (std::vector<bool>{false, true, false}));
-        source.refreshCells();
-        QCOMPARE(changed.count(), 2);
-        QCOMPARE(source.objectValue(nullptr, 0, 1), url("/s/b_files/x.png"));
-    }
-
-    void qtModelRulesHoldThroughEveryOperation() {
-        QTableView view;
-        NSURLTableViewDataSource source(threeUrls(), &view);
-        QAbstractItemModelTester tester(&source,
-                                        QAbstractItemModelTester::FailureReportingMode::QtTest);
-        view.setModel(&source);
-        view.selectRow(2);
-
-        source.setColumnTitles({"Name", "Copies", "Size"});
-        source.addNewRow(url("/n.png"), 1);
-        source.removeRow(0);
-        source.setObjectValue(nullptr, url("/m.png"), 1, 1);
-        source.removeAllRows();
-        QVERIFY(!view.selectionModel()->hasSelection());
-        source.addAllRows({});
-        source.addAllRows(threeUrls());
-        source.addAllRows(threeUrls());
-        QVERIFY(source.removeRows(1, 4));
-        QVERIFY(!source.removeRows(1, 4));
-        source.initWithArray(QVariantList{url("/only.png")}, &view);
-        source.setColumnTitles({});
-        QCOMPARE(view.verticalHeader()->count(), 1);
-        QCOMPARE(view.horizontalHeader()->count(), 1);
+        QCOMPARE(textOf(source.getObjects()), QStringLiteral("a b c")); // the rows are the same
+        // Editing through Qt's interface replaces the element.
+        QVERIFY(source.setData(source.index(0, 1), "e"));
+        QCOMPARE(source.objectValue(nullptr, 0, 0), QVariant("e"));
     }
 };
 
