@@ -1,8 +1,11 @@
 #pragma once
 
+#include <QDateTime>
 #include <QFile>
+#include <QLocale>
 #include <QString>
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 
@@ -23,5 +26,15 @@ QString relativeText(const std::filesystem::path& path, const std::filesystem::p
 
 // A byte count for people: "512 bytes", "1.2 KB", "3.4 MB".
 QString sizeText(std::uint64_t bytes);
+
+// one when n is 1, else many with n in it ("%L1 copies").
+inline QString counted(std::size_t n, const QString& one, const QString& many) {
+    return n == 1 ? one : many.arg(n);
+}
+
+// The date and time now, as the window's language writes them.
+inline QString nowText() {
+    return QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat);
+}
 
 } // namespace tolvane

@@ -8,14 +8,6 @@
 
 namespace tolvane {
 
-namespace {
-
-QString counted(std::size_t n, const QString& one, const QString& many) {
-    return n == 1 ? one : many.arg(n);
-}
-
-} // namespace
-
 QString RunSummaryText::headline(const RunSummary& summary) {
     if (summary.dryRun)
         return tr("Preview of the optimization: nothing was changed.");

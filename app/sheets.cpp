@@ -47,9 +47,6 @@ QMessageBox* makeQuestion(QWidget* window, const QString& text, const QString& i
 
 QMessageBox* makeConfirmation(QWidget* window, const QString& site, std::size_t copies,
                               std::size_t files, std::uint64_t bytes, QPushButton** optimize) {
-    const auto counted = [](std::size_t n, const QString& one, const QString& many) {
-        return n == 1 ? one : many.arg(n);
-    };
     QMessageBox* alert = makeQuestion(
         window, Sheets::tr("Optimize %1?").arg(site),
         Sheets::tr("%1 will be removed, %2 rewritten, %3 saved. Files within your website are "

@@ -13,10 +13,8 @@
 
 #include <QAbstractButton>
 #include <QAction>
-#include <QDateTime>
 #include <QFileInfo>
 #include <QLabel>
-#include <QLocale>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -28,14 +26,6 @@ namespace {
 
 constexpr int yesCode = 1000;
 constexpr int noCode = 1001;
-
-QString nowText() {
-    return QLocale().toString(QDateTime::currentDateTime(), QLocale::ShortFormat);
-}
-
-QString counted(std::size_t n, const QString& one, const QString& many) {
-    return n == 1 ? one : many.arg(n);
-}
 
 } // namespace
 

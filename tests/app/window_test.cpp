@@ -706,8 +706,7 @@ class WindowTest : public QObject {
             undo->trigger();
             QVERIFY(answer("&Undo"));
             QTRY_COMPARE(sheetSays(window()),
-                         "Warning: " + tolvane::EventText::siteBusyMessage(root()) +
-                             " [OK]");
+                         "Warning: " + tolvane::EventText::siteBusyMessage(root()) + " [OK]");
             QCOMPARE(snapshotOf(root()), afterRun);
             QVERIFY(answer("OK"));
         }
