@@ -75,53 +75,137 @@ constexpr std::size_t removalBatch = 4096;
 // Copies removed at once, between two looks at whether the run was cancelled.
 constexpr std::size_t removalChunk = 512;
 
-class Executor {
-  public:
-    Executor(const ExecutionContext& context, RunOutcome& outcome)
-        : imagesFolder_(context.plan.imagesFolder), files_(context.files),
-          reporter_(context.reporter), journal_(context.journal), progress_(context.progress),
-          index_(&context.index), duplicates_(&context.duplicates), plan_(context.plan),
-          outcome_(outcome) {}
+// Earlier texts written back in batches of about this many bytes, each with one flush; a batch
+// holds a descriptor open per file, so it takes no more than this many files.
+constexpr std::uint64_t undoBatchBytes = 32u << 20;
+constexpr std::size_t undoBatchFiles = 32;
+// An undo's actions recorded per flush of the record, each before it is taken.
+constexpr std::size_t undoRecordBatch = 4096;
 
-    Execution run(const std::vector<Action>& actions) {
-        const auto ofKind = [&](Action::Kind kind) {
-            const auto first = std::find_if(actions.begin(), actions.end(),
-                                            [&](const Action& a) { return a.kind == kind; });
-            const auto last =
-                std::find_if(first, actions.end(), [&](const Action& a) { return a.kind != kind; });
-            return std::span<const Action>(first, last);
-        };
-        const std::vector<DuplicateGroup>& duplicates = *duplicates_;
-        if (!ofKind(Action::Kind::createFolder).empty() && !files_.exists(imagesFolder_)) {
-            if (!recorded([&](RunJournal& j) { return j.imagesFolderCreated(imagesFolder_); }))
-                return {false, journalFailed_};
-            say(EventKind::imagesFolderCreating, {imagesFolder_});
-            if (FileResult error = files_.createDirectory(imagesFolder_)) {
-                fail(EventKind::imagesFolderFailed, {imagesFolder_}, *error);
-                return {false, journalFailed_};
-            }
+// Whether a file of the site still refers to a file about to be removed: the references an
+// index read, less those of the files replaced since it was read, plus what their new texts
+// refer to. Without an index, everything may be referred to.
+class ReferenceGuard {
+  public:
+    void use(const ReferenceIndex& index, bool unreadableRefers) {
+        index_ = &index;
+        unreadableRefers_ = unreadableRefers;
+        replaced_.clear();
+        referred_.clear();
+    }
+    void replaced(const fs::path& file, const std::vector<std::string>& targets) {
+        replaced_.insert(file.string());
+        referred_.insert(targets.begin(), targets.end());
+    }
+    bool refersTo(const fs::path& target) const {
+        if (!index_ || (unreadableRefers_ && !index_->unreadable().empty()))
+            return true;
+        if (!referred_.empty() && referred_.count(target.string()))
+            return true;
+        for (const Reference* reference : index_->referencesTo(target)) {
+            if (!replaced_.count(reference->file.string()))
+                return true;
         }
-        // The bar reaches each phase's end even where groups were skipped on the way, but
-        // not where the run ends early.
-        const bool placedAll = place(duplicates, ofKind(Action::Kind::place));
-        const auto phaseEnd = [&](std::size_t target) {
-            if (placedAll && !stopped())
-                stepUpTo(target);
-        };
-        phaseEnd(plan_.placements);
-        if (!stopped())
-            rewrite(ofKind(Action::Kind::rewrite));
-        phaseEnd(plan_.placements + plan_.files.size());
-        if (!stopped())
-            remove(duplicates, ofKind(Action::Kind::remove));
-        phaseEnd(plan_.placements + plan_.files.size() + plan_.removals);
-        reportUntouched(duplicates);
-        return {placedAll && !stopped(), journalFailed_};
+        return false;
     }
 
   private:
-    // Undo needs each step on record before it is taken: a record that cannot be written
-    // stops the run where it is, with every reference still resolving.
+    const ReferenceIndex* index_ = nullptr;
+    bool unreadableRefers_ = false; // a file that could not be read may refer to anything
+    std::unordered_set<std::string> replaced_;
+    std::unordered_set<std::string> referred_;
+};
+
+// One executor for a run's actions and for an undo's: one loop over the list, taking each
+// stretch of actions of one kind in batches, with one guard before a file is removed and one
+// check before a file is replaced.
+class Executor {
+  public:
+    Executor(const ExecutionContext& context, RunOutcome& outcome)
+        : files_(context.files), reporter_(context.reporter), journal_(context.journal),
+          progress_(context.progress), imagesFolder_(context.plan.imagesFolder),
+          index_(&context.index), duplicates_(&context.duplicates), plan_(context.plan),
+          outcome_(outcome) {
+        guard_.use(context.index, false);
+    }
+
+    explicit Executor(const UndoContext& context)
+        : files_(context.files), reporter_(context.reporter), journal_(context.journal),
+          progress_(context.progress), plan_(noPlan_), outcome_(noOutcome_),
+          recorded_(&context.run), root_(context.run.root.lexically_normal()),
+          undone_(&context.outcome), records_(&context.records), undoPlan_(&context.plan) {}
+
+    Execution take(const std::vector<Action>& actions) {
+        const bool undo = undone_ != nullptr;
+        for (std::size_t from = 0; from < actions.size() && !stopped();) {
+            const Action::Kind kind = actions[from].kind;
+            std::size_t to = from + 1;
+            // An undo's stretch goes on record in batches; a run's kinds batch their own.
+            while (to < actions.size() && actions[to].kind == kind &&
+                   (!undo || to - from < undoRecordBatch))
+                ++to;
+            const std::span<const Action> stretch(actions.data() + from, to - from);
+            from = to;
+            if (undo && !recordUndo(stretch))
+                break;
+            takeStretch(stretch);
+        }
+        if (undo)
+            return {!journalFailed_, journalFailed_};
+        if (!placedOnce_ && (journalFailed_ || folderFailed_))
+            return {false, journalFailed_}; // the images folder is not there to place into
+        placeAll({}); // where nothing was placed, the groups are still checked
+        phaseEnd(plan_.placements + plan_.files.size() + plan_.removals);
+        reportUntouched(*duplicates_);
+        return {placedAll_ && !stopped(), journalFailed_};
+    }
+
+  private:
+    using Kind = Action::Kind;
+
+    void takeStretch(std::span<const Action> stretch) {
+        std::vector<std::uint32_t> items;
+        items.reserve(stretch.size());
+        for (const Action& action : stretch)
+            items.push_back(action.item);
+        switch (stretch.front().kind) {
+        case Kind::createFolder:
+            createImagesFolder();
+            break;
+        case Kind::place:
+            placeAll(stretch);
+            break;
+        case Kind::rewrite:
+            placeAll({});
+            phaseEnd(plan_.placements);
+            rewrite(stretch);
+            phaseEnd(plan_.placements + plan_.files.size());
+            break;
+        case Kind::remove:
+            placeAll({});
+            phaseEnd(plan_.placements + plan_.files.size());
+            remove(*duplicates_, stretch);
+            break;
+        case Kind::removeLeftover:
+            removeLeftovers(items);
+            break;
+        case Kind::restoreCopy:
+            restoreCopies(items);
+            break;
+        case Kind::restoreText:
+            restoreFiles(items);
+            break;
+        case Kind::removeAdded:
+            removeAdded(items);
+            break;
+        case Kind::removeFolder:
+            removeImagesFolder();
+            break;
+        }
+    }
+
+    // Every step on record before it is taken: a record that cannot be written stops the
+    // run or the undo where it is, with every reference still resolving.
     template <class Record> bool recorded(Record record) {
         if (!journal_ || journalFailed_)
             return !journalFailed_;
@@ -129,9 +213,97 @@ class Executor {
             journalFailed_ = true;
             fail(EventKind::recordFailed, {journal_->folder()},
                  FileError{FileError::Operation::write, {journal_->folder()}, error});
+            if (undone_) {
+                ++undone_->errorSheets;
+                ++undone_->left;
+            }
             return false;
         }
         return true;
+    }
+
+    // An undo's stretch of actions, by the files they touch.
+    bool recordUndo(std::span<const Action> stretch) {
+        static constexpr std::string_view steps[] = {"",     "",     "",      "",      "leftover",
+                                                     "copy", "text", "added", "folder"};
+        std::vector<std::string> paths;
+        paths.reserve(stretch.size());
+        for (const Action& action : stretch) {
+            switch (action.kind) {
+            case Kind::removeLeftover:
+                paths.push_back(undoPlan_->leftovers[action.item].string());
+                break;
+            case Kind::restoreCopy:
+                paths.push_back(records_->removals[action.item].copy);
+                break;
+            case Kind::restoreText:
+                paths.push_back(undoPlan_->texts[action.item].path.string());
+                break;
+            case Kind::removeAdded:
+                paths.push_back(records_->placed[action.item].path.string());
+                break;
+            case Kind::removeFolder:
+                if (records_->imagesFolder)
+                    paths.push_back(records_->imagesFolder->string());
+                break;
+            default:
+                break;
+            }
+        }
+        const std::string_view step = steps[static_cast<std::size_t>(stretch.front().kind)];
+        return recorded([&](RunJournal& j) { return j.undoing(step, paths); });
+    }
+
+    // A file to be replaced: its new text, the bytes read from it and its stamp taken before
+    // that read, and the files its new text still refers to (for the guard).
+    struct Replacement {
+        fs::path path;
+        Bytes read;
+        std::optional<FileManager::Stamp> stamp;
+        std::string text;
+        std::vector<std::string> targets;
+    };
+
+    // The one way a file is replaced, for a run as for an undo: only while it still holds the
+    // bytes read and has the stamp taken before that read (an edit made meanwhile wins); the
+    // guard then knows it by its new text. A result per replacement.
+    std::vector<FileResult> replace(const std::vector<const Replacement*>& changes) {
+        std::vector<FileManager::Write> writes;
+        writes.reserve(changes.size());
+        for (const Replacement* change : changes)
+            writes.push_back({change->path, asBytes(change->text), &change->read, change->stamp});
+        std::vector<FileResult> results = files_.writeFiles(writes);
+        results.resize(changes.size());
+        for (std::size_t i = 0; i < changes.size(); ++i) {
+            if (!results[i])
+                guard_.replaced(changes[i]->path, changes[i]->targets);
+        }
+        return results;
+    }
+
+    void createImagesFolder() {
+        if (files_.exists(imagesFolder_))
+            return;
+        if (!recorded([&](RunJournal& j) { return j.imagesFolderCreated(imagesFolder_); }))
+            return;
+        say(EventKind::imagesFolderCreating, {imagesFolder_});
+        if (FileResult error = files_.createDirectory(imagesFolder_)) {
+            fail(EventKind::imagesFolderFailed, {imagesFolder_}, *error);
+            folderFailed_ = true;
+        }
+    }
+
+    // Places the kept files, once; the bar reaches each phase's end even where groups were
+    // skipped on the way, but not where the run ends early.
+    void placeAll(std::span<const Action> places) {
+        if (placedOnce_)
+            return;
+        placedOnce_ = true;
+        placedAll_ = place(*duplicates_, places);
+    }
+    void phaseEnd(std::size_t target) {
+        if (placedAll_ && !stopped())
+            stepUpTo(target);
     }
 
     void step() {
@@ -144,8 +316,10 @@ class Executor {
     }
 
     bool stopped() {
-        if (journalFailed_)
+        if (journalFailed_ || folderFailed_)
             return true;
+        if (undone_)
+            return false; // an undo goes to its end: it only puts back
         if (!outcome_.cancelled && progress_.cancelled()) {
             outcome_.cancelled = true;
             say(EventKind::runCancelled);
@@ -288,12 +462,10 @@ class Executor {
 
     bool isActive(std::size_t group) const { return group < active_ && !skipped_.count(group); }
 
-    // One pending write of a batch: the file's new text and the names it now leads to.
+    // One pending write of a batch: the file's changes and its replacement.
     struct Pending {
         const FileChanges* file;
-        Bytes old; // for the record undo keeps, and to see that the file is still so
-        std::optional<FileManager::Stamp> stamp;
-        std::string text;
+        Replacement change;
     };
 
     // Every file that refers to a copy that goes, once, with all groups' changes.
@@ -303,27 +475,28 @@ class Executor {
         std::size_t bytes = 0;
         for (const Action& action : rewrites) {
             const FileChanges& file = plan_.files[action.item];
-            FileChanges active{file.file, {}};
+            ActiveFile active{{file.file, {}}, {}};
             for (const ReferenceChange& change : file.changes) {
-                if (isActive(change.group) &&
-                    !changed_.count(index_->targetOf(*change.reference).string()))
-                    active.changes.push_back(change);
+                std::string target = index_->targetOf(*change.reference).string();
+                if (isActive(change.group) && !changed_.count(target))
+                    active.changes.changes.push_back(change);
+                else // its copy stays, and so does the reference
+                    active.stillReferred.push_back(std::move(target));
             }
-            if (active.changes.empty()) {
-                failed_.insert(file.file.string()); // its copies stay with the untouched groups
-                continue;
-            }
-            activeChanges_.push_back(std::move(active));
+            if (!active.changes.changes.empty()) // else its copies stay with their groups
+                activeChanges_.push_back(std::move(active));
         }
-        for (const FileChanges& file : activeChanges_) {
+        for (ActiveFile& active : activeChanges_) {
+            const FileChanges& file = active.changes;
             Bytes old;
             // Taken before the read: a change while it is read shows as a changed stamp.
             auto stamp = files_.stamp(file.file);
             if (auto text = newText(file, old)) {
                 bytes += text->size() + old.size();
-                batch.push_back({&file, std::move(old), stamp, std::move(*text)});
+                batch.push_back({&file,
+                                 {file.file, std::move(old), stamp, std::move(*text),
+                                  std::move(active.stillReferred)}});
             } else {
-                failed_.insert(file.file.string());
                 step();
             }
             if (batch.size() >= batchFiles || bytes >= batchBytes) {
@@ -390,28 +563,22 @@ class Executor {
             std::vector<RunJournal::Rewrite> records;
             records.reserve(batch.size());
             for (const Pending& pending : batch)
-                records.push_back({pending.file->file, ByteView(pending.old),
-                                   tolvane::md5(std::string_view(pending.text))});
-            if (!recorded([&](RunJournal& j) { return j.rewriting(records); })) {
-                for (const Pending& pending : batch)
-                    failed_.insert(pending.file->file.string());
+                records.push_back({pending.file->file, ByteView(pending.change.read),
+                                   tolvane::md5(std::string_view(pending.change.text))});
+            if (!recorded([&](RunJournal& j) { return j.rewriting(records); }))
                 return false;
-            }
         }
-        std::vector<FileManager::Write> writes;
-        writes.reserve(batch.size());
+        std::vector<const Replacement*> changes;
+        changes.reserve(batch.size());
         for (const Pending& pending : batch) {
             say(EventKind::fileUpdating, keptFiles(*pending.file));
-            // Replaced only while it still holds what was read: an edit made meanwhile wins.
-            writes.push_back(
-                {pending.file->file, asBytes(pending.text), &pending.old, pending.stamp});
+            changes.push_back(&pending.change);
         }
-        const std::vector<FileResult> results = files_.writeFiles(writes);
+        const std::vector<FileResult> results = replace(changes);
         std::vector<fs::path> left; // not replaced: as they were read, or as the user made them
         for (std::size_t i = 0; i < batch.size(); ++i) {
             const fs::path& referring = batch[i].file->file;
-            if (i < results.size() && results[i]) {
-                failed_.insert(referring.string());
+            if (results[i]) {
                 left.push_back(referring);
                 fail(EventKind::writeBackFailed, {referring}, *results[i]);
             } else {
@@ -422,15 +589,6 @@ class Executor {
         if (!left.empty() && !recorded([&](RunJournal& j) { return j.notRewritten(left); }))
             return false;
         return !stopped();
-    }
-
-    // A removed copy may go once every file that referred to it was rewritten.
-    bool nothingRefersTo(const fs::path& copy) const {
-        for (const Reference* reference : index_->referencesTo(copy)) {
-            if (failed_.count(reference->file.string()))
-                return false;
-        }
-        return true;
     }
 
     void logReasons(const fs::path& copy, const std::vector<KeepReason>& reasons) {
@@ -492,7 +650,7 @@ class Executor {
                 } else if (!changed_.empty() &&
                            changed_.count(fs::absolute(copies[i]).lexically_normal().string())) {
                     step(); // reported when it was found changed
-                } else if (!nothingRefersTo(copies[i])) {
+                } else if (guard_.refersTo(copies[i])) {
                     // A file that still refers to it could not be rewritten: it stays for it.
                     ++outcome_.copiesKept;
                     say(EventKind::copyKeptForFile, {copies[i]});
@@ -564,54 +722,7 @@ class Executor {
         }
     }
 
-    fs::path imagesFolder_;
-    FileManager& files_;
-    RunReporter& reporter_;
-    RunJournal* journal_;
-    Progress& progress_;
-    const ReferenceIndex* index_;
-    const std::vector<DuplicateGroup>* duplicates_;
-    const SitePlan& plan_;
-    RunOutcome& outcome_;
-    std::size_t active_ = 0; // groups before this one were placed
-    std::vector<FileChanges> activeChanges_;
-    std::unordered_set<std::string> failed_; // files not rewritten
-    std::set<std::size_t> reported_;
-    std::set<std::size_t> skipped_;           // groups whose kept bytes changed since the scan
-    std::unordered_set<std::string> changed_; // copies changed since the scan
-    bool journalFailed_ = false;
-    std::size_t steps_ = 0;
-};
-
-// Earlier texts written back in batches of about this many bytes, each with one flush; a batch
-// holds a descriptor open per file, so it takes no more than this many files.
-constexpr std::uint64_t undoBatchBytes = 32u << 20;
-constexpr std::size_t undoBatchFiles = 32;
-
-class UndoExecutor {
-  public:
-    explicit UndoExecutor(const UndoContext& context)
-        : run_(context.run), root_(context.run.root.lexically_normal()), files_(context.files),
-          reporter_(context.reporter), progress_(context.progress), outcome_(context.outcome),
-          records_(context.records), plan_(context.plan) {}
-
-    void run() {
-        const auto ofKind = [&](Action::Kind kind) {
-            std::vector<std::uint32_t> items;
-            for (const Action& action : plan_.actions)
-                if (action.kind == kind)
-                    items.push_back(action.item);
-            return items;
-        };
-        removeLeftovers(ofKind(Action::Kind::removeLeftover));
-        restoreCopies(ofKind(Action::Kind::restoreCopy));
-        restoreFiles(ofKind(Action::Kind::restoreText));
-        removeAdded(ofKind(Action::Kind::removeAdded));
-        if (!ofKind(Action::Kind::removeFolder).empty())
-            removeImagesFolder();
-    }
-
-  private:
+    // An undo's kinds.
     // A failure's kind and the path it names.
     struct Failure {
         EventKind kind;
@@ -619,14 +730,14 @@ class UndoExecutor {
     };
 
     void sheet(const Failure& failure, const FileError& error) {
-        ++outcome_.errorSheets;
+        ++undone_->errorSheets;
         std::vector<fs::path> paths;
         if (!failure.path.empty())
             paths.push_back(failure.path);
         reporter_.report({failure.kind, std::move(paths), error, std::nullopt, {}});
     }
 
-    void say(EventKind kind, const fs::path& path = {}) {
+    void tell(EventKind kind, const fs::path& path = {}) {
         std::vector<fs::path> paths;
         if (!path.empty())
             paths.push_back(path);
@@ -682,28 +793,30 @@ class UndoExecutor {
     // Temporary files a writer left in the site when a run or an undo was killed.
     void removeLeftovers(const std::vector<std::uint32_t>& items) {
         for (const std::uint32_t item : items) {
-            const fs::path& leftover = plan_.leftovers[item];
+            const fs::path& leftover = undoPlan_->leftovers[item];
             const Failure message{EventKind::removeFailed, leftover};
             if (FileResult outside = checkInside(leftover, Op::remove)) {
                 sheet(message, *outside);
-                ++outcome_.left;
+                ++undone_->left;
                 continue;
             }
-            say(EventKind::leftoverRemoving, leftover);
+            tell(EventKind::leftoverRemoving, leftover);
             if (FileResult removeError = files_.removeItem(leftover)) {
                 sheet(message, *removeError);
-                ++outcome_.left;
+                ++undone_->left;
             }
         }
     }
 
     void restoreCopies(const std::vector<std::uint32_t>& items) {
-        const RunRecords& records = records_;
-        for (const auto& placed : records.placed)
-            holders_[placed.md5].push_back(&placed.path.native());
-        for (const auto& removal : records.removals) {
-            holders_[removal.md5].push_back(&removal.kept);
-            holders_[removal.md5].push_back(&removal.copy);
+        const RunRecords& records = *records_;
+        if (holders_.empty()) {
+            for (const auto& placed : records.placed)
+                holders_[placed.md5].push_back(&placed.path.native());
+            for (const auto& removal : records.removals) {
+                holders_[removal.md5].push_back(&removal.kept);
+                holders_[removal.md5].push_back(&removal.copy);
+            }
         }
         std::unordered_set<std::string_view> seen;
         for (const std::uint32_t item : items) {
@@ -719,7 +832,7 @@ class UndoExecutor {
                     sheet(
                         message,
                         FileError{Op::compare, {copy}, make_error_code(RunErrc::changedSinceRun)});
-                    ++outcome_.left;
+                    ++undone_->left;
                 }
                 continue;
             }
@@ -737,7 +850,7 @@ class UndoExecutor {
                 missing(message, FileError{Op::read, {copy}, make_error_code(RunErrc::noCopyLeft)});
                 continue;
             }
-            say(EventKind::copyRestoring, copy);
+            tell(EventKind::copyRestoring, copy);
             pending_.push_back({&removal, {std::move(*source), copy, removal.mode, removal.md5}});
             if (pending_.size() == copyBatch)
                 copyPending();
@@ -762,7 +875,7 @@ class UndoExecutor {
                 continue;
             }
             digests_[removal.copy] = removal.md5; // checked against its source
-            ++outcome_.copiesRestored;
+            ++undone_->copiesRestored;
         }
         pending_.clear();
     }
@@ -770,44 +883,54 @@ class UndoExecutor {
     // A removed copy that stays missing.
     void missing(const Failure& message, const FileError& error) {
         sheet(message, error);
-        ++outcome_.left;
+        ++undone_->left;
         if (!firstMissing_)
             firstMissing_ = error;
     }
 
     void restoreFiles(const std::vector<std::uint32_t>& items) {
-        if (plan_.beyondPages && !items.empty())
+        if (undoPlan_->beyondPages && !items.empty() && !basesRead_) {
             readPageBases();
-        std::vector<std::pair<fs::path, Bytes>> batch;
+            basesRead_ = true;
+        }
+        std::vector<Replacement> batch;
         std::uint64_t batchSize = 0;
         for (const std::uint32_t item : items) {
-            const UndoPlan::Text& file = plan_.texts[item];
+            const UndoPlan::Text& file = undoPlan_->texts[item];
             const fs::path& path = file.path;
             std::vector<const RunRecords::Rewrite*> list;
             for (const std::size_t record : file.records)
-                list.push_back(&records_.rewrites[record]);
-            std::optional<Bytes> text = earlierText(path, list);
+                list.push_back(&records_->rewrites[record]);
+            std::optional<Replacement> text = earlierText(path, list);
             if (!text)
                 continue;
-            batchSize += text->size();
-            batch.emplace_back(path, std::move(*text));
+            batchSize += text->text.size() + text->read.size();
+            batch.push_back(std::move(*text));
             if (batchSize >= undoBatchBytes || batch.size() >= undoBatchFiles) {
-                writeBatch(batch);
+                writeTexts(batch);
                 batch.clear();
                 batchSize = 0;
             }
         }
-        writeBatch(batch);
+        writeTexts(batch);
     }
 
     // The text a file had before the run, when it is to be put back: absent, and reported
     // where that is news, when the file changed since, was never rewritten, or must stay.
-    std::optional<Bytes> earlierText(const fs::path& path,
-                                     const std::vector<const RunRecords::Rewrite*>& list) {
+    std::optional<Replacement> earlierText(const fs::path& path,
+                                           const std::vector<const RunRecords::Rewrite*>& list) {
         for (std::size_t i = 0; i < list.size(); ++i)
             progress_.advance();
         const Failure message{EventKind::fileRestoreFailed, path};
-        std::optional<std::string> now = files_.md5(path);
+        // Read once: what is checked against the record is what the replacement expects.
+        Replacement change{path, {}, files_.stamp(path), {}, {}};
+        FileResult readError;
+        std::optional<Bytes> read = files_.readFile(path, readError);
+        std::optional<std::string> now;
+        if (read) {
+            now = tolvane::md5(ByteView(*read));
+            change.read = std::move(*read);
+        }
         const RunRecords::Rewrite* target = nullptr;
         for (auto record = list.rbegin(); record != list.rend(); ++record) {
             if (now == (*record)->newMd5) {
@@ -817,7 +940,7 @@ class UndoExecutor {
                 // Neither what the run wrote nor what it found.
                 sheet(message,
                       FileError{Op::compare, {path}, make_error_code(RunErrc::changedSinceRun)});
-                ++outcome_.left;
+                ++undone_->left;
                 return std::nullopt;
             }
         }
@@ -831,26 +954,29 @@ class UndoExecutor {
         }
         if (FileResult outside = checkInside(path, Op::write)) {
             sheet(message, *outside);
-            ++outcome_.left;
+            ++undone_->left;
             return std::nullopt;
         }
         std::error_code error;
-        std::optional<Bytes> text = readOldText(run_, *target, error);
+        std::optional<Bytes> text = readOldText(*recorded_, *target, error);
         if (!text) {
             sheet(message, FileError{Op::read, {path}, make_error_code(RunErrc::recordDamaged)});
-            ++outcome_.left;
-            return text;
+            ++undone_->left;
+            return std::nullopt;
         }
         // Whatever the record says, no reference may come back leading to nothing (a record
         // cut short says nothing of the copies it would have put back).
-        if (const std::optional<std::string> lost = brokenByEarlierText(path, *text)) {
+        const TextKind kind = textKindOf(path.filename().string());
+        change.targets = urlTargets(path, kind, ByteView(*text));
+        if (const std::optional<std::string> lost = brokenByEarlierText(path, change)) {
             keepRewritten(path, keptForReference_, EventKind::keptForMissingImage,
                           FileError{Op::read,
                                     {fs::path(*lost)},
                                     std::make_error_code(std::errc::no_such_file_or_directory)});
             return std::nullopt;
         }
-        return text;
+        change.text.assign(reinterpret_cast<const char*>(text->data()), text->size());
+        return change;
     }
 
     // A rewritten file left as the run wrote it: one sheet per reason, a line per file.
@@ -859,8 +985,8 @@ class UndoExecutor {
         if (!reported)
             sheet({why, {}}, error);
         reported = true;
-        say(EventKind::rewrittenKept, path);
-        ++outcome_.left;
+        tell(EventKind::rewrittenKept, path);
+        ++undone_->left;
     }
 
     // The bases of the site's pages, for the scripts they load and the <base href> of their
@@ -893,132 +1019,160 @@ class UndoExecutor {
 
     // An image the earlier text refers to that is missing now, where the file as it is does
     // not refer to that missing image already.
-    std::optional<std::string> brokenByEarlierText(const fs::path& path, ByteView earlier) {
+    std::optional<std::string> brokenByEarlierText(const fs::path& path,
+                                                   const Replacement& change) {
         const TextKind kind = textKindOf(path.filename().string());
         std::set<std::string> missingNow;
-        FileResult error;
-        if (const std::optional<Bytes> now = files_.readFile(path, error)) {
-            for (std::string& target : urlTargets(path, kind, ByteView(*now))) {
-                if (!files_.exists(target))
-                    missingNow.insert(std::move(target));
-            }
+        for (std::string& target : urlTargets(path, kind, ByteView(change.read))) {
+            if (!files_.exists(target))
+                missingNow.insert(std::move(target));
         }
-        for (std::string& target : urlTargets(path, kind, earlier)) {
+        for (const std::string& target : change.targets) {
             if (!missingNow.count(target) && !files_.exists(target))
-                return std::move(target);
+                return target;
         }
         return std::nullopt;
     }
 
-    void writeBatch(const std::vector<std::pair<fs::path, Bytes>>& batch) {
+    void writeTexts(const std::vector<Replacement>& batch) {
         if (batch.empty())
             return;
-        std::vector<FileManager::Write> writes;
-        writes.reserve(batch.size());
-        for (const auto& [path, text] : batch) {
-            say(EventKind::fileRestoring, path);
-            writes.push_back({path, ByteView(text)});
+        std::vector<const Replacement*> changes;
+        changes.reserve(batch.size());
+        for (const Replacement& change : batch) {
+            tell(EventKind::fileRestoring, change.path);
+            changes.push_back(&change);
         }
-        const std::vector<FileResult> results = files_.writeFiles(writes);
+        const std::vector<FileResult> results = replace(changes);
         for (std::size_t i = 0; i < batch.size(); ++i) {
-            if (i < results.size() && results[i]) {
-                sheet({EventKind::fileRestoreFailed, batch[i].first}, *results[i]);
-                ++outcome_.left;
+            if (results[i]) {
+                sheet({EventKind::fileRestoreFailed, batch[i].path}, *results[i]);
+                ++undone_->left;
             } else {
-                ++outcome_.filesRestored;
+                ++undone_->filesRestored;
             }
         }
     }
 
     void removeAdded(const std::vector<std::uint32_t>& items) {
-        const RunRecords& records = records_;
+        const RunRecords& records = *records_;
         std::set<fs::path> seen;
         for (const std::uint32_t item : items) {
             const RunJournal::Placed& placed = records.placed[item];
             progress_.advance();
             if (!seen.insert(placed.path).second || !files_.exists(placed.path))
                 continue; // never placed, or removed already
-            if (outcome_.left > 0) {
+            if (undone_->left > 0) {
                 // Something restored nothing to this file's bytes may still refer to it.
-                say(EventKind::addedKept, placed.path);
+                tell(EventKind::addedKept, placed.path);
                 continue;
             }
             const Failure message{EventKind::removeFailed, placed.path};
             if (FileResult outside = checkInside(placed.path, Op::remove)) {
                 sheet(message, *outside);
-                ++outcome_.left;
+                ++undone_->left;
                 continue;
             }
             if (digest(placed.path.native()) != placed.md5) {
                 sheet(message, FileError{Op::compare,
                                          {placed.path},
                                          make_error_code(RunErrc::changedSinceRun)});
-                ++outcome_.left;
+                ++undone_->left;
                 continue;
             }
-            if (stillReferredTo(records, placed.path)) {
+            if (refersTo(records, placed.path)) {
                 // Whatever the record says: a page that still shows it keeps it.
                 sheet(message, FileError{Op::remove,
                                          {placed.path},
                                          make_error_code(RunErrc::stillReferredTo)});
-                ++outcome_.left;
+                ++undone_->left;
                 continue;
             }
-            say(EventKind::addedRemoving, placed.path);
+            tell(EventKind::addedRemoving, placed.path);
             if (FileResult error = files_.removeItem(placed.path)) {
                 sheet(message, *error);
-                ++outcome_.left;
+                ++undone_->left;
                 continue;
             }
             digests_.erase(placed.path.native());
-            ++outcome_.filesRemoved;
+            ++undone_->filesRemoved;
         }
     }
 
     // Whether a text file of the site refers to an added file, or may (one could not be read).
-    // The site's references are read once, after everything else was put back.
-    bool stillReferredTo(const RunRecords& records, const fs::path& added) {
+    // The site's references to them are read once, when the first is to go: after the texts
+    // were put back, which the guard then knows from what it reads.
+    bool refersTo(const RunRecords& records, const fs::path& added) {
         if (!addedIndex_) {
             std::vector<fs::path> paths;
             for (const RunJournal::Placed& placed : records.placed)
                 paths.push_back(placed.path);
             addedIndex_.emplace(ReferenceIndex::build(root_, paths));
+            guard_.use(*addedIndex_, true);
         }
-        return !addedIndex_->unreadable().empty() || !addedIndex_->referencesTo(added).empty();
+        return guard_.refersTo(added);
     }
 
     void removeImagesFolder() {
-        if (!records_.imagesFolder || outcome_.left > 0)
+        if (!records_->imagesFolder || undone_->left > 0)
             return;
-        const fs::path& folder = *records_.imagesFolder;
+        const fs::path& folder = *records_->imagesFolder;
         if (!files_.isDirectory(folder))
             return; // never made, gone already, or not the run's any more
         if (FileResult outside = checkInside(folder, Op::remove)) {
             sheet({EventKind::folderRemoveFailed, folder}, *outside);
-            ++outcome_.left;
+            ++undone_->left;
             return;
         }
         FileResult error = files_.removeEmptyDirectory(folder);
         if (!error) {
-            say(EventKind::addedFolderRemoving, folder);
-            outcome_.folderRemoved = true;
+            tell(EventKind::addedFolderRemoving, folder);
+            undone_->folderRemoved = true;
         } else if (error->code == std::errc::directory_not_empty) {
             // Files put there after the run are not the run's to remove.
-            say(EventKind::folderKept, folder);
+            tell(EventKind::folderKept, folder);
         } else {
             sheet({EventKind::folderRemoveFailed, folder}, *error);
-            ++outcome_.left;
+            ++undone_->left;
         }
     }
 
-    const RecordedRun& run_;
-    fs::path root_;
+    // Shared.
     FileManager& files_;
     RunReporter& reporter_;
+    RunJournal* journal_;
     Progress& progress_;
-    UndoOutcome& outcome_;
-    const RunRecords& records_;
-    const UndoPlan& plan_;
+    ReferenceGuard guard_;
+    bool journalFailed_ = false;
+
+    // A run's.
+    fs::path imagesFolder_;
+    const ReferenceIndex* index_ = nullptr;
+    const std::vector<DuplicateGroup>* duplicates_ = nullptr;
+    static inline const SitePlan noPlan_{};
+    static inline RunOutcome noOutcome_{};
+    const SitePlan& plan_;
+    RunOutcome& outcome_;
+    struct ActiveFile {
+        FileChanges changes;                    // the changes it gets
+        std::vector<std::string> stillReferred; // the copies it goes on referring to
+    };
+    std::size_t active_ = 0; // groups before this one were placed
+    std::vector<ActiveFile> activeChanges_;
+    std::set<std::size_t> reported_;
+    std::set<std::size_t> skipped_;           // groups whose kept bytes changed since the scan
+    std::unordered_set<std::string> changed_; // copies changed since the scan
+    bool folderFailed_ = false;               // the images folder could not be made
+    bool placedOnce_ = false;
+    bool placedAll_ = false;
+    std::size_t steps_ = 0;
+
+    // An undo's.
+    const RecordedRun* recorded_ = nullptr;
+    fs::path root_;
+    UndoOutcome* undone_ = nullptr;
+    const RunRecords* records_ = nullptr;
+    const UndoPlan* undoPlan_ = nullptr;
     std::unordered_map<std::string, std::optional<std::string>> digests_; // by path
     // Copies to be put back with one flush, with the record each comes from.
     static constexpr std::size_t copyBatch = 1024;
@@ -1027,6 +1181,7 @@ class UndoExecutor {
     std::optional<FileError> firstMissing_; // of the copies that could not be put back
     bool keptForCopy_ = false;              // the sheet for files kept for a missing copy was shown
     bool keptForReference_ = false;         // and the one for files kept for a reference to nothing
+    bool basesRead_ = false;
     UrlReader urls_{root_};
     std::optional<ReferenceIndex> addedIndex_;
     // By digest: files that should hold it (paths in the records, which outlive the undo).
@@ -1038,16 +1193,12 @@ class UndoExecutor {
 Execution execute(const std::vector<Action>& actions, const ExecutionContext& context,
                   RunOutcome& outcome) {
     Executor executor(context, outcome);
-    return executor.run(actions);
+    return executor.take(actions);
 }
 
-} // namespace tolvane
-
-namespace tolvane {
-
-void execute(const UndoContext& context) {
-    UndoExecutor executor(context);
-    executor.run();
+Execution execute(const UndoContext& context) {
+    Executor executor(context);
+    return executor.take(context.plan.actions);
 }
 
 } // namespace tolvane

@@ -98,20 +98,23 @@ struct UndoPlan {
     bool beyondPages = false; // a script or style sheet is among them: its base may be a page's
 };
 
-// An undo's actions, taken with the same care: a copy is put back only from a file that
-// holds its recorded bytes, a file gets its earlier text only while it holds what the run wrote
-// and only where that text refers to no missing image, and a file the run added goes only while
-// it holds the bytes placed and no text file of the site refers to it. Whatever the records
-// say, nothing is left referring to a file that is gone.
+// An undo's actions, taken by the same executor with the same guard and check: each stretch
+// of them recorded in the run's journal before it is taken (an undo killed on the way reads as
+// one that left something, and the next undo finishes it); a copy is put back only from a file
+// that holds its recorded bytes, a file gets its earlier text only while it holds what the run
+// wrote and only where that text refers to no missing image, and a file the run added goes only
+// while it holds the bytes placed and no text file of the site refers to it. Whatever the
+// records say, nothing is left referring to a file that is gone.
 struct UndoContext {
     const RecordedRun& run;
     const RunRecords& records;
     const UndoPlan& plan;
     FileManager& files;
+    RunJournal* journal; // the run's own, reopened
     RunReporter& reporter;
     Progress& progress;
     UndoOutcome& outcome;
 };
-void execute(const UndoContext& context);
+Execution execute(const UndoContext& context);
 
 } // namespace tolvane

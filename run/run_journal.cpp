@@ -332,6 +332,10 @@ Reading readRecords(std::string_view text, bool keep) {
                                         static_cast<std::size_t>(*number(f[3]))};
             } else if (type == "finish" && f.size() == 1) {
                 reading.finished = true;
+            } else if (type == "undo" && f.size() == 3) {
+                // An undo under way: until its end is recorded, it left something.
+                reading.undone = true;
+                reading.undoLeftSomething = true;
             } else if (type == "undone" && f.size() >= 2 && f[1] == "complete") {
                 // The last undo decides: one that finishes what an earlier one left.
                 reading.undone = true;
@@ -346,7 +350,7 @@ Reading readRecords(std::string_view text, bool keep) {
         if (!ok)
             reading.records.damaged = true;
         else if (kind(lines[i]) != "summary" && kind(lines[i]) != "finish" &&
-                 kind(lines[i]) != "undone" && kind(lines[i]) != "kept")
+                 kind(lines[i]) != "undone" && kind(lines[i]) != "kept" && kind(lines[i]) != "undo")
             ++reading.changes;
     }
     return reading;
@@ -524,6 +528,27 @@ std::error_code RunJournal::finished(const Summary& summary) {
         line({"summary", std::to_string(summary.copiesRemoved), std::to_string(summary.bytesSaved),
               std::to_string(summary.filesRewritten)}) +
         line({"finish"}));
+}
+
+std::optional<RunJournal> RunJournal::reopen(const fs::path& folder, std::error_code& error) {
+    const auto text = readWholeFile(folder / recordsFile, &error);
+    if (!text)
+        return std::nullopt;
+    const std::string_view view(reinterpret_cast<const char*>(text->data()), text->size());
+    const std::string_view first = view.substr(0, view.find('\n'));
+    if (first != header && first != uncheckedHeader) {
+        error = std::make_error_code(std::errc::illegal_byte_sequence);
+        return std::nullopt;
+    }
+    const std::size_t lastEnd = view.rfind('\n');
+    return RunJournal(folder, lastEnd == std::string_view::npos ? 0 : lastEnd + 1, first == header);
+}
+
+std::error_code RunJournal::undoing(std::string_view step, const std::vector<std::string>& paths) {
+    std::string lines;
+    for (const std::string& path : paths)
+        lines += checked_ ? line({"undo", step, path}) : uncheckedLine({"undo", step, path});
+    return lines.empty() ? std::error_code() : append(lines);
 }
 
 std::vector<RecordedRun> recordedRuns(const fs::path& root) {

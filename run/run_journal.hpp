@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -80,15 +81,25 @@ class RunJournal {
     // The run's own counts, and the line that marks it finished.
     std::error_code finished(const Summary& summary);
 
+    // Opens a recorded run's records again, for its undo; a line a crash cut short at their end
+    // is cut off before the next append.
+    static std::optional<RunJournal> reopen(const std::filesystem::path& folder,
+                                            std::error_code& error);
+    // An undo's step (what it does, the files it touches), on record before it is taken: an
+    // undo killed after it reads as an undo that left something, offered again to finish.
+    std::error_code undoing(std::string_view step, const std::vector<std::string>& paths);
+
     const std::filesystem::path& folder() const { return folder_; }
 
   private:
-    explicit RunJournal(std::filesystem::path folder, std::uint64_t recordsSize)
-        : folder_(std::move(folder)), recordsSize_(recordsSize) {}
+    explicit RunJournal(std::filesystem::path folder, std::uint64_t recordsSize,
+                        bool checked = true)
+        : folder_(std::move(folder)), recordsSize_(recordsSize), checked_(checked) {}
     std::error_code append(const std::string& lines);
 
     std::filesystem::path folder_;
     std::uint64_t recordsSize_ = 0; // what is known to be complete; a failed append is cut off
+    bool checked_ = true;           // lines carry their check (records of older runs do not)
 };
 
 // One recorded run of a site, as its records tell it.

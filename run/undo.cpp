@@ -85,10 +85,18 @@ UndoOutcome undoRun(const RecordedRun& run, FileManager& files, RunReporter& rep
                                                      make_error_code(RunErrc::recordDamaged)});
         ++outcome.left;
     }
+    std::optional<RunJournal> journal = RunJournal::reopen(run.folder, error);
+    if (!journal) {
+        // Without a record of its own steps, an undo killed on the way would be forgotten.
+        sheet(EventKind::recordUnreadable,
+              FileError{FileError::Operation::write, {run.folder / "records"}, error});
+        ++outcome.left;
+        return outcome;
+    }
     shown.start(Phase::undoing,
                 records->removals.size() + records->rewrites.size() + records->placed.size());
     const UndoPlan plan = undoActions(*records, run.root.lexically_normal());
-    execute({run, *records, plan, files, reporter, shown, outcome});
+    execute({run, *records, plan, files, &*journal, reporter, shown, outcome});
     shown.finish();
     say(EventKind::finished);
 

@@ -1,5 +1,5 @@
-// Generated sites: the run cut after any step, and its record damaged at any byte, never breaks
-// a reference or loses a file; the next run finishes the work and undo gives the original.
+// Generated sites: a run or its undo cut after any step, and its record damaged at any byte, never
+// breaks a reference or loses a file; the next run or undo finishes the work.
 #include "bench/sitegen/sitegen.hpp"
 #include "run/run.hpp"
 #include "run/run_journal.hpp"
@@ -131,6 +131,53 @@ TEST(GeneratedSites, ARunCutAfterAnyStepIsSafeFinishedByTheNextAndUndone) {
             undoAll(root);
             EXPECT_EQ(test::snapshot(root), original);
         }
+    }
+}
+
+TEST(GeneratedSites, AnUndoCutAfterAnyStepIsOfferedAgainAndFinishedByTheNext) {
+    test::TempDir dir;
+    const fs::path model = dir / "model";
+    sitegen::generateSite(model, smallShape(4));
+    const auto original = test::snapshot(model);
+    const auto references = test::referenceTargets(model);
+    std::size_t steps = 0;
+    // Round 0 counts the steps of an uncut undo; round k cuts after step k - 1.
+    for (std::size_t round = 0; round == 0 || round <= steps; ++round) {
+        const std::size_t cut = round - 1;
+        SCOPED_TRACE("cut after " + std::to_string(cut));
+        test::ScopedJournalHome home;
+        test::TempDir site;
+        const fs::path root = site / "site";
+        fs::copy(model, root, fs::copy_options::recursive);
+        ASSERT_TRUE(scanAndRun(root));
+        RealFileManager real;
+        test::FailingFileManager files(real);
+        if (round > 0)
+            files.crashAfter(cut);
+        test::RecordingReporter reporter;
+        try {
+            undoRun(*lastUndoableRun(root), files, reporter);
+        } catch (const test::SimulatedCrash&) {
+        }
+        if (round == 0) {
+            steps = files.changes();
+            ASSERT_GT(steps, 3u);
+            ASSERT_EQ(test::snapshot(root), original);
+            continue;
+        }
+        EXPECT_EQ(test::brokenReferences(references, root), Lines{});
+        EXPECT_EQ(test::lostFiles(original, root), Lines{});
+        // The killed undo is on record: offered again, as one that left something.
+        const std::optional<RecordedRun> offered = lastUndoableRun(root);
+        ASSERT_TRUE(offered);
+        EXPECT_TRUE(offered->undone && offered->undoLeftSomething);
+        // What a killed writer leaves beside the file it was writing.
+        const fs::path partial = root / "images" / ".logo.png.tolvane-x1Y2z3";
+        if (fs::is_directory(partial.parent_path()))
+            test::writeFile(partial, "half an ima");
+        undoAll(root);
+        EXPECT_EQ(test::snapshot(root), original);
+        EXPECT_FALSE(lastUndoableRun(root));
     }
 }
 
