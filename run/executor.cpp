@@ -1129,8 +1129,16 @@ class Executor {
             tell(EventKind::addedFolderRemoving, folder);
             undone_->folderRemoved = true;
         } else if (error->code == std::errc::directory_not_empty) {
-            // Files put there after the run are not the run's to remove.
+            // Files put there after the run are not the run's to remove. But a record cut
+            // short may have lost the lines of files the run placed there: undo then cannot
+            // say the site is as before, and the run stays offered.
             tell(EventKind::folderKept, folder);
+            if (!recorded_->finished) {
+                const fs::path records = recorded_->folder / "records";
+                sheet({EventKind::recordIncomplete, records},
+                      FileError{Op::read, {records}, make_error_code(RunErrc::recordDamaged)});
+                ++undone_->left;
+            }
         } else {
             sheet({EventKind::folderRemoveFailed, folder}, *error);
             ++undone_->left;

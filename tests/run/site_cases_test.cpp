@@ -251,10 +251,13 @@ const std::vector<SiteCase> cases = {
      join({pages("ab"), {{"c.html", "<img src=\"sl/shared/logo.png\">"}, {"sl/shared", "->../b_files"}}}),
      {"a_files/logo.png"}, {"b_files/logo.png"}, {{"c.html", "<img src=\"sl/shared/logo.png\">"}}},
     // Scripts reached again through a link back into the site are never written through.
+    // One page per copy, so that the file each sheet names does not follow the walk's order.
     {"FolderLinkingBackIntoTheSiteKeepsTheCopies",
-     join({pages("AB"), {{"B_files/again", "->.."}}}), {}, AB, {{"A.html", "<img src=\"A_files/logo.png\">"}},
-     {.sheets = {"Keeping logo.png in $/A_files: $/B_files/again/A_files/A.js" + throughLink,
-                 "Keeping logo.png in $/B_files: $/B_files/again/B_files/B.js" + throughLink},
+     {{"index.html", "<html>home</html>"}, {"A.html", "<img src=\"A_files/logo.png\">"}, {"A_files/logo.png", "LOGO"},
+      {"B.html", "<img src=\"B_files/logo.png\">"}, {"B_files/logo.png", "LOGO"}, {"B_files/again", "->.."}},
+     {}, AB, {{"A.html", "<img src=\"A_files/logo.png\">"}, {"B.html", "<img src=\"B_files/logo.png\">"}},
+     {.sheets = {"Keeping logo.png in $/A_files: $/B_files/again/A.html" + throughLink,
+                 "Keeping logo.png in $/B_files: $/B_files/again/B.html" + throughLink},
       .left = 1}},
     {"CssEscapeInsideUrl",
      join({page("b", "logo.png", "LOGO"),

@@ -208,13 +208,17 @@ TEST(GeneratedSites, ADamagedRecordNeverLosesAFileOnUndo) {
             else
                 damaged[at] = static_cast<char>(damaged[at] ^ 0x01);
             test::writeFile(records, damaged);
+            bool complete = false;
             if (const std::optional<RecordedRun> offered = lastUndoableRun(root)) {
                 RealFileManager real;
                 test::RecordingReporter reporter;
-                undoRun(*offered, real, reporter);
+                complete = undoRun(*offered, real, reporter).complete;
             }
             ASSERT_EQ(test::lostFiles(original, root), Lines{});
             ASSERT_EQ(test::brokenReferences(references, root), Lines{});
+            // An undo that says it is complete has given back the original.
+            if (complete)
+                ASSERT_EQ(test::snapshot(root), original);
             // Back to the state after the run for the next damage.
             fs::remove_all(root);
             for (const auto& [path, bytes] : after)
