@@ -217,8 +217,9 @@ TEST(GeneratedSites, ADamagedRecordNeverLosesAFileOnUndo) {
             ASSERT_EQ(test::lostFiles(original, root), Lines{});
             ASSERT_EQ(test::brokenReferences(references, root), Lines{});
             // An undo that says it is complete has given back the original.
-            if (complete)
+            if (complete) {
                 ASSERT_EQ(test::snapshot(root), original);
+            }
             // Back to the state after the run for the next damage.
             fs::remove_all(root);
             for (const auto& [path, bytes] : after)
