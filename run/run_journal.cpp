@@ -32,6 +32,48 @@ std::error_code lastError() {
     return {errno, std::generic_category()};
 }
 
+// The two places of a record that reopening it needs: its first line, and where its last
+// complete line ends (a line a crash cut short after it must not run into the next). Only
+// those places are read: the record of a large run is long.
+struct RecordEdges {
+    std::string first;
+    off_t completeSize = 0;
+    off_t size = 0;
+};
+
+std::optional<RecordEdges> recordEdges(int fd, std::error_code& error) {
+    RecordEdges edges;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        error = lastError();
+        return std::nullopt;
+    }
+    edges.size = info.st_size;
+    edges.first.resize(std::max(header.size(), uncheckedHeader.size()) + 1);
+    const auto firstSize = ::pread(fd, edges.first.data(), edges.first.size(), 0);
+    if (firstSize < 0) {
+        error = lastError();
+        return std::nullopt;
+    }
+    edges.first.resize(static_cast<std::size_t>(firstSize));
+    edges.first.resize(std::min(edges.first.size(), edges.first.find('\n')));
+    char chunk[64 * 1024];
+    for (off_t end = edges.size; end > 0 && edges.completeSize == 0;) {
+        const off_t start = std::max<off_t>(0, end - static_cast<off_t>(sizeof chunk));
+        const auto got = ::pread(fd, chunk, static_cast<std::size_t>(end - start), start);
+        if (got != end - start) {
+            error = got < 0 ? lastError() : std::make_error_code(std::errc::io_error);
+            return std::nullopt;
+        }
+        for (off_t k = got; k > 0 && edges.completeSize == 0; --k) {
+            if (chunk[k - 1] == '\n')
+                edges.completeSize = start + k;
+        }
+        end = start;
+    }
+    return edges;
+}
+
 // A field of a record line: tabs, line ends and backslashes escaped, so any file name fits.
 std::string escape(std::string_view text) {
     std::string out;
@@ -531,17 +573,20 @@ std::error_code RunJournal::finished(const Summary& summary) {
 }
 
 std::optional<RunJournal> RunJournal::reopen(const fs::path& folder, std::error_code& error) {
-    const auto text = readWholeFile(folder / recordsFile, &error);
-    if (!text)
+    Fd in(::open((folder / recordsFile).c_str(), O_RDONLY | O_CLOEXEC));
+    if (in.fd < 0) {
+        error = lastError();
         return std::nullopt;
-    const std::string_view view(reinterpret_cast<const char*>(text->data()), text->size());
-    const std::string_view first = view.substr(0, view.find('\n'));
-    if (first != header && first != uncheckedHeader) {
+    }
+    const std::optional<RecordEdges> edges = recordEdges(in.fd, error);
+    if (!edges)
+        return std::nullopt;
+    if (edges->first != header && edges->first != uncheckedHeader) {
         error = std::make_error_code(std::errc::illegal_byte_sequence);
         return std::nullopt;
     }
-    const std::size_t lastEnd = view.rfind('\n');
-    return RunJournal(folder, lastEnd == std::string_view::npos ? 0 : lastEnd + 1, first == header);
+    return RunJournal(folder, static_cast<std::uint64_t>(edges->completeSize),
+                      edges->first == header);
 }
 
 std::error_code RunJournal::undoing(std::string_view step, const std::vector<std::string>& paths) {
@@ -629,42 +674,21 @@ std::error_code markUndone(const RecordedRun& run, bool complete, std::size_t le
     Fd out(::open(file.c_str(), O_RDWR | O_CLOEXEC));
     if (out.fd < 0)
         return lastError();
+    std::error_code error;
+    const std::optional<RecordEdges> edges = recordEdges(out.fd, error);
+    if (!edges)
+        return error;
+    if (edges->completeSize != edges->size && ::ftruncate(out.fd, edges->completeSize) != 0)
+        return lastError();
     // A run recorded before lines were checked goes on without checks.
-    std::string first(header.size() + 1, '\0');
-    const auto firstSize = ::pread(out.fd, first.data(), first.size(), 0);
-    if (firstSize < 0)
-        return lastError();
-    first.resize(static_cast<std::size_t>(firstSize));
-    const bool checked = first.substr(0, first.find('\n')) == header;
-    // A line a crash cut short must not run into the new one. The record of a large run is
-    // long, so only its end (for the last complete line) and its start (the header) are read.
-    struct stat info {};
-    if (::fstat(out.fd, &info) != 0)
-        return lastError();
-    off_t completeSize = 0;
-    char chunk[64 * 1024];
-    for (off_t end = info.st_size; end > 0 && completeSize == 0;) {
-        const off_t start = std::max<off_t>(0, end - static_cast<off_t>(sizeof chunk));
-        const auto got = ::pread(out.fd, chunk, static_cast<std::size_t>(end - start), start);
-        if (got != end - start)
-            return got < 0 ? lastError() : std::make_error_code(std::errc::io_error);
-        for (off_t i = got; i > 0; --i) {
-            if (chunk[i - 1] == '\n') {
-                completeSize = start + i;
-                break;
-            }
-        }
-        end = start;
-    }
-    if (completeSize != info.st_size && ::ftruncate(out.fd, completeSize) != 0)
-        return lastError();
+    const bool checked = edges->first == header;
     const auto record = [&](std::initializer_list<std::string_view> fields) {
         return checked ? line(fields) : uncheckedLine(fields);
     };
     const std::string count = std::to_string(left);
     const std::string undone =
         complete ? record({"undone", "complete"}) : record({"undone", "incomplete", count});
-    if (::lseek(out.fd, completeSize, SEEK_SET) < 0 || !writeFully(out.fd, undone) ||
+    if (::lseek(out.fd, edges->completeSize, SEEK_SET) < 0 || !writeFully(out.fd, undone) ||
         ::fdatasync(out.fd) != 0)
         return lastError();
     return {};
