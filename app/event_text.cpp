@@ -90,10 +90,21 @@ QString EventText::urlProblem(UrlProblem problem, const std::string& detail,
         return tr("an absolute URL: where it leads on the published site is not known");
     case UrlProblem::rootRelative:
         return tr("a URL from the server's root: where the site lies on the server is not known");
-    case UrlProblem::malformed:
-        return tr("a URL in a form not recognised (%1)").arg(said);
-    case UrlProblem::unknownBase:
-        return tr("the file's base is not known (%1)").arg(said);
+    case UrlProblem::badPercent:
+        return tr("a URL in a form not recognised (a % not followed by two hex digits)");
+    case UrlProblem::encodedSlash:
+        return tr("a URL in a form not recognised (an encoded / or NUL inside a name)");
+    case UrlProblem::backslash:
+        return tr("a URL in a form not recognised (a backslash inside the path)");
+    case UrlProblem::baseOutside:
+        return tr("the file's base is not known (its <base href=\"%1\"> leads outside the "
+                  "site's folders)")
+            .arg(said);
+    case UrlProblem::scriptOfNoPage:
+        return tr("the file's base is not known (a script outside every page folder that no "
+                  "page loads)");
+    case UrlProblem::scriptOfPages:
+        return tr("the file's base is not known (a script loaded by pages in different folders)");
     case UrlProblem::leadsToNothing:
         return tr("leads to nothing here; a script may complete it at run time");
     case UrlProblem::nameInside:
@@ -115,8 +126,19 @@ QString EventText::keepReason(const KeepReason& why) {
         return tr("is not valid UTF-8 text");
     case Cause::throughLink:
         return tr("is reached through a symbolic link; never written through a link");
-    case Cause::notWritable:
-        return tr("cannot be written back: %1").arg(QString::fromStdString(why.detail));
+    case Cause::unexaminable:
+        return tr("cannot be written back: cannot be examined: %1").arg(reason(why.error));
+    case Cause::readOnly:
+        return tr("cannot be written back: the file is read-only");
+    case Cause::folderNotWritable:
+        return tr("cannot be written back: its folder cannot be written: %1")
+            .arg(reason(why.error));
+    case Cause::changed:
+        return tr("the file changed since it was read (line %1)").arg(why.line);
+    case Cause::noRelativePath:
+        return tr("line %1: \"%2\": no relative path leads to %3")
+            .arg(QString::number(why.line), QString::fromStdString(why.text),
+                 QString::fromStdString(why.detail));
     case Cause::reference:
         return tr("line %1: \"%2\": %3")
             .arg(QString::number(why.line), QString::fromStdString(why.text),
@@ -259,7 +281,8 @@ QStringList EventText::logLines(const Event& event) {
     case EventKind::fileMissing:
         return {tr("HTML/js file: %1 doesn't exist").arg(path)};
     case EventKind::fileKept:
-        return {tr("Keeping %1: %2").arg(path, QString::fromStdString(event.detail))};
+        return {tr("Keeping %1: %2")
+                    .arg(path, event.reason ? EventText::keepReason(*event.reason) : QString())};
     case EventKind::copyKept:
         return {tr("Keeping %1: %2").arg(path, reasonOf(event))};
     case EventKind::copyKeptForFile:

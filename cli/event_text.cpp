@@ -85,7 +85,7 @@ std::string line(const Event& event) {
     case EventKind::fileMissing:
         return "HTML/js file: " + p + " doesn't exist";
     case EventKind::fileKept:
-        return "Keeping " + p + ": " + event.detail;
+        return "Keeping " + p + ": " + (event.reason ? keepReasonText(*event.reason) : "");
     case EventKind::copyKept:
         return "Keeping " + p + ": " + reasonText(event);
     case EventKind::copyKeptForFile:
@@ -179,10 +179,20 @@ std::string urlProblemText(UrlProblem problem, const std::string& detail,
         return "an absolute URL: where it leads on the published site is not known";
     case UrlProblem::rootRelative:
         return "a URL from the server's root: where the site lies on the server is not known";
-    case UrlProblem::malformed:
-        return "a URL in a form not recognised (" + detail + ")";
-    case UrlProblem::unknownBase:
-        return "the file's base is not known (" + detail + ")";
+    case UrlProblem::badPercent:
+        return "a URL in a form not recognised (a % not followed by two hex digits)";
+    case UrlProblem::encodedSlash:
+        return "a URL in a form not recognised (an encoded / or NUL inside a name)";
+    case UrlProblem::backslash:
+        return "a URL in a form not recognised (a backslash inside the path)";
+    case UrlProblem::baseOutside:
+        return "the file's base is not known (its <base href=\"" + detail +
+               "\"> leads outside the site's folders)";
+    case UrlProblem::scriptOfNoPage:
+        return "the file's base is not known (a script outside every page folder that no page "
+               "loads)";
+    case UrlProblem::scriptOfPages:
+        return "the file's base is not known (a script loaded by pages in different folders)";
     case UrlProblem::leadsToNothing:
         return "leads to nothing here; a script may complete it at run time";
     case UrlProblem::nameInside:
@@ -205,8 +215,18 @@ std::string keepReasonText(const KeepReason& reason) {
         return "is not valid UTF-8 text";
     case Cause::throughLink:
         return "is reached through a symbolic link; never written through a link";
-    case Cause::notWritable:
-        return "cannot be written back: " + reason.detail;
+    case Cause::unexaminable:
+        return "cannot be written back: cannot be examined: " + errorReason(reason.error);
+    case Cause::readOnly:
+        return "cannot be written back: the file is read-only";
+    case Cause::folderNotWritable:
+        return "cannot be written back: its folder cannot be written: " +
+               errorReason(reason.error);
+    case Cause::changed:
+        return "the file changed since it was read (line " + std::to_string(reason.line) + ")";
+    case Cause::noRelativePath:
+        return "line " + std::to_string(reason.line) + ": \"" + reason.text +
+               "\": no relative path leads to " + reason.detail;
     case Cause::reference:
         return "line " + std::to_string(reason.line) + ": \"" + reason.text +
                "\": " + urlProblemText(reason.problem, reason.detail, reason.error);

@@ -148,10 +148,9 @@ std::optional<FileBase> baseHrefOf(const TextView& page, std::string_view raw,
         const ParsedUrl url = parseUrl(page, begin, end, raw, true);
         const std::string value(page.text.substr(begin, end - begin));
         if (url.kind != ParsedUrl::Kind::relative)
-            base = FileBase{std::nullopt,
-                            "its <base href=\"" + value + "\"> leads outside the site's folders"};
+            base = FileBase{std::nullopt, UrlProblem::baseOutside, value};
         else // the last segment names a document, not a folder ("" after a trailing "/")
-            base = FileBase{resolveSegments(pageFolder, url.segments, url.segments.size() - 1), {}};
+            base = FileBase{resolveSegments(pageFolder, url.segments, url.segments.size() - 1), {}, {}};
         return true;
     });
     return base;
@@ -164,7 +163,7 @@ FileBase BaseFinder::baseOf(const fs::path& file, TextKind kind, const TextView&
         return pageBase(file, view, raw);
     case TextKind::document:
     case TextKind::stylesheet:
-        return {file.parent_path(), {}};
+        return {file.parent_path(), {}, {}};
     case TextKind::script:
     case TextKind::none:
         break;
@@ -173,7 +172,7 @@ FileBase BaseFinder::baseOf(const fs::path& file, TextKind kind, const TextView&
 }
 
 FileBase BaseFinder::pageBase(const fs::path& file, const TextView& view, std::string_view raw) {
-    FileBase base{file.parent_path(), {}};
+    FileBase base{file.parent_path(), {}, {}};
     if (auto href = baseHrefOf(view, raw, file.parent_path()))
         base = std::move(*href);
     pageBases_[file] = base;
@@ -197,10 +196,10 @@ FileBase BaseFinder::scriptBase(const fs::path& file) const {
         // when they all share one.
         const auto found = loaders_.find(file);
         if (found == loaders_.end())
-            return {std::nullopt, "a script outside every page folder that no page loads"};
+            return {std::nullopt, UrlProblem::scriptOfNoPage, {}};
         if (found->second.size() > 1)
-            return {std::nullopt, "a script loaded by pages in different folders"};
-        return {*found->second.begin(), {}};
+            return {std::nullopt, UrlProblem::scriptOfPages, {}};
+        return {*found->second.begin(), {}, {}};
     }
     // The page named after the innermost page folder may set a <base href>; it applies to
     // its scripts.
@@ -213,7 +212,7 @@ FileBase BaseFinder::scriptBase(const fs::path& file) const {
             break;
         }
     }
-    return {*page, {}};
+    return {*page, {}, {}};
 }
 
 } // namespace tolvane

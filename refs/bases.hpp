@@ -18,7 +18,8 @@ namespace tolvane {
 // The folder a text file's relative URLs start from, or why it is not known.
 struct FileBase {
     std::optional<std::filesystem::path> folder;
-    std::string unknownBecause;
+    UrlProblem unknown = UrlProblem::none;
+    std::string detail; // baseOutside: the <base href> as written
 };
 
 // The folder of the page that loads a file inside a page folder "X_files": the folder that

@@ -19,11 +19,11 @@ UrlClass unresolvedClass(const ParsedUrl& url, const FileBase& base) {
     case ParsedUrl::Kind::rootRelative:
         return {Kind::unresolved, 0, UrlProblem::rootRelative, {}, {}};
     case ParsedUrl::Kind::malformed:
-        return {Kind::unresolved, 0, UrlProblem::malformed, url.problem, {}};
+        return {Kind::unresolved, 0, url.problem, {}, {}};
     case ParsedUrl::Kind::relative:
         break;
     }
-    return {Kind::unresolved, 0, UrlProblem::unknownBase, base.unknownBecause, {}};
+    return {Kind::unresolved, 0, base.unknown, base.detail, {}};
 }
 
 // Byte offsets of the file's line breaks, for line numbers.

@@ -24,8 +24,12 @@ enum class UrlProblem {
     none,
     absolute,       // where it leads on the published site is not known
     rootRelative,   // where the site lies on the server is not known
-    malformed,      // detail: what is wrong with it, as the parser says
-    unknownBase,    // detail: why the file's base is not known, as the base finder says
+    badPercent,     // malformed: a % not followed by two hex digits
+    encodedSlash,   // malformed: an encoded / or NUL inside a name
+    backslash,      // malformed: a backslash inside the path
+    baseOutside,    // the file's base is not known: detail, its <base href>, leads outside
+    scriptOfNoPage, // the file's base is not known: a script outside every page folder, unloaded
+    scriptOfPages,  // the file's base is not known: a script loaded by pages in different folders
     leadsToNothing, // a script may complete it at run time
     nameInside,     // detail: an image's name standing in a form not recognised
     unexaminable,   // error: why its path cannot be examined
@@ -39,7 +43,11 @@ struct KeepReason {
         wideText,    // UTF-16, UTF-32 or NUL bytes: it may show the image
         notUtf8,     // not valid UTF-8 text
         throughLink, // reached through a symbolic link, never written through one
-        notWritable, // detail: why not, as the file access says it
+        unexaminable,      // cannot be written back: error, why it cannot be examined
+        readOnly,          // cannot be written back: the file is read-only
+        folderNotWritable, // cannot be written back: error, why its folder cannot be written
+        changed,           // line: the file changed since it was read, and was left as it is
+        noRelativePath,    // detail: no relative path from the file's base to the kept file
         reference,   // line, text: a reference that cannot be followed; problem, detail: why
         chosen,      // the user chose to leave it where it is
     };

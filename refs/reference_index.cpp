@@ -29,11 +29,10 @@ struct Pending {
 // What reading the site gathered, per text file by its number in the walk.
 struct ReferenceIndex::Gathered {
     explicit Gathered(std::size_t files)
-        : references(files), texts(files), unresolved(files), read(files) {}
+        : references(files), texts(files), unresolved(files) {}
     std::vector<std::vector<Pending>> references;
     std::vector<std::string> texts; // per file, the texts of its references one after another
     std::vector<std::vector<UnresolvedReference>> unresolved;
-    std::vector<bool> read;
 };
 
 ReferenceIndex ReferenceIndex::build(const fs::path& root, const std::vector<fs::path>& images,
@@ -113,7 +112,6 @@ void ReferenceIndex::readFile(std::size_t i, TextKind kind, TextFileAccess& io, 
         unreadable_.push_back({file, error});
         return;
     }
-    gathered.read[i] = true;
     ++textFilesRead_;
     if (!isUtf8Text(*text)) {
         if (const auto decoded = wideTextAsUtf8(*text)) {
@@ -247,11 +245,6 @@ void ReferenceIndex::place(Gathered& gathered) {
         unresolvedInFile_[i].second = static_cast<std::uint32_t>(unresolved_.size());
         std::vector<UnresolvedReference>().swap(theirs);
     }
-    // Only the files read count as the site's text files.
-    for (std::size_t i = 0; i < fileCount; ++i) {
-        if (gathered.read[i])
-            fileIndex_.emplace(files_[i], static_cast<std::uint32_t>(i));
-    }
 }
 
 std::uint32_t ReferenceIndex::addTarget(const std::string& normal) {
@@ -273,11 +266,6 @@ std::uint32_t ReferenceIndex::targetNumber(const fs::path& path) const {
 std::optional<std::uint32_t> ReferenceIndex::targetAt(const std::string& path) const {
     const auto hit = targetIndex_.find(path);
     return hit == targetIndex_.end() ? std::nullopt : std::optional(hit->second);
-}
-
-std::uint32_t ReferenceIndex::fileNumber(const fs::path& file) const {
-    const auto found = fileIndex_.find(file);
-    return found == fileIndex_.end() ? none : found->second;
 }
 
 std::vector<fs::path> ReferenceIndex::images() const {
@@ -387,9 +375,13 @@ std::vector<KeepReason> ReferenceIndex::reasonsToKeep(std::uint32_t target,
             reasons.push_back(reason(KeepErrc::notUtf8, ref.file, Cause::notUtf8));
         else if (linked_.count(ref.file.string()))
             reasons.push_back(reason(KeepErrc::notWritable, ref.file, Cause::throughLink));
-        else if (auto why = access.whyNotWritable(ref.file)) {
-            reasons.push_back(reason(KeepErrc::notWritable, ref.file, Cause::notWritable));
-            reasons.back().detail = std::move(*why);
+        else if (const auto why = access.whyNotWritable(ref.file)) {
+            using Why = NotWritable::Why;
+            reasons.push_back(reason(KeepErrc::notWritable, ref.file,
+                                     why->why == Why::unexaminable ? Cause::unexaminable
+                                     : why->why == Why::readOnly   ? Cause::readOnly
+                                                                   : Cause::folderNotWritable));
+            reasons.back().error = why->error;
         }
     }
     return reasons;

@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -101,25 +100,6 @@ class ReferenceIndex {
                                           TextFileAccess& access) const;
     std::vector<KeepReason> reasonsToKeep(std::uint32_t image, TextFileAccess& access) const;
 
-    // What became of one file's rewrite.
-    struct FileRewrite {
-        enum class Failure { none, read, notUtf8, changed, write };
-        std::size_t replaced = 0; // references replaced
-        bool written = false;
-        Failure failure = Failure::none;
-        std::error_code error;
-        std::string why; // for people, when it failed
-    };
-
-    // Rewrites, in file, every reference to one of copies so that it leads to keptCopy, and
-    // keeps the index in step with the new text. A file with no such reference is not
-    // touched, unless writeBackUnchanged: then it is read, checked and written back as it is.
-    // A file that is not valid UTF-8 is never written. Throws nothing.
-    FileRewrite rewrite(const std::filesystem::path& file,
-                        const std::vector<std::filesystem::path>& copies,
-                        const std::filesystem::path& keptCopy, TextFileAccess& access,
-                        bool writeBackUnchanged = false);
-
   private:
     struct Gathered;
     ReferenceIndex() = default;
@@ -133,25 +113,18 @@ class ReferenceIndex {
                          UrlReader& reader, const NameTable& names);
     void place(Gathered& gathered);
     // The references of a file (by number) that lead to one of copies, but not to kept.
-    std::vector<const Reference*> referencesIn(std::uint32_t file,
-                                               const std::vector<std::filesystem::path>& copies,
-                                               std::uint32_t kept) const;
-    // After a file's sorted references were written as replacements, leading to target to.
-    void keepInStep(std::uint32_t file, const std::vector<const Reference*>& sorted,
-                    const std::vector<std::string>& replacements, std::uint32_t to);
     static constexpr std::uint32_t none = 0xFFFFFFFF;
-    // The number of a target (an image, or a kept copy a rewrite led to), or none.
+    // The number of an image, or none.
     std::uint32_t targetNumber(const std::filesystem::path& path) const;
     std::uint32_t addTarget(const std::string& normal);
     // The target at an absolute normal path as text, or absent.
     std::optional<std::uint32_t> targetAt(const std::string& path) const;
-    std::uint32_t fileNumber(const std::filesystem::path& file) const;
 
     std::filesystem::path root_;
     std::optional<SiteRoot> siteRoot_; // for paths that reach an image through a link
     bool cancelled_ = false;
     // Targets as absolute normal paths: the images first (imageCount_ of them, in the order
-    // given), then the kept copies rewrites led to. A deque, so the keys below stay put.
+    // given). A deque, so the keys below stay put.
     std::deque<std::string> targets_;
     std::size_t imageCount_ = 0;
     std::unordered_map<std::string_view, std::uint32_t> targetIndex_; // first of each path
@@ -161,7 +134,6 @@ class ReferenceIndex {
     std::vector<std::filesystem::path> files_;
     std::size_t textFilesRead_ = 0;
     std::vector<std::filesystem::path> fileBases_;
-    std::map<std::filesystem::path, std::uint32_t> fileIndex_;
     std::vector<bool> notUtf8_; // per file: refers to an image and is not UTF-8
     // Per image, the files not in UTF-8 that may show it without a reference found in them.
     std::unordered_map<std::uint32_t, std::vector<std::uint32_t>> wideTextFiles_;
@@ -170,10 +142,8 @@ class ReferenceIndex {
     std::vector<std::pair<std::uint32_t, std::uint32_t>> unresolvedInFile_;
 
     std::vector<Reference> references_;
-    // The references' texts: per file, as read, one after another; then the texts rewrites
-    // gave them (a deque, so each stays where it is).
+    // The references' texts: per file, as read, one after another.
     std::vector<std::string> referenceTexts_;
-    std::deque<std::string> rewrittenTexts_;
     std::vector<UnresolvedReference> unresolved_;
     std::vector<UnreadablePlace> unreadable_;
     std::vector<std::vector<std::uint32_t>> unresolvedByImage_; // into unresolved_

@@ -234,17 +234,17 @@ std::size_t decodeSegments(ParsedUrl& url, std::string_view path) {
         auto decoded = percentDecode(segment);
         if (!decoded) {
             url.kind = ParsedUrl::Kind::malformed;
-            url.problem = "a % not followed by two hex digits";
+            url.problem = UrlProblem::badPercent;
             decoded = std::string(segment);
         } else if (decoded->find('/') != std::string::npos ||
                    decoded->find('\0') != std::string::npos) {
             url.kind = ParsedUrl::Kind::malformed;
-            url.problem = "an encoded / or NUL inside a name";
+            url.problem = UrlProblem::encodedSlash;
         }
         if (segment.find('\\') != std::string_view::npos &&
             url.kind != ParsedUrl::Kind::malformed) {
             url.kind = ParsedUrl::Kind::malformed;
-            url.problem = "a backslash inside the path";
+            url.problem = UrlProblem::backslash;
         }
         url.segments.push_back(std::move(*decoded));
         if (slash == std::string_view::npos)

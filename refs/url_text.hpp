@@ -1,5 +1,6 @@
 #pragma once
 
+#include "refs/keep_reason.hpp"
 #include "util/text.hpp"
 
 #include <array>
@@ -50,7 +51,7 @@ struct ParsedUrl {
     // The path's segments, percent-decoded; "." and ".." kept. For an absolute URL, the
     // segments of its path after the host.
     std::vector<std::string> segments;
-    std::string problem; // why it is malformed
+    UrlProblem problem = UrlProblem::none; // why it is malformed
     UrlStyle style;
     std::string lastSegmentSpelling; // the file's bytes for the last segment
 };

@@ -532,12 +532,12 @@ class Executor {
                      FileError::Operation::read, {referring}, make_error_code(RunErrc::notUtf8)});
             return std::nullopt;
         }
-        std::string why;
+        KeepReason why;
         auto next = applyChanges(text, file, plan_, &why);
         if (next)
             old = std::move(*bytes);
         if (!next) {
-            reporter_.report({EventKind::fileKept, {referring}, std::nullopt, std::nullopt, why});
+            reporter_.report({EventKind::fileKept, {referring}, std::nullopt, std::move(why), {}});
             fail(EventKind::updateFailed, {referring},
                  FileError{FileError::Operation::read,
                            {referring},

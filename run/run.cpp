@@ -48,7 +48,7 @@ class RunTextAccess : public TextFileAccess {
         const FileResult failure = files_.writeFile(path, data);
         return failure ? failure->code : std::error_code();
     }
-    std::optional<std::string> whyNotWritable(const fs::path& path) override {
+    std::optional<NotWritable> whyNotWritable(const fs::path& path) override {
         return disk_.whyNotWritable(path);
     }
 

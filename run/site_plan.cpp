@@ -24,7 +24,7 @@ std::vector<std::string_view> everyCopy(const std::vector<DuplicateGroup>& dupli
 }
 
 std::optional<std::string> applyChanges(std::string_view text, const FileChanges& file,
-                                        const SitePlan& plan, std::string* why) {
+                                        const SitePlan& plan, KeepReason* why) {
     std::vector<const Reference*> references;
     std::vector<const fs::path*> kept;
     references.reserve(file.changes.size());

@@ -89,7 +89,7 @@ SitePlan planSite(const std::filesystem::path& root, const std::vector<Duplicate
 // leads, relative to its own base, to its group's kept file. Absent, with why, when the text
 // no longer holds a reference where the index found it.
 std::optional<std::string> applyChanges(std::string_view text, const FileChanges& file,
-                                        const SitePlan& plan, std::string* why = nullptr);
+                                        const SitePlan& plan, KeepReason* why = nullptr);
 
 // Every copy of every group, in order: what the reference index is built for. Points into
 // duplicates.

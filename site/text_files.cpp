@@ -19,17 +19,16 @@ std::error_code DiskTextFileAccess::write(const fs::path& path, ByteView data) {
     return writeFileAtomically(path, data);
 }
 
-std::optional<std::string> DiskTextFileAccess::whyNotWritable(const fs::path& path) {
+std::optional<NotWritable> DiskTextFileAccess::whyNotWritable(const fs::path& path) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0)
-        return "cannot be examined: " + std::error_code(errno, std::generic_category()).message();
+        return NotWritable{NotWritable::Why::unexaminable, {errno, std::generic_category()}};
     // Even where the user may write anyway (as root), a file marked read-only is left alone.
     if (::access(path.c_str(), W_OK) != 0 || (info.st_mode & 0222) == 0)
-        return std::string("the file is read-only");
+        return NotWritable{NotWritable::Why::readOnly, {}};
     const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
     if (::access(folder.c_str(), W_OK | X_OK) != 0)
-        return "its folder cannot be written: " +
-               std::error_code(errno, std::generic_category()).message();
+        return NotWritable{NotWritable::Why::folderNotWritable, {errno, std::generic_category()}};
     return std::nullopt;
 }
 
@@ -41,7 +40,7 @@ std::error_code WritabilityOnce::write(const fs::path& path, ByteView data) {
     return access_.write(path, data);
 }
 
-std::optional<std::string> WritabilityOnce::whyNotWritable(const fs::path& path) {
+std::optional<NotWritable> WritabilityOnce::whyNotWritable(const fs::path& path) {
     const auto found = answers_.find(path.native());
     if (found != answers_.end())
         return found->second;

@@ -415,12 +415,28 @@
         <translation>eine URL ab dem Stammordner des Servers: wo die Website auf dem Server liegt, ist nicht bekannt</translation>
     </message>
     <message>
-        <source>a URL in a form not recognised (%1)</source>
-        <translation>eine URL in einer nicht erkannten Form (%1)</translation>
+        <source>a URL in a form not recognised (a % not followed by two hex digits)</source>
+        <translation>eine URL in einer nicht erkannten Form (ein % ohne zwei folgende Hexziffern)</translation>
     </message>
     <message>
-        <source>the file&apos;s base is not known (%1)</source>
-        <translation>die Basis der Datei ist nicht bekannt (%1)</translation>
+        <source>a URL in a form not recognised (an encoded / or NUL inside a name)</source>
+        <translation>eine URL in einer nicht erkannten Form (ein kodiertes / oder NUL in einem Namen)</translation>
+    </message>
+    <message>
+        <source>a URL in a form not recognised (a backslash inside the path)</source>
+        <translation>eine URL in einer nicht erkannten Form (ein umgekehrter Schrägstrich im Pfad)</translation>
+    </message>
+    <message>
+        <source>the file&apos;s base is not known (its &lt;base href=&quot;%1&quot;&gt; leads outside the site&apos;s folders)</source>
+        <translation>die Basis der Datei ist nicht bekannt (ihr &lt;base href=&quot;%1&quot;&gt; führt aus den Ordnern der Website hinaus)</translation>
+    </message>
+    <message>
+        <source>the file&apos;s base is not known (a script outside every page folder that no page loads)</source>
+        <translation>die Basis der Datei ist nicht bekannt (ein Skript außerhalb aller Seitenordner, das keine Seite lädt)</translation>
+    </message>
+    <message>
+        <source>the file&apos;s base is not known (a script loaded by pages in different folders)</source>
+        <translation>die Basis der Datei ist nicht bekannt (ein Skript, das Seiten in verschiedenen Ordnern laden)</translation>
     </message>
     <message>
         <source>leads to nothing here; a script may complete it at run time</source>
@@ -447,8 +463,24 @@
         <translation>wird über eine symbolische Verknüpfung erreicht; durch eine Verknüpfung wird nie geschrieben</translation>
     </message>
     <message>
-        <source>cannot be written back: %1</source>
-        <translation>kann nicht zurückgeschrieben werden: %1</translation>
+        <source>cannot be written back: cannot be examined: %1</source>
+        <translation>kann nicht zurückgeschrieben werden: kann nicht untersucht werden: %1</translation>
+    </message>
+    <message>
+        <source>cannot be written back: the file is read-only</source>
+        <translation>kann nicht zurückgeschrieben werden: die Datei ist schreibgeschützt</translation>
+    </message>
+    <message>
+        <source>cannot be written back: its folder cannot be written: %1</source>
+        <translation>kann nicht zurückgeschrieben werden: in ihren Ordner kann nicht geschrieben werden: %1</translation>
+    </message>
+    <message>
+        <source>the file changed since it was read (line %1)</source>
+        <translation>die Datei hat sich geändert, seit sie gelesen wurde (Zeile %1)</translation>
+    </message>
+    <message>
+        <source>line %1: &quot;%2&quot;: no relative path leads to %3</source>
+        <translation>Zeile %1: „%2“: kein relativer Pfad führt zu %3</translation>
     </message>
     <message>
         <source>line %1: &quot;%2&quot;: %3</source>

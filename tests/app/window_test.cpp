@@ -11,7 +11,6 @@
 #include "run/site_lock.hpp"
 #include "scan/scan.hpp"
 #include "support/quiet_offscreen.hpp"
-#include "support/simulated_run.hpp"
 #include "support/temp_dir.hpp"
 
 #include "bench/sitegen/sitegen.hpp"

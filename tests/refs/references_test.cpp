@@ -1,5 +1,5 @@
 // How the text files of a site refer to its images: every form a reference takes, rewritten to
-// lead to the kept file in its own spelling; what keeps a copy; what a rewrite refuses.
+// lead to the kept file in its own spelling; what keeps a copy.
 #include "cli/event_text.hpp"
 #include "refs/references.hpp"
 #include "support/temp_dir.hpp"
@@ -140,18 +140,23 @@ TEST_P(ReferenceForms, AreFoundRewrittenAndLeadToTheKeptFile) {
         found += index.referencesTo(copy).size();
     EXPECT_EQ(found, f.references);
     EXPECT_TRUE(index.unresolved().empty());
-    DiskTextFileAccess disk;
+    // Each group in turn: every file that refers to it rewritten, as read again.
     for (std::size_t i = 0; i < (f.kept.empty() ? copies.size() : 1); ++i) {
         const std::vector<fs::path> group = f.kept.empty() ? std::vector{copies[i]} : copies;
-        for (const auto& file : index.filesReferring(group)) {
-            const auto done = index.rewrite(file, group, kept[i], disk);
-            EXPECT_TRUE(done.written && done.replaced > 0) << file << ": " << done.why;
+        const ReferenceIndex now = ReferenceIndex::build(root, group);
+        std::map<fs::path, std::vector<const Reference*>> byFile;
+        for (const auto& copy : group)
+            for (const Reference* ref : now.referencesTo(copy))
+                byFile[ref->file].push_back(ref);
+        for (const auto& [file, refs] : byFile) {
+            KeepReason why;
+            const auto text = rewrittenText(readFile(file), refs, kept[i], &why);
+            ASSERT_TRUE(text) << file << ": " << cli::keepReasonText(why);
+            ASSERT_FALSE(DiskTextFileAccess().write(file, asBytes(*text)));
         }
     }
     for (const auto& [path, text] : f.after)
         EXPECT_EQ(readFile(root / path), text) << path;
-    for (const Reference& ref : index.references())
-        EXPECT_EQ(readFile(ref.file).substr(ref.offset, ref.length), ref.text);
     for (const auto& [path, text] : f.site) {
         struct stat info {};
         EXPECT_TRUE(::stat((root / path).c_str(), &info) == 0 && (info.st_mode & 07777) == 0640);
@@ -163,11 +168,10 @@ TEST_P(ReferenceForms, AreFoundRewrittenAndLeadToTheKeptFile) {
 INSTANTIATE_TEST_SUITE_P(Sites, ReferenceForms, ::testing::ValuesIn(forms),
                          [](const auto& info) { return info.param.name; });
 
-// Reads nothing from one file, writes nothing when told, and says one file is read-only.
+// Reads nothing from one file, and says one file is read-only.
 class ChosenAccess : public DiskTextFileAccess {
   public:
     fs::path unreadable, readOnly;
-    bool failWrites = false;
     std::optional<Bytes> read(const fs::path& path, std::error_code& error) override {
         if (path == unreadable) {
             error = std::make_error_code(std::errc::permission_denied);
@@ -175,12 +179,8 @@ class ChosenAccess : public DiskTextFileAccess {
         }
         return DiskTextFileAccess::read(path, error);
     }
-    std::error_code write(const fs::path& path, ByteView data) override {
-        return failWrites ? std::make_error_code(std::errc::no_space_on_device)
-                          : DiskTextFileAccess::write(path, data);
-    }
-    std::optional<std::string> whyNotWritable(const fs::path& path) override {
-        return path == readOnly ? std::optional<std::string>("read-only") : std::nullopt;
+    std::optional<NotWritable> whyNotWritable(const fs::path& path) override {
+        return path == readOnly ? std::optional(NotWritable{}) : std::nullopt;
     }
 };
 
@@ -245,41 +245,6 @@ TEST(Guard, ReferencesThatCannotBeRewrittenKeepTheirCopy) {
                 << path << " " << copy;
         }
     }
-}
-
-// A file that changed since it was read, cannot be read, is not UTF-8 or cannot be written is
-// left as it was; nothing to do writes nothing unless asked.
-TEST(Rewrite, AFileChangedUnreadableOrUnwritableIsLeftAsItWas) {
-    test::TempDir dir;
-    const fs::path page = dir / "A.html", a = dir / "A_files/a.png", kept = dir / "images/a.png";
-    writeFile(a, "a");
-    writeFile(page, "<img src=\"A_files/a.png\">");
-    ReferenceIndex index = ReferenceIndex::build(dir.path(), {a});
-    using Failure = ReferenceIndex::FileRewrite::Failure;
-    const std::vector<std::tuple<std::string, std::string, Failure>> cases{
-        {"write", "<img src=\"A_files/a.png\">", Failure::write},
-        {"read", "<img src=\"A_files/a.png\">", Failure::read},
-        {"", "<img src=\"A_files/a.png\">\xE9", Failure::notUtf8},
-        {"", "<!-- edited --><img src=\"A_files/a.png\">", Failure::changed},
-    };
-    for (const auto& [fail, text, failure] : cases) {
-        ChosenAccess access;
-        access.failWrites = fail == "write";
-        access.unreadable = fail == "read" ? page : fs::path();
-        writeFile(page, text);
-        const auto done = index.rewrite(page, {a}, kept, access);
-        EXPECT_EQ(done.failure, failure) << text;
-        EXPECT_FALSE(done.written);
-        EXPECT_EQ(readFile(page), text);
-    }
-    writeFile(page, "<img src=\"A_files/a.png\">");
-    DiskTextFileAccess disk;
-    EXPECT_EQ(index.rewrite(page, {a}, kept, disk).replaced, 1u);
-    writeFile(page, "x");
-    EXPECT_FALSE(index.rewrite(page, {a}, kept, disk).written);
-    EXPECT_EQ(readFile(page), "x");
-    const auto forced = index.rewrite(page, {a}, kept, disk, true);
-    EXPECT_TRUE(forced.written && forced.replaced == 0);
 }
 
 TEST(ReferenceIndex, ProgressCountsTheTextFilesAndCancelStopsTheBuild) {

@@ -3,7 +3,6 @@
 #include "run/run.hpp"
 #include "run/run_journal.hpp"
 #include "run/run_support.hpp"
-#include "support/simulated_run.hpp"
 #include "util/digest.hpp"
 
 #include <gtest/gtest.h>
