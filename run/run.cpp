@@ -80,8 +80,15 @@ class Run {
         removeLeftovers();
 
         // Every reference to every copy is found, and the whole run decided, before anything
-        // is touched: the plan's actions are then carried out in order.
-        const ReferenceIndex index = ReferenceIndex::build(root_, everyCopy(duplicates), &access_);
+        // is touched: the plan's actions are then carried out in order. The site's text files
+        // are those the scan listed, unless they changed since: a page added after the scan
+        // may refer to a copy too.
+        const SiteListing recheck = listTextFiles(root_);
+        const SiteListing& listing = options_.listing && sameTextFiles(*options_.listing, recheck)
+                                         ? *options_.listing
+                                         : recheck;
+        const ReferenceIndex index =
+            ReferenceIndex::build(root_, everyCopy(duplicates), &access_, nullptr, &listing);
         // Whether a file can be written is asked once per file, not once per copy it names.
         WritabilityOnce writability(access_);
         const SitePlan plan =

@@ -26,9 +26,10 @@ struct Frame {
 class Walker {
   public:
     // walked, when given, is advanced once per entry of the site's own folders; cancel is
-    // looked at once per entry.
-    Walker(const fs::path& root, Progress* walked, const Progress* cancel)
-        : rootLength_(root.native().size() + 1), walked_(walked), cancel_(cancel) {}
+    // looked at once per entry. Without images, image files are neither listed nor examined.
+    Walker(const fs::path& root, Progress* walked, const Progress* cancel, bool images)
+        : rootLength_(root.native().size() + 1), walked_(walked), cancel_(cancel),
+          images_(images) {}
 
     SiteListing walk(const fs::path& root) {
         const int rootFd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -130,7 +131,7 @@ class Walker {
         const std::string_view name(entry.d_name);
         const int dirFd = ::dirfd(top.dir);
         unsigned char type = entry.d_type;
-        const bool imageName = !top.linked && hasImageExtension(name);
+        const bool imageName = images_ && !top.linked && hasImageExtension(name);
         const bool eligible = imageName && isEligibleImageName(name);
         struct stat info {};
         bool haveInfo = false;
@@ -153,7 +154,7 @@ class Walker {
                     text(top, name, kind, top.linked);
             } else if (imageName) {
                 image(top, name, eligible && haveInfo, info);
-            } else if (!top.linked && isWriterTemporaryName(name)) {
+            } else if (images_ && !top.linked && isWriterTemporaryName(name)) {
                 listing_.leftovers.push_back(listing_.folders[top.folder] + std::string(name));
             }
         } else if (type == DT_LNK) {
@@ -201,6 +202,7 @@ class Walker {
     const std::size_t rootLength_;
     Progress* walked_;
     const Progress* cancel_;
+    const bool images_;
     SiteListing listing_;
     std::vector<Frame> stack_;
     std::set<std::pair<dev_t, ino_t>> linkedFolders_;
@@ -209,7 +211,31 @@ class Walker {
 } // namespace
 
 SiteListing listSite(const fs::path& root, Progress* progress) {
-    return Walker(root, progress, progress).walk(root);
+    return Walker(root, progress, progress, true).walk(root);
+}
+
+SiteListing listTextFiles(const fs::path& root) {
+    return Walker(root, nullptr, nullptr, false).walk(root);
+}
+
+bool sameTextFiles(const SiteListing& a, const SiteListing& b) {
+    if (a.textFiles.size() != b.textFiles.size() || a.cancelled || b.cancelled)
+        return false;
+    for (std::size_t i = 0; i < a.textFiles.size(); ++i) {
+        const SiteListing::TextFile &x = a.textFiles[i], &y = b.textFiles[i];
+        if (x.kind != y.kind || x.linked != y.linked || a.nameOf(x) != b.nameOf(y) ||
+            a.folders[x.folder] != b.folders[y.folder])
+            return false;
+    }
+    const auto forText = [](const SiteListing& listing) {
+        std::vector<std::pair<std::string, std::error_code>> places;
+        for (const SiteListing::Unreadable& place : listing.unreadable) {
+            if (place.forText)
+                places.emplace_back(place.path, place.error);
+        }
+        return places;
+    };
+    return forText(a) == forText(b);
 }
 
 SiteFiles siteFilesOf(const fs::path& root, const SiteListing& listing, bool images) {
@@ -234,7 +260,7 @@ SiteFiles siteFilesOf(const fs::path& root, const SiteListing& listing, bool ima
 }
 
 SiteFiles walkSite(const fs::path& root, bool images, const Progress* cancel) {
-    return siteFilesOf(root, Walker(root, nullptr, cancel).walk(root), images);
+    return siteFilesOf(root, Walker(root, nullptr, cancel, images).walk(root), images);
 }
 
 std::vector<std::size_t> pagesFirst(const SiteFiles& files) {

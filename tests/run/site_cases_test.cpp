@@ -363,6 +363,8 @@ const std::vector<SiteCase> cases = {
     {"CopyChangedSinceTheScanStaysWithItsPages", pages("ABC"), {"A_files/logo.png", "C_files/logo.png"},
      {"B_files/logo.png"}, {{"B.html", "<img src=\"B_files/logo.png\">"}, {"C.html", "<img src=\"images/logo.png\">"}},
      {.meanwhile = {{"B_files/logo.png", "LOGX"}}, .sheets = {"Unable to remove logo.png from $/B_files"}}},
+    {"PageAddedSinceTheScanIsRewrittenToo", pages("AB"), AB, {}, {{"C.html", "<img src=\"images/logo.png\">"}},
+     {.meanwhile = {{"C.html", "<img src=\"B_files/logo.png\">"}}}},
     {"CopyThatCannotBeRemovedStaysAndIsReported", pages("ABCD"),
      {"A_files/logo.png", "B_files/logo.png", "D_files/logo.png"}, {"C_files/logo.png"},
      {{"C.html", "<img src=\"images/logo.png\">"}},
