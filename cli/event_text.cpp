@@ -220,8 +220,7 @@ std::string keepReasonText(const KeepReason& reason) {
     case Cause::readOnly:
         return "cannot be written back: the file is read-only";
     case Cause::folderNotWritable:
-        return "cannot be written back: its folder cannot be written: " +
-               errorReason(reason.error);
+        return "cannot be written back: its folder cannot be written: " + errorReason(reason.error);
     case Cause::changed:
         return "the file changed since it was read (line " + std::to_string(reason.line) + ")";
     case Cause::noRelativePath:

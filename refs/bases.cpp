@@ -150,7 +150,8 @@ std::optional<FileBase> baseHrefOf(const TextView& page, std::string_view raw,
         if (url.kind != ParsedUrl::Kind::relative)
             base = FileBase{std::nullopt, UrlProblem::baseOutside, value};
         else // the last segment names a document, not a folder ("" after a trailing "/")
-            base = FileBase{resolveSegments(pageFolder, url.segments, url.segments.size() - 1), {}, {}};
+            base = FileBase{
+                resolveSegments(pageFolder, url.segments, url.segments.size() - 1), {}, {}};
         return true;
     });
     return base;

@@ -39,17 +39,17 @@ enum class UrlProblem {
 // line and the window each word it.
 struct KeepReason {
     enum class Cause {
-        unreadable,  // error: why the text file or folder could not be read
-        wideText,    // UTF-16, UTF-32 or NUL bytes: it may show the image
-        notUtf8,     // not valid UTF-8 text
-        throughLink, // reached through a symbolic link, never written through one
+        unreadable,        // error: why the text file or folder could not be read
+        wideText,          // UTF-16, UTF-32 or NUL bytes: it may show the image
+        notUtf8,           // not valid UTF-8 text
+        throughLink,       // reached through a symbolic link, never written through one
         unexaminable,      // cannot be written back: error, why it cannot be examined
         readOnly,          // cannot be written back: the file is read-only
         folderNotWritable, // cannot be written back: error, why its folder cannot be written
         changed,           // line: the file changed since it was read, and was left as it is
         noRelativePath,    // detail: no relative path from the file's base to the kept file
-        reference,   // line, text: a reference that cannot be followed; problem, detail: why
-        chosen,      // the user chose to leave it where it is
+        reference,         // line, text: a reference that cannot be followed; problem, detail: why
+        chosen,            // the user chose to leave it where it is
     };
     KeepErrc kind = KeepErrc::unresolved;
     std::filesystem::path file;

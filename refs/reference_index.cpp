@@ -28,8 +28,7 @@ struct Pending {
 
 // What reading the site gathered, per text file by its number in the walk.
 struct ReferenceIndex::Gathered {
-    explicit Gathered(std::size_t files)
-        : references(files), texts(files), unresolved(files) {}
+    explicit Gathered(std::size_t files) : references(files), texts(files), unresolved(files) {}
     std::vector<std::vector<Pending>> references;
     std::vector<std::string> texts; // per file, the texts of its references one after another
     std::vector<std::vector<UnresolvedReference>> unresolved;

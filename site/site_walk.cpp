@@ -28,8 +28,8 @@ class Walker {
     // walked, when given, is advanced once per entry of the site's own folders; cancel is
     // looked at once per entry. Without images, image files are neither listed nor examined.
     Walker(const fs::path& root, Progress* walked, const Progress* cancel, bool images)
-        : rootLength_(root.native().size() + 1), walked_(walked), cancel_(cancel),
-          images_(images) {}
+        : rootLength_(root.native().size() + 1), walked_(walked), cancel_(cancel), images_(images) {
+    }
 
     SiteListing walk(const fs::path& root) {
         const int rootFd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

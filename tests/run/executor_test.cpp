@@ -1,5 +1,4 @@
-// How the run's steps are kept on record and under the site's lock: a file the run left as it
-// was is no change to undo, and a run asked to keep its lock hands it over still held.
+// How the run's steps are kept on record: a file the run left as it was is no change to undo.
 #include "run/run.hpp"
 #include "run/run_journal.hpp"
 #include "run/run_support.hpp"
@@ -62,32 +61,6 @@ TEST(ExecutorRecordTest, FileLeftAsItWasIsNoChangeToUndo) {
             EXPECT_EQ(records->rewrites[i].path, root / c.rewritten[c.toPutBack[i]]);
             EXPECT_EQ(records->rewrites[i].newMd5, md5("new " + std::to_string(c.toPutBack[i])));
         }
-    }
-}
-
-TEST(ExecutorLockTest, RunKeepsTheSiteLockOnlyWhenAsked) {
-    for (const bool keep : {false, true}) {
-        SCOPED_TRACE(keep ? "kept" : "let go");
-        test::TempDir dir;
-        const fs::path root = dir / "site";
-        test::writeFile(root / "A.html", "<img src=\"A_files/x.png\">");
-        test::writeFile(root / "A_files/x.png", "X");
-        test::writeFile(root / "B.html", "<img src=\"B_files/x.png\">");
-        test::writeFile(root / "B_files/x.png", "X");
-        RealFileManager files;
-        test::RecordingReporter reporter;
-        RunOptions options = test::countedBy(reporter);
-        options.keepLock = keep;
-        RunOutcome outcome = startOptimization(scanWebsite(root), files, reporter, options);
-        EXPECT_TRUE(outcome.completed);
-        EXPECT_EQ(outcome.lock != nullptr, keep);
-        std::error_code error;
-        EXPECT_EQ(SiteLock::tryAcquire(root, error).has_value(), !keep);
-        if (keep) {
-            EXPECT_EQ(error, std::errc::resource_unavailable_try_again);
-        }
-        outcome.lock.reset();
-        EXPECT_TRUE(SiteLock::tryAcquire(root, error).has_value()) << error.message();
     }
 }
 

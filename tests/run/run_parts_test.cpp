@@ -178,6 +178,13 @@ TEST(SiteLock, OneHolderAtATimeAcrossProcesses) {
     EXPECT_EQ(reporter.sheets, std::vector{cli::siteBusyMessage(fs::absolute(dir.path()))});
     EXPECT_TRUE(fs::exists(dir / "B_files/x.png"));
     first.reset();
+    // A run asked to keep the lock hands it over still held; any other lets it go.
+    RunOptions keep;
+    keep.keepLock = true;
+    RunOutcome kept = startOptimization(scanWebsite(dir.path()), real, reporter, keep);
+    EXPECT_TRUE(kept.completed && kept.lock);
+    EXPECT_FALSE(SiteLock::tryAcquire(dir.path(), error));
+    kept.lock.reset();
     EXPECT_TRUE(SiteLock::tryAcquire(dir.path(), error));
 }
 

@@ -10,6 +10,7 @@
 #include "util/progress.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -181,10 +182,12 @@ inline std::vector<std::string> leftoverTemporaries(const std::filesystem::path&
     return found;
 }
 
-// What the image references of every page and page script lead to, per file in text order:
-// the reference and the bytes of the file it names (absent when it names nothing). A
-// reference is a quoted text ending in an image suffix; "\/" reads as "/"; a script in a
-// page folder resolves from the folder of the page that loads it.
+// What the image references of every page, page script and stylesheet lead to, per file in
+// text order: the reference and the bytes of the file it names (absent when it names nothing).
+// The ASCII test files are read as a browser reads them: UTF-16 and UTF-32 without their
+// byte-order marks and NUL bytes. A quoted text ending in an image suffix is a reference ("\/"
+// reads as "/"), and so is the inside of url( ), its CSS escapes decoded; a script in a page
+// folder resolves from the folder of the page that loads it.
 struct Reference {
     std::string text;
     std::optional<std::string> bytes;
@@ -195,8 +198,7 @@ inline bool hasImageSuffix(std::string name) {
     for (auto& c : name)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     for (const std::string_view suffix : {".png", ".jpg", ".jpeg", ".gif", ".tiff"}) {
-        if (name.size() > suffix.size() &&
-            name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+        if (name.size() > suffix.size() && name.ends_with(suffix))
             return true;
     }
     return false;
@@ -207,33 +209,56 @@ inline ReferenceMap referenceTargets(const std::filesystem::path& root) {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
         const auto& path = entry.path();
         const std::string extension = path.extension().string();
-        if (!entry.is_regular_file() || (extension != ".html" && extension != ".js"))
+        if (!entry.is_regular_file() ||
+            (extension != ".html" && extension != ".js" && extension != ".css"))
             continue;
         std::filesystem::path base = path.parent_path();
-        const std::string folderName = base.filename().string();
-        if (extension == ".js" && folderName.size() > 6 &&
-            folderName.compare(folderName.size() - 6, 6, "_files") == 0)
+        const std::string folder = base.filename().string();
+        if (extension == ".js" && folder.size() > 6 && folder.ends_with("_files"))
             base = base.parent_path();
         auto& list = references[path.lexically_relative(root).generic_string()];
-        const std::string text = readFile(path);
-        for (std::size_t open = text.find('"'); open != std::string::npos;) {
-            const std::size_t close = text.find('"', open + 1);
-            if (close == std::string::npos)
-                break;
-            const std::string reference = text.substr(open + 1, close - open - 1);
-            open = text.find('"', close + 1);
+        const auto add = [&](const std::string& reference) {
             if (!hasImageSuffix(reference) || reference.find_first_of("<>\n") != std::string::npos)
-                continue;
+                return;
             std::string plain;
             for (std::size_t i = 0; i < reference.size(); ++i) {
                 if (!(reference[i] == '\\' && i + 1 < reference.size() && reference[i + 1] == '/'))
                     plain += reference[i];
             }
             const auto target = (base / plain).lexically_normal();
-            std::optional<std::string> bytes;
-            if (std::filesystem::is_regular_file(target))
-                bytes = readFile(target);
-            list.push_back({reference, bytes});
+            list.push_back({reference, std::filesystem::is_regular_file(target)
+                                           ? std::optional(readFile(target))
+                                           : std::nullopt});
+        };
+        std::string text;
+        for (const char c : readFile(path)) {
+            if (c != '\0' && c != '\xFF' && c != '\xFE')
+                text += c;
+        }
+        for (std::size_t open = text.find('"'); open != std::string::npos;) {
+            const std::size_t close = text.find('"', open + 1);
+            if (close == std::string::npos)
+                break;
+            if (const std::string value = text.substr(open + 1, close - open - 1);
+                value.find("url(") == std::string::npos)
+                add(value);
+            open = text.find('"', close + 1);
+        }
+        for (std::size_t at = text.find("url("); at != std::string::npos;
+             at = text.find("url(", at + 1)) {
+            std::string url;
+            for (std::size_t i = at + 4; i < text.size() && text[i] != ')'; ++i) {
+                if (text[i] != '\\') {
+                    url += text[i];
+                } else if (std::isxdigit(static_cast<unsigned char>(text[i + 1]))) {
+                    std::size_t digits = 0;
+                    url += static_cast<char>(std::stoi(text.substr(i + 1, 6), &digits, 16));
+                    i += digits + (text[i + 1 + digits] == ' ' ? 1 : 0);
+                } else {
+                    url += text[++i];
+                }
+            }
+            add(url);
         }
     }
     return references;

@@ -209,16 +209,20 @@ TEST(GeneratedSites, ADamagedRecordNeverLosesAFileOnUndo) {
                 damaged[at] = static_cast<char>(damaged[at] ^ 0x01);
             test::writeFile(records, damaged);
             bool complete = false;
-            if (const std::optional<RecordedRun> offered = lastUndoableRun(root)) {
+            const std::optional<RecordedRun> offered = lastUndoableRun(root);
+            if (offered) {
                 RealFileManager real;
                 test::RecordingReporter reporter;
                 complete = undoRun(*offered, real, reporter).complete;
             }
             ASSERT_EQ(test::lostFiles(original, root), Lines{});
             ASSERT_EQ(test::brokenReferences(references, root), Lines{});
-            // An undo that says it is complete has given back the original.
+            // An undo that says it is complete has given back the original; one that is not
+            // stays offered.
             if (complete) {
                 ASSERT_EQ(test::snapshot(root), original);
+            } else if (offered) {
+                ASSERT_TRUE(lastUndoableRun(root));
             }
             // Back to the state after the run for the next damage.
             fs::remove_all(root);

@@ -144,53 +144,6 @@ TEST(SiteNames, ImagesTextKindsAndPageFolders) {
         EXPECT_FALSE(pageFilesFor(none)) << none;
 }
 
-// Each row: folders (named in walk order by their index), files in them, and the groups the
-// scan must find, in order, each with its copies in walk order.
-TEST(Scan, GroupsAndCopiesAsTheWalkMeetsThem) {
-    struct File {
-        int folder;
-        std::string name, bytes;
-    };
-    using Copy = std::pair<int, std::string>;
-    struct Case {
-        const char* what;
-        std::vector<std::string> folders;
-        std::vector<File> files;
-        std::vector<std::vector<Copy>> groups;
-    };
-    const Case cases[] = {
-        {"a group forms at its second copy",
-         {"a", "b", "c", "d"},
-         {{0, "x.png", "X"}, {1, "y.png", "Y"}, {2, "y.png", "Y"}, {3, "x.png", "X"}},
-         {{{1, "y.png"}, {2, "y.png"}}, {{0, "x.png"}, {3, "x.png"}}}},
-        {"equal names, two contents",
-         {"p", "q", "r", "s"},
-         {{0, "logo.png", "XX"},
-          {1, "logo.png", "YY"},
-          {2, "logo.png", "XX"},
-          {3, "logo.png", "YY"}},
-         {{{0, "logo.png"}, {2, "logo.png"}}, {{1, "logo.png"}, {3, "logo.png"}}}},
-        {"three copies, one group, images/ included",
-         {"images", "B_files", "C_files"},
-         {{0, "s_1.png", "same"}, {1, "s_1.png", "same"}, {2, "s_1.png", "same"}},
-         {{{0, "s_1.png"}, {1, "s_1.png"}, {2, "s_1.png"}}}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        TempDir site;
-        const auto folders = foldersInWalkOrder(site.path(), c.folders);
-        for (const File& file : c.files)
-            writeFile(folders[file.folder] / file.name, file.bytes);
-        Groups expected;
-        for (const auto& group : c.groups) {
-            expected.emplace_back();
-            for (const auto& [folder, name] : group)
-                expected.back().push_back(folders[folder] / name);
-        }
-        EXPECT_EQ(expectAgreesWithLiteral(site.path()), expected);
-    }
-}
-
 TEST(Scan, LinksAreNotFollowedUnreadableFilesJoinNothingCancelGivesNothing) {
     TempDir site, outside;
     writeFile(site / "a/logo.png", "L");
