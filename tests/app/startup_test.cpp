@@ -5,10 +5,10 @@
 #include "app/main_window.hpp"
 #include "app/path_text.hpp"
 #include "app/preview_dialog.hpp"
+#include "app/quiet_offscreen.hpp"
 #include "app/start_options.hpp"
 #include "app/tolvane_app_delegate.hpp"
 #include "app/translations.hpp"
-#include "support/quiet_offscreen.hpp"
 #include "support/temp_dir.hpp"
 
 #include <QAbstractButton>

@@ -6,11 +6,11 @@
 #include "app/main_window.hpp"
 #include "app/path_text.hpp"
 #include "app/preview_dialog.hpp"
+#include "app/quiet_offscreen.hpp"
 #include "app/tolvane_app_delegate.hpp"
 #include "run/file_manager.hpp"
 #include "run/site_lock.hpp"
 #include "scan/scan.hpp"
-#include "support/quiet_offscreen.hpp"
 #include "support/temp_dir.hpp"
 
 #include "bench/sitegen/sitegen.hpp"

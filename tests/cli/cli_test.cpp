@@ -5,7 +5,6 @@
 #include "cli/event_text.hpp"
 #include "run/run_support.hpp"
 #include "run/site_lock.hpp"
-#include "support/deep_folder.hpp"
 #include "support/process.hpp"
 #include "support/temp_dir.hpp"
 #include "util/aes.hpp"
@@ -451,16 +450,24 @@ TEST(OptimizeVerb, WhatCannotBeDoneIsReportedAndItsCopiesStay) {
         << r.err;
     EXPECT_EQ(snapshot(unrecorded.site), before);
 
-    // A folder too deep to read: what it refers to is unknown, so no copy goes.
+    // A folder too deep to read: what it refers to is unknown, so no copy goes. It is two
+    // chains of folders, each short enough to be made, one moved into the other.
     Cli deep;
     deep.makeSite();
-    const test::DeepFolder folder(deep.site, "logo.png", "LOGO");
+    const std::string d(200, 'd');
+    fs::path first = deep.site / d, second = deep.dir / d;
+    for (int i = 0; i < 11; ++i)
+        first /= d, second /= d;
+    fs::create_directories(first);
+    writeFile(second / "logo.png", "LOGO");
+    fs::rename(deep.dir / d, first / d);
     for (const Args& args : {Args{"scan", "S"}, Args{"optimize", "--yes", "S"}}) {
         r = deep(args);
-        EXPECT_TRUE(has(r.err, "Unable to read " + (deep.site / folder.folderName()).string()))
-            << r.err;
+        EXPECT_TRUE(has(r.err, "Unable to read " + (deep.site / d).string())) << r.err;
         EXPECT_TRUE(has(r.err, std::make_error_code(std::errc::filename_too_long).message()));
     }
+    EXPECT_EQ(test::runProcess(deep.dir.path(), {"rm", "-rf", (deep.site / d).string()}).exitCode,
+              0);
     for (const char* copy : {"A_files/logo.png", "B_files/logo.png"})
         EXPECT_EQ(readFile(deep.site / copy), "LOGO");
 }

@@ -23,6 +23,7 @@ namespace fs = std::filesystem;
 using test::readFile;
 using test::writeFile;
 using Tree = std::map<std::string, std::string>;
+using Names = std::vector<std::string>;
 
 // Each step as it should end, then the whole tree: no step replaces what is at its
 // destination, goes through a link or leaves a temporary file.
@@ -278,6 +279,56 @@ TEST_F(RunJournalTest, HomeComesFromTheEnvironment) {
     ::unsetenv("XDG_DATA_HOME");
     EXPECT_EQ(journalHome(), dir / "home/.local/share/tolvane");
     ::setenv("HOME", savedHome.c_str(), 1);
+}
+
+// A file the run left as it was (recorded after its rewrite) is no change to undo.
+struct KeptCase {
+    std::string name;
+    Names rewritten;                    // recorded as rewritten, in order
+    Names kept;                         // then recorded as left as they were
+    std::vector<std::size_t> toPutBack; // the rewrites undo reads, by their place above
+    std::size_t counted;                // files rewritten at most, as the record tells
+    bool offered;                       // offered for undo
+};
+
+const std::vector<KeptCase> keptCases = {
+    {"NoneKept", {"A.html", "B.html"}, {}, {0, 1}, 2, true},
+    {"OneOfTwoKept", {"A.html", "B.html"}, {"A.html"}, {1}, 1, true},
+    {"TheOnlyRewriteKept", {"A.html"}, {"A.html"}, {}, 0, false},
+    {"TheLastOfTwoRewritesOfOneFileKept", {"A.html", "A.html"}, {"A.html"}, {0}, 1, true},
+};
+
+TEST_F(RunJournalTest, AFileLeftAsItWasIsNoChangeToUndo) {
+    for (const KeptCase& c : keptCases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(home.path() / "tolvane");
+        fs::create_directories(root);
+        std::error_code error;
+        std::optional<RunJournal> journal = RunJournal::start(root, error);
+        ASSERT_TRUE(journal) << error.message();
+        for (std::size_t i = 0; i < c.rewritten.size(); ++i) {
+            const std::string old = "old " + std::to_string(i);
+            ASSERT_FALSE(journal->rewriting(
+                {{root / c.rewritten[i], asBytes(old), md5("new " + std::to_string(i))}}));
+        }
+        std::vector<fs::path> kept;
+        for (const auto& name : c.kept)
+            kept.push_back(root / name);
+        ASSERT_FALSE(journal->notRewritten(kept));
+
+        const auto runs = recordedRuns(root);
+        ASSERT_EQ(runs.size(), 1u);
+        EXPECT_EQ(runs[0].summary.filesRewritten, c.counted);
+        EXPECT_EQ(runs[0].undoable, c.offered);
+        EXPECT_FALSE(runs[0].damaged);
+        const auto records = readRunRecords(runs[0], error);
+        ASSERT_TRUE(records) << error.message();
+        ASSERT_EQ(records->rewrites.size(), c.toPutBack.size());
+        for (std::size_t i = 0; i < c.toPutBack.size(); ++i) {
+            EXPECT_EQ(records->rewrites[i].path, root / c.rewritten[c.toPutBack[i]]);
+            EXPECT_EQ(records->rewrites[i].newMd5, md5("new " + std::to_string(c.toPutBack[i])));
+        }
+    }
 }
 
 // One file rewritten for one image: its folder climbs to images/; a missing file is only

@@ -508,28 +508,20 @@ TEST(ExampleRun, LogsEveryStepInOrderAndUndoTakesItBack) {
                         4,
                         {root / "A_files/logo.png", root / "B_files/logo.png"}};
     const RunOutcome outcome = startOptimization({logo}, root, real, reporter, options);
+    const auto updating = [&](const char* file) {
+        return "log Updating file: " + p(file) + " to use moved image: logo.png";
+    };
+    // clang-format off
     EXPECT_EQ(reporter.events,
-              (Lines{"log Starting optimization - calculate number of actions",
-                     "setup 7",
+              (Lines{"log Starting optimization - calculate number of actions", "setup 7",
                      "log Creating images folder in root",
                      "log Moving image file: logo.png to folder: " + p("images/logo.png"),
-                     "log " + p("A_files/logo.png"),
-                     "log " + p("images/logo.png"),
-                     "step",
-                     "log Updating file: " + p("A.html") + " to use moved image: logo.png",
-                     "log Updating file: " + p("A_files/A.js") + " to use moved image: logo.png",
-                     "log Updating file: " + p("B.html") + " to use moved image: logo.png",
-                     "log Updating file: " + p("B_files/B.js") + " to use moved image: logo.png",
-                     "step",
-                     "step",
-                     "step",
-                     "step",
-                     "log Removing duplicate file: logo.png from " + p("A_files"),
-                     "step",
-                     "log Removing duplicate file: logo.png from " + p("B_files"),
-                     "step",
-                     "stop",
-                     "completed"}));
+                     "log " + p("A_files/logo.png"), "log " + p("images/logo.png"), "step",
+                     updating("A.html"), updating("A_files/A.js"), updating("B.html"), updating("B_files/B.js"),
+                     "step", "step", "step", "step",
+                     "log Removing duplicate file: logo.png from " + p("A_files"), "step",
+                     "log Removing duplicate file: logo.png from " + p("B_files"), "step", "stop", "completed"}));
+    // clang-format on
     EXPECT_EQ(std::tuple(outcome.filesRewritten, outcome.filesPlaced, outcome.copiesRemoved,
                          outcome.bytesSaved),
               std::tuple(4u, 1u, 1u, 4u)); // the first copy was moved, not removed

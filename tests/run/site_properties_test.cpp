@@ -30,7 +30,9 @@ sitegen::SiteShape smallShape(std::uint64_t seed) {
 }
 
 // Scans and runs with a record; a crash at the chosen step ends the run where it stands.
-bool scanAndRun(const fs::path& root, std::optional<std::size_t> crashAfter = std::nullopt) {
+// steps, when given, counts the steps that change the disk.
+bool scanAndRun(const fs::path& root, std::optional<std::size_t> crashAfter = std::nullopt,
+                std::size_t* steps = nullptr) {
     const ScanResult scan = scanWebsite(root);
     std::error_code error;
     std::optional<RunJournal> journal = RunJournal::start(root, error);
@@ -44,6 +46,8 @@ bool scanAndRun(const fs::path& root, std::optional<std::size_t> crashAfter = st
     try {
         const RunOutcome outcome = startOptimization(scan, files, reporter, options);
         EXPECT_EQ(outcome.errorSheets, 0);
+        if (steps)
+            *steps = files.changes();
         return outcome.completed;
     } catch (const test::SimulatedCrash&) {
         return false;
@@ -101,12 +105,7 @@ TEST(GeneratedSites, ARunCutAfterAnyStepIsSafeFinishedByTheNextAndUndone) {
             test::ScopedJournalHome home;
             test::TempDir whole;
             fs::copy(model, whole / "site", fs::copy_options::recursive);
-            RealFileManager real;
-            test::FailingFileManager counting(real);
-            test::RecordingReporter reporter;
-            ASSERT_TRUE(
-                startOptimization(scanWebsite(whole / "site"), counting, reporter).completed);
-            steps = counting.changes();
+            ASSERT_TRUE(scanAndRun(whole / "site", std::nullopt, &steps));
         }
         ASSERT_GT(steps, 4u);
         // Each cut is undone at once, and also after the next run has finished the work.
