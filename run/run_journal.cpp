@@ -27,6 +27,8 @@ constexpr std::size_t checkDigits = 8;
 constexpr const char* rootFile = "root";
 constexpr const char* recordsFile = "records";
 constexpr const char* oldTextsFile = "old-texts";
+// The records' length after their last append: records found shorter were cut since.
+constexpr const char* lengthFile = "length";
 
 std::error_code lastError() {
     return {errno, std::generic_category()};
@@ -398,6 +400,17 @@ Reading readRecords(std::string_view text, bool keep) {
     return reading;
 }
 
+// Whether records read from folder are shorter than they were once written: then their last
+// lines are lost, though each line left reads whole. Unknown (no length kept) is not cut.
+bool cutSinceWritten(const fs::path& folder, std::size_t size) {
+    const auto text = readWholeFile(folder / lengthFile);
+    if (!text || text->empty() || text->back() != '\n')
+        return false;
+    const auto length =
+        number(std::string_view(reinterpret_cast<const char*>(text->data()), text->size() - 1));
+    return length && *length > size;
+}
+
 std::optional<RecordedRun> readRun(const fs::path& folder, const fs::path& key) {
     const auto name = parseRunName(folder.filename().string());
     if (!name)
@@ -414,10 +427,11 @@ std::optional<RecordedRun> readRun(const fs::path& folder, const fs::path& key) 
     const auto records = readWholeFile(folder / recordsFile);
     if (!records)
         return std::nullopt;
-    const Reading reading = readRecords(
+    Reading reading = readRecords(
         std::string_view(reinterpret_cast<const char*>(records->data()), records->size()), false);
     if (!reading.valid)
         return std::nullopt;
+    reading.records.damaged = reading.records.damaged || cutSinceWritten(folder, records->size());
 
     RecordedRun run;
     run.folder = folder;
@@ -513,6 +527,12 @@ std::error_code RunJournal::append(const std::string& lines) {
         !writeFully(out.fd, lines) || ::fdatasync(out.fd) != 0)
         return lastError();
     recordsSize_ += lines.size();
+    // Written once the records are on disk, so that a crash leaves it short, never long; at
+    // worst a cut goes unseen, as it did before this was kept.
+    Fd length(
+        ::open((folder_ / lengthFile).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+    if (length.fd >= 0)
+        writeFully(length.fd, std::to_string(recordsSize_) + "\n");
     return {};
 }
 
@@ -635,6 +655,8 @@ std::optional<RunRecords> readRunRecords(const RecordedRun& run, std::error_code
         error = std::make_error_code(std::errc::illegal_byte_sequence);
         return std::nullopt;
     }
+    reading.records.damaged =
+        reading.records.damaged || cutSinceWritten(run.folder, records->size());
     return std::move(reading.records);
 }
 

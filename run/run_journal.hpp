@@ -25,7 +25,8 @@ std::filesystem::path journalHome();
 // site root), "records" (one line per record, appended; each line ends in a field with the first
 // hex digits of its digest, so a line damaged inside reads as damaged) and "old-texts" (the
 // earlier bytes of every rewritten file, one after another; a record names its offset and
-// length). Records of older runs, without that field, are read as before.
+// length), and "length" (the records' length after their last append, so that records cut
+// since read as damaged). Records of older runs, without the check field, are read as before.
 //
 // A run calls, in this order: start() before it changes anything; imagesFolderCreated()
 // before it makes the images folder; placing() before it links or copies kept files into it;

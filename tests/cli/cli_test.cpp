@@ -528,11 +528,12 @@ TEST(UndoVerb, PutsTheSiteBackAndSaysWhatItCouldNotDo) {
     EXPECT_EQ(c({"undo", "--yes", "S"}).exitCode, 0);
     EXPECT_EQ(snapshot(c.site), original);
 
-    // A run whose record stops before its end reads as cut short; undo still puts it back.
+    // A run killed before its end reads as cut short; undo still puts it back.
     optimize();
     std::string text = readFile(c.newestRecord());
     text.erase(text.rfind('\n', text.size() - 2) + 1);
     writeFile(c.newestRecord(), text);
+    writeFile(c.newestRecord().parent_path() / "length", std::to_string(text.size()) + "\n");
     EXPECT_TRUE(has(c({"history", "S"}).out, "(cut short)\n"));
     EXPECT_EQ(c({"undo", "--yes", "S"}).exitCode, 0);
     EXPECT_EQ(snapshot(c.site), original);

@@ -194,8 +194,8 @@ TEST(GeneratedSites, ADamagedRecordNeverLosesAFileOnUndo) {
     ASSERT_TRUE(scanAndRun(root));
     const auto after = test::snapshot(root);
     const RecordedRun run = *lastUndoableRun(root);
-    const fs::path records = run.folder / "records";
-    const std::string intact = test::readFile(records);
+    const fs::path records = run.folder / "records", length = run.folder / "length";
+    const std::string intact = test::readFile(records), intactLength = test::readFile(length);
     ASSERT_GT(intact.size(), 100u);
 
     for (std::size_t at = 0; at < intact.size(); ++at) {
@@ -207,6 +207,7 @@ TEST(GeneratedSites, ADamagedRecordNeverLosesAFileOnUndo) {
             else
                 damaged[at] = static_cast<char>(damaged[at] ^ 0x01);
             test::writeFile(records, damaged);
+            test::writeFile(length, intactLength);
             bool complete = false;
             const std::optional<RecordedRun> offered = lastUndoableRun(root);
             if (offered) {
@@ -216,8 +217,9 @@ TEST(GeneratedSites, ADamagedRecordNeverLosesAFileOnUndo) {
             }
             ASSERT_EQ(test::lostFiles(original, root), Lines{});
             ASSERT_EQ(test::brokenReferences(references, root), Lines{});
-            // An undo that says it is complete has given back the original; one that is not
-            // stays offered.
+            // A cut record is never taken for whole. An undo that says it is complete has
+            // given back the original; one that is not stays offered.
+            ASSERT_FALSE(cutShort && complete);
             if (complete) {
                 ASSERT_EQ(test::snapshot(root), original);
             } else if (offered) {
@@ -230,6 +232,7 @@ TEST(GeneratedSites, ADamagedRecordNeverLosesAFileOnUndo) {
         }
     }
     test::writeFile(records, intact);
+    test::writeFile(length, intactLength);
     undoAll(root);
     EXPECT_EQ(test::snapshot(root), original);
 }
