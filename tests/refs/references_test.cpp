@@ -259,11 +259,15 @@ TEST(ReferenceIndex, ProgressCountsTheTextFilesAndCancelStopsTheBuild) {
     EXPECT_EQ(std::tuple(progress.phase(), progress.total(), progress.done()),
               std::tuple(Phase::indexing, std::uint64_t{4}, std::uint64_t{4}));
     EXPECT_EQ(whole.references().size(), 4u);
-    Progress before;
-    before.cancel();
-    const auto none = ReferenceIndex::build(dir.path(), {logo}, nullptr, &before);
-    EXPECT_TRUE(none.cancelled());
-    EXPECT_EQ(none.textFilesRead(), 0u);
+    // Cancelled before the walk, or (on a scan's listing: no walk) before the first read.
+    const SiteListing listing = listSite(dir.path());
+    for (const SiteListing* given : {static_cast<const SiteListing*>(nullptr), &listing}) {
+        Progress before;
+        before.cancel();
+        const auto none = ReferenceIndex::build(dir.path(), {logo}, nullptr, &before, given);
+        EXPECT_TRUE(none.cancelled());
+        EXPECT_EQ(none.textFilesRead(), 0u);
+    }
 }
 
 TEST(SiteCheck, BrokenReferencesAndImagesNothingRefersTo) {
