@@ -28,11 +28,20 @@ void addChoiceOptions(CLI::App& command, ChoiceOptions& options) {
 std::optional<PlanChoices> applyChoices(const ChoiceOptions& options, ScanResult& scan,
                                         std::ostream& err) {
     std::set<std::string> names;
-    std::set<fs::path> copies;
-    for (const DuplicateGroup& group : scan.duplicates) {
+    for (const DuplicateGroup& group : scan.duplicates)
         names.insert(group.name);
-        for (const fs::path& copy : group.copies)
-            copies.insert(normal(copy));
+    // The copies named, found in one pass over the scan's: a set of every copy would hold the
+    // paths of the whole site at once.
+    std::set<fs::path> named, copies;
+    for (const auto* list : {&options.keep, &options.leave}) {
+        for (const std::string& path : *list)
+            named.insert(normal(path));
+    }
+    for (const DuplicateGroup& group : scan.duplicates) {
+        for (std::size_t i = 0; i < group.copies.size() && !named.empty(); ++i) {
+            if (fs::path copy = normal(group.copies.native(i)); named.count(copy))
+                copies.insert(std::move(copy));
+        }
     }
     bool ok = true;
     for (const auto* list : {&options.only, &options.skip}) {
