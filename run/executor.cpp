@@ -869,12 +869,13 @@ class Executor {
         const std::vector<FileResult> results = files_.copyFiles(requests);
         for (std::size_t i = 0; i < pending_.size(); ++i) {
             const RunJournal::Removal& removal = *pending_[i].first;
+            // Read again when asked: a digest kept for each copy put back would hold every
+            // copy's path at once.
+            digests_.erase(removal.copy);
             if (i < results.size() && results[i]) {
-                digests_.erase(removal.copy);
                 missing({EventKind::restoreFailed, removal.copy}, *results[i]);
                 continue;
             }
-            digests_[removal.copy] = removal.md5; // checked against its source
             ++undone_->copiesRestored;
         }
         pending_.clear();
@@ -975,6 +976,12 @@ class Executor {
                                     std::make_error_code(std::errc::no_such_file_or_directory)});
             return std::nullopt;
         }
+        // The guard is asked only of the files the run added: keep only those of the targets.
+        if (added_.empty()) {
+            for (const auto& placed : records_->placed)
+                added_.insert(placed.path.native());
+        }
+        std::erase_if(change.targets, [&](const std::string& t) { return !added_.count(t); });
         change.text.assign(reinterpret_cast<const char*>(text->data()), text->size());
         return change;
     }
@@ -1194,6 +1201,7 @@ class Executor {
     std::optional<ReferenceIndex> addedIndex_;
     // By digest: files that should hold it (paths in the records, which outlive the undo).
     std::map<std::string, std::vector<const std::string*>> holders_;
+    std::unordered_set<std::string> added_; // the files the run placed
 };
 
 } // namespace
