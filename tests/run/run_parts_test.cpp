@@ -180,12 +180,16 @@ TEST(SiteLock, OneHolderAtATimeAcrossProcesses) {
     EXPECT_TRUE(fs::exists(dir / "B_files/x.png"));
     first.reset();
     // A run asked to keep the lock hands it over still held; any other lets it go.
-    RunOptions keep;
-    keep.keepLock = true;
-    RunOutcome kept = startOptimization(scanWebsite(dir.path()), real, reporter, keep);
-    EXPECT_TRUE(kept.completed && kept.lock);
-    EXPECT_FALSE(SiteLock::tryAcquire(dir.path(), error));
-    kept.lock.reset();
+    for (const bool keep : {false, true}) {
+        writeFile(dir / "A_files/x.png", "X");
+        writeFile(dir / "B_files/x.png", "X");
+        RunOptions options;
+        options.keepLock = keep;
+        const RunOutcome run = startOptimization(scanWebsite(dir.path()), real, reporter, options);
+        EXPECT_TRUE(run.completed);
+        EXPECT_EQ(run.lock != nullptr, keep);
+        EXPECT_EQ(SiteLock::tryAcquire(dir.path(), error).has_value(), !keep);
+    }
     EXPECT_TRUE(SiteLock::tryAcquire(dir.path(), error));
 }
 
