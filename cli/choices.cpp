@@ -37,9 +37,10 @@ std::optional<PlanChoices> applyChoices(const ChoiceOptions& options, ScanResult
         for (const std::string& path : *list)
             named.insert(normal(path));
     }
-    for (const DuplicateGroup& group : scan.duplicates) {
-        for (std::size_t i = 0; i < group.copies.size() && !named.empty(); ++i) {
-            if (fs::path copy = normal(group.copies.native(i)); named.count(copy))
+    for (std::size_t g = 0; g < scan.duplicates.size() && !named.empty(); ++g) {
+        const PathList& paths = scan.duplicates[g].copies;
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            if (fs::path copy = normal(paths.native(i)); named.count(copy))
                 copies.insert(std::move(copy));
         }
     }

@@ -133,7 +133,10 @@ class Executor {
         : files_(context.files), reporter_(context.reporter), journal_(context.journal),
           progress_(context.progress), plan_(noPlan_), outcome_(noOutcome_),
           recorded_(&context.run), root_(context.run.root.lexically_normal()),
-          undone_(&context.outcome), records_(&context.records), undoPlan_(&context.plan) {}
+          undone_(&context.outcome), records_(&context.records), undoPlan_(&context.plan) {
+        for (const auto& placed : context.records.placed)
+            added_.insert(placed.path.native());
+    }
 
     Execution take(const std::vector<Action>& actions) {
         const bool undo = undone_ != nullptr;
@@ -977,10 +980,6 @@ class Executor {
             return std::nullopt;
         }
         // The guard is asked only of the files the run added: keep only those of the targets.
-        if (added_.empty()) {
-            for (const auto& placed : records_->placed)
-                added_.insert(placed.path.native());
-        }
         std::erase_if(change.targets, [&](const std::string& t) { return !added_.count(t); });
         change.text.assign(reinterpret_cast<const char*>(text->data()), text->size());
         return change;

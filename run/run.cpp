@@ -80,15 +80,12 @@ class Run {
         removeLeftovers();
 
         // Every reference to every copy is found, and the whole run decided, before anything
-        // is touched: the plan's actions are then carried out in order. The site's text files
-        // are those the scan listed, unless they changed since: a page added after the scan
-        // may refer to a copy too.
-        const SiteListing recheck = listTextFiles(root_);
-        const SiteListing& listing = options_.listing && sameTextFiles(*options_.listing, recheck)
-                                         ? *options_.listing
-                                         : recheck;
+        // is touched: the plan's actions are then carried out in order. The images are the
+        // scan's; the text files are listed again (names only, no image looked at), since a
+        // page added after the scan may refer to a copy too.
+        const SiteListing textFiles = listTextFiles(root_);
         const ReferenceIndex index =
-            ReferenceIndex::build(root_, everyCopy(duplicates), &access_, nullptr, &listing);
+            ReferenceIndex::build(root_, everyCopy(duplicates), &access_, nullptr, &textFiles);
         // Whether a file can be written is asked once per file, not once per copy it names.
         WritabilityOnce writability(access_);
         const SitePlan plan =

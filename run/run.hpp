@@ -27,9 +27,6 @@ struct RunOptions {
     PlanChoices choices;
     // Temporary files of an interrupted run (found by the scan), removed first.
     std::vector<std::filesystem::path> leftovers;
-    // The scan's walk: the run reads the text files it lists, once a walk of the site's text
-    // files alone finds them still the same (else that walk's are read).
-    std::shared_ptr<const SiteListing> listing;
     // The site's lock is handed to the caller at the end instead of being let go, so that
     // what the run changed can be put back under it with no other run in between.
     bool keepLock = false;
@@ -65,7 +62,6 @@ RunOutcome startOptimization(const std::vector<DuplicateGroup>& duplicates,
 inline RunOutcome startOptimization(const ScanResult& scan, FileManager& files,
                                     RunReporter& reporter, RunOptions options = {}) {
     options.leftovers.insert(options.leftovers.end(), scan.leftovers.begin(), scan.leftovers.end());
-    options.listing = scan.listing;
     return startOptimization(scan.duplicates, scan.root, files, reporter, options);
 }
 

@@ -411,6 +411,14 @@ bool cutSinceWritten(const fs::path& folder, std::size_t size) {
     return length && *length > size;
 }
 
+// The records of the run in folder, read as above, damaged too when cut since written.
+Reading readRecordsIn(const fs::path& folder, const Bytes& records, bool keep) {
+    Reading reading = readRecords(
+        std::string_view(reinterpret_cast<const char*>(records.data()), records.size()), keep);
+    reading.records.damaged = reading.records.damaged || cutSinceWritten(folder, records.size());
+    return reading;
+}
+
 std::optional<RecordedRun> readRun(const fs::path& folder, const fs::path& key) {
     const auto name = parseRunName(folder.filename().string());
     if (!name)
@@ -427,11 +435,9 @@ std::optional<RecordedRun> readRun(const fs::path& folder, const fs::path& key) 
     const auto records = readWholeFile(folder / recordsFile);
     if (!records)
         return std::nullopt;
-    Reading reading = readRecords(
-        std::string_view(reinterpret_cast<const char*>(records->data()), records->size()), false);
+    const Reading reading = readRecordsIn(folder, *records, false);
     if (!reading.valid)
         return std::nullopt;
-    reading.records.damaged = reading.records.damaged || cutSinceWritten(folder, records->size());
 
     RecordedRun run;
     run.folder = folder;
@@ -649,14 +655,11 @@ std::optional<RunRecords> readRunRecords(const RecordedRun& run, std::error_code
     const auto records = readWholeFile(run.folder / recordsFile, &error);
     if (!records)
         return std::nullopt;
-    Reading reading = readRecords(
-        std::string_view(reinterpret_cast<const char*>(records->data()), records->size()), true);
+    Reading reading = readRecordsIn(run.folder, *records, true);
     if (!reading.valid) {
         error = std::make_error_code(std::errc::illegal_byte_sequence);
         return std::nullopt;
     }
-    reading.records.damaged =
-        reading.records.damaged || cutSinceWritten(run.folder, records->size());
     return std::move(reading.records);
 }
 

@@ -218,26 +218,6 @@ SiteListing listTextFiles(const fs::path& root) {
     return Walker(root, nullptr, nullptr, false).walk(root);
 }
 
-bool sameTextFiles(const SiteListing& a, const SiteListing& b) {
-    if (a.textFiles.size() != b.textFiles.size() || a.cancelled || b.cancelled)
-        return false;
-    for (std::size_t i = 0; i < a.textFiles.size(); ++i) {
-        const SiteListing::TextFile &x = a.textFiles[i], &y = b.textFiles[i];
-        if (x.kind != y.kind || x.linked != y.linked || a.nameOf(x) != b.nameOf(y) ||
-            a.folders[x.folder] != b.folders[y.folder])
-            return false;
-    }
-    const auto forText = [](const SiteListing& listing) {
-        std::vector<std::pair<std::string, std::error_code>> places;
-        for (const SiteListing::Unreadable& place : listing.unreadable) {
-            if (place.forText)
-                places.emplace_back(place.path, place.error);
-        }
-        return places;
-    };
-    return forText(a) == forText(b);
-}
-
 SiteFiles siteFilesOf(const fs::path& root, const SiteListing& listing, bool images) {
     SiteFiles files;
     files.cancelled = listing.cancelled;

@@ -93,10 +93,6 @@ SiteListing listSite(const std::filesystem::path& root, Progress* progress = nul
 // The same walk for the readers of text files only: no image is listed or examined.
 SiteListing listTextFiles(const std::filesystem::path& root);
 
-// Whether two walks found the same text files, in the same order, and the same places a
-// reader of text files could not read.
-bool sameTextFiles(const SiteListing& a, const SiteListing& b);
-
 // The listing as the readers of text files take it: the text files and what could not be read.
 struct SiteFiles {
     std::vector<std::pair<std::filesystem::path, TextKind>> textFiles;
