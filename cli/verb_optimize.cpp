@@ -73,6 +73,8 @@ void addOptimizeVerb(CLI::App& app, Verbs& verbs) {
         options.journal = &*journal;
         options.choices = *choices;
         options.progress = &reporter.progress;
+        // The run lists the text files itself: the scan's listing is only memory from here.
+        scan.listing.reset();
         outcome = startOptimization(scan, files, reporter, options);
         // What is left first, then what the run did: the last line says how it went.
         if (outcome.completed) {

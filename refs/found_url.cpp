@@ -141,7 +141,11 @@ std::string NameTable::fileNameOf(const fs::path& image) {
 }
 
 std::string NameTable::fileNameOf(const std::string& image) {
-    return image.substr(image.rfind('/') + 1);
+    return fileNameOf(std::string_view(image));
+}
+
+std::string NameTable::fileNameOf(std::string_view image) {
+    return std::string(image.substr(image.rfind('/') + 1));
 }
 
 void NameTable::add(const std::string& name, std::size_t image) {

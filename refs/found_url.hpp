@@ -99,6 +99,7 @@ class NameTable {
   private:
     static std::string fileNameOf(const std::filesystem::path& image);
     static std::string fileNameOf(const std::string& image);
+    static std::string fileNameOf(std::string_view image);
     void add(const std::string& name, std::size_t image);
 
     std::unordered_map<std::string, std::vector<std::size_t>> byName_;

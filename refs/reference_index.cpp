@@ -47,13 +47,13 @@ ReferenceIndex ReferenceIndex::build(const fs::path& root, const std::vector<fs:
 ReferenceIndex ReferenceIndex::build(const fs::path& root,
                                      const std::vector<std::string_view>& images,
                                      TextFileAccess* access, Progress* progress,
-                                     const SiteListing* listing) {
+                                     const SiteListing* listing, ImagePaths paths) {
     DiskTextFileAccess disk;
     TextFileAccess& io = access ? *access : disk;
     ReferenceIndex index;
     index.root_ = normalFolder(root);
     index.siteRoot_.emplace(index.root_);
-    index.addImages(images);
+    index.addImages(images, paths);
     const NameTable names(index.targets_);
 
     if (progress)
@@ -82,12 +82,31 @@ ReferenceIndex ReferenceIndex::build(const fs::path& root,
     return index;
 }
 
-void ReferenceIndex::addImages(const std::vector<std::string_view>& images) {
+void ReferenceIndex::addImages(const std::vector<std::string_view>& images, ImagePaths paths) {
+    // A path not yet absolute and normal is made so, and then always held here. The block is
+    // sized first, so that the views into it stay put while it fills.
+    std::vector<std::string> made(images.size());
+    std::size_t owned = 0;
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        if (!isAbsoluteNormal(images[i]))
+            made[i] = fs::absolute(fs::path(images[i])).lexically_normal().native();
+        if (!made[i].empty() || paths == ImagePaths::copied)
+            owned += made[i].empty() ? images[i].size() : made[i].size();
+    }
+    ownedPaths_.reserve(owned);
+    targets_.reserve(images.size());
     targetIndex_.reserve(images.size());
-    for (const std::string_view image : images)
-        addTarget(isAbsoluteNormal(image)
-                      ? std::string(image)
-                      : fs::absolute(fs::path(image)).lexically_normal().native());
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        std::string_view path = made[i].empty() ? images[i] : std::string_view(made[i]);
+        if (!made[i].empty() || paths == ImagePaths::copied) {
+            const std::size_t at = ownedPaths_.size();
+            ownedPaths_.insert(ownedPaths_.end(), path.begin(), path.end());
+            path = std::string_view(ownedPaths_.data() + at, path.size());
+        }
+        // A path given twice keeps both places; lookups find the first.
+        targetIndex_.emplace(path, static_cast<std::uint32_t>(targets_.size()));
+        targets_.push_back(path);
+    }
     imageCount_ = targets_.size();
 }
 
@@ -244,14 +263,6 @@ void ReferenceIndex::place(Gathered& gathered) {
         unresolvedInFile_[i].second = static_cast<std::uint32_t>(unresolved_.size());
         std::vector<UnresolvedReference>().swap(theirs);
     }
-}
-
-std::uint32_t ReferenceIndex::addTarget(const std::string& normal) {
-    // A path given twice keeps both places; lookups find the first.
-    const auto number = static_cast<std::uint32_t>(targets_.size());
-    targets_.push_back(normal);
-    targetIndex_.emplace(targets_.back(), number);
-    return number;
 }
 
 std::uint32_t ReferenceIndex::targetNumber(const fs::path& path) const {

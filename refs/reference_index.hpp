@@ -8,7 +8,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -61,12 +60,16 @@ class ReferenceIndex {
                                 const std::vector<std::filesystem::path>& images,
                                 TextFileAccess* access = nullptr, Progress* progress = nullptr,
                                 const SiteListing* listing = nullptr);
-    // The same, for callers that hold the images elsewhere (each path's text must stay valid
-    // while build runs only).
+    // Whether the index copies the images' paths, or refers to the caller's texts (those
+    // already absolute and normal), which must then stay valid and unchanged as long as the
+    // index: a run's copies are hundreds of thousands of paths it holds anyway.
+    enum class ImagePaths { copied, borrowed };
+    // The same, for callers that hold the images elsewhere.
     static ReferenceIndex build(const std::filesystem::path& root,
                                 const std::vector<std::string_view>& images,
                                 TextFileAccess* access = nullptr, Progress* progress = nullptr,
-                                const SiteListing* listing = nullptr);
+                                const SiteListing* listing = nullptr,
+                                ImagePaths paths = ImagePaths::copied);
 
     ReferenceIndex(ReferenceIndex&&) = default;
     ReferenceIndex& operator=(ReferenceIndex&&) = default;
@@ -103,7 +106,7 @@ class ReferenceIndex {
   private:
     struct Gathered;
     ReferenceIndex() = default;
-    void addImages(const std::vector<std::string_view>& images);
+    void addImages(const std::vector<std::string_view>& images, ImagePaths paths);
     void takeFiles(SiteFiles& files);
     void readFile(std::size_t number, TextKind kind, TextFileAccess& io, UrlReader& reader,
                   const NameTable& names, Gathered& gathered);
@@ -116,16 +119,17 @@ class ReferenceIndex {
     static constexpr std::uint32_t none = 0xFFFFFFFF;
     // The number of an image, or none.
     std::uint32_t targetNumber(const std::filesystem::path& path) const;
-    std::uint32_t addTarget(const std::string& normal);
     // The target at an absolute normal path as text, or absent.
     std::optional<std::uint32_t> targetAt(const std::string& path) const;
 
     std::filesystem::path root_;
     std::optional<SiteRoot> siteRoot_; // for paths that reach an image through a link
     bool cancelled_ = false;
-    // Targets as absolute normal paths: the images first (imageCount_ of them, in the order
-    // given). A deque, so the keys below stay put.
-    std::deque<std::string> targets_;
+    // Targets as absolute normal paths: the images, in the order given. Each is the caller's
+    // text (borrowed) or held in ownedPaths_, one after another: a vector's buffer stays put
+    // when the index is moved.
+    std::vector<char> ownedPaths_;
+    std::vector<std::string_view> targets_;
     std::size_t imageCount_ = 0;
     std::unordered_map<std::string_view, std::uint32_t> targetIndex_; // first of each path
     std::vector<std::vector<std::uint32_t>> byTarget_;                // into references_, ascending

@@ -85,7 +85,8 @@ class Run {
         // page added after the scan may refer to a copy too.
         const SiteListing textFiles = listTextFiles(root_);
         const ReferenceIndex index =
-            ReferenceIndex::build(root_, everyCopy(duplicates), &access_, nullptr, &textFiles);
+            ReferenceIndex::build(root_, everyCopy(duplicates), &access_, nullptr, &textFiles,
+                                  ReferenceIndex::ImagePaths::borrowed);
         // Whether a file can be written is asked once per file, not once per copy it names.
         WritabilityOnce writability(access_);
         const SitePlan plan =
