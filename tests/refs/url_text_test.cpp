@@ -1,3 +1,4 @@
+#include "refs/url_find.hpp"
 #include "refs/url_text.hpp"
 
 #include <gtest/gtest.h>
@@ -64,6 +65,22 @@ TEST(TextView, DecodesWhatEachLanguageDecodes) {
     }
     const TextView markup = decodeText("a&amp;b\\/c&#x20;", true);
     EXPECT_EQ(markup.origin, (decltype(markup.origin){0, 1, 6, 7, 9, 10, 16}));
+}
+
+// An image URL ends where its extension ends the name, spelled in any case or percent-encoded.
+TEST(ImageUrls, EndWhereAnExtensionEndsTheName) {
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+        {"<img src=\"a/b.PNG\"> c.gif,d.jpg", {"a/b.PNG", "c.gif", "d.jpg"}},
+        {"a.pngx a.png.bak a.png~ a.png/b", {}},
+        {"logo%2Epng logo.%50NG logo.p%6Eg", {"logo%2Epng", "logo.%50NG", "logo.p%6Eg"}},
+        {"logo.%41ng logo.%5Zng logo.%Z0ng", {}},
+    };
+    for (const auto& [text, expected] : cases) {
+        std::vector<std::string> found;
+        for (const UrlSpan& span : findImageUrls(text))
+            found.push_back(text.substr(span.begin, span.end - span.begin));
+        EXPECT_EQ(found, expected) << text;
+    }
 }
 
 TEST(ParsedUrls, KindsAndSegments) {
