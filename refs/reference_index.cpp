@@ -85,20 +85,24 @@ ReferenceIndex ReferenceIndex::build(const fs::path& root,
 void ReferenceIndex::addImages(const std::vector<std::string_view>& images, ImagePaths paths) {
     // A path not yet absolute and normal is made so, and then always held here. The block is
     // sized first, so that the views into it stay put while it fills.
-    std::vector<std::string> made(images.size());
+    std::vector<std::pair<std::size_t, std::string>> made; // by position, ascending
     std::size_t owned = 0;
     for (std::size_t i = 0; i < images.size(); ++i) {
-        if (!isAbsoluteNormal(images[i]))
-            made[i] = fs::absolute(fs::path(images[i])).lexically_normal().native();
-        if (!made[i].empty() || paths == ImagePaths::copied)
-            owned += made[i].empty() ? images[i].size() : made[i].size();
+        if (!isAbsoluteNormal(images[i])) {
+            made.emplace_back(i, fs::absolute(fs::path(images[i])).lexically_normal().native());
+            owned += made.back().second.size();
+        } else if (paths == ImagePaths::copied) {
+            owned += images[i].size();
+        }
     }
     ownedPaths_.reserve(owned);
     targets_.reserve(images.size());
     targetIndex_.reserve(images.size());
+    auto next = made.begin();
     for (std::size_t i = 0; i < images.size(); ++i) {
-        std::string_view path = made[i].empty() ? images[i] : std::string_view(made[i]);
-        if (!made[i].empty() || paths == ImagePaths::copied) {
+        const bool normalized = next != made.end() && next->first == i;
+        std::string_view path = normalized ? std::string_view((next++)->second) : images[i];
+        if (normalized || paths == ImagePaths::copied) {
             const std::size_t at = ownedPaths_.size();
             ownedPaths_.insert(ownedPaths_.end(), path.begin(), path.end());
             path = std::string_view(ownedPaths_.data() + at, path.size());
