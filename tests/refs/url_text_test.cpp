@@ -67,20 +67,14 @@ TEST(TextView, DecodesWhatEachLanguageDecodes) {
     EXPECT_EQ(markup.origin, (decltype(markup.origin){0, 1, 6, 7, 9, 10, 16}));
 }
 
-// An image URL ends where its extension ends the name, spelled in any case or percent-encoded.
+// An image URL ends where its extension ends the name, in any case or percent-encoded.
 TEST(ImageUrls, EndWhereAnExtensionEndsTheName) {
-    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
-        {"<img src=\"a/b.PNG\"> c.gif,d.jpg", {"a/b.PNG", "c.gif", "d.jpg"}},
-        {"a.pngx a.png.bak a.png~ a.png/b", {}},
-        {"logo%2Epng logo.%50NG logo.p%6Eg", {"logo%2Epng", "logo.%50NG", "logo.p%6Eg"}},
-        {"logo.%41ng logo.%5Zng logo.%Z0ng", {}},
-    };
-    for (const auto& [text, expected] : cases) {
-        std::vector<std::string> found;
-        for (const UrlSpan& span : findImageUrls(text))
-            found.push_back(text.substr(span.begin, span.end - span.begin));
-        EXPECT_EQ(found, expected) << text;
-    }
+    const std::string text = "<img src=\"a/b.PNG\"> c.gif,logo%2Epng logo.%50NG logo.p%6Eg a.pngx "
+                             "a.png.bak a.png~ a.png/b logo.%41ng logo.%5Zng logo.%Z0ng";
+    std::string found;
+    for (const UrlSpan& span : findImageUrls(text))
+        found += text.substr(span.begin, span.end - span.begin) + " ";
+    EXPECT_EQ(found, "a/b.PNG c.gif logo%2Epng logo.%50NG logo.p%6Eg ");
 }
 
 TEST(ParsedUrls, KindsAndSegments) {
