@@ -13,7 +13,6 @@
 #include <fcntl.h>
 #include <map>
 #include <memory>
-#include <set>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -149,6 +148,17 @@ template <class Work> void inParallel(std::size_t count, const Work& work) {
         }
     }
     worker();
+}
+
+// Flushes each file system once, through a folder on it; the last error, if any.
+std::error_code syncFileSystems(const std::map<dev_t, fs::path>& folderOnEachFileSystem) {
+    std::error_code result;
+    for (const auto& [device, folder] : folderOnEachFileSystem) {
+        Fd fd(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (fd.fd < 0 || ::syncfs(fd.fd) != 0)
+            result = errnoCode(errno);
+    }
+    return result;
 }
 
 FileError changedSinceRead(const fs::path& path) {
@@ -383,12 +393,7 @@ std::vector<FileResult> RealFileManager::copyFiles(const std::vector<CopyRequest
         for (std::size_t i = 0; i < count; ++i)
             if (temporaries[i])
                 folderOnEachFileSystem.emplace(devices[i], copies[start + i].to.parent_path());
-        std::error_code flushError;
-        for (const auto& [device, folder] : folderOnEachFileSystem) {
-            Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-            if (fd.fd < 0 || ::syncfs(fd.fd) != 0)
-                flushError = errnoCode(errno);
-        }
+        const std::error_code flushError = syncFileSystems(folderOnEachFileSystem);
         inParallel(count, [&](std::size_t i, Bytes&) {
             if (!temporaries[i])
                 return;
@@ -410,11 +415,7 @@ std::vector<FileResult> RealFileManager::copyFiles(const std::vector<CopyRequest
             ::unlink(temporary.c_str());
         });
         // The new names reach the disk with one more flush per file system, not one per folder.
-        for (const auto& [device, folder] : folderOnEachFileSystem) {
-            Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-            if (fd.fd >= 0)
-                ::syncfs(fd.fd);
-        }
+        syncFileSystems(folderOnEachFileSystem);
     }
     return results;
 }
@@ -463,7 +464,7 @@ std::optional<unsigned> RealFileManager::mode(const fs::path& path) {
 std::vector<FileResult> RealFileManager::writeFiles(const std::vector<Write>& writes) {
     std::vector<FileResult> results(writes.size());
     std::vector<std::unique_ptr<AtomicFileWriter>> writers(writes.size());
-    std::map<dev_t, int> oneTempPerFileSystem; // a descriptor to flush each file system by
+    std::map<dev_t, fs::path> folderOnEachFileSystem;
     for (std::size_t i = 0; i < writes.size(); ++i) {
         const fs::path& path = writes[i].path;
         struct stat info {};
@@ -476,7 +477,7 @@ std::vector<FileResult> RealFileManager::writeFiles(const std::vector<Write>& wr
         auto writer = std::make_unique<AtomicFileWriter>(path);
         struct stat temp {};
         if (writer->write(writes[i].data) && ::fstat(writer->descriptor(), &temp) == 0) {
-            oneTempPerFileSystem.emplace(temp.st_dev, writer->descriptor());
+            folderOnEachFileSystem.emplace(temp.st_dev, path.parent_path());
             writers[i] = std::move(writer);
         } else {
             results[i] =
@@ -484,37 +485,31 @@ std::vector<FileResult> RealFileManager::writeFiles(const std::vector<Write>& wr
         }
     }
     // One flush per file system for the whole batch, before any file takes its new text.
-    for (const auto& [device, fd] : oneTempPerFileSystem) {
-        if (::syncfs(fd) != 0) {
-            const int error = errno;
-            for (std::size_t i = 0; i < writes.size(); ++i) {
-                if (writers[i]) {
-                    writers[i].reset(); // discards the temporary file
-                    results[i] = failure(Op::write, {writes[i].path}, errnoCode(error));
-                }
+    if (const std::error_code error = syncFileSystems(folderOnEachFileSystem)) {
+        for (std::size_t i = 0; i < writes.size(); ++i) {
+            if (writers[i]) {
+                writers[i].reset(); // discards the temporary file
+                results[i] = failure(Op::write, {writes[i].path}, error);
             }
-            return results;
         }
+        return results;
     }
-    std::set<fs::path> folders;
-    for (std::size_t i = 0; i < writes.size(); ++i) {
+    // The last look before each file is replaced (one changed since it was read keeps that
+    // change), then the rename, on a few threads: replacing a file waits while the file system
+    // frees the old text's blocks.
+    inParallel(writes.size(), [&](std::size_t i, Bytes&) {
         if (!writers[i])
-            continue;
-        // The last look before the file is replaced: one changed since it was read keeps
-        // that change.
+            return;
         if (FileResult changed = onDiskAsRead(writes[i])) {
             writers[i].reset();
             results[i] = std::move(changed);
-            continue;
-        }
-        if (writers[i]->commit(AtomicFileWriter::Flush::alreadyDone))
-            folders.insert(writes[i].path.parent_path());
-        else
+        } else if (!writers[i]->commit(AtomicFileWriter::Flush::alreadyDone)) {
             results[i] = failure(Op::write, {writes[i].path}, writers[i]->error());
-    }
-    // Every new text is in place; flushing the folders only makes the renames durable sooner.
-    for (const fs::path& folder : folders)
-        syncFolder(folder.empty() ? fs::path(".") : folder);
+        }
+    });
+    // Every new text is in place; one more flush per file system makes the renames durable
+    // sooner.
+    syncFileSystems(folderOnEachFileSystem);
     return results;
 }
 
