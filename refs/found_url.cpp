@@ -4,6 +4,7 @@
 #include "util/text.hpp"
 
 #include <algorithm>
+#include <sys/stat.h>
 
 namespace tolvane {
 
@@ -82,10 +83,31 @@ SiteRoot::SiteRoot(const fs::path& root) {
 
 std::optional<std::string> SiteRoot::realPathInSite(const std::string& path) const {
     std::error_code error;
-    const fs::path real = fs::canonical(path, error);
-    if (error)
-        return std::nullopt;
-    const std::string& text = real.native();
+    std::string text;
+    const std::size_t slash = path.rfind('/');
+    struct stat info {};
+    if (slash == std::string::npos || slash == 0 || ::lstat(path.c_str(), &info) != 0 ||
+        S_ISLNK(info.st_mode)) {
+        // A link itself, or a path not of the usual shape: every part followed.
+        const fs::path real = fs::canonical(path, error);
+        if (error)
+            return std::nullopt;
+        text = real.native();
+    } else {
+        // Not a link: its folder's real path, then its own name.
+        auto [found, added] = realFolders_.try_emplace(path.substr(0, slash));
+        if (added) {
+            const fs::path real = fs::canonical(found->first, error);
+            if (!error)
+                found->second = real.native();
+        }
+        if (!found->second)
+            return std::nullopt;
+        text = *found->second;
+        if (text != "/")
+            text += '/';
+        text.append(path, slash + 1);
+    }
     if (text.size() <= real_.size() || text.compare(0, real_.size(), real_) != 0 ||
         (real_ != "/" && text[real_.size()] != '/'))
         return std::nullopt;

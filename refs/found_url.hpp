@@ -75,6 +75,8 @@ class SiteRoot {
   private:
     std::string written_; // absolute and normal, without a trailing slash
     std::string real_;    // the same, every link followed
+    // Each folder's real path, found once: a site refers to many files in few folders.
+    mutable std::unordered_map<std::string, std::optional<std::string>> realFolders_;
 };
 
 // imageAt(path): the number of the image at an absolute normal path, or absent. With root, a

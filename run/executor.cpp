@@ -67,7 +67,7 @@ ActionPaths actionPaths(const Action& action, const SitePlan& plan,
 
 namespace {
 
-// Files rewritten per flush to disk, and the most new text held at once.
+// Files rewritten or put back per flush to disk, and the most new text held at once.
 constexpr std::size_t batchFiles = 256;
 constexpr std::size_t batchBytes = std::size_t{32} << 20;
 // Copies recorded for undo per flush of the record.
@@ -75,10 +75,6 @@ constexpr std::size_t removalBatch = 4096;
 // Copies removed at once, between two looks at whether the run was cancelled.
 constexpr std::size_t removalChunk = 512;
 
-// Earlier texts written back in batches of about this many bytes, each with one flush; a batch
-// holds a descriptor open per file, so it takes no more than this many files.
-constexpr std::uint64_t undoBatchBytes = 32u << 20;
-constexpr std::size_t undoBatchFiles = 32;
 // An undo's actions recorded per flush of the record, each before it is taken.
 constexpr std::size_t undoRecordBatch = 4096;
 
@@ -910,7 +906,7 @@ class Executor {
                 continue;
             batchSize += text->text.size() + text->read.size();
             batch.push_back(std::move(*text));
-            if (batchSize >= undoBatchBytes || batch.size() >= undoBatchFiles) {
+            if (batchSize >= batchBytes || batch.size() >= batchFiles) {
                 writeTexts(batch);
                 batch.clear();
                 batchSize = 0;
@@ -1189,7 +1185,7 @@ class Executor {
     const UndoPlan* undoPlan_ = nullptr;
     std::unordered_map<std::string, std::optional<std::string>> digests_; // by path
     // Copies to be put back with one flush, with the record each comes from.
-    static constexpr std::size_t copyBatch = 1024;
+    static constexpr std::size_t copyBatch = 4096;
     std::vector<std::pair<const RunJournal::Removal*, FileManager::CopyRequest>> pending_;
     std::set<fs::path> realFolders_;
     std::optional<FileError> firstMissing_; // of the copies that could not be put back

@@ -367,7 +367,7 @@ std::optional<fs::path> temporaryCopy(const fs::path& from, const fs::path& to, 
 } // namespace
 
 std::vector<FileResult> RealFileManager::copyFiles(const std::vector<CopyRequest>& copies) {
-    constexpr std::size_t batchSize = 1024;
+    constexpr std::size_t batchSize = 4096;
     std::vector<FileResult> results(copies.size());
     std::vector<std::optional<fs::path>> temporaries;
     std::vector<dev_t> devices;
@@ -476,7 +476,8 @@ std::vector<FileResult> RealFileManager::writeFiles(const std::vector<Write>& wr
         }
         auto writer = std::make_unique<AtomicFileWriter>(path);
         struct stat temp {};
-        if (writer->write(writes[i].data) && ::fstat(writer->descriptor(), &temp) == 0) {
+        if (writer->write(writes[i].data) && ::fstat(writer->descriptor(), &temp) == 0 &&
+            writer->close()) {
             folderOnEachFileSystem.emplace(temp.st_dev, path.parent_path());
             writers[i] = std::move(writer);
         } else {

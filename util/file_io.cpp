@@ -124,6 +124,19 @@ bool AtomicFileWriter::sync() {
     return true;
 }
 
+bool AtomicFileWriter::close() {
+    if (error_)
+        return false;
+    const int fd = fd_;
+    fd_ = -1;
+    if (fd >= 0 && ::close(fd) != 0) {
+        error_ = lastError();
+        discard();
+        return false;
+    }
+    return true;
+}
+
 AtomicFileWriter::~AtomicFileWriter() {
     discard();
 }
@@ -159,13 +172,8 @@ bool AtomicFileWriter::commit(Flush flush, Place place) {
         discard();
         return false;
     }
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0) {
-        error_ = lastError();
-        discard();
+    if (!close())
         return false;
-    }
     const int failed = place == Place::replacing
                            ? (::rename(temp_.c_str(), target_.c_str()) == 0 ? 0 : errno)
                            : placeWithoutReplacing(temp_, target_);

@@ -42,9 +42,12 @@ class AtomicFileWriter {
     bool commit(Flush flush = Flush::data, Place place = Place::replacing);
     // Flushes the bytes written so far to disk (data and metadata), before a check of them.
     bool sync();
+    // Closes the temporary file once all is written, so that a batch holds names rather than
+    // descriptors; commit() then only renames, and Flush::data is no longer possible.
+    bool close();
     // Where the bytes are until commit(), for such a check.
     const std::filesystem::path& temporary() const { return temp_; }
-    // The temporary file's descriptor while it is open, for a batch's single flush.
+    // The temporary file's descriptor while it is open.
     int descriptor() const { return fd_; }
 
   private:

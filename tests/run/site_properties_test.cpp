@@ -8,6 +8,7 @@
 #include "support/temp_dir.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 namespace tolvane {
 namespace {
@@ -37,9 +38,11 @@ bool scanAndRun(const fs::path& root, std::optional<std::size_t> crashAfter = st
     std::error_code error;
     std::optional<RunJournal> journal = RunJournal::start(root, error);
     RealFileManager real;
-    test::FailingFileManager files(real);
+    test::FailingFileManager failing(real);
     if (crashAfter)
-        files.crashAfter(*crashAfter);
+        failing.crashAfter(*crashAfter);
+    // Uncounted and uncut, the run has the real file manager's batches to itself.
+    FileManager& files = crashAfter || steps ? static_cast<FileManager&>(failing) : real;
     test::RecordingReporter reporter;
     RunOptions options = test::countedBy(reporter);
     options.journal = &*journal;
@@ -47,7 +50,7 @@ bool scanAndRun(const fs::path& root, std::optional<std::size_t> crashAfter = st
         const RunOutcome outcome = startOptimization(scan, files, reporter, options);
         EXPECT_EQ(outcome.errorSheets, 0);
         if (steps)
-            *steps = files.changes();
+            *steps = failing.changes();
         return outcome.completed;
     } catch (const test::SimulatedCrash&) {
         return false;
@@ -178,6 +181,30 @@ TEST(GeneratedSites, AnUndoCutAfterAnyStepIsOfferedAgainAndFinishedByTheNext) {
         EXPECT_EQ(test::snapshot(root), original);
         EXPECT_FALSE(lastUndoableRun(root));
     }
+}
+
+TEST(GeneratedSites, ARunAndItsUndoHoldFewFilesOpenAtOnce) {
+    test::TempDir dir;
+    test::ScopedJournalHome home;
+    const fs::path root = dir / "site";
+    auto shape = smallShape(5);
+    shape.pages = 200; // hundreds of files to rewrite and copies to put back
+    sitegen::generateSite(root, shape);
+    const auto original = test::snapshot(root);
+    struct OpenFilesLimit {
+        rlimit saved{};
+        explicit OpenFilesLimit(rlim_t most) {
+            ::getrlimit(RLIMIT_NOFILE, &saved);
+            rlimit low = saved;
+            low.rlim_cur = std::min(most, saved.rlim_cur);
+            ::setrlimit(RLIMIT_NOFILE, &low);
+        }
+        ~OpenFilesLimit() { ::setrlimit(RLIMIT_NOFILE, &saved); }
+    } limit(64);
+    EXPECT_TRUE(scanAndRun(root));
+    EXPECT_TRUE(scanWebsite(root).duplicates.empty());
+    undoAll(root);
+    EXPECT_EQ(test::snapshot(root), original);
 }
 
 TEST(GeneratedSites, ADamagedRecordNeverLosesAFileOnUndo) {
