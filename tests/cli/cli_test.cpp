@@ -185,9 +185,7 @@ TEST(CommandLine, RefusalsTouchNothing) {
     };
     const auto site = snapshot(c.site), other = snapshot(c.dir / "N");
     for (const auto& row : rows) {
-        std::string label;
-        for (const auto& arg : row.args)
-            label += arg + " ";
+        const std::string label = ::testing::PrintToString(row.args);
         const auto r = c(row.args);
         EXPECT_EQ(r.exitCode, row.status) << label << r.err;
         EXPECT_TRUE(row.err.empty() ? !r.err.empty() : has(r.err, row.err)) << label << r.err;

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <set>
 #include <sys/stat.h>
@@ -43,11 +44,9 @@ TEST(RealFileManager, StepsNeverReplaceNorFollowALink) {
     fs::create_symlink(d("A_files/logo.png"), d("link.png"));
     fs::create_directory_symlink(d("A_files"), d("linked_files"));
     const auto batch = [](const std::vector<FileResult>& results) {
-        for (const FileResult& result : results) {
-            if (result)
-                return result;
-        }
-        return FileResult{};
+        const auto failed = std::find_if(results.begin(), results.end(),
+                                         [](const FileResult& r) { return r.has_value(); });
+        return failed == results.end() ? FileResult{} : *failed;
     };
     using E = std::errc;
     const auto bytes = [](const char* text) { return asBytes(std::string_view(text)); };
@@ -137,10 +136,9 @@ TEST(RealFileManager, CopiesGoOnlyWhereTheyStillHoldTheKeptBytes) {
     writeFile(copies[30] / "x", "");
     const auto failed = [&](const std::vector<FileResult>& results) {
         std::set<std::size_t> found;
-        for (std::size_t i = 0; i < results.size(); ++i) {
+        for (std::size_t i = 0; i < results.size(); ++i)
             if (results[i])
                 found.insert(i);
-        }
         return found;
     };
     const std::set<std::size_t> odd{7, 9, 13, 15, 21, 30, 40};

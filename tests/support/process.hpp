@@ -1,9 +1,10 @@
 #pragma once
 
+#include "support/temp_dir.hpp"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <sys/wait.h>
@@ -54,18 +55,11 @@ inline ProcessResult runProcess(const std::filesystem::path& scratch,
     const int status = std::system(command.c_str());
     if (status == -1)
         throw std::runtime_error("cannot run " + command);
-    ProcessResult result;
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    auto slurp = [](const std::filesystem::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    };
-    result.out = slurp(outFile);
-    result.err = slurp(errFile);
+    ProcessResult result{WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+                         readFile(outFile), readFile(errFile)};
     std::error_code ignored;
-    std::filesystem::remove(outFile, ignored);
-    std::filesystem::remove(errFile, ignored);
-    std::filesystem::remove(inFile, ignored);
+    for (const auto& file : {outFile, errFile, inFile})
+        std::filesystem::remove(file, ignored);
     return result;
 }
 

@@ -69,10 +69,7 @@ class ScopedJournalHome {
         ::setenv("XDG_DATA_HOME", dir_.path().c_str(), 1);
     }
     ~ScopedJournalHome() {
-        if (old_)
-            ::setenv("XDG_DATA_HOME", old_->c_str(), 1);
-        else
-            ::unsetenv("XDG_DATA_HOME");
+        old_ ? ::setenv("XDG_DATA_HOME", old_->c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
     }
     ScopedJournalHome(const ScopedJournalHome&) = delete;
     ScopedJournalHome& operator=(const ScopedJournalHome&) = delete;
