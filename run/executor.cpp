@@ -68,7 +68,7 @@ ActionPaths actionPaths(const Action& action, const SitePlan& plan,
 namespace {
 
 // Files rewritten or put back per flush to disk, and the most new text held at once.
-constexpr std::size_t batchFiles = 256;
+constexpr std::size_t batchFiles = 1024;
 constexpr std::size_t batchBytes = std::size_t{32} << 20;
 // Copies recorded for undo per flush of the record.
 constexpr std::size_t removalBatch = 4096;
@@ -1184,8 +1184,9 @@ class Executor {
     const RunRecords* records_ = nullptr;
     const UndoPlan* undoPlan_ = nullptr;
     std::unordered_map<std::string, std::optional<std::string>> digests_; // by path
-    // Copies to be put back with one flush, with the record each comes from.
-    static constexpr std::size_t copyBatch = 4096;
+    // Copies to be put back at once (the file manager flushes them in smaller batches, each
+    // while it writes the next), with the record each comes from.
+    static constexpr std::size_t copyBatch = 16384;
     std::vector<std::pair<const RunJournal::Removal*, FileManager::CopyRequest>> pending_;
     std::set<fs::path> realFolders_;
     std::optional<FileError> firstMissing_; // of the copies that could not be put back

@@ -171,8 +171,9 @@ FileManager::Stamp stampOf(const struct stat& info) {
             static_cast<std::uint64_t>(info.st_ino)};
 }
 
-// Empty while the file at the write's path still has the stamp and the bytes it was read with.
-FileResult onDiskAsRead(const FileManager::Write& write) {
+// Empty while the file at the write's path still has the stamp and the bytes it was read with;
+// the file is then left open in held.
+FileResult onDiskAsRead(const FileManager::Write& write, Fd& held) {
     if (!write.expected)
         return std::nullopt;
     struct stat info {};
@@ -188,6 +189,7 @@ FileResult onDiskAsRead(const FileManager::Write& write) {
     if (n < 0 || static_cast<std::size_t>(n) != write.expected->size() ||
         !std::equal(write.expected->begin(), write.expected->end(), now.begin()))
         return changedSinceRead(write.path);
+    std::swap(held.fd, file.fd);
     return std::nullopt;
 }
 
@@ -369,41 +371,51 @@ std::optional<fs::path> temporaryCopy(const fs::path& from, const fs::path& to, 
 std::vector<FileResult> RealFileManager::copyFiles(const std::vector<CopyRequest>& copies) {
     constexpr std::size_t batchSize = 4096;
     std::vector<FileResult> results(copies.size());
-    std::vector<std::optional<fs::path>> temporaries;
-    std::vector<dev_t> devices;
-    for (std::size_t start = 0; start < copies.size(); start += batchSize) {
+    // A batch's temporary files, and the digest of what was written where the request says
+    // what it must be.
+    struct Batch {
+        std::size_t start = 0;
+        std::vector<std::optional<fs::path>> temporaries;
+        std::vector<std::string> written;
+        std::map<dev_t, fs::path> folderOnEachFileSystem;
+    };
+    const auto write = [&](std::size_t start) {
         const std::size_t count = std::min(copies.size() - start, batchSize);
-        temporaries.assign(count, std::nullopt);
-        devices.assign(count, dev_t{});
-        // The digest of what was written, where the request says what it must be.
-        std::vector<std::string> written(count);
+        Batch batch{start,
+                    std::vector<std::optional<fs::path>>(count),
+                    std::vector<std::string>(count),
+                    {}};
+        std::vector<dev_t> devices(count);
         inParallel(count, [&](std::size_t i, Bytes&) {
             const CopyRequest& copy = copies[start + i];
             int error = 0;
             Md5Hasher digest;
-            temporaries[i] = temporaryCopy(copy.from, copy.to, copy.mode,
-                                           copy.md5.empty() ? nullptr : &digest, devices[i], error);
-            if (!temporaries[i])
+            batch.temporaries[i] =
+                temporaryCopy(copy.from, copy.to, copy.mode, copy.md5.empty() ? nullptr : &digest,
+                              devices[i], error);
+            if (!batch.temporaries[i])
                 results[start + i] = failure(Op::write, {copy.from, copy.to}, errnoCode(error));
             else if (!copy.md5.empty())
-                written[i] = digest.finish();
+                batch.written[i] = digest.finish();
         });
-        // One flush per file system for the whole batch; only flushed bytes are compared.
-        std::map<dev_t, fs::path> folderOnEachFileSystem;
         for (std::size_t i = 0; i < count; ++i)
-            if (temporaries[i])
-                folderOnEachFileSystem.emplace(devices[i], copies[start + i].to.parent_path());
-        const std::error_code flushError = syncFileSystems(folderOnEachFileSystem);
-        inParallel(count, [&](std::size_t i, Bytes&) {
-            if (!temporaries[i])
+            if (batch.temporaries[i])
+                batch.folderOnEachFileSystem.emplace(devices[i],
+                                                     copies[start + i].to.parent_path());
+        return batch;
+    };
+    // Only flushed bytes are compared, and only a verified copy takes its name.
+    const auto place = [&](const Batch& batch, const std::error_code& flushError) {
+        inParallel(batch.temporaries.size(), [&](std::size_t i, Bytes&) {
+            if (!batch.temporaries[i])
                 return;
-            const CopyRequest& copy = copies[start + i];
-            const fs::path& temporary = *temporaries[i];
-            FileResult& result = results[start + i];
+            const CopyRequest& copy = copies[batch.start + i];
+            const fs::path& temporary = *batch.temporaries[i];
+            FileResult& result = results[batch.start + i];
             FileResult compareError;
             if (flushError) {
                 result = failure(Op::write, {copy.from, copy.to}, flushError);
-            } else if (!copy.md5.empty() ? written[i] != copy.md5
+            } else if (!copy.md5.empty() ? batch.written[i] != copy.md5
                                          : !sameContent(copy.from, temporary, compareError)) {
                 result = failure(Op::write, {copy.from, copy.to},
                                  compareError ? compareError->code : errnoCode(EIO));
@@ -414,9 +426,32 @@ std::vector<FileResult> RealFileManager::copyFiles(const std::vector<CopyRequest
             }
             ::unlink(temporary.c_str());
         });
-        // The new names reach the disk with one more flush per file system, not one per folder.
-        syncFileSystems(folderOnEachFileSystem);
+    };
+    // One flush per file system and batch takes the batch's bytes and the names the batch
+    // before it gave, on a thread of its own while the next batch is written.
+    std::map<dev_t, fs::path> named;
+    for (std::optional<Batch> batch = copies.empty() ? std::nullopt : std::optional(write(0));
+         batch;) {
+        std::map<dev_t, fs::path> flushing = batch->folderOnEachFileSystem;
+        flushing.merge(named);
+        std::error_code flushError;
+        std::jthread flusher;
+        try {
+            flusher = std::jthread([&] { flushError = syncFileSystems(flushing); });
+        } catch (const std::system_error&) {
+            flushError = syncFileSystems(flushing);
+        }
+        const std::size_t next = batch->start + batch->temporaries.size();
+        std::optional<Batch> following =
+            next < copies.size() ? std::optional(write(next)) : std::nullopt;
+        if (flusher.joinable())
+            flusher.join();
+        place(*batch, flushError);
+        named = std::move(batch->folderOnEachFileSystem);
+        batch = std::move(following);
     }
+    // The last batch's new names reach the disk.
+    syncFileSystems(named);
     return results;
 }
 
@@ -464,27 +499,32 @@ std::optional<unsigned> RealFileManager::mode(const fs::path& path) {
 std::vector<FileResult> RealFileManager::writeFiles(const std::vector<Write>& writes) {
     std::vector<FileResult> results(writes.size());
     std::vector<std::unique_ptr<AtomicFileWriter>> writers(writes.size());
-    std::map<dev_t, fs::path> folderOnEachFileSystem;
-    for (std::size_t i = 0; i < writes.size(); ++i) {
+    std::vector<dev_t> devices(writes.size());
+    // The temporary files, on a few threads: creating a file costs more than writing it.
+    inParallel(writes.size(), [&](std::size_t i, Bytes&) {
         const fs::path& path = writes[i].path;
         struct stat info {};
         // Never written through a link: the rename would put a plain file in its place.
         if (::lstat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
             results[i] =
                 failure(Op::write, {path}, errnoCode(S_ISLNK(info.st_mode) ? ELOOP : EINVAL));
-            continue;
+            return;
         }
         auto writer = std::make_unique<AtomicFileWriter>(path);
         struct stat temp {};
         if (writer->write(writes[i].data) && ::fstat(writer->descriptor(), &temp) == 0 &&
             writer->close()) {
-            folderOnEachFileSystem.emplace(temp.st_dev, path.parent_path());
+            devices[i] = temp.st_dev;
             writers[i] = std::move(writer);
         } else {
             results[i] =
                 failure(Op::write, {path}, writer->ok() ? errnoCode(errno) : writer->error());
         }
-    }
+    });
+    std::map<dev_t, fs::path> folderOnEachFileSystem;
+    for (std::size_t i = 0; i < writes.size(); ++i)
+        if (writers[i])
+            folderOnEachFileSystem.emplace(devices[i], writes[i].path.parent_path());
     // One flush per file system for the whole batch, before any file takes its new text.
     if (const std::error_code error = syncFileSystems(folderOnEachFileSystem)) {
         for (std::size_t i = 0; i < writes.size(); ++i) {
@@ -496,12 +536,14 @@ std::vector<FileResult> RealFileManager::writeFiles(const std::vector<Write>& wr
         return results;
     }
     // The last look before each file is replaced (one changed since it was read keeps that
-    // change), then the rename, on a few threads: replacing a file waits while the file system
-    // frees the old text's blocks.
+    // change), then the rename, on a few threads. The old text stays open until the rename is
+    // done: the file system then frees its blocks when this thread closes it, not inside the
+    // rename, where the wait would hold up every other rename in the folder.
     inParallel(writes.size(), [&](std::size_t i, Bytes&) {
         if (!writers[i])
             return;
-        if (FileResult changed = onDiskAsRead(writes[i])) {
+        Fd old(-1);
+        if (FileResult changed = onDiskAsRead(writes[i], old)) {
             writers[i].reset();
             results[i] = std::move(changed);
         } else if (!writers[i]->commit(AtomicFileWriter::Flush::alreadyDone)) {
