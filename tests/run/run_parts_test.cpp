@@ -151,6 +151,25 @@ TEST(RealFileManager, CopiesGoOnlyWhereTheyStillHoldTheKeptBytes) {
     EXPECT_EQ(test::snapshot(dir.path()), expected);
 }
 
+// More copies than one flush takes (each batch is flushed while the next is written): every
+// copy takes its name with its bytes, but for one whose source is gone and one of other bytes.
+TEST(RealFileManager, CopiesInSeveralBatchesAllTakeTheirNames) {
+    test::TempDir dir;
+    writeFile(dir / "kept.png", "kept");
+    std::vector<FileManager::CopyRequest> requests;
+    Tree expected{{"kept.png", "kept"}};
+    for (std::size_t i = 0; i < 9000; ++i) {
+        requests.push_back({dir / (i == 8500 ? "gone.png" : "kept.png"), dir / std::to_string(i),
+                            0644, md5(i == 5000 ? "other" : "kept")});
+        if (i != 5000 && i != 8500)
+            expected[std::to_string(i)] = "kept";
+    }
+    const std::vector<FileResult> results = RealFileManager().copyFiles(requests);
+    for (std::size_t i = 0; i < results.size(); ++i)
+        EXPECT_EQ(results[i].has_value(), i == 5000 || i == 8500) << i;
+    EXPECT_EQ(test::snapshot(dir.path()), expected);
+}
+
 TEST(SiteLock, OneHolderAtATimeAcrossProcesses) {
     test::TempDir dir;
     std::error_code error;
