@@ -128,9 +128,10 @@ class HeldKeptFiles {
 };
 
 // Runs work(i, buffer) for every i below count on a few threads, each with a buffer of its
-// own; a call with few items stays on the caller's thread.
+// own; a call with few items stays on the caller's thread. More threads than cores: most of
+// them wait on the disk (a deleted file's blocks are freed while its deleter waits).
 template <class Work> void inParallel(std::size_t count, const Work& work) {
-    constexpr std::size_t threadsAtMost = 8;
+    constexpr std::size_t threadsAtMost = 16;
     constexpr std::size_t itemsPerThread = 32;
     const std::size_t threads = std::clamp<std::size_t>(count / itemsPerThread, 1, threadsAtMost);
     std::atomic<std::size_t> next{0};
