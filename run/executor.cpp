@@ -69,7 +69,7 @@ namespace {
 
 // Files rewritten or put back per flush to disk, and the most new text held at once.
 constexpr std::size_t batchFiles = 1024;
-constexpr std::size_t batchBytes = std::size_t{32} << 20;
+constexpr std::size_t batchBytes = std::size_t{8} << 20;
 // Copies recorded for undo per flush of the record.
 constexpr std::size_t removalBatch = 4096;
 // Copies removed at once, between two looks at whether the run was cancelled.

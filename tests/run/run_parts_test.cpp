@@ -151,8 +151,7 @@ TEST(RealFileManager, CopiesGoOnlyWhereTheyStillHoldTheKeptBytes) {
     EXPECT_EQ(test::snapshot(dir.path()), expected);
 }
 
-// More copies than one flush takes (each batch is flushed while the next is written): every
-// copy takes its name with its bytes, but for one whose source is gone and one of other bytes.
+// More copies than one flush takes: each batch is flushed while the next is written.
 TEST(RealFileManager, CopiesInSeveralBatchesAllTakeTheirNames) {
     test::TempDir dir;
     writeFile(dir / "kept.png", "kept");

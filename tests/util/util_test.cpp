@@ -82,12 +82,10 @@ TEST(Aes, KnownAnswersRoundTripsAndRefusals) {
         {"hello", "Grüße, Åsa", "d8750e64ac627cbebd5059e5c035dacb"},
     };
     for (const auto& v : vectors) {
-        const auto cipher = AES256EncryptWithKey(asBytes(v.plain), v.passphrase);
-        ASSERT_TRUE(cipher) << v.passphrase;
-        EXPECT_EQ(hex(*cipher), v.cipher) << v.passphrase;
-        const auto plain = AES256DecryptWithKey(*cipher, v.passphrase);
-        ASSERT_TRUE(plain) << v.passphrase;
-        EXPECT_EQ(toString(*plain), v.plain);
+        const Bytes cipher = AES256EncryptWithKey(asBytes(v.plain), v.passphrase).value_or(Bytes{});
+        EXPECT_EQ(hex(cipher), v.cipher) << v.passphrase;
+        EXPECT_EQ(AES256DecryptWithKey(cipher, v.passphrase),
+                  Bytes(v.plain.begin(), v.plain.end()));
     }
     const auto cipher = AES256EncryptWithKey(asBytes(std::string(100, 'z')), "right");
     ASSERT_TRUE(cipher);
@@ -113,9 +111,7 @@ TEST(AtomicWrite, ReplacesWholeKeepsModeAndLeavesNothingOnFailure) {
     ASSERT_EQ(::chmod(page.c_str(), 0640), 0);
     EXPECT_FALSE(writeFileAtomically(page, asBytes("new")));
     EXPECT_EQ(readFile(page), "new");
-    struct stat info {};
-    ASSERT_EQ(::stat(page.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(fs::status(page).permissions(), static_cast<fs::perms>(0640));
     // A non-empty folder in the way, a missing folder: refused, nothing left behind.
     writeFile(dir / "taken/inside", "x");
     EXPECT_TRUE(writeFileAtomically(dir / "taken", asBytes("new")));
