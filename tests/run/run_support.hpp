@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <regex>
 #include <set>
 #include <string>
 #include <system_error>
@@ -186,8 +187,8 @@ inline std::vector<std::string> leftoverTemporaries(const std::filesystem::path&
 // text order: the reference and the bytes of the file it names (absent when it names nothing).
 // The ASCII test files are read as a browser reads them: UTF-16 and UTF-32 without their
 // byte-order marks and NUL bytes. A quoted text ending in an image suffix is a reference ("\/"
-// reads as "/"), and so is the inside of url( ), its CSS escapes decoded; a script in a page
-// folder resolves from the folder of the page that loads it.
+// reads as "/"), and so is the inside of url( ), its CSS escapes decoded; a script resolves
+// from the folder of the page that loads it, one in a page folder also when none does.
 struct Reference {
     std::string text;
     std::optional<std::string> bytes;
@@ -206,6 +207,14 @@ inline bool hasImageSuffix(std::string name) {
 
 inline ReferenceMap referenceTargets(const std::filesystem::path& root) {
     ReferenceMap references;
+    std::map<std::filesystem::path, std::filesystem::path> loadedFrom; // script -> page folder
+    static const std::regex script("src=\"([^\"]+\\.js)\"");
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        const std::string text = entry.path().extension() == ".html" ? readFile(entry.path()) : "";
+        for (std::sregex_iterator at(text.begin(), text.end(), script), end; at != end; ++at)
+            loadedFrom[(entry.path().parent_path() / at->str(1)).lexically_normal()] =
+                entry.path().parent_path();
+    }
     for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
         const auto& path = entry.path();
         const std::string extension = path.extension().string();
@@ -214,7 +223,9 @@ inline ReferenceMap referenceTargets(const std::filesystem::path& root) {
             continue;
         std::filesystem::path base = path.parent_path();
         const std::string folder = base.filename().string();
-        if (extension == ".js" && folder.size() > 6 && folder.ends_with("_files"))
+        if (const auto loader = loadedFrom.find(path); loader != loadedFrom.end())
+            base = loader->second;
+        else if (extension == ".js" && folder.size() > 6 && folder.ends_with("_files"))
             base = base.parent_path();
         auto& list = references[path.lexically_relative(root).generic_string()];
         const auto add = [&](const std::string& reference) {

@@ -21,12 +21,8 @@ struct ProcessResult {
 // Quotes one argument for /bin/sh.
 inline std::string shellQuote(const std::string& arg) {
     std::string quoted = "'";
-    for (const char c : arg) {
-        if (c == '\'')
-            quoted += "'\\''";
-        else
-            quoted += c;
-    }
+    for (const char c : arg)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return quoted + "'";
 }
 
@@ -45,12 +41,9 @@ inline ProcessResult runProcess(const std::filesystem::path& scratch,
         command += " " + shellQuote(setting);
     for (const auto& arg : argv)
         command += " " + shellQuote(arg);
-    if (input) {
+    if (input)
         std::ofstream(inFile, std::ios::binary) << *input;
-        command += " <" + shellQuote(inFile.string());
-    } else {
-        command += " </dev/null";
-    }
+    command += " <" + shellQuote(input ? inFile.string() : "/dev/null");
     command += " >" + shellQuote(outFile.string()) + " 2>" + shellQuote(errFile.string());
     const int status = std::system(command.c_str());
     if (status == -1)
