@@ -87,6 +87,9 @@ class FileManager {
     struct CopyPair {
         const std::filesystem::path* copy;
         const std::filesystem::path* kept;
+        // For checkCopies: the copy's changeMark() when the scan found it settled, 0 if none;
+        // a copy that still has that mark holds the bytes the scan saw and is not read again.
+        std::uint64_t settled = 0;
     };
     // Whether each copy still holds its kept file's bytes: empty where it does, else the failed
     // step or RunErrc::contentDiffers. One result per pair, in order.

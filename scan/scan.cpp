@@ -171,8 +171,10 @@ DuplicateGroup duplicateGroupOf(const std::filesystem::path& root, const Walk& w
     duplicate.md5 = group.md5;
     duplicate.size = first.size;
     duplicate.copies.reserve(group.copies.size());
-    for (const std::uint32_t copy : group.copies)
+    for (const std::uint32_t copy : group.copies) {
         duplicate.copies.push_back(under(root, walk.relativePath(walk.images[copy])));
+        duplicate.settled.push_back(walk.images[copy].settled);
+    }
     return duplicate;
 }
 

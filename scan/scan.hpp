@@ -23,6 +23,8 @@ struct DuplicateGroup {
     std::string md5;  // 32 lowercase hex digits
     std::uint64_t size = 0;
     PathList copies;
+    // Per copy: its mark when the walk found it settled (see SiteListing::Image), else 0.
+    std::vector<std::uint64_t> settled{};
 };
 
 // What a scan found out on its way, for benchmarks and their checks.

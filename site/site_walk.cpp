@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -29,6 +30,11 @@ class Walker {
     // looked at once per entry. Without images, image files are neither listed nor examined.
     Walker(const fs::path& root, Progress* walked, const Progress* cancel, bool images)
         : rootLength_(root.native().size() + 1), walked_(walked), cancel_(cancel), images_(images) {
+        // A file last changed well before the walk (the system stamps changes with a coarse
+        // clock) cannot have changed after the walk read its mark unless the mark changed.
+        timespec now{};
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        settledBefore_ = now.tv_sec - 1;
     }
 
     SiteListing walk(const fs::path& root) {
@@ -175,6 +181,8 @@ class Walker {
         static_cast<SiteListing::Entry&>(image) = entryOf(top.folder, name);
         if (sized) {
             image.size = static_cast<std::uint64_t>(info.st_size);
+            if (info.st_ctim.tv_sec < settledBefore_)
+                image.settled = changeMark(info);
             image.tooLong = tooLong(top, name);
             image.eligible = !image.tooLong;
             // Every later step names files by their path: this one cannot be read or removed.
@@ -203,6 +211,7 @@ class Walker {
     Progress* walked_;
     const Progress* cancel_;
     const bool images_;
+    std::time_t settledBefore_ = 0;
     SiteListing listing_;
     std::vector<Frame> stack_;
     std::set<std::pair<dev_t, ino_t>> linkedFolders_;

@@ -41,9 +41,12 @@ struct SiteListing {
     };
     // A file with an image suffix, not reached through a link.
     struct Image : Entry {
-        std::uint64_t size = 0;
         bool eligible = false; // an eligible image name whose size could be read
         bool tooLong = false;  // its path is longer than the system takes
+        std::uint64_t size = 0;
+        // Its changeMark() where nothing had touched it for a while before the walk began, so
+        // that the same mark later means its bytes are still those the walk's reader saw; else 0.
+        std::uint64_t settled = 0;
     };
     struct TextFile : Entry {
         TextKind kind = TextKind::none;

@@ -222,6 +222,18 @@ std::string writerTemporaryTemplate(const std::filesystem::path& target) {
     return (folder / ("." + name + std::string(suffix))).string();
 }
 
+std::uint64_t changeMark(const struct stat& info) {
+    std::uint64_t mark = 0xcbf29ce484222325u;
+    for (const std::uint64_t part :
+         {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+          static_cast<std::uint64_t>(info.st_size), static_cast<std::uint64_t>(info.st_ctim.tv_sec),
+          static_cast<std::uint64_t>(info.st_ctim.tv_nsec)}) {
+        mark = (mark ^ part) * 0x100000001b3u;
+        mark ^= mark >> 29;
+    }
+    return mark | 1;
+}
+
 std::error_code syncFolder(const std::filesystem::path& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)

@@ -3,10 +3,12 @@
 #include "util/bytes.hpp"
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <system_error>
 
 namespace tolvane {
@@ -72,6 +74,10 @@ std::string writerTemporaryTemplate(const std::filesystem::path& target);
 // Gives a finished file its final name without replacing anything already there (a no-replace
 // rename, or a hard link on file systems without one). 0, or the errno of the failure.
 int placeWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// A mark of a file's identity, size and last change of bytes or metadata (its change time,
+// which no program can set back): the same mark later means nothing touched the file. Never 0.
+std::uint64_t changeMark(const struct stat& info);
 
 // Flushes a folder's entries (a rename or a new name in it) to disk.
 std::error_code syncFolder(const std::filesystem::path& folder);
