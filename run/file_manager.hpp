@@ -88,7 +88,8 @@ class FileManager {
         const std::filesystem::path* copy;
         const std::filesystem::path* kept;
         // For checkCopies: the copy's changeMark() when the scan found it settled, 0 if none;
-        // a copy that still has that mark holds the bytes the scan saw and is not read again.
+        // a copy that still has that mark holds the bytes the scan saw and is not read again
+        // (the caller has made sure that the kept file holds them too).
         std::uint64_t settled = 0;
     };
     // Whether each copy still holds its kept file's bytes: empty where it does, else the failed
