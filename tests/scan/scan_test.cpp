@@ -161,6 +161,8 @@ TEST(Scan, LinksAreNotFollowedUnreadableFilesJoinNothingCancelGivesNothing) {
         ASSERT_EQ(::mkfifo((site / fifo).c_str(), 0600), 0);
     }
     EXPECT_TRUE(scanWebsite(site.path()).duplicates.empty());
+    fs::create_symlink(site / "p1/pipe.png", site / "pipe.html"); // never a text to read
+    EXPECT_TRUE(listSite(site.path()).textFiles.empty());
     writeFile(site / "c/logo.png", "L");
     const Groups found = expectAgreesWithLiteral(site.path());
     ASSERT_EQ(found.size(), 1u);
