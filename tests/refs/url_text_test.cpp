@@ -37,6 +37,8 @@ TEST(TextView, DecodesWhatEachLanguageDecodes) {
         {"<p style=\"b: URL(a/\\6c ogo.png)\">", true, false, "<p style=\"b: URL(a/logo.png)\">"},
         {"<p>\\6c ogo \\/</p>", true, false, "<p>\\6c ogo /</p>"},
         {"<p>rl(a/\\6c ogo.png)</p>", true, false, "<p>rl(a/\\6c ogo.png)</p>"},
+        {"<p style=\"b: url(a) \\6c ogo\">", true, false, "<p style=\"b: url(a) \\6c ogo\">"},
+        {"a\\6c b", true, false, "a\\6c b"},
         {"<p>ul(a/\\6c ogo.png)</p>", true, false, "<p>ul(a/\\6c ogo.png)</p>"},
         {"s = \"url(a/\\6c ogo.png)\"", false, false, "s = \"url(a/\\6c ogo.png)\""},
         {"\\x41\\u00e9", false, false, "A\xC3\xA9"},
