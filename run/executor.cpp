@@ -439,18 +439,16 @@ class Executor {
             return false;
         }
         std::vector<fs::path> going;
-        std::vector<std::uint64_t> settled;
+        std::vector<FileManager::CopyPair> pairs;
+        going.reserve(group.copies.size()); // the pairs point into it
         for (std::size_t i = 0; i < group.copies.size(); ++i) {
             fs::path copy = fs::absolute(group.copies[i]).lexically_normal();
             if (plan.copies[i].fate == CopyPlan::Fate::removed && copy != source) {
                 going.push_back(std::move(copy));
-                settled.push_back(i < group.settled.size() ? group.settled[i] : 0);
+                pairs.push_back(
+                    {&going.back(), &source, i < group.settled.size() ? group.settled[i] : 0});
             }
         }
-        std::vector<FileManager::CopyPair> pairs;
-        pairs.reserve(going.size());
-        for (std::size_t i = 0; i < going.size(); ++i)
-            pairs.push_back({&going[i], &source, settled[i]});
         const std::vector<FileResult> results = files_.checkCopies(pairs);
         for (std::size_t i = 0; i < going.size(); ++i) {
             if (!results[i])

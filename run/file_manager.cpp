@@ -626,21 +626,7 @@ bool RealFileManager::sameContent(const fs::path& a, const fs::path& b, FileResu
 }
 
 std::vector<FileResult> RealFileManager::checkCopies(const std::vector<CopyPair>& pairs) {
-    std::vector<CopyPair> unsure;
-    std::vector<std::size_t> unsureAt;
-    for (std::size_t i = 0; i < pairs.size(); ++i) {
-        struct stat info {};
-        if (pairs[i].settled && ::lstat(pairs[i].copy->c_str(), &info) == 0 &&
-            S_ISREG(info.st_mode) && changeMark(info) == pairs[i].settled)
-            continue;
-        unsure.push_back(pairs[i]);
-        unsureAt.push_back(i);
-    }
-    std::vector<FileResult> checked = checkOrRemove(unsure, false);
-    std::vector<FileResult> results(pairs.size());
-    for (std::size_t j = 0; j < unsure.size(); ++j)
-        results[unsureAt[j]] = std::move(checked[j]);
-    return results;
+    return checkOrRemove(pairs, false);
 }
 
 std::vector<FileResult> RealFileManager::removeCopies(const std::vector<CopyPair>& pairs) {
@@ -653,6 +639,10 @@ std::vector<FileResult> RealFileManager::checkOrRemove(const std::vector<CopyPai
     std::vector<FileResult> results(pairs.size());
     inParallel(pairs.size(), [&](std::size_t i, Bytes& buffer) {
         const CopyPair& pair = pairs[i];
+        struct stat info {};
+        if (!remove && pair.settled && ::lstat(pair.copy->c_str(), &info) == 0 &&
+            S_ISREG(info.st_mode) && changeMark(info) == pair.settled)
+            return; // untouched since the scan compared it
         const HeldKeptFiles::Kept* kept = held.find(*pair.kept);
         if (!kept)
             results[i] = checkCopy(pair);
